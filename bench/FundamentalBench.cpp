@@ -1,0 +1,119 @@
+// Throughput of each text transformation over 1 MiB (of UTF-16) of mixed text.
+#include <benchmark/benchmark.h>
+
+#include <QRandomGenerator>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "Fundamental.h"
+
+using namespace Fundamental;
+
+namespace {
+
+// Words, digits, runs of spaces, tabs, line breaks, punctuation and non-ASCII letters.
+QString mixedText() {
+  const QStringList pieces = {"Lorem",
+                              "ipsum",
+                              "42",
+                              "  ",
+                              "     ",
+                              "\t",
+                              "\r\n",
+                              "k=v",
+                              "--",
+                              QStringLiteral("Ærø"),
+                              QStringLiteral("Жук"),
+                              "x1y2",
+                              " ",
+                              " ",
+                              " ",
+                              "a-b",
+                              QStringLiteral("\U0001F600"),
+                              ";"};
+  QRandomGenerator random(1);
+  QString text = QStringLiteral("   ");
+  const qsizetype units = 1024 * 1024 / sizeof(char16_t);
+  while (text.size() < units) text += pieces[random.bounded(pieces.size())];
+  text.truncate(units - 3);
+  return text + QStringLiteral("   ");
+}
+
+using Transformation = std::function<QString(const QString&)>;
+
+struct Case {
+  const char* name;
+  Transformation transform;
+};
+
+std::vector<Case> cases() {
+  const QString r = QStringLiteral("_");
+  return {
+      {"RemoveAllSpaces", [](auto& t) { return RemoveAllSpaces(t); }},
+      {"ReplaceAllSpaces", [r](auto& t) { return ReplaceAllSpaces(t, r); }},
+      {"RemoveLeadingSpaces", [](auto& t) { return RemoveLeadingSpaces(t); }},
+      {"RemoveTrailingSpaces", [](auto& t) { return RemoveTrailingSpaces(t); }},
+      {"CollapseSpaces", [](auto& t) { return CollapseSpaces(t); }},
+      {"RemoveEnters", [](auto& t) { return RemoveEnters(t); }},
+      {"ReplaceEnters", [r](auto& t) { return ReplaceEnters(t, r); }},
+      {"RemoveTabs", [](auto& t) { return RemoveTabs(t); }},
+      {"ReplaceTabs", [r](auto& t) { return ReplaceTabs(t, r); }},
+      {"RemoveAlphabetCharacters", [](auto& t) { return RemoveAlphabetCharacters(t); }},
+      {"ReplaceAlphabetCharacters", [r](auto& t) { return ReplaceAlphabetCharacters(t, r); }},
+      {"RemoveNumericCharacters", [](auto& t) { return RemoveNumericCharacters(t); }},
+      {"ReplaceNumericCharacters", [r](auto& t) { return ReplaceNumericCharacters(t, r); }},
+      {"RemoveAlphanumericCharacters", [](auto& t) { return RemoveAlphanumericCharacters(t); }},
+      {"ReplaceAlphanumericCharacters",
+       [r](auto& t) { return ReplaceAlphanumericCharacters(t, r); }},
+      {"RemoveNonAlphanumericCharacters",
+       [](auto& t) { return RemoveNonAlphanumericCharacters(t); }},
+      {"ReplaceNonAlphanumericCharacters",
+       [r](auto& t) { return ReplaceNonAlphanumericCharacters(t, r); }},
+      {"RemoveUserDefinedCharacters", [](auto& t) { return RemoveUserDefinedCharacters(t, "--"); }},
+      {"ReplaceUserDefinedCharacters",
+       [r](auto& t) { return ReplaceUserDefinedCharacters(t, "ipsum", r); }},
+      {"RemoveTextAfterCharacters", [](auto& t) { return RemoveTextAfterCharacters(t, "="); }},
+      {"ReplaceTextAfterCharacters",
+       [r](auto& t) { return ReplaceTextAfterCharacters(t, "=", r); }},
+      {"RemoveTextBeforeCharacters", [](auto& t) { return RemoveTextBeforeCharacters(t, "="); }},
+      {"ReplaceTextBeforeCharacters",
+       [r](auto& t) { return ReplaceTextBeforeCharacters(t, "=", r); }},
+      {"RemoveFirstCharacters", [](auto& t) { return RemoveFirstCharacters(t, 100); }},
+      {"RemoveLastCharacters", [](auto& t) { return RemoveLastCharacters(t, 100); }},
+      {"RemoveTextAfterPosition", [](auto& t) { return RemoveTextAfterPosition(t, 100); }},
+      {"RemoveTextBeforePosition", [](auto& t) { return RemoveTextBeforePosition(t, 100); }},
+  };
+}
+
+void run(benchmark::State& state, const Transformation& transform, const QString& text) {
+  for (auto _ : state) {
+    QString result = transform(text);
+    benchmark::DoNotOptimize(result.constData());
+  }
+  state.SetBytesProcessed(state.iterations() * text.size() * qsizetype(sizeof(char16_t)));
+}
+
+// A single run of 500,000 spaces: cost must not grow with the run's halvings.
+void collapseLongRun(benchmark::State& state) {
+  const QString text = "a" + QString(500000, ' ') + "b";
+  for (auto _ : state) benchmark::DoNotOptimize(CollapseSpaces(text));
+  state.SetBytesProcessed(state.iterations() * text.size() * qsizetype(sizeof(char16_t)));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static const QString text = mixedText();
+  for (const Case& c : cases()) {
+    benchmark::RegisterBenchmark(c.name, [transform = c.transform](benchmark::State& state) {
+      run(state, transform, text);
+    })->Unit(benchmark::kMicrosecond);
+  }
+  benchmark::RegisterBenchmark("CollapseSpaces/OneLongRun", collapseLongRun)
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+}

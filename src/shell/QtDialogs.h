@@ -1,0 +1,13 @@
+#pragma once
+
+#include "Dialogs.h"
+
+// The dialogs as Qt shows them, over whichever window is active.
+class QtDialogs : public Dialogs {
+ public:
+  void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
+  QString askInput(const QString& prompt, const QString& title) override;
+};
+
+// A text as a box shows it: CR, LF and CR LF each become one line break.
+QString DisplayedText(const QString& text);

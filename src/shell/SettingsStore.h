@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// The per-user settings: text values addressed by application, section and key,
+// kept in "<application>.ini" under the user's XDG config directory. Every read goes
+// to the file and every write reaches it at once. The file holds the password in
+// plain text, as other tools read it, so only its owner may read it.
+class SettingsStore {
+ public:
+  explicit SettingsStore(QString application = QStringLiteral("Orvanta"),
+                         QString section = QStringLiteral("Klarifeld"));
+
+  // The stored text, or `defaultValue` when the key is absent; an empty text is present.
+  QString read(const QString& key, const QString& defaultValue) const;
+  // Throws std::runtime_error when the file cannot be written.
+  void write(const QString& key, const QString& value) const;
+
+  QString filePath() const;
+
+ private:
+  QString application_;
+  QString section_;
+};

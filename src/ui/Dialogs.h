@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+enum class BoxIcon { None, Warning };
+
+// Message boxes and input boxes. Handed to whoever needs them, so that tests can
+// answer the prompts and read every box the program showed.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // Shows a box with an OK button only and returns when it is pressed.
+  virtual void showMessage(const QString& text, const QString& title, BoxIcon icon) = 0;
+  // Returns the typed text, or the empty text when the box is cancelled or closed.
+  virtual QString askInput(const QString& prompt, const QString& title) = 0;
+
+  // The program's own boxes carry the application title and no icon.
+  void message(const QString& text) { showMessage(text, applicationTitle_, BoxIcon::None); }
+  QString input(const QString& prompt) { return askInput(prompt, applicationTitle_); }
+
+  const QString& applicationTitle() const { return applicationTitle_; }
+  void setApplicationTitle(const QString& title) { applicationTitle_ = title; }
+
+ private:
+  QString applicationTitle_;
+};
+
+// The product's full display name: the login window's caption and the title's source.
+inline const QString FullDisplayName = QStringLiteral("Klarifeld");
+
+// The full name cut at its last blank, then again while it is longer than 40
+// characters. A name without a blank stays whole.
+QString ApplicationTitleOf(const QString& fullDisplayName);
+
+void SetApplicationTitle(Dialogs& dialogs);

@@ -1,0 +1,15 @@
+#include "ErrorReport.h"
+
+#include "Dialogs.h"
+
+QString ErrorReportText(const QString& description, const QString& locationTag, int line) {
+  return description + QStringLiteral("\r\n") + QStringLiteral("in ") + locationTag +
+         QStringLiteral(" at line ") + QString::number(line) + QStringLiteral("\r\r") +
+         QStringLiteral("Please email screenshot of this message to ") + SupportAddress;
+}
+
+void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& locationTag,
+                     int line) {
+  dialogs.showMessage(ErrorReportText(description, locationTag, line),
+                      QStringLiteral("Application Error"), BoxIcon::Warning);
+}

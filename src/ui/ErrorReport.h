@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+class Dialogs;
+
+inline const QString SupportAddress = QStringLiteral("support@orvanta.example");
+
+// The text of the report on an unexpected failure of a procedure: the failure's
+// description, then where it happened, then the request for a screenshot.
+// `locationTag` is the procedure's tag, such as "Klarifeld2021/08/31.Form1.Form_Load".
+QString ErrorReportText(const QString& description, const QString& locationTag, int line);
+
+// Shows the report titled "Application Error", with the warning icon and OK only.
+void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& locationTag,
+                     int line);

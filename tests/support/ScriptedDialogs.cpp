@@ -1,0 +1,35 @@
+#include "ScriptedDialogs.h"
+
+void ScriptedDialogs::showMessage(const QString& text, const QString& title, BoxIcon icon) {
+  shown_.push_back({ShownBox::Kind::Message, title, text, icon});
+}
+
+QString ScriptedDialogs::askInput(const QString& prompt, const QString& title) {
+  shown_.push_back({ShownBox::Kind::Input, title, prompt, BoxIcon::None});
+  if (answers_.empty()) return QString();
+  QString answer = answers_.front();
+  answers_.pop_front();
+  return answer;
+}
+
+void ScriptedDialogs::queueAnswers(const QStringList& answers) {
+  answers_.insert(answers_.end(), answers.begin(), answers.end());
+}
+
+namespace {
+QStringList textsOf(const std::vector<ShownBox>& boxes, ShownBox::Kind kind) {
+  QStringList texts;
+  for (const ShownBox& box : boxes) {
+    if (box.kind == kind) texts << box.text;
+  }
+  return texts;
+}
+}  // namespace
+
+QStringList ScriptedDialogs::messages() const {
+  return textsOf(shown_, ShownBox::Kind::Message);
+}
+
+QStringList ScriptedDialogs::prompts() const {
+  return textsOf(shown_, ShownBox::Kind::Input);
+}
