@@ -1,0 +1,34 @@
+#include "Connection.h"
+
+#include "RecordSet.h"
+#include "Session.h"
+
+Connection::~Connection() = default;
+
+void Connection::Open(const QString& connectionString) {
+  if (isOpen())
+    throw DbError(QStringLiteral("Operation is not allowed when the object is open."), 3705);
+  const auto nonNegative = [](int seconds) { return unsigned(std::max(seconds, 0)); };
+  session_ = Session::open(ParseConnectionString(connectionString),
+                           {nonNegative(ConnectionTimeout), nonNegative(CommandTimeout)});
+}
+
+std::unique_ptr<RecordSet> Connection::Execute(const QString& statement) {
+  auto records = std::make_unique<RecordSet>();
+  records->Open(statement, *this);
+  return records;
+}
+
+void Connection::Close() {
+  if (session_) session_->close();
+  session_.reset();
+}
+
+bool Connection::isOpen() const {
+  return session_ && session_->isOpen();
+}
+
+std::shared_ptr<Session> Connection::session() const {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+  return session_;
+}

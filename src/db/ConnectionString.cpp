@@ -1,0 +1,63 @@
+#include "ConnectionString.h"
+
+#include <QHash>
+
+QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
+                              const QString& database, const QString& port) {
+  return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + QStringLiteral("SERVER=") + server +
+         u';' + QStringLiteral("USER=") + user + u';' + QStringLiteral("PASSWORD=") + password +
+         u';' + QStringLiteral("DATABASE=") + database + u';' + QStringLiteral("PORT=") + port +
+         u';';
+}
+
+namespace {
+
+// Reads one value starting at `at`: up to the next ";", or a braced value up to its "}"
+// ("}}" stands for one "}"). Leaves `at` behind the value's closing ";".
+QString readValue(QStringView text, qsizetype& at) {
+  QString value;
+  if (at < text.size() && text[at] == u'{') {
+    ++at;
+    while (at < text.size()) {
+      if (text[at] == u'}') {
+        if (at + 1 < text.size() && text[at + 1] == u'}') {
+          value += u'}';
+          at += 2;
+          continue;
+        }
+        ++at;
+        break;
+      }
+      value += text[at++];
+    }
+  }
+  const qsizetype end = text.indexOf(u';', at);
+  // Anything between a closing brace and the ";" belongs to an unbraced value.
+  value += text.sliced(at, (end < 0 ? text.size() : end) - at);
+  at = end < 0 ? text.size() : end + 1;
+  return value;
+}
+
+}  // namespace
+
+ConnectionAttributes ParseConnectionString(const QString& connectionString) {
+  QHash<QString, QString> found;
+  const QStringView text(connectionString);
+  qsizetype at = 0;
+  while (at < text.size()) {
+    const qsizetype equals = text.indexOf(u'=', at);
+    const qsizetype semicolon = text.indexOf(u';', at);
+    if (equals < 0 || (semicolon >= 0 && semicolon < equals)) {
+      // A piece without "=" names no attribute.
+      at = semicolon < 0 ? text.size() : semicolon + 1;
+      continue;
+    }
+    const QString key = text.sliced(at, equals - at).trimmed().toString().toUpper();
+    at = equals + 1;
+    const QString value = readValue(text, at);
+    if (!found.contains(key)) found.insert(key, value);
+  }
+  return {found.value(QStringLiteral("DRIVER")),   found.value(QStringLiteral("SERVER")),
+          found.value(QStringLiteral("USER")),     found.value(QStringLiteral("PASSWORD")),
+          found.value(QStringLiteral("DATABASE")), found.value(QStringLiteral("PORT"))};
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+#include "ClientHandles.h"
+
+// What the record layer knows of one field of a result.
+struct FieldInfo {
+  QString name;         // as the result names it
+  QByteArray column;    // the column of the base table it comes from, if any
+  QByteArray table;     // that base table
+  QByteArray database;  // and its database
+  bool binary = false;  // bytes, not text: read and written one byte to one code unit
+};
+
+// The fields of a record set, in the order of the result.
+class FieldList {
+ public:
+  FieldList() = default;
+  explicit FieldList(MYSQL_RES* result);
+
+  int count() const { return int(fields_.size()); }
+  QString Name(int i) const;
+  const FieldInfo& at(int i) const;
+
+ private:
+  std::vector<FieldInfo> fields_;
+};

@@ -1,0 +1,153 @@
+#include "RecordSet.h"
+
+#include "Connection.h"
+#include "RowSource.h"
+#include "RowUpdater.h"
+#include "Session.h"
+
+namespace {
+
+QString decoded(const FieldBytes& bytes, bool binary) {
+  return binary ? QString::fromLatin1(bytes.data, qsizetype(bytes.length))
+                : QString::fromUtf8(bytes.data, qsizetype(bytes.length));
+}
+
+std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
+  if (!value) return std::nullopt;
+  if (!binary) return value->toUtf8();
+  QByteArray bytes(value->size(), Qt::Uninitialized);
+  for (qsizetype i = 0; i < value->size(); ++i) {
+    const char16_t unit = (*value)[i].unicode();
+    if (unit > 0xFF) {
+      throw DbError(
+          QStringLiteral("Multiple-step operation generated errors. A binary field "
+                         "takes only characters with codes 0 to 255."));
+    }
+    bytes[i] = char(unit);
+  }
+  return bytes;
+}
+
+FieldBytes bytesOf(const std::optional<QByteArray>& value) {
+  if (!value) return {};
+  return {value->constData(), static_cast<unsigned long>(value->size()), false};
+}
+
+}  // namespace
+
+RecordSet::RecordSet() = default;
+
+RecordSet::~RecordSet() {
+  Close();
+}
+
+void RecordSet::Open(const QString& statement, Connection& connection, int /*cursorType*/,
+                     int lockType) {
+  if (isOpen())
+    throw DbError(QStringLiteral("Operation is not allowed when the object is open."), 3705);
+  std::shared_ptr<Session> session = connection.session();
+  MYSQL* mysql = session->idle();
+  const QByteArray sql = statement.toUtf8();
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  if (mysql_field_count(mysql) == 0) return;  // a statement without rows leaves this closed
+
+  ResultHandle result(mysql_use_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  fields_ = FieldList(result.get());
+  rows_ = std::make_unique<RowSource>(session, std::move(result));
+  session_ = std::move(session);
+  lockType_ = lockType;
+  advance();
+}
+
+qint32 RecordSet::RecordCount() {
+  requireOpen();
+  return qint32(rows_->count());
+}
+
+bool RecordSet::Eof() const {
+  requireOpen();
+  return eof_;
+}
+
+const FieldList& RecordSet::Fields() const {
+  requireOpen();
+  return fields_;
+}
+
+FieldValue RecordSet::Value(int field) const {
+  requireOpen();
+  const bool binary = fields_.at(field).binary;
+  requireCurrentRow();
+  if (const auto assigned = assigned_.find(field); assigned != assigned_.end()) {
+    return assigned->second;
+  }
+  const auto written = written_.find(field);
+  const FieldBytes bytes =
+      written != written_.end() ? bytesOf(written->second) : rows_->current()[std::size_t(field)];
+  if (bytes.null) return std::nullopt;
+  return decoded(bytes, binary);
+}
+
+void RecordSet::SetValue(int field, const FieldValue& value) {
+  requireOpen();
+  fields_.at(field);
+  requireCurrentRow();
+  assigned_[field] = value;
+}
+
+void RecordSet::Update() {
+  requireOpen();
+  requireCurrentRow();
+  if (assigned_.empty()) return;
+  if (lockType_ == ReadOnly) throw DbError(DbMessages::NotUpdatable, 3251);
+  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+
+  RowUpdater::Assignments assignments;
+  for (const auto& [field, value] : assigned_) {
+    assignments[field] = encoded(value, fields_.at(field).binary);
+  }
+  // Rows still streaming are read in first, so the current row stays where it is.
+  session_->idle();
+  // The condition compares the values as they now stand in the record.
+  std::vector<FieldBytes> current = rows_->current();
+  for (const auto& [field, bytes] : written_) current[std::size_t(field)] = bytesOf(bytes);
+  updater_->write(current, assignments);
+
+  for (auto& [field, bytes] : assignments) written_[field] = std::move(bytes);
+  assigned_.clear();
+}
+
+void RecordSet::CancelUpdate() {
+  assigned_.clear();
+}
+
+void RecordSet::MoveNext() {
+  requireOpen();
+  requireCurrentRow();
+  advance();
+}
+
+void RecordSet::Close() {
+  rows_.reset();  // unread rows are left to the session, not downloaded
+  updater_.reset();
+  session_.reset();
+  fields_ = FieldList();
+  assigned_.clear();
+  written_.clear();
+  eof_ = true;
+}
+
+void RecordSet::requireOpen() const {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+}
+
+void RecordSet::requireCurrentRow() const {
+  if (eof_) throw DbError(DbMessages::NoCurrentRecord, 3021);
+}
+
+void RecordSet::advance() {
+  assigned_.clear();
+  written_.clear();
+  eof_ = !rows_->next();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "DbObject.h"
+#include "FieldList.h"
+
+class Connection;
+class RowSource;
+class RowUpdater;
+class Session;
+
+// A value read from or assigned to a field: null, or text.
+using FieldValue = std::optional<QString>;
+
+// "ADODB.RecordSet": the rows of one statement, read forward, fetched from the server
+// as they are read. Text arrives as UTF-16; numbers and dates as the server's text;
+// binary columns one byte to one code unit (0-255), so raw bytes survive a round trip.
+class RecordSet : public DbObject {
+ public:
+  static constexpr int Keyset = 1;
+  static constexpr int Static = 3;
+  static constexpr int ReadOnly = 1;
+  static constexpr int Optimistic = 3;
+
+  RecordSet();
+  ~RecordSet() override;
+
+  void Open(const QString& statement, Connection& connection, int cursorType = Static,
+            int lockType = ReadOnly);
+  // The exact number of rows: the rows not read yet are fetched into memory.
+  qint32 RecordCount();
+  bool Eof() const;
+  const FieldList& Fields() const;
+
+  FieldValue Value(int field) const;
+  // Takes effect on the database with Update; moving on drops it.
+  void SetValue(int field, const FieldValue& value);
+  // Writes the assigned values to the current row's record at once.
+  void Update();
+  void CancelUpdate();
+  void MoveNext();
+  void Close();
+
+  bool isOpen() const { return session_ != nullptr; }
+
+ private:
+  void requireOpen() const;
+  void requireCurrentRow() const;
+  void advance();
+
+  std::shared_ptr<Session> session_;
+  FieldList fields_;
+  std::unique_ptr<RowSource> rows_;
+  bool eof_ = true;
+  int lockType_ = ReadOnly;
+  std::map<int, FieldValue> assigned_;
+  std::map<int, std::optional<QByteArray>> written_;  // what Update wrote to the current row
+  std::unique_ptr<RowUpdater> updater_;
+};

@@ -1,0 +1,168 @@
+#include "RowUpdater.h"
+
+#include <QByteArrayList>
+#include <algorithm>
+
+#include "DbError.h"
+#include "Session.h"
+
+namespace {
+
+QByteArray quoted(const QByteArray& name) {
+  return '`' + QByteArray(name).replace('`', "``") + '`';
+}
+
+// The parameters of one execution. Values are borrowed; they must outlive execute().
+class Parameters {
+ public:
+  explicit Parameters(std::size_t count) { binds_.reserve(count), lengths_.reserve(count); }
+
+  void add(const char* data, unsigned long length, bool null, bool binary) {
+    lengths_.push_back(length);
+    MYSQL_BIND bind{};
+    bind.buffer_type = binary ? MYSQL_TYPE_BLOB : MYSQL_TYPE_STRING;
+    bind.buffer = const_cast<char*>(data ? data : "");
+    bind.buffer_length = length;
+    bind.length = &lengths_.back();
+    bind.is_null = null ? &True : nullptr;
+    binds_.push_back(bind);
+  }
+  void add(const FieldBytes& value, bool binary) {
+    add(value.data, value.length, value.null, binary);
+  }
+  void add(const std::optional<QByteArray>& value, bool binary) {
+    add(value ? value->constData() : nullptr, value ? value->size() : 0, !value, binary);
+  }
+  MYSQL_BIND* binds() { return binds_.data(); }
+
+ private:
+  static inline my_bool True = 1;
+  std::vector<MYSQL_BIND> binds_;
+  std::vector<unsigned long> lengths_;  // reserved up front: binds point into it
+};
+
+}  // namespace
+
+struct RowUpdater::Statement {
+  StatementHandle handle;
+  std::vector<int> byteExactFields;  // compared byte for byte, null-safe
+};
+
+RowUpdater::RowUpdater(Session& session, const FieldList& fields)
+    : session_(session), fields_(fields) {
+  QByteArray database;
+  for (int i = 0; i < fields.count(); ++i) {
+    const FieldInfo& field = fields.at(i);
+    if (field.table.isEmpty() || field.column.isEmpty()) continue;
+    if (table_.isEmpty()) {
+      table_ = field.table;
+      database = field.database;
+    } else if (field.table != table_ || field.database != database) {
+      throw DbError(DbMessages::NoBaseTable);
+    }
+    tableFields_.push_back(i);
+  }
+  if (table_.isEmpty()) throw DbError(DbMessages::NoBaseTable);
+  table_ = quoted(database) + '.' + quoted(table_);
+  findRowKey();
+}
+
+RowUpdater::~RowUpdater() = default;
+
+// The primary key, else the first unique key without nulls, provided that the result
+// holds all of its columns.
+void RowUpdater::findRowKey() {
+  MYSQL* mysql = session_.idle();
+  const QByteArray sql = "SHOW KEYS FROM " + table_;
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  ResultHandle keys(mysql_store_result(mysql));
+  if (!keys) throw DbError::from(mysql);
+
+  struct Key {
+    QByteArray name;
+    std::vector<int> fields;
+    bool usable = true;
+  };
+  std::vector<Key> candidates;
+  while (MYSQL_ROW row = mysql_fetch_row(keys.get())) {
+    // Table, Non_unique, Key_name, Seq_in_index, Column_name, ..., Null (10th)
+    if (QByteArray(row[1]) != "0") continue;
+    const QByteArray name(row[2]);
+    if (candidates.empty() || candidates.back().name != name) candidates.push_back({name, {}});
+    Key& key = candidates.back();
+    const auto field = std::find_if(tableFields_.begin(), tableFields_.end(), [&](int i) {
+      return fields_.at(i).column.compare(row[4], Qt::CaseInsensitive) == 0;
+    });
+    const bool nullable = row[9] && QByteArray(row[9]) == "YES";
+    if (field == tableFields_.end() || nullable) {
+      key.usable = false;
+    } else {
+      key.fields.push_back(*field);
+    }
+  }
+  std::stable_partition(candidates.begin(), candidates.end(),
+                        [](const Key& key) { return key.name == "PRIMARY"; });
+  for (const Key& key : candidates) {
+    if (key.usable) {
+      keyFields_ = key.fields;
+      return;
+    }
+  }
+}
+
+RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) {
+  QByteArray cacheKey;
+  for (const auto& [field, value] : assignments) cacheKey += QByteArray::number(field) + ',';
+  std::unique_ptr<Statement>& statement = statements_[cacheKey];
+  if (statement) return *statement;
+
+  auto made = std::make_unique<Statement>();
+  QByteArray sql = "UPDATE " + table_ + " SET ";
+  for (auto it = assignments.begin(); it != assignments.end(); ++it) {
+    if (it != assignments.begin()) sql += ", ";
+    sql += quoted(fields_.at(it->first).column) + " = ?";
+  }
+  QByteArrayList conditions;
+  // Key columns may use their own equality: the key is unique under its collation.
+  for (int field : keyFields_) conditions << quoted(fields_.at(field).column) + " = ?";
+  if (keyFields_.empty()) {
+    made->byteExactFields = tableFields_;
+  } else {
+    for (const auto& [field, value] : assignments) made->byteExactFields.push_back(field);
+  }
+  for (int field : made->byteExactFields) {
+    const FieldInfo& info = fields_.at(field);
+    const QByteArray column = quoted(info.column);
+    conditions << (info.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)") +
+                      " <=> ?";
+  }
+  sql += " WHERE " + conditions.join(" AND ") + " LIMIT 1";
+
+  MYSQL* mysql = session_.idle();
+  made->handle.reset(mysql_stmt_init(mysql));
+  if (!made->handle) throw DbError::from(mysql);
+  if (mysql_stmt_prepare(made->handle.get(), sql.constData(), sql.size())) {
+    throw DbError::from(made->handle.get());
+  }
+  statement = std::move(made);
+  return *statement;
+}
+
+void RowUpdater::write(const std::vector<FieldBytes>& current, const Assignments& assignments) {
+  for (const auto& [field, value] : assignments) {
+    if (fields_.at(field).table.isEmpty()) throw DbError(DbMessages::NoBaseTable);
+  }
+  Statement& statement = statementFor(assignments);
+  Parameters parameters(assignments.size() + keyFields_.size() + statement.byteExactFields.size());
+  for (const auto& [field, value] : assignments) parameters.add(value, fields_.at(field).binary);
+  for (int field : keyFields_) parameters.add(current[field], fields_.at(field).binary);
+  // Compared as bytes: text as the UTF-8 that it was read in.
+  for (int field : statement.byteExactFields) parameters.add(current[field], true);
+
+  MYSQL_STMT* handle = statement.handle.get();
+  session_.idle();
+  if (mysql_stmt_bind_param(handle, parameters.binds()) || mysql_stmt_execute(handle)) {
+    throw DbError::from(handle);
+  }
+  if (mysql_stmt_affected_rows(handle) == 0) throw DbError(DbMessages::RowNotLocated, 0, "HY000");
+}

@@ -1,0 +1,84 @@
+#include "Session.h"
+
+#include "DbError.h"
+
+namespace {
+
+// Refuse, rather than truncate or zero, a value that does not fit its column.
+constexpr const char* StrictMode =
+    "SET SESSION sql_mode = TRIM(BOTH ',' FROM CONCAT(@@SESSION.sql_mode, ',STRICT_ALL_TABLES'))";
+
+unsigned portOf(const QString& port) {
+  if (port.trimmed().isEmpty()) return 0;  // the client library's default
+  bool isNumber = false;
+  const unsigned number = port.toUInt(&isNumber);
+  if (!isNumber || number > 65535) {
+    throw DbError(QStringLiteral("Invalid port number '%1'").arg(port), 0, "HY024");
+  }
+  return number;
+}
+
+}  // namespace
+
+std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
+                                       const SessionOptions& options) {
+  if (attributes.driver.compare(SupportedDriver, Qt::CaseInsensitive) != 0) {
+    throw DbError(DbMessages::NoDriver, 0, "IM002");
+  }
+  const unsigned port = portOf(attributes.port);
+  MysqlHandle mysql(mysql_init(nullptr));
+  if (!mysql) throw DbError(QStringLiteral("Out of memory"));
+  mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  mysql_options(mysql.get(), MYSQL_INIT_COMMAND, StrictMode);
+  if (options.connectTimeoutSeconds > 0) {
+    mysql_options(mysql.get(), MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
+  }
+  if (options.commandTimeoutSeconds > 0) {
+    mysql_options(mysql.get(), MYSQL_OPT_READ_TIMEOUT, &options.commandTimeoutSeconds);
+    mysql_options(mysql.get(), MYSQL_OPT_WRITE_TIMEOUT, &options.commandTimeoutSeconds);
+  }
+  const QByteArray host = attributes.server.toUtf8();
+  const QByteArray user = attributes.user.toUtf8();
+  const QByteArray password = attributes.password.toUtf8();
+  const QByteArray database = attributes.database.toUtf8();
+  // Found rows, not changed rows: an update that writes an equal value still found its row.
+  if (!mysql_real_connect(mysql.get(), host.isEmpty() ? nullptr : host.constData(),
+                          user.constData(), password.constData(),
+                          database.isEmpty() ? nullptr : database.constData(), port, nullptr,
+                          CLIENT_FOUND_ROWS)) {
+    throw DbError::from(mysql.get());
+  }
+  return std::shared_ptr<Session>(new Session(std::move(mysql)));
+}
+
+Session::~Session() {
+  if (isOpen()) close();
+}
+
+MYSQL* Session::idle() {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+  if (streaming_) streaming_->bufferRest();
+  abandoned_.reset();  // skips the rows still on the wire
+  return mysql_.get();
+}
+
+void Session::close() {
+  if (streaming_ || abandoned_) cancelUnreadRows();
+  mysql_.reset();
+}
+
+void Session::finished(StreamingResult* result) {
+  if (streaming_ == result) streaming_ = nullptr;
+}
+
+void Session::abandon(ResultHandle unreadRest) {
+  abandoned_ = std::move(unreadRest);
+}
+
+// Shuts the connection down first, so that letting go of a result reads nothing more.
+void Session::cancelUnreadRows() {
+  mariadb_cancel(mysql_.get());
+  if (streaming_) streaming_->dropRest();
+  streaming_ = nullptr;
+  abandoned_.reset();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+
+#include "ClientHandles.h"
+#include "ConnectionString.h"
+
+// A result whose rows are still arriving over the connection.
+class StreamingResult {
+ public:
+  virtual ~StreamingResult() = default;
+  // Reads the rows still on the wire into memory, so the connection can carry
+  // another statement while they stay readable.
+  virtual void bufferRest() = 0;
+  // Lets go of the rows still on the wire, unread, when the connection goes away.
+  virtual void dropRest() = 0;
+};
+
+struct SessionOptions {
+  unsigned connectTimeoutSeconds = 15;
+  unsigned commandTimeoutSeconds = 30;  // 0: no limit
+};
+
+// One open connection to the server, shared by a Connection and the record sets opened
+// on it. The client library carries one result at a time over a connection: before
+// anything else is sent, a result still streaming is read into memory (when its record
+// set is open) or skipped (when it was closed); when the connection itself goes away,
+// unread rows are not downloaded at all.
+class Session {
+ public:
+  static std::shared_ptr<Session> open(const ConnectionAttributes& attributes,
+                                       const SessionOptions& options);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool isOpen() const { return mysql_ != nullptr; }
+  // The handle, idle and ready for a statement. Throws when the session was closed.
+  MYSQL* idle();
+  // The handle as it is, for reading the result that streams over it.
+  MYSQL* handle() const { return mysql_.get(); }
+  void close();
+
+  // The record set whose rows arrive now; it must call finished() once they are all in.
+  void streaming(StreamingResult* result) { streaming_ = result; }
+  void finished(StreamingResult* result);
+  // Takes the unread rest of a closed record set, skipped only if the connection is used again.
+  void abandon(ResultHandle unreadRest);
+
+ private:
+  explicit Session(MysqlHandle mysql) : mysql_(std::move(mysql)) {}
+  void cancelUnreadRows();
+
+  MysqlHandle mysql_;
+  StreamingResult* streaming_ = nullptr;
+  ResultHandle abandoned_;
+};

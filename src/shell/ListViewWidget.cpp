@@ -1,0 +1,35 @@
+#include "ListViewWidget.h"
+
+#include <stdexcept>
+
+ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
+  setColumnCount(1);
+  setRootIsDecorated(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setUniformRowHeights(true);
+}
+
+void ListViewWidget::addItem(const QString& text) {
+  const bool wasEmpty = topLevelItemCount() == 0;
+  auto* item = new QTreeWidgetItem(this, QStringList{text});
+  if (wasEmpty) setCurrentItem(item);
+}
+
+void ListViewWidget::clear() {
+  QTreeWidget::clear();
+}
+
+int ListViewWidget::count() const {
+  return topLevelItemCount();
+}
+
+int ListViewWidget::selectedIndex() const {
+  const QList<QTreeWidgetItem*> selected = selectedItems();
+  return selected.isEmpty() ? -1 : indexOfTopLevelItem(selected.front());
+}
+
+QString ListViewWidget::selectedText() const {
+  const int index = selectedIndex();
+  if (index < 0) throw std::runtime_error("Object variable or With block variable not set");
+  return topLevelItem(index)->text(0);
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QTreeWidget>
+
+#include "ListView.h"
+
+// A list view of a window: one column under a visible header, entries in the order added.
+class ListViewWidget : public QTreeWidget, public ListView {
+ public:
+  explicit ListViewWidget(QWidget* parent = nullptr);
+
+  void addItem(const QString& text) override;
+  void clear() override;
+  int count() const override;
+  int selectedIndex() const override;
+  QString selectedText() const override;
+};

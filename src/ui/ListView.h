@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// A one-column list of a window, as the database code fills and reads it.
+class ListView {
+ public:
+  virtual ~ListView() = default;
+  // Adds an entry at the end; a list that was empty selects its first entry.
+  virtual void addItem(const QString& text) = 0;
+  virtual void clear() = 0;
+  virtual int count() const = 0;
+  // -1 when no entry is selected.
+  virtual int selectedIndex() const = 0;
+  // The text of the selected entry; fails when none is selected.
+  virtual QString selectedText() const = 0;
+};

@@ -1,0 +1,104 @@
+#include "ConnectionString.h"
+
+#include <gtest/gtest.h>
+
+#include "../support/QStringPrinting.h"
+#include "Connection.h"
+#include "DbObject.h"
+#include "RecordSet.h"
+#include "TestServer.h"
+
+TEST(BuildConnectionString, JoinsTheFiveValuesUnchanged) {
+  EXPECT_EQ(BuildConnectionString("localhost", "", "", "", "3306"),
+            "DRIVER={MySQL ODBC 5.1 Driver};SERVER=localhost;USER=;PASSWORD=;DATABASE=;PORT=3306;");
+  EXPECT_EQ(
+      BuildConnectionString(" h ", "u;x=1", "p=w", "d b", "x"),
+      "DRIVER={MySQL ODBC 5.1 Driver};SERVER= h ;USER=u;x=1;PASSWORD=p=w;DATABASE=d b;PORT=x;");
+}
+
+TEST(ParseConnectionString, ReadsOdbcSyntax) {
+  const ConnectionAttributes read = ParseConnectionString(
+      "driver={MySQL ODBC 5.1 Driver};Server=db1;UsEr=ann;PASSWORD={a;b}}c};"
+      "DATABASE=shop;PORT=3307;OPTION=3;junk;");
+  EXPECT_EQ(read.driver, "MySQL ODBC 5.1 Driver");
+  EXPECT_EQ(read.server, "db1");
+  EXPECT_EQ(read.user, "ann");
+  EXPECT_EQ(read.password, "a;b}c");
+  EXPECT_EQ(read.database, "shop");
+  EXPECT_EQ(read.port, "3307");
+}
+
+TEST(ParseConnectionString, FirstOccurrenceOfAKeyCounts) {
+  // A user name that smuggles in another port does not override the one that comes later.
+  const ConnectionAttributes read =
+      ParseConnectionString(BuildConnectionString("h", "u;PORT=1", "", "", "3306"));
+  EXPECT_EQ(read.user, "u");
+  EXPECT_EQ(read.port, "1");
+  EXPECT_EQ(ParseConnectionString("PORT=;PORT=5;").port, "");
+}
+
+class ConnectionTest : public testing::Test {
+ protected:
+  const TestServer& server = TestServer::get();
+  QString withPort(const QString& port) const {
+    return BuildConnectionString(server.host, server.user, server.password, "", port);
+  }
+};
+
+TEST_F(ConnectionTest, OpensWithTheFixturesProfile) {
+  Connection connection;
+  connection.Open(server.connectionString(""));
+  EXPECT_TRUE(connection.isOpen());
+  // Without a database the session has no current one.
+  RecordSet session;
+  session.Open("SELECT DATABASE(), @@character_set_client, @@sql_mode", connection);
+  EXPECT_EQ(session.Value(0), std::nullopt);
+  EXPECT_EQ(session.Value(1), "utf8mb4");
+  EXPECT_TRUE(session.Value(2)->contains("STRICT_ALL_TABLES"));
+}
+
+TEST_F(ConnectionTest, RefusesOtherDriversAndBadPorts) {
+  Connection connection;
+  QString wrongDriver = server.connectionString("");
+  wrongDriver.replace("MySQL ODBC 5.1 Driver", "SQL Server");
+  try {
+    connection.Open(wrongDriver);
+    ADD_FAILURE() << "opened";
+  } catch (const DbError& failure) {
+    EXPECT_STREQ(failure.what(), "Data source name not found and no default driver specified");
+  }
+  EXPECT_THROW(connection.Open(withPort("33o6")), DbError);
+  EXPECT_THROW(connection.Open(withPort("70000")), DbError);
+  EXPECT_FALSE(connection.isOpen());
+  // Nothing works on a connection that did not open.
+  EXPECT_THROW(connection.Execute("SELECT 1"), DbError);
+  RecordSet records;
+  EXPECT_THROW(records.Open("SELECT 1", connection), DbError);
+}
+
+TEST_F(ConnectionTest, ReportsTheServersOwnReason) {
+  Connection connection;
+  try {
+    connection.Open(BuildConnectionString(server.host, server.user, "wrong", "", server.port));
+    ADD_FAILURE() << "opened";
+  } catch (const DbError& failure) {
+    EXPECT_EQ(failure.errorNumber(), 1045u);
+    EXPECT_TRUE(QString(failure.what()).startsWith("Access denied for user")) << failure.what();
+  }
+}
+
+TEST_F(ConnectionTest, BracedPasswordMayHoldSemicolons) {
+  ExecOnServer("DROP USER IF EXISTS 'semi'@'%'; CREATE USER 'semi'@'%' IDENTIFIED BY 'p;w}x'");
+  Connection connection;
+  connection.Open("DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + server.host +
+                  ";USER=semi;PASSWORD={p;w}}x};PORT=" + server.port + ";");
+  EXPECT_TRUE(connection.isOpen());
+  ExecOnServer("DROP USER 'semi'@'%'");
+}
+
+TEST(CreateObject, MakesTheTwoClassesByName) {
+  EXPECT_NE(dynamic_cast<Connection*>(CreateObject(u"ADODB.Connection").get()), nullptr);
+  EXPECT_NE(dynamic_cast<RecordSet*>(CreateObject(u"adodb.recordset").get()), nullptr);
+  EXPECT_THROW(CreateObject(u"ADODB.Command"), DbError);
+  EXPECT_THROW(CreateObjectAs<Connection>(u"ADODB.RecordSet"), DbError);
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Every test runs without a display and in a UTF-8 locale, however it is started.
+inline void SetTestEnvironment() {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  qputenv("LANG", QByteArray("C.UTF-8"));
+  qputenv("LC_ALL", QByteArray("C.UTF-8"));
+}
