@@ -99,22 +99,23 @@ QString TestServer::connectionString(const QString& database) const {
 
 ScratchDatabase::ScratchDatabase() : ScratchDatabase(currentTestName()) {}
 
-ScratchDatabase::ScratchDatabase(QString name) : name_(std::move(name)) {
-  ExecOnServer(QStringLiteral("DROP DATABASE IF EXISTS `%1`; CREATE DATABASE `%1`").arg(name_));
+ScratchDatabase::ScratchDatabase(QString name) : Database(std::move(name)) {
+  ExecOnServer(
+      QStringLiteral("DROP DATABASE IF EXISTS `%1`; CREATE DATABASE `%1`").arg(this->name()));
 }
 
 ScratchDatabase::~ScratchDatabase() {
   try {
-    ExecOnServer(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(name_));
+    ExecOnServer(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(name()));
   } catch (...) {
   }
 }
 
-void ScratchDatabase::exec(const QString& sql) const {
+void Database::exec(const QString& sql) const {
   run(connect(name_).get(), sql, nullptr);
 }
 
-Column ScratchDatabase::column(const QString& sql) const {
+Column Database::column(const QString& sql) const {
   Column values;
   run(connect(name_).get(), sql, &values);
   return values;

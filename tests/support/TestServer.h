@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The private server that the test fixture started, found through the folder that
@@ -16,16 +17,11 @@ struct TestServer {
 
 using Column = std::vector<std::optional<QByteArray>>;
 
-// A database of one test's own, created empty and dropped at the end. Its SQL runs
-// through the client library directly, beside the layer under test.
-class ScratchDatabase {
+// A database on the test server. Its SQL runs through the client library directly,
+// beside the layer under test.
+class Database {
  public:
-  // Named after the running test.
-  ScratchDatabase();
-  explicit ScratchDatabase(QString name);
-  ~ScratchDatabase();
-  ScratchDatabase(const ScratchDatabase&) = delete;
-  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  explicit Database(QString name) : name_(std::move(name)) {}
 
   const QString& name() const { return name_; }
   QString connectionString() const { return TestServer::get().connectionString(name_); }
@@ -37,6 +33,17 @@ class ScratchDatabase {
 
  private:
   QString name_;
+};
+
+// A database of one test's own, created empty and dropped at the end.
+class ScratchDatabase : public Database {
+ public:
+  // Named after the running test.
+  ScratchDatabase();
+  explicit ScratchDatabase(QString name);
+  ~ScratchDatabase();
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
 };
 
 // Statements on the server as the test user, outside any database.

@@ -1,0 +1,22 @@
+#pragma once
+
+// The tables that the database benchmarks read and write, on the private server that
+// scripts/bench starts (found like the tests' server, through KLARIFELD_TEST_DB_DIR).
+
+#include <sys/resource.h>
+#include <QString>
+
+inline constexpr int BenchRows = 1'000'000;
+inline const QString BenchDatabaseName = QStringLiteral("klarifeld_bench");
+
+// Creates `table` with BenchRows rows (id, v) unless it is there; every other value of v
+// holds spaces. With `fresh`, the table is made anew, so that its values are as at first.
+void PrepareBenchTable(const QString& table, bool fresh);
+
+QString BenchConnectionString();
+
+inline double PeakMemoryMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_maxrss) / 1024.0;
+}
