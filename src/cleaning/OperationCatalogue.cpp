@@ -1,0 +1,97 @@
+#include "OperationCatalogue.h"
+
+#include "Fundamental.h"
+#include "NumberText.h"
+
+using namespace Fundamental;
+
+namespace {
+
+using Kind = OperationKind;
+using A = Answers;
+
+// clang-format off
+const std::array<CleaningOperation, OperationCount> Operations = {{
+  {0, u"Remove All Spaces in Selected Field", Kind::Plain, 128,
+   [](const QString& t, const A&) { return RemoveAllSpaces(t); }},
+  {1, u"Replace All Spaces in Selected Field With...", Kind::Replacement, 144,
+   [](const QString& t, const A& a) { return ReplaceAllSpaces(t, a.first); }},
+  {2, u"Remove Extra Spaces at Beginning of Selected Field", Kind::Plain, 164,
+   [](const QString& t, const A&) { return RemoveLeadingSpaces(t); }},
+  {3, u"Remove Extra Spaces at End of Selected Field", Kind::Plain, 180,
+   [](const QString& t, const A&) { return RemoveTrailingSpaces(t); }},
+  {4, u"Remove All Spaces Except for Single Spaces Between Words in Selected Field", Kind::Plain, 196,
+   [](const QString& t, const A&) { return CollapseSpaces(t); }},
+  {5, u"Remove Enters (Carriage Returns) in Selected Field", Kind::Plain, 212,
+   [](const QString& t, const A&) { return RemoveEnters(t); }},
+  {6, u"Replace Enters (Carriage Returns) in Selected Field With...", Kind::Replacement, 228,
+   [](const QString& t, const A& a) { return ReplaceEnters(t, a.first); }},
+  {7, u"Remove Tabs in Selected Field", Kind::Plain, 248,
+   [](const QString& t, const A&) { return RemoveTabs(t); }},
+  {8, u"Replace Tabs in Selected Field With...", Kind::Replacement, 264,
+   [](const QString& t, const A& a) { return ReplaceTabs(t, a.first); }},
+  {9, u"Remove Alphabet Character(s) in Selected Field", Kind::Plain, 284,
+   [](const QString& t, const A&) { return RemoveAlphabetCharacters(t); }},
+  {10, u"Replace Alphabet Character(s) in Selected Field With...", Kind::Replacement, 300,
+   [](const QString& t, const A& a) { return ReplaceAlphabetCharacters(t, a.first); }},
+  {11, u"Remove Numeric Character(s) in Selected Field", Kind::Plain, 320,
+   [](const QString& t, const A&) { return RemoveNumericCharacters(t); }},
+  {12, u"Replace Numeric Character(s) in Selected Field With...", Kind::Replacement, 336,
+   [](const QString& t, const A& a) { return ReplaceNumericCharacters(t, a.first); }},
+  {13, u"Remove Alphanumeric Character(s) in Selected Field", Kind::Plain, 356,
+   [](const QString& t, const A&) { return RemoveAlphanumericCharacters(t); }},
+  {14, u"Replace Alphanumeric Character(s) in Selected Field With...", Kind::Replacement, 372,
+   [](const QString& t, const A& a) { return ReplaceAlphanumericCharacters(t, a.first); }},
+  {15, u"Remove Non-Alphanumeric Character(s) in Selected Field", Kind::Plain, 392,
+   [](const QString& t, const A&) { return RemoveNonAlphanumericCharacters(t); }},
+  {16, u"Replace Non-Alphanumeric Character(s) in Selected Field With...", Kind::Replacement, 408,
+   [](const QString& t, const A& a) { return ReplaceNonAlphanumericCharacters(t, a.first); }},
+  {17, u"Remove User-Defined Character(s) in Selected Field", Kind::Characters, 428,
+   [](const QString& t, const A& a) { return RemoveUserDefinedCharacters(t, a.first); }},
+  {18, u"Replace User-Defined Character(s) in Selected Field With...", Kind::SearchAndReplacement, 448,
+   [](const QString& t, const A& a) { return ReplaceUserDefinedCharacters(t, a.first, a.second); }},
+  {19, u"Remove All Text After User-Defined Character(s) in Selected Field", Kind::Characters, 470,
+   [](const QString& t, const A& a) { return RemoveTextAfterCharacters(t, a.first); }},
+  {20, u"Replace All Text After User-Defined Character(s) in Selected Field With...", Kind::SearchAndReplacement, 490,
+   [](const QString& t, const A& a) { return ReplaceTextAfterCharacters(t, a.first, a.second); }},
+  {21, u"Remove All Text Before User-Defined Character(s) in Selected Field", Kind::Characters, 512,
+   [](const QString& t, const A& a) { return RemoveTextBeforeCharacters(t, a.first); }},
+  {22, u"Replace All Text Before User-Defined Character(s) in Selected Field With...", Kind::SearchAndReplacement, 532,
+   [](const QString& t, const A& a) { return ReplaceTextBeforeCharacters(t, a.first, a.second); }},
+  {23, u"Remove First x Character(s) in Selected Field", Kind::Number, 554,
+   [](const QString& t, const A& a) { return RemoveFirstCharacters(t, ToInteger16(a.first)); }},
+  {24, u"Remove Last x Character(s) in Selected Field", Kind::Number, 578,
+   [](const QString& t, const A& a) { return RemoveLastCharacters(t, ToInteger16(a.first)); }},
+  {25, u"Remove All Text After x Position in Field", Kind::Number, 602,
+   [](const QString& t, const A& a) { return RemoveTextAfterPosition(t, ToInteger16(a.first)); }},
+  {26, u"Remove All Text Before x Position in Field", Kind::Number, 626,
+   [](const QString& t, const A& a) { return RemoveTextBeforePosition(t, ToInteger16(a.first)); }},
+}};
+// clang-format on
+
+}  // namespace
+
+int CleaningOperation::loopLine() const {
+  switch (kind) {
+    case Kind::Plain:
+      return testLine + 2;
+    case Kind::Replacement:
+    case Kind::Characters:
+      return testLine + 6;
+    case Kind::SearchAndReplacement:
+    case Kind::Number:
+      return testLine + 8;
+  }
+  return testLine;
+}
+
+const std::array<CleaningOperation, OperationCount>& Catalogue() {
+  return Operations;
+}
+
+const CleaningOperation* FindOperation(QStringView caption) {
+  for (const CleaningOperation& operation : Operations) {
+    if (operation.caption == caption) return &operation;
+  }
+  return nullptr;
+}
