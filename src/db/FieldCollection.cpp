@@ -1,4 +1,4 @@
-#include "FieldList.h"
+#include "FieldCollection.h"
 
 #include "DbError.h"
 
@@ -24,7 +24,7 @@ bool isByteString(const MYSQL_FIELD& field) {
 }
 }  // namespace
 
-FieldList::FieldList(MYSQL_RES* result) {
+FieldCollection::FieldCollection(MYSQL_RES* result) {
   const unsigned count = mysql_num_fields(result);
   const MYSQL_FIELD* fields = mysql_fetch_fields(result);
   fields_.reserve(count);
@@ -37,11 +37,11 @@ FieldList::FieldList(MYSQL_RES* result) {
   }
 }
 
-const FieldInfo& FieldList::at(int i) const {
+const FieldInfo& FieldCollection::at(int i) const {
   if (i < 0 || i >= count()) throw DbError(DbMessages::FieldNotFound, 3265);
   return fields_[std::size_t(i)];
 }
 
-QString FieldList::Name(int i) const {
+QString FieldCollection::Name(int i) const {
   return at(i).name;
 }

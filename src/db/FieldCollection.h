@@ -16,10 +16,10 @@ struct FieldInfo {
 };
 
 // The fields of a record set, in the order of the result.
-class FieldList {
+class FieldCollection {
  public:
-  FieldList() = default;
-  explicit FieldList(MYSQL_RES* result);
+  FieldCollection() = default;
+  explicit FieldCollection(MYSQL_RES* result);
 
   int count() const { return int(fields_.size()); }
   QString Name(int i) const;

@@ -53,7 +53,7 @@ void RecordSet::Open(const QString& statement, Connection& connection, int /*cur
 
   ResultHandle result(mysql_use_result(mysql));
   if (!result) throw DbError::from(mysql);
-  fields_ = FieldList(result.get());
+  fields_ = FieldCollection(result.get());
   rows_ = std::make_unique<RowSource>(session, std::move(result));
   session_ = std::move(session);
   lockType_ = lockType;
@@ -70,7 +70,7 @@ bool RecordSet::Eof() const {
   return eof_;
 }
 
-const FieldList& RecordSet::Fields() const {
+const FieldCollection& RecordSet::Fields() const {
   requireOpen();
   return fields_;
 }
@@ -132,7 +132,7 @@ void RecordSet::Close() {
   rows_.reset();  // unread rows are left to the session, not downloaded
   updater_.reset();
   session_.reset();
-  fields_ = FieldList();
+  fields_ = FieldCollection();
   assigned_.clear();
   written_.clear();
   eof_ = true;
@@ -149,5 +149,10 @@ void RecordSet::requireCurrentRow() const {
 void RecordSet::advance() {
   assigned_.clear();
   written_.clear();
-  eof_ = !rows_->next();
+  try {
+    eof_ = !rows_->next();
+  } catch (...) {
+    eof_ = true;  // the failure is reported; no row is current any more
+    throw;
+  }
 }

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "DbObject.h"
-#include "FieldList.h"
+#include "FieldCollection.h"
 
 class Connection;
 class RowSource;
@@ -34,7 +34,7 @@ class RecordSet : public DbObject {
   // The exact number of rows: the rows not read yet are fetched into memory.
   qint32 RecordCount();
   bool Eof() const;
-  const FieldList& Fields() const;
+  const FieldCollection& Fields() const;
 
   FieldValue Value(int field) const;
   // Takes effect on the database with Update; moving on drops it.
@@ -53,7 +53,7 @@ class RecordSet : public DbObject {
   void advance();
 
   std::shared_ptr<Session> session_;
-  FieldList fields_;
+  FieldCollection fields_;
   std::unique_ptr<RowSource> rows_;
   bool eof_ = true;
   int lockType_ = ReadOnly;

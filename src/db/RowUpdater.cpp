@@ -48,7 +48,7 @@ struct RowUpdater::Statement {
   std::vector<int> byteExactFields;  // compared byte for byte, null-safe
 };
 
-RowUpdater::RowUpdater(Session& session, const FieldList& fields)
+RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
     : session_(session), fields_(fields) {
   QByteArray database;
   for (int i = 0; i < fields.count(); ++i) {

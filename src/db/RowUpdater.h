@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ClientHandles.h"
-#include "FieldList.h"
+#include "FieldCollection.h"
 #include "RowSource.h"
 
 class Session;
@@ -20,7 +20,7 @@ class Session;
 // byte, values travel as parameters of prepared statements, and at most one row changes.
 class RowUpdater {
  public:
-  RowUpdater(Session& session, const FieldList& fields);
+  RowUpdater(Session& session, const FieldCollection& fields);
   ~RowUpdater();
 
   using Assignments = std::map<int, std::optional<QByteArray>>;
@@ -32,7 +32,7 @@ class RowUpdater {
   void findRowKey();
 
   Session& session_;
-  const FieldList& fields_;
+  const FieldCollection& fields_;
   QByteArray table_;              // quoted `database`.`table`
   std::vector<int> tableFields_;  // the fields that are columns of that table
   std::vector<int> keyFields_;    // empty: the row is found by all its values

@@ -1,5 +1,6 @@
 #include "ListViewWidget.h"
 
+#include <QHeaderView>
 #include <stdexcept>
 
 ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
@@ -7,6 +8,7 @@ ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
   setRootIsDecorated(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformRowHeights(true);
+  header()->setStretchLastSection(false);
 }
 
 void ListViewWidget::addItem(const QString& text) {

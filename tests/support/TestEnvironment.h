@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QtGlobal>
 
 // Every test runs without a display and in a UTF-8 locale, however it is started.
@@ -9,4 +11,11 @@ inline void SetTestEnvironment() {
     qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
   qputenv("LANG", QByteArray("C.UTF-8"));
   qputenv("LC_ALL", QByteArray("C.UTF-8"));
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    const QString runtime = QDir::tempPath() + QStringLiteral("/klarifeld-tests-runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+  }
 }

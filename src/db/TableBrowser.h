@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+#include "RecordSet.h"
+
+class Dialogs;
+class ListView;
+class WindowPointer;
+
+// The main window's three lists, as the browsing procedures read and fill them.
+struct BrowserLists {
+  ListView& tables;
+  ListView& fields;
+  ListView& preview;
+};
+
+// A table was chosen: lists its fields, then previews the first field. Does nothing when
+// no table is selected; reports each failure and goes on; the pointer ends as the default.
+void ListTableFields(const BrowserLists& lists, const QString& connectionString,
+                     WindowPointer& pointer, Dialogs& dialogs);
+
+// A field was chosen: previews its first values. Does nothing when there are no fields.
+void PreviewSelectedField(const BrowserLists& lists, const QString& connectionString,
+                          WindowPointer& pointer, Dialogs& dialogs);
+
+// The preview of a field: at most this many values.
+inline constexpr int PreviewRows = 101;
+
+// The statements that read a table's fields and a field's values; names are quoted.
+QString SelectAllStatement(const QString& table);
+QString SelectFieldStatement(const QString& field, const QString& table);
+
+// A name between backquotes, each backquote inside it doubled.
+QString QuotedName(const QString& name);
+
+// The value, or `replacement` when it is null.
+QString ReplaceNull(const FieldValue& value, const QString& replacement);

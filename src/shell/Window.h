@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QCursor>
+#include <QHash>
+#include <QWidget>
+#include <functional>
+
+#include "WindowPointer.h"
+
+// What both windows share: a fixed client size without maximizing, the window-wide
+// mouse pointer with its hover rule, and closing that ends the program.
+class Window : public QWidget, public WindowPointer {
+ public:
+  explicit Window(QSize clientSize);
+
+  Pointer pointer() const override { return pointer_; }
+  void setPointer(Pointer pointer) override;
+  void setCustomCursor(const QCursor& cursor) { customCursor_ = cursor; }
+
+  // Moving the mouse over `control` sets `pointer`, unless the hourglass shows.
+  void hoverSets(QWidget* control, Pointer pointer);
+
+  // Closing a window ends the program at once; tests put something milder here.
+  static inline std::function<void()> EndProgram = [] { std::quick_exit(0); };
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void applyCursor(const QCursor* cursor);
+
+  Pointer pointer_ = Pointer::Default;
+  QCursor customCursor_{Qt::PointingHandCursor};
+  QHash<QObject*, Pointer> hoverPointers_;
+  QHash<QWidget*, QCursor> ownCursors_;  // the controls' own cursors, for the default
+  bool ownCursorsKnown_ = false;
+  bool centred_ = false;
+};
+
+// The focus moves through `controls` in this order.
+void SetTabOrder(std::initializer_list<QWidget*> controls);
+
+// Select-all on focus, the way the boxes of the login window behave.
+void SelectAllOnFocus(QWidget* box);

@@ -1,0 +1,44 @@
+#include "WindowTesting.h"
+
+#include <QTest>
+
+WindowTest::WindowTest() {
+  qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+  Window::EndProgram = [this] { ++programEnds; };
+}
+
+WindowTest::~WindowTest() {
+  login_.reset();
+  Window::EndProgram = [] {};
+}
+
+void WindowTest::storeWorkingProfile(const QString& database) {
+  const TestServer& server = TestServer::get();
+  settings.write(QStringLiteral("MyServer"), server.host);
+  settings.write(QStringLiteral("MyPort"), server.port);
+  settings.write(QStringLiteral("MyUser"), server.user);
+  settings.write(QStringLiteral("MyPassword"), server.password);
+  settings.write(QStringLiteral("MyDatabase"), database);
+}
+
+Form1& WindowTest::login() {
+  if (!login_) login_ = std::make_unique<Form1>(dialogs, settings);
+  return *login_;
+}
+
+Form1& WindowTest::start() {
+  login().start();
+  return login();
+}
+
+void WindowTest::clickEntry(QTreeWidget* list, int row) {
+  QTreeWidgetItem* item = list->topLevelItem(row);
+  list->scrollToItem(item);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+QStringList WindowTest::entries(const QTreeWidget* list) {
+  QStringList texts;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(0);
+  return texts;
+}

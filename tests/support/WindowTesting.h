@@ -1,0 +1,39 @@
+#pragma once
+
+// What the window tests share: a settings store in a folder of their own, the scripted
+// dialogs, a database on the test server, and the login window built on them.
+
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <memory>
+
+#include "Form1.h"
+#include "ScriptedDialogs.h"
+#include "SettingsStore.h"
+#include "TestServer.h"
+
+class WindowTest {
+ public:
+  WindowTest();
+  ~WindowTest();
+
+  // Stores a profile that connects to `db`, or to `database` when given.
+  void storeWorkingProfile(const QString& database);
+  // The login window, built (not loaded) on first use.
+  Form1& login();
+  // Starts the program as main() does.
+  Form1& start();
+
+  // Clicks entry `row` of a list the way the user does.
+  static void clickEntry(QTreeWidget* list, int row);
+  static QStringList entries(const QTreeWidget* list);
+
+  QTemporaryDir configHome;
+  SettingsStore settings;
+  ScriptedDialogs dialogs;
+  ScratchDatabase db;
+  int programEnds = 0;
+
+ private:
+  std::unique_ptr<Form1> login_;
+};
