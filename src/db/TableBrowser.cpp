@@ -23,6 +23,18 @@ QString ReplaceNull(const FieldValue& value, const QString& replacement) {
   return value ? *value : replacement;
 }
 
+void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<RecordSet>& records,
+                    ListView& preview) {
+  for (int rows = 0; rows < PreviewRows && records && records->isOpen(); ++rows) {
+    bool more = false;
+    run.step(line, [&] { more = !records->Eof(); });
+    if (!more) return;
+    run.step(line + 2, [] { LetPendingEventsRun(); });
+    run.step(line + 4, [&] { preview.addItem(ReplaceNull(records->Value(0), QString())); });
+    run.step(line + 6, [&] { records->MoveNext(); });
+  }
+}
+
 namespace {
 std::unique_ptr<Connection> readWriteConnection() {
   auto connection = CreateObjectAs<Connection>(u"ADODB.Connection");
@@ -82,15 +94,7 @@ void PreviewSelectedField(const BrowserLists& lists, const QString& connectionSt
   });
   run.step(114, [&] { lists.preview.clear(); });
   run.step(116, [] { LetPendingEventsRun(); });
-  // A record set that did not open has no rows to show.
-  for (int rows = 0; rows < PreviewRows && records && records->isOpen(); ++rows) {
-    bool more = false;
-    run.step(118, [&] { more = !records->Eof(); });
-    if (!more) break;
-    run.step(120, [] { LetPendingEventsRun(); });
-    run.step(122, [&] { lists.preview.addItem(ReplaceNull(records->Value(0), QString())); });
-    run.step(124, [&] { records->MoveNext(); });
-  }
+  AddPreviewRows(run, 118, records, lists.preview);
   run.step(126, [&] { Required(records).Close(); });
   run.step(128, [&] { pointer.setPointer(Pointer::Default); });
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "RecordSet.h"
 
 class Dialogs;
 class ListView;
+class ReportingProcedure;
 class WindowPointer;
 
 // The main window's three lists, as the browsing procedures read and fill them.
@@ -26,6 +28,12 @@ void PreviewSelectedField(const BrowserLists& lists, const QString& connectionSt
 
 // The preview of a field: at most this many values.
 inline constexpr int PreviewRows = 101;
+
+// Adds the values of the record set's first field to the preview, row by row, at most
+// PreviewRows. `line` numbers the test for the end; the steps of a row take the lines
+// after it. A record set that did not open, or whose end cannot be told, adds no more.
+void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<RecordSet>& records,
+                    ListView& preview);
 
 // The statements that read a table's fields and a field's values; names are quoted.
 QString SelectAllStatement(const QString& table);

@@ -8,6 +8,7 @@
 
 #include "Appearance.h"
 #include "Dialogs.h"
+#include "FieldUpdateRun.h"
 #include "Form1.h"
 #include "ListViewWidget.h"
 #include "NumberText.h"
@@ -153,7 +154,9 @@ void Form2::Combo1_Click() {
   });
 }
 
-void Form2::PushButton2_Click() {}
+void Form2::PushButton2_Click() {
+  FieldUpdateRun(lists(), Combo1->currentText(), login_.connectionString(), *this, dialogs_).run();
+}
 
 void Form2::PushButton3_Click() {
   ReportingProcedure run(dialogs_, Tag + QStringLiteral("PushButton3_Click"));

@@ -6,6 +6,7 @@ void ScriptedDialogs::showMessage(const QString& text, const QString& title, Box
 
 QString ScriptedDialogs::askInput(const QString& prompt, const QString& title) {
   shown_.push_back({ShownBox::Kind::Input, title, prompt, BoxIcon::None});
+  if (onInput) onInput(prompt);
   if (answers_.empty()) return QString();
   QString answer = answers_.front();
   answers_.pop_front();

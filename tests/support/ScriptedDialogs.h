@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "Dialogs.h"
@@ -24,6 +25,8 @@ class ScriptedDialogs : public Dialogs {
   QString askInput(const QString& prompt, const QString& title) override;
 
   void queueAnswers(const QStringList& answers);
+  // Runs as each input box is answered: lets a test act while the program waits.
+  std::function<void(const QString& prompt)> onInput;
 
   const std::vector<ShownBox>& shown() const { return shown_; }
   // The texts of the message boxes, in order.

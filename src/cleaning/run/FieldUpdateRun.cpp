@@ -1,0 +1,149 @@
+#include "FieldUpdateRun.h"
+
+#include "Connection.h"
+#include "Dialogs.h"
+#include "Events.h"
+#include "ListView.h"
+#include "NumberText.h"
+#include "RecordSet.h"
+#include "WindowPointer.h"
+
+namespace {
+constexpr int RunTimeoutSeconds = 5000;
+const QString ReplaceWith = QStringLiteral("Replace With:");
+}  // namespace
+
+FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCaption,
+                               QString connectionString, WindowPointer& pointer, Dialogs& dialogs)
+    : lists_(lists),
+      operationCaption_(std::move(operationCaption)),
+      connectionString_(std::move(connectionString)),
+      pointer_(pointer),
+      dialogs_(dialogs),
+      steps_(dialogs, QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click")) {}
+
+FieldUpdateRun::~FieldUpdateRun() = default;
+
+void FieldUpdateRun::run() {
+  steps_.step(100, [&] { connection_ = CreateObjectAs<Connection>(u"ADODB.Connection"); });
+  steps_.step(102, [&] { records_ = CreateObjectAs<RecordSet>(u"ADODB.RecordSet"); });
+  if (steps_.test(104, [&] { return lists_.fields.count() < 1; })) {
+    steps_.step(684, [&] { dialogs_.message(QStringLiteral("Please select a field.")); });
+    return;
+  }
+  steps_.step(106, [&] { pointer_.setPointer(Pointer::Hourglass); });
+  openTable();
+  // A table without records asks nothing.
+  if (!steps_.test(126, [&] { return Required(records_).Eof(); })) {
+    if (const CleaningOperation* operation = FindOperation(operationCaption_)) {
+      applyOperation(*operation);
+    }
+  }
+  refillPreview();
+}
+
+void FieldUpdateRun::openTable() {
+  steps_.step(108, [&] { Required(connection_).CursorLocation = Connection::UseClient; });
+  steps_.step(110, [&] { Required(connection_).CommandTimeout = RunTimeoutSeconds; });
+  steps_.step(112, [&] { Required(connection_).ConnectionTimeout = RunTimeoutSeconds; });
+  steps_.step(114, [&] { Required(connection_).Open(connectionString_); });
+  steps_.step(116, [&] {
+    Required(records_).Open(SelectAllStatement(lists_.tables.selectedText()), Required(connection_),
+                            RecordSet::Keyset, RecordSet::Optimistic);
+  });
+  steps_.step(124, [&] { lastRecordIndex_ = Required(records_).RecordCount() - 1; });
+}
+
+void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
+  if (const std::optional<Answers> answers = askAnswers(operation)) {
+    updateRecords(operation, *answers);
+  }
+}
+
+// The questions and tests of the operation; no answers when it ends there.
+std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& operation) {
+  const int line = operation.testLine;
+  Answers answers;
+  const auto ask = [&](int at, QString& answer, const QString& prompt) {
+    steps_.step(at, [&] { answer = dialogs_.input(prompt); });
+  };
+  const auto endsOn = [&](int at, auto condition) { return steps_.test(at, condition); };
+  switch (operation.kind) {
+    case OperationKind::Plain:
+      return answers;
+    case OperationKind::Replacement:
+    case OperationKind::Characters:
+      ask(line + 2, answers.first,
+          operation.kind == OperationKind::Replacement
+              ? ReplaceWith
+              : QStringLiteral("Enter User-Defined Character(s):"));
+      if (endsOn(line + 4, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      return answers;
+    case OperationKind::SearchAndReplacement:
+      ask(line + 2, answers.first, QStringLiteral("Find What:"));
+      ask(line + 4, answers.second, ReplaceWith);
+      if (endsOn(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      return answers;
+    case OperationKind::Number:
+      ask(line + 2, answers.first, QStringLiteral("Enter Number:"));
+      if (endsOn(line + 4, [&] { return !IsNumeric(answers.first); })) {
+        steps_.step(operation.loopLine() + 14,
+                    [&] { dialogs_.message(QStringLiteral("Must enter number")); });
+        return std::nullopt;
+      }
+      if (endsOn(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      return answers;
+  }
+  return std::nullopt;
+}
+
+// Exactly RecordCount passes, one record each.
+void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Answers& answers) {
+  const int loopLine = operation.loopLine();
+  for (qint32 record = 0; record <= lastRecordIndex_; ++record) {
+    updateRecord(operation, answers, loopLine);
+  }
+}
+
+void FieldUpdateRun::updateRecord(const CleaningOperation& operation, const Answers& answers,
+                                  int loopLine) {
+  RecordSet& records = *records_;
+  std::optional<QString> newValue;
+  steps_.step(loopLine + 2, [&] {
+    newValue = operation.transform(ReplaceNull(records.Value(fieldPosition()), QString()), answers);
+  });
+  // A record whose new value could not be computed is left as it is.
+  if (newValue && steps_.test(loopLine + 4, [&] {
+        const FieldValue stored = records.Value(fieldPosition());
+        return stored && *stored != *newValue;
+      })) {
+    bool written = false;
+    steps_.step(loopLine + 6, [&] { records.SetValue(fieldPosition(), *newValue); });
+    steps_.step(loopLine + 8, [&] {
+      records.Update();
+      written = true;
+    });
+    // A refused change does not stay in the record set.
+    if (!written) records.CancelUpdate();
+  }
+  steps_.step(loopLine + 10, [&] { records.MoveNext(); });
+}
+
+int FieldUpdateRun::fieldPosition() const {
+  return lists_.fields.selectedIndex();
+}
+
+void FieldUpdateRun::refillPreview() {
+  steps_.step(650, [&] { Required(records_).Close(); });
+  steps_.step(652, [&] {
+    Required(records_).Open(
+        SelectFieldStatement(lists_.fields.selectedText(), lists_.tables.selectedText()),
+        Required(connection_), RecordSet::Static, RecordSet::Optimistic);
+  });
+  steps_.step(654, [&] { lists_.preview.clear(); });
+  steps_.step(656, [&] { pointer_.setPointer(Pointer::Hourglass); });
+  steps_.step(662, [] { LetPendingEventsRun(); });
+  AddPreviewRows(steps_, 664, records_, lists_.preview);
+  steps_.step(676, [&] { Required(records_).Close(); });
+  steps_.step(678, [&] { pointer_.setPointer(Pointer::Default); });
+}

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "../support/QStringPrinting.h"
+#include "ErrorReport.h"
+#include "Form2.h"
+#include "ListViewWidget.h"
+#include "OperationCatalogue.h"
+#include "WindowTesting.h"
+
+namespace {
+
+const QString Tag = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click");
+const QString Find = QStringLiteral("Find What:");
+const QString ReplaceWith = QStringLiteral("Replace With:");
+const QString EnterNumber = QStringLiteral("Enter Number:");
+
+std::optional<QByteArray> text(const char* value) {
+  return QByteArray(value);
+}
+
+}  // namespace
+
+class FieldUpdateRunTest : public testing::Test, public WindowTest {
+ protected:
+  // A table t (id, v) holding `values`, with a count of the rows that updates found.
+  void createTable(const QString& columns, const QStringList& values) {
+    QString rows;
+    for (const QString& value : values) {
+      rows +=
+          (rows.isEmpty() ? "(" : ",(") + QString::number(rows.count('(') + 1) + ", " + value + ")";
+    }
+    db.exec("CREATE TABLE t (id INT PRIMARY KEY, v " + columns + ");" +
+            (values.isEmpty() ? QString() : "INSERT INTO t VALUES " + rows + ";") +
+            "CREATE TABLE writes (n INT); INSERT INTO writes VALUES (0);"
+            "CREATE TRIGGER counted AFTER UPDATE ON t FOR EACH ROW UPDATE writes SET n = n + 1");
+  }
+  // The main window with table t and its field v chosen.
+  Form2& chooseField() {
+    storeWorkingProfile(db.name());
+    Form2& form = start().form2();
+    clickEntry(form.ListView1, entries(form.ListView1).indexOf("t"));
+    clickEntry(form.ListView2, 1);
+    dialogs.clear();
+    return form;
+  }
+  void run(Form2& form, QStringView caption, const QStringList& answers = {}) {
+    form.Combo1->setCurrentIndex(FindOperation(caption)->position);
+    dialogs.queueAnswers(answers);
+    QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+  }
+  Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
+  int writes() const { return db.column("SELECT n FROM writes")[0]->toInt(); }
+  QString report(const QString& description, int line) const {
+    return ErrorReportText(description, Tag, line);
+  }
+};
+
+struct OperationCase {
+  int position;
+  QStringList answers;
+  const char* before;
+  const char* after;
+};
+
+class EveryOperation : public FieldUpdateRunTest,
+                       public testing::WithParamInterface<OperationCase> {};
+
+// Each operation on a value that it changes, an empty value and a null; only the first
+// is written, and the database holds the result.
+TEST_P(EveryOperation, WritesTheChangedValueOnly) {
+  const OperationCase& c = GetParam();
+  createTable("TEXT", {"'" + QString(c.before).replace("'", "''") + "'", "''", "NULL"});
+  Form2& form = chooseField();
+  run(form, Catalogue()[c.position].caption, c.answers);
+  EXPECT_EQ(values(), Column({text(c.after), text(""), std::nullopt}));
+  EXPECT_EQ(writes(), 1);
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(form.ListView3->selectedText(), QString::fromUtf8(c.after))
+      << "the preview is refreshed";
+  EXPECT_EQ(form.pointer(), Pointer::Default);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Catalogue, EveryOperation,
+    testing::Values(
+        OperationCase{0, {}, " a b ", "ab"}, OperationCase{1, {"_"}, "a b", "a_b"},
+        OperationCase{2, {}, "  a ", "a "}, OperationCase{3, {}, "  a ", "  a"},
+        OperationCase{4, {}, "  a   b ", "a b"}, OperationCase{5, {}, "a\r\nb", "a  b"},
+        OperationCase{6, {"|"}, "a\r\nb", "a||b"}, OperationCase{7, {}, "a\tb", "ab"},
+        OperationCase{8, {"->"}, "a\tb", "a->b"}, OperationCase{9, {}, "ab1é", "1é"},
+        OperationCase{10, {"x"}, "ab1", "xx1"}, OperationCase{11, {}, "a1b2", "ab"},
+        OperationCase{12, {"#"}, "a1", "a#"}, OperationCase{13, {}, "a-1 b", "- "},
+        OperationCase{14, {"*"}, "a-1", "*-*"}, OperationCase{15, {}, "a b-1", "ab1"},
+        OperationCase{16, {"_"}, "a b-1", "a b_1"}, OperationCase{17, {"ab"}, "aabb", "ab"},
+        OperationCase{18, {"aa", "b"}, "aaa", "ba"}, OperationCase{19, {"="}, "k=v=w", "k="},
+        OperationCase{20, {"=", "X"}, "k=v", "k=X"}, OperationCase{21, {"="}, "k=v", "=v"},
+        OperationCase{22, {"=", "X"}, "k=v", "X=v"}, OperationCase{23, {"2"}, "abcdef", "cdef"},
+        OperationCase{24, {"2"}, "abcdef", "abcd"}, OperationCase{25, {"3"}, "abcdef", "abc"},
+        OperationCase{26, {"3"}, "abcdef", "def"}),
+    [](const testing::TestParamInfo<OperationCase>& info) {
+      return "Position" + std::to_string(info.param.position);
+    });
+
+TEST_F(FieldUpdateRunTest, ASecondRunWritesNothing) {
+  createTable("VARCHAR(20)", {"'a b'", "'c'", "' d '", "NULL", "'A B'"});
+  Form2& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(writes(), 3);
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(writes(), 3);
+  EXPECT_EQ(values(), Column({text("ab"), text("c"), text("d"), std::nullopt, text("AB")}));
+}
+
+TEST_F(FieldUpdateRunTest, AnEmptyFieldListAsksToSelectAField) {
+  createTable("TEXT", {"'a b'"});
+  storeWorkingProfile(db.name());
+  Form2& form = start().form2();
+  run(form, u"Remove All Spaces in Selected Field");
+  const std::vector<ShownBox> expected = {
+      {ShownBox::Kind::Message, "Klarifeld", "Please select a field.", BoxIcon::None}};
+  EXPECT_EQ(dialogs.shown(), expected);
+  EXPECT_EQ(values(), Column({text("a b")}));
+}
+
+TEST_F(FieldUpdateRunTest, ATableWithoutRecordsAsksNothing) {
+  createTable("TEXT", {});
+  Form2& form = chooseField();
+  form.ListView3->addItem("stale");
+  run(form, u"Replace Tabs in Selected Field With...", {"x"});
+  EXPECT_TRUE(dialogs.shown().empty());
+  EXPECT_EQ(form.ListView3->count(), 0);
+}
+
+TEST_F(FieldUpdateRunTest, NoSelectedOperationChangesNothingButRefreshes) {
+  createTable("TEXT", {"'a b'"});
+  Form2& form = chooseField();
+  form.ListView3->clear();
+  form.Combo1->setCurrentIndex(-1);
+  QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+  EXPECT_EQ(writes(), 0);
+  EXPECT_EQ(entries(form.ListView3), QStringList({"a b"}));
+}
+
+TEST_F(FieldUpdateRunTest, EmptyOrCancelledAnswersEndTheOperation) {
+  createTable("TEXT", {"'a\tb ab'"});
+  Form2& form = chooseField();
+  run(form, u"Replace Tabs in Selected Field With...", {});
+  run(form, u"Replace Tabs in Selected Field With...", {""});
+  run(form, u"Remove User-Defined Character(s) in Selected Field", {""});
+  run(form, u"Replace User-Defined Character(s) in Selected Field With...", {"", "x"});
+  EXPECT_EQ(dialogs.prompts(),
+            QStringList(
+                {ReplaceWith, ReplaceWith, "Enter User-Defined Character(s):", Find, ReplaceWith}));
+  EXPECT_EQ(writes(), 0);
+  // An empty second answer replaces by nothing.
+  run(form, u"Replace User-Defined Character(s) in Selected Field With...", {"ab", ""});
+  EXPECT_EQ(values(), Column({text("a\tb ")}));
+  run(form, u"Remove User-Defined Character(s) in Selected Field", {" "});
+  EXPECT_EQ(values(), Column({text("a\tb")}));
+}
+
+TEST_F(FieldUpdateRunTest, NumberAnswers) {
+  createTable("TEXT", {"'abcdefgh'"});
+  Form2& form = chooseField();
+  run(form, u"Remove First x Character(s) in Selected Field", {"abc"});
+  run(form, u"Remove First x Character(s) in Selected Field", {});
+  const ShownBox mustEnter{ShownBox::Kind::Message, "Klarifeld", "Must enter number",
+                           BoxIcon::None};
+  EXPECT_EQ(dialogs.shown()[1], mustEnter);
+  EXPECT_EQ(dialogs.shown()[3], mustEnter);
+  EXPECT_EQ(dialogs.shown().size(), 4u);
+  run(form, u"Remove First x Character(s) in Selected Field", {"2.5"});
+  EXPECT_EQ(values(), Column({text("cdefgh")}));
+  run(form, u"Remove First x Character(s) in Selected Field", {"3.5"});
+  EXPECT_EQ(values(), Column({text("gh")}));
+}
+
+TEST_F(FieldUpdateRunTest, ARefusedNumberIsReportedForEveryRecord) {
+  createTable("TEXT", {"'abc'", "NULL", "'de'"});
+  Form2& form = chooseField();
+  run(form, u"Remove First x Character(s) in Selected Field", {"40000"});
+  EXPECT_EQ(dialogs.messages(), QStringList(3, report("Overflow", 564)));
+  dialogs.clear();
+  run(form, u"Remove All Text After x Position in Field", {"-1"});
+  EXPECT_EQ(dialogs.messages(), QStringList(3, report("Invalid procedure call or argument", 612)));
+  EXPECT_EQ(writes(), 0);
+  EXPECT_EQ(values(), Column({text("abc"), std::nullopt, text("de")}));
+}
+
+TEST_F(FieldUpdateRunTest, TwinRowsOfATableWithoutKeyAreEachWrittenOnce) {
+  db.exec(
+      "CREATE TABLE t (name VARCHAR(10), v VARCHAR(10));"
+      "INSERT INTO t VALUES ('x', 'a b'), ('x', 'a b'), ('x', 'A B'), ('y', NULL)");
+  Form2& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY BINARY v"),
+            Column({std::nullopt, text("AB"), text("ab"), text("ab")}));
+  EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+TEST_F(FieldUpdateRunTest, AValueChangedMeanwhileIsReportedAndKept) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
+  Form2& form = chooseField();
+  dialogs.onInput = [&](const QString&) { db.exec("UPDATE t SET v = 'C D' WHERE id = 2"); };
+  run(form, u"Replace All Spaces in Selected Field With...", {"_"});
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({report("Row cannot be located for updating. Some values may have been "
+                                "changed since it was last read.",
+                                158)}));
+  EXPECT_EQ(values(), Column({text("a_b"), text("C D"), text("e_f")}));
+  EXPECT_EQ(entries(form.ListView3), QStringList({"a_b", "C D", "e_f"}));
+}
+
+TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
+  createTable("VARCHAR(5)", {"'a b c'", "'d e'"});
+  Form2& form = chooseField();
+  run(form, u"Replace All Spaces in Selected Field With...", {"__"});
+  ASSERT_EQ(dialogs.messages().size(), 1);
+  EXPECT_EQ(dialogs.messages()[0], report("Data too long for column 'v' at row 1", 158));
+  EXPECT_EQ(values(), Column({text("a b c"), text("d__e")}));
+}
+
+TEST_F(FieldUpdateRunTest, TheServerGoingAwayIsReportedStepByStep) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'"});
+  Form2& form = chooseField();
+  dialogs.onInput = [&](const QString&) {
+    for (const auto& id : db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                                    db.name() + "' AND ID <> CONNECTION_ID()")) {
+      db.exec("KILL CONNECTION " + QString::fromUtf8(*id));
+    }
+  };
+  run(form, u"Replace All Spaces in Selected Field With...", {"_"});
+  const QStringList shown = dialogs.messages();
+  ASSERT_EQ(shown.size(), 3);
+  EXPECT_TRUE(shown[0].endsWith(report("", 158)));
+  EXPECT_TRUE(shown[1].endsWith(report("", 158)));
+  EXPECT_TRUE(shown[2].endsWith(report("", 652)));
+  EXPECT_EQ(form.pointer(), Pointer::Default);
+  EXPECT_EQ(values(), Column({text("a b"), text("c d")}));
+}

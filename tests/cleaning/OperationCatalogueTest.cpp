@@ -1,0 +1,64 @@
+#include "OperationCatalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+#include <stdexcept>
+
+#include "../support/QStringPrinting.h"
+#include "NumberText.h"
+
+TEST(OperationCatalogue, PositionsCaptionsAndLinesFollowTheirRules) {
+  const auto& operations = Catalogue();
+  QSet<QString> captions;
+  int expectedTestLine = 128;
+  for (int i = 0; i < OperationCount; ++i) {
+    const CleaningOperation& operation = operations[i];
+    EXPECT_EQ(operation.position, i);
+    captions.insert(operation.caption.toString());
+    EXPECT_EQ(operation.testLine, expectedTestLine) << operation.caption.toString().toStdString();
+    expectedTestLine = operation.loopLine() + (operation.kind == OperationKind::Number ? 16 : 14);
+  }
+  EXPECT_EQ(captions.size(), OperationCount);
+  EXPECT_EQ(operations[21].caption,
+            u"Remove All Text Before User-Defined Character(s) in Selected Field");
+  EXPECT_EQ(operations[26].caption, u"Remove All Text Before x Position in Field");
+  EXPECT_EQ(operations[26].loopLine(), 634);
+  EXPECT_EQ(operations[1].loopLine(), 150);
+}
+
+TEST(OperationCatalogue, CaptionsAreFoundExactly) {
+  EXPECT_EQ(FindOperation(u"Remove Tabs in Selected Field")->position, 7);
+  EXPECT_EQ(FindOperation(u"remove tabs in selected field"), nullptr);
+  EXPECT_EQ(FindOperation(u"Remove Tabs in Selected Field "), nullptr);
+  EXPECT_EQ(FindOperation(u""), nullptr);
+}
+
+TEST(OperationCatalogue, NumberAnswersAreConvertedOnEveryCall) {
+  const CleaningOperation& removeFirst =
+      *FindOperation(u"Remove First x Character(s) in Selected Field");
+  EXPECT_EQ(removeFirst.transform("abcdef", {"2.5", ""}), "cdef");
+  EXPECT_EQ(removeFirst.transform("abcdef", {"3.5", ""}), "ef");
+  EXPECT_THROW(removeFirst.transform("abcdef", {"40000", ""}), std::overflow_error);
+  EXPECT_THROW(removeFirst.transform("abcdef", {"-1", ""}), std::invalid_argument);
+}
+
+TEST(NumberText, ReadsNumbersInTheUsersFormat) {
+  for (const char* numeric : {"7", " 7 ", "-3", "+4", "2.5", "1e3", "40000", "0.0"}) {
+    EXPECT_TRUE(IsNumeric(numeric)) << numeric;
+  }
+  for (const char* other : {"", " ", "abc", "7a", "1..2", "inf", "nan"}) {
+    EXPECT_FALSE(IsNumeric(other)) << other;
+  }
+  EXPECT_EQ(ToInteger16(" 7 "), 7);
+  EXPECT_EQ(ToInteger16("2.5"), 2);
+  EXPECT_EQ(ToInteger16("3.5"), 4);
+  EXPECT_EQ(ToInteger16("-2.5"), -2);
+  EXPECT_EQ(ToInteger16("2.6"), 3);
+  EXPECT_EQ(ToInteger16("32767.4"), 32767);
+  EXPECT_EQ(ToInteger16("-32768"), -32768);
+  EXPECT_THROW(ToInteger16("32767.5"), std::overflow_error);
+  EXPECT_THROW(ToInteger16("-32769"), std::overflow_error);
+  EXPECT_THROW(ToInteger16("abc"), std::invalid_argument);
+  EXPECT_THROW(ToInteger16(""), std::invalid_argument);
+}
