@@ -69,7 +69,8 @@ Phase inChild(const char* phase, const QString& table) {
   const std::string command = self + " --phase " + phase + " " + table.toStdString();
   FILE* child = popen(command.c_str(), "r");
   Phase result;
-  if (!child || fscanf(child, "%lf %lf %ld", &result.seconds, &result.peakMiB, &result.reports) != 3) {
+  if (!child ||
+      fscanf(child, "%lf %lf %ld", &result.seconds, &result.peakMiB, &result.reports) != 3) {
     throw std::runtime_error("phase " + std::string(phase) + " failed");
   }
   pclose(child);
@@ -104,8 +105,9 @@ int main(int argc, char** argv) {
   self = argv[0];
   if (argc == 4 && std::string(argv[1]) == "--phase") {
     const QString table = QString::fromLocal8Bit(argv[3]);
-    const Phase phase = std::string(argv[2]) == "floor" ? floor(table)
-                                                        : runThroughTheButtonsCode(argc, argv, table);
+    const Phase phase = std::string(argv[2]) == "floor"
+                            ? floor(table)
+                            : runThroughTheButtonsCode(argc, argv, table);
     std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
     return 0;
   }

@@ -11,9 +11,23 @@ ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
   header()->setStretchLastSection(false);
 }
 
+namespace {
+constexpr int ExactText = Qt::UserRole;
+
+// One line per entry: line breaks show as a symbol, the entry keeps its exact text.
+QString oneLine(const QString& text) {
+  QString line = text;
+  line.replace(QStringLiteral("\r\n"), QString(QChar(0x21B5)));
+  line.replace(u'\r', QChar(0x21B5));
+  line.replace(u'\n', QChar(0x21B5));
+  return line;
+}
+}  // namespace
+
 void ListViewWidget::addItem(const QString& text) {
   const bool wasEmpty = topLevelItemCount() == 0;
-  auto* item = new QTreeWidgetItem(this, QStringList{text});
+  auto* item = new QTreeWidgetItem(this, QStringList{oneLine(text)});
+  item->setData(0, ExactText, text);
   if (wasEmpty) setCurrentItem(item);
 }
 
@@ -33,5 +47,5 @@ int ListViewWidget::selectedIndex() const {
 QString ListViewWidget::selectedText() const {
   const int index = selectedIndex();
   if (index < 0) throw std::runtime_error("Object variable or With block variable not set");
-  return topLevelItem(index)->text(0);
+  return topLevelItem(index)->data(0, ExactText).toString();
 }

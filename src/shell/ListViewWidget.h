@@ -4,7 +4,8 @@
 
 #include "ListView.h"
 
-// A list view of a window: one column under a visible header, entries in the order added.
+// A list view of a window: one column under a visible header, entries in the order added,
+// each on one line.
 class ListViewWidget : public QTreeWidget, public ListView {
  public:
   explicit ListViewWidget(QWidget* parent = nullptr);
