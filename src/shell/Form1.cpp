@@ -8,6 +8,7 @@
 #include "Appearance.h"
 #include "Connection.h"
 #include "ConnectionString.h"
+#include "Controls.h"
 #include "Dialogs.h"
 #include "Events.h"
 #include "Form2.h"
@@ -24,45 +25,21 @@ const QString CouldNotConnect = QStringLiteral(
     "Could not connect. Please check with your administrator. Make sure you are allowed to "
     "connect to your database remotely and not just through web-based control panels.");
 
-QFont arial(qreal points, bool bold) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPointSizeF(points);
-  font.setBold(bold);
-  return font;
-}
-
-template <class Control>
-Control* place(QWidget* container, const char* name, QRect twips, const QFont& font) {
-  auto* control = new Control(container);
-  control->setObjectName(QString::fromLatin1(name));
-  control->setGeometry(twips);
-  control->setFont(font);
-  return control;
-}
-
 QLabel* label(QWidget* frame, const char* name, const QString& caption, QRect twips) {
-  auto* label = place<QLabel>(frame, name, twips, arial(9, true));
+  auto* label = Place<QLabel>(frame, name, twips, Arial(9, true));
   label->setText(caption);
   SetBackColour(*label, Qt::white);
   return label;
 }
 
 QLineEdit* box(QWidget* frame, const char* name, QRect twips, QLabel* caption) {
-  auto* box = place<QLineEdit>(frame, name, twips, arial(9, true));
+  auto* box = Place<QLineEdit>(frame, name, twips, Arial(9, true));
   if (caption) {
     caption->setBuddy(box);
     box->setAccessibleName(caption->text().chopped(1));  // without the colon
   }
   SelectAllOnFocus(box);
   return box;
-}
-
-QPushButton* button(QWidget* container, const char* name, const QString& caption, QRect twips) {
-  auto* button = place<QPushButton>(container, name, twips, arial(11.25, true));
-  button->setText(caption);
-  button->setAccessibleName(caption);
-  button->setAutoDefault(false);
-  return button;
 }
 
 }  // namespace
@@ -77,9 +54,9 @@ Form1::Form1(Dialogs& dialogs, const SettingsStore& settings)
 Form1::~Form1() = default;
 
 void Form1::layOut() {
-  setFont(arial(9, false));
+  setFont(Arial(9, false));
   SetBackColour(*this, Qt::white);
-  Frame1 = place<QGroupBox>(this, "Frame1", TwipsRect(120, 120, 7800, 2895), arial(9, true));
+  Frame1 = Place<QGroupBox>(this, "Frame1", TwipsRect(120, 120, 7800, 2895), Arial(9, true));
   Frame1->setTitle(QStringLiteral("MySQL Login"));
   Frame1->setAccessibleName(Frame1->title());
   SetBackColour(*Frame1, Qt::white);
@@ -97,12 +74,12 @@ void Form1::layOut() {
   Text3->setEchoMode(QLineEdit::Password);
   Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
 
-  PushButton5 = button(Frame1, "PushButton5", QStringLiteral("Test Connection"),
-                       TwipsRect(240, 2280, 3600, 405));
-  PushButton4 =
-      button(Frame1, "PushButton4", QStringLiteral("Help"), TwipsRect(3960, 2280, 3600, 405));
-  PushButton3 =
-      button(this, "PushButton3", QStringLiteral("Next >"), TwipsRect(120, 3150, 7800, 405));
+  PushButton5 = PlacePushButton(Frame1, "PushButton5", QStringLiteral("Test Connection"),
+                                TwipsRect(240, 2280, 3600, 405));
+  PushButton4 = PlacePushButton(Frame1, "PushButton4", QStringLiteral("Help"),
+                                TwipsRect(3960, 2280, 3600, 405));
+  PushButton3 = PlacePushButton(this, "PushButton3", QStringLiteral("Next >"),
+                                TwipsRect(120, 3150, 7800, 405));
 
   for (QWidget* control :
        std::initializer_list<QWidget*>{Frame1, Label1, Label2, Label3, Label4, Label9}) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "Appearance.h"
+#include "Controls.h"
 #include "Dialogs.h"
 #include "FieldUpdateRun.h"
 #include "Form1.h"
@@ -23,30 +24,10 @@ const QString Tag = QStringLiteral("Klarifeld2021/08/31.Form2.");
 const QString ListHint =
     QStringLiteral("Move | line to right and out of window to reveal full names.");
 
-QFont arialBold(qreal points) {
-  QFont font(QStringLiteral("Arial"));
-  font.setPointSizeF(points);
-  font.setBold(true);
-  return font;
-}
-
 ListViewWidget* listView(QWidget* window, const char* name, QRect twips) {
-  auto* list = new ListViewWidget(window);
-  list->setObjectName(QString::fromLatin1(name));
-  list->setGeometry(twips);
-  list->setFont(arialBold(9));
+  auto* list = Place<ListViewWidget>(window, name, twips, Arial(9, true));
   list->setToolTip(ListHint);
   return list;
-}
-
-QPushButton* button(QWidget* window, const char* name, const QString& caption, QRect twips) {
-  auto* button = new QPushButton(caption, window);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(twips);
-  button->setFont(arialBold(11.25));
-  button->setAccessibleName(caption);
-  button->setAutoDefault(false);
-  return button;
 }
 
 void addColumn(ListViewWidget* list, const QString& header) {
@@ -68,7 +49,7 @@ Form2::Form2(Form1& login, Dialogs& dialogs, const SettingsStore& settings)
 }
 
 void Form2::layOut() {
-  setFont(arialBold(9));
+  setFont(Arial(9, true));
   SetBackColour(*this, Qt::white);
   Frame1 = new QGroupBox(QStringLiteral("Remove/Replace Options"), this);
   Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -84,10 +65,10 @@ void Form2::layOut() {
   Combo1->setObjectName(QStringLiteral("Combo1"));
   Combo1->setGeometry(TwipsRect(240, 300, 6975, 345));
   Combo1->setAccessibleName(Frame1->title());
-  PushButton2 = button(this, "PushButton2", QStringLiteral("Start Removing"),
-                       TwipsRect(120, 6430, 3720, 405));
-  PushButton3 = button(this, "PushButton3", QStringLiteral("Switch MySQL Database"),
-                       TwipsRect(3960, 6430, 3600, 405));
+  PushButton2 = PlacePushButton(this, "PushButton2", QStringLiteral("Start Removing"),
+                                TwipsRect(120, 6430, 3720, 405));
+  PushButton3 = PlacePushButton(this, "PushButton3", QStringLiteral("Switch MySQL Database"),
+                                TwipsRect(3960, 6430, 3600, 405));
   ListView1 = listView(this, "ListView1", TwipsRect(120, 120, 7440, 2535));
   ListView2 = listView(this, "ListView2", TwipsRect(120, 2760, 3570, 2670));
   ListView3 = listView(this, "ListView3", TwipsRect(3840, 2760, 3720, 2670));

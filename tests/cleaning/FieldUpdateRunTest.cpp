@@ -66,6 +66,11 @@ struct OperationCase {
   const char* after;
 };
 
+// Names a case by its position, not by its bytes.
+void PrintTo(const OperationCase& c, std::ostream* out) {
+  *out << "position " << c.position;
+}
+
 class EveryOperation : public FieldUpdateRunTest,
                        public testing::WithParamInterface<OperationCase> {};
 

@@ -143,23 +143,18 @@ TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
 
 TEST_F(LoginWindowTest, ButtonsShowTheHandUnlessBusy) {
   Form1& form = start();
-  const auto moveOver = [](QWidget* control) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), control->mapToGlobal(QPointF(2, 2)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(control, &move);
-  };
-  moveOver(form.PushButton4);
+  moveMouseOver(form.PushButton4);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
   EXPECT_EQ(form.Text2->cursor().shape(), Qt::PointingHandCursor);
-  moveOver(form.Text2);
+  moveMouseOver(form.Text2);
   EXPECT_EQ(form.pointer(), Pointer::Default);
   EXPECT_EQ(form.Text2->cursor().shape(), Qt::IBeamCursor);
   form.setPointer(Pointer::Hourglass);
-  moveOver(form.PushButton3);
+  moveMouseOver(form.PushButton3);
   EXPECT_EQ(form.pointer(), Pointer::Hourglass);
-  moveOver(form.Text5);  // no hover handler of its own
+  moveMouseOver(form.Text5);  // no hover handler of its own
   form.setPointer(Pointer::Custom);
-  moveOver(form.Text5);
+  moveMouseOver(form.Text5);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
 }
 

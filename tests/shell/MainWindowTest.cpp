@@ -144,17 +144,12 @@ TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
 
 TEST_F(MainWindowTest, HoverKeepsTheHourglassAndClosingEndsTheProgram) {
   Form2& form = mainWindow();
-  const auto moveOver = [](QWidget* control) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), control->mapToGlobal(QPointF(2, 2)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(control, &move);
-  };
-  moveOver(form.PushButton2);
+  moveMouseOver(form.PushButton2);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
-  moveOver(form.ListView2->viewport());
+  moveMouseOver(form.ListView2->viewport());
   EXPECT_EQ(form.pointer(), Pointer::Default);
   form.setPointer(Pointer::Hourglass);
-  moveOver(form.PushButton3);
+  moveMouseOver(form.PushButton3);
   EXPECT_EQ(form.pointer(), Pointer::Hourglass);
   EXPECT_EQ(form.ListView1->viewport()->cursor().shape(), Qt::WaitCursor);
   form.close();

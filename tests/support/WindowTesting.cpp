@@ -1,5 +1,7 @@
 #include "WindowTesting.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTest>
 
 WindowTest::WindowTest() {
@@ -41,4 +43,10 @@ QStringList WindowTest::entries(const QTreeWidget* list) {
   QStringList texts;
   for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(0);
   return texts;
+}
+
+void WindowTest::moveMouseOver(QWidget* control) {
+  QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), control->mapToGlobal(QPointF(2, 2)),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(control, &move);
 }

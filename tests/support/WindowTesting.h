@@ -27,6 +27,8 @@ class WindowTest {
   // Clicks entry `row` of a list the way the user does.
   static void clickEntry(QTreeWidget* list, int row);
   static QStringList entries(const QTreeWidget* list);
+  // Moves the mouse over a control, as far as the window's hover handling can tell.
+  static void moveMouseOver(QWidget* control);
 
   QTemporaryDir configHome;
   SettingsStore settings;

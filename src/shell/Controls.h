@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+class QPushButton;
+
+// The controls of the windows as the layouts give them: named as in the design, placed
+// in their container, in Arial.
+
+QFont Arial(qreal points, bool bold);
+
+template <class Control>
+Control* Place(QWidget* container, const char* name, QRect geometry, const QFont& font) {
+  auto* control = new Control(container);
+  control->setObjectName(QString::fromLatin1(name));
+  control->setGeometry(geometry);
+  control->setFont(font);
+  return control;
+}
+
+// A push button: Arial 11.25 pt bold, named for screen readers by its caption.
+QPushButton* PlacePushButton(QWidget* container, const char* name, const QString& caption,
+                             QRect geometry);
