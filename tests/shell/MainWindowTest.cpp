@@ -155,3 +155,18 @@ TEST_F(MainWindowTest, HoverKeepsTheHourglassAndClosingEndsTheProgram) {
   form.close();
   EXPECT_EQ(programEnds, 1);
 }
+
+TEST_F(MainWindowTest, TabVisitsTheListsTheOperationsAndTheButtons) {
+  Form2& form = mainWindow();
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.ListView1->setFocus();
+  for (QWidget* next :
+       std::initializer_list<QWidget*>{form.ListView2, form.ListView3, form.Combo1,
+                                       form.PushButton2, form.PushButton3, form.ListView1}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+  }
+  EXPECT_EQ(form.ListView1->accessibleName(), "Table(s)");
+  EXPECT_EQ(form.PushButton2->accessibleName(), "Start Removing");
+}
