@@ -6,8 +6,7 @@
 Connection::~Connection() = default;
 
 void Connection::Open(const QString& connectionString) {
-  if (isOpen())
-    throw DbError(QStringLiteral("Operation is not allowed when the object is open."), 3705);
+  if (isOpen()) throw DbError(DbMessages::ObjectOpen, 3705);
   const auto nonNegative = [](int seconds) { return unsigned(std::max(seconds, 0)); };
   session_ = Session::open(ParseConnectionString(connectionString),
                            {nonNegative(ConnectionTimeout), nonNegative(CommandTimeout)});

@@ -32,6 +32,8 @@ class DbError : public std::runtime_error {
 namespace DbMessages {
 inline const QString ObjectClosed =
     QStringLiteral("Operation is not allowed when the object is closed.");
+inline const QString ObjectOpen =
+    QStringLiteral("Operation is not allowed when the object is open.");
 inline const QString NoCurrentRecord = QStringLiteral(
     "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
     "requires a current record.");

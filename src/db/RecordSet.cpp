@@ -43,8 +43,7 @@ RecordSet::~RecordSet() {
 
 void RecordSet::Open(const QString& statement, Connection& connection, int /*cursorType*/,
                      int lockType) {
-  if (isOpen())
-    throw DbError(QStringLiteral("Operation is not allowed when the object is open."), 3705);
+  if (isOpen()) throw DbError(DbMessages::ObjectOpen, 3705);
   std::shared_ptr<Session> session = connection.session();
   MYSQL* mysql = session->idle();
   const QByteArray sql = statement.toUtf8();
