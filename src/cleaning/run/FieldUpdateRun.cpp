@@ -67,7 +67,6 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
   const auto ask = [&](int at, QString& answer, const QString& prompt) {
     steps_.step(at, [&] { answer = dialogs_.input(prompt); });
   };
-  const auto endsOn = [&](int at, auto condition) { return steps_.test(at, condition); };
   switch (operation.kind) {
     case OperationKind::Plain:
       return answers;
@@ -77,21 +76,21 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
           operation.kind == OperationKind::Replacement
               ? ReplaceWith
               : QStringLiteral("Enter User-Defined Character(s):"));
-      if (endsOn(line + 4, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (steps_.test(line + 4, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
     case OperationKind::SearchAndReplacement:
       ask(line + 2, answers.first, QStringLiteral("Find What:"));
       ask(line + 4, answers.second, ReplaceWith);
-      if (endsOn(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
     case OperationKind::Number:
       ask(line + 2, answers.first, QStringLiteral("Enter Number:"));
-      if (endsOn(line + 4, [&] { return !IsNumeric(answers.first); })) {
+      if (steps_.test(line + 4, [&] { return !IsNumeric(answers.first); })) {
         steps_.step(operation.loopLine() + 14,
                     [&] { dialogs_.message(QStringLiteral("Must enter number")); });
         return std::nullopt;
       }
-      if (endsOn(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
   }
   return std::nullopt;
@@ -108,15 +107,14 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
 void FieldUpdateRun::updateRecord(const CleaningOperation& operation, const Answers& answers,
                                   int loopLine) {
   RecordSet& records = *records_;
+  FieldValue stored;
   std::optional<QString> newValue;
   steps_.step(loopLine + 2, [&] {
-    newValue = operation.transform(ReplaceNull(records.Value(fieldPosition()), QString()), answers);
+    stored = records.Value(fieldPosition());
+    newValue = operation.transform(ReplaceNull(stored, QString()), answers);
   });
-  // A record whose new value could not be computed is left as it is.
-  if (newValue && steps_.test(loopLine + 4, [&] {
-        const FieldValue stored = records.Value(fieldPosition());
-        return stored && *stored != *newValue;
-      })) {
+  // A record whose new value could not be computed is left as it is; a null is never written.
+  if (newValue && steps_.test(loopLine + 4, [&] { return stored && *stored != *newValue; })) {
     bool written = false;
     steps_.step(loopLine + 6, [&] { records.SetValue(fieldPosition(), *newValue); });
     steps_.step(loopLine + 8, [&] {
