@@ -235,12 +235,14 @@ TEST_F(FieldUpdateRunTest, TheServerGoingAwayIsReportedStepByStep) {
   dialogs.onInput = [&](const QString&) {
     for (const auto& id : db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
                                     db.name() + "' AND ID <> CONNECTION_ID()")) {
-      db.exec("KILL CONNECTION " + QString::fromUtf8(*id));
+      // A connection that was closing by itself may be gone before its KILL arrives.
+      db.exec("BEGIN NOT ATOMIC DECLARE CONTINUE HANDLER FOR 1094 BEGIN END; KILL CONNECTION " +
+              QString::fromUtf8(*id) + "; END");
     }
   };
   run(form, u"Replace All Spaces in Selected Field With...", {"_"});
   const QStringList shown = dialogs.messages();
-  ASSERT_EQ(shown.size(), 3);
+  ASSERT_EQ(shown.size(), 3) << shown.join("\n").toStdString();
   EXPECT_TRUE(shown[0].endsWith(report("", 158)));
   EXPECT_TRUE(shown[1].endsWith(report("", 158)));
   EXPECT_TRUE(shown[2].endsWith(report("", 652)));
