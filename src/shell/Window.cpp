@@ -1,15 +1,28 @@
 #include "Window.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTimer>
 
+namespace {
+
+// A plain top-level widget would reach screen readers as a filler; ours are windows.
+QAccessibleInterface* WindowAccessible(const QString&, QObject* object) {
+  auto* window = dynamic_cast<Window*>(object);
+  return window ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
+}
+
+}  // namespace
+
 Window::Window(QSize clientSize)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint) {
+  static const bool accessible = (QAccessible::installFactory(WindowAccessible), true);
+  Q_UNUSED(accessible);
   setFixedSize(clientSize);
   hoverSets(this, Pointer::Default);
 }

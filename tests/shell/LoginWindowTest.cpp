@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -136,6 +137,7 @@ TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
   EXPECT_EQ(form.Text1->geometry(), QRect(88, 24, 305, 23));
   EXPECT_EQ(form.PushButton3->geometry(), QRect(8, 210, 520, 27));
   EXPECT_EQ(form.PushButton3->font().pointSizeF(), 11.25);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
   EXPECT_EQ(form.Text1->accessibleName(), "Server");
   EXPECT_EQ(form.Text3->accessibleName(), "Password");
   EXPECT_EQ(form.PushButton5->accessibleName(), "Test Connection");
