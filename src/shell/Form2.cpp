@@ -76,8 +76,8 @@ void Form2::layOut() {
 }
 
 void Form2::connectHandlers() {
-  connect(ListView1, &QTreeWidget::itemClicked, this, [this] { ListView1_Click(); });
-  connect(ListView2, &QTreeWidget::itemClicked, this, [this] { ListView2_Click(); });
+  ListView1->onPick = [this] { ListView1_Click(); };
+  ListView2->onPick = [this] { ListView2_Click(); };
   connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
   connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
   connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });

@@ -1,6 +1,8 @@
 #include "ListViewWidget.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <stdexcept>
 
 ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
@@ -9,6 +11,28 @@ ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setUniformRowHeights(true);
   header()->setStretchLastSection(false);
+  connect(this, &QTreeWidget::itemClicked, this, [this] {
+    clickedSincePress_ = true;
+    onPick();
+  });
+}
+
+void ListViewWidget::keyPressEvent(QKeyEvent* event) {
+  const int before = selectedIndex();
+  QTreeWidget::keyPressEvent(event);
+  if (selectedIndex() != before) onPick();
+}
+
+void ListViewWidget::mousePressEvent(QMouseEvent* event) {
+  selectedAtPress_ = selectedIndex();
+  clickedSincePress_ = false;
+  QTreeWidget::mousePressEvent(event);
+}
+
+// A press on one entry and a release on another is no click, but the selection moved.
+void ListViewWidget::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidget::mouseReleaseEvent(event);
+  if (!clickedSincePress_ && selectedIndex() != selectedAtPress_) onPick();
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTreeWidget>
+#include <functional>
 
 #include "ListView.h"
 
@@ -15,4 +16,18 @@ class ListViewWidget : public QTreeWidget, public ListView {
   int count() const override;
   int selectedIndex() const override;
   QString selectedText() const override;
+
+  // Runs when the user picks an entry: a click on one, and also a selection moved by the
+  // keyboard or by dragging, which must not leave the lists that follow this one behind.
+  // Changes made by the program do not count.
+  std::function<void()> onPick = [] {};
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  int selectedAtPress_ = -1;
+  bool clickedSincePress_ = false;
 };

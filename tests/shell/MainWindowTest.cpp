@@ -110,6 +110,22 @@ TEST_F(MainWindowTest, TableClickListsFieldsAndPreviewsTheFirst) {
   EXPECT_EQ(form.pointer(), Pointer::Default);
 }
 
+// Otherwise the field list would still show the last table's fields, and a run would
+// take the field at that position in the newly selected table.
+TEST_F(MainWindowTest, TheKeyboardPicksTablesAndFieldsLikeAClick) {
+  db.exec(
+      "CREATE TABLE t1 (a INT, b INT); INSERT INTO t1 VALUES (1, 2);"
+      "CREATE TABLE t2 (x INT, y INT, z INT); INSERT INTO t2 VALUES (7, 8, 9)");
+  Form2& form = mainWindow();
+  clickEntry(form.ListView1, 0);
+  QTest::keyClick(form.ListView1, Qt::Key_Down);
+  EXPECT_EQ(entries(form.ListView2), QStringList({"x", "y", "z"}));
+  EXPECT_EQ(entries(form.ListView3), QStringList({"7"}));
+  QTest::keyClick(form.ListView2, Qt::Key_End);
+  EXPECT_EQ(entries(form.ListView3), QStringList({"9"}));
+  EXPECT_TRUE(dialogs.shown().empty());
+}
+
 TEST_F(MainWindowTest, ATableDroppedMeanwhileIsReportedAndThePointerRestored) {
   db.exec("CREATE TABLE gone (x INT)");
   Form2& form = mainWindow();
