@@ -159,8 +159,8 @@ void Form1::PushButton3_Click() {
   if (run.test(100, [&] { return !CheckMySQLConnection(connectionString()); })) return;
   run.step(102, [&] {
     // Emptied first, so that coming back does not list every table twice.
-    form2().ListView1->clear();
-    AddMySQLToList1(*form2().ListView1, connectionString(), dialogs_);
+    form2().relistTables(
+        [&](ListView& tables) { AddMySQLToList1(tables, connectionString(), dialogs_); });
   });
   run.step(104, [&] { form2().show(); });
   run.step(106, [&] { hide(); });

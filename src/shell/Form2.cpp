@@ -121,6 +121,16 @@ void Form2::Form_Load() {
   run.step(178, [&] { setColumnWidth(ListView3, 3400); });
 }
 
+void Form2::relistTables(const std::function<void(ListView&)>& addTables) {
+  const QString chosen = ListView1->selectedIndex() < 0 ? QString() : ListView1->selectedText();
+  ListView1->clear();
+  addTables(*ListView1);
+  if (chosen.isNull() || !ListView1->selectEntry(chosen)) {
+    ListView2->clear();
+    ListView3->clear();
+  }
+}
+
 void Form2::ListView1_Click() {
   ListTableFields(lists(), login_.connectionString(), *this, dialogs_);
 }

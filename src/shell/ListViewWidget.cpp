@@ -17,24 +17,6 @@ ListViewWidget::ListViewWidget(QWidget* parent) : QTreeWidget(parent) {
   });
 }
 
-void ListViewWidget::keyPressEvent(QKeyEvent* event) {
-  const int before = selectedIndex();
-  QTreeWidget::keyPressEvent(event);
-  if (selectedIndex() != before) onPick();
-}
-
-void ListViewWidget::mousePressEvent(QMouseEvent* event) {
-  selectedAtPress_ = selectedIndex();
-  clickedSincePress_ = false;
-  QTreeWidget::mousePressEvent(event);
-}
-
-// A press on one entry and a release on another is no click, but the selection moved.
-void ListViewWidget::mouseReleaseEvent(QMouseEvent* event) {
-  QTreeWidget::mouseReleaseEvent(event);
-  if (!clickedSincePress_ && selectedIndex() != selectedAtPress_) onPick();
-}
-
 namespace {
 constexpr int ExactText = Qt::UserRole;
 
@@ -55,6 +37,16 @@ void ListViewWidget::addItem(const QString& text) {
   if (wasEmpty) setCurrentItem(item);
 }
 
+bool ListViewWidget::selectEntry(const QString& text) {
+  for (int i = 0; i < topLevelItemCount(); ++i) {
+    if (topLevelItem(i)->data(0, ExactText).toString() == text) {
+      setCurrentItem(topLevelItem(i));
+      return true;
+    }
+  }
+  return false;
+}
+
 void ListViewWidget::clear() {
   QTreeWidget::clear();
 }
@@ -72,4 +64,22 @@ QString ListViewWidget::selectedText() const {
   const int index = selectedIndex();
   if (index < 0) throw std::runtime_error("Object variable or With block variable not set");
   return topLevelItem(index)->data(0, ExactText).toString();
+}
+
+void ListViewWidget::keyPressEvent(QKeyEvent* event) {
+  const int before = selectedIndex();
+  QTreeWidget::keyPressEvent(event);
+  if (selectedIndex() != before) onPick();
+}
+
+void ListViewWidget::mousePressEvent(QMouseEvent* event) {
+  selectedAtPress_ = selectedIndex();
+  clickedSincePress_ = false;
+  QTreeWidget::mousePressEvent(event);
+}
+
+// A press on one entry and a release on another is no click, but the selection moved.
+void ListViewWidget::mouseReleaseEvent(QMouseEvent* event) {
+  QTreeWidget::mouseReleaseEvent(event);
+  if (!clickedSincePress_ && selectedIndex() != selectedAtPress_) onPick();
 }

@@ -16,6 +16,9 @@ class ListViewWidget : public QTreeWidget, public ListView {
   int count() const override;
   int selectedIndex() const override;
   QString selectedText() const override;
+  // Selects the first entry with exactly this text, as the program (no pick); false when
+  // there is none.
+  bool selectEntry(const QString& text);
 
   // Runs when the user picks an entry: a click on one, and also a selection moved by the
   // keyboard or by dragging, which must not leave the lists that follow this one behind.

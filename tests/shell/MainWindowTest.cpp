@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -140,9 +141,9 @@ TEST_F(MainWindowTest, ATableDroppedMeanwhileIsReportedAndThePointerRestored) {
 }
 
 TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
-  db.exec("CREATE TABLE t (a INT, b INT); INSERT INTO t VALUES (1, 2)");
+  db.exec("CREATE TABLE s (n INT); CREATE TABLE t (a INT, b INT); INSERT INTO t VALUES (1, 2)");
   Form2& form = mainWindow();
-  clickEntry(form.ListView1, 0);
+  clickEntry(form.ListView1, 1);
   form.Combo1->setCurrentIndex(3);
   QTest::mouseClick(form.PushButton3, Qt::LeftButton);
   Form1& login = this->login();
@@ -151,11 +152,27 @@ TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
   QTest::mouseClick(login.PushButton3, Qt::LeftButton);
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(login.isVisible());
-  EXPECT_EQ(entries(form.ListView1), QStringList({"t"})) << "listed once, not twice";
+  EXPECT_EQ(entries(form.ListView1), QStringList({"s", "t"})) << "listed once, not twice";
+  EXPECT_EQ(form.ListView1->selectedText(), "t");
   EXPECT_EQ(entries(form.ListView2), QStringList({"a", "b"}));
   EXPECT_EQ(entries(form.ListView3), QStringList({"1"}));
   EXPECT_EQ(form.Combo1->currentIndex(), 3);
   EXPECT_EQ(form.Combo1->count(), 27) << "loaded once";
+}
+
+// The fields and preview belong to a table; where it is no longer listed, they go too.
+TEST_F(MainWindowTest, ADatabaseWithoutTheTableEmptiesItsFields) {
+  db.exec("CREATE TABLE t (a INT); INSERT INTO t VALUES (1)");
+  ScratchDatabase other(db.name() + "2");
+  other.exec("CREATE TABLE u (a INT)");
+  Form2& form = mainWindow();
+  clickEntry(form.ListView1, 0);
+  QTest::mouseClick(form.PushButton3, Qt::LeftButton);
+  login().Text4->setText(other.name());
+  QTest::mouseClick(login().PushButton3, Qt::LeftButton);
+  EXPECT_EQ(entries(form.ListView1), QStringList({"u"}));
+  EXPECT_EQ(form.ListView2->count(), 0);
+  EXPECT_EQ(form.ListView3->count(), 0);
 }
 
 TEST_F(MainWindowTest, HoverKeepsTheHourglassAndClosingEndsTheProgram) {
