@@ -229,6 +229,25 @@ TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
   EXPECT_EQ(values(), Column({text("a b c"), text("d__e")}));
 }
 
+TEST_F(FieldUpdateRunTest, AFieldListOutOfStepWithTheTableWritesNothing) {
+  createTable("VARCHAR(20)", {"'a b'"});
+  Form2& form = chooseField();
+  db.exec("ALTER TABLE t ADD COLUMN w VARCHAR(20) DEFAULT 'c d' AFTER id");
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({report("The field list no longer matches the table. Click the table to "
+                                "list its fields again.",
+                                116)}));
+  EXPECT_EQ(writes(), 0);
+  EXPECT_EQ(entries(form.ListView3), QStringList({"a b"})) << "the preview still refreshes";
+  dialogs.clear();
+  form.ListView2->clearSelection();
+  run(form, u"Remove All Spaces in Selected Field");
+  const QString noField = QStringLiteral("Object variable or With block variable not set");
+  EXPECT_EQ(dialogs.messages(), QStringList({report(noField, 116), report(noField, 652)}));
+  EXPECT_EQ(writes(), 0);
+}
+
 TEST_F(FieldUpdateRunTest, TheServerGoingAwayIsReportedStepByStep) {
   createTable("VARCHAR(20)", {"'a b'", "'c d'"});
   Form2& form = chooseField();

@@ -1,8 +1,11 @@
 #include "FieldUpdateRun.h"
 
+#include <stdexcept>
+
 #include "Connection.h"
 #include "Dialogs.h"
 #include "Events.h"
+#include "FieldCollection.h"
 #include "ListView.h"
 #include "NumberText.h"
 #include "RecordSet.h"
@@ -34,7 +37,7 @@ void FieldUpdateRun::run() {
   steps_.step(106, [&] { pointer_.setPointer(Pointer::Hourglass); });
   openTable();
   // A table without records asks nothing.
-  if (!steps_.test(126, [&] { return Required(records_).Eof(); })) {
+  if (fieldListMatchesTable() && !steps_.test(126, [&] { return Required(records_).Eof(); })) {
     if (const CleaningOperation* operation = FindOperation(operationCaption_)) {
       applyOperation(*operation);
     }
@@ -52,6 +55,26 @@ void FieldUpdateRun::openTable() {
                             RecordSet::Keyset, RecordSet::Optimistic);
   });
   steps_.step(124, [&] { lastRecordIndex_ = Required(records_).RecordCount() - 1; });
+}
+
+// The field is addressed by its position in the field list. A list that no longer matches
+// the table (altered meanwhile, or listed from another database) would address another
+// column: then nothing is asked or written.
+bool FieldUpdateRun::fieldListMatchesTable() {
+  bool matches = true;
+  steps_.step(116, [&] {
+    if (!records_ || !records_->isOpen()) return;  // its failure is reported already
+    matches = false;
+    const QString listed = lists_.fields.selectedText();
+    const FieldCollection& fields = records_->Fields();
+    if (fieldPosition() >= fields.count() || fields.Name(fieldPosition()) != listed) {
+      throw std::runtime_error(
+          "The field list no longer matches the table. Click the table to list its fields "
+          "again.");
+    }
+    matches = true;
+  });
+  return matches;
 }
 
 void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {

@@ -27,6 +27,7 @@ class FieldUpdateRun {
 
  private:
   void openTable();
+  bool fieldListMatchesTable();
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
