@@ -14,7 +14,15 @@ QString decoded(const FieldBytes& bytes, bool binary) {
 
 std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
   if (!value) return std::nullopt;
-  if (!binary) return value->toUtf8();
+  if (!binary) {
+    // UTF-8 has no form for half a character: it would be stored as a '?'.
+    if (!QStringView(*value).isValidUtf16()) {
+      throw DbError(
+          QStringLiteral("Multiple-step operation generated errors. The text holds half of a "
+                         "character (an unpaired surrogate) and cannot be stored."));
+    }
+    return value->toUtf8();
+  }
   QByteArray bytes(value->size(), Qt::Uninitialized);
   for (qsizetype i = 0; i < value->size(); ++i) {
     const char16_t unit = (*value)[i].unicode();

@@ -229,6 +229,17 @@ TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
   EXPECT_EQ(values(), Column({text("a b c"), text("d__e")}));
 }
 
+TEST_F(FieldUpdateRunTest, HalfACharacterIsRefusedNotStoredAsAQuestionMark) {
+  createTable("VARCHAR(20)", {"'😀ab'", "'xyz'"});
+  Form2& form = chooseField();
+  run(form, u"Remove First x Character(s) in Selected Field", {"1"});
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({report("Multiple-step operation generated errors. The text holds half of "
+                                "a character (an unpaired surrogate) and cannot be stored.",
+                                570)}));
+  EXPECT_EQ(values(), Column({text("😀ab"), text("yz")}));
+}
+
 TEST_F(FieldUpdateRunTest, AFieldListOutOfStepWithTheTableWritesNothing) {
   createTable("VARCHAR(20)", {"'a b'"});
   Form2& form = chooseField();
