@@ -157,11 +157,8 @@ void Form1::Form_Load() {
 void Form1::PushButton3_Click() {
   ReportingProcedure run(dialogs_, Tag + QStringLiteral("PushButton3_Click"));
   if (run.test(100, [&] { return !CheckMySQLConnection(connectionString()); })) return;
-  run.step(102, [&] {
-    // Emptied first, so that coming back does not list every table twice.
-    form2().relistTables(
-        [&](ListView& tables) { AddMySQLToList1(tables, connectionString(), dialogs_); });
-  });
+  // In place of the tables listed before, so that coming back does not list them twice.
+  run.step(102, [&] { form2().relistTables(); });
   run.step(104, [&] { form2().show(); });
   run.step(106, [&] { hide(); });
 }

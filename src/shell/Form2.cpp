@@ -12,6 +12,7 @@
 #include "FieldUpdateRun.h"
 #include "Form1.h"
 #include "ListViewWidget.h"
+#include "MySQL.h"
 #include "NumberText.h"
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
@@ -121,11 +122,12 @@ void Form2::Form_Load() {
   run.step(178, [&] { setColumnWidth(ListView3, 3400); });
 }
 
-void Form2::relistTables(const std::function<void(ListView&)>& addTables) {
+void Form2::relistTables() {
+  // No table has an empty name: with nothing chosen, nothing is found again.
   const QString chosen = ListView1->selectedIndex() < 0 ? QString() : ListView1->selectedText();
   ListView1->clear();
-  addTables(*ListView1);
-  if (chosen.isNull() || !ListView1->selectEntry(chosen)) {
+  AddMySQLToList1(*ListView1, login_.connectionString(), dialogs_);
+  if (!ListView1->selectEntry(chosen)) {
     ListView2->clear();
     ListView3->clear();
   }

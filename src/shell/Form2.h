@@ -1,11 +1,8 @@
 #pragma once
 
-#include <functional>
-
 #include "Window.h"
 
 class Dialogs;
-class ListView;
 class Form1;
 class ListViewWidget;
 class QComboBox;
@@ -27,9 +24,10 @@ class Form2 : public Window {
   void PushButton2_Click();  // "Start Removing"
   void PushButton3_Click();  // "Switch MySQL Database"
 
-  // Lists the tables anew through `addTables`. The chosen table stays chosen when it is
-  // listed again; otherwise its fields and preview go with it, as no listed table has them.
-  void relistTables(const std::function<void(ListView&)>& addTables);
+  // Lists the tables of the login window's database in place of those listed before. The
+  // chosen table stays chosen when it is listed again; otherwise its fields and preview go
+  // with it, as no listed table has them.
+  void relistTables();
 
   ListViewWidget* ListView1;  // tables
   ListViewWidget* ListView2;  // fields
