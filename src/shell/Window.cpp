@@ -21,8 +21,8 @@ Window::Window(QSize clientSize)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint) {
-  static const bool accessible = (QAccessible::installFactory(WindowAccessible), true);
-  Q_UNUSED(accessible);
+  [[maybe_unused]] static const bool accessible =
+      (QAccessible::installFactory(WindowAccessible), true);
   setFixedSize(clientSize);
   hoverSets(this, Pointer::Default);
 }
