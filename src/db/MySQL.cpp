@@ -18,13 +18,16 @@ bool CheckMySQLConnection(const QString& connectionString) {
 }
 
 namespace {
+// The location tag that error reports show, as users and support know it.
+const QString AddToListTag = QStringLiteral("Klarifeld2021/08/31.MySQL.AddMySQLToList1");
+
 bool isSystemTable(const FieldValue& name) {
   return name.value_or(QString()).left(3).toLower() == u"sys";
 }
 }  // namespace
 
 void AddMySQLToList1(ListView& list, const QString& connectionString, Dialogs& dialogs) {
-  ReportingProcedure run(dialogs, QStringLiteral("Klarifeld2021/08/31.MySQL.AddMySQLToList1"));
+  ReportingProcedure run(dialogs, AddToListTag);
   std::unique_ptr<Connection> connection;
   std::unique_ptr<RecordSet> tables;
   std::optional<qint32> count;

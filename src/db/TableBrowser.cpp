@@ -6,6 +6,12 @@
 #include "ReportingProcedure.h"
 #include "WindowPointer.h"
 
+namespace {
+// The location tags that error reports show, as users and support know them.
+const QString TableClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.ListView1_Click");
+const QString FieldClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.ListView2_Click");
+}  // namespace
+
 QString QuotedName(const QString& name) {
   return u'`' + QString(name).replace(u'`', QStringLiteral("``")) + u'`';
 }
@@ -46,7 +52,7 @@ std::unique_ptr<Connection> readWriteConnection() {
 void ListTableFields(const BrowserLists& lists, const QString& connectionString,
                      WindowPointer& pointer, Dialogs& dialogs) {
   if (lists.tables.selectedIndex() < 0) return;
-  ReportingProcedure run(dialogs, QStringLiteral("Klarifeld2021/08/31.Form2.ListView1_Click"));
+  ReportingProcedure run(dialogs, TableClickedTag);
   std::unique_ptr<Connection> connection;
   std::unique_ptr<RecordSet> records;
   QString table;
@@ -77,7 +83,7 @@ void ListTableFields(const BrowserLists& lists, const QString& connectionString,
 void PreviewSelectedField(const BrowserLists& lists, const QString& connectionString,
                           WindowPointer& pointer, Dialogs& dialogs) {
   if (lists.fields.count() == 0) return;
-  ReportingProcedure run(dialogs, QStringLiteral("Klarifeld2021/08/31.Form2.ListView2_Click"));
+  ReportingProcedure run(dialogs, FieldClickedTag);
   std::unique_ptr<Connection> connection;
   std::unique_ptr<RecordSet> records;
   QString field, table;

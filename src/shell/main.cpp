@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "Form1.h"
+#include "LoginWindow.h"
 #include "QtDialogs.h"
 #include "SettingsStore.h"
 
@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QtDialogs dialogs;
   const SettingsStore settings;
-  Form1 login(dialogs, settings);
+  LoginWindow login(dialogs, settings);
   login.start();
   return application.exec();
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QSet>
+#include <QStringList>
 #include <stdexcept>
 
 #include "../support/QStringPrinting.h"
@@ -25,6 +26,41 @@ TEST(OperationCatalogue, PositionsCaptionsAndLinesFollowTheirRules) {
   EXPECT_EQ(operations[26].caption, u"Remove All Text Before x Position in Field");
   EXPECT_EQ(operations[26].loopLine(), 634);
   EXPECT_EQ(operations[1].loopLine(), 150);
+}
+
+// Written out here, not taken from the catalogue, so that a typo in a caption fails.
+TEST(OperationCatalogue, CaptionsAreTheListedTextsInOrder) {
+  const QStringList expected = {
+      "Remove All Spaces in Selected Field",
+      "Replace All Spaces in Selected Field With...",
+      "Remove Extra Spaces at Beginning of Selected Field",
+      "Remove Extra Spaces at End of Selected Field",
+      "Remove All Spaces Except for Single Spaces Between Words in Selected Field",
+      "Remove Enters (Carriage Returns) in Selected Field",
+      "Replace Enters (Carriage Returns) in Selected Field With...",
+      "Remove Tabs in Selected Field",
+      "Replace Tabs in Selected Field With...",
+      "Remove Alphabet Character(s) in Selected Field",
+      "Replace Alphabet Character(s) in Selected Field With...",
+      "Remove Numeric Character(s) in Selected Field",
+      "Replace Numeric Character(s) in Selected Field With...",
+      "Remove Alphanumeric Character(s) in Selected Field",
+      "Replace Alphanumeric Character(s) in Selected Field With...",
+      "Remove Non-Alphanumeric Character(s) in Selected Field",
+      "Replace Non-Alphanumeric Character(s) in Selected Field With...",
+      "Remove User-Defined Character(s) in Selected Field",
+      "Replace User-Defined Character(s) in Selected Field With...",
+      "Remove All Text After User-Defined Character(s) in Selected Field",
+      "Replace All Text After User-Defined Character(s) in Selected Field With...",
+      "Remove All Text Before User-Defined Character(s) in Selected Field",
+      "Replace All Text Before User-Defined Character(s) in Selected Field With...",
+      "Remove First x Character(s) in Selected Field",
+      "Remove Last x Character(s) in Selected Field",
+      "Remove All Text After x Position in Field",
+      "Remove All Text Before x Position in Field"};
+  QStringList captions;
+  for (const CleaningOperation& operation : Catalogue()) captions << operation.caption.toString();
+  EXPECT_EQ(captions, expected);
 }
 
 TEST(OperationCatalogue, CaptionsAreFoundExactly) {

@@ -29,7 +29,8 @@ TEST(ParseConnectionString, ReadsOdbcSyntax) {
 }
 
 TEST(ParseConnectionString, FirstOccurrenceOfAKeyCounts) {
-  // A user name that smuggles in another port does not override the one that comes later.
+  // Values go in unchanged: a user name holding ";PORT=1" brings a port of its own, and
+  // being the first, it counts over the port that comes later.
   const ConnectionAttributes read =
       ParseConnectionString(BuildConnectionString("h", "u;PORT=1", "", "", "3306"));
   EXPECT_EQ(read.user, "u");

@@ -8,8 +8,8 @@
 
 #include "../support/QStringPrinting.h"
 #include "ErrorReport.h"
-#include "Form2.h"
 #include "ListViewWidget.h"
+#include "MainWindow.h"
 #include "WindowTesting.h"
 
 namespace {
@@ -21,14 +21,14 @@ const QString CouldNotConnect = QStringLiteral(
 class LoginWindowTest : public testing::Test, public WindowTest {};
 
 TEST_F(LoginWindowTest, FirstStartShowsTheDefaultsAndStaysOnTheLogin) {
-  Form1& form = start();
-  EXPECT_EQ(form.Text1->text(), "localhost");
-  EXPECT_EQ(form.Text5->text(), "3306");
-  EXPECT_EQ(form.Text2->text(), "");
-  EXPECT_EQ(form.Text3->text(), "");
-  EXPECT_EQ(form.Text4->text(), "");
+  LoginWindow& form = start();
+  EXPECT_EQ(form.serverBox->text(), "localhost");
+  EXPECT_EQ(form.portBox->text(), "3306");
+  EXPECT_EQ(form.userBox->text(), "");
+  EXPECT_EQ(form.passwordBox->text(), "");
+  EXPECT_EQ(form.databaseBox->text(), "");
   EXPECT_TRUE(form.isVisible());
-  EXPECT_FALSE(form.form2Loaded());
+  EXPECT_FALSE(form.mainWindowLoaded());
   EXPECT_TRUE(dialogs.shown().empty());
   EXPECT_EQ(form.windowTitle(), "Klarifeld");
   EXPECT_EQ(dialogs.applicationTitle(), "Klarifeld");
@@ -41,54 +41,54 @@ TEST_F(LoginWindowTest, FirstStartShowsTheDefaultsAndStaysOnTheLogin) {
 TEST_F(LoginWindowTest, AStoredProfileThatConnectsOpensTheMainWindow) {
   db.exec("CREATE TABLE b (x INT); CREATE TABLE a (x INT); CREATE TABLE sysx (x INT)");
   storeWorkingProfile(db.name());
-  Form1& form = start();
-  ASSERT_TRUE(form.form2Loaded());
-  EXPECT_TRUE(form.form2().isVisible());
+  LoginWindow& form = start();
+  ASSERT_TRUE(form.mainWindowLoaded());
+  EXPECT_TRUE(form.mainWindow().isVisible());
   EXPECT_FALSE(form.isVisible());
-  EXPECT_EQ(entries(form.form2().ListView1), QStringList({"a", "b"}));
+  EXPECT_EQ(entries(form.mainWindow().tableList), QStringList({"a", "b"}));
   EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(LoginWindowTest, AnEmptyServerBoxMakesNoAttempt) {
   storeWorkingProfile(db.name());
   settings.write("MyServer", "");
-  Form1& form = start();
+  LoginWindow& form = start();
   EXPECT_TRUE(form.isVisible());
-  EXPECT_FALSE(form.form2Loaded());
+  EXPECT_FALSE(form.mainWindowLoaded());
 }
 
 TEST_F(LoginWindowTest, NextWithAWrongPasswordDoesNothing) {
   storeWorkingProfile(db.name());
   settings.write("MyPassword", "wrong");
-  Form1& form = start();
-  QTest::mouseClick(form.PushButton3, Qt::LeftButton);
+  LoginWindow& form = start();
+  QTest::mouseClick(form.nextButton, Qt::LeftButton);
   EXPECT_TRUE(form.isVisible());
-  EXPECT_FALSE(form.form2Loaded());
+  EXPECT_FALSE(form.mainWindowLoaded());
   EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(LoginWindowTest, TestConnectionSaysWhetherItConnects) {
   storeWorkingProfile(db.name());
   settings.write("MyPassword", "wrong");
-  Form1& form = start();
-  QTest::mouseClick(form.PushButton5, Qt::LeftButton);
-  form.Text3->setText(TestServer::get().password);
-  QTest::mouseClick(form.PushButton5, Qt::LeftButton);
-  form.Text5->setText("not a port");
-  QTest::mouseClick(form.PushButton5, Qt::LeftButton);
+  LoginWindow& form = start();
+  QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
+  form.passwordBox->setText(TestServer::get().password);
+  QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
+  form.portBox->setText("not a port");
+  QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
   const std::vector<ShownBox> expected = {
       {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None},
       {ShownBox::Kind::Message, "Klarifeld", "Connection successful.", BoxIcon::None},
       {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None}};
   EXPECT_EQ(dialogs.shown(), expected);
   EXPECT_EQ(form.pointer(), Pointer::Default);
-  EXPECT_FALSE(form.form2Loaded()) << "a test opens nothing";
+  EXPECT_FALSE(form.mainWindowLoaded()) << "a test opens nothing";
 }
 
 TEST_F(LoginWindowTest, HelpShowsItsFourParagraphs) {
-  Form1& form = login();
-  form.Form_Load();
-  QTest::mouseClick(form.PushButton4, Qt::LeftButton);
+  LoginWindow& form = login();
+  form.load();
+  QTest::mouseClick(form.helpButton, Qt::LeftButton);
   ASSERT_EQ(dialogs.messages().size(), 1);
   EXPECT_EQ(dialogs.messages()[0],
             "If you cannot establish connection to your database with this program, please go "
@@ -100,68 +100,73 @@ TEST_F(LoginWindowTest, HelpShowsItsFourParagraphs) {
 }
 
 TEST_F(LoginWindowTest, TypingIsStoredAtEveryKeystroke) {
-  Form1& form = start();
-  form.Text3->setFocus();
-  QTest::keyClicks(form.Text3, "s3cr");
+  LoginWindow& form = start();
+  form.passwordBox->setFocus();
+  QTest::keyClicks(form.passwordBox, "s3cr");
   EXPECT_EQ(settings.read("MyPassword", ""), "s3cr");
-  EXPECT_EQ(form.Text3->displayText(), "****");
-  form.Text4->clear();
-  QTest::keyClicks(form.Text4, "shop");
-  QTest::keyClick(form.Text4, Qt::Key_Backspace);
+  EXPECT_EQ(form.passwordBox->displayText(), "****");
+  form.databaseBox->clear();
+  QTest::keyClicks(form.databaseBox, "shop");
+  QTest::keyClick(form.databaseBox, Qt::Key_Backspace);
   EXPECT_EQ(settings.read("MyDatabase", ""), "sho");
-  form.Text1->clear();
+  form.serverBox->clear();
   EXPECT_EQ(settings.read("MyServer", "localhost"), "") << "an emptied box is stored empty";
 }
 
 TEST_F(LoginWindowTest, FocusSelectsTheWholeTextInTabOrder) {
-  Form1& form = start();
+  LoginWindow& form = start();
   QApplication::setActiveWindow(&form);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-  form.Text1->setFocus();
-  const std::vector<QWidget*> order = {form.Text5,       form.Text2,       form.Text3,
-                                       form.Text4,       form.PushButton5, form.PushButton4,
-                                       form.PushButton3, form.Text1};
+  form.serverBox->setFocus();
+  const std::vector<QWidget*> order = {form.portBox,
+                                       form.userBox,
+                                       form.passwordBox,
+                                       form.databaseBox,
+                                       form.testConnectionButton,
+                                       form.helpButton,
+                                       form.nextButton,
+                                       form.serverBox};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
   }
   QTest::qWait(1);  // the selection follows the focus
-  EXPECT_EQ(form.Text1->selectedText(), "localhost");
+  EXPECT_EQ(form.serverBox->selectedText(), "localhost");
 }
 
 TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
-  Form1& form = login();
+  LoginWindow& form = login();
   EXPECT_EQ(form.size(), QSize(536, 246));
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_EQ(form.Text1->geometry(), QRect(88, 24, 305, 23));
-  EXPECT_EQ(form.PushButton3->geometry(), QRect(8, 210, 520, 27));
-  EXPECT_EQ(form.PushButton3->font().pointSizeF(), 11.25);
+  EXPECT_EQ(form.serverBox->geometry(), QRect(88, 24, 305, 23));
+  EXPECT_EQ(form.nextButton->geometry(), QRect(8, 210, 520, 27));
+  EXPECT_EQ(form.nextButton->font().pointSizeF(), 11.25);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->role(), QAccessible::Window);
-  EXPECT_EQ(form.Text1->accessibleName(), "Server");
-  EXPECT_EQ(form.Text3->accessibleName(), "Password");
-  EXPECT_EQ(form.PushButton5->accessibleName(), "Test Connection");
+  EXPECT_EQ(form.serverBox->accessibleName(), "Server");
+  EXPECT_EQ(form.passwordBox->accessibleName(), "Password");
+  EXPECT_EQ(form.testConnectionButton->accessibleName(), "Test Connection");
 }
 
 TEST_F(LoginWindowTest, ButtonsShowTheHandUnlessBusy) {
-  Form1& form = start();
-  moveMouseOver(form.PushButton4);
+  LoginWindow& form = start();
+  moveMouseOver(form.helpButton);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
-  EXPECT_EQ(form.Text2->cursor().shape(), Qt::PointingHandCursor);
-  moveMouseOver(form.Text2);
+  EXPECT_EQ(form.userBox->cursor().shape(), Qt::PointingHandCursor);
+  moveMouseOver(form.userBox);
   EXPECT_EQ(form.pointer(), Pointer::Default);
-  EXPECT_EQ(form.Text2->cursor().shape(), Qt::IBeamCursor);
+  EXPECT_EQ(form.userBox->cursor().shape(), Qt::IBeamCursor);
   form.setPointer(Pointer::Hourglass);
-  moveMouseOver(form.PushButton3);
+  moveMouseOver(form.nextButton);
   EXPECT_EQ(form.pointer(), Pointer::Hourglass);
-  moveMouseOver(form.Text5);  // no hover handler of its own
+  moveMouseOver(form.portBox);  // no hover handler of its own
   form.setPointer(Pointer::Custom);
-  moveMouseOver(form.Text5);
+  moveMouseOver(form.portBox);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
 }
 
 TEST_F(LoginWindowTest, ClosingEndsTheProgram) {
-  Form1& form = start();
+  LoginWindow& form = start();
   form.close();
   EXPECT_EQ(programEnds, 1);
 }

@@ -9,8 +9,8 @@
 
 #include "../support/QStringPrinting.h"
 #include "ErrorReport.h"
-#include "Form2.h"
 #include "ListViewWidget.h"
+#include "MainWindow.h"
 #include "OperationCatalogue.h"
 #include "WindowTesting.h"
 
@@ -21,24 +21,24 @@ const QString LoadTag = QStringLiteral("Klarifeld2021/08/31.Form2.Form_Load");
 class MainWindowTest : public testing::Test, public WindowTest {
  protected:
   // The main window, reached through the login window with a working profile.
-  Form2& mainWindow() {
+  MainWindow& mainWindow() {
     storeWorkingProfile(db.name());
-    return start().form2();
+    return start().mainWindow();
   }
 };
 
 TEST_F(MainWindowTest, LoadsTheOperationsHeadersAndFirstOperation) {
-  Form2& form = mainWindow();
-  ASSERT_EQ(form.Combo1->count(), 27);
+  MainWindow& form = mainWindow();
+  ASSERT_EQ(form.operationBox->count(), 27);
   for (const CleaningOperation& operation : Catalogue()) {
-    EXPECT_EQ(form.Combo1->itemText(operation.position), operation.caption.toString());
+    EXPECT_EQ(form.operationBox->itemText(operation.position), operation.caption.toString());
   }
-  EXPECT_EQ(form.Combo1->currentText(), "Remove All Spaces in Selected Field");
-  EXPECT_EQ(form.ListView1->headerItem()->text(0), "Table(s)");
-  EXPECT_EQ(form.ListView2->headerItem()->text(0), "Field(s)");
-  EXPECT_EQ(form.ListView3->headerItem()->text(0), "First 100 Entries (Preview)");
-  EXPECT_EQ(form.ListView1->header()->sectionSize(0), 433);
-  EXPECT_EQ(form.ListView3->toolTip(),
+  EXPECT_EQ(form.operationBox->currentText(), "Remove All Spaces in Selected Field");
+  EXPECT_EQ(form.tableList->headerItem()->text(0), "Table(s)");
+  EXPECT_EQ(form.fieldList->headerItem()->text(0), "Field(s)");
+  EXPECT_EQ(form.previewList->headerItem()->text(0), "First 100 Entries (Preview)");
+  EXPECT_EQ(form.tableList->header()->sectionSize(0), 433);
+  EXPECT_EQ(form.previewList->toolTip(),
             "Move | line to right and out of window to reveal full names.");
   EXPECT_EQ(form.windowTitle(), "Klarifeld");
   EXPECT_EQ(form.size(), QSize(512, 459));
@@ -46,20 +46,20 @@ TEST_F(MainWindowTest, LoadsTheOperationsHeadersAndFirstOperation) {
 }
 
 TEST_F(MainWindowTest, APickedOperationIsRestoredAtTheNextStart) {
-  Form2& form = mainWindow();
-  form.Combo1->setCurrentIndex(7);
-  emit form.Combo1->activated(7);
+  MainWindow& form = mainWindow();
+  form.operationBox->setCurrentIndex(7);
+  emit form.operationBox->activated(7);
   EXPECT_EQ(settings.read("Combo1", ""), "7");
 }
 
 TEST_F(MainWindowTest, StoredOperationRules) {
   settings.write("Combo1", "7");
-  EXPECT_EQ(mainWindow().Combo1->currentText(), "Remove Tabs in Selected Field");
+  EXPECT_EQ(mainWindow().operationBox->currentText(), "Remove Tabs in Selected Field");
 }
 
 TEST_F(MainWindowTest, StoredMinusOneSelectsNothingSilently) {
   settings.write("Combo1", "-1");
-  EXPECT_EQ(mainWindow().Combo1->currentIndex(), -1);
+  EXPECT_EQ(mainWindow().operationBox->currentIndex(), -1);
   EXPECT_TRUE(dialogs.shown().empty());
 }
 
@@ -67,12 +67,12 @@ TEST_F(MainWindowTest, StoredNumbersThatAreNoPositionAreReportedOnLine166) {
   for (const char* stored : {"27", "abc", "-2", "40000"}) {
     settings.write("Combo1", stored);
     dialogs.clear();
-    Form2 form(login(), dialogs, settings);
-    form.Form_Load();
-    EXPECT_EQ(form.Combo1->currentIndex(), -1) << stored;
+    MainWindow form(login(), dialogs, settings);
+    form.load();
+    EXPECT_EQ(form.operationBox->currentIndex(), -1) << stored;
     ASSERT_EQ(dialogs.messages().size(), 1) << stored;
     EXPECT_TRUE(dialogs.messages()[0].endsWith(ErrorReportText("", LoadTag, 166)));
-    EXPECT_EQ(form.ListView3->headerItem()->text(0), "First 100 Entries (Preview)");
+    EXPECT_EQ(form.previewList->headerItem()->text(0), "First 100 Entries (Preview)");
   }
 }
 
@@ -84,29 +84,29 @@ TEST_F(MainWindowTest, TableClickListsFieldsAndPreviewsTheFirst) {
       "CREATE TABLE t101 (n INT); INSERT INTO t101 SELECT seq FROM seq_1_to_101;"
       "CREATE TABLE t5000 (n INT); INSERT INTO t5000 SELECT seq FROM seq_1_to_5000;"
       "CREATE TABLE `we``ird` (`f``1` TEXT); INSERT INTO `we``ird` VALUES ('odd')");
-  Form2& form = mainWindow();
-  ASSERT_EQ(entries(form.ListView1), QStringList({"empty_t", "t100", "t101", "t5000", "we`ird"}));
+  MainWindow& form = mainWindow();
+  ASSERT_EQ(entries(form.tableList), QStringList({"empty_t", "t100", "t101", "t5000", "we`ird"}));
 
-  clickEntry(form.ListView1, 0);
-  EXPECT_EQ(entries(form.ListView2), QStringList({"a", "b"}));
-  EXPECT_EQ(form.ListView2->selectedText(), "a");
-  EXPECT_EQ(form.ListView3->count(), 0);
+  clickEntry(form.tableList, 0);
+  EXPECT_EQ(entries(form.fieldList), QStringList({"a", "b"}));
+  EXPECT_EQ(form.fieldList->selectedText(), "a");
+  EXPECT_EQ(form.previewList->count(), 0);
 
-  clickEntry(form.ListView1, 1);
-  EXPECT_EQ(entries(form.ListView2), QStringList({"n", "v"}));
-  EXPECT_EQ(form.ListView3->count(), 100);
-  clickEntry(form.ListView2, 1);
-  EXPECT_EQ(form.ListView2->selectedText(), "v");
-  EXPECT_EQ(form.ListView3->topLevelItem(0)->text(0), "v1");
-  EXPECT_EQ(form.ListView3->topLevelItem(9)->text(0), "") << "a null shows empty";
+  clickEntry(form.tableList, 1);
+  EXPECT_EQ(entries(form.fieldList), QStringList({"n", "v"}));
+  EXPECT_EQ(form.previewList->count(), 100);
+  clickEntry(form.fieldList, 1);
+  EXPECT_EQ(form.fieldList->selectedText(), "v");
+  EXPECT_EQ(form.previewList->topLevelItem(0)->text(0), "v1");
+  EXPECT_EQ(form.previewList->topLevelItem(9)->text(0), "") << "a null shows empty";
 
-  clickEntry(form.ListView1, 2);
-  EXPECT_EQ(form.ListView3->count(), 101);
-  clickEntry(form.ListView1, 3);
-  EXPECT_EQ(form.ListView3->count(), 101);
-  clickEntry(form.ListView1, 4);
-  EXPECT_EQ(entries(form.ListView2), QStringList({"f`1"}));
-  EXPECT_EQ(entries(form.ListView3), QStringList({"odd"}));
+  clickEntry(form.tableList, 2);
+  EXPECT_EQ(form.previewList->count(), 101);
+  clickEntry(form.tableList, 3);
+  EXPECT_EQ(form.previewList->count(), 101);
+  clickEntry(form.tableList, 4);
+  EXPECT_EQ(entries(form.fieldList), QStringList({"f`1"}));
+  EXPECT_EQ(entries(form.previewList), QStringList({"odd"}));
   EXPECT_TRUE(dialogs.shown().empty());
   EXPECT_EQ(form.pointer(), Pointer::Default);
 }
@@ -117,21 +117,21 @@ TEST_F(MainWindowTest, TheKeyboardPicksTablesAndFieldsLikeAClick) {
   db.exec(
       "CREATE TABLE t1 (a INT, b INT); INSERT INTO t1 VALUES (1, 2);"
       "CREATE TABLE t2 (x INT, y INT, z INT); INSERT INTO t2 VALUES (7, 8, 9)");
-  Form2& form = mainWindow();
-  clickEntry(form.ListView1, 0);
-  QTest::keyClick(form.ListView1, Qt::Key_Down);
-  EXPECT_EQ(entries(form.ListView2), QStringList({"x", "y", "z"}));
-  EXPECT_EQ(entries(form.ListView3), QStringList({"7"}));
-  QTest::keyClick(form.ListView2, Qt::Key_End);
-  EXPECT_EQ(entries(form.ListView3), QStringList({"9"}));
+  MainWindow& form = mainWindow();
+  clickEntry(form.tableList, 0);
+  QTest::keyClick(form.tableList, Qt::Key_Down);
+  EXPECT_EQ(entries(form.fieldList), QStringList({"x", "y", "z"}));
+  EXPECT_EQ(entries(form.previewList), QStringList({"7"}));
+  QTest::keyClick(form.fieldList, Qt::Key_End);
+  EXPECT_EQ(entries(form.previewList), QStringList({"9"}));
   EXPECT_TRUE(dialogs.shown().empty());
 }
 
 TEST_F(MainWindowTest, ATableDroppedMeanwhileIsReportedAndThePointerRestored) {
   db.exec("CREATE TABLE gone (x INT)");
-  Form2& form = mainWindow();
+  MainWindow& form = mainWindow();
   db.exec("DROP TABLE gone");
-  clickEntry(form.ListView1, 0);
+  clickEntry(form.tableList, 0);
   const QStringList shown = dialogs.messages();
   ASSERT_FALSE(shown.isEmpty());
   EXPECT_TRUE(shown[0].startsWith("Table '" + db.name() +
@@ -142,22 +142,22 @@ TEST_F(MainWindowTest, ATableDroppedMeanwhileIsReportedAndThePointerRestored) {
 
 TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
   db.exec("CREATE TABLE s (n INT); CREATE TABLE t (a INT, b INT); INSERT INTO t VALUES (1, 2)");
-  Form2& form = mainWindow();
-  clickEntry(form.ListView1, 1);
-  form.Combo1->setCurrentIndex(3);
-  QTest::mouseClick(form.PushButton3, Qt::LeftButton);
-  Form1& login = this->login();
+  MainWindow& form = mainWindow();
+  clickEntry(form.tableList, 1);
+  form.operationBox->setCurrentIndex(3);
+  QTest::mouseClick(form.switchDatabaseButton, Qt::LeftButton);
+  LoginWindow& login = this->login();
   EXPECT_TRUE(login.isVisible());
   EXPECT_FALSE(form.isVisible());
-  QTest::mouseClick(login.PushButton3, Qt::LeftButton);
+  QTest::mouseClick(login.nextButton, Qt::LeftButton);
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(login.isVisible());
-  EXPECT_EQ(entries(form.ListView1), QStringList({"s", "t"})) << "listed once, not twice";
-  EXPECT_EQ(form.ListView1->selectedText(), "t");
-  EXPECT_EQ(entries(form.ListView2), QStringList({"a", "b"}));
-  EXPECT_EQ(entries(form.ListView3), QStringList({"1"}));
-  EXPECT_EQ(form.Combo1->currentIndex(), 3);
-  EXPECT_EQ(form.Combo1->count(), 27) << "loaded once";
+  EXPECT_EQ(entries(form.tableList), QStringList({"s", "t"})) << "listed once, not twice";
+  EXPECT_EQ(form.tableList->selectedText(), "t");
+  EXPECT_EQ(entries(form.fieldList), QStringList({"a", "b"}));
+  EXPECT_EQ(entries(form.previewList), QStringList({"1"}));
+  EXPECT_EQ(form.operationBox->currentIndex(), 3);
+  EXPECT_EQ(form.operationBox->count(), 27) << "loaded once";
 }
 
 // The fields and preview belong to a table; where it is no longer listed, they go too.
@@ -165,41 +165,41 @@ TEST_F(MainWindowTest, ADatabaseWithoutTheTableEmptiesItsFields) {
   db.exec("CREATE TABLE t (a INT); INSERT INTO t VALUES (1)");
   ScratchDatabase other(db.name() + "2");
   other.exec("CREATE TABLE u (a INT)");
-  Form2& form = mainWindow();
-  clickEntry(form.ListView1, 0);
-  QTest::mouseClick(form.PushButton3, Qt::LeftButton);
-  login().Text4->setText(other.name());
-  QTest::mouseClick(login().PushButton3, Qt::LeftButton);
-  EXPECT_EQ(entries(form.ListView1), QStringList({"u"}));
-  EXPECT_EQ(form.ListView2->count(), 0);
-  EXPECT_EQ(form.ListView3->count(), 0);
+  MainWindow& form = mainWindow();
+  clickEntry(form.tableList, 0);
+  QTest::mouseClick(form.switchDatabaseButton, Qt::LeftButton);
+  login().databaseBox->setText(other.name());
+  QTest::mouseClick(login().nextButton, Qt::LeftButton);
+  EXPECT_EQ(entries(form.tableList), QStringList({"u"}));
+  EXPECT_EQ(form.fieldList->count(), 0);
+  EXPECT_EQ(form.previewList->count(), 0);
 }
 
 TEST_F(MainWindowTest, HoverKeepsTheHourglassAndClosingEndsTheProgram) {
-  Form2& form = mainWindow();
-  moveMouseOver(form.PushButton2);
+  MainWindow& form = mainWindow();
+  moveMouseOver(form.startButton);
   EXPECT_EQ(form.pointer(), Pointer::Custom);
-  moveMouseOver(form.ListView2->viewport());
+  moveMouseOver(form.fieldList->viewport());
   EXPECT_EQ(form.pointer(), Pointer::Default);
   form.setPointer(Pointer::Hourglass);
-  moveMouseOver(form.PushButton3);
+  moveMouseOver(form.switchDatabaseButton);
   EXPECT_EQ(form.pointer(), Pointer::Hourglass);
-  EXPECT_EQ(form.ListView1->viewport()->cursor().shape(), Qt::WaitCursor);
+  EXPECT_EQ(form.tableList->viewport()->cursor().shape(), Qt::WaitCursor);
   form.close();
   EXPECT_EQ(programEnds, 1);
 }
 
 TEST_F(MainWindowTest, TabVisitsTheListsTheOperationsAndTheButtons) {
-  Form2& form = mainWindow();
+  MainWindow& form = mainWindow();
   QApplication::setActiveWindow(&form);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-  form.ListView1->setFocus();
-  for (QWidget* next :
-       std::initializer_list<QWidget*>{form.ListView2, form.ListView3, form.Combo1,
-                                       form.PushButton2, form.PushButton3, form.ListView1}) {
+  form.tableList->setFocus();
+  for (QWidget* next : std::initializer_list<QWidget*>{form.fieldList, form.previewList,
+                                                       form.operationBox, form.startButton,
+                                                       form.switchDatabaseButton, form.tableList}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
   }
-  EXPECT_EQ(form.ListView1->accessibleName(), "Table(s)");
-  EXPECT_EQ(form.PushButton2->accessibleName(), "Start Removing");
+  EXPECT_EQ(form.tableList->accessibleName(), "Table(s)");
+  EXPECT_EQ(form.startButton->accessibleName(), "Start Removing");
 }

@@ -23,12 +23,12 @@ void WindowTest::storeWorkingProfile(const QString& database) {
   settings.write(QStringLiteral("MyDatabase"), database);
 }
 
-Form1& WindowTest::login() {
-  if (!login_) login_ = std::make_unique<Form1>(dialogs, settings);
+LoginWindow& WindowTest::login() {
+  if (!login_) login_ = std::make_unique<LoginWindow>(dialogs, settings);
   return *login_;
 }
 
-Form1& WindowTest::start() {
+LoginWindow& WindowTest::start() {
   login().start();
   return login();
 }

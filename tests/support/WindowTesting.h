@@ -7,7 +7,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "Form1.h"
+#include "LoginWindow.h"
 #include "ScriptedDialogs.h"
 #include "SettingsStore.h"
 #include "TestServer.h"
@@ -20,9 +20,9 @@ class WindowTest {
   // Stores a profile that connects to `db`, or to `database` when given.
   void storeWorkingProfile(const QString& database);
   // The login window, built (not loaded) on first use.
-  Form1& login();
+  LoginWindow& login();
   // Starts the program as main() does.
-  Form1& start();
+  LoginWindow& start();
 
   // Clicks entry `row` of a list the way the user does.
   static void clickEntry(QTreeWidget* list, int row);
@@ -37,5 +37,5 @@ class WindowTest {
   int programEnds = 0;
 
  private:
-  std::unique_ptr<Form1> login_;
+  std::unique_ptr<LoginWindow> login_;
 };

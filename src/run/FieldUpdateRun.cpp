@@ -13,6 +13,8 @@
 
 namespace {
 constexpr int RunTimeoutSeconds = 5000;
+// The location tag that error reports show, as users and support know it.
+const QString StartClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click");
 const QString ReplaceWith = QStringLiteral("Replace With:");
 }  // namespace
 
@@ -23,7 +25,7 @@ FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCapti
       connectionString_(std::move(connectionString)),
       pointer_(pointer),
       dialogs_(dialogs),
-      steps_(dialogs, QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click")) {}
+      steps_(dialogs, StartClickedTag) {}
 
 FieldUpdateRun::~FieldUpdateRun() = default;
 

@@ -6,8 +6,8 @@
 
 #include "../support/QStringPrinting.h"
 #include "ErrorReport.h"
-#include "Form2.h"
 #include "ListViewWidget.h"
+#include "MainWindow.h"
 #include "OperationCatalogue.h"
 #include "WindowTesting.h"
 
@@ -39,18 +39,18 @@ class FieldUpdateRunTest : public testing::Test, public WindowTest {
             "CREATE TRIGGER counted AFTER UPDATE ON t FOR EACH ROW UPDATE writes SET n = n + 1");
   }
   // The main window with table t and its field v chosen.
-  Form2& chooseField() {
+  MainWindow& chooseField() {
     storeWorkingProfile(db.name());
-    Form2& form = start().form2();
-    clickEntry(form.ListView1, entries(form.ListView1).indexOf("t"));
-    clickEntry(form.ListView2, 1);
+    MainWindow& form = start().mainWindow();
+    clickEntry(form.tableList, entries(form.tableList).indexOf("t"));
+    clickEntry(form.fieldList, 1);
     dialogs.clear();
     return form;
   }
-  void run(Form2& form, QStringView caption, const QStringList& answers = {}) {
-    form.Combo1->setCurrentIndex(FindOperation(caption)->position);
+  void run(MainWindow& form, QStringView caption, const QStringList& answers = {}) {
+    form.operationBox->setCurrentIndex(FindOperation(caption)->position);
     dialogs.queueAnswers(answers);
-    QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+    QTest::mouseClick(form.startButton, Qt::LeftButton);
   }
   Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
   int writes() const { return db.column("SELECT n FROM writes")[0]->toInt(); }
@@ -79,12 +79,12 @@ class EveryOperation : public FieldUpdateRunTest,
 TEST_P(EveryOperation, WritesTheChangedValueOnly) {
   const OperationCase& c = GetParam();
   createTable("TEXT", {"'" + QString(c.before).replace("'", "''") + "'", "''", "NULL"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, Catalogue()[c.position].caption, c.answers);
   EXPECT_EQ(values(), Column({text(c.after), text(""), std::nullopt}));
   EXPECT_EQ(writes(), 1);
   EXPECT_EQ(dialogs.messages(), QStringList());
-  EXPECT_EQ(form.ListView3->selectedText(), QString::fromUtf8(c.after))
+  EXPECT_EQ(form.previewList->selectedText(), QString::fromUtf8(c.after))
       << "the preview is refreshed";
   EXPECT_EQ(form.pointer(), Pointer::Default);
 }
@@ -112,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FieldUpdateRunTest, ASecondRunWritesNothing) {
   createTable("VARCHAR(20)", {"'a b'", "'c'", "' d '", "NULL", "'A B'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Remove All Spaces in Selected Field");
   EXPECT_EQ(writes(), 3);
   run(form, u"Remove All Spaces in Selected Field");
@@ -123,7 +123,7 @@ TEST_F(FieldUpdateRunTest, ASecondRunWritesNothing) {
 TEST_F(FieldUpdateRunTest, AnEmptyFieldListAsksToSelectAField) {
   createTable("TEXT", {"'a b'"});
   storeWorkingProfile(db.name());
-  Form2& form = start().form2();
+  MainWindow& form = start().mainWindow();
   run(form, u"Remove All Spaces in Selected Field");
   const std::vector<ShownBox> expected = {
       {ShownBox::Kind::Message, "Klarifeld", "Please select a field.", BoxIcon::None}};
@@ -133,26 +133,26 @@ TEST_F(FieldUpdateRunTest, AnEmptyFieldListAsksToSelectAField) {
 
 TEST_F(FieldUpdateRunTest, ATableWithoutRecordsAsksNothing) {
   createTable("TEXT", {});
-  Form2& form = chooseField();
-  form.ListView3->addItem("stale");
+  MainWindow& form = chooseField();
+  form.previewList->addItem("stale");
   run(form, u"Replace Tabs in Selected Field With...", {"x"});
   EXPECT_TRUE(dialogs.shown().empty());
-  EXPECT_EQ(form.ListView3->count(), 0);
+  EXPECT_EQ(form.previewList->count(), 0);
 }
 
 TEST_F(FieldUpdateRunTest, NoSelectedOperationChangesNothingButRefreshes) {
   createTable("TEXT", {"'a b'"});
-  Form2& form = chooseField();
-  form.ListView3->clear();
-  form.Combo1->setCurrentIndex(-1);
-  QTest::mouseClick(form.PushButton2, Qt::LeftButton);
+  MainWindow& form = chooseField();
+  form.previewList->clear();
+  form.operationBox->setCurrentIndex(-1);
+  QTest::mouseClick(form.startButton, Qt::LeftButton);
   EXPECT_EQ(writes(), 0);
-  EXPECT_EQ(entries(form.ListView3), QStringList({"a b"}));
+  EXPECT_EQ(entries(form.previewList), QStringList({"a b"}));
 }
 
 TEST_F(FieldUpdateRunTest, EmptyOrCancelledAnswersEndTheOperation) {
   createTable("TEXT", {"'a\tb ab'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Replace Tabs in Selected Field With...", {});
   run(form, u"Replace Tabs in Selected Field With...", {""});
   run(form, u"Remove User-Defined Character(s) in Selected Field", {""});
@@ -170,7 +170,7 @@ TEST_F(FieldUpdateRunTest, EmptyOrCancelledAnswersEndTheOperation) {
 
 TEST_F(FieldUpdateRunTest, NumberAnswers) {
   createTable("TEXT", {"'abcdefgh'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Remove First x Character(s) in Selected Field", {"abc"});
   run(form, u"Remove First x Character(s) in Selected Field", {});
   const ShownBox mustEnter{ShownBox::Kind::Message, "Klarifeld", "Must enter number",
@@ -186,7 +186,7 @@ TEST_F(FieldUpdateRunTest, NumberAnswers) {
 
 TEST_F(FieldUpdateRunTest, ARefusedNumberIsReportedForEveryRecord) {
   createTable("TEXT", {"'abc'", "NULL", "'de'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Remove First x Character(s) in Selected Field", {"40000"});
   EXPECT_EQ(dialogs.messages(), QStringList(3, report("Overflow", 564)));
   dialogs.clear();
@@ -200,7 +200,7 @@ TEST_F(FieldUpdateRunTest, TwinRowsOfATableWithoutKeyAreEachWrittenOnce) {
   db.exec(
       "CREATE TABLE t (name VARCHAR(10), v VARCHAR(10));"
       "INSERT INTO t VALUES ('x', 'a b'), ('x', 'a b'), ('x', 'A B'), ('y', NULL)");
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Remove All Spaces in Selected Field");
   EXPECT_EQ(db.column("SELECT v FROM t ORDER BY BINARY v"),
             Column({std::nullopt, text("AB"), text("ab"), text("ab")}));
@@ -209,7 +209,7 @@ TEST_F(FieldUpdateRunTest, TwinRowsOfATableWithoutKeyAreEachWrittenOnce) {
 
 TEST_F(FieldUpdateRunTest, AValueChangedMeanwhileIsReportedAndKept) {
   createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   dialogs.onInput = [&](const QString&) { db.exec("UPDATE t SET v = 'C D' WHERE id = 2"); };
   run(form, u"Replace All Spaces in Selected Field With...", {"_"});
   EXPECT_EQ(dialogs.messages(),
@@ -217,12 +217,12 @@ TEST_F(FieldUpdateRunTest, AValueChangedMeanwhileIsReportedAndKept) {
                                 "changed since it was last read.",
                                 158)}));
   EXPECT_EQ(values(), Column({text("a_b"), text("C D"), text("e_f")}));
-  EXPECT_EQ(entries(form.ListView3), QStringList({"a_b", "C D", "e_f"}));
+  EXPECT_EQ(entries(form.previewList), QStringList({"a_b", "C D", "e_f"}));
 }
 
 TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
   createTable("VARCHAR(5)", {"'a b c'", "'d e'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Replace All Spaces in Selected Field With...", {"__"});
   ASSERT_EQ(dialogs.messages().size(), 1);
   EXPECT_EQ(dialogs.messages()[0], report("Data too long for column 'v' at row 1", 158));
@@ -231,7 +231,7 @@ TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
 
 TEST_F(FieldUpdateRunTest, HalfACharacterIsRefusedNotStoredAsAQuestionMark) {
   createTable("VARCHAR(20)", {"'😀ab'", "'xyz'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   run(form, u"Remove First x Character(s) in Selected Field", {"1"});
   EXPECT_EQ(dialogs.messages(),
             QStringList({report("Multiple-step operation generated errors. The text holds half of "
@@ -242,7 +242,7 @@ TEST_F(FieldUpdateRunTest, HalfACharacterIsRefusedNotStoredAsAQuestionMark) {
 
 TEST_F(FieldUpdateRunTest, AFieldListOutOfStepWithTheTableWritesNothing) {
   createTable("VARCHAR(20)", {"'a b'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   db.exec("ALTER TABLE t ADD COLUMN w VARCHAR(20) DEFAULT 'c d' AFTER id");
   run(form, u"Remove All Spaces in Selected Field");
   EXPECT_EQ(dialogs.messages(),
@@ -250,9 +250,9 @@ TEST_F(FieldUpdateRunTest, AFieldListOutOfStepWithTheTableWritesNothing) {
                                 "list its fields again.",
                                 116)}));
   EXPECT_EQ(writes(), 0);
-  EXPECT_EQ(entries(form.ListView3), QStringList({"a b"})) << "the preview still refreshes";
+  EXPECT_EQ(entries(form.previewList), QStringList({"a b"})) << "the preview still refreshes";
   dialogs.clear();
-  form.ListView2->clearSelection();
+  form.fieldList->clearSelection();
   run(form, u"Remove All Spaces in Selected Field");
   const QString noField = QStringLiteral("Object variable or With block variable not set");
   EXPECT_EQ(dialogs.messages(), QStringList({report(noField, 116), report(noField, 652)}));
@@ -261,7 +261,7 @@ TEST_F(FieldUpdateRunTest, AFieldListOutOfStepWithTheTableWritesNothing) {
 
 TEST_F(FieldUpdateRunTest, TheServerGoingAwayIsReportedStepByStep) {
   createTable("VARCHAR(20)", {"'a b'", "'c d'"});
-  Form2& form = chooseField();
+  MainWindow& form = chooseField();
   dialogs.onInput = [&](const QString&) {
     for (const auto& id : db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
                                     db.name() + "' AND ID <> CONNECTION_ID()")) {

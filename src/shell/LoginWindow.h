@@ -5,7 +5,7 @@
 #include "Window.h"
 
 class Dialogs;
-class Form2;
+class MainWindow;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -14,40 +14,40 @@ class SettingsStore;
 
 // The login window: the connection profile in five boxes, "Test Connection", "Help",
 // and "Next >" to the main window.
-class Form1 : public Window {
+class LoginWindow : public Window {
  public:
-  Form1(Dialogs& dialogs, const SettingsStore& settings);
-  ~Form1() override;
+  LoginWindow(Dialogs& dialogs, const SettingsStore& settings);
+  ~LoginWindow() override;
 
   // The start-up: loads the window, which may move straight on to the main window, and
   // shows it unless it did.
   void start();
-  void Form_Load();
+  void load();
 
-  void PushButton3_Click();  // "Next >"
-  void PushButton4_Click();  // "Help"
-  void PushButton5_Click();  // "Test Connection"
+  void onNextClicked();
+  void onHelpClicked();
+  void onTestConnectionClicked();
 
   // The connection string of the boxes as they stand now.
   QString connectionString() const;
   // The main window, loaded on first use.
-  Form2& form2();
-  bool form2Loaded() const { return form2_ != nullptr; }
+  MainWindow& mainWindow();
+  bool mainWindowLoaded() const { return mainWindow_ != nullptr; }
 
-  QGroupBox* Frame1;
-  QLineEdit* Text1;  // server
-  QLineEdit* Text2;  // user name
-  QLineEdit* Text3;  // password
-  QLineEdit* Text4;  // database
-  QLineEdit* Text5;  // port
-  QLabel* Label1;
-  QLabel* Label2;
-  QLabel* Label3;
-  QLabel* Label4;
-  QLabel* Label9;
-  QPushButton* PushButton3;
-  QPushButton* PushButton4;
-  QPushButton* PushButton5;
+  QGroupBox* loginFrame;
+  QLineEdit* serverBox;
+  QLineEdit* userBox;
+  QLineEdit* passwordBox;
+  QLineEdit* databaseBox;
+  QLineEdit* portBox;
+  QLabel* userLabel;
+  QLabel* serverLabel;
+  QLabel* databaseLabel;
+  QLabel* passwordLabel;
+  QLabel* portLabel;
+  QPushButton* nextButton;
+  QPushButton* helpButton;
+  QPushButton* testConnectionButton;
 
  private:
   void layOut();
@@ -57,5 +57,5 @@ class Form1 : public Window {
 
   Dialogs& dialogs_;
   const SettingsStore& settings_;
-  std::unique_ptr<Form2> form2_;
+  std::unique_ptr<MainWindow> mainWindow_;
 };

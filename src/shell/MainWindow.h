@@ -3,7 +3,7 @@
 #include "Window.h"
 
 class Dialogs;
-class Form1;
+class LoginWindow;
 class ListViewWidget;
 class QComboBox;
 class QGroupBox;
@@ -13,36 +13,36 @@ struct BrowserLists;
 
 // The main window: the tables, the chosen table's fields, a preview of the chosen field,
 // the operation list, "Start Removing" and "Switch MySQL Database".
-class Form2 : public Window {
+class MainWindow : public Window {
  public:
-  Form2(Form1& login, Dialogs& dialogs, const SettingsStore& settings);
+  MainWindow(LoginWindow& login, Dialogs& dialogs, const SettingsStore& settings);
 
-  void Form_Load();
-  void ListView1_Click();
-  void ListView2_Click();
-  void Combo1_Click();
-  void PushButton2_Click();  // "Start Removing"
-  void PushButton3_Click();  // "Switch MySQL Database"
+  void load();
+  void onTableClicked();
+  void onFieldClicked();
+  void onOperationChosen();
+  void onStartClicked();
+  void onSwitchDatabaseClicked();
 
   // Lists the tables of the login window's database in place of those listed before. The
   // chosen table stays chosen when it is listed again; otherwise its fields and preview go
   // with it, as no listed table has them.
   void relistTables();
 
-  ListViewWidget* ListView1;  // tables
-  ListViewWidget* ListView2;  // fields
-  ListViewWidget* ListView3;  // preview
-  QGroupBox* Frame1;
-  QComboBox* Combo1;
-  QPushButton* PushButton2;
-  QPushButton* PushButton3;
+  ListViewWidget* tableList;
+  ListViewWidget* fieldList;
+  ListViewWidget* previewList;
+  QGroupBox* optionsFrame;
+  QComboBox* operationBox;
+  QPushButton* startButton;
+  QPushButton* switchDatabaseButton;
 
  private:
   void layOut();
   void connectHandlers();
   BrowserLists lists() const;
 
-  Form1& login_;
+  LoginWindow& login_;
   Dialogs& dialogs_;
   const SettingsStore& settings_;
 };

@@ -1,0 +1,233 @@
+#include "LoginWindow.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "Appearance.h"
+#include "Connection.h"
+#include "ConnectionString.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "Events.h"
+#include "ListViewWidget.h"
+#include "MainWindow.h"
+#include "MySQL.h"
+#include "ReportingProcedure.h"
+#include "SettingsStore.h"
+
+namespace {
+
+// The location tags that error reports show, as users and support know them.
+namespace Tags {
+const QString Load = QStringLiteral("Klarifeld2021/08/31.Form1.Form_Load");
+const QString Next = QStringLiteral("Klarifeld2021/08/31.Form1.PushButton3_Click");
+const QString Help = QStringLiteral("Klarifeld2021/08/31.Form1.PushButton4_Click");
+const QString TestConnection = QStringLiteral("Klarifeld2021/08/31.Form1.PushButton5_Click");
+const QString ServerChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text1_Change");
+const QString UserChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text2_Change");
+const QString PasswordChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text3_Change");
+const QString DatabaseChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text4_Change");
+const QString PortChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text5_Change");
+}  // namespace Tags
+
+// The settings keys of the connection profile.
+namespace Keys {
+const QString Server = QStringLiteral("MyServer");
+const QString User = QStringLiteral("MyUser");
+const QString Password = QStringLiteral("MyPassword");
+const QString Database = QStringLiteral("MyDatabase");
+const QString Port = QStringLiteral("MyPort");
+}  // namespace Keys
+
+const QString CouldNotConnect = QStringLiteral(
+    "Could not connect. Please check with your administrator. Make sure you are allowed to "
+    "connect to your database remotely and not just through web-based control panels.");
+
+QLabel* label(QWidget* frame, const char* name, const QString& caption, QRect twips) {
+  auto* label = Place<QLabel>(frame, name, twips, Arial(9, true));
+  label->setText(caption);
+  SetBackColour(*label, Qt::white);
+  return label;
+}
+
+QLineEdit* box(QWidget* frame, const char* name, QRect twips, QLabel* caption) {
+  auto* box = Place<QLineEdit>(frame, name, twips, Arial(9, true));
+  if (caption) {
+    caption->setBuddy(box);
+    box->setAccessibleName(caption->text().chopped(1));  // without the colon
+  }
+  SelectAllOnFocus(box);
+  return box;
+}
+
+}  // namespace
+
+LoginWindow::LoginWindow(Dialogs& dialogs, const SettingsStore& settings)
+    : Window(QSize(Px(8040), Px(3690))), dialogs_(dialogs), settings_(settings) {
+  setObjectName(QStringLiteral("loginWindow"));
+  layOut();
+  connectHandlers();
+}
+
+LoginWindow::~LoginWindow() = default;
+
+void LoginWindow::layOut() {
+  setFont(Arial(9, false));
+  SetBackColour(*this, Qt::white);
+  loginFrame =
+      Place<QGroupBox>(this, "loginFrame", TwipsRect(120, 120, 7800, 2895), Arial(9, true));
+  loginFrame->setTitle(QStringLiteral("MySQL Login"));
+  loginFrame->setAccessibleName(loginFrame->title());
+  SetBackColour(*loginFrame, Qt::white);
+
+  serverLabel =
+      label(loginFrame, "serverLabel", QStringLiteral("Server:"), TwipsRect(240, 405, 1095, 255));
+  portLabel =
+      label(loginFrame, "portLabel", QStringLiteral("Port:"), TwipsRect(6000, 405, 495, 255));
+  userLabel =
+      label(loginFrame, "userLabel", QStringLiteral("Username:"), TwipsRect(240, 885, 1095, 255));
+  passwordLabel = label(loginFrame, "passwordLabel", QStringLiteral("Password:"),
+                        TwipsRect(240, 1365, 1095, 255));
+  databaseLabel = label(loginFrame, "databaseLabel", QStringLiteral("Database:"),
+                        TwipsRect(240, 1845, 975, 255));
+  serverBox = box(loginFrame, "serverBox", TwipsRect(1320, 360, 4575, 345), serverLabel);
+  portBox = box(loginFrame, "portBox", TwipsRect(6480, 360, 1095, 345), portLabel);
+  userBox = box(loginFrame, "userBox", TwipsRect(1320, 840, 6255, 345), userLabel);
+  passwordBox = box(loginFrame, "passwordBox", TwipsRect(1320, 1320, 6255, 345), passwordLabel);
+  databaseBox = box(loginFrame, "databaseBox", TwipsRect(1320, 1800, 6255, 345), databaseLabel);
+  passwordBox->setEchoMode(QLineEdit::Password);
+  passwordBox->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));  // "*"
+
+  testConnectionButton =
+      PlacePushButton(loginFrame, "testConnectionButton", QStringLiteral("Test Connection"),
+                      TwipsRect(240, 2280, 3600, 405));
+  helpButton = PlacePushButton(loginFrame, "helpButton", QStringLiteral("Help"),
+                               TwipsRect(3960, 2280, 3600, 405));
+  nextButton = PlacePushButton(this, "nextButton", QStringLiteral("Next >"),
+                               TwipsRect(120, 3150, 7800, 405));
+
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           loginFrame, userLabel, serverLabel, databaseLabel, passwordLabel, portLabel}) {
+    control->setFocusPolicy(Qt::NoFocus);
+  }
+  SetTabOrder({serverBox, portBox, userBox, passwordBox, databaseBox, testConnectionButton,
+               helpButton, nextButton});
+}
+
+void LoginWindow::connectHandlers() {
+  storeOnChange(serverBox, Keys::Server, Tags::ServerChange);
+  storeOnChange(userBox, Keys::User, Tags::UserChange);
+  storeOnChange(passwordBox, Keys::Password, Tags::PasswordChange);
+  storeOnChange(databaseBox, Keys::Database, Tags::DatabaseChange);
+  storeOnChange(portBox, Keys::Port, Tags::PortChange);
+  connect(nextButton, &QPushButton::clicked, this, [this] { onNextClicked(); });
+  connect(helpButton, &QPushButton::clicked, this, [this] { onHelpClicked(); });
+  connect(testConnectionButton, &QPushButton::clicked, this, [this] { onTestConnectionClicked(); });
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{loginFrame, serverBox, userBox, passwordBox, databaseBox}) {
+    hoverSets(control, Pointer::Default);
+  }
+  for (QWidget* control : {nextButton, helpButton, testConnectionButton})
+    hoverSets(control, Pointer::Custom);
+}
+
+void LoginWindow::storeOnChange(QLineEdit* box, const QString& key, const QString& tag) {
+  connect(box, &QLineEdit::textChanged, this, [this, key, tag](const QString& text) {
+    ReportingProcedure(dialogs_, tag).step(100, [&] { settings_.write(key, text); });
+  });
+}
+
+QString LoginWindow::connectionString() const {
+  return BuildConnectionString(serverBox->text(), userBox->text(), passwordBox->text(),
+                               databaseBox->text(), portBox->text());
+}
+
+MainWindow& LoginWindow::mainWindow() {
+  if (!mainWindow_) {
+    mainWindow_ = std::make_unique<MainWindow>(*this, dialogs_, settings_);
+    mainWindow_->load();
+  }
+  return *mainWindow_;
+}
+
+void LoginWindow::start() {
+  load();
+  if (!(mainWindowLoaded() && mainWindow_->isVisible())) show();
+}
+
+void LoginWindow::load() {
+  ReportingProcedure run(dialogs_, Tags::Load);
+  run.step(100, [&] { ApplySkin(*this); });
+  run.step(104, [&] {
+    setWindowTitle(FullDisplayName);
+    setWindowIcon(WindowIcon());
+    SetApplicationTitle(dialogs_);
+  });
+  if (run.test(124, [] { return FileExists(CursorFilePath()); })) {
+    run.step(126, [&] { setCustomCursor(LoadCursorFile(CursorFilePath())); });
+  }
+  const auto fill = [&](int line, QLineEdit* box, const QString& key, const QString& absent) {
+    run.step(line, [&] { box->setText(settings_.read(key, absent)); });
+  };
+  fill(128, serverBox, Keys::Server, QStringLiteral("localhost"));
+  fill(130, userBox, Keys::User, QString());
+  fill(132, passwordBox, Keys::Password, QString());
+  fill(134, databaseBox, Keys::Database, QString());
+  fill(136, portBox, Keys::Port, QStringLiteral("3306"));
+  if (run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
+    if (run.test(140, [&] { return CheckMySQLConnection(connectionString()); })) {
+      run.step(142, [&] { onNextClicked(); });
+    }
+  }
+}
+
+void LoginWindow::onNextClicked() {
+  ReportingProcedure run(dialogs_, Tags::Next);
+  if (run.test(100, [&] { return !CheckMySQLConnection(connectionString()); })) return;
+  // In place of the tables listed before, so that coming back does not list them twice.
+  run.step(102, [&] { mainWindow().relistTables(); });
+  run.step(104, [&] { mainWindow().show(); });
+  run.step(106, [&] { hide(); });
+}
+
+void LoginWindow::onHelpClicked() {
+  ReportingProcedure run(dialogs_, Tags::Help);
+  QString text;
+  run.step(104, [&] {
+    text = QStringLiteral(
+               "If you cannot establish connection to your database with this "
+               "program, please go to: ") +
+           QStringLiteral("\r\r");
+  });
+  run.step(106, [&] { text += QStringLiteral("https://dev.mysql.com/downloads/workbench/\r\r"); });
+  run.step(108, [&] {
+    text += QStringLiteral(
+        "Download and install the MySQL Workbench. Try to connect to the same "
+        "database (with the same login information you are using here). This "
+        "will determine if the login you are using is correct.\r\r");
+  });
+  run.step(110, [&] {
+    text += QStringLiteral(
+        "Finally, make sure your host allows a direct connection to your MySQL "
+        "database -- not a web based connection, for example.");
+  });
+  run.step(112, [&] { dialogs_.message(text); });
+}
+
+void LoginWindow::onTestConnectionClicked() {
+  ReportingProcedure run(dialogs_, Tags::TestConnection);
+  std::unique_ptr<Connection> connection;
+  run.step(100, [&] { connection = CreateObjectAs<Connection>(u"ADODB.Connection"); });
+  try {
+    setPointer(Pointer::Hourglass);
+    LetPendingEventsRun();
+    Required(connection).Open(connectionString());
+    dialogs_.message(QStringLiteral("Connection successful."));
+    setPointer(Pointer::Default);
+  } catch (...) {
+    dialogs_.message(CouldNotConnect);
+    setPointer(Pointer::Default);
+  }
+}

@@ -1,0 +1,169 @@
+#include "MainWindow.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <stdexcept>
+
+#include "Appearance.h"
+#include "Controls.h"
+#include "Dialogs.h"
+#include "FieldUpdateRun.h"
+#include "ListViewWidget.h"
+#include "LoginWindow.h"
+#include "MySQL.h"
+#include "NumberText.h"
+#include "OperationCatalogue.h"
+#include "ReportingProcedure.h"
+#include "SettingsStore.h"
+#include "TableBrowser.h"
+
+namespace {
+
+// The location tags that error reports show, as users and support know them.
+namespace Tags {
+const QString Load = QStringLiteral("Klarifeld2021/08/31.Form2.Form_Load");
+const QString OperationChosen = QStringLiteral("Klarifeld2021/08/31.Form2.Combo1_Click");
+const QString SwitchDatabase = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton3_Click");
+}  // namespace Tags
+
+// The settings key of the chosen operation's position.
+const QString OperationKey = QStringLiteral("Combo1");
+const QString ListHint =
+    QStringLiteral("Move | line to right and out of window to reveal full names.");
+
+ListViewWidget* listView(QWidget* window, const char* name, QRect twips) {
+  auto* list = Place<ListViewWidget>(window, name, twips, Arial(9, true));
+  list->setToolTip(ListHint);
+  return list;
+}
+
+void addColumn(ListViewWidget* list, const QString& header) {
+  list->setHeaderLabels({header});
+  list->setAccessibleName(header);
+}
+
+void setColumnWidth(ListViewWidget* list, int twips) {
+  list->header()->resizeSection(0, Px(twips));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(LoginWindow& login, Dialogs& dialogs, const SettingsStore& settings)
+    : Window(QSize(Px(7680), Px(6885))), login_(login), dialogs_(dialogs), settings_(settings) {
+  setObjectName(QStringLiteral("mainWindow"));
+  layOut();
+  connectHandlers();
+}
+
+void MainWindow::layOut() {
+  setFont(Arial(9, true));
+  SetBackColour(*this, Qt::white);
+  optionsFrame = new QGroupBox(QStringLiteral("Remove/Replace Options"), this);
+  optionsFrame->setObjectName(QStringLiteral("optionsFrame"));
+  optionsFrame->setGeometry(TwipsRect(120, 5520, 7440, 800));
+  optionsFrame->setAccessibleName(optionsFrame->title());
+  optionsFrame->setFocusPolicy(Qt::NoFocus);
+  SetBackColour(*optionsFrame, Qt::white);
+  QPalette caption = optionsFrame->palette();
+  caption.setColor(QPalette::WindowText, Qt::black);
+  optionsFrame->setPalette(caption);
+
+  operationBox = new QComboBox(optionsFrame);
+  operationBox->setObjectName(QStringLiteral("operationBox"));
+  operationBox->setGeometry(TwipsRect(240, 300, 6975, 345));
+  operationBox->setAccessibleName(optionsFrame->title());
+  startButton = PlacePushButton(this, "startButton", QStringLiteral("Start Removing"),
+                                TwipsRect(120, 6430, 3720, 405));
+  switchDatabaseButton =
+      PlacePushButton(this, "switchDatabaseButton", QStringLiteral("Switch MySQL Database"),
+                      TwipsRect(3960, 6430, 3600, 405));
+  tableList = listView(this, "tableList", TwipsRect(120, 120, 7440, 2535));
+  fieldList = listView(this, "fieldList", TwipsRect(120, 2760, 3570, 2670));
+  previewList = listView(this, "previewList", TwipsRect(3840, 2760, 3720, 2670));
+  SetTabOrder({tableList, fieldList, previewList, operationBox, startButton, switchDatabaseButton});
+}
+
+void MainWindow::connectHandlers() {
+  tableList->onPick = [this] { onTableClicked(); };
+  fieldList->onPick = [this] { onFieldClicked(); };
+  connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
+  connect(startButton, &QPushButton::clicked, this, [this] { onStartClicked(); });
+  connect(switchDatabaseButton, &QPushButton::clicked, this, [this] { onSwitchDatabaseClicked(); });
+  hoverSets(optionsFrame, Pointer::Default);
+  for (ListViewWidget* list : {tableList, fieldList, previewList}) {
+    hoverSets(list, Pointer::Default);
+    hoverSets(list->viewport(), Pointer::Default);
+  }
+  hoverSets(startButton, Pointer::Custom);
+  hoverSets(switchDatabaseButton, Pointer::Custom);
+}
+
+BrowserLists MainWindow::lists() const {
+  return {*tableList, *fieldList, *previewList};
+}
+
+void MainWindow::load() {
+  ReportingProcedure run(dialogs_, Tags::Load);
+  run.step(100, [&] { ResetBackColors(*this); });
+  run.step(102, [&] { setWindowIcon(WindowIcon()); });
+  if (run.test(106, [] { return FileExists(CursorFilePath()); })) {
+    run.step(108, [&] { setCustomCursor(LoadCursorFile(CursorFilePath())); });
+  }
+  run.step(110, [&] { setWindowTitle(FullDisplayName); });
+  for (const CleaningOperation& operation : Catalogue()) {
+    run.step(112 + 2 * operation.position,
+             [&] { operationBox->addItem(operation.caption.toString()); });
+  }
+  run.step(166, [&] {
+    operationBox->setCurrentIndex(-1);
+    const qint16 index = ToInteger16(settings_.read(OperationKey, QStringLiteral("0")));
+    if (index < -1 || index >= operationBox->count()) {
+      throw std::invalid_argument("Invalid property value");
+    }
+    operationBox->setCurrentIndex(index);
+  });
+  run.step(168, [&] { addColumn(tableList, QStringLiteral("Table(s)")); });
+  run.step(170, [&] { setColumnWidth(tableList, 6500); });
+  run.step(172, [&] { addColumn(fieldList, QStringLiteral("Field(s)")); });
+  run.step(174, [&] { setColumnWidth(fieldList, 3300); });
+  run.step(176, [&] { addColumn(previewList, QStringLiteral("First 100 Entries (Preview)")); });
+  run.step(178, [&] { setColumnWidth(previewList, 3400); });
+}
+
+void MainWindow::relistTables() {
+  // No table has an empty name: with nothing chosen, nothing is found again.
+  const QString chosen = tableList->selectedIndex() < 0 ? QString() : tableList->selectedText();
+  tableList->clear();
+  AddMySQLToList1(*tableList, login_.connectionString(), dialogs_);
+  if (!tableList->selectEntry(chosen)) {
+    fieldList->clear();
+    previewList->clear();
+  }
+}
+
+void MainWindow::onTableClicked() {
+  ListTableFields(lists(), login_.connectionString(), *this, dialogs_);
+}
+
+void MainWindow::onFieldClicked() {
+  PreviewSelectedField(lists(), login_.connectionString(), *this, dialogs_);
+}
+
+void MainWindow::onOperationChosen() {
+  ReportingProcedure(dialogs_, Tags::OperationChosen).step(100, [&] {
+    settings_.write(OperationKey, QString::number(operationBox->currentIndex()));
+  });
+}
+
+void MainWindow::onStartClicked() {
+  FieldUpdateRun(lists(), operationBox->currentText(), login_.connectionString(), *this, dialogs_)
+      .run();
+}
+
+void MainWindow::onSwitchDatabaseClicked() {
+  ReportingProcedure run(dialogs_, Tags::SwitchDatabase);
+  run.step(100, [&] { login_.show(); });
+  run.step(102, [&] { hide(); });
+}
