@@ -8,8 +8,9 @@ Connection::~Connection() = default;
 void Connection::Open(const QString& connectionString) {
   if (isOpen()) throw DbError(DbMessages::ObjectOpen, 3705);
   const auto nonNegative = [](int seconds) { return unsigned(std::max(seconds, 0)); };
-  session_ = Session::open(ParseConnectionString(connectionString),
-                           {nonNegative(ConnectionTimeout), nonNegative(CommandTimeout)});
+  attributes_ = ParseConnectionString(connectionString);
+  session_ = Session::open(attributes_, {nonNegative(ConnectionTimeout),
+                                         nonNegative(CommandTimeout), nonNegative(LockTimeout)});
 }
 
 std::unique_ptr<RecordSet> Connection::Execute(const QString& statement) {
@@ -21,6 +22,10 @@ std::unique_ptr<RecordSet> Connection::Execute(const QString& statement) {
 void Connection::Close() {
   if (session_) session_->close();
   session_.reset();
+}
+
+void Connection::Cancel() const {
+  if (session_) session_->cancelStatement(attributes_);
 }
 
 bool Connection::isOpen() const {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 
+#include "ConnectionString.h"
 #include "DbObject.h"
 
 class RecordSet;
@@ -18,6 +19,7 @@ class Connection : public DbObject {
   int CursorLocation = UseServer;
   int CommandTimeout = 30;     // seconds a statement may take; 0: no limit
   int ConnectionTimeout = 15;  // seconds the connection attempt may take
+  int LockTimeout = 0;  // seconds a write waits for a row another session locked; 0: the server's
   int Mode = 0;
 
   ~Connection() override;
@@ -26,6 +28,9 @@ class Connection : public DbObject {
   // Runs a statement; the record set holds its rows, or is closed when it returns none.
   std::unique_ptr<RecordSet> Execute(const QString& statement);
   void Close();
+  // Ends the statement running on this connection, from another thread; that statement
+  // then fails as interrupted, or as a lost connection when the server cannot be asked.
+  void Cancel() const;
 
   bool isOpen() const;
   // The open session, for the record sets opened on this connection.
@@ -33,4 +38,5 @@ class Connection : public DbObject {
 
  private:
   std::shared_ptr<Session> session_;
+  ConnectionAttributes attributes_;
 };

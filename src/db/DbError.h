@@ -23,6 +23,11 @@ class DbError : public std::runtime_error {
   unsigned errorNumber() const { return errorNumber_; }
   const std::string& sqlState() const { return sqlState_; }
 
+  // The connection is gone: the server went away, the link broke or the session was killed.
+  bool connectionLost() const;
+  // The statement was ended on request (a cancel) before it took effect.
+  bool interrupted() const;
+
  private:
   unsigned errorNumber_;
   std::string sqlState_;

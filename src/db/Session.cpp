@@ -33,6 +33,12 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   if (options.connectTimeoutSeconds > 0) {
     mysql_options(mysql.get(), MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
   }
+  QByteArray lockWait;
+  if (options.lockWaitSeconds > 0) {
+    lockWait =
+        "SET SESSION innodb_lock_wait_timeout = " + QByteArray::number(options.lockWaitSeconds);
+    mysql_options(mysql.get(), MYSQL_INIT_COMMAND, lockWait.constData());
+  }
   if (options.commandTimeoutSeconds > 0) {
     mysql_options(mysql.get(), MYSQL_OPT_READ_TIMEOUT, &options.commandTimeoutSeconds);
     mysql_options(mysql.get(), MYSQL_OPT_WRITE_TIMEOUT, &options.commandTimeoutSeconds);
@@ -65,6 +71,19 @@ MYSQL* Session::idle() {
 void Session::close() {
   if (streaming_ || abandoned_) cancelUnreadRows();
   mysql_.reset();
+}
+
+void Session::cancelStatement(const ConnectionAttributes& attributes) const {
+  constexpr unsigned QuickSeconds = 2;
+  MYSQL* mysql = mysql_.get();
+  if (!mysql) return;
+  try {
+    const std::shared_ptr<Session> side = open(attributes, {QuickSeconds, QuickSeconds, 0});
+    const QByteArray kill = "KILL QUERY " + QByteArray::number(qulonglong(mysql_thread_id(mysql)));
+    if (mysql_real_query(side->mysql_.get(), kill.constData(), kill.size()) == 0) return;
+  } catch (const DbError&) {
+  }
+  mariadb_cancel(mysql);
 }
 
 void Session::finished(StreamingResult* result) {

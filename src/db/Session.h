@@ -19,6 +19,7 @@ class StreamingResult {
 struct SessionOptions {
   unsigned connectTimeoutSeconds = 15;
   unsigned commandTimeoutSeconds = 30;  // 0: no limit
+  unsigned lockWaitSeconds = 0;         // how long a write waits for a locked row; 0: the server's
 };
 
 // One open connection to the server, shared by a Connection and the record sets opened
@@ -40,6 +41,10 @@ class Session {
   // The handle as it is, for reading the result that streams over it.
   MYSQL* handle() const { return mysql_.get(); }
   void close();
+  // Ends the statement that another thread runs on this session now: the server is asked
+  // over a connection of its own made with `attributes`; when it cannot be asked, this
+  // session's link is cut. Either way the statement fails in the thread that runs it.
+  void cancelStatement(const ConnectionAttributes& attributes) const;
 
   // The record set whose rows arrive now; it must call finished() once they are all in.
   void streaming(StreamingResult* result) { streaming_ = result; }

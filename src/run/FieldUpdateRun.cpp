@@ -1,5 +1,6 @@
 #include "FieldUpdateRun.h"
 
+#include <QElapsedTimer>
 #include <stdexcept>
 
 #include "Connection.h"
@@ -10,6 +11,8 @@
 #include "NumberText.h"
 #include "RecordSet.h"
 #include "WindowPointer.h"
+#include "WindowThreadDialogs.h"
+#include "WorkerThread.h"
 
 namespace {
 constexpr int RunTimeoutSeconds = 5000;
@@ -19,15 +22,27 @@ const QString ReplaceWith = QStringLiteral("Replace With:");
 }  // namespace
 
 FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCaption,
-                               QString connectionString, WindowPointer& pointer, Dialogs& dialogs)
+                               QString connectionString, WindowPointer& pointer, Dialogs& dialogs,
+                               RunWatcher& watcher)
     : lists_(lists),
       operationCaption_(std::move(operationCaption)),
       connectionString_(std::move(connectionString)),
       pointer_(pointer),
       dialogs_(dialogs),
+      watcher_(watcher),
       steps_(dialogs, StartClickedTag) {}
 
-FieldUpdateRun::~FieldUpdateRun() = default;
+FieldUpdateRun::~FieldUpdateRun() {
+  if (canceller_.joinable()) canceller_.join();
+}
+
+void FieldUpdateRun::requestStop() {
+  stopRequested_ = true;
+  // One cancel is enough: the loop starts no other write once it sees the request.
+  if (writing_ && connection_ && !canceller_.joinable()) {
+    canceller_ = std::thread([connection = connection_.get()] { connection->Cancel(); });
+  }
+}
 
 void FieldUpdateRun::run() {
   steps_.step(100, [&] { connection_ = CreateObjectAs<Connection>(u"ADODB.Connection"); });
@@ -51,6 +66,7 @@ void FieldUpdateRun::openTable() {
   steps_.step(108, [&] { Required(connection_).CursorLocation = Connection::UseClient; });
   steps_.step(110, [&] { Required(connection_).CommandTimeout = RunTimeoutSeconds; });
   steps_.step(112, [&] { Required(connection_).ConnectionTimeout = RunTimeoutSeconds; });
+  if (connection_) connection_->LockTimeout = LockWaitSeconds;
   steps_.step(114, [&] { Required(connection_).Open(connectionString_); });
   steps_.step(116, [&] {
     Required(records_).Open(SelectAllStatement(lists_.tables.selectedText()), Required(connection_),
@@ -121,43 +137,120 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
   return std::nullopt;
 }
 
-// Exactly RecordCount passes, one record each.
+// Exactly RecordCount passes, one record each, unless the run is stopped or loses its
+// connection on the way.
 void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Answers& answers) {
-  const int loopLine = operation.loopLine();
-  for (qint32 record = 0; record <= lastRecordIndex_; ++record) {
-    updateRecord(operation, answers, loopLine);
-  }
+  RunProgress progress(qint64(lastRecordIndex_) + 1);
+  // The worker must not touch the windows; the lists hold still while the run goes on.
+  loopFieldPosition_ = lists_.fields.selectedIndex();
+  watcher_.runStarted(describe(operation, answers), progress, [this] { requestStop(); });
+  QElapsedTimer clock;
+  clock.start();
+  RunEnd end = RunEnd::Finished;
+  WindowThreadDialogs dialogs(dialogs_);  // made here, so that its boxes are shown here
+  RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
+  if (canceller_.joinable()) canceller_.join();
+  connectionLost_ = progress.counts().inDoubt > 0;
+  watcher_.runEnded({end, progress.counts(), clock.elapsed()});
 }
 
-void FieldUpdateRun::updateRecord(const CleaningOperation& operation, const Answers& answers,
-                                  int loopLine) {
+// On the worker thread: the records and their connection are its own until it returns.
+RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, const Answers& answers,
+                                        Dialogs& dialogs, RunProgress& progress) {
+  ReportingProcedure steps(dialogs, StartClickedTag);
+  steps.offerStop([this] { stopRequested_ = true; });
+  const int loopLine = operation.loopLine();
+  for (qint32 record = 0; record <= lastRecordIndex_; ++record) {
+    if (stopRequested_) return RunEnd::Stopped;
+    const RecordOutcome outcome = updateRecord(steps, operation, answers, loopLine);
+    progress.count(outcome);
+    if (outcome == RecordOutcome::Interrupted) return RunEnd::Stopped;
+    if (outcome == RecordOutcome::InDoubt) {
+      return stopRequested_ ? RunEnd::Stopped : RunEnd::ConnectionLost;
+    }
+  }
+  return RunEnd::Finished;
+}
+
+RecordOutcome FieldUpdateRun::updateRecord(ReportingProcedure& steps,
+                                           const CleaningOperation& operation,
+                                           const Answers& answers, int loopLine) {
+  const int reportsBefore = steps.reports();
   RecordSet& records = *records_;
   FieldValue stored;
   std::optional<QString> newValue;
-  steps_.step(loopLine + 2, [&] {
-    stored = records.Value(fieldPosition());
+  RecordOutcome outcome = RecordOutcome::Unchanged;
+  steps.step(loopLine + 2, [&] {
+    stored = records.Value(loopFieldPosition_);
     newValue = operation.transform(ReplaceNull(stored, QString()), answers);
   });
   // A record whose new value could not be computed is left as it is; a null is never written.
-  if (newValue && steps_.test(loopLine + 4, [&] { return stored && *stored != *newValue; })) {
-    bool written = false;
-    steps_.step(loopLine + 6, [&] { records.SetValue(fieldPosition(), *newValue); });
-    steps_.step(loopLine + 8, [&] {
-      records.Update();
-      written = true;
+  if (newValue && steps.test(loopLine + 4, [&] { return stored && *stored != *newValue; })) {
+    outcome = RecordOutcome::Reported;
+    steps.step(loopLine + 6, [&] { records.SetValue(loopFieldPosition_, *newValue); });
+    steps.step(loopLine + 8, [&] {
+      try {
+        outcome = write(records);
+      } catch (const DbError& failure) {
+        if (failure.connectionLost()) outcome = RecordOutcome::InDoubt;
+        throw;
+      }
     });
     // A refused change does not stay in the record set.
-    if (!written) records.CancelUpdate();
+    if (outcome != RecordOutcome::Written) records.CancelUpdate();
   }
-  steps_.step(loopLine + 10, [&] { records.MoveNext(); });
+  steps.step(loopLine + 10, [&] { records.MoveNext(); });
+  if (outcome == RecordOutcome::Unchanged && steps.reports() > reportsBefore) {
+    outcome = RecordOutcome::Reported;
+  }
+  return outcome;
+}
+
+// Throws what is to be reported; a write that the user's stop cancelled is not.
+RecordOutcome FieldUpdateRun::write(RecordSet& records) {
+  writing_ = true;
+  try {
+    records.Update();
+    writing_ = false;
+    return RecordOutcome::Written;
+  } catch (const DbError& failure) {
+    writing_ = false;
+    const bool lost = failure.connectionLost();
+    if (stopRequested_ && (lost || failure.interrupted())) {
+      return lost ? RecordOutcome::InDoubt : RecordOutcome::Interrupted;
+    }
+    throw;
+  }
+}
+
+RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
+                                        const Answers& answers) const {
+  RunDescription run{
+      lists_.tables.selectedText(), lists_.fields.selectedText(), operation.caption.toString(), {}};
+  switch (operation.kind) {
+    case OperationKind::Plain:
+      break;
+    case OperationKind::SearchAndReplacement:
+      run.answers = {answers.first, answers.second};
+      break;
+    default:
+      run.answers = {answers.first};
+  }
+  return run;
 }
 
 int FieldUpdateRun::fieldPosition() const {
   return lists_.fields.selectedIndex();
 }
 
+// After a lost connection the preview keeps what it showed: reading it again would only
+// report the same loss once more.
 void FieldUpdateRun::refillPreview() {
   steps_.step(650, [&] { Required(records_).Close(); });
+  if (connectionLost_) {
+    steps_.step(678, [&] { pointer_.setPointer(Pointer::Default); });
+    return;
+  }
   steps_.step(652, [&] {
     Required(records_).Open(
         SelectFieldStatement(lists_.fields.selectedText(), lists_.tables.selectedText()),

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
+#include "RunProgress.h"
 #include "TableBrowser.h"
 
 class Connection;
@@ -17,13 +20,23 @@ class WindowPointer;
 // selected field of every record of the selected table, each changed value written back,
 // then the preview refilled. Reports each failing step with its line and goes on; the
 // pointer ends as the default once the run got past the test for a field.
+//
+// The record loop runs on a thread of its own, shown to `watcher`, while the calling
+// thread serves its events; it can be stopped after any record. A lost connection is
+// reported once and ends the run.
 class FieldUpdateRun {
  public:
   FieldUpdateRun(const BrowserLists& lists, QString operationCaption, QString connectionString,
-                 WindowPointer& pointer, Dialogs& dialogs);
+                 WindowPointer& pointer, Dialogs& dialogs, RunWatcher& watcher);
   ~FieldUpdateRun();
 
   void run();
+  // Ends the run after the current record, cancelling a write that waits on the server.
+  // From the calling thread, at any time during run().
+  void requestStop();
+
+  // How long a write waits for a row that another session holds, before it is reported.
+  static constexpr int LockWaitSeconds = 5;
 
  private:
   void openTable();
@@ -31,7 +44,12 @@ class FieldUpdateRun {
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
-  void updateRecord(const CleaningOperation& operation, const Answers& answers, int loopLine);
+  RunEnd goThroughRecords(const CleaningOperation& operation, const Answers& answers,
+                          Dialogs& dialogs, RunProgress& progress);
+  RecordOutcome updateRecord(ReportingProcedure& steps, const CleaningOperation& operation,
+                             const Answers& answers, int loopLine);
+  RecordOutcome write(RecordSet& records);
+  RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
   void refillPreview();
   int fieldPosition() const;
 
@@ -40,9 +58,16 @@ class FieldUpdateRun {
   QString connectionString_;
   WindowPointer& pointer_;
   Dialogs& dialogs_;
+  RunWatcher& watcher_;
   ReportingProcedure steps_;
 
   std::unique_ptr<Connection> connection_;
   std::unique_ptr<RecordSet> records_;
   qint32 lastRecordIndex_ = 0;
+  int loopFieldPosition_ = -1;
+
+  std::atomic<bool> stopRequested_ = false;
+  std::atomic<bool> writing_ = false;  // a write of the record loop is on its way
+  std::thread canceller_;
+  bool connectionLost_ = false;
 };

@@ -15,6 +15,7 @@
 #include "MySQL.h"
 #include "NumberText.h"
 #include "OperationCatalogue.h"
+#include "ProgressWindow.h"
 #include "ReportingProcedure.h"
 #include "SettingsStore.h"
 #include "TableBrowser.h"
@@ -27,6 +28,9 @@ const QString Load = QStringLiteral("Klarifeld2021/08/31.Form2.Form_Load");
 const QString OperationChosen = QStringLiteral("Klarifeld2021/08/31.Form2.Combo1_Click");
 const QString SwitchDatabase = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton3_Click");
 }  // namespace Tags
+
+const QString StopAndCloseQuestion =
+    QStringLiteral("A run is under way. Stop it after the current record and close Klarifeld?");
 
 // The settings key of the chosen operation's position.
 const QString OperationKey = QStringLiteral("Combo1");
@@ -144,10 +148,14 @@ void MainWindow::relistTables() {
 }
 
 void MainWindow::onTableClicked() {
+  if (isBusy()) return;
+  const Busy busy(*this);
   ListTableFields(lists(), login_.connectionString(), *this, dialogs_);
 }
 
 void MainWindow::onFieldClicked() {
+  if (isBusy()) return;
+  const Busy busy(*this);
   PreviewSelectedField(lists(), login_.connectionString(), *this, dialogs_);
 }
 
@@ -158,12 +166,31 @@ void MainWindow::onOperationChosen() {
 }
 
 void MainWindow::onStartClicked() {
-  FieldUpdateRun(lists(), operationBox->currentText(), login_.connectionString(), *this, dialogs_)
-      .run();
+  if (isBusy()) return;
+  const Busy busy(*this);
+  FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
+                     dialogs_, progressWindow());
+  currentRun_ = &run;
+  run.run();
+  currentRun_ = nullptr;
 }
 
 void MainWindow::onSwitchDatabaseClicked() {
+  if (isBusy()) return;
   ReportingProcedure run(dialogs_, Tags::SwitchDatabase);
   run.step(100, [&] { login_.show(); });
   run.step(102, [&] { hide(); });
+}
+
+ProgressWindow& MainWindow::progressWindow() {
+  if (!progressWindow_) progressWindow_ = new ProgressWindow(this);
+  return *progressWindow_;
+}
+
+// A run is stopped at a record boundary first, and only when the user agrees.
+bool MainWindow::closeWhenIdle() {
+  if (!currentRun_) return true;
+  if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
+  currentRun_->requestStop();
+  return true;
 }

@@ -3,7 +3,9 @@
 #include "Window.h"
 
 class Dialogs;
+class FieldUpdateRun;
 class LoginWindow;
+class ProgressWindow;
 class ListViewWidget;
 class QComboBox;
 class QGroupBox;
@@ -37,6 +39,12 @@ class MainWindow : public Window {
   QPushButton* startButton;
   QPushButton* switchDatabaseButton;
 
+  // The window that shows a run's progress and summary, made on first use.
+  ProgressWindow& progressWindow();
+
+ protected:
+  bool closeWhenIdle() override;
+
  private:
   void layOut();
   void connectHandlers();
@@ -45,4 +53,6 @@ class MainWindow : public Window {
   LoginWindow& login_;
   Dialogs& dialogs_;
   const SettingsStore& settings_;
+  ProgressWindow* progressWindow_ = nullptr;
+  FieldUpdateRun* currentRun_ = nullptr;
 };

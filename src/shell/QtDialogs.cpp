@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 QString DisplayedText(const QString& text) {
   QString shown = text;
@@ -11,12 +12,40 @@ QString DisplayedText(const QString& text) {
   return shown;
 }
 
-void QtDialogs::showMessage(const QString& text, const QString& title, BoxIcon icon) {
-  QMessageBox box(icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, title,
-                  DisplayedText(text), QMessageBox::Ok, QApplication::activeWindow());
-  // Descriptions come from servers and users: never let them be read as markup.
+namespace {
+// Descriptions come from servers and users: never let them be read as markup.
+void showPlainText(QMessageBox& box, const QString& text) {
   box.setTextFormat(Qt::PlainText);
+  box.setText(DisplayedText(text));
+}
+
+QMessageBox::Icon iconOf(BoxIcon icon) {
+  return icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon;
+}
+}  // namespace
+
+void QtDialogs::showMessage(const QString& text, const QString& title, BoxIcon icon) {
+  QMessageBox box(iconOf(icon), title, QString(), QMessageBox::Ok, QApplication::activeWindow());
+  showPlainText(box, text);
   box.exec();
+}
+
+ReportAnswer QtDialogs::showMessageOfferingStop(const QString& text, const QString& title,
+                                                BoxIcon icon) {
+  QMessageBox box(iconOf(icon), title, QString(), QMessageBox::Ok, QApplication::activeWindow());
+  showPlainText(box, text);
+  QPushButton* stop = box.addButton(QStringLiteral("Stop Run"), QMessageBox::RejectRole);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.exec();
+  return box.clickedButton() == stop ? ReportAnswer::StopRun : ReportAnswer::Ok;
+}
+
+bool QtDialogs::askYesNo(const QString& question) {
+  QMessageBox box(QMessageBox::Question, applicationTitle(), QString(),
+                  QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+  showPlainText(box, question);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 QString QtDialogs::askInput(const QString& prompt, const QString& title) {

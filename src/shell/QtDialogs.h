@@ -7,6 +7,9 @@ class QtDialogs : public Dialogs {
  public:
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
   QString askInput(const QString& prompt, const QString& title) override;
+  ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
+                                       BoxIcon icon) override;
+  bool askYesNo(const QString& question) override;
 };
 
 // A text as a box shows it: CR, LF and CR LF each become one line break.

@@ -2,6 +2,7 @@
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
@@ -27,6 +28,8 @@ Window::Window(QSize clientSize)
   hoverSets(this, Pointer::Default);
 }
 
+Window::~Window() = default;
+
 void Window::setPointer(Pointer pointer) {
   pointer_ = pointer;
   static const QCursor hourglass(Qt::WaitCursor);
@@ -36,8 +39,10 @@ void Window::setPointer(Pointer pointer) {
 }
 
 // The pointer covers the controls too; the default gives each control its own back.
+// Windows of their own inside this one (the progress window) keep their pointers.
 void Window::applyCursor(const QCursor* cursor) {
-  const QList<QWidget*> controls = findChildren<QWidget*>();
+  QList<QWidget*> controls = findChildren<QWidget*>();
+  controls.removeIf([this](QWidget* control) { return control->window() != this; });
   if (!ownCursorsKnown_) {
     for (QWidget* control : controls) {
       if (control->testAttribute(Qt::WA_SetCursor)) ownCursors_.insert(control, control->cursor());
@@ -80,8 +85,60 @@ bool Window::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Window::closeEvent(QCloseEvent* event) {
+  if (isBusy()) {
+    event->ignore();
+    if (closeWhenIdle()) endWhenIdle_ = true;
+    return;
+  }
   event->accept();
   EndProgram();
+}
+
+// Installed on the application while the window is busy.
+class Window::InputGate : public QObject {
+ public:
+  explicit InputGate(Window& window) : window_(window) {}
+  bool eventFilter(QObject* receiver, QEvent* event) override {
+    return window_.isUserInputToThisWindow(receiver, event);
+  }
+
+ private:
+  Window& window_;
+};
+
+bool Window::isUserInputToThisWindow(QObject* receiver, QEvent* event) const {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+      break;
+    default:
+      return false;
+  }
+  const auto* widget = qobject_cast<const QWidget*>(receiver);
+  return widget && widget->window() == this;
+}
+
+Window::Busy::Busy(Window& window) : window_(window) {
+  if (window_.busyDepth_++ == 0) {
+    window_.inputGate_ = std::make_unique<InputGate>(window_);
+    QCoreApplication::instance()->installEventFilter(window_.inputGate_.get());
+  }
+}
+
+Window::Busy::~Busy() {
+  if (--window_.busyDepth_ > 0) return;
+  window_.inputGate_.reset();
+  if (window_.endWhenIdle_) {
+    window_.endWhenIdle_ = false;
+    EndProgram();
+  }
 }
 
 void Window::showEvent(QShowEvent* event) {

@@ -8,8 +8,18 @@ QString ErrorReportText(const QString& description, const QString& locationTag, 
          QStringLiteral("Please email screenshot of this message to ") + SupportAddress;
 }
 
+namespace {
+const QString ReportTitle = QStringLiteral("Application Error");
+}  // namespace
+
 void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& locationTag,
                      int line) {
-  dialogs.showMessage(ErrorReportText(description, locationTag, line),
-                      QStringLiteral("Application Error"), BoxIcon::Warning);
+  dialogs.showMessage(ErrorReportText(description, locationTag, line), ReportTitle,
+                      BoxIcon::Warning);
+}
+
+ReportAnswer ShowErrorReportOfferingStop(Dialogs& dialogs, const QString& description,
+                                         const QString& locationTag, int line) {
+  return dialogs.showMessageOfferingStop(ErrorReportText(description, locationTag, line),
+                                         ReportTitle, BoxIcon::Warning);
 }

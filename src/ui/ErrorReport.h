@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class Dialogs;
+#include "Dialogs.h"
 
 inline const QString SupportAddress = QStringLiteral("support@orvanta.example");
 
@@ -14,3 +14,7 @@ QString ErrorReportText(const QString& description, const QString& locationTag, 
 // Shows the report titled "Application Error", with the warning icon and OK only.
 void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString& locationTag,
                      int line);
+
+// The same report with "Stop Run" beside OK, for failures while a run goes through its records.
+ReportAnswer ShowErrorReportOfferingStop(Dialogs& dialogs, const QString& description,
+                                         const QString& locationTag, int line);

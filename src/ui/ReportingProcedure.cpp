@@ -16,9 +16,15 @@ QString DescriptionOfCurrentFailure() {
 
 void ReportingProcedure::reportCurrentFailure(int line) {
   const QString description = DescriptionOfCurrentFailure();
+  ++reports_;
   // The report is itself the failure handling: a failure while showing it is not reported.
   try {
-    ShowErrorReport(dialogs_, description, locationTag_, line);
+    if (!onStop_) {
+      ShowErrorReport(dialogs_, description, locationTag_, line);
+    } else if (ShowErrorReportOfferingStop(dialogs_, description, locationTag_, line) ==
+               ReportAnswer::StopRun) {
+      onStop_();
+    }
   } catch (...) {
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <utility>
 
 class Dialogs;
@@ -26,6 +27,11 @@ class ReportingProcedure {
     }
   }
 
+  // From now on each report also offers "Stop Run"; pressing it calls `onStop`.
+  void offerStop(std::function<void()> onStop) { onStop_ = std::move(onStop); }
+  // The reports shown so far.
+  int reports() const { return reports_; }
+
   // A condition whose test fails goes on into the block that it guards.
   template <class Condition>
   bool test(int line, Condition&& condition) {
@@ -42,6 +48,8 @@ class ReportingProcedure {
 
   Dialogs& dialogs_;
   QString locationTag_;
+  std::function<void()> onStop_;
+  int reports_ = 0;
 };
 
 // The description that the failing component gave to the exception in flight.

@@ -1,10 +1,38 @@
 #include "ScriptedDialogs.h"
 
+#include <QCoreApplication>
+#include <QThread>
+#include <cstdlib>
+
+namespace {
+// Boxes belong to the window thread; one asked for from a worker is a fault to catch loudly.
+void requireWindowThread() {
+  const QCoreApplication* application = QCoreApplication::instance();
+  if (application && QThread::currentThread() != application->thread()) std::abort();
+}
+}  // namespace
+
 void ScriptedDialogs::showMessage(const QString& text, const QString& title, BoxIcon icon) {
+  requireWindowThread();
   shown_.push_back({ShownBox::Kind::Message, title, text, icon});
+  if (onMessage) onMessage(text);
+}
+
+ReportAnswer ScriptedDialogs::showMessageOfferingStop(const QString& text, const QString& title,
+                                                      BoxIcon icon) {
+  requireWindowThread();
+  shown_.push_back({ShownBox::Kind::Message, title, text, icon, true});
+  if (onMessage) onMessage(text);
+  return reportAnswer;
+}
+
+bool ScriptedDialogs::askYesNo(const QString& question) {
+  shown_.push_back({ShownBox::Kind::Question, applicationTitle(), question, BoxIcon::None});
+  return yes;
 }
 
 QString ScriptedDialogs::askInput(const QString& prompt, const QString& title) {
+  requireWindowThread();
   shown_.push_back({ShownBox::Kind::Input, title, prompt, BoxIcon::None});
   if (onInput) onInput(prompt);
   if (answers_.empty()) return QString();

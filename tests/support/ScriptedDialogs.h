@@ -9,24 +9,35 @@
 #include "Dialogs.h"
 
 struct ShownBox {
-  enum class Kind { Message, Input };
+  enum class Kind { Message, Input, Question };
   Kind kind;
   QString title;
-  QString text;  // the message, or the prompt of an input box
+  QString text;  // the message, the prompt of an input box or the question
   BoxIcon icon;
+  bool offersStopRun = false;
   friend bool operator==(const ShownBox&, const ShownBox&) = default;
 };
 
 // Dialogs that answer input boxes from a queue (the empty text, as a cancel, once it
-// is exhausted) and record every box shown.
+// is exhausted), press OK or "Stop Run" as told, answer questions with `yes`, and record
+// every box shown.
 class ScriptedDialogs : public Dialogs {
  public:
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
   QString askInput(const QString& prompt, const QString& title) override;
+  ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
+                                       BoxIcon icon) override;
+  bool askYesNo(const QString& question) override;
 
   void queueAnswers(const QStringList& answers);
   // Runs as each input box is answered: lets a test act while the program waits.
   std::function<void(const QString& prompt)> onInput;
+  // Runs as each message box is shown, before it is closed.
+  std::function<void(const QString& text)> onMessage;
+  // The button pressed in boxes that offer "Stop Run".
+  ReportAnswer reportAnswer = ReportAnswer::Ok;
+  // The answer to every question.
+  bool yes = true;
 
   const std::vector<ShownBox>& shown() const { return shown_; }
   // The texts of the message boxes, in order.

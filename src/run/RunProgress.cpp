@@ -1,0 +1,86 @@
+#include "RunProgress.h"
+
+#include <QLocale>
+
+void RunProgress::count(RecordOutcome outcome) {
+  switch (outcome) {
+    case RecordOutcome::Written:
+      written_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case RecordOutcome::Unchanged:
+      unchanged_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case RecordOutcome::Reported:
+      reported_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case RecordOutcome::InDoubt:
+      inDoubt_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case RecordOutcome::Interrupted:
+      break;
+  }
+}
+
+RunCounts RunProgress::counts() const {
+  RunCounts counts;
+  counts.total = total_;
+  counts.written = written_.load(std::memory_order_relaxed);
+  counts.unchanged = unchanged_.load(std::memory_order_relaxed);
+  counts.reported = reported_.load(std::memory_order_relaxed);
+  counts.inDoubt = inDoubt_.load(std::memory_order_relaxed);
+  counts.done = counts.written + counts.unchanged + counts.reported + counts.inDoubt;
+  return counts;
+}
+
+QString CountText(qint64 count) {
+  static const QLocale english(QLocale::English, QLocale::UnitedStates);
+  return english.toString(count);
+}
+
+QString DurationText(qint64 milliseconds) {
+  const qint64 seconds = (milliseconds + 500) / 1000;
+  if (seconds < 60) return QStringLiteral("%1 s").arg(seconds);
+  if (seconds < 3600) return QStringLiteral("%1 min %2 s").arg(seconds / 60).arg(seconds % 60);
+  return QStringLiteral("%1 h %2 min").arg(seconds / 3600).arg(seconds % 3600 / 60);
+}
+
+namespace {
+
+QString outcomesText(const RunCounts& counts) {
+  QString text = CountText(counts.written) + QStringLiteral(" written, ") +
+                 CountText(counts.unchanged) + QStringLiteral(" unchanged, ") +
+                 CountText(counts.reported) + QStringLiteral(" reported");
+  if (counts.inDoubt > 0) {
+    text += QStringLiteral(", ") + CountText(counts.inDoubt) +
+            QStringLiteral(
+                " in doubt (the write was on its way when the link broke: it may or "
+                "may not have reached the database)");
+  }
+  return text;
+}
+
+QString partText(const RunCounts& counts) {
+  return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
+         QStringLiteral(" records: ");
+}
+
+}  // namespace
+
+QString SummaryText(const RunSummary& summary) {
+  const RunCounts& counts = summary.counts;
+  QString text;
+  switch (summary.end) {
+    case RunEnd::Finished:
+      text = QStringLiteral("Finished: ") + CountText(counts.done) +
+             QStringLiteral(" records read, ") + outcomesText(counts);
+      break;
+    case RunEnd::Stopped:
+      text = QStringLiteral("Stopped by you after ") + partText(counts) + outcomesText(counts);
+      break;
+    case RunEnd::ConnectionLost:
+      text = QStringLiteral("The connection to the server was lost after ") + partText(counts) +
+             outcomesText(counts) + QStringLiteral(". The records after it were not touched");
+      break;
+  }
+  return text + QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <functional>
+
+// What a run does to each record it goes through.
+enum class RecordOutcome {
+  Written,
+  Unchanged,    // the same value, a null, or nothing to write
+  Reported,     // its new value could not be computed or written; a report said why
+  InDoubt,      // the link broke while its write was on its way
+  Interrupted,  // its write was cancelled when the user stopped the run: not written
+};
+
+struct RunCounts {
+  qint64 total = 0;
+  qint64 done = 0;  // records gone through; an interrupted one is not done
+  qint64 written = 0;
+  qint64 unchanged = 0;
+  qint64 reported = 0;
+  qint64 inDoubt = 0;
+};
+
+enum class RunEnd { Finished, Stopped, ConnectionLost };
+
+struct RunSummary {
+  RunEnd end = RunEnd::Finished;
+  RunCounts counts;
+  qint64 milliseconds = 0;
+};
+
+struct RunDescription {
+  QString table;
+  QString field;
+  QString operation;
+  QStringList answers;
+};
+
+// The counts of a run's record loop as it goes: written by the loop's thread, read by any.
+class RunProgress {
+ public:
+  explicit RunProgress(qint64 total) : total_(total) {}
+
+  void count(RecordOutcome outcome);
+  RunCounts counts() const;
+
+ private:
+  const qint64 total_;
+  std::atomic<qint64> written_ = 0, unchanged_ = 0, reported_ = 0, inDoubt_ = 0;
+};
+
+// Whoever shows a run: the progress window, or a terminal.
+class RunWatcher {
+ public:
+  virtual ~RunWatcher() = default;
+  // The record loop begins. `progress` stays valid until runEnded returns; `stop` asks
+  // the run to end after the current record, and may be called from this thread only.
+  virtual void runStarted(const RunDescription& run, const RunProgress& progress,
+                          std::function<void()> stop) = 0;
+  virtual void runEnded(const RunSummary& summary) = 0;
+};
+
+// "1,234,567": counts as the windows show them.
+QString CountText(qint64 count);
+// "1 min 27 s", "3 h 2 min", "0 s".
+QString DurationText(qint64 milliseconds);
+// What a run did, in one sentence or two.
+QString SummaryText(const RunSummary& summary);

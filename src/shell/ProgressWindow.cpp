@@ -1,0 +1,178 @@
+#include "ProgressWindow.h"
+
+#include <QCloseEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "Controls.h"
+#include "Dialogs.h"
+
+namespace {
+
+constexpr int RefreshMilliseconds = 200;
+const QString StopCaption = QStringLiteral("Stop");
+const QString CloseCaption = QStringLiteral("Close");
+
+QLabel* valueLabel(QWidget* window, const char* name, const QString& accessibleName) {
+  auto* label = new QLabel(window);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setAccessibleName(accessibleName);
+  label->setTextFormat(Qt::PlainText);
+  label->setWordWrap(true);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  return label;
+}
+
+// Answers as typed, blanks and all, each between quotes.
+QString answersText(const QStringList& answers) {
+  QStringList quoted;
+  for (const QString& answer : answers) quoted << u'"' + answer + u'"';
+  return quoted.join(QStringLiteral(", "));
+}
+
+QString progressText(const RunCounts& counts) {
+  return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
+         QStringLiteral(" records: ") + CountText(counts.written) + QStringLiteral(" written, ") +
+         CountText(counts.unchanged) + QStringLiteral(" unchanged, ") + CountText(counts.reported) +
+         QStringLiteral(" reported");
+}
+
+QString rateText(const RunCounts& counts, qint64 milliseconds) {
+  if (counts.done == 0 || milliseconds <= 0) return QStringLiteral("Starting…");
+  const double perSecond = counts.done * 1000.0 / double(milliseconds);
+  const qint64 leftMilliseconds = qint64(double(counts.total - counts.done) / perSecond * 1000.0);
+  return CountText(qint64(perSecond)) + QStringLiteral(" records a second, about ") +
+         DurationText(leftMilliseconds) + QStringLiteral(" left");
+}
+
+}  // namespace
+
+ProgressWindow::ProgressWindow(QWidget* mainWindow) : QDialog(mainWindow) {
+  setObjectName(QStringLiteral("progressWindow"));
+  setWindowTitle(FullDisplayName + QStringLiteral(": Run"));
+  setAccessibleName(windowTitle());
+  setFont(Arial(9, false));
+  layOut();
+  refresh_.setInterval(RefreshMilliseconds);
+  connect(&refresh_, &QTimer::timeout, this, [this] { showProgress(); });
+  connect(stopButton, &QPushButton::clicked, this, [this] { onStopOrClose(); });
+}
+
+void ProgressWindow::layOut() {
+  tableValue = valueLabel(this, "tableValue", QStringLiteral("Table"));
+  fieldValue = valueLabel(this, "fieldValue", QStringLiteral("Field"));
+  operationValue = valueLabel(this, "operationValue", QStringLiteral("Operation"));
+  answersValue = valueLabel(this, "answersValue", QStringLiteral("Answers"));
+  auto* what = new QFormLayout;
+  what->addRow(QStringLiteral("Table:"), tableValue);
+  what->addRow(QStringLiteral("Field:"), fieldValue);
+  what->addRow(QStringLiteral("Operation:"), operationValue);
+  what->addRow(QStringLiteral("Answers:"), answersValue);
+
+  progressBar = new QProgressBar(this);
+  progressBar->setObjectName(QStringLiteral("progressBar"));
+  progressBar->setAccessibleName(QStringLiteral("Records done"));
+  countsText = valueLabel(this, "countsText", QStringLiteral("Records so far"));
+  rateText = valueLabel(this, "rateText", QStringLiteral("Rate and time left"));
+  summaryText = valueLabel(this, "summaryText", QStringLiteral("Summary"));
+  QFont bold = summaryText->font();
+  bold.setBold(true);
+  summaryText->setFont(bold);
+
+  stopButton = new QPushButton(StopCaption, this);
+  stopButton->setObjectName(QStringLiteral("stopButton"));
+  stopButton->setAccessibleName(StopCaption);
+  stopButton->setAutoDefault(true);
+  stopButton->setDefault(true);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(stopButton);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(what);
+  layout->addWidget(progressBar);
+  layout->addWidget(countsText);
+  layout->addWidget(rateText);
+  layout->addWidget(summaryText);
+  layout->addLayout(buttons);
+  setMinimumWidth(480);
+}
+
+void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& progress,
+                                std::function<void()> stop) {
+  progress_ = &progress;
+  stop_ = std::move(stop);
+  tableValue->setText(run.table);
+  fieldValue->setText(run.field);
+  operationValue->setText(run.operation);
+  answersValue->setText(run.answers.isEmpty() ? QStringLiteral("none") : answersText(run.answers));
+  const RunCounts counts = progress.counts();
+  progressBar->setRange(0, int(std::min<qint64>(counts.total, INT_MAX)));
+  summaryText->clear();
+  summaryText->hide();
+  rateText->show();
+  stopButton->setText(StopCaption);
+  stopButton->setAccessibleName(StopCaption);
+  stopButton->setEnabled(true);
+  clock_.start();
+  showProgress();
+  show();
+  raise();
+  activateWindow();
+  stopButton->setFocus();
+  refresh_.start();
+}
+
+void ProgressWindow::showProgress() {
+  if (!progress_) return;
+  const RunCounts counts = progress_->counts();
+  progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
+  countsText->setText(progressText(counts));
+  if (stopButton->isEnabled()) rateText->setText(::rateText(counts, clock_.elapsed()));
+}
+
+void ProgressWindow::runEnded(const RunSummary& summary) {
+  refresh_.stop();
+  showProgress();
+  progress_ = nullptr;
+  stop_ = nullptr;
+  rateText->hide();
+  summaryText->setText(SummaryText(summary));
+  summaryText->show();
+  stopButton->setText(CloseCaption);
+  stopButton->setAccessibleName(CloseCaption);
+  stopButton->setEnabled(true);
+  stopButton->setFocus();
+}
+
+void ProgressWindow::onStopOrClose() {
+  if (!isRunning()) {
+    hide();
+    return;
+  }
+  stopButton->setEnabled(false);
+  rateText->setText(QStringLiteral("Stopping after the current record…"));
+  if (stop_) stop_();
+}
+
+// Closing while the run goes on asks it to stop; the summary still follows.
+void ProgressWindow::closeEvent(QCloseEvent* event) {
+  if (isRunning()) {
+    event->ignore();
+    onStopOrClose();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void ProgressWindow::reject() {
+  if (isRunning()) {
+    onStopOrClose();
+    return;
+  }
+  QDialog::reject();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <functional>
+
+#include "RunProgress.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The window over the main window while a run goes through its records: what runs, how
+// far it got, how fast, and "Stop"; at the end the summary, until the user closes it.
+class ProgressWindow : public QDialog, public RunWatcher {
+ public:
+  explicit ProgressWindow(QWidget* mainWindow);
+
+  void runStarted(const RunDescription& run, const RunProgress& progress,
+                  std::function<void()> stop) override;
+  void runEnded(const RunSummary& summary) override;
+
+  bool isRunning() const { return progress_ != nullptr; }
+
+  QLabel* tableValue;
+  QLabel* fieldValue;
+  QLabel* operationValue;
+  QLabel* answersValue;
+  QProgressBar* progressBar;
+  QLabel* countsText;
+  QLabel* rateText;
+  QLabel* summaryText;
+  QPushButton* stopButton;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  void layOut();
+  void onStopOrClose();
+  void showProgress();
+
+  const RunProgress* progress_ = nullptr;
+  std::function<void()> stop_;
+  QElapsedTimer clock_;
+  QTimer refresh_;
+};

@@ -1,0 +1,57 @@
+#pragma once
+
+// What the run tests share: a table t (id, v) with a count of the writes that reached
+// it, the main window with its field v chosen, and a run started as the user does.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "../support/QStringPrinting.h"
+#include "ErrorReport.h"
+#include "ListViewWidget.h"
+#include "MainWindow.h"
+#include "OperationCatalogue.h"
+#include "WindowTesting.h"
+
+inline std::optional<QByteArray> text(const char* value) {
+  return QByteArray(value);
+}
+
+class RunTest : public testing::Test, public WindowTest {
+ protected:
+  // A table t (id, v) holding `values`, with a count of the rows that updates found.
+  void createTable(const QString& columns, const QStringList& values) {
+    QString rows;
+    for (const QString& value : values) {
+      rows +=
+          (rows.isEmpty() ? "(" : ",(") + QString::number(rows.count('(') + 1) + ", " + value + ")";
+    }
+    db.exec("CREATE TABLE t (id INT PRIMARY KEY, v " + columns + ");" +
+            (values.isEmpty() ? QString() : "INSERT INTO t VALUES " + rows + ";") +
+            "CREATE TABLE writes (n INT); INSERT INTO writes VALUES (0);"
+            "CREATE TRIGGER counted AFTER UPDATE ON t FOR EACH ROW UPDATE writes SET n = n + 1");
+  }
+  // The main window with table t and its field v chosen.
+  MainWindow& chooseField() {
+    storeWorkingProfile(db.name());
+    MainWindow& form = start().mainWindow();
+    clickEntry(form.tableList, entries(form.tableList).indexOf("t"));
+    clickEntry(form.fieldList, 1);
+    dialogs.clear();
+    return form;
+  }
+  void run(MainWindow& form, QStringView caption, const QStringList& answers = {}) {
+    form.operationBox->setCurrentIndex(FindOperation(caption)->position);
+    dialogs.queueAnswers(answers);
+    QTest::mouseClick(form.startButton, Qt::LeftButton);
+  }
+  Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
+  int writes() const { return db.column("SELECT n FROM writes")[0]->toInt(); }
+  QString report(const QString& description, int line) const {
+    return ErrorReportText(description,
+                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), line);
+  }
+};
