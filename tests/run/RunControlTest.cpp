@@ -35,17 +35,22 @@ class RunControlTest : public RunTest {
  protected:
   ProgressWindow& progress(MainWindow& form) { return form.progressWindow(); }
 
-  // Runs `act` with the server thread of the run's write, once that write waits for a lock.
+  // Runs `act` with the server thread of the run's write, once that write has waited a
+  // moment for a lock.
   void whenAWriteWaits(const std::function<void(const QByteArray& thread)>& act) {
     auto* poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [this, poll, act] {
-      const Column waiting = db.column(
-          "SELECT trx_mysql_thread_id FROM information_schema.INNODB_TRX "
-          "WHERE trx_state = 'LOCK WAIT'");
+      const Column waiting =
+          db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + db.name() +
+                    "' AND INFO LIKE 'UPDATE%' AND TIME_MS > 50");
       if (waiting.empty()) return;
       poll->stop();
       poll->deleteLater();
-      act(*waiting[0]);
+      try {
+        act(*waiting[0]);
+      } catch (const std::exception& failure) {
+        ADD_FAILURE() << failure.what();
+      }
     });
     poll->start(20);
   }
