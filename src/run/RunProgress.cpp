@@ -59,12 +59,12 @@ QString outcomesText(const RunCounts& counts) {
   return text;
 }
 
-QString partText(const RunCounts& counts) {
-  return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
-         QStringLiteral(" records: ");
-}
-
 }  // namespace
+
+QString ProgressText(const RunCounts& counts) {
+  return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
+         QStringLiteral(" records: ") + outcomesText(counts);
+}
 
 QString SummaryText(const RunSummary& summary) {
   const RunCounts& counts = summary.counts;
@@ -75,11 +75,11 @@ QString SummaryText(const RunSummary& summary) {
              QStringLiteral(" records read, ") + outcomesText(counts);
       break;
     case RunEnd::Stopped:
-      text = QStringLiteral("Stopped by you after ") + partText(counts) + outcomesText(counts);
+      text = QStringLiteral("Stopped by you after ") + ProgressText(counts);
       break;
     case RunEnd::ConnectionLost:
-      text = QStringLiteral("The connection to the server was lost after ") + partText(counts) +
-             outcomesText(counts) + QStringLiteral(". The records after it were not touched");
+      text = QStringLiteral("The connection to the server was lost after ") + ProgressText(counts) +
+             QStringLiteral(". The records after it were not touched");
       break;
   }
   return text + QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';

@@ -66,5 +66,7 @@ class RunWatcher {
 QString CountText(qint64 count);
 // "1 min 27 s", "3 h 2 min", "0 s".
 QString DurationText(qint64 milliseconds);
+// "41,200 of 1,000,000 records: 20,600 written, 20,600 unchanged, 0 reported".
+QString ProgressText(const RunCounts& counts);
 // What a run did, in one sentence or two.
 QString SummaryText(const RunSummary& summary);

@@ -34,13 +34,6 @@ QString answersText(const QStringList& answers) {
   return quoted.join(QStringLiteral(", "));
 }
 
-QString progressText(const RunCounts& counts) {
-  return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
-         QStringLiteral(" records: ") + CountText(counts.written) + QStringLiteral(" written, ") +
-         CountText(counts.unchanged) + QStringLiteral(" unchanged, ") + CountText(counts.reported) +
-         QStringLiteral(" reported");
-}
-
 QString rateText(const RunCounts& counts, qint64 milliseconds) {
   if (counts.done == 0 || milliseconds <= 0) return QStringLiteral("Starting…");
   const double perSecond = counts.done * 1000.0 / double(milliseconds);
@@ -131,7 +124,7 @@ void ProgressWindow::showProgress() {
   if (!progress_) return;
   const RunCounts counts = progress_->counts();
   progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
-  countsText->setText(progressText(counts));
+  countsText->setText(ProgressText(counts));
   if (stopButton->isEnabled()) rateText->setText(::rateText(counts, clock_.elapsed()));
 }
 
