@@ -2,12 +2,23 @@
 
 #include <QHash>
 
+namespace {
+
+// A value that would end early at a ";" or read as braced goes in braces, with "}"
+// doubled inside; every other value goes in unchanged.
+QString attribute(const char* key, const QString& value) {
+  const bool braced = value.contains(u';') || value.startsWith(u'{');
+  return QLatin1String(key) + u'=' +
+         (braced ? u'{' + QString(value).replace(u'}', QStringLiteral("}}")) + u'}' : value) + u';';
+}
+
+}  // namespace
+
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port) {
-  return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + QStringLiteral("SERVER=") + server +
-         u';' + QStringLiteral("USER=") + user + u';' + QStringLiteral("PASSWORD=") + password +
-         u';' + QStringLiteral("DATABASE=") + database + u';' + QStringLiteral("PORT=") + port +
-         u';';
+  return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + attribute("SERVER", server) +
+         attribute("USER", user) + attribute("PASSWORD", password) +
+         attribute("DATABASE", database) + attribute("PORT", port);
 }
 
 namespace {

@@ -3,8 +3,8 @@
 #include <QString>
 #include <optional>
 
-// The one connection string of the program, built from the login window's five values,
-// which go in unchanged.
+// The one connection string of the program, built from the login window's five values.
+// A value holding ";" or starting with "{" is written in braces; others go in unchanged.
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port);
 

@@ -18,8 +18,8 @@ std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
     // UTF-8 has no form for half a character: it would be stored as a '?'.
     if (!QStringView(*value).isValidUtf16()) {
       throw DbError(
-          QStringLiteral("Multiple-step operation generated errors. The text holds half of a "
-                         "character (an unpaired surrogate) and cannot be stored."));
+          QStringLiteral("The new value would cut a character in two (such as an "
+                         "emoji), so the record was left as it was."));
     }
     return value->toUtf8();
   }
@@ -28,8 +28,9 @@ std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
     const char16_t unit = (*value)[i].unicode();
     if (unit > 0xFF) {
       throw DbError(
-          QStringLiteral("Multiple-step operation generated errors. A binary field "
-                         "takes only characters with codes 0 to 255."));
+          QStringLiteral("The new value holds a character that a binary field cannot "
+                         "hold (only codes 0 to 255), so the record was left as it "
+                         "was."));
     }
     bytes[i] = char(unit);
   }

@@ -18,6 +18,15 @@ unsigned portOf(const QString& port) {
   return number;
 }
 
+// The client library takes C strings: a NUL would silently cut the value short.
+void refuseNul(const QString& value, const char* what) {
+  if (value.contains(QChar(0))) {
+    throw DbError(QStringLiteral("The %1 holds a character of code 0, which cannot be sent to the "
+                                 "server. Remove it and try again.")
+                      .arg(QLatin1String(what)));
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
@@ -26,6 +35,10 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
     throw DbError(DbMessages::NoDriver, 0, "IM002");
   }
   const unsigned port = portOf(attributes.port);
+  refuseNul(attributes.server, "server name");
+  refuseNul(attributes.user, "user name");
+  refuseNul(attributes.password, "password");
+  refuseNul(attributes.database, "database name");
   MysqlHandle mysql(mysql_init(nullptr));
   if (!mysql) throw DbError(QStringLiteral("Out of memory"));
   mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");

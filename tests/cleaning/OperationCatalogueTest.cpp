@@ -98,3 +98,20 @@ TEST(NumberText, ReadsNumbersInTheUsersFormat) {
   EXPECT_THROW(ToInteger16("abc"), std::invalid_argument);
   EXPECT_THROW(ToInteger16(""), std::invalid_argument);
 }
+
+TEST(NumberText, RoundsTheTypedDecimalExactly) {
+  EXPECT_EQ(ToInteger16("2.50000000000000001"), 3);
+  EXPECT_EQ(ToInteger16("2.49999999999999999"), 2);
+  EXPECT_EQ(ToInteger16("32767.49999999999999999"), 32767);
+  EXPECT_THROW(ToInteger16("-32768.50000000000001"), std::overflow_error);
+  EXPECT_EQ(ToInteger16("-32768.5"), -32768);  // the even neighbour
+  EXPECT_EQ(ToInteger16("-0.5"), 0);
+  EXPECT_EQ(ToInteger16("0.5000000000000000000001"), 1);
+  EXPECT_EQ(ToInteger16("000123.500"), 124);
+  EXPECT_EQ(ToInteger16("1.25e2"), 125);
+  EXPECT_EQ(ToInteger16("325E-1"), 32);
+  EXPECT_EQ(ToInteger16("4.5e-300"), 0);
+  EXPECT_EQ(ToInteger16("0e999"), 0);
+  EXPECT_THROW(ToInteger16("3.2768e4"), std::overflow_error);
+  EXPECT_THROW(ToInteger16("99999999999999999999"), std::overflow_error);
+}

@@ -2,18 +2,45 @@
 
 #include <gtest/gtest.h>
 
+#include <QStringList>
+
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
 #include "DbObject.h"
 #include "RecordSet.h"
 #include "TestServer.h"
 
-TEST(BuildConnectionString, JoinsTheFiveValuesUnchanged) {
+TEST(BuildConnectionString, JoinsOrdinaryValuesUnchanged) {
   EXPECT_EQ(BuildConnectionString("localhost", "", "", "", "3306"),
             "DRIVER={MySQL ODBC 5.1 Driver};SERVER=localhost;USER=;PASSWORD=;DATABASE=;PORT=3306;");
-  EXPECT_EQ(
-      BuildConnectionString(" h ", "u;x=1", "p=w", "d b", "x"),
-      "DRIVER={MySQL ODBC 5.1 Driver};SERVER= h ;USER=u;x=1;PASSWORD=p=w;DATABASE=d b;PORT=x;");
+  EXPECT_EQ(BuildConnectionString(" h ", "u}", "p=w", "d b", "x"),
+            "DRIVER={MySQL ODBC 5.1 Driver};SERVER= h ;USER=u};PASSWORD=p=w;DATABASE=d b;PORT=x;");
+}
+
+TEST(BuildConnectionString, BracesValuesThatWouldEndEarlyOrReadAsBraced) {
+  EXPECT_EQ(BuildConnectionString("h;USER=root;PASSWORD=", "u", "pw;PORT=1", "{d}", "3306"),
+            "DRIVER={MySQL ODBC 5.1 Driver};SERVER={h;USER=root;PASSWORD=};USER=u;"
+            "PASSWORD={pw;PORT=1};DATABASE={{d}}};PORT=3306;");
+}
+
+TEST(ConnectionStringRoundTrip, EveryValueComesBackAsItWent) {
+  const QString nul = QString(QChar(0));
+  const QStringList values = {"",           ";",
+                              "{",          "}",
+                              "{}",         "a;b",
+                              "{a;b}",      "}}{{;;",
+                              "x=y;PORT=1", "p" + nul + "w",
+                              " {x ",       "a}b;c{d",
+                              "😀;{é}",      "{" + nul + ";"};
+  for (const QString& value : values) {
+    const ConnectionAttributes read =
+        ParseConnectionString(BuildConnectionString(value, value, value, value, value));
+    EXPECT_EQ(read.server, value);
+    EXPECT_EQ(read.user, value);
+    EXPECT_EQ(read.password, value);
+    EXPECT_EQ(read.database, value);
+    EXPECT_EQ(read.port, value);
+  }
 }
 
 TEST(ParseConnectionString, ReadsOdbcSyntax) {
@@ -29,11 +56,7 @@ TEST(ParseConnectionString, ReadsOdbcSyntax) {
 }
 
 TEST(ParseConnectionString, FirstOccurrenceOfAKeyCounts) {
-  // Values go in unchanged: a user name holding ";PORT=1" brings a port of its own, and
-  // being the first, it counts over the port that comes later.
-  const ConnectionAttributes read =
-      ParseConnectionString(BuildConnectionString("h", "u;PORT=1", "", "", "3306"));
-  EXPECT_EQ(read.user, "u");
+  const ConnectionAttributes read = ParseConnectionString("SERVER=h;USER=u;PORT=1;PORT=3306;");
   EXPECT_EQ(read.port, "1");
   EXPECT_EQ(ParseConnectionString("PORT=;PORT=5;").port, "");
 }
@@ -88,13 +111,28 @@ TEST_F(ConnectionTest, ReportsTheServersOwnReason) {
   }
 }
 
-TEST_F(ConnectionTest, BracedPasswordMayHoldSemicolons) {
-  ExecOnServer("DROP USER IF EXISTS 'semi'@'%'; CREATE USER 'semi'@'%' IDENTIFIED BY 'p;w}x'");
+TEST_F(ConnectionTest, APasswordMayHoldSemicolonsAndBraces) {
+  ExecOnServer("DROP USER IF EXISTS 'semi'@'%'; CREATE USER 'semi'@'%' IDENTIFIED BY '{p;w}x'");
   Connection connection;
-  connection.Open("DRIVER={MySQL ODBC 5.1 Driver};SERVER=" + server.host +
-                  ";USER=semi;PASSWORD={p;w}}x};PORT=" + server.port + ";");
+  connection.Open(BuildConnectionString(server.host, "semi", "{p;w}x", "", server.port));
   EXPECT_TRUE(connection.isOpen());
   ExecOnServer("DROP USER 'semi'@'%'");
+}
+
+TEST_F(ConnectionTest, RefusesANulInsteadOfCuttingTheValueShort) {
+  ExecOnServer("DROP USER IF EXISTS 'nul'@'%'; CREATE USER 'nul'@'%' IDENTIFIED BY 'p'");
+  Connection connection;
+  try {
+    connection.Open(
+        BuildConnectionString(server.host, "nul", "p" + QString(QChar(0)) + "w", "", server.port));
+    ADD_FAILURE() << "opened with the password cut short";
+  } catch (const DbError& failure) {
+    EXPECT_STREQ(failure.what(),
+                 "The password holds a character of code 0, which cannot be sent to the server. "
+                 "Remove it and try again.");
+  }
+  EXPECT_FALSE(connection.isOpen());
+  ExecOnServer("DROP USER 'nul'@'%'");
 }
 
 TEST(CreateObject, MakesTheTwoClassesByName) {

@@ -183,8 +183,8 @@ TEST_F(FieldUpdateRunTest, HalfACharacterIsRefusedNotStoredAsAQuestionMark) {
   MainWindow& form = chooseField();
   run(form, u"Remove First x Character(s) in Selected Field", {"1"});
   EXPECT_EQ(dialogs.messages(),
-            QStringList({report("Multiple-step operation generated errors. The text holds half of "
-                                "a character (an unpaired surrogate) and cannot be stored.",
+            QStringList({report("The new value would cut a character in two (such as an emoji), so "
+                                "the record was left as it was.",
                                 570)}));
   EXPECT_EQ(values(), Column({text("😀ab"), text("yz")}));
 }
