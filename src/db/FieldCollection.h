@@ -13,6 +13,7 @@ struct FieldInfo {
   QByteArray table;     // that base table
   QByteArray database;  // and its database
   bool binary = false;  // bytes, not text: read and written one byte to one code unit
+  enum_field_types type = MYSQL_TYPE_NULL;
 };
 
 // The fields of a record set, in the order of the result.

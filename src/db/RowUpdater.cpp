@@ -2,6 +2,8 @@
 
 #include <QByteArrayList>
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 
 #include "DbError.h"
 #include "Session.h"
@@ -15,7 +17,9 @@ QByteArray quoted(const QByteArray& name) {
 // The parameters of one execution. Values are borrowed; they must outlive execute().
 class Parameters {
  public:
-  explicit Parameters(std::size_t count) { binds_.reserve(count), lengths_.reserve(count); }
+  explicit Parameters(std::size_t count) {
+    binds_.reserve(count), lengths_.reserve(count), numbers_.reserve(count);
+  }
 
   void add(const char* data, unsigned long length, bool null, bool binary) {
     lengths_.push_back(length);
@@ -33,19 +37,48 @@ class Parameters {
   void add(const std::optional<QByteArray>& value, bool binary) {
     add(value ? value->constData() : nullptr, value ? value->size() : 0, !value, binary);
   }
+  // A BIT value arrives as its bytes, most significant first; it compares as a number.
+  void addBits(const FieldBytes& value) {
+    std::uint64_t number = 0;
+    for (unsigned long i = 0; i < value.length; ++i) number = number << 8 | uchar(value.data[i]);
+    numbers_.push_back({.bits = number});
+    MYSQL_BIND bind{};
+    bind.buffer_type = MYSQL_TYPE_LONGLONG;
+    bind.buffer = &numbers_.back().bits;
+    bind.is_unsigned = 1;
+    bind.is_null = value.null ? &True : nullptr;
+    binds_.push_back(bind);
+  }
+  void addDouble(double value) {
+    numbers_.push_back({.real = value});
+    MYSQL_BIND bind{};
+    bind.buffer_type = MYSQL_TYPE_DOUBLE;
+    bind.buffer = &numbers_.back().real;
+    binds_.push_back(bind);
+  }
   MYSQL_BIND* binds() { return binds_.data(); }
 
  private:
+  union Number {
+    std::uint64_t bits;
+    double real;
+  };
   static inline my_bool True = 1;
   std::vector<MYSQL_BIND> binds_;
-  std::vector<unsigned long> lengths_;  // reserved up front: binds point into it
+  // Reserved up front: binds point into them.
+  std::vector<unsigned long> lengths_;
+  std::vector<Number> numbers_;
 };
+
+// A FLOAT is shown with 6 significant digits, fewer than it holds; the values that show
+// alike lie within a millionth of the shown one.
+constexpr double ShownFloatMargin = 1e-5;
 
 }  // namespace
 
 struct RowUpdater::Statement {
   StatementHandle handle;
-  std::vector<int> byteExactFields;  // compared byte for byte, null-safe
+  std::vector<Match> matches;
 };
 
 RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
@@ -110,6 +143,35 @@ void RowUpdater::findRowKey() {
   }
 }
 
+RowUpdater::Match::Form RowUpdater::matchOfKey(int field) const {
+  switch (fields_.at(field).type) {
+    case MYSQL_TYPE_FLOAT:
+      return Match::ShownKey;
+    case MYSQL_TYPE_BIT:
+      return Match::Bits;
+    default:
+      // Key columns may use their own equality: the key is unique under its collation.
+      return Match::KeyEqual;
+  }
+}
+
+QByteArray RowUpdater::condition(const Match& match) const {
+  const FieldInfo& info = fields_.at(match.field);
+  const QByteArray column = quoted(info.column);
+  const QByteArray shown = "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
+  switch (match.form) {
+    case Match::KeyEqual:
+      return column + " = ?";
+    case Match::ShownKey:
+      return column + " BETWEEN ? AND ? AND " + shown + " = ?";
+    case Match::Bits:
+      return column + " <=> ?";
+    case Match::ByteExact:
+      return (info.binary ? column : shown) + " <=> ?";
+  }
+  return {};
+}
+
 RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) {
   QByteArray cacheKey;
   for (const auto& [field, value] : assignments) cacheKey += QByteArray::number(field) + ',';
@@ -122,20 +184,17 @@ RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) 
     if (it != assignments.begin()) sql += ", ";
     sql += quoted(fields_.at(it->first).column) + " = ?";
   }
+  std::vector<int> exact = keyFields_.empty() ? tableFields_ : std::vector<int>();
+  for (int field : keyFields_) made->matches.push_back({field, matchOfKey(field)});
+  if (!keyFields_.empty()) {
+    for (const auto& [field, value] : assignments) exact.push_back(field);
+  }
+  for (int field : exact) {
+    const bool bits = fields_.at(field).type == MYSQL_TYPE_BIT;
+    made->matches.push_back({field, bits ? Match::Bits : Match::ByteExact});
+  }
   QByteArrayList conditions;
-  // Key columns may use their own equality: the key is unique under its collation.
-  for (int field : keyFields_) conditions << quoted(fields_.at(field).column) + " = ?";
-  if (keyFields_.empty()) {
-    made->byteExactFields = tableFields_;
-  } else {
-    for (const auto& [field, value] : assignments) made->byteExactFields.push_back(field);
-  }
-  for (int field : made->byteExactFields) {
-    const FieldInfo& info = fields_.at(field);
-    const QByteArray column = quoted(info.column);
-    conditions << (info.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)") +
-                      " <=> ?";
-  }
+  for (const Match& match : made->matches) conditions << condition(match);
   sql += " WHERE " + conditions.join(" AND ") + " LIMIT 1";
 
   MYSQL* mysql = session_.idle();
@@ -153,11 +212,30 @@ void RowUpdater::write(const std::vector<FieldBytes>& current, const Assignments
     if (fields_.at(field).table.isEmpty()) throw DbError(DbMessages::NoBaseTable);
   }
   Statement& statement = statementFor(assignments);
-  Parameters parameters(assignments.size() + keyFields_.size() + statement.byteExactFields.size());
+  Parameters parameters(assignments.size() + 3 * statement.matches.size());
   for (const auto& [field, value] : assignments) parameters.add(value, fields_.at(field).binary);
-  for (int field : keyFields_) parameters.add(current[field], fields_.at(field).binary);
-  // Compared as bytes: text as the UTF-8 that it was read in.
-  for (int field : statement.byteExactFields) parameters.add(current[field], true);
+  for (const Match& match : statement.matches) {
+    const FieldBytes& read = current[match.field];
+    switch (match.form) {
+      case Match::KeyEqual:
+        parameters.add(read, fields_.at(match.field).binary);
+        break;
+      case Match::ShownKey: {
+        const double shown = QByteArray(read.data, qsizetype(read.length)).toDouble();
+        parameters.addDouble(shown - std::abs(shown) * ShownFloatMargin);
+        parameters.addDouble(shown + std::abs(shown) * ShownFloatMargin);
+        parameters.add(read, true);
+        break;
+      }
+      case Match::Bits:
+        parameters.addBits(read);
+        break;
+      case Match::ByteExact:
+        // Text compares as the UTF-8 that it was read in.
+        parameters.add(read, true);
+        break;
+    }
+  }
 
   MYSQL_STMT* handle = statement.handle.get();
   session_.idle();

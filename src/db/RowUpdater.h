@@ -16,8 +16,9 @@ class Session;
 // Writes assigned values to the one row that a record set's current row was read from.
 // The row is found by the table's primary key, or a unique key without nulls, or else by
 // all the values read; the assigned columns' values as read are part of the condition,
-// so a row that someone else changed or deleted is not written. Comparisons are byte for
-// byte, values travel as parameters of prepared statements, and at most one row changes.
+// so a row that someone else changed or deleted is not written. Values compare byte for
+// byte as read (BIT values as numbers, FLOAT keys near and as shown), travel as parameters
+// of prepared statements, and at most one row changes.
 class RowUpdater {
  public:
   RowUpdater(Session& session, const FieldCollection& fields);
@@ -27,8 +28,21 @@ class RowUpdater {
   void write(const std::vector<FieldBytes>& current, const Assignments& assignments);
 
  private:
+  // How the row condition matches one field's value as read.
+  struct Match {
+    enum Form {
+      KeyEqual,   // by the key's own equality, which its index serves
+      ShownKey,   // a FLOAT key: near the value shown, and shown alike
+      ByteExact,  // byte for byte, as read; null-safe
+      Bits,       // a BIT column, as the number that its bytes spell; null-safe
+    };
+    int field;
+    Form form;
+  };
   struct Statement;
   Statement& statementFor(const Assignments& assignments);
+  Match::Form matchOfKey(int field) const;
+  QByteArray condition(const Match& match) const;
   void findRowKey();
 
   Session& session_;
