@@ -32,6 +32,10 @@ bool Connection::isOpen() const {
   return session_ && session_->isOpen();
 }
 
+QString Connection::linkDescription() const {
+  return session()->linkDescription();
+}
+
 std::shared_ptr<Session> Connection::session() const {
   if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
   return session_;

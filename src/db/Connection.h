@@ -33,6 +33,8 @@ class Connection : public DbObject {
   void Cancel() const;
 
   bool isOpen() const;
+  // How the link to the server is protected: "encrypted, TLSv1.3" or "not encrypted".
+  QString linkDescription() const;
   // The open session, for the record sets opened on this connection.
   std::shared_ptr<Session> session() const;
 

@@ -1,6 +1,7 @@
 #include "ConnectionString.h"
 
 #include <QHash>
+#include <array>
 
 namespace {
 
@@ -14,11 +15,39 @@ QString attribute(const char* key, const QString& value) {
 
 }  // namespace
 
+namespace {
+constexpr std::array EncryptionNames = {"PREFERRED", "REQUIRED", "VERIFY_CA", "VERIFY_IDENTITY"};
+constexpr std::array EncryptionCaptions = {"Preferred", "Required", "Verify CA",
+                                           "Verify CA and host name"};
+}  // namespace
+
+QString EncryptionName(Encryption encryption) {
+  return QLatin1String(EncryptionNames[std::size_t(encryption)]);
+}
+
+QString EncryptionCaption(Encryption encryption) {
+  return QLatin1String(EncryptionCaptions[std::size_t(encryption)]);
+}
+
+std::optional<Encryption> EncryptionNamed(const QString& name) {
+  for (std::size_t i = 0; i < EncryptionNames.size(); ++i) {
+    if (name.compare(QLatin1String(EncryptionNames[i]), Qt::CaseInsensitive) == 0) {
+      return Encryption(i);
+    }
+  }
+  return std::nullopt;
+}
+
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
-                              const QString& database, const QString& port) {
-  return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + attribute("SERVER", server) +
-         attribute("USER", user) + attribute("PASSWORD", password) +
-         attribute("DATABASE", database) + attribute("PORT", port);
+                              const QString& database, const QString& port, Encryption encryption,
+                              const QString& caFile) {
+  QString built = QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + attribute("SERVER", server) +
+                  attribute("USER", user) + attribute("PASSWORD", password) +
+                  attribute("DATABASE", database) + attribute("PORT", port);
+  if (encryption != Encryption::Preferred)
+    built += attribute("SSLMODE", EncryptionName(encryption));
+  if (!caFile.isEmpty()) built += attribute("SSLCA", caFile);
+  return built;
 }
 
 namespace {
@@ -70,5 +99,6 @@ ConnectionAttributes ParseConnectionString(const QString& connectionString) {
   }
   return {found.value(QStringLiteral("DRIVER")),   found.value(QStringLiteral("SERVER")),
           found.value(QStringLiteral("USER")),     found.value(QStringLiteral("PASSWORD")),
-          found.value(QStringLiteral("DATABASE")), found.value(QStringLiteral("PORT"))};
+          found.value(QStringLiteral("DATABASE")), found.value(QStringLiteral("PORT")),
+          found.value(QStringLiteral("SSLMODE")),  found.value(QStringLiteral("SSLCA"))};
 }

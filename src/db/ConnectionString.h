@@ -3,10 +3,29 @@
 #include <QString>
 #include <optional>
 
-// The one connection string of the program, built from the login window's five values.
-// A value holding ";" or starting with "{" is written in braces; others go in unchanged.
+// How the link to the server is protected.
+enum class Encryption {
+  Preferred,       // encrypted whenever the server offers it
+  Required,        // encrypted, or no connection
+  VerifyCa,        // encrypted, by a certificate that the CA file vouches for
+  VerifyIdentity,  // and issued for the server's name
+};
+
+// The SSLMODE names of the connection string: "PREFERRED", "REQUIRED", "VERIFY_CA",
+// "VERIFY_IDENTITY"; read in any case.
+QString EncryptionName(Encryption encryption);
+// As the login window offers them: "Preferred", "Required", "Verify CA", "Verify CA and
+// host name".
+QString EncryptionCaption(Encryption encryption);
+std::optional<Encryption> EncryptionNamed(const QString& name);
+
+// The one connection string of the program, built from the login window's five values,
+// and the encryption when it is not the default. A value holding ";" or starting with "{"
+// is written in braces; others go in unchanged.
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
-                              const QString& database, const QString& port);
+                              const QString& database, const QString& port,
+                              Encryption encryption = Encryption::Preferred,
+                              const QString& caFile = QString());
 
 // The attributes that the record layer reads from a connection string in ODBC syntax:
 // "KEY=value;" pairs, keys in any case, a value in braces may hold ";". When a key
@@ -18,6 +37,8 @@ struct ConnectionAttributes {
   QString password;
   QString database;
   QString port;
+  QString sslMode;  // empty: "PREFERRED"
+  QString sslCa;
 };
 
 ConnectionAttributes ParseConnectionString(const QString& connectionString);

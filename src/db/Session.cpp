@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "DbError.h"
+#include "LinkSecurity.h"
 
 namespace {
 
@@ -39,8 +40,10 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   refuseNul(attributes.user, "user name");
   refuseNul(attributes.password, "password");
   refuseNul(attributes.database, "database name");
+  const LinkSecurity security(attributes);
   MysqlHandle mysql(mysql_init(nullptr));
   if (!mysql) throw DbError(QStringLiteral("Out of memory"));
+  security.applyTo(mysql.get());
   mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
   mysql_options(mysql.get(), MYSQL_INIT_COMMAND, StrictMode);
   if (options.connectTimeoutSeconds > 0) {
@@ -65,8 +68,9 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
                           user.constData(), password.constData(),
                           database.isEmpty() ? nullptr : database.constData(), port, nullptr,
                           CLIENT_FOUND_ROWS)) {
-    throw DbError::from(mysql.get());
+    security.throwFailure(mysql.get());
   }
+  security.checkConnected(mysql.get());
   return std::shared_ptr<Session>(new Session(std::move(mysql)));
 }
 
@@ -97,6 +101,11 @@ void Session::cancelStatement(const ConnectionAttributes& attributes) const {
   } catch (const DbError&) {
   }
   mariadb_cancel(mysql);
+}
+
+QString Session::linkDescription() const {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+  return LinkSecurity::describe(mysql_.get());
 }
 
 void Session::finished(StreamingResult* result) {

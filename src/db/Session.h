@@ -41,6 +41,8 @@ class Session {
   // The handle as it is, for reading the result that streams over it.
   MYSQL* handle() const { return mysql_.get(); }
   void close();
+  // "encrypted, TLSv1.3" or "not encrypted".
+  QString linkDescription() const;
   // Ends the statement that another thread runs on this session now: the server is asked
   // over a connection of its own made with `attributes`; when it cannot be asked, this
   // session's link is cut. Either way the statement fails in the thread that runs it.

@@ -43,6 +43,20 @@ TEST(ConnectionStringRoundTrip, EveryValueComesBackAsItWent) {
   }
 }
 
+TEST(BuildConnectionString, AddsTheEncryptionOnlyWhenItIsNotTheDefault) {
+  const QString plain = BuildConnectionString("h", "u", "p", "d", "1");
+  EXPECT_EQ(BuildConnectionString("h", "u", "p", "d", "1", Encryption::Preferred), plain);
+  EXPECT_EQ(ParseConnectionString(plain).sslMode, "");
+  const QString checked =
+      BuildConnectionString("h", "u", "p", "d", "1", Encryption::VerifyCa, "/etc/ca;{x}.pem");
+  EXPECT_EQ(checked, plain + "SSLMODE=VERIFY_CA;SSLCA={/etc/ca;{x}}.pem};");
+  const ConnectionAttributes read = ParseConnectionString(checked);
+  EXPECT_EQ(EncryptionNamed(read.sslMode), Encryption::VerifyCa);
+  EXPECT_EQ(read.sslCa, "/etc/ca;{x}.pem");
+  EXPECT_EQ(EncryptionNamed("verify_identity"), Encryption::VerifyIdentity);
+  EXPECT_EQ(EncryptionNamed("SOMETIMES"), std::nullopt);
+}
+
 TEST(ParseConnectionString, ReadsOdbcSyntax) {
   const ConnectionAttributes read = ParseConnectionString(
       "driver={MySQL ODBC 5.1 Driver};Server=db1;UsEr=ann;PASSWORD={a;b}}c};"

@@ -80,16 +80,17 @@ QString currentTestName() {
 
 }  // namespace
 
+TestServer TestServer::in(const QString& dir) {
+  const auto env = readEnvFile(dir + QStringLiteral("/connection.env"));
+  return TestServer{env.value(QStringLiteral("KLARIFELD_DB_HOST")),
+                    env.value(QStringLiteral("KLARIFELD_DB_PORT")),
+                    env.value(QStringLiteral("KLARIFELD_DB_USER")),
+                    env.value(QStringLiteral("KLARIFELD_DB_PASSWORD")),
+                    env.value(QStringLiteral("KLARIFELD_DB_SOCKET"))};
+}
+
 const TestServer& TestServer::get() {
-  static const TestServer server = [] {
-    const QString dir = qEnvironmentVariable("KLARIFELD_TEST_DB_DIR");
-    const auto env = readEnvFile(dir + QStringLiteral("/connection.env"));
-    return TestServer{env.value(QStringLiteral("KLARIFELD_DB_HOST")),
-                      env.value(QStringLiteral("KLARIFELD_DB_PORT")),
-                      env.value(QStringLiteral("KLARIFELD_DB_USER")),
-                      env.value(QStringLiteral("KLARIFELD_DB_PASSWORD")),
-                      env.value(QStringLiteral("KLARIFELD_DB_SOCKET"))};
-  }();
+  static const TestServer server = in(qEnvironmentVariable("KLARIFELD_TEST_DB_DIR"));
   return server;
 }
 

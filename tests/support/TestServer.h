@@ -12,6 +12,8 @@ struct TestServer {
   QString host, port, user, password, socket;
 
   static const TestServer& get();
+  // The server that scripts/private-server started in `dir`.
+  static TestServer in(const QString& dir);
   QString connectionString(const QString& database) const;
 };
 

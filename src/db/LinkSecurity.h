@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include "ClientHandles.h"
+#include "ConnectionString.h"
+#include "DbError.h"
+
+// A connection refused to keep the password or the link safe; its text says why and
+// what the user can do.
+class LinkRefusal : public DbError {
+ public:
+  using DbError::DbError;
+};
+
+// Protects the link of a session about to connect. The password never travels where
+// another can read it: the login methods that would reveal it are allowed only once the
+// server's certificate and host name are checked.
+class LinkSecurity {
+ public:
+  // Throws LinkRefusal for an unknown mode or a check without a CA file.
+  explicit LinkSecurity(const ConnectionAttributes& attributes);
+
+  void applyTo(MYSQL* mysql) const;
+  // After the connection is made: throws LinkRefusal when it is not encrypted as required.
+  void checkConnected(MYSQL* mysql) const;
+  // The failure of a connection attempt, in words that say what to do when it was the
+  // link's protection that refused.
+  [[noreturn]] void throwFailure(MYSQL* mysql) const;
+
+  // "encrypted, TLSv1.3" or "not encrypted".
+  static QString describe(MYSQL* mysql);
+
+ private:
+  Encryption encryption_ = Encryption::Preferred;
+  QByteArray caFile_;
+};

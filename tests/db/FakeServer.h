@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+// A server that only poses as MariaDB: it greets each client, asks it to log in with a
+// method of its choosing, and keeps every byte that the client sends, so a test can see
+// what a client would hand to a stranger. It offers no encryption.
+class FakeServer {
+ public:
+  // `greetingMethod`: the login method named in the greeting; `switchTo`, when given, the
+  // one that the server then asks for instead.
+  FakeServer(QByteArray greetingMethod, QByteArray switchTo = {});
+  ~FakeServer();
+  FakeServer(const FakeServer&) = delete;
+  FakeServer& operator=(const FakeServer&) = delete;
+
+  QString port() const { return QString::number(port_); }
+  // Everything that the clients sent so far.
+  QByteArray received() const;
+
+ private:
+  void serve();
+  void talkTo(int client);
+
+  QByteArray greetingMethod_;
+  QByteArray switchTo_;
+  int listener_ = -1;
+  quint16 port_ = 0;
+  std::atomic<bool> stopping_ = false;
+  mutable std::mutex receivedLock_;
+  QByteArray received_;
+  std::thread thread_;
+};

@@ -1,0 +1,122 @@
+// The link to the server: encrypted when it can be, checked when asked, and the password
+// never handed to a stranger.
+
+#include "LinkSecurity.h"
+
+#include <gtest/gtest.h>
+
+#include "../support/QStringPrinting.h"
+#include "Connection.h"
+#include "FakeServer.h"
+#include "TestServer.h"
+
+namespace {
+
+const QString EncryptedDir = qEnvironmentVariable("KLARIFELD_TEST_DB_DIR") + "-encrypted";
+
+// Opens a connection and says how its link is protected, or why it was refused.
+QString linkOf(const TestServer& server, Encryption encryption, const QString& caFile = {},
+               const QString& password = {}) {
+  Connection connection;
+  try {
+    connection.Open(BuildConnectionString(server.host, server.user,
+                                          password.isEmpty() ? server.password : password, "",
+                                          server.port, encryption, caFile));
+    return connection.linkDescription();
+  } catch (const LinkRefusal& refusal) {
+    return QStringLiteral("refused: ") + refusal.what();
+  } catch (const DbError& failure) {
+    return QStringLiteral("failed: ") + failure.what();
+  }
+}
+
+class LinkSecurityTest : public testing::Test {
+ protected:
+  const TestServer encrypted = TestServer::in(EncryptedDir + "/server");
+  const TestServer& plain = TestServer::get();
+  const QString authority = EncryptedDir + "/certs/ca.pem";
+  const QString otherAuthority = EncryptedDir + "/certs/other-ca.pem";
+};
+
+}  // namespace
+
+TEST_F(LinkSecurityTest, AServerThatRequiresEncryptionIsReachedEncrypted) {
+  for (Encryption encryption : {Encryption::Preferred, Encryption::Required}) {
+    EXPECT_TRUE(linkOf(encrypted, encryption).startsWith("encrypted, TLSv1."))
+        << linkOf(encrypted, encryption).toStdString();
+  }
+  EXPECT_TRUE(linkOf(encrypted, Encryption::VerifyCa, authority).startsWith("encrypted, TLSv1."));
+}
+
+TEST_F(LinkSecurityTest, ACertificateIsCheckedAgainstTheChosenAuthorityAndName) {
+  EXPECT_TRUE(linkOf(encrypted, Encryption::VerifyCa, otherAuthority)
+                  .startsWith("refused: The encrypted connection with the check \"Verify CA\" "
+                              "could not be set up (TLS/SSL error: "))
+      << linkOf(encrypted, Encryption::VerifyCa, otherAuthority).toStdString();
+  // The certificate names db.example, not the address connected to.
+  EXPECT_TRUE(linkOf(encrypted, Encryption::VerifyIdentity, authority)
+                  .startsWith("refused: The encrypted connection with the check \"Verify CA and "
+                              "host name\" could not be set up"))
+      << linkOf(encrypted, Encryption::VerifyIdentity, authority).toStdString();
+  EXPECT_EQ(linkOf(encrypted, Encryption::VerifyCa),
+            "refused: Encryption \"Verify CA\" checks the server's certificate against the "
+            "certificate of the authority that signed it: choose that CA file.");
+}
+
+TEST_F(LinkSecurityTest, AServerWithoutEncryptionIsReachedOnlyWhenThatIsAllowed) {
+  EXPECT_EQ(linkOf(plain, Encryption::Preferred), "not encrypted");
+  const QString refused =
+      "refused: The server did not encrypt the connection, and Encryption is set to \"%1\". Ask "
+      "the server's administrator to turn on TLS, or choose \"Preferred\".";
+  EXPECT_EQ(linkOf(plain, Encryption::Required), refused.arg("Required"));
+  EXPECT_EQ(linkOf(plain, Encryption::VerifyCa, authority), refused.arg("Verify CA"));
+  EXPECT_TRUE(linkOf(plain, Encryption::VerifyIdentity, authority).startsWith("refused: "));
+}
+
+TEST_F(LinkSecurityTest, AnUnknownModeInAConnectionStringIsRefused) {
+  Connection connection;
+  try {
+    connection.Open(plain.connectionString("") + "SSLMODE=SOMETIMES;");
+    ADD_FAILURE() << "opened";
+  } catch (const LinkRefusal& refusal) {
+    EXPECT_STREQ(refusal.what(),
+                 "Unknown encryption setting SSLMODE=SOMETIMES: use PREFERRED, REQUIRED, "
+                 "VERIFY_CA or VERIFY_IDENTITY.");
+  }
+}
+
+struct PosingServer {
+  const char* greetingMethod;
+  const char* switchTo;
+};
+
+class APosingServer : public testing::TestWithParam<PosingServer> {};
+
+// Named in the greeting or asked for after it, a method that sends the password itself
+// gets nothing, unless the server's certificate and name were checked.
+TEST_P(APosingServer, GetsNoPassword) {
+  const QByteArray password = "tell-no-stranger-42";
+  FakeServer fake(GetParam().greetingMethod, GetParam().switchTo);
+  const TestServer posing{"127.0.0.1", fake.port(), "ann", QString::fromLatin1(password), {}};
+  for (Encryption encryption : {Encryption::Preferred, Encryption::Required, Encryption::VerifyCa,
+                                Encryption::VerifyIdentity}) {
+    const QString link = linkOf(posing, encryption, EncryptedDir + "/certs/ca.pem");
+    if (encryption == Encryption::VerifyIdentity) {
+      // Checked certificates allow the method, but this server cannot encrypt.
+      EXPECT_TRUE(link.startsWith("refused: The encrypted connection with the check"))
+          << link.toStdString();
+      continue;
+    }
+    EXPECT_EQ(link,
+              "refused: The server asked for a login method that would let anyone who can pose "
+              "as the server read the password. Klarifeld uses such a method only when the "
+              "server's certificate and host name are checked: choose \"Verify CA and host "
+              "name\" and the CA file.");
+  }
+  EXPECT_FALSE(fake.received().contains(password));
+}
+
+INSTANTIATE_TEST_SUITE_P(ClearTextLogin, APosingServer,
+                         testing::Values(PosingServer{"mysql_clear_password", ""},
+                                         PosingServer{"mysql_native_password",
+                                                      "mysql_clear_password"}));
