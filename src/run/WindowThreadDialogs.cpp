@@ -47,3 +47,7 @@ ReportAnswer WindowThreadDialogs::showMessageOfferingStop(const QString& text, c
 bool WindowThreadDialogs::askYesNo(const QString& question) {
   return onWindowThread([&] { return shown_.askYesNo(question); });
 }
+
+QString WindowThreadDialogs::chooseFile(const QString& title, const QString& filter) {
+  return onWindowThread([&] { return shown_.chooseFile(title, filter); });
+}

@@ -16,6 +16,7 @@ class WindowThreadDialogs : public Dialogs {
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
+  QString chooseFile(const QString& title, const QString& filter) override;
 
  private:
   template <class Box>

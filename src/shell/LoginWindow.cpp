@@ -1,9 +1,11 @@
 #include "LoginWindow.h"
 
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <array>
 
 #include "Appearance.h"
 #include "Connection.h"
@@ -11,6 +13,7 @@
 #include "Controls.h"
 #include "Dialogs.h"
 #include "Events.h"
+#include "LinkSecurity.h"
 #include "ListViewWidget.h"
 #include "MainWindow.h"
 #include "MySQL.h"
@@ -30,6 +33,9 @@ const QString UserChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text2_Chang
 const QString PasswordChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text3_Change");
 const QString DatabaseChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text4_Change");
 const QString PortChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text5_Change");
+const QString EncryptionChange = QStringLiteral("Klarifeld2021/08/31.Form1.Encryption_Change");
+const QString CaFileChange = QStringLiteral("Klarifeld2021/08/31.Form1.CAFile_Change");
+const QString ChooseCaFile = QStringLiteral("Klarifeld2021/08/31.Form1.ChooseCAFile_Click");
 }  // namespace Tags
 
 // The settings keys of the connection profile.
@@ -39,7 +45,30 @@ const QString User = QStringLiteral("MyUser");
 const QString Password = QStringLiteral("MyPassword");
 const QString Database = QStringLiteral("MyDatabase");
 const QString Port = QStringLiteral("MyPort");
+const QString Encryption = QStringLiteral("MyEncryption");  // a name of the connection string
+const QString CaFile = QStringLiteral("MyCAFile");
 }  // namespace Keys
+
+constexpr std::array Encryptions = {Encryption::Preferred, Encryption::Required,
+                                    Encryption::VerifyCa, Encryption::VerifyIdentity};
+
+QString meaningOf(Encryption encryption) {
+  switch (encryption) {
+    case Encryption::Preferred:
+      return QStringLiteral("Encrypted whenever the server offers it.");
+    case Encryption::Required:
+      return QStringLiteral("Encrypted, or no connection.");
+    case Encryption::VerifyCa:
+      return QStringLiteral(
+          "Encrypted, and only with a server whose certificate the CA file "
+          "vouches for.");
+    case Encryption::VerifyIdentity:
+      return QStringLiteral(
+          "Encrypted, and only with a server whose certificate the CA file "
+          "vouches for, issued for the server's name.");
+  }
+  return {};
+}
 
 const QString CouldNotConnect = QStringLiteral(
     "Could not connect. Please check with your administrator. Make sure you are allowed to "
@@ -65,7 +94,7 @@ QLineEdit* box(QWidget* frame, const char* name, QRect twips, QLabel* caption) {
 }  // namespace
 
 LoginWindow::LoginWindow(Dialogs& dialogs, const SettingsStore& settings)
-    : Window(QSize(Px(8040), Px(3690))), dialogs_(dialogs), settings_(settings) {
+    : Window(QSize(Px(12720), Px(3690))), dialogs_(dialogs), settings_(settings) {
   setObjectName(QStringLiteral("loginWindow"));
   layOut();
   connectHandlers();
@@ -108,12 +137,52 @@ void LoginWindow::layOut() {
   nextButton = PlacePushButton(this, "nextButton", QStringLiteral("Next >"),
                                TwipsRect(120, 3150, 7800, 405));
 
+  layOutEncryption();
+
   for (QWidget* control : std::initializer_list<QWidget*>{
-           loginFrame, userLabel, serverLabel, databaseLabel, passwordLabel, portLabel}) {
+           loginFrame, userLabel, serverLabel, databaseLabel, passwordLabel, portLabel,
+           encryptionFrame, encryptionLabel, caFileLabel, encryptionNote}) {
     control->setFocusPolicy(Qt::NoFocus);
   }
-  SetTabOrder({serverBox, portBox, userBox, passwordBox, databaseBox, testConnectionButton,
-               helpButton, nextButton});
+  SetTabOrder({serverBox, portBox, userBox, passwordBox, databaseBox, encryptionBox, caFileBox,
+               chooseCaFileButton, testConnectionButton, helpButton, nextButton});
+}
+
+// Beside the login frame, so that the controls before it keep their places.
+void LoginWindow::layOutEncryption() {
+  encryptionFrame =
+      Place<QGroupBox>(this, "encryptionFrame", TwipsRect(8040, 120, 4560, 2895), Arial(9, true));
+  encryptionFrame->setTitle(QStringLiteral("Encryption"));
+  encryptionFrame->setAccessibleName(encryptionFrame->title());
+  SetBackColour(*encryptionFrame, Qt::white);
+  encryptionLabel = label(encryptionFrame, "encryptionLabel", QStringLiteral("Encryption:"),
+                          TwipsRect(240, 405, 1095, 255));
+  encryptionBox = Place<QComboBox>(encryptionFrame, "encryptionBox",
+                                   TwipsRect(1320, 360, 3000, 345), Arial(9, true));
+  for (Encryption encryption : Encryptions) encryptionBox->addItem(EncryptionCaption(encryption));
+  encryptionLabel->setBuddy(encryptionBox);
+  encryptionBox->setAccessibleName(QStringLiteral("Encryption"));
+  caFileLabel = label(encryptionFrame, "caFileLabel", QStringLiteral("CA file:"),
+                      TwipsRect(240, 885, 1095, 255));
+  caFileBox = box(encryptionFrame, "caFileBox", TwipsRect(1320, 840, 3000, 345), caFileLabel);
+  chooseCaFileButton =
+      PlacePushButton(encryptionFrame, "chooseCaFileButton", QStringLiteral("Choose CA File..."),
+                      TwipsRect(1320, 1320, 3000, 405));
+  encryptionNote = Place<QLabel>(encryptionFrame, "encryptionNote", TwipsRect(240, 1845, 4080, 840),
+                                 Arial(9, false));
+  encryptionNote->setWordWrap(true);
+  encryptionNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  encryptionNote->setAccessibleName(QStringLiteral("What the encryption setting means"));
+  SetBackColour(*encryptionNote, Qt::white);
+  showEncryptionNote();
+}
+
+Encryption LoginWindow::encryption() const {
+  return Encryptions[std::size_t(std::max(encryptionBox->currentIndex(), 0))];
+}
+
+void LoginWindow::showEncryptionNote() {
+  encryptionNote->setText(meaningOf(encryption()));
 }
 
 void LoginWindow::connectHandlers() {
@@ -122,14 +191,23 @@ void LoginWindow::connectHandlers() {
   storeOnChange(passwordBox, Keys::Password, Tags::PasswordChange);
   storeOnChange(databaseBox, Keys::Database, Tags::DatabaseChange);
   storeOnChange(portBox, Keys::Port, Tags::PortChange);
+  storeOnChange(caFileBox, Keys::CaFile, Tags::CaFileChange);
+  connect(encryptionBox, &QComboBox::currentIndexChanged, this, [this] {
+    showEncryptionNote();
+    ReportingProcedure(dialogs_, Tags::EncryptionChange).step(100, [&] {
+      settings_.write(Keys::Encryption, EncryptionName(encryption()));
+    });
+  });
+  connect(chooseCaFileButton, &QPushButton::clicked, this, [this] { onChooseCaFileClicked(); });
   connect(nextButton, &QPushButton::clicked, this, [this] { onNextClicked(); });
   connect(helpButton, &QPushButton::clicked, this, [this] { onHelpClicked(); });
   connect(testConnectionButton, &QPushButton::clicked, this, [this] { onTestConnectionClicked(); });
   for (QWidget* control :
-       std::initializer_list<QWidget*>{loginFrame, serverBox, userBox, passwordBox, databaseBox}) {
+       std::initializer_list<QWidget*>{loginFrame, serverBox, userBox, passwordBox, databaseBox,
+                                       encryptionFrame, encryptionBox, caFileBox}) {
     hoverSets(control, Pointer::Default);
   }
-  for (QWidget* control : {nextButton, helpButton, testConnectionButton})
+  for (QWidget* control : {nextButton, helpButton, testConnectionButton, chooseCaFileButton})
     hoverSets(control, Pointer::Custom);
 }
 
@@ -141,7 +219,8 @@ void LoginWindow::storeOnChange(QLineEdit* box, const QString& key, const QStrin
 
 QString LoginWindow::connectionString() const {
   return BuildConnectionString(serverBox->text(), userBox->text(), passwordBox->text(),
-                               databaseBox->text(), portBox->text());
+                               databaseBox->text(), portBox->text(), encryption(),
+                               caFileBox->text());
 }
 
 MainWindow& LoginWindow::mainWindow() {
@@ -176,6 +255,11 @@ void LoginWindow::load() {
   fill(132, passwordBox, Keys::Password, QString());
   fill(134, databaseBox, Keys::Database, QString());
   fill(136, portBox, Keys::Port, QStringLiteral("3306"));
+  run.step(137, [&] {
+    const std::optional<Encryption> stored = EncryptionNamed(settings_.read(Keys::Encryption, {}));
+    encryptionBox->setCurrentIndex(int(stored.value_or(Encryption::Preferred)));
+    caFileBox->setText(settings_.read(Keys::CaFile, QString()));
+  });
   if (run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
     if (run.test(140, [&] { return CheckMySQLConnection(connectionString()); })) {
       run.step(142, [&] { onNextClicked(); });
@@ -216,6 +300,16 @@ void LoginWindow::onHelpClicked() {
   run.step(112, [&] { dialogs_.message(text); });
 }
 
+void LoginWindow::onChooseCaFileClicked() {
+  ReportingProcedure run(dialogs_, Tags::ChooseCaFile);
+  run.step(100, [&] {
+    const QString chosen =
+        dialogs_.chooseFile(QStringLiteral("CA File"),
+                            QStringLiteral("Certificates (*.pem *.crt *.cer);;All files (*)"));
+    if (!chosen.isEmpty()) caFileBox->setText(chosen);
+  });
+}
+
 void LoginWindow::onTestConnectionClicked() {
   ReportingProcedure run(dialogs_, Tags::TestConnection);
   std::unique_ptr<Connection> connection;
@@ -224,7 +318,12 @@ void LoginWindow::onTestConnectionClicked() {
     setPointer(Pointer::Hourglass);
     LetPendingEventsRun();
     Required(connection).Open(connectionString());
-    dialogs_.message(QStringLiteral("Connection successful."));
+    dialogs_.message(
+        QStringLiteral("Connection successful (%1).").arg(Required(connection).linkDescription()));
+    setPointer(Pointer::Default);
+  } catch (const LinkRefusal& refusal) {
+    // What kept the password or the link safe is worth saying: the user can act on it.
+    dialogs_.message(CouldNotConnect + QStringLiteral("\r\r") + QString::fromUtf8(refusal.what()));
     setPointer(Pointer::Default);
   } catch (...) {
     dialogs_.message(CouldNotConnect);

@@ -4,16 +4,19 @@
 
 #include "Window.h"
 
+#include "ConnectionString.h"
+
 class Dialogs;
 class MainWindow;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class SettingsStore;
 
-// The login window: the connection profile in five boxes, "Test Connection", "Help",
-// and "Next >" to the main window.
+// The login window: the connection profile in five boxes, its encryption beside them,
+// "Test Connection", "Help", and "Next >" to the main window.
 class LoginWindow : public Window {
  public:
   LoginWindow(Dialogs& dialogs, const SettingsStore& settings);
@@ -27,6 +30,7 @@ class LoginWindow : public Window {
   void onNextClicked();
   void onHelpClicked();
   void onTestConnectionClicked();
+  void onChooseCaFileClicked();
 
   // The connection string of the boxes as they stand now.
   QString connectionString() const;
@@ -48,9 +52,19 @@ class LoginWindow : public Window {
   QPushButton* nextButton;
   QPushButton* helpButton;
   QPushButton* testConnectionButton;
+  QGroupBox* encryptionFrame;
+  QLabel* encryptionLabel;
+  QComboBox* encryptionBox;
+  QLabel* caFileLabel;
+  QLineEdit* caFileBox;
+  QPushButton* chooseCaFileButton;
+  QLabel* encryptionNote;
 
  private:
   void layOut();
+  void layOutEncryption();
+  Encryption encryption() const;
+  void showEncryptionNote();
   void connectHandlers();
   // Each edit of a box is stored under its key at once.
   void storeOnChange(QLineEdit* box, const QString& key, const QString& tag);

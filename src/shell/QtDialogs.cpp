@@ -1,6 +1,7 @@
 #include "QtDialogs.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -54,4 +55,8 @@ QString QtDialogs::askInput(const QString& prompt, const QString& title) {
       QInputDialog::getText(QApplication::activeWindow(), title, DisplayedText(prompt),
                             QLineEdit::Normal, QString(), &accepted);
   return accepted ? answer : QString();
+}
+
+QString QtDialogs::chooseFile(const QString& title, const QString& filter) {
+  return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(), filter);
 }

@@ -22,6 +22,8 @@ class Dialogs {
                                                BoxIcon icon) = 0;
   // A question with Yes and No, titled with the application title; true for Yes.
   virtual bool askYesNo(const QString& question) = 0;
+  // A file picker for one existing file; the empty text when it is cancelled.
+  virtual QString chooseFile(const QString& title, const QString& filter) = 0;
 
   // The program's own boxes carry the application title and no icon.
   void message(const QString& text) { showMessage(text, applicationTitle_, BoxIcon::None); }

@@ -2,6 +2,9 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -78,7 +81,8 @@ TEST_F(LoginWindowTest, TestConnectionSaysWhetherItConnects) {
   QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
   const std::vector<ShownBox> expected = {
       {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None},
-      {ShownBox::Kind::Message, "Klarifeld", "Connection successful.", BoxIcon::None},
+      {ShownBox::Kind::Message, "Klarifeld", "Connection successful (not encrypted).",
+       BoxIcon::None},
       {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None}};
   EXPECT_EQ(dialogs.shown(), expected);
   EXPECT_EQ(form.pointer(), Pointer::Default);
@@ -118,14 +122,10 @@ TEST_F(LoginWindowTest, FocusSelectsTheWholeTextInTabOrder) {
   QApplication::setActiveWindow(&form);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
   form.serverBox->setFocus();
-  const std::vector<QWidget*> order = {form.portBox,
-                                       form.userBox,
-                                       form.passwordBox,
-                                       form.databaseBox,
-                                       form.testConnectionButton,
-                                       form.helpButton,
-                                       form.nextButton,
-                                       form.serverBox};
+  const std::vector<QWidget*> order = {
+      form.portBox,       form.userBox,    form.passwordBox,        form.databaseBox,
+      form.encryptionBox, form.caFileBox,  form.chooseCaFileButton, form.testConnectionButton,
+      form.helpButton,    form.nextButton, form.serverBox};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -136,7 +136,7 @@ TEST_F(LoginWindowTest, FocusSelectsTheWholeTextInTabOrder) {
 
 TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
   LoginWindow& form = login();
-  EXPECT_EQ(form.size(), QSize(536, 246));
+  EXPECT_EQ(form.size(), QSize(848, 246));
   EXPECT_EQ(form.minimumSize(), form.maximumSize());
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_EQ(form.serverBox->geometry(), QRect(88, 24, 305, 23));
@@ -146,6 +146,47 @@ TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
   EXPECT_EQ(form.serverBox->accessibleName(), "Server");
   EXPECT_EQ(form.passwordBox->accessibleName(), "Password");
   EXPECT_EQ(form.testConnectionButton->accessibleName(), "Test Connection");
+  EXPECT_EQ(form.encryptionBox->accessibleName(), "Encryption");
+  EXPECT_EQ(form.caFileBox->accessibleName(), "CA file");
+  EXPECT_EQ(form.encryptionFrame->geometry(), QRect(536, 8, 304, 193));
+}
+
+TEST_F(LoginWindowTest, TheEncryptionIsStoredAndGoesIntoTheConnectionString) {
+  settings.write("MyEncryption", "VERIFY_CA");
+  settings.write("MyCAFile", "/etc/ca;1.pem");
+  LoginWindow& form = start();
+  EXPECT_EQ(form.encryptionBox->currentText(), "Verify CA");
+  EXPECT_TRUE(form.connectionString().endsWith("SSLMODE=VERIFY_CA;SSLCA={/etc/ca;1.pem};"));
+  form.encryptionBox->setCurrentIndex(1);
+  EXPECT_EQ(settings.read("MyEncryption", ""), "REQUIRED");
+  EXPECT_EQ(form.encryptionNote->text(), "Encrypted, or no connection.");
+
+  dialogs.chosenFile = "/home/ann/server-ca.pem";
+  QTest::mouseClick(form.chooseCaFileButton, Qt::LeftButton);
+  EXPECT_EQ(form.caFileBox->text(), "/home/ann/server-ca.pem");
+  EXPECT_EQ(settings.read("MyCAFile", ""), "/home/ann/server-ca.pem");
+  dialogs.chosenFile.clear();  // cancelled: the box keeps its file
+  QTest::mouseClick(form.chooseCaFileButton, Qt::LeftButton);
+  EXPECT_EQ(form.caFileBox->text(), "/home/ann/server-ca.pem");
+  EXPECT_EQ(dialogs.filePickers, QStringList({"CA File", "CA File"}));
+
+  settings.write("MyEncryption", "SOMETIMES");
+  LoginWindow again(dialogs, settings);
+  again.load();
+  EXPECT_EQ(again.encryptionBox->currentText(), "Preferred") << "an unknown value is the default";
+}
+
+TEST_F(LoginWindowTest, TestConnectionSaysWhyTheLinkWasRefused) {
+  storeWorkingProfile(db.name());
+  settings.write("MyEncryption", "REQUIRED");
+  LoginWindow& form = start();
+  EXPECT_FALSE(form.mainWindowLoaded()) << "the test server does not encrypt";
+  QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({CouldNotConnect +
+                         "\r\rThe server did not encrypt the connection, and Encryption is set to "
+                         "\"Required\". Ask the server's administrator to turn on TLS, or choose "
+                         "\"Preferred\"."}));
 }
 
 TEST_F(LoginWindowTest, ButtonsShowTheHandUnlessBusy) {

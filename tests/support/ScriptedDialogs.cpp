@@ -62,3 +62,8 @@ QStringList ScriptedDialogs::messages() const {
 QStringList ScriptedDialogs::prompts() const {
   return textsOf(shown_, ShownBox::Kind::Input);
 }
+
+QString ScriptedDialogs::chooseFile(const QString& title, const QString& /*filter*/) {
+  filePickers << title;
+  return chosenFile;
+}

@@ -21,6 +21,7 @@ struct ShownBox {
 // Dialogs that answer input boxes from a queue (the empty text, as a cancel, once it
 // is exhausted), press OK or "Stop Run" as told, answer questions with `yes`, and record
 // every box shown.
+// File pickers return `chosenFile`.
 class ScriptedDialogs : public Dialogs {
  public:
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
@@ -28,6 +29,7 @@ class ScriptedDialogs : public Dialogs {
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
+  QString chooseFile(const QString& title, const QString& filter) override;
 
   void queueAnswers(const QStringList& answers);
   // Runs as each input box is answered: lets a test act while the program waits.
@@ -38,6 +40,9 @@ class ScriptedDialogs : public Dialogs {
   ReportAnswer reportAnswer = ReportAnswer::Ok;
   // The answer to every question.
   bool yes = true;
+  // The file that every file picker returns; the pickers' titles, in order.
+  QString chosenFile;
+  QStringList filePickers;
 
   const std::vector<ShownBox>& shown() const { return shown_; }
   // The texts of the message boxes, in order.
