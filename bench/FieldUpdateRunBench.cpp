@@ -1,12 +1,14 @@
 // "Remove All Spaces in Selected Field" over a million rows, half of which change, through
-// the code that "Start Removing" runs, with its progress window (dialogs scripted, no
-// display), beside the floor
-// loop written directly on the client library. Each phase runs in a child process of its
-// own, one after the other, so that each peak memory figure is that phase's own.
+// the code that "Start Removing" runs, with its progress window and its journal (dialogs
+// scripted, no display), then the undo of that run, beside the floor loop written
+// directly on the client library. Each phase runs in a child process of its own, one
+// after the other, so that each peak memory figure is that phase's own.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <string>
 
@@ -14,9 +16,11 @@
 #include "FieldUpdateRun.h"
 #include "FloorLoop.h"
 #include "Fundamental.h"
+#include "Journal.h"
 #include "ListViewWidget.h"
 #include "ProgressWindow.h"
 #include "ScriptedDialogs.h"
+#include "UndoRun.h"
 #include "WindowPointer.h"
 
 namespace {
@@ -51,11 +55,32 @@ Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
   ScriptedDialogs dialogs;
   BenchPointer pointer;
   ProgressWindow progress(nullptr);
+  Journal journal(Journal::defaultPath());
   QElapsedTimer timer;
   timer.start();
   FieldUpdateRun({tables, fields, preview}, QStringLiteral("Remove All Spaces in Selected Field"),
-                 BenchConnectionString(), pointer, dialogs, progress)
+                 BenchConnectionString(), pointer, dialogs, progress, journal)
       .run();
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(dialogs.shown().size())};
+}
+
+// The undo of the newest run that wrote something.
+Phase undoTheRun(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  QApplication application(argc, argv);
+  ScriptedDialogs dialogs;
+  ProgressWindow progress(nullptr);
+  Journal journal(Journal::defaultPath());
+  qint64 written = 0;
+  for (const JournalRun& run : journal.runs()) {
+    if (run.entries > 0) {
+      written = run.id;
+      break;
+    }
+  }
+  QElapsedTimer timer;
+  timer.start();
+  UndoRun(journal, written, BenchConnectionString(), dialogs, progress).run();
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(dialogs.shown().size())};
 }
 
@@ -82,12 +107,20 @@ Phase inChild(const char* phase, const QString& table) {
 
 void RemoveAllSpaces_RunBesideFloor(benchmark::State& state) {
   for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
     PrepareBenchTable(FloorTable, true);
     PrepareBenchTable(RunTable, true);
     const Phase floorPhase = inChild("floor", FloorTable);
     const Phase first = inChild("run", RunTable);
+    const double journalMiB = QFileInfo(Journal::defaultPath()).size() / 1048576.0;
     const Phase second = inChild("run", RunTable);
-    state.SetIterationTime(floorPhase.seconds + first.seconds + second.seconds);
+    const Phase undo = inChild("undo", RunTable);
+    state.SetIterationTime(floorPhase.seconds + first.seconds + second.seconds + undo.seconds);
+    state.counters["journal_MiB"] = journalMiB;
+    state.counters["undo_s"] = undo.seconds;
+    state.counters["undo_over_floor"] = undo.seconds / floorPhase.seconds;
+    state.counters["undo_peak_MiB"] = undo.peakMiB;
     state.counters["floor_s"] = floorPhase.seconds;
     state.counters["run_s"] = first.seconds;
     state.counters["run_over_floor"] = first.seconds / floorPhase.seconds;
@@ -96,7 +129,7 @@ void RemoveAllSpaces_RunBesideFloor(benchmark::State& state) {
     state.counters["floor_peak_MiB"] = floorPhase.peakMiB;
     state.counters["run_peak_MiB"] = first.peakMiB;
     state.counters["peak_ratio"] = first.peakMiB / floorPhase.peakMiB;
-    state.counters["boxes_shown"] = double(first.reports + second.reports);
+    state.counters["boxes_shown"] = double(first.reports + second.reports + undo.reports);
   }
 }
 
@@ -108,9 +141,10 @@ int main(int argc, char** argv) {
   self = argv[0];
   if (argc == 4 && std::string(argv[1]) == "--phase") {
     const QString table = QString::fromLocal8Bit(argv[3]);
-    const Phase phase = std::string(argv[2]) == "floor"
-                            ? floor(table)
-                            : runThroughTheButtonsCode(argc, argv, table);
+    const std::string name = argv[2];
+    const Phase phase = name == "floor"  ? floor(table)
+                        : name == "undo" ? undoTheRun(argc, argv)
+                                         : runThroughTheButtonsCode(argc, argv, table);
     std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
     return 0;
   }

@@ -120,7 +120,7 @@ void RecordSet::Update() {
   // The condition compares the values as they now stand in the record.
   std::vector<FieldBytes> current = rows_->current();
   for (const auto& [field, bytes] : written_) current[std::size_t(field)] = bytesOf(bytes);
-  updater_->write(current, assignments);
+  updater_->write(current, assignments, observer_);
 
   for (auto& [field, bytes] : assignments) written_[field] = std::move(bytes);
   assigned_.clear();

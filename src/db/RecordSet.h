@@ -12,6 +12,7 @@ class Connection;
 class RowSource;
 class RowUpdater;
 class Session;
+class WriteObserver;
 
 // A value read from or assigned to a field: null, or text.
 using FieldValue = std::optional<QString>;
@@ -41,6 +42,8 @@ class RecordSet : public DbObject {
   void SetValue(int field, const FieldValue& value);
   // Writes the assigned values to the current row's record at once.
   void Update();
+  // Told of each value that Update is about to write; nullptr for none.
+  void setWriteObserver(WriteObserver* observer) { observer_ = observer; }
   void CancelUpdate();
   void MoveNext();
   void Close();
@@ -60,4 +63,5 @@ class RecordSet : public DbObject {
   std::map<int, FieldValue> assigned_;
   std::map<int, std::optional<QByteArray>> written_;  // what Update wrote to the current row
   std::unique_ptr<RowUpdater> updater_;
+  WriteObserver* observer_ = nullptr;
 };

@@ -14,8 +14,14 @@ QByteArray quoted(const QByteArray& name) {
   return '`' + QByteArray(name).replace('`', "``") + '`';
 }
 
+// A FLOAT is shown with 6 significant digits, fewer than it holds; the values that show
+// alike lie within a millionth of the shown one.
+constexpr double ShownFloatMargin = 1e-5;
+
+}  // namespace
+
 // The parameters of one execution. Values are borrowed; they must outlive execute().
-class Parameters {
+class RowUpdater::Parameters {
  public:
   explicit Parameters(std::size_t count) {
     binds_.reserve(count), lengths_.reserve(count), numbers_.reserve(count);
@@ -69,12 +75,6 @@ class Parameters {
   std::vector<unsigned long> lengths_;
   std::vector<Number> numbers_;
 };
-
-// A FLOAT is shown with 6 significant digits, fewer than it holds; the values that show
-// alike lie within a millionth of the shown one.
-constexpr double ShownFloatMargin = 1e-5;
-
-}  // namespace
 
 struct RowUpdater::Statement {
   StatementHandle handle;
@@ -173,29 +173,35 @@ QByteArray RowUpdater::condition(const Match& match) const {
 }
 
 RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) {
-  QByteArray cacheKey;
-  for (const auto& [field, value] : assignments) cacheKey += QByteArray::number(field) + ',';
+  QByteArray cacheKey = "SET ";
+  QByteArray head = "UPDATE " + table_ + " SET ";
+  std::vector<int> exact;
+  for (auto it = assignments.begin(); it != assignments.end(); ++it) {
+    if (it != assignments.begin()) head += ", ";
+    head += quoted(fields_.at(it->first).column) + " = ?";
+    cacheKey += QByteArray::number(it->first) + ',';
+    exact.push_back(it->first);
+  }
+  return prepared(cacheKey, head, exact, " LIMIT 1");
+}
+
+// The statement `head` WHERE the row's identity AND `exactFields` byte for byte `tail`,
+// prepared once per `cacheKey`.
+RowUpdater::Statement& RowUpdater::prepared(const QByteArray& cacheKey, const QByteArray& head,
+                                            const std::vector<int>& exactFields,
+                                            const QByteArray& tail) {
   std::unique_ptr<Statement>& statement = statements_[cacheKey];
   if (statement) return *statement;
 
   auto made = std::make_unique<Statement>();
-  QByteArray sql = "UPDATE " + table_ + " SET ";
-  for (auto it = assignments.begin(); it != assignments.end(); ++it) {
-    if (it != assignments.begin()) sql += ", ";
-    sql += quoted(fields_.at(it->first).column) + " = ?";
-  }
-  std::vector<int> exact = keyFields_.empty() ? tableFields_ : std::vector<int>();
   for (int field : keyFields_) made->matches.push_back({field, matchOfKey(field)});
-  if (!keyFields_.empty()) {
-    for (const auto& [field, value] : assignments) exact.push_back(field);
-  }
-  for (int field : exact) {
+  for (int field : keyFields_.empty() ? tableFields_ : exactFields) {
     const bool bits = fields_.at(field).type == MYSQL_TYPE_BIT;
     made->matches.push_back({field, bits ? Match::Bits : Match::ByteExact});
   }
   QByteArrayList conditions;
   for (const Match& match : made->matches) conditions << condition(match);
-  sql += " WHERE " + conditions.join(" AND ") + " LIMIT 1";
+  const QByteArray sql = head + " WHERE " + conditions.join(" AND ") + tail;
 
   MYSQL* mysql = session_.idle();
   made->handle.reset(mysql_stmt_init(mysql));
@@ -207,15 +213,10 @@ RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) 
   return *statement;
 }
 
-void RowUpdater::write(const std::vector<FieldBytes>& current, const Assignments& assignments) {
-  for (const auto& [field, value] : assignments) {
-    if (fields_.at(field).table.isEmpty()) throw DbError(DbMessages::NoBaseTable);
-  }
-  Statement& statement = statementFor(assignments);
-  Parameters parameters(assignments.size() + 3 * statement.matches.size());
-  for (const auto& [field, value] : assignments) parameters.add(value, fields_.at(field).binary);
+void RowUpdater::bindConditions(Parameters& parameters, const Statement& statement,
+                                const std::vector<FieldBytes>& current) const {
   for (const Match& match : statement.matches) {
-    const FieldBytes& read = current[match.field];
+    const FieldBytes& read = current[std::size_t(match.field)];
     switch (match.form) {
       case Match::KeyEqual:
         parameters.add(read, fields_.at(match.field).binary);
@@ -236,11 +237,73 @@ void RowUpdater::write(const std::vector<FieldBytes>& current, const Assignments
         break;
     }
   }
+}
+
+void RowUpdater::write(const std::vector<FieldBytes>& current, const Assignments& assignments,
+                       WriteObserver* observer) {
+  if (!tryWrite(current, assignments, observer)) {
+    throw DbError(DbMessages::RowNotLocated, 0, "HY000");
+  }
+}
+
+bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignments& assignments,
+                          WriteObserver* observer) {
+  for (const auto& [field, value] : assignments) {
+    if (fields_.at(field).table.isEmpty()) throw DbError(DbMessages::NoBaseTable);
+  }
+  Statement& statement = statementFor(assignments);
+  Parameters parameters(assignments.size() + 3 * statement.matches.size());
+  for (const auto& [field, value] : assignments) parameters.add(value, fields_.at(field).binary);
+  bindConditions(parameters, statement, current);
 
   MYSQL_STMT* handle = statement.handle.get();
   session_.idle();
-  if (mysql_stmt_bind_param(handle, parameters.binds()) || mysql_stmt_execute(handle)) {
+  if (mysql_stmt_bind_param(handle, parameters.binds())) throw DbError::from(handle);
+  if (observer) {
+    for (const auto& [field, value] : assignments) {
+      observer->aboutToWrite(changeOf(current, field, value));
+    }
+  }
+  if (mysql_stmt_execute(handle)) throw DbError::from(handle);
+  return mysql_stmt_affected_rows(handle) > 0;
+}
+
+bool RowUpdater::rowExists(const std::vector<FieldBytes>& current,
+                           const std::vector<int>& exactFields) {
+  QByteArray cacheKey = "EXISTS ";
+  for (int field : exactFields) cacheKey += QByteArray::number(field) + ',';
+  Statement& statement = prepared(cacheKey, "SELECT 1 FROM " + table_, exactFields, " LIMIT 1");
+  Parameters parameters(3 * statement.matches.size());
+  bindConditions(parameters, statement, current);
+  MYSQL_STMT* handle = statement.handle.get();
+  session_.idle();
+  if (mysql_stmt_bind_param(handle, parameters.binds()) || mysql_stmt_execute(handle) ||
+      mysql_stmt_store_result(handle)) {
     throw DbError::from(handle);
   }
-  if (mysql_stmt_affected_rows(handle) == 0) throw DbError(DbMessages::RowNotLocated, 0, "HY000");
+  const bool found = mysql_stmt_num_rows(handle) > 0;
+  mysql_stmt_free_result(handle);
+  return found;
+}
+
+const std::vector<int>& RowUpdater::identityFields() const {
+  return keyFields_.empty() ? tableFields_ : keyFields_;
+}
+
+RowChange RowUpdater::changeOf(const std::vector<FieldBytes>& current, int field,
+                               const std::optional<QByteArray>& after) const {
+  const auto bytes = [](const FieldBytes& value) -> std::optional<QByteArray> {
+    if (value.null) return std::nullopt;
+    return QByteArray(value.data, qsizetype(value.length));
+  };
+  RowChange change;
+  change.keyed = keyed();
+  for (int identityField : identityFields()) {
+    change.identityColumns << fields_.at(identityField).column;
+    change.identity.push_back(bytes(current[std::size_t(identityField)]));
+  }
+  change.column = fields_.at(field).column;
+  change.before = bytes(current[std::size_t(field)]);
+  change.after = after;
+  return change;
 }

@@ -9,6 +9,7 @@
 
 #include "ClientHandles.h"
 #include "FieldCollection.h"
+#include "RowChange.h"
 #include "RowSource.h"
 
 class Session;
@@ -25,7 +26,19 @@ class RowUpdater {
   ~RowUpdater();
 
   using Assignments = std::map<int, std::optional<QByteArray>>;
-  void write(const std::vector<FieldBytes>& current, const Assignments& assignments);
+  // `observer`, when given, is told of each assigned value first.
+  void write(const std::vector<FieldBytes>& current, const Assignments& assignments,
+             WriteObserver* observer = nullptr);
+  // As write, but false when the row is not found as `current` describes it.
+  bool tryWrite(const std::vector<FieldBytes>& current, const Assignments& assignments,
+                WriteObserver* observer = nullptr);
+  // Whether the row of `current` is there, with `exactFields` holding their values of
+  // `current` byte for byte.
+  bool rowExists(const std::vector<FieldBytes>& current, const std::vector<int>& exactFields);
+
+  // The fields that find a row: its key, or all the table's fields.
+  const std::vector<int>& identityFields() const;
+  bool keyed() const { return !keyFields_.empty(); }
 
  private:
   // How the row condition matches one field's value as read.
@@ -41,6 +54,13 @@ class RowUpdater {
   };
   struct Statement;
   Statement& statementFor(const Assignments& assignments);
+  Statement& prepared(const QByteArray& cacheKey, const QByteArray& head,
+                      const std::vector<int>& exactFields, const QByteArray& tail);
+  class Parameters;
+  void bindConditions(Parameters& parameters, const Statement& statement,
+                      const std::vector<FieldBytes>& current) const;
+  RowChange changeOf(const std::vector<FieldBytes>& current, int field,
+                     const std::optional<QByteArray>& after) const;
   Match::Form matchOfKey(int field) const;
   QByteArray condition(const Match& match) const;
   void findRowKey();

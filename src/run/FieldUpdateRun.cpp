@@ -7,9 +7,11 @@
 #include "Dialogs.h"
 #include "Events.h"
 #include "FieldCollection.h"
+#include "Journal.h"
 #include "ListView.h"
 #include "NumberText.h"
 #include "RecordSet.h"
+#include "RunJournal.h"
 #include "WindowPointer.h"
 #include "WindowThreadDialogs.h"
 #include "WorkerThread.h"
@@ -23,13 +25,14 @@ const QString ReplaceWith = QStringLiteral("Replace With:");
 
 FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCaption,
                                QString connectionString, WindowPointer& pointer, Dialogs& dialogs,
-                               RunWatcher& watcher)
+                               RunWatcher& watcher, Journal& journal)
     : lists_(lists),
       operationCaption_(std::move(operationCaption)),
       connectionString_(std::move(connectionString)),
       pointer_(pointer),
       dialogs_(dialogs),
       watcher_(watcher),
+      journal_(journal),
       steps_(dialogs, StartClickedTag) {}
 
 FieldUpdateRun::~FieldUpdateRun() {
@@ -140,18 +143,44 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
 // Exactly RecordCount passes, one record each, unless the run is stopped or loses its
 // connection on the way.
 void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Answers& answers) {
+  const RunDescription description = describe(operation, answers);
+  const std::optional<qint64> journalRun = beginJournalRun(description);
+  if (!journalRun) return;
+  JournalRecorder recorder(journal_, *journalRun);
+  RecordSet& records = Required(records_);
+  records.setWriteObserver(&recorder);
+
   RunProgress progress(qint64(lastRecordIndex_) + 1);
   // The worker must not touch the windows; the lists hold still while the run goes on.
   loopFieldPosition_ = lists_.fields.selectedIndex();
-  watcher_.runStarted(describe(operation, answers), progress, [this] { requestStop(); });
+  watcher_.runStarted(description, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
   RunEnd end = RunEnd::Finished;
   WindowThreadDialogs dialogs(dialogs_);  // made here, so that its boxes are shown here
   RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
   if (canceller_.joinable()) canceller_.join();
+  records.setWriteObserver(nullptr);
   connectionLost_ = progress.counts().inDoubt > 0;
-  watcher_.runEnded({end, progress.counts(), clock.elapsed()});
+  const RunSummary summary{end, progress.counts(), clock.elapsed()};
+  try {
+    journal_.endRun(JournalRunEnded(*journalRun, summary));
+  } catch (const JournalError&) {
+    // Its entries are kept; only the counts are missing, and History counts the entries.
+  }
+  watcher_.runEnded(summary);
+}
+
+// Nothing is written without a journal to take it back.
+std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& description) {
+  try {
+    return journal_.beginRun(JournalRunOf(description, ParseConnectionString(connectionString_)));
+  } catch (const JournalError& failure) {
+    dialogs_.message(QStringLiteral("The journal that keeps the old values cannot be written (%1), "
+                                    "so nothing was changed.")
+                         .arg(QString::fromUtf8(failure.what())));
+    return std::nullopt;
+  }
 }
 
 // On the worker thread: the records and their connection are its own until it returns.

@@ -13,6 +13,7 @@
 
 class Connection;
 class Dialogs;
+class Journal;
 class RecordSet;
 class WindowPointer;
 
@@ -24,10 +25,13 @@ class WindowPointer;
 // The record loop runs on a thread of its own, shown to `watcher`, while the calling
 // thread serves its events; it can be stopped after any record. A lost connection is
 // reported once and ends the run.
+//
+// Each old value goes into `journal` before its record is written; without a journal
+// that opens nothing is written.
 class FieldUpdateRun {
  public:
   FieldUpdateRun(const BrowserLists& lists, QString operationCaption, QString connectionString,
-                 WindowPointer& pointer, Dialogs& dialogs, RunWatcher& watcher);
+                 WindowPointer& pointer, Dialogs& dialogs, RunWatcher& watcher, Journal& journal);
   ~FieldUpdateRun();
 
   void run();
@@ -50,6 +54,7 @@ class FieldUpdateRun {
                              const Answers& answers, int loopLine);
   RecordOutcome write(RecordSet& records);
   RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
+  std::optional<qint64> beginJournalRun(const RunDescription& description);
   void refillPreview();
   int fieldPosition() const;
 
@@ -59,6 +64,7 @@ class FieldUpdateRun {
   WindowPointer& pointer_;
   Dialogs& dialogs_;
   RunWatcher& watcher_;
+  Journal& journal_;
   ReportingProcedure steps_;
 
   std::unique_ptr<Connection> connection_;

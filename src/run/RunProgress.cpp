@@ -16,6 +16,12 @@ void RunProgress::count(RecordOutcome outcome) {
     case RecordOutcome::InDoubt:
       inDoubt_.fetch_add(1, std::memory_order_relaxed);
       break;
+    case RecordOutcome::ChangedSince:
+      changedSince_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    case RecordOutcome::Gone:
+      gone_.fetch_add(1, std::memory_order_relaxed);
+      break;
     case RecordOutcome::Interrupted:
       break;
   }
@@ -28,7 +34,10 @@ RunCounts RunProgress::counts() const {
   counts.unchanged = unchanged_.load(std::memory_order_relaxed);
   counts.reported = reported_.load(std::memory_order_relaxed);
   counts.inDoubt = inDoubt_.load(std::memory_order_relaxed);
-  counts.done = counts.written + counts.unchanged + counts.reported + counts.inDoubt;
+  counts.changedSince = changedSince_.load(std::memory_order_relaxed);
+  counts.gone = gone_.load(std::memory_order_relaxed);
+  counts.done = counts.written + counts.unchanged + counts.reported + counts.inDoubt +
+                counts.changedSince + counts.gone;
   return counts;
 }
 
@@ -50,6 +59,13 @@ QString outcomesText(const RunCounts& counts) {
   QString text = CountText(counts.written) + QStringLiteral(" written, ") +
                  CountText(counts.unchanged) + QStringLiteral(" unchanged, ") +
                  CountText(counts.reported) + QStringLiteral(" reported");
+  if (counts.changedSince > 0) {
+    text += QStringLiteral(", ") + CountText(counts.changedSince) +
+            QStringLiteral(" changed since the run (left as they are)");
+  }
+  if (counts.gone > 0) {
+    text += QStringLiteral(", ") + CountText(counts.gone) + QStringLiteral(" rows gone");
+  }
   if (counts.inDoubt > 0) {
     text += QStringLiteral(", ") + CountText(counts.inDoubt) +
             QStringLiteral(

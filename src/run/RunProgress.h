@@ -12,6 +12,9 @@ enum class RecordOutcome {
   Reported,     // its new value could not be computed or written; a report said why
   InDoubt,      // the link broke while its write was on its way
   Interrupted,  // its write was cancelled when the user stopped the run: not written
+  // An undo's record that another changed after the run, or whose row is gone: left.
+  ChangedSince,
+  Gone,
 };
 
 struct RunCounts {
@@ -21,6 +24,8 @@ struct RunCounts {
   qint64 unchanged = 0;
   qint64 reported = 0;
   qint64 inDoubt = 0;
+  qint64 changedSince = 0;
+  qint64 gone = 0;
 };
 
 enum class RunEnd { Finished, Stopped, ConnectionLost };
@@ -48,7 +53,8 @@ class RunProgress {
 
  private:
   const qint64 total_;
-  std::atomic<qint64> written_ = 0, unchanged_ = 0, reported_ = 0, inDoubt_ = 0;
+  std::atomic<qint64> written_ = 0, unchanged_ = 0, reported_ = 0, inDoubt_ = 0, changedSince_ = 0,
+                      gone_ = 0;
 };
 
 // Whoever shows a run: the progress window, or a terminal.

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QMenuBar>
 #include <QPushButton>
 #include <stdexcept>
 
@@ -10,6 +11,8 @@
 #include "Controls.h"
 #include "Dialogs.h"
 #include "FieldUpdateRun.h"
+#include "HistoryWindow.h"
+#include "Journal.h"
 #include "ListViewWidget.h"
 #include "LoginWindow.h"
 #include "MySQL.h"
@@ -19,6 +22,7 @@
 #include "ReportingProcedure.h"
 #include "SettingsStore.h"
 #include "TableBrowser.h"
+#include "UndoRun.h"
 
 namespace {
 
@@ -58,13 +62,19 @@ MainWindow::MainWindow(LoginWindow& login, Dialogs& dialogs, const SettingsStore
     : Window(QSize(Px(7680), Px(6885))), login_(login), dialogs_(dialogs), settings_(settings) {
   setObjectName(QStringLiteral("mainWindow"));
   layOut();
+  layOutMenu();
   connectHandlers();
 }
+
+MainWindow::~MainWindow() = default;
 
 void MainWindow::layOut() {
   setFont(Arial(9, true));
   SetBackColour(*this, Qt::white);
-  optionsFrame = new QGroupBox(QStringLiteral("Remove/Replace Options"), this);
+  contents_ = new QWidget(this);
+  contents_->setObjectName(QStringLiteral("contents"));
+  contents_->setGeometry(rect());
+  optionsFrame = new QGroupBox(QStringLiteral("Remove/Replace Options"), contents_);
   optionsFrame->setObjectName(QStringLiteral("optionsFrame"));
   optionsFrame->setGeometry(TwipsRect(120, 5520, 7440, 800));
   optionsFrame->setAccessibleName(optionsFrame->title());
@@ -78,18 +88,35 @@ void MainWindow::layOut() {
   operationBox->setObjectName(QStringLiteral("operationBox"));
   operationBox->setGeometry(TwipsRect(240, 300, 6975, 345));
   operationBox->setAccessibleName(optionsFrame->title());
-  startButton = PlacePushButton(this, "startButton", QStringLiteral("Start Removing"),
+  startButton = PlacePushButton(contents_, "startButton", QStringLiteral("Start Removing"),
                                 TwipsRect(120, 6430, 3720, 405));
   switchDatabaseButton =
-      PlacePushButton(this, "switchDatabaseButton", QStringLiteral("Switch MySQL Database"),
+      PlacePushButton(contents_, "switchDatabaseButton", QStringLiteral("Switch MySQL Database"),
                       TwipsRect(3960, 6430, 3600, 405));
-  tableList = listView(this, "tableList", TwipsRect(120, 120, 7440, 2535));
-  fieldList = listView(this, "fieldList", TwipsRect(120, 2760, 3570, 2670));
-  previewList = listView(this, "previewList", TwipsRect(3840, 2760, 3720, 2670));
+  tableList = listView(contents_, "tableList", TwipsRect(120, 120, 7440, 2535));
+  fieldList = listView(contents_, "fieldList", TwipsRect(120, 2760, 3570, 2670));
+  previewList = listView(contents_, "previewList", TwipsRect(3840, 2760, 3720, 2670));
   SetTabOrder({tableList, fieldList, previewList, operationBox, startButton, switchDatabaseButton});
 }
 
+// Above the contents, which keep their geometry: the window grows by the menu bar only.
+void MainWindow::layOutMenu() {
+  menuBar = new QMenuBar(this);
+  menuBar->setObjectName(QStringLiteral("menuBar"));
+  menuBar->setFont(Arial(9, false));
+  QMenu* runMenu = menuBar->addMenu(QStringLiteral("&Run"));
+  runMenu->setObjectName(QStringLiteral("runMenu"));
+  historyAction = runMenu->addAction(QStringLiteral("&History…"));
+  historyAction->setObjectName(QStringLiteral("historyAction"));
+  historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+  const int menuHeight = menuBar->sizeHint().height();
+  menuBar->setGeometry(0, 0, width(), menuHeight);
+  contents_->move(0, menuHeight);
+  setFixedSize(width(), height() + menuHeight);
+}
+
 void MainWindow::connectHandlers() {
+  connect(historyAction, &QAction::triggered, this, [this] { onHistoryChosen(); });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };
   connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
@@ -168,11 +195,49 @@ void MainWindow::onOperationChosen() {
 void MainWindow::onStartClicked() {
   if (isBusy()) return;
   const Busy busy(*this);
+  Journal* const journal = this->journal();
+  if (!journal) return;
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
-                     dialogs_, progressWindow());
+                     dialogs_, progressWindow(), *journal);
   currentRun_ = &run;
   run.run();
   currentRun_ = nullptr;
+}
+
+void MainWindow::onHistoryChosen() {
+  Journal* const journal = this->journal();
+  if (!journal) return;
+  if (!historyWindow_) {
+    historyWindow_ = new HistoryWindow(
+        this, *journal, dialogs_, [this](qint64 run) { undoRun(run); },
+        [this] { return isBusy(); });
+  }
+  historyWindow_->refresh();
+  historyWindow_->show();
+  historyWindow_->raise();
+  historyWindow_->activateWindow();
+}
+
+void MainWindow::undoRun(qint64 run) {
+  Journal* const journal = this->journal();
+  if (isBusy() || !journal) return;
+  const Busy busy(*this);
+  UndoRun undo(*journal, run, login_.connectionString(), dialogs_, progressWindow());
+  currentUndo_ = &undo;
+  undo.run();
+  currentUndo_ = nullptr;
+}
+
+Journal* MainWindow::journal() {
+  if (journal_) return journal_.get();
+  try {
+    journal_ = std::make_unique<Journal>(Journal::defaultPath());
+  } catch (const JournalError& failure) {
+    dialogs_.message(QStringLiteral("The journal that keeps the old values cannot be opened (%1), "
+                                    "so nothing can be written or undone.")
+                         .arg(QString::fromUtf8(failure.what())));
+  }
+  return journal_.get();
 }
 
 void MainWindow::onSwitchDatabaseClicked() {
@@ -189,8 +254,9 @@ ProgressWindow& MainWindow::progressWindow() {
 
 // A run is stopped at a record boundary first, and only when the user agrees.
 bool MainWindow::closeWhenIdle() {
-  if (!currentRun_) return true;
+  if (!currentRun_ && !currentUndo_) return true;
   if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
-  currentRun_->requestStop();
+  if (currentRun_) currentRun_->requestStop();
+  if (currentUndo_) currentUndo_->requestStop();
   return true;
 }

@@ -1,9 +1,16 @@
 #pragma once
 
+#include <memory>
+
 #include "Window.h"
 
 class Dialogs;
 class FieldUpdateRun;
+class HistoryWindow;
+class Journal;
+class QAction;
+class QMenuBar;
+class UndoRun;
 class LoginWindow;
 class ProgressWindow;
 class ListViewWidget;
@@ -14,10 +21,12 @@ class SettingsStore;
 struct BrowserLists;
 
 // The main window: the tables, the chosen table's fields, a preview of the chosen field,
-// the operation list, "Start Removing" and "Switch MySQL Database".
+// the operation list, "Start Removing" and "Switch MySQL Database"; above them the "Run"
+// menu with the History of runs, where any run can be undone.
 class MainWindow : public Window {
  public:
   MainWindow(LoginWindow& login, Dialogs& dialogs, const SettingsStore& settings);
+  ~MainWindow() override;
 
   void load();
   void onTableClicked();
@@ -25,6 +34,9 @@ class MainWindow : public Window {
   void onOperationChosen();
   void onStartClicked();
   void onSwitchDatabaseClicked();
+  void onHistoryChosen();
+  // Takes a journaled run back, in the progress window.
+  void undoRun(qint64 run);
 
   // Lists the tables of the login window's database in place of those listed before. The
   // chosen table stays chosen when it is listed again; otherwise its fields and preview go
@@ -38,21 +50,32 @@ class MainWindow : public Window {
   QComboBox* operationBox;
   QPushButton* startButton;
   QPushButton* switchDatabaseButton;
+  QMenuBar* menuBar;
+  QAction* historyAction;
 
   // The window that shows a run's progress and summary, made on first use.
   ProgressWindow& progressWindow();
+  // The journal of old values, opened on first use; nullptr, once the user is told why,
+  // when it cannot be.
+  Journal* journal();
+  HistoryWindow* historyWindow() const { return historyWindow_; }
 
  protected:
   bool closeWhenIdle() override;
 
  private:
   void layOut();
+  void layOutMenu();
   void connectHandlers();
   BrowserLists lists() const;
 
   LoginWindow& login_;
   Dialogs& dialogs_;
   const SettingsStore& settings_;
+  QWidget* contents_;  // below the menu bar, where the controls keep their places
   ProgressWindow* progressWindow_ = nullptr;
+  HistoryWindow* historyWindow_ = nullptr;
+  std::unique_ptr<Journal> journal_;
   FieldUpdateRun* currentRun_ = nullptr;
+  UndoRun* currentUndo_ = nullptr;
 };

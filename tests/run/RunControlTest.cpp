@@ -164,6 +164,11 @@ TEST_F(RunControlTest, ALostConnectionIsReportedOnceAndTheWriteInFlightIsInDoubt
       << summary.toStdString();
   EXPECT_EQ(entries(form.previewList), previewBefore);
   EXPECT_EQ(form.pointer(), Pointer::Default);
+  // The record in doubt is in the journal, so that an undo can settle it.
+  const std::vector<JournalEntry> journaled = journalEntries(journalRuns().at(0).id);
+  ASSERT_EQ(journaled.size(), 2u);
+  EXPECT_EQ(journaled[1].before, QByteArray("c d"));
+  EXPECT_EQ(journalRuns().at(0).end, "ConnectionLost");
 }
 
 // A second "Start Removing", another table or "Switch MySQL Database" during a run waits

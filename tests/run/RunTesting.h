@@ -11,6 +11,7 @@
 
 #include "../support/QStringPrinting.h"
 #include "ErrorReport.h"
+#include "Journal.h"
 #include "ListViewWidget.h"
 #include "MainWindow.h"
 #include "OperationCatalogue.h"
@@ -49,6 +50,15 @@ class RunTest : public testing::Test, public WindowTest {
     QTest::mouseClick(form.startButton, Qt::LeftButton);
   }
   Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
+  // What the journal holds now, as another program would find it.
+  std::vector<JournalRun> journalRuns() const { return Journal(Journal::defaultPath()).runs(); }
+  std::vector<JournalEntry> journalEntries(qint64 run) const {
+    std::vector<JournalEntry> entries;
+    Journal(Journal::defaultPath()).forEachEntry(run, [&](const JournalEntry& entry) {
+      entries.push_back(entry);
+    });
+    return entries;
+  }
   int writes() const { return db.column("SELECT n FROM writes")[0]->toInt(); }
   QString report(const QString& description, int line) const {
     return ErrorReportText(description,

@@ -6,6 +6,7 @@
 
 WindowTest::WindowTest() {
   qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
+  qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
   Window::EndProgram = [this] { ++programEnds; };
 }
 

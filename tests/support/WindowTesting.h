@@ -1,7 +1,7 @@
 #pragma once
 
-// What the window tests share: a settings store in a folder of their own, the scripted
-// dialogs, a database on the test server, and the login window built on them.
+// What the window tests share: a settings store and a journal in folders of their own,
+// the scripted dialogs, a database on the test server, and the login window built on them.
 
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -31,6 +31,7 @@ class WindowTest {
   static void moveMouseOver(QWidget* control);
 
   QTemporaryDir configHome;
+  QTemporaryDir dataHome;
   SettingsStore settings;
   ScriptedDialogs dialogs;
   ScratchDatabase db;

@@ -1,0 +1,66 @@
+#include "RowRestorer.h"
+
+#include "Connection.h"
+#include "DbError.h"
+#include "RowUpdater.h"
+#include "Session.h"
+
+namespace {
+
+QByteArray quoted(const QString& name) {
+  return '`' + name.toUtf8().replace('`', "``") + '`';
+}
+
+FieldBytes bytesOf(const std::optional<QByteArray>& value) {
+  if (!value) return {};
+  return {value->constData(), static_cast<unsigned long>(value->size()), false};
+}
+
+const QString TableChanged = QStringLiteral(
+    "The table no longer has the key or the columns that the run found its rows by, so they "
+    "cannot be found again safely. Nothing was undone.");
+
+}  // namespace
+
+RowRestorer::RowRestorer(Connection& connection, const QString& database, const QString& table,
+                         const QByteArrayList& identityColumns, bool keyed,
+                         const QByteArray& column)
+    : session_(connection.session()) {
+  MYSQL* mysql = session_->idle();
+  const QByteArray sql = "SELECT * FROM " + quoted(database) + '.' + quoted(table) + " LIMIT 0";
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  fields_ = FieldCollection(result.get());
+  updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+
+  QByteArrayList found;
+  for (int field : updater_->identityFields()) found << fields_.at(field).column;
+  if (updater_->keyed() != keyed || found != identityColumns) throw DbError(TableChanged);
+  identityFields_ = updater_->identityFields();
+  for (int i = 0; i < fields_.count(); ++i) {
+    if (fields_.at(i).column == column) field_ = i;
+  }
+  if (field_ < 0) throw DbError(TableChanged);
+}
+
+RowRestorer::~RowRestorer() = default;
+
+RowRestorer::Outcome RowRestorer::restore(const std::vector<std::optional<QByteArray>>& identity,
+                                          const std::optional<QByteArray>& before,
+                                          const std::optional<QByteArray>& after,
+                                          WriteObserver* observer) {
+  if (identity.size() != identityFields_.size()) throw DbError(TableChanged);
+  std::vector<FieldBytes> row(std::size_t(fields_.count()));
+  for (std::size_t i = 0; i < identity.size(); ++i) {
+    row[std::size_t(identityFields_[i])] = bytesOf(identity[i]);
+  }
+  // The row as the run left it.
+  row[std::size_t(field_)] = bytesOf(after);
+  if (updater_->tryWrite(row, {{field_, before}}, observer)) return Outcome::Restored;
+
+  row[std::size_t(field_)] = bytesOf(before);
+  if (updater_->rowExists(row, {field_})) return Outcome::AlreadyBefore;
+  if (!updater_->keyed()) return Outcome::ChangedSince;
+  return updater_->rowExists(row, {}) ? Outcome::ChangedSince : Outcome::Gone;
+}

@@ -1,0 +1,341 @@
+#include "Journal.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <cstring>
+
+namespace {
+
+constexpr int BusyMilliseconds = 5000;
+
+// One statement, bound by position from 1 and read by column from 0.
+class Query {
+ public:
+  Query(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
+  }
+  // Borrows a statement prepared once, and leaves it ready for the next use.
+  Query(sqlite3* db, sqlite3_stmt* prepared) : db_(db), statement_(prepared), owned_(false) {}
+  ~Query() {
+    if (owned_) {
+      sqlite3_finalize(statement_);
+    } else {
+      sqlite3_reset(statement_);
+      sqlite3_clear_bindings(statement_);
+    }
+  }
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  Query& bind(int at, qint64 value) {
+    sqlite3_bind_int64(statement_, at, value);
+    return *this;
+  }
+  Query& bind(int at, const QString& value) {
+    const QByteArray utf8 = value.toUtf8();
+    sqlite3_bind_text(statement_, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Query& bind(int at, const std::optional<QByteArray>& value) {
+    if (!value) {
+      sqlite3_bind_null(statement_, at);
+    } else {
+      // A static empty text, not a null pointer: an empty value is not a null.
+      sqlite3_bind_blob(statement_, at, value->isEmpty() ? "" : value->constData(),
+                        int(value->size()), SQLITE_TRANSIENT);
+    }
+    return *this;
+  }
+  // True while there is a row to read.
+  bool step() {
+    const int result = sqlite3_step(statement_);
+    if (result == SQLITE_ROW) return true;
+    if (result != SQLITE_DONE) fail();
+    return false;
+  }
+  void run() {
+    while (step()) {
+    }
+    sqlite3_reset(statement_);
+  }
+  qint64 integer(int column) const { return sqlite3_column_int64(statement_, column); }
+  QString text(int column) const {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement_, column)),
+                             sqlite3_column_bytes(statement_, column));
+  }
+  std::optional<QByteArray> blob(int column) const {
+    if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+    return QByteArray(static_cast<const char*>(sqlite3_column_blob(statement_, column)),
+                      sqlite3_column_bytes(statement_, column));
+  }
+
+ private:
+  [[noreturn]] void fail() const {
+    throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
+  }
+  sqlite3* db_;
+  sqlite3_stmt* statement_ = nullptr;
+  bool owned_ = true;
+};
+
+// A list of values, nulls kept: a byte 0 for a null, else 1, the length (4 bytes) and
+// the bytes.
+QByteArray packed(const std::vector<std::optional<QByteArray>>& values) {
+  QByteArray out;
+  for (const std::optional<QByteArray>& value : values) {
+    out += char(value ? 1 : 0);
+    if (!value) continue;
+    const quint32 length = quint32(value->size());
+    out.append(reinterpret_cast<const char*>(&length), sizeof length);
+    out += *value;
+  }
+  return out;
+}
+
+std::vector<std::optional<QByteArray>> unpacked(const QByteArray& in) {
+  std::vector<std::optional<QByteArray>> values;
+  qsizetype at = 0;
+  while (at < in.size()) {
+    if (in[at++] == 0) {
+      values.emplace_back();
+      continue;
+    }
+    quint32 length = 0;
+    std::memcpy(&length, in.constData() + at, sizeof length);
+    at += sizeof length;
+    values.emplace_back(in.mid(at, length));
+    at += length;
+  }
+  return values;
+}
+
+QString answersText(const QStringList& answers) {
+  return QString::fromUtf8(
+      QJsonDocument(QJsonArray::fromStringList(answers)).toJson(QJsonDocument::Compact));
+}
+
+QStringList answersOf(const QString& text) {
+  QStringList answers;
+  for (const QJsonValue& answer : QJsonDocument::fromJson(text.toUtf8()).array()) {
+    answers << answer.toString();
+  }
+  return answers;
+}
+
+// Made readable by the user only, before the library opens it: it holds the user's data.
+void createPrivately(const QString& path) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  ::chmod(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), 0700);
+  const int file = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0600);
+  if (file < 0) throw JournalError("journal: cannot create " + path.toStdString());
+  ::fchmod(file, 0600);
+  ::close(file);
+}
+
+constexpr const char* RunColumns =
+    "id, started, server, port, database, table_name, field, operation, answers, undoes, "
+    "undone_by, end_kind, written, unchanged, reported, in_doubt, entries, identity_columns, "
+    "keyed, column_name";
+
+JournalRun runOf(const Query& row) {
+  JournalRun run;
+  run.id = row.integer(0);
+  run.started = QDateTime::fromString(row.text(1), Qt::ISODateWithMs);
+  run.server = row.text(2);
+  run.port = row.text(3);
+  run.database = row.text(4);
+  run.table = row.text(5);
+  run.field = row.text(6);
+  run.operation = row.text(7);
+  run.answers = answersOf(row.text(8));
+  run.undoes = row.integer(9);
+  run.undoneBy = row.integer(10);
+  run.end = row.text(11);
+  run.written = row.integer(12);
+  run.unchanged = row.integer(13);
+  run.reported = row.integer(14);
+  run.inDoubt = row.integer(15);
+  run.entries = row.integer(16);
+  const QByteArray columns = row.blob(17).value_or(QByteArray());
+  if (!columns.isEmpty()) run.identityColumns = columns.split('\0');
+  run.keyed = row.integer(18) != 0;
+  run.column = row.blob(19).value_or(QByteArray());
+  return run;
+}
+
+}  // namespace
+
+QString Journal::defaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Klarifeld/journal.sqlite3");
+}
+
+Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), limits_(limits) {
+  createPrivately(path_);
+  if (sqlite3_open(QFile::encodeName(path_).constData(), &db_) != SQLITE_OK) {
+    const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    throw JournalError("journal: " + reason);
+  }
+  sqlite3_busy_timeout(db_, BusyMilliseconds);
+  // Committed entries survive the program being killed; only a crash of the whole
+  // machine may take the last ones.
+  exec("PRAGMA auto_vacuum = INCREMENTAL");
+  exec("PRAGMA journal_mode = WAL");
+  exec("PRAGMA synchronous = NORMAL");
+  exec("PRAGMA foreign_keys = ON");
+  createSchema();
+  prune(QDateTime::currentDateTimeUtc());
+}
+
+Journal::~Journal() {
+  sqlite3_finalize(insertEntry_);
+  sqlite3_close(db_);
+}
+
+void Journal::exec(const char* sql) const {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string reason = error ? error : "unknown failure";
+    sqlite3_free(error);
+    throw JournalError("journal: " + reason);
+  }
+}
+
+void Journal::createSchema() {
+  exec(
+      "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, started TEXT NOT NULL, "
+      "server TEXT, port TEXT, database TEXT, table_name TEXT, field TEXT, operation TEXT, "
+      "answers TEXT, undoes INTEGER, undone_by INTEGER, end_kind TEXT, written INTEGER, "
+      "unchanged INTEGER, reported INTEGER, in_doubt INTEGER, entries INTEGER, bytes INTEGER, "
+      "identity_columns BLOB, keyed INTEGER, column_name BLOB);"
+      "CREATE TABLE IF NOT EXISTS entries (id INTEGER PRIMARY KEY, "
+      "run INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE, identity BLOB, before BLOB, "
+      "after BLOB);"
+      "CREATE INDEX IF NOT EXISTS entries_of_run ON entries (run, id);");
+}
+
+qint64 Journal::beginRun(const JournalRun& run) {
+  Query insert(db_,
+               "INSERT INTO runs (started, server, port, database, table_name, field, operation, "
+               "answers, undoes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, run.started.toUTC().toString(Qt::ISODateWithMs))
+      .bind(2, run.server)
+      .bind(3, run.port)
+      .bind(4, run.database)
+      .bind(5, run.table)
+      .bind(6, run.field)
+      .bind(7, run.operation)
+      .bind(8, answersText(run.answers))
+      .bind(9, run.undoes)
+      .run();
+  return sqlite3_last_insert_rowid(db_);
+}
+
+void Journal::record(qint64 run, const RowChange& change) {
+  if (!described_.contains(run)) {
+    Query describe(db_,
+                   "UPDATE runs SET identity_columns = ?, keyed = ?, column_name = ? WHERE id = ?");
+    describe.bind(1, std::optional(change.identityColumns.join('\0')))
+        .bind(2, qint64(change.keyed))
+        .bind(3, std::optional(change.column))
+        .bind(4, run)
+        .run();
+    described_.insert(run);
+  }
+  if (!insertEntry_) {
+    const char* sql = "INSERT INTO entries (run, identity, before, after) VALUES (?, ?, ?, ?)";
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insertEntry_, nullptr)) {
+      throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
+    }
+  }
+  Query insert(db_, insertEntry_);
+  insert.bind(1, run)
+      .bind(2, std::optional(packed(change.identity)))
+      .bind(3, change.before)
+      .bind(4, change.after)
+      .run();
+}
+
+void Journal::endRun(const JournalRun& run) {
+  Query end(db_,
+            "UPDATE runs SET end_kind = ?, written = ?, unchanged = ?, reported = ?, "
+            "in_doubt = ?, entries = (SELECT COUNT(*) FROM entries WHERE run = ?6), "
+            "bytes = (SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) "
+            "FROM entries WHERE run = ?6) WHERE id = ?6");
+  end.bind(1, run.end)
+      .bind(2, run.written)
+      .bind(3, run.unchanged)
+      .bind(4, run.reported)
+      .bind(5, run.inDoubt)
+      .bind(6, run.id)
+      .run();
+}
+
+void Journal::markUndone(qint64 run, qint64 undoRun) {
+  Query(db_, "UPDATE runs SET undone_by = ? WHERE id = ?").bind(1, undoRun).bind(2, run).run();
+}
+
+void Journal::deleteRun(qint64 run) {
+  Query(db_, "DELETE FROM runs WHERE id = ?").bind(1, run).run();
+  exec("PRAGMA incremental_vacuum");
+}
+
+void Journal::prune(const QDateTime& now) {
+  // A run cut short never had its size counted.
+  exec(
+      "UPDATE runs SET entries = (SELECT COUNT(*) FROM entries WHERE run = runs.id), "
+      "bytes = (SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) "
+      "FROM entries WHERE run = runs.id) WHERE entries IS NULL");
+  Query(db_, "DELETE FROM runs WHERE started < ?")
+      .bind(1, now.addDays(-limits_.keepDays).toUTC().toString(Qt::ISODateWithMs))
+      .run();
+  // The newest run stays, however large: it is the one most likely to be taken back.
+  Query sizes(db_, "SELECT id, bytes FROM runs ORDER BY id DESC");
+  qint64 kept = 0;
+  qint64 firstGone = 0;
+  for (bool newest = true; sizes.step(); newest = false) {
+    kept += sizes.integer(1);
+    if (kept > limits_.keepBytes && !newest) {
+      firstGone = sizes.integer(0);
+      break;
+    }
+  }
+  if (firstGone) Query(db_, "DELETE FROM runs WHERE id <= ?").bind(1, firstGone).run();
+  exec("PRAGMA incremental_vacuum");
+}
+
+std::vector<JournalRun> Journal::runs() const {
+  Query all(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs ORDER BY id DESC").constData());
+  std::vector<JournalRun> found;
+  while (all.step()) found.push_back(runOf(all));
+  return found;
+}
+
+std::optional<JournalRun> Journal::run(qint64 id) const {
+  Query one(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs WHERE id = ?").constData());
+  one.bind(1, id);
+  if (!one.step()) return std::nullopt;
+  return runOf(one);
+}
+
+void Journal::forEachEntry(qint64 run,
+                           const std::function<void(const JournalEntry&)>& visit) const {
+  Query entries(db_, "SELECT identity, before, after FROM entries WHERE run = ? ORDER BY id");
+  entries.bind(1, run);
+  while (entries.step()) {
+    visit({unpacked(entries.blob(0).value_or(QByteArray())), entries.blob(1), entries.blob(2)});
+  }
+}
+
+qint64 Journal::sizeOnDisk() const {
+  return QFileInfo(path_).size() + QFileInfo(path_ + QStringLiteral("-wal")).size();
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QByteArrayList>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "RowChange.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class JournalError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What the journal keeps: runs younger than keepDays, the newest first up to keepBytes
+// of entries in all.
+struct JournalLimits {
+  int keepDays = 90;
+  qint64 keepBytes = qint64(1) << 30;
+};
+
+// One run as the journal keeps it.
+struct JournalRun {
+  qint64 id = 0;
+  QDateTime started;  // UTC
+  QString server;
+  QString port;
+  QString database;
+  QString table;
+  QString field;
+  QString operation;
+  QStringList answers;
+  qint64 undoes = 0;    // the run that this one took back; 0 for a run of an operation
+  qint64 undoneBy = 0;  // the run that took this one back; 0 while it stands
+  // "Finished", "Stopped", "ConnectionLost"; empty for a run under way or cut short.
+  QString end;
+  qint64 written = 0;
+  qint64 unchanged = 0;
+  qint64 reported = 0;
+  qint64 inDoubt = 0;
+  qint64 entries = 0;  // old values kept
+  // How the entries find their rows, once the run has one.
+  QByteArrayList identityColumns;
+  bool keyed = false;
+  QByteArray column;
+};
+
+struct JournalEntry {
+  std::vector<std::optional<QByteArray>> identity;
+  std::optional<QByteArray> before;
+  std::optional<QByteArray> after;
+};
+
+// The old value of every write, kept on the user's machine so that any run can be taken
+// back later. An entry is on disk before its value is written to the database, so it
+// survives the program being killed at any moment. Pruned beyond its limits, oldest first.
+class Journal {
+ public:
+  // $XDG_DATA_HOME/Klarifeld/journal.sqlite3
+  static QString defaultPath();
+
+  // Opens the journal at `path`, made readable by the user only, and prunes it.
+  explicit Journal(QString path, JournalLimits limits = {});
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  qint64 beginRun(const JournalRun& run);
+  // On disk when it returns.
+  void record(qint64 run, const RowChange& change);
+  void endRun(const JournalRun& run);
+  void markUndone(qint64 run, qint64 undoRun);
+  void deleteRun(qint64 run);
+  void prune(const QDateTime& now);
+
+  // Newest first.
+  std::vector<JournalRun> runs() const;
+  std::optional<JournalRun> run(qint64 id) const;
+  void forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
+  // The file and its write-ahead log.
+  qint64 sizeOnDisk() const;
+  const QString& path() const { return path_; }
+  const JournalLimits& limits() const { return limits_; }
+
+ private:
+  void exec(const char* sql) const;
+  void createSchema();
+
+  QString path_;
+  JournalLimits limits_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* insertEntry_ = nullptr;
+  std::set<qint64> described_;  // runs whose identity columns are stored
+};
+
+// Keeps the entries of one run: told of each write before it happens.
+class JournalRecorder : public WriteObserver {
+ public:
+  JournalRecorder(Journal& journal, qint64 run) : journal_(journal), run_(run) {}
+  void aboutToWrite(const RowChange& change) override { journal_.record(run_, change); }
+
+ private:
+  Journal& journal_;
+  qint64 run_;
+};

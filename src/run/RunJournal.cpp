@@ -1,0 +1,40 @@
+#include "RunJournal.h"
+
+namespace {
+const QString Finished = QStringLiteral("Finished");
+const QString Stopped = QStringLiteral("Stopped");
+const QString ConnectionLost = QStringLiteral("ConnectionLost");
+}  // namespace
+
+JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection) {
+  JournalRun journaled;
+  journaled.started = QDateTime::currentDateTimeUtc();
+  journaled.server = connection.server;
+  journaled.port = connection.port;
+  journaled.database = connection.database;
+  journaled.table = run.table;
+  journaled.field = run.field;
+  journaled.operation = run.operation;
+  journaled.answers = run.answers;
+  return journaled;
+}
+
+JournalRun JournalRunEnded(qint64 id, const RunSummary& summary) {
+  JournalRun ended;
+  ended.id = id;
+  ended.end = summary.end == RunEnd::Finished  ? Finished
+              : summary.end == RunEnd::Stopped ? Stopped
+                                               : ConnectionLost;
+  ended.written = summary.counts.written;
+  ended.unchanged = summary.counts.unchanged;
+  ended.reported = summary.counts.reported + summary.counts.changedSince + summary.counts.gone;
+  ended.inDoubt = summary.counts.inDoubt;
+  return ended;
+}
+
+QString JournalEndText(const QString& end) {
+  if (end == Finished) return QStringLiteral("finished");
+  if (end == Stopped) return QStringLiteral("stopped by you");
+  if (end == ConnectionLost) return QStringLiteral("connection lost");
+  return QStringLiteral("cut short: the program ended");
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "ConnectionString.h"
+#include "Journal.h"
+#include "RunProgress.h"
+
+// A run as the journal keeps it: what it does and where, begun now.
+JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection);
+// The journal's record of how run `id` ended.
+JournalRun JournalRunEnded(qint64 id, const RunSummary& summary);
+// How a journaled run ended, in a few words: "finished", "stopped by you", ...
+QString JournalEndText(const QString& end);

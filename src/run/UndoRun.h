@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+
+#include "RunProgress.h"
+
+class Dialogs;
+class Journal;
+class WindowPointer;
+
+// Takes a journaled run back: each old value is written where the run's value still
+// stands, in the progress window, and the undo is journaled like any run, so that it
+// can be taken back too. Values changed since the run, and rows gone, are left and
+// counted. Like a run, its record loop runs on a worker thread and can be stopped.
+class UndoRun {
+ public:
+  UndoRun(Journal& journal, qint64 runId, QString connectionString, Dialogs& dialogs,
+          RunWatcher& watcher);
+
+  void run();
+  // From the calling thread, at any time during run().
+  void requestStop() { stopRequested_ = true; }
+
+ private:
+  bool refusesTheRun();
+
+  Journal& journal_;
+  qint64 runId_;
+  QString connectionString_;
+  Dialogs& dialogs_;
+  RunWatcher& watcher_;
+  std::atomic<bool> stopRequested_ = false;
+};

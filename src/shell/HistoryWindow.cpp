@@ -1,0 +1,179 @@
+#include "HistoryWindow.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "Controls.h"
+#include "Dialogs.h"
+#include "Journal.h"
+#include "RunJournal.h"
+#include "RunProgress.h"
+
+namespace {
+
+enum Column { When, Where, Operation, Written, Ended, Undone, ColumnCount };
+
+QString sizeText(qint64 bytes) {
+  return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+}
+
+QString whereText(const JournalRun& run) {
+  return run.database + u'.' + run.table + u'.' + run.field;
+}
+
+QString operationText(const JournalRun& run) {
+  QStringList quoted;
+  for (const QString& answer : run.answers) quoted << u'"' + answer + u'"';
+  return quoted.isEmpty() ? run.operation : run.operation + u' ' + quoted.join(u", ");
+}
+
+QString undoneText(const JournalRun& run) {
+  if (run.undoneBy) return QStringLiteral("undone by run %1").arg(run.undoneBy);
+  if (run.undoes) return QStringLiteral("undoes run %1").arg(run.undoes);
+  return {};
+}
+
+QTreeWidgetItem* itemOf(const JournalRun& run) {
+  auto* item = new QTreeWidgetItem;
+  item->setData(When, Qt::UserRole, run.id);
+  item->setText(When, QStringLiteral("%1  %2").arg(run.id).arg(
+                          run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+  item->setText(Where, whereText(run));
+  item->setText(Operation, operationText(run));
+  // A run cut short has no count of its own: its kept old values stand in for it.
+  item->setText(Written, run.end.isEmpty() ? QStringLiteral("up to ") + CountText(run.entries)
+                                           : CountText(run.written));
+  item->setText(Ended, JournalEndText(run.end));
+  item->setText(Undone, undoneText(run));
+  return item;
+}
+
+}  // namespace
+
+HistoryWindow::HistoryWindow(QWidget* mainWindow, Journal& journal, Dialogs& dialogs,
+                             std::function<void(qint64)> undo, std::function<bool()> busy)
+    : QDialog(mainWindow),
+      journal_(journal),
+      dialogs_(dialogs),
+      undo_(std::move(undo)),
+      busy_(std::move(busy)) {
+  setObjectName(QStringLiteral("historyWindow"));
+  setWindowTitle(QStringLiteral("Klarifeld: History"));
+  setAccessibleName(windowTitle());
+  setFont(Arial(9, false));
+  layOut();
+  connect(undoButton, &QPushButton::clicked, this, [this] { onUndoClicked(); });
+  connect(deleteButton, &QPushButton::clicked, this, [this] { onDeleteClicked(); });
+  connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+  connect(runList, &QTreeWidget::itemSelectionChanged, this, [this] { enableButtons(); });
+  refresh();
+}
+
+void HistoryWindow::layOut() {
+  runList = new QTreeWidget(this);
+  runList->setObjectName(QStringLiteral("runList"));
+  runList->setAccessibleName(QStringLiteral("Runs, newest first"));
+  runList->setRootIsDecorated(false);
+  runList->setUniformRowHeights(true);
+  runList->setColumnCount(ColumnCount);
+  runList->setHeaderLabels({QStringLiteral("Run and time"), QStringLiteral("Database.table.field"),
+                            QStringLiteral("Operation and answers"), QStringLiteral("Written"),
+                            QStringLiteral("How it ended"), QStringLiteral("Undone")});
+  runList->header()->setStretchLastSection(false);
+  runList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  keptText = new QLabel(this);
+  keptText->setObjectName(QStringLiteral("keptText"));
+  keptText->setAccessibleName(QStringLiteral("What the journal keeps"));
+  keptText->setWordWrap(true);
+
+  undoButton = new QPushButton(QStringLiteral("Undo Run"), this);
+  deleteButton = new QPushButton(QStringLiteral("Delete"), this);
+  closeButton = new QPushButton(QStringLiteral("Close"), this);
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* button : {undoButton, deleteButton, closeButton}) {
+    button->setAccessibleName(button->text());
+    button->setAutoDefault(false);
+  }
+  undoButton->setObjectName(QStringLiteral("undoButton"));
+  deleteButton->setObjectName(QStringLiteral("deleteButton"));
+  closeButton->setObjectName(QStringLiteral("closeButton"));
+  buttons->addWidget(undoButton);
+  buttons->addWidget(deleteButton);
+  buttons->addStretch();
+  buttons->addWidget(closeButton);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(runList);
+  layout->addWidget(keptText);
+  layout->addLayout(buttons);
+  resize(900, 420);
+}
+
+void HistoryWindow::refresh() {
+  const qint64 chosen = chosenRun();
+  runList->clear();
+  std::vector<JournalRun> runs;
+  try {
+    runs = journal_.runs();
+  } catch (const JournalError& failure) {
+    dialogs_.message(QString::fromUtf8(failure.what()));
+  }
+  for (const JournalRun& run : runs) {
+    QTreeWidgetItem* item = itemOf(run);
+    runList->addTopLevelItem(item);
+    if (run.id == chosen) runList->setCurrentItem(item);
+  }
+  if (!runList->currentItem() && runList->topLevelItemCount() > 0) {
+    runList->setCurrentItem(runList->topLevelItem(0));
+  }
+  keptText->setText(QStringLiteral("The journal holds the old value of every record written, "
+                                   "in %1 on disk (%2). It keeps runs for %3 days, and at most "
+                                   "%4 in all: older runs go first.")
+                        .arg(sizeText(journal_.sizeOnDisk()), journal_.path())
+                        .arg(journal_.limits().keepDays)
+                        .arg(sizeText(journal_.limits().keepBytes)));
+  enableButtons();
+}
+
+qint64 HistoryWindow::chosenRun() const {
+  const QTreeWidgetItem* item = runList->currentItem();
+  return item ? item->data(When, Qt::UserRole).toLongLong() : 0;
+}
+
+void HistoryWindow::enableButtons() {
+  undoButton->setEnabled(chosenRun() != 0);
+  deleteButton->setEnabled(chosenRun() != 0);
+}
+
+void HistoryWindow::onUndoClicked() {
+  const qint64 run = chosenRun();
+  if (!run || busy_()) return;
+  if (!dialogs_.askYesNo(QStringLiteral("Undo run %1? Each old value goes back where the run's "
+                                        "value still stands; values changed since are left.")
+                             .arg(run))) {
+    return;
+  }
+  undo_(run);
+  refresh();
+}
+
+void HistoryWindow::onDeleteClicked() {
+  const qint64 run = chosenRun();
+  if (!run || busy_()) return;
+  if (!dialogs_.askYesNo(QStringLiteral("Delete run %1 from the journal? Its old values go "
+                                        "with it, and it can no longer be undone.")
+                             .arg(run))) {
+    return;
+  }
+  try {
+    journal_.deleteRun(run);
+  } catch (const JournalError& failure) {
+    dialogs_.message(QString::fromUtf8(failure.what()));
+  }
+  refresh();
+}

@@ -1,0 +1,131 @@
+#include "Journal.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "../support/QStringPrinting.h"
+
+namespace {
+
+using Values = std::vector<std::optional<QByteArray>>;
+
+RowChange change(Values identity, std::optional<QByteArray> before,
+                 std::optional<QByteArray> after) {
+  return {{"id", "k"}, std::move(identity), true, "v", std::move(before), std::move(after)};
+}
+
+JournalRun runStarted(const QDateTime& when) {
+  JournalRun run;
+  run.started = when;
+  run.database = "shop";
+  run.table = "t";
+  run.field = "v";
+  run.operation = "Replace All Spaces in Selected Field With...";
+  run.answers = {" _ ", "\"x\""};
+  return run;
+}
+
+mode_t modeOf(const QString& path) {
+  struct stat status {};
+  ::stat(QFile::encodeName(path).constData(), &status);
+  return status.st_mode & 0777;
+}
+
+class JournalTest : public testing::Test {
+ protected:
+  QTemporaryDir home;
+  QString path = home.path() + "/Klarifeld/journal.sqlite3";
+  QDateTime now = QDateTime::currentDateTimeUtc();
+
+  std::vector<JournalEntry> entriesOf(Journal& journal, qint64 run) {
+    std::vector<JournalEntry> entries;
+    journal.forEachEntry(run, [&](const JournalEntry& entry) { entries.push_back(entry); });
+    return entries;
+  }
+};
+
+}  // namespace
+
+TEST_F(JournalTest, IsReadableByTheUserOnly) {
+  Journal journal(path);
+  journal.record(journal.beginRun(runStarted(now)), change({"1", "a"}, "x", "y"));
+  EXPECT_EQ(modeOf(path), 0600u);
+  EXPECT_EQ(modeOf(home.path() + "/Klarifeld"), 0700u);
+  EXPECT_EQ(modeOf(path + "-wal"), 0600u);
+}
+
+TEST_F(JournalTest, KeepsEveryByteNullsAndEmptiesApart) {
+  const QByteArray binary("\x00\xff\x20\x00", 4);
+  {
+    Journal journal(path);
+    const qint64 run = journal.beginRun(runStarted(now));
+    journal.record(run, change({"1", std::nullopt}, binary, QByteArray("")));
+    journal.record(run, change({QByteArray(""), "😀"}, std::nullopt, "é"));
+  }
+  Journal journal(path);  // as found again by the next start
+  const std::vector<JournalEntry> entries = entriesOf(journal, journal.runs().at(0).id);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].identity, Values({"1", std::nullopt}));
+  EXPECT_EQ(entries[0].before, binary);
+  EXPECT_EQ(entries[0].after, QByteArray(""));
+  EXPECT_EQ(entries[1].identity, Values({QByteArray(""), "😀"}));
+  EXPECT_EQ(entries[1].before, std::nullopt);
+  const JournalRun run = journal.runs().at(0);
+  EXPECT_EQ(run.answers, QStringList({" _ ", "\"x\""}));
+  EXPECT_EQ(run.identityColumns, QByteArrayList({"id", "k"}));
+  EXPECT_TRUE(run.keyed);
+  EXPECT_EQ(run.column, "v");
+  EXPECT_EQ(run.end, "") << "never ended: cut short";
+  EXPECT_EQ(run.entries, 2) << "counted when found cut short";
+}
+
+TEST_F(JournalTest, ListsRunsNewestFirstWithHowTheyEnded) {
+  Journal journal(path);
+  const qint64 first = journal.beginRun(runStarted(now));
+  const qint64 second = journal.beginRun(runStarted(now));
+  JournalRun ended;
+  ended.id = first;
+  ended.end = "Stopped";
+  ended.written = 3;
+  journal.endRun(ended);
+  journal.markUndone(first, second);
+  const std::vector<JournalRun> runs = journal.runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0].id, second);
+  EXPECT_EQ(runs[1].end, "Stopped");
+  EXPECT_EQ(runs[1].written, 3);
+  EXPECT_EQ(runs[1].undoneBy, second);
+  EXPECT_EQ(runs[1].started.toSecsSinceEpoch(), now.toSecsSinceEpoch());
+  journal.deleteRun(first);
+  EXPECT_EQ(journal.runs().size(), 1u);
+  EXPECT_TRUE(entriesOf(journal, first).empty());
+}
+
+TEST_F(JournalTest, PrunesOldRunsThenTheOldestBeyondTheSizeLimitButNeverTheNewest) {
+  const JournalLimits limits{90, 3000};
+  {
+    Journal journal(path, limits);
+    const auto runOf = [&](const QDateTime& when, int bytes) {
+      const qint64 run = journal.beginRun(runStarted(when));
+      journal.record(run, change({"1", "a"}, QByteArray(bytes, 'x'), "y"));
+      JournalRun ended;
+      ended.id = run;
+      ended.end = "Finished";
+      journal.endRun(ended);
+    };
+    runOf(now.addDays(-91), 10);   // too old
+    runOf(now.addDays(-5), 1000);  // beyond the size once the newer ones count
+    runOf(now.addDays(-4), 1000);
+    runOf(now.addDays(-3), 1000);
+    runOf(now.addDays(-2), 5000);  // alone beyond the size, but the newest
+  }
+  Journal journal(path, limits);
+  EXPECT_EQ(journal.runs().size(), 1u);
+  EXPECT_EQ(journal.runs().at(0).started.daysTo(now), 2);
+
+  journal.prune(now.addDays(100));
+  EXPECT_TRUE(journal.runs().empty());
+}
