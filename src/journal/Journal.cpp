@@ -2,19 +2,23 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <cstring>
 
 namespace {
 
 constexpr int BusyMilliseconds = 5000;
+const QString SpoolFolder = QStringLiteral("spool");
 
 // One statement, bound by position from 1 and read by column from 0.
 class Query {
@@ -130,6 +134,47 @@ QStringList answersOf(const QString& text) {
   return answers;
 }
 
+// One entry in a spool file: its length, then the packed identity, old and new values.
+QByteArray frameOf(const RowChange& change) {
+  const QByteArray payload = packed({packed(change.identity), change.before, change.after});
+  const quint32 length = quint32(payload.size());
+  return QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + payload;
+}
+
+// Reads the entries of a spool file one by one; a last entry cut short (its write never
+// finished, so its value was never written either) is left out.
+class SpoolReader {
+ public:
+  explicit SpoolReader(const QString& path) : file_(path) {
+    if (!file_.open(QIODevice::ReadOnly)) throw JournalError("journal: cannot read a spool file");
+  }
+  // The packed identity, the old and the new value; nothing at the end.
+  std::vector<std::optional<QByteArray>> next() {
+    quint32 length = 0;
+    if (file_.read(reinterpret_cast<char*>(&length), sizeof length) != sizeof length) return {};
+    const QByteArray payload = file_.read(length);
+    if (payload.size() != qsizetype(length)) return {};
+    auto parts = unpacked(payload);
+    if (parts.size() != 3) parts.clear();
+    return parts;
+  }
+
+ private:
+  QFile file_;
+};
+
+void writeFully(int file, const QByteArray& bytes) {
+  const char* at = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(file, at, size_t(left));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw JournalError("journal: cannot write the spool file");
+    at += written;
+    left -= written;
+  }
+}
+
 // Made readable by the user only, before the library opens it: it holds the user's data.
 void createPrivately(const QString& path) {
   QDir().mkpath(QFileInfo(path).absolutePath());
@@ -140,9 +185,11 @@ void createPrivately(const QString& path) {
   ::close(file);
 }
 
+// A run cut short by another program still running counts its entries as it goes.
 constexpr const char* RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
-    "undone_by, end_kind, written, unchanged, reported, in_doubt, entries, identity_columns, "
+    "undone_by, end_kind, written, unchanged, reported, in_doubt, "
+    "COALESCE(entries, (SELECT COUNT(*) FROM entries WHERE run = runs.id)), identity_columns, "
     "keyed, column_name";
 
 JournalRun runOf(const Query& row) {
@@ -193,10 +240,19 @@ Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), l
   exec("PRAGMA synchronous = NORMAL");
   exec("PRAGMA foreign_keys = ON");
   createSchema();
+  takeInAbandonedSpools();
   prune(QDateTime::currentDateTimeUtc());
 }
 
 Journal::~Journal() {
+  for (const auto& [run, spool] : spools_) {
+    try {
+      takeIn(run);
+    } catch (const JournalError&) {
+      // The spool file stays, for the next start to take in.
+    }
+    ::close(spool);
+  }
   sqlite3_finalize(insertEntry_);
   sqlite3_close(db_);
 }
@@ -240,16 +296,44 @@ qint64 Journal::beginRun(const JournalRun& run) {
   return sqlite3_last_insert_rowid(db_);
 }
 
+void Journal::describe(qint64 run, const RowChange& change) {
+  Query(db_, "UPDATE runs SET identity_columns = ?, keyed = ?, column_name = ? WHERE id = ?")
+      .bind(1, std::optional(change.identityColumns.join('\0')))
+      .bind(2, qint64(change.keyed))
+      .bind(3, std::optional(change.column))
+      .bind(4, run)
+      .run();
+  described_.insert(run);
+}
+
+QString Journal::spoolPath(qint64 run) const {
+  return QFileInfo(path_).absolutePath() + u'/' + SpoolFolder + QStringLiteral("/run-%1").arg(run);
+}
+
 void Journal::record(qint64 run, const RowChange& change) {
-  if (!described_.contains(run)) {
-    Query describe(db_,
-                   "UPDATE runs SET identity_columns = ?, keyed = ?, column_name = ? WHERE id = ?");
-    describe.bind(1, std::optional(change.identityColumns.join('\0')))
-        .bind(2, qint64(change.keyed))
-        .bind(3, std::optional(change.column))
-        .bind(4, run)
-        .run();
-    described_.insert(run);
+  if (!described_.contains(run)) describe(run, change);
+  auto spool = spools_.find(run);
+  if (spool == spools_.end()) {
+    const QString path = spoolPath(run);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    ::chmod(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), 0700);
+    const int file = ::open(QFile::encodeName(path).constData(),
+                            O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
+    // Held while the run goes on: a spool that can be locked belongs to a program gone.
+    if (file < 0 || ::flock(file, LOCK_EX) != 0) {
+      if (file >= 0) ::close(file);
+      throw JournalError("journal: cannot create " + path.toStdString());
+    }
+    spool = spools_.emplace(run, file).first;
+  }
+  writeFully(spool->second, frameOf(change));
+}
+
+void Journal::takeIn(qint64 run) {
+  SpoolReader spool(spoolPath(run));
+  if (!this->run(run)) {
+    ::unlink(QFile::encodeName(spoolPath(run)).constData());  // its run was deleted
+    return;
   }
   if (!insertEntry_) {
     const char* sql = "INSERT INTO entries (run, identity, before, after) VALUES (?, ?, ?, ?)";
@@ -257,15 +341,51 @@ void Journal::record(qint64 run, const RowChange& change) {
       throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
     }
   }
-  Query insert(db_, insertEntry_);
-  insert.bind(1, run)
-      .bind(2, std::optional(packed(change.identity)))
-      .bind(3, change.before)
-      .bind(4, change.after)
-      .run();
+  exec("BEGIN");
+  try {
+    for (auto entry = spool.next(); !entry.empty(); entry = spool.next()) {
+      Query(db_, insertEntry_)
+          .bind(1, run)
+          .bind(2, entry[0])
+          .bind(3, entry[1])
+          .bind(4, entry[2])
+          .run();
+    }
+    exec("COMMIT");
+  } catch (...) {
+    exec("ROLLBACK");
+    throw;
+  }
+  ::unlink(QFile::encodeName(spoolPath(run)).constData());
+}
+
+void Journal::takeInAbandonedSpools() {
+  const QString folder = QFileInfo(path_).absolutePath() + u'/' + SpoolFolder;
+  QDirIterator spools(folder, {QStringLiteral("run-*")}, QDir::Files);
+  while (spools.hasNext()) {
+    const QString path = spools.next();
+    const qint64 run = QFileInfo(path).fileName().mid(4).toLongLong();
+    const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) continue;
+    if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
+      try {
+        takeIn(run);
+        Query(db_, "UPDATE runs SET entries = NULL WHERE id = ?").bind(1, run).run();
+      } catch (const JournalError&) {
+        // Left for the next start.
+      }
+    }
+    ::close(file);
+  }
 }
 
 void Journal::endRun(const JournalRun& run) {
+  if (const auto spool = spools_.find(run.id); spool != spools_.end()) {
+    const int file = spool->second;
+    spools_.erase(spool);
+    const auto closeFile = qScopeGuard([file] { ::close(file); });
+    takeIn(run.id);
+  }
   Query end(db_,
             "UPDATE runs SET end_kind = ?, written = ?, unchanged = ?, reported = ?, "
             "in_doubt = ?, entries = (SELECT COUNT(*) FROM entries WHERE run = ?6), "

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -60,8 +61,10 @@ struct JournalEntry {
 };
 
 // The old value of every write, kept on the user's machine so that any run can be taken
-// back later. An entry is on disk before its value is written to the database, so it
-// survives the program being killed at any moment. Pruned beyond its limits, oldest first.
+// back later. An entry is handed to the system before its value is written to the
+// database, so it survives the program being killed at any moment: during a run, into a
+// spool file of the run's own (one write each, cheap); at the run's end, and for a run
+// whose program died, into the database. Pruned beyond its limits, oldest first.
 class Journal {
  public:
   // $XDG_DATA_HOME/Klarifeld/journal.sqlite3
@@ -74,8 +77,9 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   qint64 beginRun(const JournalRun& run);
-  // On disk when it returns.
+  // Handed to the system when it returns; in the database once the run ends.
   void record(qint64 run, const RowChange& change);
+  // Moves the run's entries into the database and keeps how it ended.
   void endRun(const JournalRun& run);
   void markUndone(qint64 run, qint64 undoRun);
   void deleteRun(qint64 run);
@@ -93,12 +97,18 @@ class Journal {
  private:
   void exec(const char* sql) const;
   void createSchema();
+  void describe(qint64 run, const RowChange& change);
+  QString spoolPath(qint64 run) const;
+  // Moves the entries of spool files whose runs' programs are gone into the database.
+  void takeInAbandonedSpools();
+  void takeIn(qint64 run);
 
   QString path_;
   JournalLimits limits_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insertEntry_ = nullptr;
-  std::set<qint64> described_;  // runs whose identity columns are stored
+  std::set<qint64> described_;    // runs whose identity columns are stored
+  std::map<qint64, int> spools_;  // the open spool file of each run under way
 };
 
 // Keeps the entries of one run: told of each write before it happens.
