@@ -1,5 +1,7 @@
 #include "BenchDatabase.h"
 
+#include <QThread>
+
 #include "TestServer.h"
 
 void PrepareBenchTable(const QString& table, bool fresh) {
@@ -20,4 +22,17 @@ void PrepareBenchTable(const QString& table, bool fresh) {
 
 QString BenchConnectionString() {
   return TestServer::get().connectionString(BenchDatabaseName);
+}
+
+void SettleServer() {
+  const Database server(BenchDatabaseName);
+  ExecOnServer("SET GLOBAL innodb_max_dirty_pages_pct = 0");
+  for (int waited = 0; waited < 600; ++waited) {
+    const Column dirty = server.column(
+        "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = "
+        "'INNODB_BUFFER_POOL_PAGES_DIRTY'");
+    if (dirty.empty() || dirty[0]->toLongLong() == 0) break;
+    QThread::msleep(100);
+  }
+  ExecOnServer("SET GLOBAL innodb_max_dirty_pages_pct = DEFAULT");
 }

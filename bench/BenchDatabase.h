@@ -15,6 +15,10 @@ void PrepareBenchTable(const QString& table, bool fresh);
 
 QString BenchConnectionString();
 
+// Waits until the server has written its dirty pages out, so that a phase does not pay
+// for the background writing of the one before it.
+void SettleServer();
+
 inline double PeakMemoryMiB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);

@@ -94,6 +94,7 @@ Phase floor(const QString& table) {
 std::string self;
 
 Phase inChild(const char* phase, const QString& table) {
+  SettleServer();
   const std::string command = self + " --phase " + phase + " " + table.toStdString();
   FILE* child = popen(command.c_str(), "r");
   Phase result;

@@ -19,7 +19,7 @@ namespace {
 enum Column { When, Where, Operation, Written, Ended, Undone, ColumnCount };
 
 QString sizeText(qint64 bytes) {
-  return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeSIFormat);
+  return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }
 
 QString whereText(const JournalRun& run) {
@@ -91,12 +91,12 @@ void HistoryWindow::layOut() {
   keptText->setAccessibleName(QStringLiteral("What the journal keeps"));
   keptText->setWordWrap(true);
 
-  undoButton = new QPushButton(QStringLiteral("Undo Run"), this);
-  deleteButton = new QPushButton(QStringLiteral("Delete"), this);
+  undoButton = new QPushButton(QStringLiteral("&Undo Run"), this);
+  deleteButton = new QPushButton(QStringLiteral("&Delete"), this);
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {undoButton, deleteButton, closeButton}) {
-    button->setAccessibleName(button->text());
+    button->setAccessibleName(QString(button->text()).remove(u'&'));
     button->setAutoDefault(false);
   }
   undoButton->setObjectName(QStringLiteral("undoButton"));

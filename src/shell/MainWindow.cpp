@@ -226,6 +226,10 @@ void MainWindow::undoRun(qint64 run) {
   currentUndo_ = &undo;
   undo.run();
   currentUndo_ = nullptr;
+  // The preview shows the values as they now stand, as after a run.
+  if (tableList->selectedIndex() >= 0 && fieldList->selectedIndex() >= 0) {
+    PreviewSelectedField(lists(), login_.connectionString(), *this, dialogs_);
+  }
 }
 
 Journal* MainWindow::journal() {

@@ -30,6 +30,7 @@ TEST_F(UndoTest, PutsBackEveryByteOfTextAndBinaryValues) {
   ASSERT_NE(values(), before);
   form.undoRun(newestRun());
   EXPECT_EQ(values(), before);
+  EXPECT_EQ(entries(form.previewList).at(0), "😀 a\tb ") << "the preview shows the values back";
   EXPECT_TRUE(summary(form).startsWith("Finished: 2 records read, 2 written"))
       << summary(form).toStdString();
 
@@ -106,7 +107,7 @@ TEST_F(UndoTest, HistoryListsTheRunsAndUndoesTheChosenOne) {
   EXPECT_EQ(listed->text(2), "Replace All Spaces in Selected Field With... \"_\"");
   EXPECT_EQ(listed->text(3), "1");
   EXPECT_EQ(listed->text(4), "finished");
-  EXPECT_TRUE(history.keptText->text().contains("It keeps runs for 90 days, and at most 1.1 GB"))
+  EXPECT_TRUE(history.keptText->text().contains("It keeps runs for 90 days, and at most 1.0 GiB"))
       << history.keptText->text().toStdString();
   QTest::mouseClick(history.undoButton, Qt::LeftButton);
   EXPECT_EQ(values(), Column({text("a b")}));
