@@ -12,7 +12,9 @@ QString decoded(const FieldBytes& bytes, bool binary) {
                 : QString::fromUtf8(bytes.data, qsizetype(bytes.length));
 }
 
-std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
+}  // namespace
+
+std::optional<QByteArray> EncodedFieldValue(const FieldValue& value, bool binary) {
   if (!value) return std::nullopt;
   if (!binary) {
     // UTF-8 has no form for half a character: it would be stored as a '?'.
@@ -36,6 +38,8 @@ std::optional<QByteArray> encoded(const FieldValue& value, bool binary) {
   }
   return bytes;
 }
+
+namespace {
 
 FieldBytes bytesOf(const std::optional<QByteArray>& value) {
   if (!value) return {};
@@ -113,7 +117,7 @@ void RecordSet::Update() {
 
   RowUpdater::Assignments assignments;
   for (const auto& [field, value] : assigned_) {
-    assignments[field] = encoded(value, fields_.at(field).binary);
+    assignments[field] = EncodedFieldValue(value, fields_.at(field).binary);
   }
   // Rows still streaming are read in first, so the current row stays where it is.
   session_->idle();
@@ -124,6 +128,23 @@ void RecordSet::Update() {
 
   for (auto& [field, bytes] : assignments) written_[field] = std::move(bytes);
   assigned_.clear();
+}
+
+RowIdentity RecordSet::CurrentIdentity() {
+  requireOpen();
+  requireCurrentRow();
+  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+  std::vector<FieldBytes> current = rows_->current();
+  for (const auto& [field, bytes] : written_) current[std::size_t(field)] = bytesOf(bytes);
+  RowIdentity identity;
+  identity.keyed = updater_->keyed();
+  for (int field : updater_->identityFields()) {
+    identity.columns << fields_.at(field).column;
+    const FieldBytes& value = current[std::size_t(field)];
+    identity.values.push_back(value.null ? std::nullopt
+                                         : std::optional(QByteArray(value.data, value.length)));
+  }
+  return identity;
 }
 
 void RecordSet::CancelUpdate() {

@@ -7,6 +7,7 @@
 
 #include "DbObject.h"
 #include "FieldCollection.h"
+#include "RowChange.h"
 
 class Connection;
 class RowSource;
@@ -16,6 +17,18 @@ class WriteObserver;
 
 // A value read from or assigned to a field: null, or text.
 using FieldValue = std::optional<QString>;
+
+// The bytes that a value is written as: text as UTF-8, a binary field's code units as
+// bytes. Throws DbError for a text holding half a character, or a binary value holding a
+// code above 255: neither can be stored as it is.
+std::optional<QByteArray> EncodedFieldValue(const FieldValue& value, bool binary);
+
+// How writes find a row again: its key, or every column of a table without one.
+struct RowIdentity {
+  QByteArrayList columns;
+  RowValues values;
+  bool keyed = false;
+};
 
 // "ADODB.RecordSet": the rows of one statement, read forward, fetched from the server
 // as they are read. Text arrives as UTF-16; numbers and dates as the server's text;
@@ -42,6 +55,8 @@ class RecordSet : public DbObject {
   void SetValue(int field, const FieldValue& value);
   // Writes the assigned values to the current row's record at once.
   void Update();
+  // The current row's identity, as the values now stand in the record.
+  RowIdentity CurrentIdentity();
   // Told of each value that Update is about to write; nullptr for none.
   void setWriteObserver(WriteObserver* observer) { observer_ = observer; }
   void CancelUpdate();

@@ -7,27 +7,13 @@
 #include "DbError.h"
 
 namespace {
-constexpr std::size_t BlockSize = std::size_t{1} << 20;
 constexpr std::uint32_t NullMark = UINT32_MAX;
 }  // namespace
-
-char* RowBuffer::reserve(std::size_t bytes) {
-  if (bytes > blockFree_) {
-    const std::size_t size = std::max(bytes, BlockSize);
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
-    blockEnd_ = blocks_.back().get();
-    blockFree_ = size;
-  }
-  char* at = blockEnd_;
-  blockEnd_ += bytes;
-  blockFree_ -= bytes;
-  return at;
-}
 
 void RowBuffer::append(MYSQL_ROW row, const unsigned long* lengths, unsigned fieldCount) {
   std::size_t bytes = 0;
   for (unsigned i = 0; i < fieldCount; ++i) bytes += sizeof(std::uint32_t) + lengths[i];
-  char* out = reserve(bytes);
+  char* out = arena_.reserve(bytes);
   rows_.push_back(out);
   for (unsigned i = 0; i < fieldCount; ++i) {
     const std::uint32_t length = row[i] ? std::uint32_t(lengths[i]) : NullMark;

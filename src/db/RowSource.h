@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "ByteArena.h"
 #include "ClientHandles.h"
 #include "Session.h"
 
@@ -26,11 +27,7 @@ class RowBuffer {
   void takeNext(std::vector<FieldBytes>& fields);
 
  private:
-  char* reserve(std::size_t bytes);
-
-  std::vector<std::unique_ptr<char[]>> blocks_;
-  std::size_t blockFree_ = 0;
-  char* blockEnd_ = nullptr;
+  ByteArena arena_;
   std::vector<const char*> rows_;
   std::size_t next_ = 0;
 };

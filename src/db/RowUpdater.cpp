@@ -174,12 +174,15 @@ QByteArray RowUpdater::condition(const Match& match) const {
 
 RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) {
   QByteArray cacheKey = "SET ";
+  for (const auto& [field, value] : assignments) cacheKey += QByteArray::number(field) + ',';
+  if (const auto known = statements_.find(cacheKey); known != statements_.end()) {
+    return *known->second;
+  }
   QByteArray head = "UPDATE " + table_ + " SET ";
   std::vector<int> exact;
   for (auto it = assignments.begin(); it != assignments.end(); ++it) {
     if (it != assignments.begin()) head += ", ";
     head += quoted(fields_.at(it->first).column) + " = ?";
-    cacheKey += QByteArray::number(it->first) + ',';
     exact.push_back(it->first);
   }
   return prepared(cacheKey, head, exact, " LIMIT 1");

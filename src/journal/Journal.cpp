@@ -90,37 +90,6 @@ class Query {
   bool owned_ = true;
 };
 
-// A list of values, nulls kept: a byte 0 for a null, else 1, the length (4 bytes) and
-// the bytes.
-QByteArray packed(const std::vector<std::optional<QByteArray>>& values) {
-  QByteArray out;
-  for (const std::optional<QByteArray>& value : values) {
-    out += char(value ? 1 : 0);
-    if (!value) continue;
-    const quint32 length = quint32(value->size());
-    out.append(reinterpret_cast<const char*>(&length), sizeof length);
-    out += *value;
-  }
-  return out;
-}
-
-std::vector<std::optional<QByteArray>> unpacked(const QByteArray& in) {
-  std::vector<std::optional<QByteArray>> values;
-  qsizetype at = 0;
-  while (at < in.size()) {
-    if (in[at++] == 0) {
-      values.emplace_back();
-      continue;
-    }
-    quint32 length = 0;
-    std::memcpy(&length, in.constData() + at, sizeof length);
-    at += sizeof length;
-    values.emplace_back(in.mid(at, length));
-    at += length;
-  }
-  return values;
-}
-
 QString answersText(const QStringList& answers) {
   return QString::fromUtf8(
       QJsonDocument(QJsonArray::fromStringList(answers)).toJson(QJsonDocument::Compact));
@@ -136,7 +105,8 @@ QStringList answersOf(const QString& text) {
 
 // One entry in a spool file: its length, then the packed identity, old and new values.
 QByteArray frameOf(const RowChange& change) {
-  const QByteArray payload = packed({packed(change.identity), change.before, change.after});
+  const QByteArray payload =
+      PackedValues({PackedValues(change.identity), change.before, change.after});
   const quint32 length = quint32(payload.size());
   return QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + payload;
 }
@@ -154,7 +124,7 @@ class SpoolReader {
     if (file_.read(reinterpret_cast<char*>(&length), sizeof length) != sizeof length) return {};
     const QByteArray payload = file_.read(length);
     if (payload.size() != qsizetype(length)) return {};
-    auto parts = unpacked(payload);
+    auto parts = UnpackedValues(payload);
     if (parts.size() != 3) parts.clear();
     return parts;
   }
@@ -452,7 +422,8 @@ void Journal::forEachEntry(qint64 run,
   Query entries(db_, "SELECT identity, before, after FROM entries WHERE run = ? ORDER BY id");
   entries.bind(1, run);
   while (entries.step()) {
-    visit({unpacked(entries.blob(0).value_or(QByteArray())), entries.blob(1), entries.blob(2)});
+    visit(
+        {UnpackedValues(entries.blob(0).value_or(QByteArray())), entries.blob(1), entries.blob(2)});
   }
 }
 

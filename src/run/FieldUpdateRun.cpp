@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <stdexcept>
 
+#include "ChangePreview.h"
+#include "ChangeRule.h"
 #include "Connection.h"
 #include "Dialogs.h"
 #include "Events.h"
@@ -62,7 +64,19 @@ void FieldUpdateRun::run() {
       applyOperation(*operation);
     }
   }
+  if (previewing_) {
+    // Nothing was written: the main window's preview stands as it is.
+    if (records_) records_->Close();
+    pointer_.setPointer(Pointer::Default);
+    return;
+  }
   refillPreview();
+}
+
+std::unique_ptr<ChangePreview> FieldUpdateRun::preview() {
+  previewing_ = true;
+  run();
+  return std::move(preview_);
 }
 
 void FieldUpdateRun::openTable() {
@@ -100,7 +114,11 @@ bool FieldUpdateRun::fieldListMatchesTable() {
 
 void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
   if (const std::optional<Answers> answers = askAnswers(operation)) {
-    updateRecords(operation, *answers);
+    if (previewing_) {
+      computePreview(operation, *answers);
+    } else {
+      updateRecords(operation, *answers);
+    }
   }
 }
 
@@ -183,6 +201,31 @@ std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& desc
   }
 }
 
+// Every new value, on the worker thread, writing nothing. A failure to read ends it, told
+// in one box.
+void FieldUpdateRun::computePreview(const CleaningOperation& operation, const Answers& answers) {
+  try {
+    RecordSet& records = Required(records_);
+    const int field = lists_.fields.selectedIndex();
+    const FieldInfo info = records.Fields().at(field);
+    const RowIdentity identity = records.CurrentIdentity();
+    const ConnectionAttributes attributes = ParseConnectionString(connectionString_);
+    RunDescription description = describe(operation, answers);
+    description.since = QStringLiteral("the preview");
+    auto preview = std::make_unique<ChangePreview>(
+        description,
+        RewriteTarget{attributes.database, lists_.tables.selectedText(), identity.columns,
+                      identity.keyed, info.column},
+        info.binary);
+    const ColumnLimits limits = ColumnLimitsOf(Required(connection_), info);
+    RunWhileServingEvents(
+        [&] { ComputePreview(*preview, records, field, operation, answers, limits); });
+    preview_ = std::move(preview);
+  } catch (const std::exception& failure) {
+    dialogs_.message(QString::fromUtf8(failure.what()));
+  }
+}
+
 // On the worker thread: the records and their connection are its own until it returns.
 RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                                         Dialogs& dialogs, RunProgress& progress) {
@@ -211,10 +254,10 @@ RecordOutcome FieldUpdateRun::updateRecord(ReportingProcedure& steps,
   RecordOutcome outcome = RecordOutcome::Unchanged;
   steps.step(loopLine + 2, [&] {
     stored = records.Value(loopFieldPosition_);
-    newValue = operation.transform(ReplaceNull(stored, QString()), answers);
+    newValue = NewValueOf(operation, answers, stored);
   });
   // A record whose new value could not be computed is left as it is; a null is never written.
-  if (newValue && steps.test(loopLine + 4, [&] { return stored && *stored != *newValue; })) {
+  if (newValue && steps.test(loopLine + 4, [&] { return ChangesRecord(stored, *newValue); })) {
     outcome = RecordOutcome::Reported;
     steps.step(loopLine + 6, [&] { records.SetValue(loopFieldPosition_, *newValue); });
     steps.step(loopLine + 8, [&] {

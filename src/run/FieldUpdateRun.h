@@ -11,6 +11,7 @@
 #include "RunProgress.h"
 #include "TableBrowser.h"
 
+class ChangePreview;
 class Connection;
 class Dialogs;
 class Journal;
@@ -35,6 +36,9 @@ class FieldUpdateRun {
   ~FieldUpdateRun();
 
   void run();
+  // As run(), with the same questions and tests, but computing every new value and writing
+  // nothing; nothing when the run would not have reached its records.
+  std::unique_ptr<ChangePreview> preview();
   // Ends the run after the current record, cancelling a write that waits on the server.
   // From the calling thread, at any time during run().
   void requestStop();
@@ -48,6 +52,7 @@ class FieldUpdateRun {
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
+  void computePreview(const CleaningOperation& operation, const Answers& answers);
   RunEnd goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                           Dialogs& dialogs, RunProgress& progress);
   RecordOutcome updateRecord(ReportingProcedure& steps, const CleaningOperation& operation,
@@ -76,4 +81,6 @@ class FieldUpdateRun {
   std::atomic<bool> writing_ = false;  // a write of the record loop is on its way
   std::thread canceller_;
   bool connectionLost_ = false;
+  bool previewing_ = false;
+  std::unique_ptr<ChangePreview> preview_;
 };

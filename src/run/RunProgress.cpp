@@ -55,13 +55,13 @@ QString DurationText(qint64 milliseconds) {
 
 namespace {
 
-QString outcomesText(const RunCounts& counts) {
+QString outcomesText(const RunCounts& counts, const QString& since) {
   QString text = CountText(counts.written) + QStringLiteral(" written, ") +
                  CountText(counts.unchanged) + QStringLiteral(" unchanged, ") +
                  CountText(counts.reported) + QStringLiteral(" reported");
   if (counts.changedSince > 0) {
     text += QStringLiteral(", ") + CountText(counts.changedSince) +
-            QStringLiteral(" changed since the run (left as they are)");
+            QStringLiteral(" changed since ") + since + QStringLiteral(" (left as they are)");
   }
   if (counts.gone > 0) {
     text += QStringLiteral(", ") + CountText(counts.gone) + QStringLiteral(" rows gone");
@@ -77,9 +77,9 @@ QString outcomesText(const RunCounts& counts) {
 
 }  // namespace
 
-QString ProgressText(const RunCounts& counts) {
+QString ProgressText(const RunCounts& counts, const QString& since) {
   return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
-         QStringLiteral(" records: ") + outcomesText(counts);
+         QStringLiteral(" records: ") + outcomesText(counts, since);
 }
 
 QString SummaryText(const RunSummary& summary) {
@@ -88,13 +88,14 @@ QString SummaryText(const RunSummary& summary) {
   switch (summary.end) {
     case RunEnd::Finished:
       text = QStringLiteral("Finished: ") + CountText(counts.done) +
-             QStringLiteral(" records read, ") + outcomesText(counts);
+             QStringLiteral(" records read, ") + outcomesText(counts, summary.since);
       break;
     case RunEnd::Stopped:
-      text = QStringLiteral("Stopped by you after ") + ProgressText(counts);
+      text = QStringLiteral("Stopped by you after ") + ProgressText(counts, summary.since);
       break;
     case RunEnd::ConnectionLost:
-      text = QStringLiteral("The connection to the server was lost after ") + ProgressText(counts) +
+      text = QStringLiteral("The connection to the server was lost after ") +
+             ProgressText(counts, summary.since) +
              QStringLiteral(". The records after it were not touched");
       break;
   }

@@ -30,10 +30,15 @@ struct RunCounts {
 
 enum class RunEnd { Finished, Stopped, ConnectionLost };
 
+// What values "changed since" were read at: "the run" for an undo, "the preview" for an
+// applied preview.
+inline const QString SinceTheRun = QStringLiteral("the run");
+
 struct RunSummary {
   RunEnd end = RunEnd::Finished;
   RunCounts counts;
   qint64 milliseconds = 0;
+  QString since = SinceTheRun;
 };
 
 struct RunDescription {
@@ -41,6 +46,7 @@ struct RunDescription {
   QString field;
   QString operation;
   QStringList answers;
+  QString since = SinceTheRun;
 };
 
 // The counts of a run's record loop as it goes: written by the loop's thread, read by any.
@@ -73,6 +79,6 @@ QString CountText(qint64 count);
 // "1 min 27 s", "3 h 2 min", "0 s".
 QString DurationText(qint64 milliseconds);
 // "41,200 of 1,000,000 records: 20,600 written, 20,600 unchanged, 0 reported".
-QString ProgressText(const RunCounts& counts);
+QString ProgressText(const RunCounts& counts, const QString& since = SinceTheRun);
 // What a run did, in one sentence or two.
 QString SummaryText(const RunSummary& summary);

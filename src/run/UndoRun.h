@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 
-#include "RunProgress.h"
+#include "RewriteRun.h"
 
 class Dialogs;
 class Journal;
-class WindowPointer;
 
 // Takes a journaled run back: each old value is written where the run's value still
 // stands, in the progress window, and the undo is journaled like any run, so that it
@@ -20,7 +18,7 @@ class UndoRun {
 
   void run();
   // From the calling thread, at any time during run().
-  void requestStop() { stopRequested_ = true; }
+  void requestStop() { rewrites_.requestStop(); }
 
  private:
   bool refusesTheRun();
@@ -29,6 +27,5 @@ class UndoRun {
   qint64 runId_;
   QString connectionString_;
   Dialogs& dialogs_;
-  RunWatcher& watcher_;
-  std::atomic<bool> stopRequested_ = false;
+  RewriteRun rewrites_;
 };

@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 QFont Arial(qreal points, bool bold) {
@@ -16,4 +17,14 @@ QPushButton* PlacePushButton(QWidget* container, const char* name, const QString
   button->setAccessibleName(caption);
   button->setAutoDefault(false);
   return button;
+}
+
+QLabel* ValueLabel(QWidget* window, const char* name, const QString& accessibleName) {
+  auto* label = new QLabel(window);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setAccessibleName(accessibleName);
+  label->setTextFormat(Qt::PlainText);
+  label->setWordWrap(true);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  return label;
 }

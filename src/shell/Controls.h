@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+class QLabel;
 class QPushButton;
 
 // The controls of the windows as the layouts give them: named as in the design, placed
@@ -24,3 +25,6 @@ Control* Place(QWidget* container, const char* name, QRect geometry, const QFont
 // A push button: Arial 11.25 pt bold, named for screen readers by its caption.
 QPushButton* PlacePushButton(QWidget* container, const char* name, const QString& caption,
                              QRect geometry);
+
+// A label that shows a value as plain text, wrapped, selectable, named for screen readers.
+QLabel* ValueLabel(QWidget* window, const char* name, const QString& accessibleName);

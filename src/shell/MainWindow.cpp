@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "Appearance.h"
+#include "ChangePreview.h"
 #include "Controls.h"
 #include "Dialogs.h"
 #include "FieldUpdateRun.h"
@@ -18,6 +19,7 @@
 #include "MySQL.h"
 #include "NumberText.h"
 #include "OperationCatalogue.h"
+#include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "ReportingProcedure.h"
 #include "SettingsStore.h"
@@ -106,6 +108,10 @@ void MainWindow::layOutMenu() {
   menuBar->setFont(Arial(9, false));
   QMenu* runMenu = menuBar->addMenu(QStringLiteral("&Run"));
   runMenu->setObjectName(QStringLiteral("runMenu"));
+  previewAction = runMenu->addAction(QStringLiteral("&Preview Changes…"));
+  previewAction->setObjectName(QStringLiteral("previewAction"));
+  previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  runMenu->addSeparator();
   historyAction = runMenu->addAction(QStringLiteral("&History…"));
   historyAction->setObjectName(QStringLiteral("historyAction"));
   historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -117,6 +123,7 @@ void MainWindow::layOutMenu() {
 
 void MainWindow::connectHandlers() {
   connect(historyAction, &QAction::triggered, this, [this] { onHistoryChosen(); });
+  connect(previewAction, &QAction::triggered, this, [this] { onPreviewChosen(); });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };
   connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
@@ -199,9 +206,40 @@ void MainWindow::onStartClicked() {
   if (!journal) return;
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
                      dialogs_, progressWindow(), *journal);
-  currentRun_ = &run;
+  stopWork_ = [&run] { run.requestStop(); };
   run.run();
-  currentRun_ = nullptr;
+  stopWork_ = nullptr;
+}
+
+void MainWindow::onPreviewChosen() {
+  Journal* const journal = this->journal();
+  if (isBusy() || !journal) return;
+  const Busy busy(*this);
+  FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
+                     dialogs_, progressWindow(), *journal);
+  std::unique_ptr<ChangePreview> preview = run.preview();
+  if (!preview) return;
+  if (previewWindow_) previewWindow_->close();
+  previewWindow_ = new PreviewWindow(this, std::move(preview),
+                                     [this](const ChangePreview& shown) { applyPreview(shown); });
+  previewWindow_->show();
+  previewWindow_->raise();
+  previewWindow_->activateWindow();
+}
+
+PreviewWindow* MainWindow::previewWindow() const {
+  return previewWindow_;
+}
+
+void MainWindow::applyPreview(const ChangePreview& preview) {
+  Journal* const journal = this->journal();
+  if (isBusy() || !journal) return;
+  const Busy busy(*this);
+  RewriteRun rewrites(*journal, login_.connectionString(), dialogs_, progressWindow());
+  stopWork_ = [&rewrites] { rewrites.requestStop(); };
+  ApplyPreview(preview, rewrites, login_.connectionString());
+  stopWork_ = nullptr;
+  refreshPreviewList();
 }
 
 void MainWindow::onHistoryChosen() {
@@ -223,10 +261,14 @@ void MainWindow::undoRun(qint64 run) {
   if (isBusy() || !journal) return;
   const Busy busy(*this);
   UndoRun undo(*journal, run, login_.connectionString(), dialogs_, progressWindow());
-  currentUndo_ = &undo;
+  stopWork_ = [&undo] { undo.requestStop(); };
   undo.run();
-  currentUndo_ = nullptr;
-  // The preview shows the values as they now stand, as after a run.
+  stopWork_ = nullptr;
+  refreshPreviewList();
+}
+
+// The preview shows the values as they now stand, as after a run.
+void MainWindow::refreshPreviewList() {
   if (tableList->selectedIndex() >= 0 && fieldList->selectedIndex() >= 0) {
     PreviewSelectedField(lists(), login_.connectionString(), *this, dialogs_);
   }
@@ -258,9 +300,8 @@ ProgressWindow& MainWindow::progressWindow() {
 
 // A run is stopped at a record boundary first, and only when the user agrees.
 bool MainWindow::closeWhenIdle() {
-  if (!currentRun_ && !currentUndo_) return true;
+  if (!stopWork_) return true;
   if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
-  if (currentRun_) currentRun_->requestStop();
-  if (currentUndo_) currentUndo_->requestStop();
+  stopWork_();
   return true;
 }

@@ -1,16 +1,18 @@
 #pragma once
 
+#include <QPointer>
+#include <functional>
 #include <memory>
 
 #include "Window.h"
 
 class Dialogs;
-class FieldUpdateRun;
+class ChangePreview;
+class PreviewWindow;
 class HistoryWindow;
 class Journal;
 class QAction;
 class QMenuBar;
-class UndoRun;
 class LoginWindow;
 class ProgressWindow;
 class ListViewWidget;
@@ -35,6 +37,9 @@ class MainWindow : public Window {
   void onStartClicked();
   void onSwitchDatabaseClicked();
   void onHistoryChosen();
+  void onPreviewChosen();
+  // Writes a preview's changes, in the progress window.
+  void applyPreview(const ChangePreview& preview);
   // Takes a journaled run back, in the progress window.
   void undoRun(qint64 run);
 
@@ -51,6 +56,7 @@ class MainWindow : public Window {
   QPushButton* startButton;
   QPushButton* switchDatabaseButton;
   QMenuBar* menuBar;
+  QAction* previewAction;
   QAction* historyAction;
 
   // The window that shows a run's progress and summary, made on first use.
@@ -59,6 +65,8 @@ class MainWindow : public Window {
   // when it cannot be.
   Journal* journal();
   HistoryWindow* historyWindow() const { return historyWindow_; }
+  // The newest preview window, while it is open.
+  PreviewWindow* previewWindow() const;
 
  protected:
   bool closeWhenIdle() override;
@@ -66,6 +74,7 @@ class MainWindow : public Window {
  private:
   void layOut();
   void layOutMenu();
+  void refreshPreviewList();
   void connectHandlers();
   BrowserLists lists() const;
 
@@ -76,6 +85,7 @@ class MainWindow : public Window {
   ProgressWindow* progressWindow_ = nullptr;
   HistoryWindow* historyWindow_ = nullptr;
   std::unique_ptr<Journal> journal_;
-  FieldUpdateRun* currentRun_ = nullptr;
-  UndoRun* currentUndo_ = nullptr;
+  QPointer<PreviewWindow> previewWindow_;
+  // Stops the run, undo or apply under way after its current record; empty when idle.
+  std::function<void()> stopWork_;
 };

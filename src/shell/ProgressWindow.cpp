@@ -17,16 +17,6 @@ constexpr int RefreshMilliseconds = 200;
 const QString StopCaption = QStringLiteral("Stop");
 const QString CloseCaption = QStringLiteral("Close");
 
-QLabel* valueLabel(QWidget* window, const char* name, const QString& accessibleName) {
-  auto* label = new QLabel(window);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setAccessibleName(accessibleName);
-  label->setTextFormat(Qt::PlainText);
-  label->setWordWrap(true);
-  label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  return label;
-}
-
 // Answers as typed, blanks and all, each between quotes.
 QString answersText(const QStringList& answers) {
   QStringList quoted;
@@ -56,10 +46,10 @@ ProgressWindow::ProgressWindow(QWidget* mainWindow) : QDialog(mainWindow) {
 }
 
 void ProgressWindow::layOut() {
-  tableValue = valueLabel(this, "tableValue", QStringLiteral("Table"));
-  fieldValue = valueLabel(this, "fieldValue", QStringLiteral("Field"));
-  operationValue = valueLabel(this, "operationValue", QStringLiteral("Operation"));
-  answersValue = valueLabel(this, "answersValue", QStringLiteral("Answers"));
+  tableValue = ValueLabel(this, "tableValue", QStringLiteral("Table"));
+  fieldValue = ValueLabel(this, "fieldValue", QStringLiteral("Field"));
+  operationValue = ValueLabel(this, "operationValue", QStringLiteral("Operation"));
+  answersValue = ValueLabel(this, "answersValue", QStringLiteral("Answers"));
   auto* what = new QFormLayout;
   what->addRow(QStringLiteral("Table:"), tableValue);
   what->addRow(QStringLiteral("Field:"), fieldValue);
@@ -69,9 +59,9 @@ void ProgressWindow::layOut() {
   progressBar = new QProgressBar(this);
   progressBar->setObjectName(QStringLiteral("progressBar"));
   progressBar->setAccessibleName(QStringLiteral("Records done"));
-  countsText = valueLabel(this, "countsText", QStringLiteral("Records so far"));
-  rateText = valueLabel(this, "rateText", QStringLiteral("Rate and time left"));
-  summaryText = valueLabel(this, "summaryText", QStringLiteral("Summary"));
+  countsText = ValueLabel(this, "countsText", QStringLiteral("Records so far"));
+  rateText = ValueLabel(this, "rateText", QStringLiteral("Rate and time left"));
+  summaryText = ValueLabel(this, "summaryText", QStringLiteral("Summary"));
   QFont bold = summaryText->font();
   bold.setBold(true);
   summaryText->setFont(bold);
@@ -99,6 +89,7 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
                                 std::function<void()> stop) {
   progress_ = &progress;
   stop_ = std::move(stop);
+  since_ = run.since;
   tableValue->setText(run.table);
   fieldValue->setText(run.field);
   operationValue->setText(run.operation);
@@ -124,7 +115,7 @@ void ProgressWindow::showProgress() {
   if (!progress_) return;
   const RunCounts counts = progress_->counts();
   progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
-  countsText->setText(ProgressText(counts));
+  countsText->setText(ProgressText(counts, since_));
   if (stopButton->isEnabled()) rateText->setText(::rateText(counts, clock_.elapsed()));
 }
 

@@ -1,4 +1,4 @@
-#include "RowRestorer.h"
+#include "RowRewriter.h"
 
 #include "Connection.h"
 #include "DbError.h"
@@ -18,11 +18,11 @@ FieldBytes bytesOf(const std::optional<QByteArray>& value) {
 
 const QString TableChanged = QStringLiteral(
     "The table no longer has the key or the columns that the run found its rows by, so they "
-    "cannot be found again safely. Nothing was undone.");
+    "cannot be found again safely. Nothing was written.");
 
 }  // namespace
 
-RowRestorer::RowRestorer(Connection& connection, const QString& database, const QString& table,
+RowRewriter::RowRewriter(Connection& connection, const QString& database, const QString& table,
                          const QByteArrayList& identityColumns, bool keyed,
                          const QByteArray& column)
     : session_(connection.session()) {
@@ -44,23 +44,22 @@ RowRestorer::RowRestorer(Connection& connection, const QString& database, const 
   if (field_ < 0) throw DbError(TableChanged);
 }
 
-RowRestorer::~RowRestorer() = default;
+RowRewriter::~RowRewriter() = default;
 
-RowRestorer::Outcome RowRestorer::restore(const std::vector<std::optional<QByteArray>>& identity,
-                                          const std::optional<QByteArray>& before,
-                                          const std::optional<QByteArray>& after,
+RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
+                                          const std::optional<QByteArray>& from,
+                                          const std::optional<QByteArray>& to,
                                           WriteObserver* observer) {
   if (identity.size() != identityFields_.size()) throw DbError(TableChanged);
   std::vector<FieldBytes> row(std::size_t(fields_.count()));
   for (std::size_t i = 0; i < identity.size(); ++i) {
     row[std::size_t(identityFields_[i])] = bytesOf(identity[i]);
   }
-  // The row as the run left it.
-  row[std::size_t(field_)] = bytesOf(after);
-  if (updater_->tryWrite(row, {{field_, before}}, observer)) return Outcome::Restored;
+  row[std::size_t(field_)] = bytesOf(from);
+  if (updater_->tryWrite(row, {{field_, to}}, observer)) return Outcome::Written;
 
-  row[std::size_t(field_)] = bytesOf(before);
-  if (updater_->rowExists(row, {field_})) return Outcome::AlreadyBefore;
+  row[std::size_t(field_)] = bytesOf(to);
+  if (updater_->rowExists(row, {field_})) return Outcome::AlreadyThere;
   if (!updater_->keyed()) return Outcome::ChangedSince;
   return updater_->rowExists(row, {}) ? Outcome::ChangedSince : Outcome::Gone;
 }

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArrayList>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "FieldCollection.h"
+#include "RowChange.h"
+
+class Connection;
+class RowUpdater;
+class Session;
+
+// Writes values into rows found again by an identity kept from an earlier reading: their
+// key, or, in a table without a key, the whole row. A value is written only where the
+// expected value still stands, byte for byte: how an undo puts old values back and an
+// applied preview writes its new ones.
+class RowRewriter {
+ public:
+  enum class Outcome {
+    Written,
+    AlreadyThere,  // the value to write stands already
+    ChangedSince,  // the row holds another value now (or, without a key, is gone)
+    Gone,          // no row has the key any more
+  };
+
+  // Throws DbError when the table no longer has the key or the columns that the run
+  // found its rows by: its rows could not be found again safely.
+  RowRewriter(Connection& connection, const QString& database, const QString& table,
+              const QByteArrayList& identityColumns, bool keyed, const QByteArray& column);
+  ~RowRewriter();
+
+  // Writes `to` into the row of `identity` where `from` stands. In a table without a key,
+  // `identity` is the row as read, its field holding `from`.
+  Outcome rewrite(const RowValues& identity, const std::optional<QByteArray>& from,
+                  const std::optional<QByteArray>& to, WriteObserver* observer);
+
+ private:
+  std::shared_ptr<Session> session_;
+  FieldCollection fields_;
+  std::unique_ptr<RowUpdater> updater_;
+  std::vector<int> identityFields_;
+  int field_ = -1;
+};

@@ -1,0 +1,144 @@
+#include "ChangePreview.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ChangeRule.h"
+#include "Connection.h"
+#include "RecordSet.h"
+#include "RunJournal.h"
+
+ChangePreview::ChangePreview(RunDescription description, RewriteTarget target, bool binary)
+    : description_(std::move(description)), target_(std::move(target)), binary_(binary) {}
+
+void ChangePreview::add(qint64 position, const RowValues& identity, const QByteArray& before,
+                        const QByteArray& after, bool tooLong) {
+  const QByteArray packed = PackedValues(identity);
+  char* out = arena_.reserve(std::size_t(packed.size() + before.size() + after.size()));
+  entries_.push_back({out, quint32(packed.size()), quint32(before.size()), quint32(after.size()),
+                      tooLong, position});
+  out = std::copy(packed.begin(), packed.end(), out);
+  out = std::copy(before.begin(), before.end(), out);
+  std::copy(after.begin(), after.end(), out);
+  ++counts.changing;
+  if (tooLong) ++counts.tooLong;
+}
+
+void ChangePreview::countFailure(const QString& reason) {
+  ++counts.failing;
+  auto known =
+      std::find_if(counts.failures.begin(), counts.failures.end(),
+                   [&](const PreviewFailure& failure) { return failure.reason == reason; });
+  if (known == counts.failures.end()) known = counts.failures.insert(known, {reason, 0});
+  ++known->records;
+}
+
+QString ChangePreview::decoded(const char* data, quint32 length) const {
+  return binary_ ? QString::fromLatin1(data, length) : QString::fromUtf8(data, length);
+}
+
+ChangePreview::Entry ChangePreview::entry(qsizetype i) const {
+  const Stored& stored = entries_[std::size_t(i)];
+  Entry entry;
+  if (target_.keyed) {
+    QStringList values;
+    for (const std::optional<QByteArray>& value :
+         UnpackedValues(QByteArray::fromRawData(stored.data, stored.identityLength))) {
+      values << (value ? QString::fromUtf8(*value) : QStringLiteral("NULL"));
+    }
+    entry.key = values.join(QStringLiteral(", "));
+  } else {
+    entry.key = QStringLiteral("record %1").arg(stored.position + 1);
+  }
+  const char* before = stored.data + stored.identityLength;
+  entry.before = decoded(before, stored.beforeLength);
+  entry.after = decoded(before + stored.beforeLength, stored.afterLength);
+  entry.tooLong = stored.tooLong;
+  return entry;
+}
+
+bool ChangePreview::contains(qsizetype i, const QString& text) const {
+  const Entry found = entry(i);
+  return found.before.contains(text) || found.after.contains(text);
+}
+
+Rewrite ChangePreview::rewrite(qsizetype i) const {
+  const Stored& stored = entries_[std::size_t(i)];
+  const char* before = stored.data + stored.identityLength;
+  return {UnpackedValues(QByteArray(stored.data, stored.identityLength)),
+          QByteArray(before, stored.beforeLength),
+          QByteArray(before + stored.beforeLength, stored.afterLength)};
+}
+
+namespace {
+
+QString quotedText(const QByteArray& text) {
+  return u'\'' +
+         QString::fromUtf8(text)
+             .replace(u'\\', QStringLiteral("\\\\"))
+             .replace(u'\'', QStringLiteral("''")) +
+         u'\'';
+}
+
+qint64 charactersIn(const QString& text) {
+  qint64 characters = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (!text[i].isLowSurrogate()) ++characters;
+  }
+  return characters;
+}
+
+}  // namespace
+
+ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
+  const auto limits = connection.Execute(
+      "SELECT CHARACTER_MAXIMUM_LENGTH, CHARACTER_OCTET_LENGTH FROM information_schema.COLUMNS "
+      "WHERE TABLE_SCHEMA = " +
+      quotedText(field.database) + " AND TABLE_NAME = " + quotedText(field.table) +
+      " AND COLUMN_NAME = " + quotedText(field.column));
+  if (!limits->isOpen() || limits->Eof()) return {};
+  return {limits->Value(0).value_or(QString()).toLongLong(),
+          limits->Value(1).value_or(QString()).toLongLong()};
+}
+
+void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
+                    const CleaningOperation& operation, const Answers& answers,
+                    const ColumnLimits& limits) {
+  const bool binary = records.Fields().at(field).binary;
+  PreviewCounts& counts = preview.counts;
+  for (qint64 position = 0; !records.Eof(); ++position, records.MoveNext()) {
+    ++counts.read;
+    const FieldValue stored = records.Value(field);
+    QString newValue;
+    std::optional<QByteArray> after;
+    try {
+      newValue = NewValueOf(operation, answers, stored);
+      if (!stored) {
+        ++counts.nulls;
+        continue;
+      }
+      if (!ChangesRecord(stored, newValue)) {
+        ++counts.unchanged;
+        continue;
+      }
+      after = EncodedFieldValue(newValue, binary);
+    } catch (const std::exception& failure) {
+      preview.countFailure(QString::fromUtf8(failure.what()));
+      continue;
+    }
+    const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
+                         (limits.bytes > 0 && after->size() > limits.bytes);
+    preview.add(position, records.CurrentIdentity().values, *EncodedFieldValue(stored, binary),
+                *after, tooLong);
+  }
+}
+
+void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
+                  const QString& connectionString) {
+  JournalRun journaled =
+      JournalRunOf(preview.description(), ParseConnectionString(connectionString));
+  const RewriteSource changes = [&](const std::function<void(const Rewrite&)>& visit) {
+    for (qsizetype i = 0; i < preview.size(); ++i) visit(preview.rewrite(i));
+  };
+  rewrites.run(preview.target(), journaled, preview.description(), preview.size(), changes);
+}

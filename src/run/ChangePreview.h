@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "ByteArena.h"
+#include "OperationCatalogue.h"
+#include "RewriteRun.h"
+#include "RowChange.h"
+#include "RunProgress.h"
+
+struct PreviewFailure {
+  QString reason;  // as the run would report it
+  qint64 records = 0;
+};
+
+struct PreviewCounts {
+  qint64 read = 0;
+  qint64 changing = 0;
+  qint64 unchanged = 0;
+  qint64 nulls = 0;    // never written
+  qint64 failing = 0;  // no new value could be computed
+  qint64 tooLong = 0;  // would change, but longer than the column holds
+  std::vector<PreviewFailure> failures;
+};
+
+// Every record that a run would change, with its value before and after, computed by the
+// same rule as the run and written by nothing. The values are kept packed, as bytes, so
+// that a million changes take about the room of their values.
+class Connection;
+class RecordSet;
+struct FieldInfo;
+
+class ChangePreview {
+ public:
+  struct Entry {
+    QString key;  // the key's values, or the record's position for a table without a key
+    QString before;
+    QString after;
+    bool tooLong = false;
+  };
+
+  ChangePreview(RunDescription description, RewriteTarget target, bool binary);
+
+  void add(qint64 position, const RowValues& identity, const QByteArray& before,
+           const QByteArray& after, bool tooLong);
+  void countFailure(const QString& reason);
+
+  qsizetype size() const { return qsizetype(entries_.size()); }
+  Entry entry(qsizetype i) const;
+  // Whether the value before or after holds `text`.
+  bool contains(qsizetype i, const QString& text) const;
+  Rewrite rewrite(qsizetype i) const;
+
+  PreviewCounts counts;
+  const RunDescription& description() const { return description_; }
+  const RewriteTarget& target() const { return target_; }
+
+ private:
+  struct Stored {
+    const char* data;  // the packed identity, then before, then after
+    quint32 identityLength;
+    quint32 beforeLength;
+    quint32 afterLength;
+    bool tooLong;
+    qint64 position;
+  };
+  QString decoded(const char* data, quint32 length) const;
+
+  RunDescription description_;
+  RewriteTarget target_;
+  bool binary_;
+  std::vector<Stored> entries_;
+  ByteArena arena_;
+};
+
+// How long a value the column holds: in characters and in bytes; 0 for no limit known.
+struct ColumnLimits {
+  qint64 characters = 0;
+  qint64 bytes = 0;
+};
+ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field);
+
+// Goes through every record of `records` from the current one, as a run would, and keeps
+// each change in `preview`.
+void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
+                    const CleaningOperation& operation, const Answers& answers,
+                    const ColumnLimits& limits);
+
+// Writes exactly the previewed changes, where each record still holds the value the
+// preview read; the others are left and counted as changed since the preview.
+void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
+                  const QString& connectionString);

@@ -1,0 +1,12 @@
+#include "ChangeRule.h"
+
+#include "TableBrowser.h"
+
+QString NewValueOf(const CleaningOperation& operation, const Answers& answers,
+                   const FieldValue& stored) {
+  return operation.transform(ReplaceNull(stored, QString()), answers);
+}
+
+bool ChangesRecord(const FieldValue& stored, const QString& newValue) {
+  return stored && *stored != newValue;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArrayList>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <optional>
+
+#include "Journal.h"
+#include "RowChange.h"
+#include "RunProgress.h"
+
+class Dialogs;
+
+// One value to write into a row found again by its identity, where `from` still stands.
+struct Rewrite {
+  RowValues identity;
+  std::optional<QByteArray> from;
+  std::optional<QByteArray> to;
+};
+// Hands each rewrite to the visitor, in order.
+using RewriteSource = std::function<void(const std::function<void(const Rewrite&)>& visit)>;
+
+// The table, field and row identity that rewrites address.
+struct RewriteTarget {
+  QString database;
+  QString table;
+  QByteArrayList identityColumns;
+  bool keyed = false;
+  QByteArray column;
+};
+
+// The record loop of an undo and of an applied preview: values written row by row where
+// the expected value still stands, in the progress window, on a worker thread, journaled
+// like any run, and stoppable after any record. Values changed since, and rows gone, are
+// left and counted; a failing record is counted and its reason said once at the end.
+class RewriteRun {
+ public:
+  RewriteRun(Journal& journal, QString connectionString, Dialogs& dialogs, RunWatcher& watcher);
+
+  // The journal's id of the run; nothing when it could not start (the user is told why).
+  std::optional<qint64> run(const RewriteTarget& target, JournalRun journaled,
+                            const RunDescription& description, qint64 total,
+                            const RewriteSource& source);
+  // From the calling thread, at any time during run().
+  void requestStop() { stopRequested_ = true; }
+  RunEnd end() const { return end_; }
+
+ private:
+  Journal& journal_;
+  QString connectionString_;
+  Dialogs& dialogs_;
+  RunWatcher& watcher_;
+  std::atomic<bool> stopRequested_ = false;
+  RunEnd end_ = RunEnd::Finished;
+};

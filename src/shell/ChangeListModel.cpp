@@ -1,0 +1,132 @@
+#include "ChangeListModel.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QPainter>
+#include <QTextDocument>
+
+#include "ChangePreview.h"
+#include "VisibleText.h"
+
+ChangeListModel::ChangeListModel(const ChangePreview& preview, QObject* parent)
+    : QAbstractTableModel(parent), preview_(preview) {}
+
+void ChangeListModel::setFilter(const QString& text) {
+  beginResetModel();
+  filtered_ = !text.isEmpty();
+  shown_.clear();
+  if (filtered_) {
+    for (qsizetype i = 0; i < preview_.size(); ++i) {
+      if (preview_.contains(i, text)) shown_.push_back(i);
+    }
+  }
+  endResetModel();
+}
+
+int ChangeListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return int(filtered_ ? qsizetype(shown_.size()) : preview_.size());
+}
+
+int ChangeListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+qsizetype ChangeListModel::entryAt(int row) const {
+  return filtered_ ? shown_[std::size_t(row)] : row;
+}
+
+QVariant ChangeListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const ChangePreview::Entry entry = preview_.entry(entryAt(index.row()));
+  const bool value = index.column() == Before || index.column() == After;
+  const QString& text = index.column() == Before ? entry.before : entry.after;
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+      if (index.column() == Key) return entry.key;
+      if (index.column() == Note) {
+        return entry.tooLong ? QStringLiteral("too long for the column") : QString();
+      }
+      return WithVisibleMarks(text);
+    case Qt::ForegroundRole:
+      if (index.column() == Note) return QColor(Qt::darkRed);
+      return {};
+    case RawTextRole:
+      return value ? QVariant(text) : QVariant();
+    case OtherTextRole:
+      return value ? QVariant(index.column() == Before ? entry.after : entry.before) : QVariant();
+    default:
+      return {};
+  }
+}
+
+QVariant ChangeListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return {};
+  switch (section) {
+    case Key:
+      return QStringLiteral("Key");
+    case Before:
+      return QStringLiteral("Before");
+    case After:
+      return QStringLiteral("After");
+    default:
+      return QStringLiteral("Note");
+  }
+}
+
+namespace {
+
+QString markedHtml(const QString& text, qsizetype from, qsizetype to, bool highlighted) {
+  QString html;
+  for (qsizetype i = from; i < to; ++i) {
+    const QChar mark = VisibleMark(text[i]);
+    if (!mark.isNull()) {
+      html += QStringLiteral("<span style=\"color:#8a8a8a\">") + mark + QStringLiteral("</span>");
+    } else {
+      html += QString(text[i]).toHtmlEscaped();
+    }
+  }
+  if (!highlighted || html.isEmpty()) return html;
+  return QStringLiteral("<span style=\"background-color:#ffd966\">") + html +
+         QStringLiteral("</span>");
+}
+
+}  // namespace
+
+void ChangeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
+  const QVariant raw = index.data(ChangeListModel::RawTextRole);
+  if (!raw.isValid()) {
+    QStyledItemDelegate::paint(painter, option, index);
+    return;
+  }
+  const QString text = raw.toString();
+  const QString other = index.data(ChangeListModel::OtherTextRole).toString();
+  const bool isBefore = index.column() == ChangeListModel::Before;
+  const ChangedSpan span = isBefore ? ChangedSpanOf(text, other) : ChangedSpanOf(other, text);
+  const qsizetype length = isBefore ? span.beforeLength : span.afterLength;
+
+  QStyleOptionViewItem plain = option;
+  initStyleOption(&plain, index);
+  plain.text.clear();
+  plain.widget->style()->drawControl(QStyle::CE_ItemViewItem, &plain, painter, plain.widget);
+
+  QTextDocument document;
+  document.setDefaultFont(option.font);
+  document.setDocumentMargin(2);
+  document.setHtml(QStringLiteral("<nobr>") + markedHtml(text, 0, span.start, false) +
+                   markedHtml(text, span.start, span.start + length, true) +
+                   markedHtml(text, span.start + length, text.size(), false) +
+                   QStringLiteral("</nobr>"));
+  painter->save();
+  painter->translate(option.rect.topLeft());
+  painter->setClipRect(option.rect.translated(-option.rect.topLeft()));
+  QAbstractTextDocumentLayout::PaintContext context;
+  context.palette = option.palette;
+  if (option.state & QStyle::State_Selected) {
+    context.palette.setColor(QPalette::Text, option.palette.color(QPalette::HighlightedText));
+  }
+  document.documentLayout()->draw(painter, context);
+  painter->restore();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class ChangeListModel;
+class ChangePreview;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+
+// What a run would change, before anything is written: the counts, every changing value
+// before and after with its invisible characters shown, a filter, and "Apply" to write
+// exactly these changes, or "Close" to write nothing.
+class PreviewWindow : public QDialog {
+ public:
+  // `apply` writes the preview's changes; it is called once the window has closed.
+  PreviewWindow(QWidget* mainWindow, std::unique_ptr<ChangePreview> preview,
+                std::function<void(const ChangePreview&)> apply);
+  ~PreviewWindow() override;
+
+  const ChangePreview& preview() const { return *preview_; }
+
+  QLabel* whatText;
+  QLabel* countsText;
+  QLabel* legendText;
+  QLineEdit* filterBox;
+  QTableView* changeList;
+  QPushButton* applyButton;
+  QPushButton* closeButton;
+
+ private:
+  void layOut();
+  void onApplyClicked();
+
+  std::unique_ptr<ChangePreview> preview_;
+  std::unique_ptr<ChangeListModel> model_;
+  std::function<void(const ChangePreview&)> apply_;
+  QTimer filterDelay_;
+};
+
+// "1,000,000 records read: 500,000 would change, ..."
+QString PreviewCountsText(const ChangePreview& preview);

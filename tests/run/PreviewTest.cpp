@@ -1,0 +1,107 @@
+// Preview Changes: every value that would change, computed as the run computes it,
+// written by nothing until "Apply".
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+
+#include "ChangeListModel.h"
+#include "ChangePreview.h"
+#include "PreviewWindow.h"
+#include "ProgressWindow.h"
+#include "RunTesting.h"
+#include "VisibleText.h"
+
+namespace {
+
+class PreviewTest : public RunTest {
+ protected:
+  PreviewWindow* preview(MainWindow& form, QStringView caption, const QStringList& answers = {}) {
+    form.operationBox->setCurrentIndex(FindOperation(caption)->position);
+    dialogs.queueAnswers(answers);
+    form.previewAction->trigger();
+    return form.previewWindow();
+  }
+  static QStringList row(PreviewWindow& window, int row) {
+    QStringList texts;
+    const QAbstractItemModel* model = window.changeList->model();
+    for (int column = 0; column < model->columnCount(); ++column) {
+      texts << model->index(row, column).data().toString();
+    }
+    return texts;
+  }
+};
+
+}  // namespace
+
+TEST_F(PreviewTest, CountsAndListsEveryChangeWithItsInvisibleCharactersShown) {
+  createTable("VARCHAR(8)", {"'a b'", "'ab'", "NULL", "'😀\\t x'", "'1 2 3 4'", "'\\r\\n y'"});
+  MainWindow& form = chooseField();
+  PreviewWindow* window = preview(form, u"Replace All Spaces in Selected Field With...", {"__"});
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(dialogs.prompts(), QStringList({"Replace With:"}));
+  EXPECT_EQ(window->countsText->text(),
+            "6 records read: 4 would change, 1 unchanged, 1 nulls (never written), 0 cannot be "
+            "computed, 1 too long for the column (the server would refuse them).");
+  ASSERT_EQ(window->changeList->model()->rowCount(), 4);
+  EXPECT_EQ(row(*window, 0), QStringList({"1", "a·b", "a__b", ""}));
+  EXPECT_EQ(row(*window, 1), QStringList({"4", "😀→·x", "😀→__x", ""}));
+  EXPECT_EQ(row(*window, 2),
+            QStringList({"5", "1·2·3·4", "1__2__3__4", "too long for the column"}));
+  EXPECT_EQ(row(*window, 3), QStringList({"6", "␍␊·y", "␍␊__y", ""}));
+  EXPECT_EQ(writes(), 0);
+
+  window->filterBox->setText("😀");
+  QTest::qWait(400);
+  EXPECT_EQ(window->changeList->model()->rowCount(), 1);
+  window->closeButton->click();
+  EXPECT_EQ(writes(), 0) << "Close writes nothing";
+}
+
+TEST_F(PreviewTest, ValuesThatCannotBeComputedAreCountedWithTheRunsReason) {
+  createTable("VARCHAR(20)", {"'abc'", "NULL"});
+  MainWindow& form = chooseField();
+  PreviewWindow* window = preview(form, u"Remove First x Character(s) in Selected Field", {"-1"});
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->countsText->text().startsWith(
+      "2 records read: 0 would change, 0 unchanged, 0 nulls (never written), 2 cannot be "
+      "computed ("))
+      << window->countsText->text().toStdString();
+  EXPECT_FALSE(window->applyButton->isEnabled());
+
+  dialogs.clear();
+  EXPECT_EQ(preview(form, u"Remove First x Character(s) in Selected Field", {"x"}), window)
+      << "no new preview after a refused answer";
+  EXPECT_EQ(dialogs.messages(), QStringList({"Must enter number"}));
+}
+
+TEST_F(PreviewTest, ApplyWritesExactlyThePreviewedChangesAndLeavesRowsChangedSince) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
+  MainWindow& form = chooseField();
+  PreviewWindow* window = preview(form, u"Remove All Spaces in Selected Field");
+  ASSERT_NE(window, nullptr);
+  db.exec("UPDATE t SET v = 'x y' WHERE id = 2; INSERT INTO t VALUES (4, 'g h')");
+  const int writesBefore = writes();
+  window->applyButton->click();
+  EXPECT_EQ(values(), Column({text("ab"), text("x y"), text("ef"), text("g h")}));
+  EXPECT_EQ(writes() - writesBefore, 2);
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(
+      summary.startsWith("Finished: 3 records read, 2 written, 0 unchanged, 0 reported, "
+                         "1 changed since the preview (left as they are)"))
+      << summary.toStdString();
+  EXPECT_EQ(journalRuns().at(0).written, 2) << "applied changes can be undone";
+  EXPECT_EQ(entries(form.previewList).at(0), "ab") << "the main preview is refreshed";
+}
+
+TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {
+  EXPECT_EQ(WithVisibleMarks(QString::fromUtf16(u"a \t\r\n\u00A0\u2003\u200B\uFEFFb")),
+            QString::fromUtf16(u"a·→␍␊⍽␣‸‸b"));
+  const ChangedSpan span = ChangedSpanOf("a😀b", "a😁b");
+  EXPECT_EQ(span.start, 1) << "a changed character is never cut in two";
+  EXPECT_EQ(span.beforeLength, 2);
+  EXPECT_EQ(span.afterLength, 2);
+  const ChangedSpan inserted = ChangedSpanOf("ab", "a__b");
+  EXPECT_EQ(inserted.start, 1);
+  EXPECT_EQ(inserted.beforeLength, 0);
+  EXPECT_EQ(inserted.afterLength, 2);
+}
