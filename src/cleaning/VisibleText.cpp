@@ -7,9 +7,9 @@ QChar VisibleMark(QChar c) {
     case u'\t':
       return u'→';
     case u'\r':
-      return u'␍';
+      return u'↵';
     case u'\n':
-      return u'␊';
+      return u'¶';
     case 0x00A0:  // no-break space
       return u'⍽';
     case 0x1680:
@@ -38,20 +38,76 @@ QString WithVisibleMarks(const QString& text) {
 }
 
 const QString VisibleMarksLegend = QStringLiteral(
-    "· space   → tab   ␍ carriage return   ␊ line feed   ⍽ no-break space   "
+    "· space   → tab   ↵ carriage return   ¶ line feed   ⍽ no-break space   "
     "␣ other space   ‸ zero-width character");
 
-ChangedSpan ChangedSpanOf(const QString& before, const QString& after) {
+namespace {
+
+// Beyond this many cells the common subsequence costs more than a screen of rows is worth.
+constexpr qsizetype MaxCells = 1'000'000;
+
+// Everything between the common beginning and the common end.
+void markBetweenCommonEnds(const QString& before, const QString& after, ChangedParts& parts) {
   const qsizetype shorter = std::min(before.size(), after.size());
   qsizetype prefix = 0;
   while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
-  // A character is not cut in two: a span never starts or ends inside a surrogate pair.
-  if (prefix > 0 && before[prefix - 1].isHighSurrogate()) --prefix;
   qsizetype suffix = 0;
   while (suffix < shorter - prefix &&
          before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
     ++suffix;
   }
-  if (suffix > 0 && before[before.size() - suffix].isLowSurrogate()) --suffix;
-  return {prefix, before.size() - prefix - suffix, after.size() - prefix - suffix};
+  for (qsizetype i = prefix; i < before.size() - suffix; ++i) parts.before[std::size_t(i)] = true;
+  for (qsizetype i = prefix; i < after.size() - suffix; ++i) parts.after[std::size_t(i)] = true;
+}
+
+void markLongestCommonSubsequenceApart(const QString& before, const QString& after,
+                                       ChangedParts& parts) {
+  const qsizetype rows = before.size() + 1, columns = after.size() + 1;
+  // common[i][j]: the longest common subsequence of before[i..] and after[j..].
+  std::vector<quint32> common(std::size_t(rows * columns), 0);
+  const auto at = [&](qsizetype i, qsizetype j) -> quint32& {
+    return common[std::size_t(i * columns + j)];
+  };
+  for (qsizetype i = before.size() - 1; i >= 0; --i) {
+    for (qsizetype j = after.size() - 1; j >= 0; --j) {
+      at(i, j) =
+          before[i] == after[j] ? at(i + 1, j + 1) + 1 : std::max(at(i + 1, j), at(i, j + 1));
+    }
+  }
+  qsizetype i = 0, j = 0;
+  while (i < before.size() && j < after.size()) {
+    if (before[i] == after[j]) {
+      ++i, ++j;
+    } else if (at(i + 1, j) >= at(i, j + 1)) {
+      parts.before[std::size_t(i++)] = true;
+    } else {
+      parts.after[std::size_t(j++)] = true;
+    }
+  }
+  for (; i < before.size(); ++i) parts.before[std::size_t(i)] = true;
+  for (; j < after.size(); ++j) parts.after[std::size_t(j)] = true;
+}
+
+void markWholeCharacters(const QString& text, std::vector<bool>& marked) {
+  for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+    if (text[i].isHighSurrogate() && text[i + 1].isLowSurrogate() &&
+        (marked[std::size_t(i)] || marked[std::size_t(i + 1)])) {
+      marked[std::size_t(i)] = marked[std::size_t(i + 1)] = true;
+    }
+  }
+}
+
+}  // namespace
+
+ChangedParts ChangedPartsOf(const QString& before, const QString& after) {
+  ChangedParts parts{std::vector<bool>(std::size_t(before.size())),
+                     std::vector<bool>(std::size_t(after.size()))};
+  if ((before.size() + 1) * (after.size() + 1) > MaxCells) {
+    markBetweenCommonEnds(before, after, parts);
+  } else {
+    markLongestCommonSubsequenceApart(before, after, parts);
+  }
+  markWholeCharacters(before, parts.before);
+  markWholeCharacters(after, parts.after);
+  return parts;
 }

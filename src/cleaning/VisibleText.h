@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 // Invisible characters made visible, for the values a preview shows: each has a mark of
 // its own.
@@ -12,11 +13,11 @@ QString WithVisibleMarks(const QString& text);
 // What each mark stands for, in one line.
 extern const QString VisibleMarksLegend;
 
-// Where two values differ: from `start` for `beforeLength` code units of the first and
-// `afterLength` of the second; the rest is common to both.
-struct ChangedSpan {
-  qsizetype start = 0;
-  qsizetype beforeLength = 0;
-  qsizetype afterLength = 0;
+// The code units of each value that the other lacks: what is left once the longest
+// common subsequence is taken away. Values too long for that are compared by their
+// common beginning and end only. A character is never marked in half.
+struct ChangedParts {
+  std::vector<bool> before;
+  std::vector<bool> after;
 };
-ChangedSpan ChangedSpanOf(const QString& before, const QString& after);
+ChangedParts ChangedPartsOf(const QString& before, const QString& after);

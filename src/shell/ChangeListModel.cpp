@@ -77,19 +77,25 @@ QVariant ChangeListModel::headerData(int section, Qt::Orientation orientation, i
 
 namespace {
 
-QString markedHtml(const QString& text, qsizetype from, qsizetype to, bool highlighted) {
+// The value as HTML: marks in grey, the code units that change on a highlight.
+QString markedHtml(const QString& text, const std::vector<bool>& changed) {
   QString html;
-  for (qsizetype i = from; i < to; ++i) {
+  bool highlighted = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (changed[std::size_t(i)] != highlighted) {
+      highlighted = changed[std::size_t(i)];
+      html += highlighted ? QStringLiteral("<span style=\"background-color:#ffd966\">")
+                          : QStringLiteral("</span>");
+    }
     const QChar mark = VisibleMark(text[i]);
     if (!mark.isNull()) {
-      html += QStringLiteral("<span style=\"color:#8a8a8a\">") + mark + QStringLiteral("</span>");
+      html += QStringLiteral("<span style=\"color:#7a7a7a\">") + mark + QStringLiteral("</span>");
     } else {
       html += QString(text[i]).toHtmlEscaped();
     }
   }
-  if (!highlighted || html.isEmpty()) return html;
-  return QStringLiteral("<span style=\"background-color:#ffd966\">") + html +
-         QStringLiteral("</span>");
+  if (highlighted) html += QStringLiteral("</span>");
+  return html;
 }
 
 }  // namespace
@@ -104,8 +110,7 @@ void ChangeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
   const QString text = raw.toString();
   const QString other = index.data(ChangeListModel::OtherTextRole).toString();
   const bool isBefore = index.column() == ChangeListModel::Before;
-  const ChangedSpan span = isBefore ? ChangedSpanOf(text, other) : ChangedSpanOf(other, text);
-  const qsizetype length = isBefore ? span.beforeLength : span.afterLength;
+  const ChangedParts parts = isBefore ? ChangedPartsOf(text, other) : ChangedPartsOf(other, text);
 
   QStyleOptionViewItem plain = option;
   initStyleOption(&plain, index);
@@ -115,9 +120,8 @@ void ChangeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
   QTextDocument document;
   document.setDefaultFont(option.font);
   document.setDocumentMargin(2);
-  document.setHtml(QStringLiteral("<nobr>") + markedHtml(text, 0, span.start, false) +
-                   markedHtml(text, span.start, span.start + length, true) +
-                   markedHtml(text, span.start + length, text.size(), false) +
+  document.setHtml(QStringLiteral("<nobr>") +
+                   markedHtml(text, isBefore ? parts.before : parts.after) +
                    QStringLiteral("</nobr>"));
   painter->save();
   painter->translate(option.rect.topLeft());

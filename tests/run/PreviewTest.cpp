@@ -47,7 +47,7 @@ TEST_F(PreviewTest, CountsAndListsEveryChangeWithItsInvisibleCharactersShown) {
   EXPECT_EQ(row(*window, 1), QStringList({"4", "😀→·x", "😀→__x", ""}));
   EXPECT_EQ(row(*window, 2),
             QStringList({"5", "1·2·3·4", "1__2__3__4", "too long for the column"}));
-  EXPECT_EQ(row(*window, 3), QStringList({"6", "␍␊·y", "␍␊__y", ""}));
+  EXPECT_EQ(row(*window, 3), QStringList({"6", "↵¶·y", "↵¶__y", ""}));
   EXPECT_EQ(writes(), 0);
 
   window->filterBox->setText("😀");
@@ -95,13 +95,11 @@ TEST_F(PreviewTest, ApplyWritesExactlyThePreviewedChangesAndLeavesRowsChangedSin
 
 TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {
   EXPECT_EQ(WithVisibleMarks(QString::fromUtf16(u"a \t\r\n\u00A0\u2003\u200B\uFEFFb")),
-            QString::fromUtf16(u"a·→␍␊⍽␣‸‸b"));
-  const ChangedSpan span = ChangedSpanOf("a😀b", "a😁b");
-  EXPECT_EQ(span.start, 1) << "a changed character is never cut in two";
-  EXPECT_EQ(span.beforeLength, 2);
-  EXPECT_EQ(span.afterLength, 2);
-  const ChangedSpan inserted = ChangedSpanOf("ab", "a__b");
-  EXPECT_EQ(inserted.start, 1);
-  EXPECT_EQ(inserted.beforeLength, 0);
-  EXPECT_EQ(inserted.afterLength, 2);
+            QString::fromUtf16(u"a·→↵¶⍽␣‸‸b"));
+  const ChangedParts emoji = ChangedPartsOf("a😀b", "a😁b");
+  EXPECT_EQ(emoji.before, std::vector<bool>({false, true, true, false}))
+      << "a changed character is never cut in two";
+  const ChangedParts spread = ChangedPartsOf(" a b ", "a__b");
+  EXPECT_EQ(spread.before, std::vector<bool>({true, false, true, false, true}));
+  EXPECT_EQ(spread.after, std::vector<bool>({false, true, true, false}));
 }
