@@ -8,16 +8,19 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <string>
 
 #include "BenchDatabase.h"
+#include "ChangePreview.h"
 #include "FieldUpdateRun.h"
 #include "FloorLoop.h"
 #include "Fundamental.h"
 #include "Journal.h"
 #include "ListViewWidget.h"
+#include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "ScriptedDialogs.h"
 #include "UndoRun.h"
@@ -31,7 +34,7 @@ const QString RunTable = QStringLiteral("bench_run_layer");
 struct Phase {
   double seconds = 0;
   double peakMiB = 0;
-  long reports = 0;
+  long reports = 0;  // for a preview: milliseconds to its first screen
 };
 
 class BenchPointer : public WindowPointer {
@@ -62,6 +65,42 @@ Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
                  BenchConnectionString(), pointer, dialogs, progress, journal)
       .run();
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(dialogs.shown().size())};
+}
+
+// "Preview Changes" as the menu starts it, then its window's first screen.
+Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
+  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+  QApplication application(argc, argv);
+  ListViewWidget tables, fields, preview;
+  tables.addItem(table);
+  fields.addItem(QStringLiteral("id"));
+  fields.addItem(QStringLiteral("v"));
+  fields.setCurrentItem(fields.topLevelItem(1));
+  ScriptedDialogs dialogs;
+  BenchPointer pointer;
+  ProgressWindow progress(nullptr);
+  Journal journal(Journal::defaultPath());
+  QElapsedTimer timer;
+  timer.start();
+  std::unique_ptr<ChangePreview> changes =
+      FieldUpdateRun({tables, fields, preview},
+                     QStringLiteral("Remove All Spaces in Selected Field"), BenchConnectionString(),
+                     pointer, dialogs, progress, journal)
+          .preview();
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  timer.restart();
+  PreviewWindow window(nullptr, std::move(changes), [](const ChangePreview&) {});
+  window.show();
+  window.changeList->viewport()->repaint();
+  const long firstScreenMilliseconds = long(timer.elapsed());
+  return {seconds, PeakMemoryMiB(), firstScreenMilliseconds};
+}
+
+Phase readFloor(const QString& table) {
+  QElapsedTimer timer;
+  timer.start();
+  ReadAndTransform(BenchConnectionString(), table, Fundamental::RemoveAllSpaces);
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), 0};
 }
 
 // The undo of the newest run that wrote something.
@@ -134,8 +173,29 @@ void RemoveAllSpaces_RunBesideFloor(benchmark::State& state) {
   }
 }
 
+void RemoveAllSpaces_PreviewBesideRead(benchmark::State& state) {
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    PrepareBenchTable(RunTable, true);
+    const Phase read = inChild("read", RunTable);
+    const Phase preview = inChild("preview", RunTable);
+    state.SetIterationTime(read.seconds + preview.seconds);
+    state.counters["read_s"] = read.seconds;
+    state.counters["preview_s"] = preview.seconds;
+    state.counters["preview_over_read"] = preview.seconds / read.seconds;
+    state.counters["first_screen_ms"] = double(preview.reports);
+    state.counters["read_peak_MiB"] = read.peakMiB;
+    state.counters["preview_peak_MiB"] = preview.peakMiB;
+  }
+}
+
 }  // namespace
 
+BENCHMARK(RemoveAllSpaces_PreviewBesideRead)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(RemoveAllSpaces_RunBesideFloor)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv) {
@@ -143,9 +203,11 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--phase") {
     const QString table = QString::fromLocal8Bit(argv[3]);
     const std::string name = argv[2];
-    const Phase phase = name == "floor"  ? floor(table)
-                        : name == "undo" ? undoTheRun(argc, argv)
-                                         : runThroughTheButtonsCode(argc, argv, table);
+    const Phase phase = name == "floor"     ? floor(table)
+                        : name == "undo"    ? undoTheRun(argc, argv)
+                        : name == "read"    ? readFloor(table)
+                        : name == "preview" ? previewThroughTheMenusCode(argc, argv, table)
+                                            : runThroughTheButtonsCode(argc, argv, table);
     std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
     return 0;
   }

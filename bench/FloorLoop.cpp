@@ -66,6 +66,20 @@ FloorResult RunFloorLoop(const QString& connectionString, const QString& table,
   return result;
 }
 
+qint64 ReadAndTransform(const QString& connectionString, const QString& table,
+                        const std::function<QString(const QString&)>& transform) {
+  MysqlHandle mysql = connect(connectionString);
+  ResultHandle rows = storeAll(mysql.get(), table);
+  qint64 changing = 0;
+  while (MYSQL_ROW row = mysql_fetch_row(rows.get())) {
+    const unsigned long* lengths = mysql_fetch_lengths(rows.get());
+    if (!row[1]) continue;
+    const QString value = QString::fromUtf8(row[1], qsizetype(lengths[1]));
+    if (transform(value) != value) ++changing;
+  }
+  return changing;
+}
+
 qint64 ReadAllWithStoreResult(const QString& connectionString, const QString& table) {
   MysqlHandle mysql = connect(connectionString);
   ResultHandle rows = storeAll(mysql.get(), table);

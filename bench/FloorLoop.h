@@ -16,5 +16,10 @@ struct FloorResult {
 FloorResult RunFloorLoop(const QString& connectionString, const QString& table,
                          const std::function<QString(const QString&)>& transform);
 
+// Reads every value of `table` (id, v) with mysql_store_result and transforms it, writing
+// nothing: the floor of a preview. Returns how many values would change.
+qint64 ReadAndTransform(const QString& connectionString, const QString& table,
+                        const std::function<QString(const QString&)>& transform);
+
 // Holds every row of `table` with mysql_store_result and reads each value as text.
 qint64 ReadAllWithStoreResult(const QString& connectionString, const QString& table);
