@@ -37,15 +37,6 @@ struct Phase {
   long reports = 0;  // for a preview: milliseconds to its first screen
 };
 
-class BenchPointer : public WindowPointer {
- public:
-  Pointer pointer() const override { return pointer_; }
-  void setPointer(Pointer pointer) override { pointer_ = pointer; }
-
- private:
-  Pointer pointer_ = Pointer::Default;
-};
-
 // The run as the button starts it, on `table` with its field v chosen.
 Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
@@ -56,7 +47,7 @@ Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
   fields.addItem(QStringLiteral("v"));
   fields.setCurrentItem(fields.topLevelItem(1));
   ScriptedDialogs dialogs;
-  BenchPointer pointer;
+  HeldPointer pointer;
   ProgressWindow progress(nullptr);
   Journal journal(Journal::defaultPath());
   QElapsedTimer timer;
@@ -77,7 +68,7 @@ Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
   fields.addItem(QStringLiteral("v"));
   fields.setCurrentItem(fields.topLevelItem(1));
   ScriptedDialogs dialogs;
-  BenchPointer pointer;
+  HeldPointer pointer;
   ProgressWindow progress(nullptr);
   Journal journal(Journal::defaultPath());
   QElapsedTimer timer;

@@ -95,3 +95,30 @@ const CleaningOperation* FindOperation(QStringView caption) {
   }
   return nullptr;
 }
+
+QString OperationShortName(const CleaningOperation& operation) {
+  QString name = operation.caption.toString();
+  for (const char* dropped : {" in Selected Field", " of Selected Field", " in Field", " With...",
+                              " Character(s)", " (Carriage Returns)"}) {
+    name.remove(QLatin1String(dropped));
+  }
+  name = name.toLower();
+  QString joined;
+  for (const QChar c : name) {
+    if (c.isLetterOrNumber()) {
+      joined += c;
+    } else if (!joined.endsWith(u'-')) {
+      joined += u'-';
+    }
+  }
+  while (joined.endsWith(u'-')) joined.chop(1);
+  return joined;
+}
+
+const CleaningOperation* FindOperationByName(QStringView name) {
+  if (const CleaningOperation* byCaption = FindOperation(name)) return byCaption;
+  for (const CleaningOperation& operation : Catalogue()) {
+    if (OperationShortName(operation) == name) return &operation;
+  }
+  return nullptr;
+}

@@ -41,3 +41,10 @@ const std::array<CleaningOperation, OperationCount>& Catalogue();
 
 // The first operation whose caption equals `caption` exactly, or null.
 const CleaningOperation* FindOperation(QStringView caption);
+
+// The operation's short, stable name for the command line: its caption in lower case,
+// without "in Selected Field", "With...", "Character(s)" and the like, words joined by
+// "-" ("remove-all-spaces", "replace-tabs", "remove-first-x").
+QString OperationShortName(const CleaningOperation& operation);
+// The operation with this caption or short name; nullptr when there is none.
+const CleaningOperation* FindOperationByName(QStringView name);

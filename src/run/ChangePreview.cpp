@@ -142,3 +142,22 @@ void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
   };
   rewrites.run(preview.target(), journaled, preview.description(), preview.size(), changes);
 }
+
+QString PreviewCountsText(const ChangePreview& preview) {
+  const PreviewCounts& counts = preview.counts;
+  QString text = CountText(counts.read) + QStringLiteral(" records read: ") +
+                 CountText(counts.changing) + QStringLiteral(" would change, ") +
+                 CountText(counts.unchanged) + QStringLiteral(" unchanged, ") +
+                 CountText(counts.nulls) + QStringLiteral(" nulls (never written), ") +
+                 CountText(counts.failing) + QStringLiteral(" cannot be computed");
+  QStringList reasons;
+  for (const PreviewFailure& failure : counts.failures) {
+    reasons << failure.reason + QStringLiteral(": ") + CountText(failure.records);
+  }
+  if (!reasons.isEmpty()) text += QStringLiteral(" (") + reasons.join(QStringLiteral("; ")) + u')';
+  if (counts.tooLong > 0) {
+    text += QStringLiteral(", ") + CountText(counts.tooLong) +
+            QStringLiteral(" too long for the column (the server would refuse them)");
+  }
+  return text + u'.';
+}

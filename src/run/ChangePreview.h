@@ -93,3 +93,6 @@ void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
 // preview read; the others are left and counted as changed since the preview.
 void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
                   const QString& connectionString);
+
+// "1,000,000 records read: 500,000 would change, ..."
+QString PreviewCountsText(const ChangePreview& preview);

@@ -41,6 +41,3 @@ class PreviewWindow : public QDialog {
   std::function<void(const ChangePreview&)> apply_;
   QTimer filterDelay_;
 };
-
-// "1,000,000 records read: 500,000 would change, ..."
-QString PreviewCountsText(const ChangePreview& preview);

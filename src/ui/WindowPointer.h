@@ -13,3 +13,13 @@ class WindowPointer {
   virtual Pointer pointer() const = 0;
   virtual void setPointer(Pointer pointer) = 0;
 };
+
+// A pointer setting with no window to show it on: a terminal's, a benchmark's.
+class HeldPointer : public WindowPointer {
+ public:
+  Pointer pointer() const override { return pointer_; }
+  void setPointer(Pointer pointer) override { pointer_ = pointer; }
+
+ private:
+  Pointer pointer_ = Pointer::Default;
+};

@@ -1,0 +1,159 @@
+#include "CleanCommand.h"
+
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <iostream>
+
+#include "ChangePreview.h"
+#include "Connection.h"
+#include "ConnectionString.h"
+#include "FieldUpdateRun.h"
+#include "Journal.h"
+#include "OperationCatalogue.h"
+#include "RecordSet.h"
+#include "Terminal.h"
+#include "VisibleText.h"
+
+namespace {
+
+void fail(const QString& line) {
+  std::cerr << "klarifeld-clean: " << line.toStdString() << std::endl;
+}
+
+QByteArray quotedName(const QString& name) {
+  return '`' + name.toUtf8().replace('`', "``") + '`';
+}
+
+int listOperations() {
+  for (const CleaningOperation& operation : Catalogue()) {
+    std::cout << OperationShortName(operation).toStdString() << "\t"
+              << operation.caption.toString().toStdString() << "\n";
+  }
+  return AllWritten;
+}
+
+QString passwordFor(const CleanOptions& options) {
+  if (qEnvironmentVariableIsSet("MYSQL_PWD")) return qEnvironmentVariable("MYSQL_PWD");
+  if (IsTerminal(STDIN_FILENO)) {
+    return AskSecretly(QStringLiteral("Password for %1@%2: ").arg(options.user, options.host));
+  }
+  return {};
+}
+
+// The table's fields in their order, or a message when the table is not there.
+std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& options) {
+  bool found = false;
+  const auto tables = connection.Execute(QStringLiteral("SHOW TABLES"));
+  for (; tables->isOpen() && !tables->Eof(); tables->MoveNext()) {
+    if (tables->Value(0) == options.table) found = true;
+  }
+  if (!found) {
+    fail(
+        QStringLiteral("No table '%1' in the database '%2'.").arg(options.table, options.database));
+    return std::nullopt;
+  }
+  const auto none = connection.Execute(
+      QString::fromUtf8("SELECT * FROM " + quotedName(options.table) + " LIMIT 0"));
+  QStringList fields;
+  for (int i = 0; i < none->Fields().count(); ++i) fields << none->Fields().Name(i);
+  return fields;
+}
+
+bool hasRecords(Connection& connection, const QString& table) {
+  const auto one =
+      connection.Execute(QString::fromUtf8("SELECT 1 FROM " + quotedName(table) + " LIMIT 1"));
+  return one->isOpen() && !one->Eof();
+}
+
+void printChanges(const ChangePreview& preview, bool json) {
+  if (!json) std::cout << PreviewCountsText(preview).toStdString() << "\n";
+  for (qsizetype i = 0; i < preview.size(); ++i) {
+    const ChangePreview::Entry entry = preview.entry(i);
+    if (json) {
+      const QJsonObject change{{QStringLiteral("key"), entry.key},
+                               {QStringLiteral("before"), entry.before},
+                               {QStringLiteral("after"), entry.after},
+                               {QStringLiteral("tooLong"), entry.tooLong}};
+      std::cout << QJsonDocument(change).toJson(QJsonDocument::Compact).toStdString() << "\n";
+    } else {
+      std::cout << entry.key.toStdString() << ": " << WithVisibleMarks(entry.before).toStdString()
+                << " → " << WithVisibleMarks(entry.after).toStdString()
+                << (entry.tooLong ? "  (too long for the column)" : "") << "\n";
+    }
+  }
+  std::cout << std::flush;
+}
+
+// A run that never reached its records: a refused or missing answer, or a report.
+int statusWithoutRecords(const TerminalDialogs& dialogs) {
+  if (dialogs.missingAnswer()) {
+    fail(QStringLiteral("The operation asks a question that no --answer answers."));
+    return UsageError;
+  }
+  return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
+}
+
+int statusOf(const RunSummary& summary) {
+  if (summary.end == RunEnd::ConnectionLost) return ConnectionFailed;
+  return summary.counts.reported > 0 ? SomeReported : AllWritten;
+}
+
+}  // namespace
+
+int RunCleanCommand(const CleanOptions& options) {
+  if (options.listOperations) return listOperations();
+  const CleaningOperation* operation = FindOperationByName(options.operation);
+  if (!operation) {
+    fail(QStringLiteral("No operation '%1'; --list-operations lists them.").arg(options.operation));
+    return UsageError;
+  }
+  const QString connectionString = BuildConnectionString(
+      options.host, options.user, passwordFor(options), options.database, options.port);
+  Connection connection;
+  std::optional<QStringList> fields;
+  try {
+    connection.Open(connectionString);
+    fields = fieldsOf(connection, options);
+    if (!fields) return UsageError;
+    if (!fields->contains(options.field)) {
+      fail(QStringLiteral("No field '%1' in the table '%2'.").arg(options.field, options.table));
+      return UsageError;
+    }
+    if (!hasRecords(connection, options.table)) {
+      fail(QStringLiteral("The table '%1' has no records: there is nothing to clean.")
+               .arg(options.table));
+      return UsageError;
+    }
+  } catch (const DbError& failure) {
+    fail(QStringLiteral("Could not connect: %1").arg(QString::fromUtf8(failure.what())));
+    return ConnectionFailed;
+  }
+  connection.Close();
+
+  TextList tables, fieldList, preview;
+  tables.addItem(options.table);
+  for (const QString& name : *fields) fieldList.addItem(name);
+  fieldList.select(int(fields->indexOf(options.field)));
+  TerminalDialogs dialogs(options.answers);
+  HeldPointer pointer;
+  TerminalProgress progress;
+  try {
+    Journal journal(Journal::defaultPath());
+    FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
+                       connectionString, pointer, dialogs, progress, journal);
+    if (options.dryRun) {
+      const std::unique_ptr<ChangePreview> changes = run.preview();
+      if (!changes) return statusWithoutRecords(dialogs);
+      printChanges(*changes, options.json);
+      return changes->counts.failing > 0 ? SomeReported : AllWritten;
+    }
+    run.run();
+  } catch (const JournalError& failure) {
+    fail(QString::fromUtf8(failure.what()));
+    return UsageError;
+  }
+  if (!progress.summary()) return statusWithoutRecords(dialogs);
+  return statusOf(*progress.summary());
+}

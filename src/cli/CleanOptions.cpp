@@ -1,0 +1,74 @@
+#include "CleanOptions.h"
+
+#include <QCommandLineParser>
+
+std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QString& error,
+                                              QString& helpText) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Cleans the text of one field of one table of a MySQL or MariaDB database with one of "
+      "Klarifeld's 27 operations. The password comes from MYSQL_PWD or is asked for on the "
+      "terminal. Exit status: 0 all written, 1 some records reported, 2 usage error or refused "
+      "answer, 3 the connection failed or was lost."));
+  parser.addHelpOption();
+  const QCommandLineOption host({QStringLiteral("host")}, QStringLiteral("Server."),
+                                QStringLiteral("name"), QStringLiteral("localhost"));
+  const QCommandLineOption port({QStringLiteral("port")}, QStringLiteral("Port."),
+                                QStringLiteral("number"), QStringLiteral("3306"));
+  const QCommandLineOption user({QStringLiteral("user")}, QStringLiteral("User name."),
+                                QStringLiteral("name"));
+  const QCommandLineOption database({QStringLiteral("database")}, QStringLiteral("Database."),
+                                    QStringLiteral("name"));
+  const QCommandLineOption table({QStringLiteral("table")}, QStringLiteral("Table."),
+                                 QStringLiteral("name"));
+  const QCommandLineOption field({QStringLiteral("field")}, QStringLiteral("Field."),
+                                 QStringLiteral("name"));
+  const QCommandLineOption operation(
+      {QStringLiteral("operation")},
+      QStringLiteral("The operation: its caption or its short name (see --list-operations)."),
+      QStringLiteral("name"));
+  const QCommandLineOption answer(
+      {QStringLiteral("answer")},
+      QStringLiteral("An answer to the operation's next question, as typed in the windows."),
+      QStringLiteral("text"));
+  const QCommandLineOption dryRun({QStringLiteral("dry-run")},
+                                  QStringLiteral("Write nothing; print every change."));
+  const QCommandLineOption json({QStringLiteral("json")},
+                                QStringLiteral("With --dry-run: one JSON object per change."));
+  const QCommandLineOption list({QStringLiteral("list-operations")},
+                                QStringLiteral("List the operations and their short names."));
+  parser.addOptions(
+      {host, port, user, database, table, field, operation, answer, dryRun, json, list});
+  helpText = parser.helpText();
+  if (!parser.parse(arguments)) {
+    error = parser.errorText();
+    return std::nullopt;
+  }
+  if (parser.isSet(QStringLiteral("help"))) return std::nullopt;
+  CleanOptions options;
+  options.host = parser.value(host);
+  options.port = parser.value(port);
+  options.user = parser.value(user);
+  options.database = parser.value(database);
+  options.table = parser.value(table);
+  options.field = parser.value(field);
+  options.operation = parser.value(operation);
+  options.answers = parser.values(answer);
+  options.dryRun = parser.isSet(dryRun);
+  options.json = parser.isSet(json);
+  options.listOperations = parser.isSet(list);
+  if (options.listOperations) return options;
+  for (const auto& [value, name] :
+       {std::pair{options.database, "--database"}, std::pair{options.table, "--table"},
+        std::pair{options.field, "--field"}, std::pair{options.operation, "--operation"}}) {
+    if (value.isEmpty()) {
+      error = QStringLiteral("%1 is required.").arg(QLatin1String(name));
+      return std::nullopt;
+    }
+  }
+  if (options.json && !options.dryRun) {
+    error = QStringLiteral("--json goes with --dry-run.");
+    return std::nullopt;
+  }
+  return options;
+}

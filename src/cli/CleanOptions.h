@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the command line asks for.
+struct CleanOptions {
+  QString host = QStringLiteral("localhost");
+  QString port = QStringLiteral("3306");
+  QString user;
+  QString password;  // from the environment or the terminal, never from the arguments
+  QString database;
+  QString table;
+  QString field;
+  QString operation;  // a caption or a short name
+  QStringList answers;
+  bool dryRun = false;
+  bool json = false;
+  bool listOperations = false;
+};
+
+// Exit statuses, as the manual page gives them.
+enum ExitStatus {
+  AllWritten = 0,
+  SomeReported = 1,
+  UsageError = 2,
+  ConnectionFailed = 3,
+};
+
+// The options of `arguments`, or a message for a usage error (then `error` is set).
+std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QString& error,
+                                              QString& helpText);

@@ -1,0 +1,148 @@
+#include "Terminal.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QTextStream>
+#include <cstdio>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+std::atomic<bool> interrupted = false;
+
+void onInterrupt(int) {
+  interrupted = true;
+}
+
+QString lineOf(QString text) {
+  return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+}
+
+void printError(const QString& text) {
+  std::cerr << lineOf(text).toStdString() << std::endl;
+}
+
+std::optional<QString> readLine() {
+  std::string line;
+  if (!std::getline(std::cin, line)) return std::nullopt;
+  return QString::fromStdString(line);
+}
+
+}  // namespace
+
+bool IsTerminal(int fileDescriptor) {
+  return ::isatty(fileDescriptor) != 0;
+}
+
+QString AskSecretly(const QString& prompt) {
+  std::cerr << prompt.toStdString() << std::flush;
+  termios saved{};
+  const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+  const std::optional<QString> typed = readLine();
+  if (terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  std::cerr << std::endl;
+  return typed.value_or(QString());
+}
+
+TerminalDialogs::TerminalDialogs(const QStringList& answers)
+    : answers_(answers.begin(), answers.end()) {}
+
+void TerminalDialogs::showMessage(const QString& text, const QString&, BoxIcon) {
+  ++messages_;
+  printError(text);
+}
+
+QString TerminalDialogs::askInput(const QString& prompt, const QString&) {
+  if (!answers_.empty()) {
+    const QString answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+  }
+  if (IsTerminal(STDIN_FILENO)) {
+    std::cerr << prompt.toStdString() << ' ' << std::flush;
+    return readLine().value_or(QString());
+  }
+  missingAnswer_ = true;
+  return {};
+}
+
+ReportAnswer TerminalDialogs::showMessageOfferingStop(const QString& text, const QString& title,
+                                                      BoxIcon icon) {
+  showMessage(text, title, icon);
+  return ReportAnswer::Ok;
+}
+
+bool TerminalDialogs::askYesNo(const QString&) {
+  return false;
+}
+
+QString TerminalDialogs::chooseFile(const QString&, const QString&) {
+  return {};
+}
+
+void TextList::addItem(const QString& text) {
+  items_ << text;
+  if (selected_ < 0) selected_ = 0;
+}
+
+QString TextList::selectedText() const {
+  if (selected_ < 0) throw std::runtime_error("Object variable or With block variable not set");
+  return items_[selected_];
+}
+
+TerminalProgress::TerminalProgress() {
+  timer_.setInterval(250);
+  QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+}
+
+void TerminalProgress::runStarted(const RunDescription&, const RunProgress& progress,
+                                  std::function<void()> stop) {
+  progress_ = &progress;
+  stop_ = std::move(stop);
+  interrupted = false;
+  ::signal(SIGINT, onInterrupt);
+  startedAt_ = QDateTime::currentMSecsSinceEpoch();
+  timer_.start();
+}
+
+void TerminalProgress::tick() {
+  if (interrupted && !stopping_) {
+    stopping_ = true;
+    if (stop_) stop_();
+  }
+  if (!progress_ || !IsTerminal(STDERR_FILENO)) return;
+  const RunCounts counts = progress_->counts();
+  const int width = 30;
+  const int filled = counts.total > 0 ? int(counts.done * width / counts.total) : 0;
+  const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - startedAt_;
+  QString rate;
+  if (counts.done > 0 && elapsed > 0) {
+    const double perSecond = counts.done * 1000.0 / double(elapsed);
+    rate = QStringLiteral(", %1 a second, about %2 left")
+               .arg(CountText(qint64(perSecond)),
+                    DurationText(qint64(double(counts.total - counts.done) / perSecond * 1000)));
+  }
+  std::cerr << "\r[" << std::string(std::size_t(filled), '#')
+            << std::string(std::size_t(width - filled), ' ') << "] "
+            << ProgressText(counts).toStdString() << rate.toStdString() << "\x1b[K" << std::flush;
+}
+
+void TerminalProgress::runEnded(const RunSummary& summary) {
+  timer_.stop();
+  tick();
+  if (IsTerminal(STDERR_FILENO)) std::cerr << std::endl;
+  ::signal(SIGINT, SIG_DFL);
+  progress_ = nullptr;
+  summary_ = summary;
+  std::cout << SummaryText(summary).toStdString() << std::endl;
+}
