@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <iostream>
@@ -12,8 +14,12 @@
 #include "FieldUpdateRun.h"
 #include "Journal.h"
 #include "OperationCatalogue.h"
+#include "ProfileKeys.h"
 #include "RecordSet.h"
+#include "RunJournal.h"
+#include "SettingsStore.h"
 #include "Terminal.h"
+#include "UndoRun.h"
 #include "VisibleText.h"
 
 namespace {
@@ -34,12 +40,85 @@ int listOperations() {
   return AllWritten;
 }
 
+// The password of the [client] section of an option file, as the standard clients read it.
+std::optional<QString> optionFilePassword(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return std::nullopt;
+  bool client = false;
+  std::optional<QString> password;
+  while (!file.atEnd()) {
+    const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';')) continue;
+    if (line.startsWith(u'[')) {
+      client = line == QStringLiteral("[client]");
+      continue;
+    }
+    const qsizetype equals = line.indexOf(u'=');
+    if (!client || equals < 0 || line.left(equals).trimmed() != QStringLiteral("password")) {
+      continue;
+    }
+    QString value = line.mid(equals + 1).trimmed();
+    if (value.size() >= 2 && (value.startsWith(u'"') || value.startsWith(u'\'')) &&
+        value.endsWith(value[0])) {
+      value = value.mid(1, value.size() - 2);
+    }
+    password = value;
+  }
+  return password;
+}
+
 QString passwordFor(const CleanOptions& options) {
+  if (options.password) {
+    fail(
+        QStringLiteral("warning: a password on the command line can be read by other users "
+                       "in the process list; use MYSQL_PWD or an option file."));
+    return *options.password;
+  }
   if (qEnvironmentVariableIsSet("MYSQL_PWD")) return qEnvironmentVariable("MYSQL_PWD");
+  const QString optionFile = options.defaultsFile.isEmpty()
+                                 ? QDir::homePath() + QStringLiteral("/.my.cnf")
+                                 : options.defaultsFile;
+  if (const std::optional<QString> stored = optionFilePassword(optionFile)) return *stored;
   if (IsTerminal(STDIN_FILENO)) {
     return AskSecretly(QStringLiteral("Password for %1@%2: ").arg(options.user, options.host));
   }
   return {};
+}
+
+// From the options, or as the login window last connected with --profile.
+QString connectionStringFor(const CleanOptions& options) {
+  if (options.profile) {
+    const SettingsStore settings;
+    return BuildConnectionString(
+        settings.read(ProfileKeys::Server, QStringLiteral("localhost")),
+        settings.read(ProfileKeys::User, {}), settings.read(ProfileKeys::Password, {}),
+        options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
+        settings.read(ProfileKeys::Port, QStringLiteral("3306")),
+        EncryptionNamed(settings.read(ProfileKeys::Encryption, {})).value_or(Encryption::Preferred),
+        settings.read(ProfileKeys::CaFile, {}));
+  }
+  return BuildConnectionString(
+      options.host, options.user, passwordFor(options), options.database, options.port,
+      EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa);
+}
+
+int listHistory() {
+  const Journal journal(Journal::defaultPath());
+  for (const JournalRun& run : journal.runs()) {
+    QStringList answers;
+    for (const QString& answer : run.answers) answers << u'"' + answer + u'"';
+    std::cout
+        << run.id << "\t"
+        << run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
+        << "\t" << (run.database + u'.' + run.table + u'.' + run.field).toStdString() << "\t"
+        << (run.operation + (answers.isEmpty() ? QString() : u' ' + answers.join(u", ")))
+               .toStdString()
+        << "\t" << run.written << " written\t" << JournalEndText(run.end).toStdString()
+        << (run.undoneBy ? QStringLiteral("\tundone by run %1").arg(run.undoneBy) : QString())
+               .toStdString()
+        << "\n";
+  }
+  return AllWritten;
 }
 
 // The table's fields in their order, or a message when the table is not there.
@@ -97,20 +176,41 @@ int statusWithoutRecords(const TerminalDialogs& dialogs) {
 
 int statusOf(const RunSummary& summary) {
   if (summary.end == RunEnd::ConnectionLost) return ConnectionFailed;
-  return summary.counts.reported > 0 ? SomeReported : AllWritten;
+  const bool allWritten = summary.end == RunEnd::Finished && summary.counts.reported == 0 &&
+                          summary.counts.changedSince == 0 && summary.counts.gone == 0;
+  return allWritten ? AllWritten : SomeReported;
+}
+
+int undoRun(const CleanOptions& options) {
+  TerminalDialogs dialogs({});
+  TerminalProgress progress;
+  Journal journal(Journal::defaultPath());
+  UndoRun(journal, options.undo, connectionStringFor(options), dialogs, progress).run();
+  if (!progress.summary()) return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
+  return statusOf(*progress.summary());
 }
 
 }  // namespace
 
 int RunCleanCommand(const CleanOptions& options) {
   if (options.listOperations) return listOperations();
+  if (options.sslMode.size() && !EncryptionNamed(options.sslMode)) {
+    fail(QStringLiteral("--ssl-mode is one of PREFERRED, REQUIRED, VERIFY_CA, VERIFY_IDENTITY."));
+    return UsageError;
+  }
+  try {
+    if (options.history) return listHistory();
+    if (options.undo) return undoRun(options);
+  } catch (const JournalError& failure) {
+    fail(QString::fromUtf8(failure.what()));
+    return UsageError;
+  }
   const CleaningOperation* operation = FindOperationByName(options.operation);
   if (!operation) {
     fail(QStringLiteral("No operation '%1'; --list-operations lists them.").arg(options.operation));
     return UsageError;
   }
-  const QString connectionString = BuildConnectionString(
-      options.host, options.user, passwordFor(options), options.database, options.port);
+  const QString connectionString = connectionStringFor(options);
   Connection connection;
   std::optional<QStringList> fields;
   try {

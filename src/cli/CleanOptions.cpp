@@ -7,9 +7,11 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
       "Cleans the text of one field of one table of a MySQL or MariaDB database with one of "
-      "Klarifeld's 27 operations. The password comes from MYSQL_PWD or is asked for on the "
-      "terminal. Exit status: 0 all written, 1 some records reported, 2 usage error or refused "
-      "answer, 3 the connection failed or was lost."));
+      "Klarifeld's 27 operations. The password comes from MYSQL_PWD, else from the [client] "
+      "section of the option file (--defaults-file, else ~/.my.cnf), else it is asked for on "
+      "the terminal. Exit status: 0 all written, 1 some records not written (reported, changed "
+      "since, or the run stopped by Ctrl+C), 2 usage error or refused answer, 3 the connection "
+      "failed or was lost."));
   parser.addHelpOption();
   const QCommandLineOption host({QStringLiteral("host")}, QStringLiteral("Server."),
                                 QStringLiteral("name"), QStringLiteral("localhost"));
@@ -37,8 +39,29 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
                                 QStringLiteral("With --dry-run: one JSON object per change."));
   const QCommandLineOption list({QStringLiteral("list-operations")},
                                 QStringLiteral("List the operations and their short names."));
-  parser.addOptions(
-      {host, port, user, database, table, field, operation, answer, dryRun, json, list});
+  const QCommandLineOption password(
+      {QStringLiteral("password")},
+      QStringLiteral("The password (others can read it in the process list: avoid)."),
+      QStringLiteral("text"));
+  const QCommandLineOption defaultsFile(
+      {QStringLiteral("defaults-file")},
+      QStringLiteral("The option file to read the password from."), QStringLiteral("file"));
+  const QCommandLineOption profile({QStringLiteral("profile")},
+                                   QStringLiteral("Connect as the login window last did."));
+  const QCommandLineOption sslMode(
+      {QStringLiteral("ssl-mode")},
+      QStringLiteral("PREFERRED (the default), REQUIRED, VERIFY_CA or VERIFY_IDENTITY."),
+      QStringLiteral("mode"));
+  const QCommandLineOption sslCa({QStringLiteral("ssl-ca")},
+                                 QStringLiteral("The CA file that checks the server."),
+                                 QStringLiteral("file"));
+  const QCommandLineOption history({QStringLiteral("history")},
+                                   QStringLiteral("List the journaled runs."));
+  const QCommandLineOption undo({QStringLiteral("undo")},
+                                QStringLiteral("Take journaled run RUN back."),
+                                QStringLiteral("RUN"));
+  parser.addOptions({host, port, user, password, defaultsFile, profile, sslMode, sslCa, database,
+                     table, field, operation, answer, dryRun, json, list, history, undo});
   helpText = parser.helpText();
   if (!parser.parse(arguments)) {
     error = parser.errorText();
@@ -57,7 +80,22 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   options.dryRun = parser.isSet(dryRun);
   options.json = parser.isSet(json);
   options.listOperations = parser.isSet(list);
-  if (options.listOperations) return options;
+  if (parser.isSet(password)) options.password = parser.value(password);
+  options.defaultsFile = parser.value(defaultsFile);
+  options.profile = parser.isSet(profile);
+  options.sslMode = parser.value(sslMode);
+  options.sslCa = parser.value(sslCa);
+  options.history = parser.isSet(history);
+  if (parser.isSet(undo)) {
+    bool number = false;
+    options.undo = parser.value(undo).toLongLong(&number);
+    if (!number || options.undo <= 0) {
+      error = QStringLiteral("--undo takes the number of a run, as --history lists them.");
+      return std::nullopt;
+    }
+  }
+  if (options.listOperations || options.history) return options;
+  if (options.undo) return options;
   for (const auto& [value, name] :
        {std::pair{options.database, "--database"}, std::pair{options.table, "--table"},
         std::pair{options.field, "--field"}, std::pair{options.operation, "--operation"}}) {

@@ -9,7 +9,11 @@ struct CleanOptions {
   QString host = QStringLiteral("localhost");
   QString port = QStringLiteral("3306");
   QString user;
-  QString password;  // from the environment or the terminal, never from the arguments
+  std::optional<QString> password;  // --password, which others can see in the process list
+  QString defaultsFile;             // an option file whose [client] password counts
+  bool profile = false;             // the login window's stored settings instead
+  QString sslMode;
+  QString sslCa;
   QString database;
   QString table;
   QString field;
@@ -18,6 +22,8 @@ struct CleanOptions {
   bool dryRun = false;
   bool json = false;
   bool listOperations = false;
+  bool history = false;
+  qint64 undo = 0;  // the run to take back
 };
 
 // Exit statuses, as the manual page gives them.

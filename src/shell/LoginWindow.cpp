@@ -17,6 +17,7 @@
 #include "ListViewWidget.h"
 #include "MainWindow.h"
 #include "MySQL.h"
+#include "ProfileKeys.h"
 #include "ReportingProcedure.h"
 #include "SettingsStore.h"
 
@@ -37,17 +38,6 @@ const QString EncryptionChange = QStringLiteral("Klarifeld2021/08/31.Form1.Encry
 const QString CaFileChange = QStringLiteral("Klarifeld2021/08/31.Form1.CAFile_Change");
 const QString ChooseCaFile = QStringLiteral("Klarifeld2021/08/31.Form1.ChooseCAFile_Click");
 }  // namespace Tags
-
-// The settings keys of the connection profile.
-namespace Keys {
-const QString Server = QStringLiteral("MyServer");
-const QString User = QStringLiteral("MyUser");
-const QString Password = QStringLiteral("MyPassword");
-const QString Database = QStringLiteral("MyDatabase");
-const QString Port = QStringLiteral("MyPort");
-const QString Encryption = QStringLiteral("MyEncryption");  // a name of the connection string
-const QString CaFile = QStringLiteral("MyCAFile");
-}  // namespace Keys
 
 constexpr std::array Encryptions = {Encryption::Preferred, Encryption::Required,
                                     Encryption::VerifyCa, Encryption::VerifyIdentity};
@@ -186,16 +176,16 @@ void LoginWindow::showEncryptionNote() {
 }
 
 void LoginWindow::connectHandlers() {
-  storeOnChange(serverBox, Keys::Server, Tags::ServerChange);
-  storeOnChange(userBox, Keys::User, Tags::UserChange);
-  storeOnChange(passwordBox, Keys::Password, Tags::PasswordChange);
-  storeOnChange(databaseBox, Keys::Database, Tags::DatabaseChange);
-  storeOnChange(portBox, Keys::Port, Tags::PortChange);
-  storeOnChange(caFileBox, Keys::CaFile, Tags::CaFileChange);
+  storeOnChange(serverBox, ProfileKeys::Server, Tags::ServerChange);
+  storeOnChange(userBox, ProfileKeys::User, Tags::UserChange);
+  storeOnChange(passwordBox, ProfileKeys::Password, Tags::PasswordChange);
+  storeOnChange(databaseBox, ProfileKeys::Database, Tags::DatabaseChange);
+  storeOnChange(portBox, ProfileKeys::Port, Tags::PortChange);
+  storeOnChange(caFileBox, ProfileKeys::CaFile, Tags::CaFileChange);
   connect(encryptionBox, &QComboBox::currentIndexChanged, this, [this] {
     showEncryptionNote();
     ReportingProcedure(dialogs_, Tags::EncryptionChange).step(100, [&] {
-      settings_.write(Keys::Encryption, EncryptionName(encryption()));
+      settings_.write(ProfileKeys::Encryption, EncryptionName(encryption()));
     });
   });
   connect(chooseCaFileButton, &QPushButton::clicked, this, [this] { onChooseCaFileClicked(); });
@@ -250,15 +240,16 @@ void LoginWindow::load() {
   const auto fill = [&](int line, QLineEdit* box, const QString& key, const QString& absent) {
     run.step(line, [&] { box->setText(settings_.read(key, absent)); });
   };
-  fill(128, serverBox, Keys::Server, QStringLiteral("localhost"));
-  fill(130, userBox, Keys::User, QString());
-  fill(132, passwordBox, Keys::Password, QString());
-  fill(134, databaseBox, Keys::Database, QString());
-  fill(136, portBox, Keys::Port, QStringLiteral("3306"));
+  fill(128, serverBox, ProfileKeys::Server, QStringLiteral("localhost"));
+  fill(130, userBox, ProfileKeys::User, QString());
+  fill(132, passwordBox, ProfileKeys::Password, QString());
+  fill(134, databaseBox, ProfileKeys::Database, QString());
+  fill(136, portBox, ProfileKeys::Port, QStringLiteral("3306"));
   run.step(137, [&] {
-    const std::optional<Encryption> stored = EncryptionNamed(settings_.read(Keys::Encryption, {}));
+    const std::optional<Encryption> stored =
+        EncryptionNamed(settings_.read(ProfileKeys::Encryption, {}));
     encryptionBox->setCurrentIndex(int(stored.value_or(Encryption::Preferred)));
-    caFileBox->setText(settings_.read(Keys::CaFile, QString()));
+    caFileBox->setText(settings_.read(ProfileKeys::CaFile, QString()));
   });
   if (run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
     if (run.test(140, [&] { return CheckMySQLConnection(connectionString()); })) {

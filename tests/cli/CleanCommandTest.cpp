@@ -2,8 +2,13 @@
 // fixture's server.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "../support/QStringPrinting.h"
 #include "Journal.h"
@@ -27,11 +32,15 @@ class CleanCommandTest : public testing::Test {
   }
   // Runs the program with the fixture's connection and `arguments`; the password comes
   // from the environment.
-  Outcome clean(const QStringList& arguments, const QString& password = {}) {
+  // Starts the program with the fixture's connection and `arguments`; the password comes
+  // from the environment unless `password` says where.
+  void start(QProcess& program, const QStringList& arguments,
+             const std::optional<QString>& password = {}) {
     const TestServer& server = TestServer::get();
-    QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("MYSQL_PWD", password.isEmpty() ? server.password : password);
+    environment.remove("MYSQL_PWD");
+    environment.insert("HOME", dataHome.path());  // no ~/.my.cnf of the machine's
+    if (!password) environment.insert("MYSQL_PWD", server.password);
     environment.insert("XDG_DATA_HOME", dataHome.path());
     program.setProcessEnvironment(environment);
     program.start(KLARIFELD_CLEAN_PATH,
@@ -39,9 +48,16 @@ class CleanCommandTest : public testing::Test {
                               "--database", db.name(), "--table", "t", "--field", "v"} +
                       arguments);
     program.closeWriteChannel();
+  }
+  Outcome finish(QProcess& program) {
     EXPECT_TRUE(program.waitForFinished(60000));
     return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
             QString::fromUtf8(program.readAllStandardError())};
+  }
+  Outcome clean(const QStringList& arguments, const std::optional<QString>& password = {}) {
+    QProcess program;
+    start(program, arguments, password);
+    return finish(program);
   }
   Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
 
@@ -87,7 +103,7 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(notANumber.status, 2);
   EXPECT_EQ(notANumber.err, "Must enter number\n");
   EXPECT_EQ(clean({"--operation", "replace-tabs"}).status, 2) << "no answer to give";
-  EXPECT_EQ(clean({"--operation", "remove-tabs"}, "wrong").status, 3);
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--password=wrong"}, QString()).status, 3);
   // Too long for VARCHAR(9): reported by the server, the rest written.
   const Outcome reported = clean({"--operation", "replace-all-spaces", "--answer", "__"});
   EXPECT_EQ(reported.status, 1);
@@ -104,4 +120,58 @@ TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
                            "remove-first-x\tRemove First x Character(s) in Selected Field\n"}) {
     EXPECT_TRUE(listed.out.contains(line)) << line;
   }
+}
+
+TEST_F(CleanCommandTest, ThePasswordComesFromAnOptionFileAndAWarningGoesWithOneInTheArguments) {
+  const QString optionFile = dataHome.path() + "/client.cnf";
+  QFile file(optionFile);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[mysqld]\npassword=not-this\n[client]\n# the fixture's\npassword=\"" +
+             TestServer::get().password.toUtf8() + "\"\n");
+  file.close();
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--defaults-file", optionFile}, QString()).status,
+            0);
+  const Outcome inArguments =
+      clean({"--operation", "remove-tabs", "--password=" + TestServer::get().password}, QString());
+  EXPECT_EQ(inArguments.status, 0);
+  EXPECT_TRUE(
+      inArguments.err.startsWith("klarifeld-clean: warning: a password on the command "
+                                 "line can be read by other users"));
+}
+
+TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
+  const Column before = values();
+  ASSERT_EQ(clean({"--operation", "remove-all-spaces"}).status, 0);
+  const Outcome history = clean({"--history"});
+  EXPECT_TRUE(history.out.startsWith("1\t")) << history.out.toStdString();
+  EXPECT_TRUE(history.out.contains(db.name() + ".t.v\tRemove All Spaces in Selected Field\t2 "
+                                               "written\tfinished"))
+      << history.out.toStdString();
+  const Outcome undo = clean({"--undo", "1"});
+  EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
+  EXPECT_EQ(values(), before);
+  EXPECT_EQ(clean({"--undo", "1"}).err, "This run was undone already, by run 2.\n");
+}
+
+// Ctrl+C stops after the current record, as "Stop" does; every written row's old value
+// is in the journal.
+TEST_F(CleanCommandTest, InterruptStopsAtARecordBoundaryWithTheJournalComplete) {
+  db.exec("DELETE FROM t; INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_20000");
+  QProcess program;
+  start(program, {"--operation", "remove-all-spaces"});
+  ASSERT_TRUE(program.waitForStarted());
+  QElapsedTimer waited;
+  waited.start();
+  while (db.column("SELECT COUNT(*) FROM t WHERE v NOT LIKE '% %'")[0]->toInt() < 500) {
+    ASSERT_LT(waited.elapsed(), 60000);
+    QThread::msleep(10);
+  }
+  ::kill(pid_t(program.processId()), SIGINT);
+  const Outcome stopped = finish(program);
+  EXPECT_EQ(stopped.status, 1) << stopped.err.toStdString();
+  EXPECT_TRUE(stopped.out.startsWith("Stopped by you after ")) << stopped.out.toStdString();
+  const int changed = db.column("SELECT COUNT(*) FROM t WHERE v NOT LIKE '% %'")[0]->toInt();
+  EXPECT_LT(changed, 20000);
+  qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+  EXPECT_EQ(Journal(Journal::defaultPath()).runs().at(0).entries, changed);
 }
