@@ -5,9 +5,12 @@
 // after the other, so that each peak memory figure is that phase's own.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -15,6 +18,7 @@
 
 #include "BenchDatabase.h"
 #include "ChangePreview.h"
+#include "ConnectionString.h"
 #include "FieldUpdateRun.h"
 #include "FloorLoop.h"
 #include "Fundamental.h"
@@ -85,6 +89,29 @@ Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
   window.changeList->viewport()->repaint();
   const long firstScreenMilliseconds = long(timer.elapsed());
   return {seconds, PeakMemoryMiB(), firstScreenMilliseconds};
+}
+
+// klarifeld-clean on `table`, run as a user runs it; its peak memory from the system.
+Phase cleanFromTheTerminal(const QString& table, bool dryRun) {
+  const ConnectionAttributes connection = ParseConnectionString(BenchConnectionString());
+  QStringList arguments{
+      "--host",      connection.server,   "--port",  connection.port, "--user",  connection.user,
+      "--database",  connection.database, "--table", table,           "--field", "v",
+      "--operation", "remove-all-spaces"};
+  if (dryRun) arguments << "--dry-run";
+  QProcess program;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("MYSQL_PWD", connection.password);
+  program.setProcessEnvironment(environment);
+  program.setStandardOutputFile(QProcess::nullDevice());
+  QElapsedTimer timer;
+  timer.start();
+  program.start(KLARIFELD_CLEAN_PATH, arguments);
+  program.waitForFinished(-1);
+  const double seconds = timer.nsecsElapsed() / 1e9;
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  return {seconds, children.ru_maxrss / 1024.0, program.exitCode()};
 }
 
 Phase readFloor(const QString& table) {
@@ -164,6 +191,28 @@ void RemoveAllSpaces_RunBesideFloor(benchmark::State& state) {
   }
 }
 
+void RemoveAllSpaces_CleanCommandBesideFloor(benchmark::State& state) {
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    PrepareBenchTable(FloorTable, true);
+    PrepareBenchTable(RunTable, true);
+    const Phase read = inChild("read", RunTable);
+    const Phase dry = inChild("cleandry", RunTable);
+    const Phase floorPhase = inChild("floor", FloorTable);
+    const Phase clean = inChild("clean", RunTable);
+    state.SetIterationTime(read.seconds + dry.seconds + floorPhase.seconds + clean.seconds);
+    state.counters["dry_run_over_read"] = dry.seconds / read.seconds;
+    state.counters["dry_run_s"] = dry.seconds;
+    state.counters["floor_s"] = floorPhase.seconds;
+    state.counters["clean_s"] = clean.seconds;
+    state.counters["clean_over_floor"] = clean.seconds / floorPhase.seconds;
+    state.counters["clean_peak_MiB"] = clean.peakMiB;
+    state.counters["floor_peak_MiB"] = floorPhase.peakMiB;
+    state.counters["clean_status"] = double(clean.reports);
+  }
+}
+
 void RemoveAllSpaces_PreviewBesideRead(benchmark::State& state) {
   for (auto _ : state) {
     const QTemporaryDir dataHome;
@@ -183,6 +232,10 @@ void RemoveAllSpaces_PreviewBesideRead(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(RemoveAllSpaces_CleanCommandBesideFloor)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(RemoveAllSpaces_PreviewBesideRead)
     ->Iterations(1)
     ->UseManualTime()
@@ -194,11 +247,13 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--phase") {
     const QString table = QString::fromLocal8Bit(argv[3]);
     const std::string name = argv[2];
-    const Phase phase = name == "floor"     ? floor(table)
-                        : name == "undo"    ? undoTheRun(argc, argv)
-                        : name == "read"    ? readFloor(table)
-                        : name == "preview" ? previewThroughTheMenusCode(argc, argv, table)
-                                            : runThroughTheButtonsCode(argc, argv, table);
+    const Phase phase = name == "floor"      ? floor(table)
+                        : name == "undo"     ? undoTheRun(argc, argv)
+                        : name == "read"     ? readFloor(table)
+                        : name == "preview"  ? previewThroughTheMenusCode(argc, argv, table)
+                        : name == "clean"    ? cleanFromTheTerminal(table, false)
+                        : name == "cleandry" ? cleanFromTheTerminal(table, true)
+                                             : runThroughTheButtonsCode(argc, argv, table);
     std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
     return 0;
   }

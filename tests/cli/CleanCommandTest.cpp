@@ -2,7 +2,11 @@
 // fixture's server.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -174,4 +178,71 @@ TEST_F(CleanCommandTest, InterruptStopsAtARecordBoundaryWithTheJournalComplete) 
   EXPECT_LT(changed, 20000);
   qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
   EXPECT_EQ(Journal(Journal::defaultPath()).runs().at(0).entries, changed);
+}
+
+namespace {
+
+// Reads what the program writes to its terminal until `expected` shows, or it ends.
+bool readUntil(int terminal, const QByteArray& expected, QByteArray& seen) {
+  QElapsedTimer waited;
+  waited.start();
+  while (!seen.contains(expected) && waited.elapsed() < 30000) {
+    pollfd ready{terminal, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;
+    char buffer[512];
+    const ssize_t got = ::read(terminal, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    seen.append(buffer, got);
+  }
+  return seen.contains(expected);
+}
+
+}  // namespace
+
+// On a terminal the password is asked without echo, and a missing answer is asked too.
+TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
+  const TestServer& server = TestServer::get();
+  const QByteArray program = KLARIFELD_CLEAN_PATH;
+  const QList<QByteArray> arguments = {program,
+                                       "--host",
+                                       server.host.toUtf8(),
+                                       "--port",
+                                       server.port.toUtf8(),
+                                       "--user",
+                                       server.user.toUtf8(),
+                                       "--database",
+                                       db.name().toUtf8(),
+                                       "--table",
+                                       "t",
+                                       "--field",
+                                       "v",
+                                       "--operation",
+                                       "replace-tabs"};
+  const QByteArray home = dataHome.path().toUtf8();
+  int terminal = -1;
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::unsetenv("MYSQL_PWD");
+    ::setenv("HOME", home.constData(), 1);
+    ::setenv("XDG_DATA_HOME", home.constData(), 1);
+    std::vector<char*> argv;
+    for (const QByteArray& argument : arguments) argv.push_back(const_cast<char*>(argument.data()));
+    argv.push_back(nullptr);
+    ::execv(program.constData(), argv.data());
+    ::_exit(127);
+  }
+  QByteArray seen;
+  ASSERT_TRUE(readUntil(terminal, "Password for", seen)) << seen.toStdString();
+  const QByteArray password = server.password.toUtf8() + "\n";
+  ASSERT_EQ(::write(terminal, password.constData(), size_t(password.size())), password.size());
+  ASSERT_TRUE(readUntil(terminal, "Replace With:", seen)) << seen.toStdString();
+  ASSERT_EQ(::write(terminal, "->\n", 3), 3);
+  readUntil(terminal, "Finished", seen);
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  ::close(terminal);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << seen.toStdString();
+  EXPECT_FALSE(seen.contains(server.password.toUtf8())) << "the password was echoed";
+  EXPECT_EQ(values()[1], text("x->y\r\n"));
 }
