@@ -37,6 +37,34 @@ QString WithVisibleMarks(const QString& text) {
   return shown;
 }
 
+void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text) {
+  const auto plain = [](uchar c) { return c > 0x20 && c < 0x80; };
+  qsizetype at = 0;
+  while (at < text.size()) {
+    const auto lead = uchar(text[at]);
+    if (plain(lead)) {
+      qsizetype end = at + 1;
+      while (end < text.size() && plain(uchar(text[end]))) ++end;
+      out.append(text.sliced(at, end - at));
+      at = end;
+      continue;
+    }
+    // The code point of a sequence of up to three bytes; no mark lies beyond them.
+    const qsizetype length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : lead & 0x0F;
+    for (qsizetype i = 1; i < length && at + i < text.size(); ++i) {
+      code = code << 6 | (uchar(text[at + i]) & 0x3F);
+    }
+    const QChar mark = length < 4 ? VisibleMark(QChar(char16_t(code))) : QChar();
+    if (mark.isNull()) {
+      out += text.sliced(at, std::min(length, text.size() - at));
+    } else {
+      out += QString(mark).toUtf8();
+    }
+    at += length;
+  }
+}
+
 const QString VisibleMarksLegend = QStringLiteral(
     "· space   → tab   ↵ carriage return   ¶ line feed   ⍽ no-break space   "
     "␣ other space   ‸ zero-width character");

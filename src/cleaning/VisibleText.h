@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <vector>
 
@@ -10,6 +12,9 @@
 QChar VisibleMark(QChar c);
 // `text` with every invisible character replaced by its mark.
 QString WithVisibleMarks(const QString& text);
+// Appends UTF-8 `text` to `out` with every invisible character replaced by its mark's
+// UTF-8: the same marks, without going through UTF-16.
+void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text);
 // What each mark stands for, in one line.
 extern const QString VisibleMarksLegend;
 

@@ -146,23 +146,42 @@ bool hasRecords(Connection& connection, const QString& table) {
   return one->isOpen() && !one->Eof();
 }
 
+// Written out in one go: a million lines through a stream would cost more than the preview.
 void printChanges(const ChangePreview& preview, bool json) {
-  if (!json) std::cout << PreviewCountsText(preview).toStdString() << "\n";
+  QByteArray out;
+  out.reserve(preview.size() * 48 + 256);
+  if (!json) out += PreviewCountsText(preview).toUtf8() + '\n';
   for (qsizetype i = 0; i < preview.size(); ++i) {
-    const ChangePreview::Entry entry = preview.entry(i);
     if (json) {
+      const ChangePreview::Entry entry = preview.entry(i);
       const QJsonObject change{{QStringLiteral("key"), entry.key},
                                {QStringLiteral("before"), entry.before},
                                {QStringLiteral("after"), entry.after},
                                {QStringLiteral("tooLong"), entry.tooLong}};
-      std::cout << QJsonDocument(change).toJson(QJsonDocument::Compact).toStdString() << "\n";
-    } else {
-      std::cout << entry.key.toStdString() << ": " << WithVisibleMarks(entry.before).toStdString()
-                << " → " << WithVisibleMarks(entry.after).toStdString()
-                << (entry.tooLong ? "  (too long for the column)" : "") << "\n";
+      out += QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n';
+      continue;
     }
+    const ChangePreview::Entry key = preview.keyOnly(i);
+    const std::optional<QByteArrayView> keyBytes = preview.singleKeyBytes(i);
+    if (keyBytes) {
+      out += *keyBytes;
+    } else {
+      out += key.key.toUtf8();
+    }
+    out += ": ";
+    if (preview.binary()) {
+      const ChangePreview::Entry entry = preview.entry(i);
+      out +=
+          WithVisibleMarks(entry.before).toUtf8() + " → " + WithVisibleMarks(entry.after).toUtf8();
+    } else {
+      AppendWithVisibleMarks(out, preview.beforeBytes(i));
+      out += " → ";
+      AppendWithVisibleMarks(out, preview.afterBytes(i));
+    }
+    out += key.tooLong ? "  (too long for the column)\n" : "\n";
   }
-  std::cout << std::flush;
+  std::cout.write(out.constData(), out.size());
+  std::cout.flush();
 }
 
 // A run that never reached its records: a refused or missing answer, or a report.

@@ -130,17 +130,19 @@ void RecordSet::Update() {
   assigned_.clear();
 }
 
-RowIdentity RecordSet::CurrentIdentity() {
+RowIdentity RecordSet::CurrentIdentity(bool withColumns) {
   requireOpen();
   requireCurrentRow();
   if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
-  std::vector<FieldBytes> current = rows_->current();
-  for (const auto& [field, bytes] : written_) current[std::size_t(field)] = bytesOf(bytes);
+  const std::vector<FieldBytes>& current = rows_->current();
   RowIdentity identity;
   identity.keyed = updater_->keyed();
+  identity.values.reserve(updater_->identityFields().size());
   for (int field : updater_->identityFields()) {
-    identity.columns << fields_.at(field).column;
-    const FieldBytes& value = current[std::size_t(field)];
+    if (withColumns) identity.columns << fields_.at(field).column;
+    const auto written = written_.find(field);
+    const FieldBytes value =
+        written != written_.end() ? bytesOf(written->second) : current[std::size_t(field)];
     identity.values.push_back(value.null ? std::nullopt
                                          : std::optional(QByteArray(value.data, value.length)));
   }

@@ -55,8 +55,9 @@ class RecordSet : public DbObject {
   void SetValue(int field, const FieldValue& value);
   // Writes the assigned values to the current row's record at once.
   void Update();
-  // The current row's identity, as the values now stand in the record.
-  RowIdentity CurrentIdentity();
+  // The current row's identity, as the values now stand in the record; the columns'
+  // names only when asked for.
+  RowIdentity CurrentIdentity(bool withColumns = true);
   // Told of each value that Update is about to write; nullptr for none.
   void setWriteObserver(WriteObserver* observer) { observer_ = observer; }
   void CancelUpdate();

@@ -37,10 +37,22 @@ QString ChangePreview::decoded(const char* data, quint32 length) const {
   return binary_ ? QString::fromLatin1(data, length) : QString::fromUtf8(data, length);
 }
 
-ChangePreview::Entry ChangePreview::entry(qsizetype i) const {
+std::optional<QByteArrayView> ChangePreview::singleKeyBytes(qsizetype i) const {
+  const Stored& stored = entries_[std::size_t(i)];
+  // One value, packed as a mark, a length and the bytes.
+  if (!target_.keyed || target_.identityColumns.size() != 1 || stored.identityLength <= 1) {
+    return std::nullopt;
+  }
+  return QByteArrayView(stored.data + 5, stored.identityLength - 5);
+}
+
+ChangePreview::Entry ChangePreview::keyOnly(qsizetype i) const {
   const Stored& stored = entries_[std::size_t(i)];
   Entry entry;
-  if (target_.keyed) {
+  entry.tooLong = stored.tooLong;
+  if (const std::optional<QByteArrayView> key = singleKeyBytes(i)) {
+    entry.key = QString::fromUtf8(*key);
+  } else if (target_.keyed) {
     QStringList values;
     for (const std::optional<QByteArray>& value :
          UnpackedValues(QByteArray::fromRawData(stored.data, stored.identityLength))) {
@@ -50,11 +62,24 @@ ChangePreview::Entry ChangePreview::entry(qsizetype i) const {
   } else {
     entry.key = QStringLiteral("record %1").arg(stored.position + 1);
   }
-  const char* before = stored.data + stored.identityLength;
-  entry.before = decoded(before, stored.beforeLength);
-  entry.after = decoded(before + stored.beforeLength, stored.afterLength);
-  entry.tooLong = stored.tooLong;
   return entry;
+}
+
+ChangePreview::Entry ChangePreview::entry(qsizetype i) const {
+  Entry entry = keyOnly(i);
+  entry.before = decoded(beforeBytes(i).data(), quint32(beforeBytes(i).size()));
+  entry.after = decoded(afterBytes(i).data(), quint32(afterBytes(i).size()));
+  return entry;
+}
+
+QByteArrayView ChangePreview::beforeBytes(qsizetype i) const {
+  const Stored& stored = entries_[std::size_t(i)];
+  return {stored.data + stored.identityLength, qsizetype(stored.beforeLength)};
+}
+
+QByteArrayView ChangePreview::afterBytes(qsizetype i) const {
+  const Stored& stored = entries_[std::size_t(i)];
+  return {stored.data + stored.identityLength + stored.beforeLength, qsizetype(stored.afterLength)};
 }
 
 bool ChangePreview::contains(qsizetype i, const QString& text) const {
@@ -128,7 +153,7 @@ void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
     }
     const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
                          (limits.bytes > 0 && after->size() > limits.bytes);
-    preview.add(position, records.CurrentIdentity().values, *EncodedFieldValue(stored, binary),
+    preview.add(position, records.CurrentIdentity(false).values, *EncodedFieldValue(stored, binary),
                 *after, tooLong);
   }
 }

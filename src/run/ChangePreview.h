@@ -50,6 +50,14 @@ class ChangePreview {
 
   qsizetype size() const { return qsizetype(entries_.size()); }
   Entry entry(qsizetype i) const;
+  // The entry with its key and mark only, for readers of the bytes.
+  Entry keyOnly(qsizetype i) const;
+  // The values as stored: UTF-8 for text, one byte a character for a binary field.
+  QByteArrayView beforeBytes(qsizetype i) const;
+  QByteArrayView afterBytes(qsizetype i) const;
+  bool binary() const { return binary_; }
+  // The key's bytes when the key is one column and not null.
+  std::optional<QByteArrayView> singleKeyBytes(qsizetype i) const;
   // Whether the value before or after holds `text`.
   bool contains(qsizetype i, const QString& text) const;
   Rewrite rewrite(qsizetype i) const;
