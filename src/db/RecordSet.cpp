@@ -149,6 +149,34 @@ RowIdentity RecordSet::CurrentIdentity(bool withColumns) {
   return identity;
 }
 
+QByteArray RecordSet::CurrentIdentityPacked() {
+  requireOpen();
+  requireCurrentRow();
+  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+  const std::vector<FieldBytes>& current = rows_->current();
+  QByteArray packed;
+  for (int field : updater_->identityFields()) {
+    const auto written = written_.find(field);
+    const FieldBytes value =
+        written != written_.end() ? bytesOf(written->second) : current[std::size_t(field)];
+    AppendPackedValue(
+        packed, value.null ? std::nullopt
+                           : std::optional(QByteArrayView(value.data, qsizetype(value.length))));
+  }
+  return packed;
+}
+
+std::optional<QByteArrayView> RecordSet::RawValue(int field) const {
+  requireOpen();
+  fields_.at(field);
+  requireCurrentRow();
+  const auto written = written_.find(field);
+  const FieldBytes value =
+      written != written_.end() ? bytesOf(written->second) : rows_->current()[std::size_t(field)];
+  if (value.null) return std::nullopt;
+  return QByteArrayView(value.data, qsizetype(value.length));
+}
+
 void RecordSet::CancelUpdate() {
   assigned_.clear();
 }

@@ -58,6 +58,11 @@ class RecordSet : public DbObject {
   // The current row's identity, as the values now stand in the record; the columns'
   // names only when asked for.
   RowIdentity CurrentIdentity(bool withColumns = true);
+  // The identity's values packed as PackedValues packs them, in one allocation.
+  QByteArray CurrentIdentityPacked();
+  // The current row's value as it arrived: UTF-8 text, or a binary field's bytes. Valid
+  // until the record set moves on.
+  std::optional<QByteArrayView> RawValue(int field) const;
   // Told of each value that Update is about to write; nullptr for none.
   void setWriteObserver(WriteObserver* observer) { observer_ = observer; }
   void CancelUpdate();

@@ -2,14 +2,18 @@
 
 #include <cstring>
 
-QByteArray PackedValues(const std::vector<std::optional<QByteArray>>& values) {
+void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value) {
+  packed += char(value ? 1 : 0);
+  if (!value) return;
+  const quint32 length = quint32(value->size());
+  packed.append(reinterpret_cast<const char*>(&length), sizeof length);
+  packed += *value;
+}
+
+QByteArray PackedValues(const RowValues& values) {
   QByteArray out;
   for (const std::optional<QByteArray>& value : values) {
-    out += char(value ? 1 : 0);
-    if (!value) continue;
-    const quint32 length = quint32(value->size());
-    out.append(reinterpret_cast<const char*>(&length), sizeof length);
-    out += *value;
+    AppendPackedValue(out, value ? std::optional<QByteArrayView>(*value) : std::nullopt);
   }
   return out;
 }

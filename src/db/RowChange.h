@@ -23,6 +23,7 @@ using RowValues = std::vector<std::optional<QByteArray>>;
 // Values in one byte string, nulls kept: a byte 0 for a null, else 1, the length (4
 // bytes) and the bytes.
 QByteArray PackedValues(const RowValues& values);
+void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value);
 RowValues UnpackedValues(const QByteArray& packed);
 
 // Told of each value before it is written, and of nothing else. Throwing keeps the

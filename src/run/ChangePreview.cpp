@@ -11,9 +11,8 @@
 ChangePreview::ChangePreview(RunDescription description, RewriteTarget target, bool binary)
     : description_(std::move(description)), target_(std::move(target)), binary_(binary) {}
 
-void ChangePreview::add(qint64 position, const RowValues& identity, const QByteArray& before,
-                        const QByteArray& after, bool tooLong) {
-  const QByteArray packed = PackedValues(identity);
+void ChangePreview::add(qint64 position, QByteArrayView packed, QByteArrayView before,
+                        QByteArrayView after, bool tooLong) {
   char* out = arena_.reserve(std::size_t(packed.size() + before.size() + after.size()));
   entries_.push_back({out, quint32(packed.size()), quint32(before.size()), quint32(after.size()),
                       tooLong, position});
@@ -153,8 +152,8 @@ void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
     }
     const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
                          (limits.bytes > 0 && after->size() > limits.bytes);
-    preview.add(position, records.CurrentIdentity(false).values, *EncodedFieldValue(stored, binary),
-                *after, tooLong);
+    preview.add(position, records.CurrentIdentityPacked(), *records.RawValue(field), *after,
+                tooLong);
   }
 }
 

@@ -44,8 +44,9 @@ class ChangePreview {
 
   ChangePreview(RunDescription description, RewriteTarget target, bool binary);
 
-  void add(qint64 position, const RowValues& identity, const QByteArray& before,
-           const QByteArray& after, bool tooLong);
+  // `identity` packed as PackedValues packs it.
+  void add(qint64 position, QByteArrayView identity, QByteArrayView before, QByteArrayView after,
+           bool tooLong);
   void countFailure(const QString& reason);
 
   qsizetype size() const { return qsizetype(entries_.size()); }
