@@ -1,6 +1,7 @@
 #include "CleanOptions.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 
 std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QString& error,
                                               QString& helpText) {
@@ -13,6 +14,7 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
       "since, or the run stopped by Ctrl+C), 2 usage error or refused answer, 3 the connection "
       "failed or was lost."));
   parser.addHelpOption();
+  parser.addVersionOption();
   const QCommandLineOption host({QStringLiteral("host")}, QStringLiteral("Server."),
                                 QStringLiteral("name"), QStringLiteral("localhost"));
   const QCommandLineOption port({QStringLiteral("port")}, QStringLiteral("Port."),
@@ -68,6 +70,10 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
     return std::nullopt;
   }
   if (parser.isSet(QStringLiteral("help"))) return std::nullopt;
+  if (parser.isSet(QStringLiteral("version"))) {
+    helpText = QStringLiteral("klarifeld-clean %1\n").arg(QCoreApplication::applicationVersion());
+    return std::nullopt;
+  }
   CleanOptions options;
   options.host = parser.value(host);
   options.port = parser.value(port);

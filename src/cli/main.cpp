@@ -8,6 +8,7 @@
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("klarifeld-clean"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(KLARIFELD_VERSION));
   QString error, help;
   const std::optional<CleanOptions> options =
       ParseCleanOptions(QCoreApplication::arguments(), error, help);

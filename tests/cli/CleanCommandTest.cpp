@@ -246,3 +246,21 @@ TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   EXPECT_FALSE(seen.contains(server.password.toUtf8())) << "the password was echoed";
   EXPECT_EQ(values()[1], text("x->y\r\n"));
 }
+
+// Both programs answer --version and --help without a display.
+TEST(CommandLines, AnswerVersionAndHelpWithoutADisplay) {
+  for (const char* program : {KLARIFELD_PATH, KLARIFELD_CLEAN_PATH}) {
+    for (const char* option : {"--version", "--help"}) {
+      QProcess run;
+      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+      environment.remove("DISPLAY");
+      environment.remove("WAYLAND_DISPLAY");
+      environment.remove("QT_QPA_PLATFORM");
+      run.setProcessEnvironment(environment);
+      run.start(program, {option});
+      ASSERT_TRUE(run.waitForFinished(10000));
+      EXPECT_EQ(run.exitCode(), 0) << program << ' ' << option;
+      EXPECT_FALSE(run.readAllStandardOutput().isEmpty()) << program << ' ' << option;
+    }
+  }
+}
