@@ -41,47 +41,50 @@ struct Phase {
   long reports = 0;  // for a preview: milliseconds to its first screen
 };
 
-// The run as the button starts it, on `table` with its field v chosen.
-Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
+int& withoutDisplay(int& argc) {
   qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  QApplication application(argc, argv);
+  return argc;
+}
+
+// What the main window hands a run: `table` with its field v chosen, scripted dialogs,
+// the progress window and the journal, with no display.
+struct MainWindowParts {
+  MainWindowParts(int& argc, char** argv, const QString& table)
+      : application(withoutDisplay(argc), argv) {
+    tables.addItem(table);
+    fields.addItem(QStringLiteral("id"));
+    fields.addItem(QStringLiteral("v"));
+    fields.setCurrentItem(fields.topLevelItem(1));
+  }
+  FieldUpdateRun run() {
+    return FieldUpdateRun({tables, fields, preview},
+                          QStringLiteral("Remove All Spaces in Selected Field"),
+                          BenchConnectionString(), pointer, dialogs, progress, journal);
+  }
+
+  QApplication application;
   ListViewWidget tables, fields, preview;
-  tables.addItem(table);
-  fields.addItem(QStringLiteral("id"));
-  fields.addItem(QStringLiteral("v"));
-  fields.setCurrentItem(fields.topLevelItem(1));
   ScriptedDialogs dialogs;
   HeldPointer pointer;
-  ProgressWindow progress(nullptr);
-  Journal journal(Journal::defaultPath());
+  ProgressWindow progress{nullptr};
+  Journal journal{Journal::defaultPath()};
+};
+
+// The run as the button starts it.
+Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
+  MainWindowParts parts(argc, argv, table);
   QElapsedTimer timer;
   timer.start();
-  FieldUpdateRun({tables, fields, preview}, QStringLiteral("Remove All Spaces in Selected Field"),
-                 BenchConnectionString(), pointer, dialogs, progress, journal)
-      .run();
-  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(dialogs.shown().size())};
+  parts.run().run();
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
 }
 
 // "Preview Changes" as the menu starts it, then its window's first screen.
 Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  QApplication application(argc, argv);
-  ListViewWidget tables, fields, preview;
-  tables.addItem(table);
-  fields.addItem(QStringLiteral("id"));
-  fields.addItem(QStringLiteral("v"));
-  fields.setCurrentItem(fields.topLevelItem(1));
-  ScriptedDialogs dialogs;
-  HeldPointer pointer;
-  ProgressWindow progress(nullptr);
-  Journal journal(Journal::defaultPath());
+  MainWindowParts parts(argc, argv, table);
   QElapsedTimer timer;
   timer.start();
-  std::unique_ptr<ChangePreview> changes =
-      FieldUpdateRun({tables, fields, preview},
-                     QStringLiteral("Remove All Spaces in Selected Field"), BenchConnectionString(),
-                     pointer, dialogs, progress, journal)
-          .preview();
+  std::unique_ptr<ChangePreview> changes = parts.run().preview();
   const double seconds = timer.nsecsElapsed() / 1e9;
   timer.restart();
   PreviewWindow window(nullptr, std::move(changes), [](const ChangePreview&) {});
@@ -123,13 +126,9 @@ Phase readFloor(const QString& table) {
 
 // The undo of the newest run that wrote something.
 Phase undoTheRun(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  QApplication application(argc, argv);
-  ScriptedDialogs dialogs;
-  ProgressWindow progress(nullptr);
-  Journal journal(Journal::defaultPath());
+  MainWindowParts parts(argc, argv, RunTable);
   qint64 written = 0;
-  for (const JournalRun& run : journal.runs()) {
+  for (const JournalRun& run : parts.journal.runs()) {
     if (run.entries > 0) {
       written = run.id;
       break;
@@ -137,8 +136,8 @@ Phase undoTheRun(int argc, char** argv) {
   }
   QElapsedTimer timer;
   timer.start();
-  UndoRun(journal, written, BenchConnectionString(), dialogs, progress).run();
-  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(dialogs.shown().size())};
+  UndoRun(parts.journal, written, BenchConnectionString(), parts.dialogs, parts.progress).run();
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
 }
 
 Phase floor(const QString& table) {

@@ -18,6 +18,7 @@
 #include "RecordSet.h"
 #include "RunJournal.h"
 #include "SettingsStore.h"
+#include "TableBrowser.h"
 #include "Terminal.h"
 #include "UndoRun.h"
 #include "VisibleText.h"
@@ -26,10 +27,6 @@ namespace {
 
 void fail(const QString& line) {
   std::cerr << "klarifeld-clean: " << line.toStdString() << std::endl;
-}
-
-QByteArray quotedName(const QString& name) {
-  return '`' + name.toUtf8().replace('`', "``") + '`';
 }
 
 int listOperations() {
@@ -105,15 +102,12 @@ QString connectionStringFor(const CleanOptions& options) {
 int listHistory() {
   const Journal journal(Journal::defaultPath());
   for (const JournalRun& run : journal.runs()) {
-    QStringList answers;
-    for (const QString& answer : run.answers) answers << u'"' + answer + u'"';
     std::cout
         << run.id << "\t"
         << run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
-        << "\t" << (run.database + u'.' + run.table + u'.' + run.field).toStdString() << "\t"
-        << (run.operation + (answers.isEmpty() ? QString() : u' ' + answers.join(u", ")))
-               .toStdString()
-        << "\t" << run.written << " written\t" << JournalEndText(run.end).toStdString()
+        << "\t" << JournalRunWhere(run).toStdString() << "\t"
+        << JournalRunOperation(run).toStdString() << "\t" << run.written << " written\t"
+        << JournalEndText(run.end).toStdString()
         << (run.undoneBy ? QStringLiteral("\tundone by run %1").arg(run.undoneBy) : QString())
                .toStdString()
         << "\n";
@@ -133,16 +127,16 @@ std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& 
         QStringLiteral("No table '%1' in the database '%2'.").arg(options.table, options.database));
     return std::nullopt;
   }
-  const auto none = connection.Execute(
-      QString::fromUtf8("SELECT * FROM " + quotedName(options.table) + " LIMIT 0"));
+  const auto none =
+      connection.Execute(SelectAllStatement(options.table) + QStringLiteral(" LIMIT 0"));
   QStringList fields;
   for (int i = 0; i < none->Fields().count(); ++i) fields << none->Fields().Name(i);
   return fields;
 }
 
 bool hasRecords(Connection& connection, const QString& table) {
-  const auto one =
-      connection.Execute(QString::fromUtf8("SELECT 1 FROM " + quotedName(table) + " LIMIT 1"));
+  const auto one = connection.Execute(QStringLiteral("SELECT 1 FROM ") + QuotedName(table) +
+                                      QStringLiteral(" LIMIT 1"));
   return one->isOpen() && !one->Eof();
 }
 
@@ -161,12 +155,10 @@ void printChanges(const ChangePreview& preview, bool json) {
       out += QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n';
       continue;
     }
-    const ChangePreview::Entry key = preview.keyOnly(i);
-    const std::optional<QByteArrayView> keyBytes = preview.singleKeyBytes(i);
-    if (keyBytes) {
-      out += *keyBytes;
+    if (const std::optional<QByteArrayView> key = preview.singleKeyBytes(i)) {
+      out += *key;
     } else {
-      out += key.key.toUtf8();
+      out += preview.keyOnly(i).key.toUtf8();
     }
     out += ": ";
     if (preview.binary()) {
@@ -178,7 +170,7 @@ void printChanges(const ChangePreview& preview, bool json) {
       out += " → ";
       AppendWithVisibleMarks(out, preview.afterBytes(i));
     }
-    out += key.tooLong ? "  (too long for the column)\n" : "\n";
+    out += preview.tooLong(i) ? "  (too long for the column)\n" : "\n";
   }
   std::cout.write(out.constData(), out.size());
   std::cout.flush();

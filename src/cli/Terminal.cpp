@@ -125,16 +125,10 @@ void TerminalProgress::tick() {
   const int width = 30;
   const int filled = counts.total > 0 ? int(counts.done * width / counts.total) : 0;
   const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - startedAt_;
-  QString rate;
-  if (counts.done > 0 && elapsed > 0) {
-    const double perSecond = counts.done * 1000.0 / double(elapsed);
-    rate = QStringLiteral(", %1 a second, about %2 left")
-               .arg(CountText(qint64(perSecond)),
-                    DurationText(qint64(double(counts.total - counts.done) / perSecond * 1000)));
-  }
   std::cerr << "\r[" << std::string(std::size_t(filled), '#')
             << std::string(std::size_t(width - filled), ' ') << "] "
-            << ProgressText(counts).toStdString() << rate.toStdString() << "\x1b[K" << std::flush;
+            << ProgressText(counts).toStdString() << ", " << RateText(counts, elapsed).toStdString()
+            << "\x1b[K" << std::flush;
 }
 
 void TerminalProgress::runEnded(const RunSummary& summary) {

@@ -39,15 +39,6 @@ std::optional<QByteArray> EncodedFieldValue(const FieldValue& value, bool binary
   return bytes;
 }
 
-namespace {
-
-FieldBytes bytesOf(const std::optional<QByteArray>& value) {
-  if (!value) return {};
-  return {value->constData(), static_cast<unsigned long>(value->size()), false};
-}
-
-}  // namespace
-
 RecordSet::RecordSet() = default;
 
 RecordSet::~RecordSet() {
@@ -94,9 +85,7 @@ FieldValue RecordSet::Value(int field) const {
   if (const auto assigned = assigned_.find(field); assigned != assigned_.end()) {
     return assigned->second;
   }
-  const auto written = written_.find(field);
-  const FieldBytes bytes =
-      written != written_.end() ? bytesOf(written->second) : rows_->current()[std::size_t(field)];
+  const FieldBytes bytes = standing(field);
   if (bytes.null) return std::nullopt;
   return decoded(bytes, binary);
 }
@@ -113,7 +102,6 @@ void RecordSet::Update() {
   requireCurrentRow();
   if (assigned_.empty()) return;
   if (lockType_ == ReadOnly) throw DbError(DbMessages::NotUpdatable, 3251);
-  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
 
   RowUpdater::Assignments assignments;
   for (const auto& [field, value] : assigned_) {
@@ -123,42 +111,27 @@ void RecordSet::Update() {
   session_->idle();
   // The condition compares the values as they now stand in the record.
   std::vector<FieldBytes> current = rows_->current();
-  for (const auto& [field, bytes] : written_) current[std::size_t(field)] = bytesOf(bytes);
-  updater_->write(current, assignments, observer_);
+  for (const auto& [field, bytes] : written_) current[std::size_t(field)] = BytesOf(bytes);
+  updater().write(current, assignments, observer_);
 
   for (auto& [field, bytes] : assignments) written_[field] = std::move(bytes);
   assigned_.clear();
 }
 
-RowIdentity RecordSet::CurrentIdentity(bool withColumns) {
-  requireOpen();
-  requireCurrentRow();
-  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
-  const std::vector<FieldBytes>& current = rows_->current();
+RowIdentity RecordSet::CurrentIdentity() {
   RowIdentity identity;
-  identity.keyed = updater_->keyed();
-  identity.values.reserve(updater_->identityFields().size());
-  for (int field : updater_->identityFields()) {
-    if (withColumns) identity.columns << fields_.at(field).column;
-    const auto written = written_.find(field);
-    const FieldBytes value =
-        written != written_.end() ? bytesOf(written->second) : current[std::size_t(field)];
-    identity.values.push_back(value.null ? std::nullopt
-                                         : std::optional(QByteArray(value.data, value.length)));
-  }
+  identity.values = UnpackedValues(CurrentIdentityPacked());
+  identity.keyed = updater().keyed();
+  for (int field : updater().identityFields()) identity.columns << fields_.at(field).column;
   return identity;
 }
 
 QByteArray RecordSet::CurrentIdentityPacked() {
   requireOpen();
   requireCurrentRow();
-  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
-  const std::vector<FieldBytes>& current = rows_->current();
   QByteArray packed;
-  for (int field : updater_->identityFields()) {
-    const auto written = written_.find(field);
-    const FieldBytes value =
-        written != written_.end() ? bytesOf(written->second) : current[std::size_t(field)];
+  for (int field : updater().identityFields()) {
+    const FieldBytes value = standing(field);
     AppendPackedValue(
         packed, value.null ? std::nullopt
                            : std::optional(QByteArrayView(value.data, qsizetype(value.length))));
@@ -170,11 +143,21 @@ std::optional<QByteArrayView> RecordSet::RawValue(int field) const {
   requireOpen();
   fields_.at(field);
   requireCurrentRow();
-  const auto written = written_.find(field);
-  const FieldBytes value =
-      written != written_.end() ? bytesOf(written->second) : rows_->current()[std::size_t(field)];
+  const FieldBytes value = standing(field);
   if (value.null) return std::nullopt;
   return QByteArrayView(value.data, qsizetype(value.length));
+}
+
+// The value as it now stands in the record: what Update wrote, else what was read.
+FieldBytes RecordSet::standing(int field) const {
+  const auto written = written_.find(field);
+  return written != written_.end() ? BytesOf(written->second)
+                                   : rows_->current()[std::size_t(field)];
+}
+
+RowUpdater& RecordSet::updater() {
+  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+  return *updater_;
 }
 
 void RecordSet::CancelUpdate() {

@@ -11,6 +11,7 @@
 
 class Connection;
 class RowSource;
+struct FieldBytes;
 class RowUpdater;
 class Session;
 class WriteObserver;
@@ -55,9 +56,8 @@ class RecordSet : public DbObject {
   void SetValue(int field, const FieldValue& value);
   // Writes the assigned values to the current row's record at once.
   void Update();
-  // The current row's identity, as the values now stand in the record; the columns'
-  // names only when asked for.
-  RowIdentity CurrentIdentity(bool withColumns = true);
+  // The current row's identity, as the values now stand in the record.
+  RowIdentity CurrentIdentity();
   // The identity's values packed as PackedValues packs them, in one allocation.
   QByteArray CurrentIdentityPacked();
   // The current row's value as it arrived: UTF-8 text, or a binary field's bytes. Valid
@@ -75,6 +75,8 @@ class RecordSet : public DbObject {
   void requireOpen() const;
   void requireCurrentRow() const;
   void advance();
+  FieldBytes standing(int field) const;
+  RowUpdater& updater();
 
   std::shared_ptr<Session> session_;
   FieldCollection fields_;

@@ -7,15 +7,6 @@
 
 namespace {
 
-QByteArray quoted(const QString& name) {
-  return '`' + name.toUtf8().replace('`', "``") + '`';
-}
-
-FieldBytes bytesOf(const std::optional<QByteArray>& value) {
-  if (!value) return {};
-  return {value->constData(), static_cast<unsigned long>(value->size()), false};
-}
-
 const QString TableChanged = QStringLiteral(
     "The table no longer has the key or the columns that the run found its rows by, so they "
     "cannot be found again safely. Nothing was written.");
@@ -27,7 +18,8 @@ RowRewriter::RowRewriter(Connection& connection, const QString& database, const 
                          const QByteArray& column)
     : session_(connection.session()) {
   MYSQL* mysql = session_->idle();
-  const QByteArray sql = "SELECT * FROM " + quoted(database) + '.' + quoted(table) + " LIMIT 0";
+  const QByteArray sql = "SELECT * FROM " + QuotedIdentifier(database.toUtf8()) + '.' +
+                         QuotedIdentifier(table.toUtf8()) + " LIMIT 0";
   if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
   const ResultHandle result(mysql_store_result(mysql));
   if (!result) throw DbError::from(mysql);
@@ -53,12 +45,12 @@ RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
   if (identity.size() != identityFields_.size()) throw DbError(TableChanged);
   std::vector<FieldBytes> row(std::size_t(fields_.count()));
   for (std::size_t i = 0; i < identity.size(); ++i) {
-    row[std::size_t(identityFields_[i])] = bytesOf(identity[i]);
+    row[std::size_t(identityFields_[i])] = BytesOf(identity[i]);
   }
-  row[std::size_t(field_)] = bytesOf(from);
+  row[std::size_t(field_)] = BytesOf(from);
   if (updater_->tryWrite(row, {{field_, to}}, observer)) return Outcome::Written;
 
-  row[std::size_t(field_)] = bytesOf(to);
+  row[std::size_t(field_)] = BytesOf(to);
   if (updater_->rowExists(row, {field_})) return Outcome::AlreadyThere;
   if (!updater_->keyed()) return Outcome::ChangedSince;
   return updater_->rowExists(row, {}) ? Outcome::ChangedSince : Outcome::Gone;

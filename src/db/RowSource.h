@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ByteArena.h"
@@ -16,6 +18,17 @@ struct FieldBytes {
   unsigned long length = 0;
   bool null = true;
 };
+
+// A value held elsewhere, seen as field bytes: null, or its bytes.
+inline FieldBytes BytesOf(const std::optional<QByteArray>& value) {
+  if (!value) return {};
+  return {value->constData(), static_cast<unsigned long>(value->size()), false};
+}
+
+// A database, table or column name quoted for SQL: `name`, with ` doubled.
+inline QByteArray QuotedIdentifier(QByteArrayView name) {
+  return '`' + name.toByteArray().replace('`', "``") + '`';
+}
 
 // Rows fetched ahead of the reader, packed one after another in large blocks: per
 // field a 32-bit length (or a null mark) and the bytes.

@@ -10,10 +10,6 @@
 
 namespace {
 
-QByteArray quoted(const QByteArray& name) {
-  return '`' + QByteArray(name).replace('`', "``") + '`';
-}
-
 // A FLOAT is shown with 6 significant digits, fewer than it holds; the values that show
 // alike lie within a millionth of the shown one.
 constexpr double ShownFloatMargin = 1e-5;
@@ -96,7 +92,7 @@ RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
     tableFields_.push_back(i);
   }
   if (table_.isEmpty()) throw DbError(DbMessages::NoBaseTable);
-  table_ = quoted(database) + '.' + quoted(table_);
+  table_ = QuotedIdentifier(database) + '.' + QuotedIdentifier(table_);
   findRowKey();
 }
 
@@ -157,7 +153,7 @@ RowUpdater::Match::Form RowUpdater::matchOfKey(int field) const {
 
 QByteArray RowUpdater::condition(const Match& match) const {
   const FieldInfo& info = fields_.at(match.field);
-  const QByteArray column = quoted(info.column);
+  const QByteArray column = QuotedIdentifier(info.column);
   const QByteArray shown = "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
   switch (match.form) {
     case Match::KeyEqual:
@@ -182,7 +178,7 @@ RowUpdater::Statement& RowUpdater::statementFor(const Assignments& assignments) 
   std::vector<int> exact;
   for (auto it = assignments.begin(); it != assignments.end(); ++it) {
     if (it != assignments.begin()) head += ", ";
-    head += quoted(fields_.at(it->first).column) + " = ?";
+    head += QuotedIdentifier(fields_.at(it->first).column) + " = ?";
     exact.push_back(it->first);
   }
   return prepared(cacheKey, head, exact, " LIMIT 1");

@@ -4,6 +4,7 @@
 #include "Events.h"
 #include "ListView.h"
 #include "ReportingProcedure.h"
+#include "RowSource.h"
 #include "WindowPointer.h"
 
 namespace {
@@ -13,7 +14,7 @@ const QString FieldClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.ListVi
 }  // namespace
 
 QString QuotedName(const QString& name) {
-  return u'`' + QString(name).replace(u'`', QStringLiteral("``")) + u'`';
+  return QString::fromUtf8(QuotedIdentifier(name.toUtf8()));
 }
 
 QString SelectAllStatement(const QString& table) {

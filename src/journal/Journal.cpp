@@ -276,8 +276,12 @@ void Journal::describe(qint64 run, const RowChange& change) {
   described_.insert(run);
 }
 
+QString Journal::spoolFolder() const {
+  return QFileInfo(path_).absolutePath() + u'/' + SpoolFolder;
+}
+
 QString Journal::spoolPath(qint64 run) const {
-  return QFileInfo(path_).absolutePath() + u'/' + SpoolFolder + QStringLiteral("/run-%1").arg(run);
+  return spoolFolder() + QStringLiteral("/run-%1").arg(run);
 }
 
 void Journal::record(qint64 run, const RowChange& change) {
@@ -330,7 +334,7 @@ void Journal::takeIn(qint64 run) {
 }
 
 void Journal::takeInAbandonedSpools() {
-  const QString folder = QFileInfo(path_).absolutePath() + u'/' + SpoolFolder;
+  const QString folder = spoolFolder();
   QDirIterator spools(folder, {QStringLiteral("run-*")}, QDir::Files);
   while (spools.hasNext()) {
     const QString path = spools.next();

@@ -98,6 +98,7 @@ class Journal {
   void exec(const char* sql) const;
   void createSchema();
   void describe(qint64 run, const RowChange& change);
+  QString spoolFolder() const;
   QString spoolPath(qint64 run) const;
   // Moves the entries of spool files whose runs' programs are gone into the database.
   void takeInAbandonedSpools();

@@ -82,8 +82,9 @@ QByteArrayView ChangePreview::afterBytes(qsizetype i) const {
 }
 
 bool ChangePreview::contains(qsizetype i, const QString& text) const {
-  const Entry found = entry(i);
-  return found.before.contains(text) || found.after.contains(text);
+  const QByteArrayView before = beforeBytes(i), after = afterBytes(i);
+  return decoded(before.data(), quint32(before.size())).contains(text) ||
+         decoded(after.data(), quint32(after.size())).contains(text);
 }
 
 Rewrite ChangePreview::rewrite(qsizetype i) const {

@@ -53,6 +53,7 @@ class ChangePreview {
   Entry entry(qsizetype i) const;
   // The entry with its key and mark only, for readers of the bytes.
   Entry keyOnly(qsizetype i) const;
+  bool tooLong(qsizetype i) const { return entries_[std::size_t(i)].tooLong; }
   // The values as stored: UTF-8 for text, one byte a character for a binary field.
   QByteArrayView beforeBytes(qsizetype i) const;
   QByteArrayView afterBytes(qsizetype i) const;

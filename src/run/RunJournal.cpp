@@ -32,6 +32,14 @@ JournalRun JournalRunEnded(qint64 id, const RunSummary& summary) {
   return ended;
 }
 
+QString JournalRunWhere(const JournalRun& run) {
+  return run.database + u'.' + run.table + u'.' + run.field;
+}
+
+QString JournalRunOperation(const JournalRun& run) {
+  return run.answers.isEmpty() ? run.operation : run.operation + u' ' + QuotedAnswers(run.answers);
+}
+
 QString JournalEndText(const QString& end) {
   if (end == Finished) return QStringLiteral("finished");
   if (end == Stopped) return QStringLiteral("stopped by you");

@@ -8,5 +8,9 @@
 JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection);
 // The journal's record of how run `id` ended.
 JournalRun JournalRunEnded(qint64 id, const RunSummary& summary);
+// "database.table.field"
+QString JournalRunWhere(const JournalRun& run);
+// The operation, and its answers when it asked for any.
+QString JournalRunOperation(const JournalRun& run);
 // How a journaled run ended, in a few words: "finished", "stopped by you", ...
 QString JournalEndText(const QString& end);

@@ -77,6 +77,20 @@ QString outcomesText(const RunCounts& counts, const QString& since) {
 
 }  // namespace
 
+QString RateText(const RunCounts& counts, qint64 milliseconds) {
+  if (counts.done == 0 || milliseconds <= 0) return QStringLiteral("Starting…");
+  const double perSecond = counts.done * 1000.0 / double(milliseconds);
+  const qint64 leftMilliseconds = qint64(double(counts.total - counts.done) / perSecond * 1000.0);
+  return CountText(qint64(perSecond)) + QStringLiteral(" records a second, about ") +
+         DurationText(leftMilliseconds) + QStringLiteral(" left");
+}
+
+QString QuotedAnswers(const QStringList& answers) {
+  QStringList quoted;
+  for (const QString& answer : answers) quoted << u'"' + answer + u'"';
+  return quoted.join(QStringLiteral(", "));
+}
+
 QString ProgressText(const RunCounts& counts, const QString& since) {
   return CountText(counts.done) + QStringLiteral(" of ") + CountText(counts.total) +
          QStringLiteral(" records: ") + outcomesText(counts, since);

@@ -80,5 +80,9 @@ QString CountText(qint64 count);
 QString DurationText(qint64 milliseconds);
 // "41,200 of 1,000,000 records: 20,600 written, 20,600 unchanged, 0 reported".
 QString ProgressText(const RunCounts& counts, const QString& since = SinceTheRun);
+// "12,000 records a second, about 1 min 3 s left"; "Starting…" before the first record.
+QString RateText(const RunCounts& counts, qint64 milliseconds);
+// Answers as typed, blanks and all, each between quotes: "\" \", \"_\"".
+QString QuotedAnswers(const QStringList& answers);
 // What a run did, in one sentence or two.
 QString SummaryText(const RunSummary& summary);

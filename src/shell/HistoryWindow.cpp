@@ -22,16 +22,6 @@ QString sizeText(qint64 bytes) {
   return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }
 
-QString whereText(const JournalRun& run) {
-  return run.database + u'.' + run.table + u'.' + run.field;
-}
-
-QString operationText(const JournalRun& run) {
-  QStringList quoted;
-  for (const QString& answer : run.answers) quoted << u'"' + answer + u'"';
-  return quoted.isEmpty() ? run.operation : run.operation + u' ' + quoted.join(u", ");
-}
-
 QString undoneText(const JournalRun& run) {
   if (run.undoneBy) return QStringLiteral("undone by run %1").arg(run.undoneBy);
   if (run.undoes) return QStringLiteral("undoes run %1").arg(run.undoes);
@@ -43,8 +33,8 @@ QTreeWidgetItem* itemOf(const JournalRun& run) {
   item->setData(When, Qt::UserRole, run.id);
   item->setText(When, QStringLiteral("%1  %2").arg(run.id).arg(
                           run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
-  item->setText(Where, whereText(run));
-  item->setText(Operation, operationText(run));
+  item->setText(Where, JournalRunWhere(run));
+  item->setText(Operation, JournalRunOperation(run));
   // A run cut short has no count of its own: its kept old values stand in for it.
   item->setText(Written, run.end.isEmpty() ? QStringLiteral("up to ") + CountText(run.entries)
                                            : CountText(run.written));

@@ -19,10 +19,8 @@ constexpr int FilterDelayMilliseconds = 250;
 
 QString describedRun(const ChangePreview& preview) {
   const RunDescription& run = preview.description();
-  QStringList quoted;
-  for (const QString& answer : run.answers) quoted << u'"' + answer + u'"';
   return run.table + u'.' + run.field + QStringLiteral(": ") + run.operation +
-         (quoted.isEmpty() ? QString() : u' ' + quoted.join(QStringLiteral(", ")));
+         (run.answers.isEmpty() ? QString() : u' ' + QuotedAnswers(run.answers));
 }
 
 }  // namespace

@@ -17,21 +17,6 @@ constexpr int RefreshMilliseconds = 200;
 const QString StopCaption = QStringLiteral("Stop");
 const QString CloseCaption = QStringLiteral("Close");
 
-// Answers as typed, blanks and all, each between quotes.
-QString answersText(const QStringList& answers) {
-  QStringList quoted;
-  for (const QString& answer : answers) quoted << u'"' + answer + u'"';
-  return quoted.join(QStringLiteral(", "));
-}
-
-QString rateText(const RunCounts& counts, qint64 milliseconds) {
-  if (counts.done == 0 || milliseconds <= 0) return QStringLiteral("Starting…");
-  const double perSecond = counts.done * 1000.0 / double(milliseconds);
-  const qint64 leftMilliseconds = qint64(double(counts.total - counts.done) / perSecond * 1000.0);
-  return CountText(qint64(perSecond)) + QStringLiteral(" records a second, about ") +
-         DurationText(leftMilliseconds) + QStringLiteral(" left");
-}
-
 }  // namespace
 
 ProgressWindow::ProgressWindow(QWidget* mainWindow) : QDialog(mainWindow) {
@@ -93,7 +78,8 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
   tableValue->setText(run.table);
   fieldValue->setText(run.field);
   operationValue->setText(run.operation);
-  answersValue->setText(run.answers.isEmpty() ? QStringLiteral("none") : answersText(run.answers));
+  answersValue->setText(run.answers.isEmpty() ? QStringLiteral("none")
+                                              : QuotedAnswers(run.answers));
   const RunCounts counts = progress.counts();
   progressBar->setRange(0, int(std::min<qint64>(counts.total, INT_MAX)));
   summaryText->clear();
@@ -116,7 +102,7 @@ void ProgressWindow::showProgress() {
   const RunCounts counts = progress_->counts();
   progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
   countsText->setText(ProgressText(counts, since_));
-  if (stopButton->isEnabled()) rateText->setText(::rateText(counts, clock_.elapsed()));
+  if (stopButton->isEnabled()) rateText->setText(RateText(counts, clock_.elapsed()));
 }
 
 void ProgressWindow::runEnded(const RunSummary& summary) {
