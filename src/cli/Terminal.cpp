@@ -40,7 +40,6 @@ bool IsTerminal(int fileDescriptor) {
 }
 
 QString AskSecretly(const QString& prompt) {
-  std::cerr << prompt.toStdString() << std::flush;
   termios saved{};
   const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
   if (terminal) {
@@ -48,6 +47,8 @@ QString AskSecretly(const QString& prompt) {
     quiet.c_lflag &= ~tcflag_t(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
   }
+  // Only now: what is typed as soon as the prompt shows must not be echoed.
+  std::cerr << prompt.toStdString() << std::flush;
   const std::optional<QString> typed = readLine();
   if (terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
   std::cerr << std::endl;

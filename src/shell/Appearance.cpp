@@ -1,17 +1,21 @@
 #include "Appearance.h"
 
+#include "IconArt.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QIconEngine>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QtEndian>
 #include <stdexcept>
 
@@ -21,12 +25,26 @@ bool FileExists(const QString& path) {
   return file.isFile() && file.lastModified().isValid();
 }
 
+QString OptionalFilePath(const QString& name) {
+  const QString program = QCoreApplication::applicationDirPath();
+  const QString ours = QStringLiteral("/klarifeld/");
+  QStringList places{QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + ours,
+                     program + u'/', program + QStringLiteral("/" KLARIFELD_DATA_FROM_PROGRAM "/")};
+  for (const QString& folder :
+       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+    places << folder + ours;
+  for (const QString& folder : places) {
+    if (FileExists(folder + name)) return QDir::cleanPath(folder + name);
+  }
+  return program + u'/' + name;
+}
+
 QString CursorFilePath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/HAND-M.CUR");
+  return OptionalFilePath(QStringLiteral("HAND-M.CUR"));
 }
 
 QString SkinFilePath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/x/o.cjs");
+  return OptionalFilePath(QStringLiteral("x/o.cjs"));
 }
 
 QCursor LoadCursorFile(const QString& path) {
@@ -76,35 +94,31 @@ void ApplySkin(QWidget& loginWindow) {
   loginWindow.setStyleSheet(QString::fromUtf8(skin.readAll()));
 }
 
-// A database drum with a sparkle: the column gets cleaned.
+namespace {
+
+// Paints the icon at whatever size is asked, so it stays sharp at every scale factor.
+class PaintedIconEngine final : public QIconEngine {
+ public:
+  void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+    painter->save();
+    painter->translate(rect.topLeft());
+    painter->scale(qreal(rect.width()) / IconCanvas, qreal(rect.height()) / IconCanvas);
+    PaintIcon(*painter);
+    painter->restore();
+  }
+  QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+    QPixmap picture(size);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    paint(&painter, QRect(QPoint(), size), mode, state);
+    return picture;
+  }
+  QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
+  QIconEngine* clone() const override { return new PaintedIconEngine; }
+};
+
+}  // namespace
+
 QIcon WindowIcon() {
-  QPixmap picture(32, 32);
-  picture.fill(Qt::transparent);
-  QPainter painter(&picture);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(0x1f, 0x5f, 0xa8));
-  painter.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
-
-  const QColor drum(0xf2, 0xf6, 0xfb);
-  painter.setBrush(drum);
-  painter.drawRect(QRectF(7, 10, 14, 14));
-  painter.drawEllipse(QRectF(7, 20, 14, 6));
-  painter.setBrush(QColor(0xc9, 0xd9, 0xee));
-  painter.drawEllipse(QRectF(7, 7, 14, 6));
-  painter.setPen(QPen(QColor(0x1f, 0x5f, 0xa8), 1));
-  painter.drawArc(QRectF(7, 13, 14, 6), 180 * 16, 180 * 16);
-  painter.drawArc(QRectF(7, 17, 14, 6), 180 * 16, 180 * 16);
-
-  QPainterPath sparkle;
-  sparkle.moveTo(25, 3);
-  sparkle.quadTo(25.6, 8.4, 30, 9);
-  sparkle.quadTo(25.6, 9.6, 25, 15);
-  sparkle.quadTo(24.4, 9.6, 20, 9);
-  sparkle.quadTo(24.4, 8.4, 25, 3);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(0xff, 0xd2, 0x3f));
-  painter.drawPath(sparkle);
-  painter.end();
-  return QIcon(picture);
+  return QIcon(new PaintedIconEngine);
 }

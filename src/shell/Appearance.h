@@ -19,7 +19,11 @@ inline QRect TwipsRect(int left, int top, int width, int height) {
 // True when the file's time of last change can be read; never fails.
 bool FileExists(const QString& path);
 
-// The optional files, looked up in the program's folder.
+// An optional file (the cursor, the skin), looked up in the user's own data folder
+// ($XDG_DATA_HOME/klarifeld), beside the program, in the installed data folder
+// (share/klarifeld) and in the system's data folders, in that order. When none holds it,
+// the path beside the program.
+QString OptionalFilePath(const QString& name);
 QString CursorFilePath();
 QString SkinFilePath();
 
@@ -35,7 +39,7 @@ void ResetBackColors(QWidget& window);
 // sheet) to it. Without one, the window keeps its designed look.
 void ApplySkin(QWidget& loginWindow);
 
-// The window icon that both windows carry.
+// The window icon that every window carries, sharp at any size.
 QIcon WindowIcon();
 
 // Sets a widget's background colour, painted.

@@ -33,6 +33,8 @@ bool answeredFromTheCommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (answeredFromTheCommandLine(argc, argv)) return 0;
   QApplication application(argc, argv);
+  // Lets the desktop match the windows to the installed menu entry and its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.klarifeld.Klarifeld"));
   QtDialogs dialogs;
   const SettingsStore settings;
   LoginWindow login(dialogs, settings);

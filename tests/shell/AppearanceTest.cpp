@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QImage>
@@ -81,4 +83,24 @@ TEST(Appearance, WithoutASkinFileTheLoginKeepsItsLook) {
   ApplySkin(window);
   EXPECT_EQ(window.palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_TRUE(window.styleSheet().isEmpty());
+}
+
+// The user's own copy wins over one beside the program; without either, the path
+// beside the program, which the windows find missing and skip.
+TEST(Appearance, OptionalFilesComeFromTheUsersDataFolderFirst) {
+  QTemporaryDir data;
+  const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+  const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/x/o.cjs");
+  EXPECT_EQ(SkinFilePath(), beside);
+
+  QDir(data.path()).mkpath(QStringLiteral("klarifeld/x"));
+  const QString ours = data.path() + QStringLiteral("/klarifeld/x/o.cjs");
+  QFile skin(ours);
+  ASSERT_TRUE(skin.open(QIODevice::WriteOnly));
+  skin.close();
+  EXPECT_EQ(SkinFilePath(), ours);
+  EXPECT_EQ(CursorFilePath(),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/HAND-M.CUR"));
+  qputenv("XDG_DATA_HOME", oldDataHome);
 }
