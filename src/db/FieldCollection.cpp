@@ -33,7 +33,7 @@ FieldCollection::FieldCollection(MYSQL_RES* result) {
     fields_.push_back({QString::fromUtf8(f.name, f.name_length),
                        QByteArray(f.org_name, f.org_name_length),
                        QByteArray(f.org_table, f.org_table_length), QByteArray(f.db, f.db_length),
-                       isByteString(f), f.type});
+                       isByteString(f), f.type, f.length});
   }
 }
 

@@ -14,6 +14,7 @@ struct FieldInfo {
   QByteArray database;  // and its database
   bool binary = false;  // bytes, not text: read and written one byte to one code unit
   enum_field_types type = MYSQL_TYPE_NULL;
+  unsigned long length = 0;  // the longest value, in bytes as the result carries it
 };
 
 // The fields of a record set, in the order of the result.

@@ -1,6 +1,7 @@
 #include "RecordSet.h"
 
 #include "Connection.h"
+#include "GroupedWriter.h"
 #include "RowSource.h"
 #include "RowUpdater.h"
 #include "Session.h"
@@ -115,6 +116,24 @@ void RecordSet::Update() {
   updater().write(current, assignments, observer_);
 
   for (auto& [field, bytes] : assignments) written_[field] = std::move(bytes);
+  assigned_.clear();
+}
+
+std::unique_ptr<GroupedWriter> RecordSet::GroupedWrites(int field, QString* whyNot) {
+  requireOpen();
+  fields_.at(field);
+  session_->idle();
+  return GroupedWriter::For(*session_, fields_, updater(), field, whyNot);
+}
+
+void RecordSet::StageUpdate(GroupedWriter& writer, qint64 tag) {
+  requireOpen();
+  requireCurrentRow();
+  if (assigned_.empty()) return;
+  if (lockType_ == ReadOnly) throw DbError(DbMessages::NotUpdatable, 3251);
+  const auto [field, value] = *assigned_.begin();
+  const std::optional<QByteArray> bytes = EncodedFieldValue(value, fields_.at(field).binary);
+  writer.add(tag, rows_->current(), bytes);
   assigned_.clear();
 }
 

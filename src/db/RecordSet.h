@@ -10,6 +10,7 @@
 #include "RowChange.h"
 
 class Connection;
+class GroupedWriter;
 class RowSource;
 struct FieldBytes;
 class RowUpdater;
@@ -56,6 +57,12 @@ class RecordSet : public DbObject {
   void SetValue(int field, const FieldValue& value);
   // Writes the assigned values to the current row's record at once.
   void Update();
+  // A writer of `field` for many rows at once, when the table allows it; else nothing,
+  // and `whyNot` says why. Valid while the record set stays open.
+  std::unique_ptr<GroupedWriter> GroupedWrites(int field, QString* whyNot = nullptr);
+  // As Update, but the assigned value of that field goes to `writer`, to be written with
+  // others when it flushes, which tells the write observer.
+  void StageUpdate(GroupedWriter& writer, qint64 tag);
   // The current row's identity, as the values now stand in the record.
   RowIdentity CurrentIdentity();
   // The identity's values packed as PackedValues packs them, in one allocation.
@@ -65,6 +72,7 @@ class RecordSet : public DbObject {
   std::optional<QByteArrayView> RawValue(int field) const;
   // Told of each value that Update is about to write; nullptr for none.
   void setWriteObserver(WriteObserver* observer) { observer_ = observer; }
+  WriteObserver* writeObserver() const { return observer_; }
   void CancelUpdate();
   void MoveNext();
   void Close();

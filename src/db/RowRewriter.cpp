@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "DbError.h"
+#include "GroupedWriter.h"
 #include "RowUpdater.h"
 #include "Session.h"
 
@@ -34,24 +35,68 @@ RowRewriter::RowRewriter(Connection& connection, const QString& database, const 
     if (fields_.at(i).column == column) field_ = i;
   }
   if (field_ < 0) throw DbError(TableChanged);
+  grouped_ = GroupedWriter::For(*session_, fields_, *updater_, field_);
 }
 
 RowRewriter::~RowRewriter() = default;
 
-RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
-                                          const std::optional<QByteArray>& from,
-                                          const std::optional<QByteArray>& to,
-                                          WriteObserver* observer) {
+std::vector<FieldBytes> RowRewriter::rowOf(const RowValues& identity,
+                                           const std::optional<QByteArray>& value) const {
   if (identity.size() != identityFields_.size()) throw DbError(TableChanged);
   std::vector<FieldBytes> row(std::size_t(fields_.count()));
   for (std::size_t i = 0; i < identity.size(); ++i) {
     row[std::size_t(identityFields_[i])] = BytesOf(identity[i]);
   }
-  row[std::size_t(field_)] = BytesOf(from);
-  if (updater_->tryWrite(row, {{field_, to}}, observer)) return Outcome::Written;
+  row[std::size_t(field_)] = BytesOf(value);
+  return row;
+}
 
-  row[std::size_t(field_)] = BytesOf(to);
+RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
+                                          const std::optional<QByteArray>& from,
+                                          const std::optional<QByteArray>& to,
+                                          WriteObserver* observer) {
+  if (updater_->tryWrite(rowOf(identity, from), {{field_, to}}, observer)) return Outcome::Written;
+  return notWrittenOutcome(identity, to);
+}
+
+// Why a rewrite found no row holding its `from`.
+RowRewriter::Outcome RowRewriter::notWrittenOutcome(const RowValues& identity,
+                                                    const std::optional<QByteArray>& to) {
+  const std::vector<FieldBytes> row = rowOf(identity, to);
   if (updater_->rowExists(row, {field_})) return Outcome::AlreadyThere;
   if (!updater_->keyed()) return Outcome::ChangedSince;
   return updater_->rowExists(row, {}) ? Outcome::ChangedSince : Outcome::Gone;
+}
+
+void RowRewriter::queue(const RowValues& identity, const std::optional<QByteArray>& from,
+                        const std::optional<QByteArray>& to) {
+  grouped_->add(0, rowOf(identity, from), to);
+}
+
+bool RowRewriter::full() const {
+  return grouped_->full();
+}
+
+void RowRewriter::flush(WriteObserver* observer,
+                        const std::function<bool(Outcome outcome, const DbError* why)>& told) {
+  grouped_->flush(observer, [&](qint64, GroupedWriter::Result result, const DbError* why,
+                                const QByteArray& row) {
+    switch (result) {
+      case GroupedWriter::Result::Written:
+        return told(Outcome::Written, nullptr);
+      case GroupedWriter::Result::NotFound: {
+        RowValues values = UnpackedValues(row);
+        const std::optional<QByteArray> to = values.back();
+        values.resize(identityFields_.size());
+        return told(notWrittenOutcome(values, to), nullptr);
+      }
+      case GroupedWriter::Result::Refused:
+        return told(Outcome::Refused, why);
+      case GroupedWriter::Result::NotWritten:
+        return told(Outcome::NotWritten, nullptr);
+      case GroupedWriter::Result::InDoubt:
+        return told(Outcome::InDoubt, nullptr);
+    }
+    return false;
+  });
 }

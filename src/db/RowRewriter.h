@@ -2,14 +2,18 @@
 
 #include <QByteArrayList>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "DbError.h"
 #include "FieldCollection.h"
 #include "RowChange.h"
+#include "RowSource.h"
 
 class Connection;
+class GroupedWriter;
 class RowUpdater;
 class Session;
 
@@ -24,6 +28,10 @@ class RowRewriter {
     AlreadyThere,  // the value to write stands already
     ChangedSince,  // the row holds another value now (or, without a key, is gone)
     Gone,          // no row has the key any more
+    // Of grouped rewrites only:
+    Refused,     // the server refused the value
+    NotWritten,  // cancelled, or the link broke before it was sent
+    InDoubt,     // the link broke while it was on its way
   };
 
   // Throws DbError when the table no longer has the key or the columns that the run
@@ -37,10 +45,26 @@ class RowRewriter {
   Outcome rewrite(const RowValues& identity, const std::optional<QByteArray>& from,
                   const std::optional<QByteArray>& to, WriteObserver* observer);
 
+  // In a keyed table rewrites are queued and written in chunks by flush, the outcome of
+  // each told then; else each is written by rewrite at once.
+  bool grouped() const { return grouped_ != nullptr; }
+  void queue(const RowValues& identity, const std::optional<QByteArray>& from,
+             const std::optional<QByteArray>& to);
+  bool full() const;
+  // Writes the queued rewrites, telling each one's outcome in order (and for Refused, why);
+  // `told` returning false leaves the rest unwritten. Throws as the grouped writer does.
+  void flush(WriteObserver* observer,
+             const std::function<bool(Outcome outcome, const DbError* why)>& told);
+
  private:
   std::shared_ptr<Session> session_;
   FieldCollection fields_;
+  std::vector<FieldBytes> rowOf(const RowValues& identity,
+                                const std::optional<QByteArray>& value) const;
+  Outcome notWrittenOutcome(const RowValues& identity, const std::optional<QByteArray>& to);
+
   std::unique_ptr<RowUpdater> updater_;
+  std::unique_ptr<GroupedWriter> grouped_;
   std::vector<int> identityFields_;
   int field_ = -1;
 };

@@ -1,5 +1,7 @@
 #include "RowUpdater.h"
 
+#include <mysqld_error.h>
+
 #include <QByteArrayList>
 #include <algorithm>
 #include <cmath>
@@ -9,6 +11,10 @@
 #include "Session.h"
 
 namespace {
+
+// A write that a deadlock undid is tried again, this often in all: the condition keeps a
+// retry from writing over a change that came in between.
+constexpr int WriteAttempts = 4;
 
 // A FLOAT is shown with 6 significant digits, fewer than it holds; the values that show
 // alike lie within a millionth of the shown one.
@@ -263,7 +269,11 @@ bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignme
       observer->aboutToWrite(changeOf(current, field, value));
     }
   }
-  if (mysql_stmt_execute(handle)) throw DbError::from(handle);
+  for (int attempt = 1; mysql_stmt_execute(handle); ++attempt) {
+    if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts) {
+      throw DbError::from(handle);
+    }
+  }
   return mysql_stmt_affected_rows(handle) > 0;
 }
 

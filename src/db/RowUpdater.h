@@ -39,6 +39,11 @@ class RowUpdater {
   // The fields that find a row: its key, or all the table's fields.
   const std::vector<int>& identityFields() const;
   bool keyed() const { return !keyFields_.empty(); }
+  // The table, quoted: `database`.`table`.
+  const QByteArray& table() const { return table_; }
+  // The change that writing `after` into `field` of the row of `current` makes.
+  RowChange changeOf(const std::vector<FieldBytes>& current, int field,
+                     const std::optional<QByteArray>& after) const;
 
  private:
   // How the row condition matches one field's value as read.
@@ -59,8 +64,6 @@ class RowUpdater {
   class Parameters;
   void bindConditions(Parameters& parameters, const Statement& statement,
                       const std::vector<FieldBytes>& current) const;
-  RowChange changeOf(const std::vector<FieldBytes>& current, int field,
-                     const std::optional<QByteArray>& after) const;
   Match::Form matchOfKey(int field) const;
   QByteArray condition(const Match& match) const;
   void findRowKey();

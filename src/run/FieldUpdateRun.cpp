@@ -9,6 +9,7 @@
 #include "Dialogs.h"
 #include "Events.h"
 #include "FieldCollection.h"
+#include "GroupedWriter.h"
 #include "Journal.h"
 #include "ListView.h"
 #include "NumberText.h"
@@ -20,6 +21,44 @@
 
 namespace {
 constexpr int RunTimeoutSeconds = 5000;
+
+// Shows a record's report only after those of the records staged before it: the staged
+// chunk is written first.
+class ReportsInRecordOrder : public Dialogs {
+ public:
+  ReportsInRecordOrder(Dialogs& shown, std::function<void()> writeStaged)
+      : shown_(shown), writeStaged_(std::move(writeStaged)) {
+    setApplicationTitle(shown.applicationTitle());
+  }
+  void showMessage(const QString& text, const QString& title, BoxIcon icon) override {
+    writeStagedFirst();
+    shown_.showMessage(text, title, icon);
+  }
+  ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
+                                       BoxIcon icon) override {
+    writeStagedFirst();
+    return shown_.showMessageOfferingStop(text, title, icon);
+  }
+  QString askInput(const QString& prompt, const QString& title) override {
+    return shown_.askInput(prompt, title);
+  }
+  bool askYesNo(const QString& question) override { return shown_.askYesNo(question); }
+  QString chooseFile(const QString& title, const QString& filter) override {
+    return shown_.chooseFile(title, filter);
+  }
+
+ private:
+  void writeStagedFirst() {
+    if (writing_) return;  // the chunk's own reports
+    writing_ = true;
+    writeStaged_();
+    writing_ = false;
+  }
+  Dialogs& shown_;
+  std::function<void()> writeStaged_;
+  bool writing_ = false;
+};
+
 // The location tag that error reports show, as users and support know it.
 const QString StartClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click");
 const QString ReplaceWith = QStringLiteral("Replace With:");
@@ -171,6 +210,11 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   RunProgress progress(qint64(lastRecordIndex_) + 1);
   // The worker must not touch the windows; the lists hold still while the run goes on.
   loopFieldPosition_ = lists_.fields.selectedIndex();
+  try {
+    grouped_ = records.GroupedWrites(loopFieldPosition_);
+  } catch (const DbError&) {
+    // Written one by one, as ever; a lost link is reported by the first write.
+  }
   watcher_.runStarted(description, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
@@ -178,6 +222,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   WindowThreadDialogs dialogs(dialogs_);  // made here, so that its boxes are shown here
   RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
   if (canceller_.joinable()) canceller_.join();
+  grouped_.reset();
   records.setWriteObserver(nullptr);
   connectionLost_ = progress.counts().inDoubt > 0;
   const RunSummary summary{end, progress.counts(), clock.elapsed()};
@@ -229,29 +274,41 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
 // On the worker thread: the records and their connection are its own until it returns.
 RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                                         Dialogs& dialogs, RunProgress& progress) {
-  ReportingProcedure steps(dialogs, StartClickedTag);
-  steps.offerStop([this] { stopRequested_ = true; });
   const int loopLine = operation.loopLine();
-  for (qint32 record = 0; record <= lastRecordIndex_; ++record) {
-    if (stopRequested_) return RunEnd::Stopped;
-    const RecordOutcome outcome = updateRecord(steps, operation, answers, loopLine);
-    progress.count(outcome);
-    if (outcome == RecordOutcome::Interrupted) return RunEnd::Stopped;
-    if (outcome == RecordOutcome::InDoubt) {
+  ReportingProcedure* reporting = nullptr;
+  ReportsInRecordOrder ordered(dialogs, [&] {
+    if (!chunkEnded_) chunkEnded_ = writeChunk(*reporting, progress, loopLine);
+  });
+  ReportingProcedure steps(ordered, StartClickedTag);
+  reporting = &steps;
+  steps.offerStop([this] { stopRequested_ = true; });
+  for (qint32 record = 0; record <= lastRecordIndex_ && !chunkEnded_; ++record) {
+    if (stopRequested_) break;
+    const std::optional<RecordOutcome> outcome = updateRecord(steps, operation, answers, loopLine);
+    if (!outcome) {
+      if (grouped_->full()) chunkEnded_ = writeChunk(steps, progress, loopLine);
+      continue;
+    }
+    progress.count(*outcome);
+    if (*outcome == RecordOutcome::Interrupted) return RunEnd::Stopped;
+    if (*outcome == RecordOutcome::InDoubt) {
       return stopRequested_ ? RunEnd::Stopped : RunEnd::ConnectionLost;
     }
   }
-  return RunEnd::Finished;
+  // A stop ends the run at a chunk's end: what is staged is written.
+  if (!chunkEnded_) chunkEnded_ = writeChunk(steps, progress, loopLine);
+  if (chunkEnded_) return *chunkEnded_;
+  return stopRequested_ ? RunEnd::Stopped : RunEnd::Finished;
 }
 
-RecordOutcome FieldUpdateRun::updateRecord(ReportingProcedure& steps,
-                                           const CleaningOperation& operation,
-                                           const Answers& answers, int loopLine) {
+std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& steps,
+                                                          const CleaningOperation& operation,
+                                                          const Answers& answers, int loopLine) {
   const int reportsBefore = steps.reports();
   RecordSet& records = *records_;
   FieldValue stored;
   std::optional<QString> newValue;
-  RecordOutcome outcome = RecordOutcome::Unchanged;
+  std::optional<RecordOutcome> outcome = RecordOutcome::Unchanged;
   steps.step(loopLine + 2, [&] {
     stored = records.Value(loopFieldPosition_);
     newValue = NewValueOf(operation, answers, stored);
@@ -261,6 +318,11 @@ RecordOutcome FieldUpdateRun::updateRecord(ReportingProcedure& steps,
     outcome = RecordOutcome::Reported;
     steps.step(loopLine + 6, [&] { records.SetValue(loopFieldPosition_, *newValue); });
     steps.step(loopLine + 8, [&] {
+      if (grouped_) {
+        records.StageUpdate(*grouped_, 0);
+        outcome = std::nullopt;
+        return;
+      }
       try {
         outcome = write(records);
       } catch (const DbError& failure) {
@@ -276,6 +338,51 @@ RecordOutcome FieldUpdateRun::updateRecord(ReportingProcedure& steps,
     outcome = RecordOutcome::Reported;
   }
   return outcome;
+}
+
+std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunProgress& progress,
+                                                 int loopLine) {
+  if (!grouped_ || grouped_->empty() || flushing_) return std::nullopt;
+  flushing_ = true;
+  writing_ = true;
+  std::optional<DbError> ended;
+  const auto report = [&](const DbError& failure) {
+    writing_ = false;
+    steps.step(loopLine + 8, [&] { throw failure; });
+    writing_ = true;
+    progress.count(RecordOutcome::Reported);
+  };
+  try {
+    grouped_->flush(records_->writeObserver(), [&](qint64, GroupedWriter::Result result,
+                                                   const DbError* why, const QByteArray&) {
+      switch (result) {
+        case GroupedWriter::Result::Written:
+          progress.count(RecordOutcome::Written);
+          break;
+        case GroupedWriter::Result::NotFound:
+          report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
+          break;
+        case GroupedWriter::Result::Refused:
+          report(*why);
+          break;
+        case GroupedWriter::Result::NotWritten:
+          progress.count(RecordOutcome::Interrupted);
+          break;
+        case GroupedWriter::Result::InDoubt:
+          progress.count(RecordOutcome::InDoubt);
+          break;
+      }
+      return !stopRequested_;
+    });
+  } catch (const DbError& failure) {
+    ended = failure;
+  }
+  writing_ = false;
+  flushing_ = false;
+  if (!ended) return stopRequested_ ? std::optional(RunEnd::Stopped) : std::nullopt;
+  if (stopRequested_ && (ended->connectionLost() || ended->interrupted())) return RunEnd::Stopped;
+  steps.step(loopLine + 8, [&] { throw *ended; });
+  return ended->connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
 }
 
 // Throws what is to be reported; a write that the user's stop cancelled is not.

@@ -13,6 +13,7 @@
 
 class ChangePreview;
 class Connection;
+class GroupedWriter;
 class Dialogs;
 class Journal;
 class RecordSet;
@@ -55,9 +56,14 @@ class FieldUpdateRun {
   void computePreview(const CleaningOperation& operation, const Answers& answers);
   RunEnd goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                           Dialogs& dialogs, RunProgress& progress);
-  RecordOutcome updateRecord(ReportingProcedure& steps, const CleaningOperation& operation,
-                             const Answers& answers, int loopLine);
+  // Nothing for a record whose write waits in the chunk, counted when the chunk is written.
+  std::optional<RecordOutcome> updateRecord(ReportingProcedure& steps,
+                                            const CleaningOperation& operation,
+                                            const Answers& answers, int loopLine);
   RecordOutcome write(RecordSet& records);
+  // Writes the chunk of staged records and reports each one not written; the run's end
+  // when the chunk ended it.
+  std::optional<RunEnd> writeChunk(ReportingProcedure& steps, RunProgress& progress, int loopLine);
   RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
   std::optional<qint64> beginJournalRun(const RunDescription& description);
   void refillPreview();
@@ -76,6 +82,10 @@ class FieldUpdateRun {
   std::unique_ptr<RecordSet> records_;
   qint32 lastRecordIndex_ = 0;
   int loopFieldPosition_ = -1;
+
+  std::unique_ptr<GroupedWriter> grouped_;  // none: each record is written on its own
+  std::optional<RunEnd> chunkEnded_;        // a chunk written before a report ended the run
+  bool flushing_ = false;
 
   std::atomic<bool> stopRequested_ = false;
   std::atomic<bool> writing_ = false;  // a write of the record loop is on its way

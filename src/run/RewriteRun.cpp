@@ -22,6 +22,12 @@ RecordOutcome outcomeOf(RowRewriter::Outcome rewritten) {
       return RecordOutcome::ChangedSince;
     case RowRewriter::Outcome::Gone:
       return RecordOutcome::Gone;
+    case RowRewriter::Outcome::Refused:
+      return RecordOutcome::Reported;
+    case RowRewriter::Outcome::NotWritten:
+      return RecordOutcome::Interrupted;
+    case RowRewriter::Outcome::InDoubt:
+      return RecordOutcome::InDoubt;
   }
   return RecordOutcome::Reported;
 }
@@ -58,17 +64,32 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
   QElapsedTimer clock;
   clock.start();
   QString firstFailure;
+  // Said once at the end: one box per record would bury the user.
+  const auto keepFirst = [&](const DbError& failure) {
+    if (firstFailure.isEmpty()) firstFailure = QString::fromUtf8(failure.what());
+  };
+  const auto writeQueued = [&] {
+    rewriter->flush(&recorder, [&](RowRewriter::Outcome outcome, const DbError* why) {
+      if (why) keepFirst(*why);
+      progress.count(outcomeOf(outcome));
+      return !stopRequested_;
+    });
+  };
   RunWhileServingEvents([&] {
     try {
       source([&](const Rewrite& rewrite) {
         if (stopRequested_) throw RunEnd::Stopped;
+        if (rewriter->grouped()) {
+          rewriter->queue(rewrite.identity, rewrite.from, rewrite.to);
+          if (rewriter->full()) writeQueued();
+          return;
+        }
         try {
           progress.count(
               outcomeOf(rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
         } catch (const DbError& failure) {
           if (failure.connectionLost()) throw;
-          // Said once at the end: one box per record would bury the user.
-          if (firstFailure.isEmpty()) firstFailure = QString::fromUtf8(failure.what());
+          keepFirst(failure);
           progress.count(RecordOutcome::Reported);
         }
       });
@@ -78,6 +99,14 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
       firstFailure = QString::fromUtf8(lost.what());
       end_ = RunEnd::ConnectionLost;
     }
+    // A stop ends the run at a chunk's end: what is queued is written.
+    try {
+      if (end_ != RunEnd::ConnectionLost && rewriter->grouped()) writeQueued();
+    } catch (const DbError& ended) {
+      firstFailure = QString::fromUtf8(ended.what());
+      end_ = ended.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
+    }
+    if (stopRequested_ && end_ == RunEnd::Finished) end_ = RunEnd::Stopped;
   });
   const RunSummary summary{end_, progress.counts(), clock.elapsed(), description.since};
   try {

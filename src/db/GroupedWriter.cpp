@@ -1,0 +1,314 @@
+#include "GroupedWriter.h"
+
+#include <mysqld_error.h>
+
+#include <QByteArrayList>
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "RowUpdater.h"
+#include "Session.h"
+
+namespace {
+
+constexpr int MaxChunkRows = 5000;
+constexpr qsizetype MaxChunkBytes = qsizetype{16} << 20;
+// A chunk table row up to this size is kept in memory (MEMORY stores rows at full width).
+constexpr qsizetype InMemoryRowBytes = 4096;
+// How often a chunk lost to a deadlock is tried in all.
+constexpr int ChunkAttempts = 4;
+
+void appendHex(QByteArray& sql, std::optional<QByteArrayView> value, bool text) {
+  if (!value) {
+    sql += "NULL";
+    return;
+  }
+  static constexpr char Digits[] = "0123456789abcdef";
+  // As text a value is converted to its column's character set; as bytes it is not.
+  if (text) sql += "_utf8mb4 ";
+  sql += "X'";
+  const qsizetype start = sql.size();
+  sql.resize(start + 2 * value->size());
+  char* out = sql.data() + start;
+  for (const char byte : *value) {
+    *out++ = Digits[uchar(byte) >> 4];
+    *out++ = Digits[uchar(byte) & 15];
+  }
+  sql += '\'';
+}
+
+std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
+  if (value.null) return std::nullopt;
+  return QByteArrayView(value.data, qsizetype(value.length));
+}
+
+qint64 serverNumber(MYSQL* mysql, const char* sql) {
+  if (mysql_query(mysql, sql)) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  const MYSQL_ROW row = mysql_fetch_row(result.get());
+  return row && row[0] ? QByteArray(row[0]).toLongLong() : 0;
+}
+
+}  // namespace
+
+std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
+                                                  RowUpdater& updater, int field, QString* whyNot) {
+  const auto refuse = [&](const QString& why) -> std::unique_ptr<GroupedWriter> {
+    if (whyNot) *whyNot = why;
+    return nullptr;
+  };
+  if (!updater.keyed()) return refuse(QStringLiteral("the table has no primary or unique key"));
+  const auto onlyFoundOneByOne = [&](int f) {
+    const enum_field_types type = fields.at(f).type;
+    return type == MYSQL_TYPE_FLOAT || type == MYSQL_TYPE_BIT;
+  };
+  if (std::any_of(updater.identityFields().begin(), updater.identityFields().end(),
+                  onlyFoundOneByOne) ||
+      onlyFoundOneByOne(field) || fields.at(field).table.isEmpty()) {
+    return refuse(QStringLiteral("its key or field can only be matched one row at a time"));
+  }
+  std::unique_ptr<GroupedWriter> writer(new GroupedWriter(session, fields, updater, field));
+  if (!writer->makeChunkTable(whyNot)) return nullptr;
+  return writer;
+}
+
+GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
+                             int field)
+    : session_(session), fields_(fields), updater_(updater), field_(field) {}
+
+GroupedWriter::~GroupedWriter() = default;
+
+// The chunk table carries each row's key (in the key's own types, so that the join uses
+// the key's equality and index), its value as read and its new value, as bytes.
+bool GroupedWriter::makeChunkTable(QString* whyNot) {
+  MYSQL* mysql = session_.idle();
+  const FieldInfo& info = fields_.at(field_);
+  const QByteArray name = info.table == "klarifeld_chunk" ? "klarifeld_chunk_" : "klarifeld_chunk";
+  chunkTable_ = QuotedIdentifier(info.database) + '.' + QuotedIdentifier(name);
+  const QByteArray table = updater_.table();
+
+  QByteArrayList keyColumns, join;
+  const std::vector<int>& key = updater_.identityFields();
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const QByteArray column = QuotedIdentifier(fields_.at(key[i]).column);
+    const QByteArray copy = "k" + QByteArray::number(i);
+    keyColumns << "t." + column + " AS " + copy;
+    join << "t." + column + " = c." + copy;
+  }
+  // A chunk travels as one text of several statements; its values are all hex literals.
+  if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
+  const qint64 packet = serverNumber(mysql, "SELECT @@max_allowed_packet");
+  const qint64 heap = serverNumber(mysql, "SELECT @@max_heap_table_size");
+  maxChunkBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
+
+  const qsizetype valueBytes = qsizetype(info.length);
+  const bool inMemory = valueBytes > 0 && 2 * valueBytes <= InMemoryRowBytes;
+  const auto create = [&](bool memory) {
+    const QByteArray valueType =
+        memory ? "VARBINARY(" + QByteArray::number(valueBytes) + ")" : QByteArray("LONGBLOB");
+    const QByteArray sql = "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
+                           " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
+                           "before_value " +
+                           valueType + " NULL, after_value " + valueType +
+                           " NULL) ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
+                           keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
+    return mysql_real_query(mysql, sql.constData(), sql.size()) == 0;
+  };
+  valueCapacity_ = inMemory ? valueBytes : 0;
+  maxChunkRows_ = MaxChunkRows;
+  if (inMemory && create(true)) {
+    // Rows in memory take their full width; half the allowed size leaves room to spare.
+    maxChunkRows_ = int(std::clamp<qint64>(heap / 2 / (2 * valueBytes + 256), 1, MaxChunkRows));
+  } else if (valueCapacity_ = 0; !create(false)) {
+    const DbError failure = DbError::from(mysql);
+    if (failure.connectionLost()) throw failure;
+    if (whyNot) {
+      *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
+                    .arg(QString::fromUtf8(failure.what()));
+    }
+    return false;
+  }
+
+  const QByteArray column = "t." + QuotedIdentifier(info.column);
+  const QByteArray stands =
+      info.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
+  const QByteArray newValue = info.binary ? QByteArray("c.after_value")
+                                          : QByteArray("CONVERT(c.after_value USING utf8mb4)");
+  const QByteArray joined = table + " AS t JOIN " + chunkTable_ + " AS c ON " + join.join(" AND ") +
+                            " WHERE " + stands + " <=> c.before_value";
+  // Without waiting: a row that another holds sends the chunk row by row, where its
+  // wait, its report and a stop meanwhile are those of any single write.
+  lockStatement_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT COUNT(*) FROM " + joined +
+                   " FOR UPDATE";
+  updateStatement_ = "UPDATE " + table + " AS t JOIN " + chunkTable_ + " AS c ON " +
+                     join.join(" AND ") + " SET " + column + " = " + newValue + " WHERE " + stands +
+                     " <=> c.before_value";
+  return true;
+}
+
+void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
+                        const std::optional<QByteArray>& after) {
+  const FieldBytes& before = row[std::size_t(field_)];
+  const std::optional<QByteArrayView> afterView =
+      after ? std::optional<QByteArrayView>(*after) : std::nullopt;
+  QByteArray packed;
+  for (int key : updater_.identityFields())
+    AppendPackedValue(packed, viewOf(row[std::size_t(key)]));
+  AppendPackedValue(packed, viewOf(before));
+  AppendPackedValue(packed, afterView);
+
+  const auto fits = [&](qsizetype bytes) { return valueCapacity_ == 0 || bytes <= valueCapacity_; };
+  bool inChunk = fits(qsizetype(before.length)) && fits(after ? after->size() : 0);
+  if (inChunk) {
+    const qsizetype mark = values_.size();
+    values_ += values_.isEmpty() ? "(" : ",(";
+    values_ += QByteArray::number(qulonglong(rows_.size()));
+    for (int key : updater_.identityFields()) {
+      values_ += ',';
+      appendHex(values_, viewOf(row[std::size_t(key)]), !fields_.at(key).binary);
+    }
+    values_ += ',';
+    appendHex(values_, viewOf(before), false);
+    values_ += ',';
+    appendHex(values_, afterView, false);
+    values_ += ')';
+    // A row too big to share a chunk is written on its own.
+    if (values_.size() - mark > maxChunkBytes_ / 2) {
+      values_.truncate(mark);
+      inChunk = false;
+    }
+  }
+  rows_.push_back({tag, std::move(packed), inChunk});
+}
+
+bool GroupedWriter::full() const {
+  return qsizetype(rows_.size()) >= maxChunkRows_ || values_.size() >= maxChunkBytes_ / 2;
+}
+
+void GroupedWriter::flush(WriteObserver* observer, const Report& report) {
+  bool chunkWritten = false;
+  chunkInDoubt_ = false;
+  std::optional<DbError> ended;
+  try {
+    for (int attempt = 1; !values_.isEmpty(); ++attempt) {
+      const Attempt tried = writeChunk(observer);
+      chunkWritten = tried == Attempt::Written;
+      if (tried != Attempt::Retry || attempt == ChunkAttempts) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+    }
+  } catch (const DbError& failure) {
+    ended = failure;
+  }
+  bool goOn = !ended;
+  for (Queued& queued : rows_) {
+    Result result = Result::NotWritten;
+    std::optional<DbError> why;
+    if (queued.inChunk && chunkWritten) {
+      result = Result::Written;
+    } else if (queued.inChunk && chunkInDoubt_) {
+      result = Result::InDoubt;
+    } else if (goOn) {
+      try {
+        result = writeOne(queued, observer, why);
+      } catch (const DbError& failure) {
+        if (failure.connectionLost()) result = Result::InDoubt;
+        ended = failure;
+        goOn = false;
+      }
+    }
+    goOn = report(queued.tag, result, why ? &*why : nullptr, queued.packed) && goOn;
+  }
+  rows_.clear();
+  values_.clear();
+  if (ended) throw *ended;
+}
+
+// Locks the chunk's rows as read, then, all found, writes and commits them.
+GroupedWriter::Attempt GroupedWriter::writeChunk(WriteObserver* observer) {
+  MYSQL* mysql = session_.idle();
+  int chunkRows = 0;
+  for (const Queued& queued : rows_) chunkRows += queued.inChunk ? 1 : 0;
+  if (!lockChunkRows(mysql, chunkRows)) return failedChunk(mysql, false);
+  for (Queued& queued : rows_) {
+    if (queued.inChunk) observe(queued, observer);
+  }
+  const QByteArray sql = updateStatement_ + "; COMMIT";
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
+  const my_ulonglong written = mysql_affected_rows(mysql);
+  if (mysql_next_result(mysql) != -1) {
+    return mysql_errno(mysql) ? failedChunk(mysql, true) : Attempt::RowByRow;
+  }
+  // Locked and found, every row was written: anything else would be a fault of the server.
+  return written == my_ulonglong(chunkRows) ? Attempt::Written : Attempt::RowByRow;
+}
+
+// The chunk's rows in, and its rows of the table locked: true when all are found as read.
+bool GroupedWriter::lockChunkRows(MYSQL* mysql, int chunkRows) {
+  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; INSERT INTO " +
+                         chunkTable_ + " VALUES " + values_ + "; " + lockStatement_;
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) return false;
+  qint64 found = -1;
+  for (int status = 0; status == 0; status = mysql_next_result(mysql)) {
+    if (MYSQL_RES* count = mysql_store_result(mysql)) {
+      if (const MYSQL_ROW row = mysql_fetch_row(count)) found = QByteArray(row[0]).toLongLong();
+      mysql_free_result(count);
+    }
+    if (mysql_errno(mysql)) return false;
+  }
+  if (mysql_errno(mysql)) return false;
+  if (found == chunkRows) return true;
+  if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
+  return false;
+}
+
+// After a failed statement of the chunk: its transaction rolled back, and what to do next.
+GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql, bool maybeCommitted) {
+  if (!mysql_errno(mysql)) return Attempt::RowByRow;  // rolled back already
+  const DbError failure = DbError::from(mysql);
+  if (failure.connectionLost()) {
+    chunkInDoubt_ = maybeCommitted;  // only a commit on its way may have taken effect
+    throw failure;
+  }
+  if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
+  if (failure.interrupted()) throw failure;
+  // A deadlock cost the chunk nothing but time; anything else is found row by row: a
+  // locked row holds up only itself, a refused value only its row.
+  return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::RowByRow;
+}
+
+GroupedWriter::Result GroupedWriter::writeOne(Queued& queued, WriteObserver* observer,
+                                              std::optional<DbError>& why) {
+  const RowValues values = UnpackedValues(queued.packed);
+  const std::vector<int>& key = updater_.identityFields();
+  std::vector<FieldBytes> row(std::size_t(fields_.count()));
+  for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
+  row[std::size_t(field_)] = BytesOf(values[key.size()]);
+  observe(queued, observer);
+  try {
+    return updater_.tryWrite(row, {{field_, values[key.size() + 1]}}, nullptr) ? Result::Written
+                                                                               : Result::NotFound;
+  } catch (const DbError& failure) {
+    if (failure.connectionLost() || failure.interrupted()) throw;
+    why = failure;
+    return Result::Refused;
+  }
+}
+
+void GroupedWriter::observe(Queued& queued, WriteObserver* observer) const {
+  if (!observer || queued.observed) return;
+  const RowValues values = UnpackedValues(queued.packed);
+  const std::vector<int>& key = updater_.identityFields();
+  RowChange change;
+  change.keyed = true;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    change.identityColumns << fields_.at(key[i]).column;
+    change.identity.push_back(values[i]);
+  }
+  change.column = fields_.at(field_).column;
+  change.before = values[key.size()];
+  change.after = values[key.size() + 1];
+  observer->aboutToWrite(change);
+  queued.observed = true;
+}
