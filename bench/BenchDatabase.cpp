@@ -4,7 +4,7 @@
 
 #include "TestServer.h"
 
-void PrepareBenchTable(const QString& table, bool fresh) {
+void PrepareBenchTable(const QString& table, bool fresh, int rows) {
   ExecOnServer("CREATE DATABASE IF NOT EXISTS " + BenchDatabaseName);
   const Database db(BenchDatabaseName);
   const Column count =
@@ -17,11 +17,19 @@ void PrepareBenchTable(const QString& table, bool fresh) {
                      "INSERT INTO %1 SELECT seq, IF(MOD(seq, 2) = 0, CONCAT('value ', seq, ' x'), "
                      "CONCAT('value', seq, 'x')) FROM seq_1_to_%2")
           .arg(table)
-          .arg(BenchRows));
+          .arg(rows));
 }
 
 QString BenchConnectionString() {
-  return TestServer::get().connectionString(BenchDatabaseName);
+  TestServer server = TestServer::get();
+  if (qEnvironmentVariableIsSet("KLARIFELD_BENCH_PORT")) {
+    server.port = qEnvironmentVariable("KLARIFELD_BENCH_PORT");
+  }
+  return server.connectionString(BenchDatabaseName);
+}
+
+int BenchRoundTripMs() {
+  return qEnvironmentVariableIntValue("KLARIFELD_BENCH_RTT_MS");
 }
 
 void SettleServer() {

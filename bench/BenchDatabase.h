@@ -9,11 +9,15 @@
 inline constexpr int BenchRows = 1'000'000;
 inline const QString BenchDatabaseName = QStringLiteral("klarifeld_bench");
 
-// Creates `table` with BenchRows rows (id, v) unless it is there; every other value of v
+// Creates `table` with `rows` rows (id, v) unless it is there; every other value of v
 // holds spaces. With `fresh`, the table is made anew, so that its values are as at first.
-void PrepareBenchTable(const QString& table, bool fresh);
+void PrepareBenchTable(const QString& table, bool fresh, int rows = BenchRows);
 
+// The connection that the measured work uses: through the delay proxy when scripts/bench
+// --rtt started one (KLARIFELD_BENCH_PORT), else straight to the server.
 QString BenchConnectionString();
+// The round trip that the proxy adds, in milliseconds; 0 without one.
+int BenchRoundTripMs();
 
 // Waits until the server has written its dirty pages out, so that a phase does not pay
 // for the background writing of the one before it.

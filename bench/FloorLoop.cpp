@@ -92,3 +92,11 @@ qint64 ReadAllWithStoreResult(const QString& connectionString, const QString& ta
   }
   return characters;
 }
+
+void RunServerStatement(const QString& connectionString, const QString& sql) {
+  MysqlHandle mysql = connect(connectionString);
+  const QByteArray statement = sql.toUtf8();
+  if (mysql_real_query(mysql.get(), statement.constData(), statement.size())) {
+    throw std::runtime_error(mysql_error(mysql.get()));
+  }
+}

@@ -23,3 +23,7 @@ qint64 ReadAndTransform(const QString& connectionString, const QString& table,
 
 // Holds every row of `table` with mysql_store_result and reads each value as text.
 qint64 ReadAllWithStoreResult(const QString& connectionString, const QString& table);
+
+// Runs one statement on the server, as the fastest cleaning there is: the whole change
+// done by the server itself, with no row crossing the link.
+void RunServerStatement(const QString& connectionString, const QString& sql);

@@ -136,6 +136,10 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
       info.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
   const QByteArray newValue = info.binary ? QByteArray("c.after_value")
                                           : QByteArray("CONVERT(c.after_value USING utf8mb4)");
+  QByteArray columns = "n";
+  for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
+  insertHead_ =
+      "INSERT INTO " + chunkTable_ + " (" + columns + ", before_value, after_value) VALUES ";
   const QByteArray joined = table + " AS t JOIN " + chunkTable_ + " AS c ON " + join.join(" AND ") +
                             " WHERE " + stands + " <=> c.before_value";
   // Without waiting: a row that another holds sends the chunk row by row, where its
@@ -187,7 +191,8 @@ bool GroupedWriter::full() const {
   return qsizetype(rows_.size()) >= maxChunkRows_ || values_.size() >= maxChunkBytes_ / 2;
 }
 
-void GroupedWriter::flush(WriteObserver* observer, const Report& report) {
+void GroupedWriter::flush(WriteObserver* observer, const Report& report,
+                          std::atomic<bool>* rowOnItsOwn) {
   bool chunkWritten = false;
   chunkInDoubt_ = false;
   std::optional<DbError> ended;
@@ -211,7 +216,7 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report) {
       result = Result::InDoubt;
     } else if (goOn) {
       try {
-        result = writeOne(queued, observer, why);
+        result = writeOne(queued, observer, why, rowOnItsOwn);
       } catch (const DbError& failure) {
         if (failure.connectionLost()) result = Result::InDoubt;
         ended = failure;
@@ -236,18 +241,17 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(WriteObserver* observer) {
   }
   const QByteArray sql = updateStatement_ + "; COMMIT";
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
-  const my_ulonglong written = mysql_affected_rows(mysql);
-  if (mysql_next_result(mysql) != -1) {
-    return mysql_errno(mysql) ? failedChunk(mysql, true) : Attempt::RowByRow;
+  // Locked and found as read, every row is written; only the commit may fail now.
+  if (mysql_next_result(mysql) > 0) return failedChunk(mysql, true);
+  while (mysql_next_result(mysql) == 0) {
   }
-  // Locked and found, every row was written: anything else would be a fault of the server.
-  return written == my_ulonglong(chunkRows) ? Attempt::Written : Attempt::RowByRow;
+  return Attempt::Written;
 }
 
 // The chunk's rows in, and its rows of the table locked: true when all are found as read.
 bool GroupedWriter::lockChunkRows(MYSQL* mysql, int chunkRows) {
-  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; INSERT INTO " +
-                         chunkTable_ + " VALUES " + values_ + "; " + lockStatement_;
+  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ +
+                         values_ + "; " + lockStatement_;
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return false;
   qint64 found = -1;
   for (int status = 0; status == 0; status = mysql_next_result(mysql)) {
@@ -279,17 +283,21 @@ GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql, bool maybeCommit
 }
 
 GroupedWriter::Result GroupedWriter::writeOne(Queued& queued, WriteObserver* observer,
-                                              std::optional<DbError>& why) {
+                                              std::optional<DbError>& why,
+                                              std::atomic<bool>* underway) {
   const RowValues values = UnpackedValues(queued.packed);
   const std::vector<int>& key = updater_.identityFields();
   std::vector<FieldBytes> row(std::size_t(fields_.count()));
   for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
   row[std::size_t(field_)] = BytesOf(values[key.size()]);
   observe(queued, observer);
+  if (underway) *underway = true;
   try {
-    return updater_.tryWrite(row, {{field_, values[key.size() + 1]}}, nullptr) ? Result::Written
-                                                                               : Result::NotFound;
+    const bool written = updater_.tryWrite(row, {{field_, values[key.size() + 1]}}, nullptr);
+    if (underway) *underway = false;
+    return written ? Result::Written : Result::NotFound;
   } catch (const DbError& failure) {
+    if (underway) *underway = false;
     if (failure.connectionLost() || failure.interrupted()) throw;
     why = failure;
     return Result::Refused;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,10 +54,13 @@ class GroupedWriter {
   bool empty() const { return rows_.empty(); }
 
   // Writes the queued rows and tells each one's result, in the order queued. `observer`,
-  // when given, is told of each row once, before it can be written. When the link broke
-  // or the statement was cancelled, the rows not yet told are told and that failure is
-  // thrown.
-  void flush(WriteObserver* observer, const Report& report);
+  // when given, is told of each row once, before it can be written. `rowOnItsOwn`, when
+  // given, is set while a row is written on its own: only such a write may be cancelled;
+  // a chunk is never cut short, so that the observer saw exactly what it wrote. When the
+  // link broke or a write was cancelled, the rows not yet told are told and that failure
+  // is thrown.
+  void flush(WriteObserver* observer, const Report& report,
+             std::atomic<bool>* rowOnItsOwn = nullptr);
 
  private:
   struct Queued {
@@ -72,7 +76,8 @@ class GroupedWriter {
   Attempt writeChunk(WriteObserver* observer);
   bool lockChunkRows(MYSQL* mysql, int chunkRows);
   Attempt failedChunk(MYSQL* mysql, bool maybeCommitted);
-  Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why);
+  Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
+                  std::atomic<bool>* underway);
   void observe(Queued& queued, WriteObserver* observer) const;
 
   Session& session_;
@@ -80,6 +85,7 @@ class GroupedWriter {
   RowUpdater& updater_;
   int field_;
   QByteArray chunkTable_;
+  QByteArray insertHead_;
   QByteArray lockStatement_;
   QByteArray updateStatement_;
   qsizetype valueCapacity_ = 0;  // bytes a value may have in the chunk table; 0: no limit

@@ -344,40 +344,37 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
                                                  int loopLine) {
   if (!grouped_ || grouped_->empty() || flushing_) return std::nullopt;
   flushing_ = true;
-  writing_ = true;
-  std::optional<DbError> ended;
   const auto report = [&](const DbError& failure) {
-    writing_ = false;
     steps.step(loopLine + 8, [&] { throw failure; });
-    writing_ = true;
     progress.count(RecordOutcome::Reported);
   };
+  const auto told = [&](qint64, GroupedWriter::Result result, const DbError* why,
+                        const QByteArray&) {
+    switch (result) {
+      case GroupedWriter::Result::Written:
+        progress.count(RecordOutcome::Written);
+        break;
+      case GroupedWriter::Result::NotFound:
+        report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
+        break;
+      case GroupedWriter::Result::Refused:
+        report(*why);
+        break;
+      case GroupedWriter::Result::NotWritten:
+        progress.count(RecordOutcome::Interrupted);
+        break;
+      case GroupedWriter::Result::InDoubt:
+        progress.count(RecordOutcome::InDoubt);
+        break;
+    }
+    return !stopRequested_;
+  };
+  std::optional<DbError> ended;
   try {
-    grouped_->flush(records_->writeObserver(), [&](qint64, GroupedWriter::Result result,
-                                                   const DbError* why, const QByteArray&) {
-      switch (result) {
-        case GroupedWriter::Result::Written:
-          progress.count(RecordOutcome::Written);
-          break;
-        case GroupedWriter::Result::NotFound:
-          report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
-          break;
-        case GroupedWriter::Result::Refused:
-          report(*why);
-          break;
-        case GroupedWriter::Result::NotWritten:
-          progress.count(RecordOutcome::Interrupted);
-          break;
-        case GroupedWriter::Result::InDoubt:
-          progress.count(RecordOutcome::InDoubt);
-          break;
-      }
-      return !stopRequested_;
-    });
+    grouped_->flush(records_->writeObserver(), told, &writing_);
   } catch (const DbError& failure) {
     ended = failure;
   }
-  writing_ = false;
   flushing_ = false;
   if (!ended) return stopRequested_ ? std::optional(RunEnd::Stopped) : std::nullopt;
   if (stopRequested_ && (ended->connectionLost() || ended->interrupted())) return RunEnd::Stopped;

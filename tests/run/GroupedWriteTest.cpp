@@ -1,0 +1,187 @@
+// Writes in chunks: one transaction and one write per changed record, rows changed,
+// deleted or refused meanwhile told one by one, bytes exact, the single-row write kept
+// where chunks cannot go, and deadlocks tried again.
+#include <QLabel>
+#include <QTimer>
+#include <thread>
+
+#include "Connection.h"
+#include "ProfileKeys.h"
+#include "ProgressWindow.h"
+#include "RecordSet.h"
+#include "RunTesting.h"
+
+namespace {
+
+const QString RowNotLocated = QStringLiteral(
+    "Row cannot be located for updating. Some values may have been changed since it was last "
+    "read.");
+
+}  // namespace
+
+class GroupedWriteTest : public RunTest {
+ protected:
+  // Every write to t from now on is also audited: whether it ran in a transaction of its
+  // own (a single-row write) or in one that holds others (a chunk).
+  void audit() {
+    db.exec(
+        "CREATE TABLE audit (shared INT);"
+        "CREATE TRIGGER audited AFTER UPDATE ON t FOR EACH ROW INSERT INTO audit VALUES "
+        "(@@in_transaction)");
+  }
+  Column auditedWrites() const { return db.column("SELECT shared FROM audit"); }
+  int innodbDeadlocks() const {
+    return db
+        .column(
+            "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE "
+            "VARIABLE_NAME = 'INNODB_DEADLOCKS'")[0]
+        ->toInt();
+  }
+  // As chooseField, logged in as `user`.
+  MainWindow& chooseFieldAs(const QString& user, const QString& password) {
+    storeWorkingProfile(db.name());
+    settings.write(QStringLiteral("MyUser"), user);
+    settings.write(QStringLiteral("MyPassword"), password);
+    MainWindow& form = start().mainWindow();
+    clickEntry(form.tableList, entries(form.tableList).indexOf("t"));
+    clickEntry(form.fieldList, 1);
+    dialogs.clear();
+    return form;
+  }
+
+  // Another session takes the lock of the write counter, waits until the run's write
+  // waits for it, then writes row 1 itself: a deadlock, in which the run's write, the
+  // lighter side, is undone. The other session then commits. (A chunk also fills a table
+  // that cannot be rolled back, which alone would make it the heavier side: the other
+  // session fills one too.)
+  void deadlockTheFirstWriteWaiting() {
+    db.exec("CREATE TABLE heavy (n INT); CREATE TABLE kept (n INT) ENGINE=MEMORY");
+    other_ = std::make_unique<Connection>();
+    other_->Open(db.connectionString());
+    other_->Execute("BEGIN");
+    other_->Execute("INSERT INTO heavy SELECT seq FROM seq_1_to_20000");
+    other_->Execute("INSERT INTO kept VALUES (1)");
+    other_->Execute("UPDATE writes SET n = n");
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [this, poll] {
+      if (db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + db.name() +
+                    "' AND INFO LIKE 'UPDATE%' AND TIME_MS > 50")
+              .empty()) {
+        return;
+      }
+      poll->stop();
+      poll->deleteLater();
+      try {
+        other_->Execute("UPDATE t SET v = v WHERE id = 1");
+        other_->Execute("COMMIT");
+      } catch (const std::exception& failure) {
+        ADD_FAILURE() << failure.what();
+      }
+    });
+    poll->start(20);
+  }
+
+ private:
+  std::unique_ptr<Connection> other_;
+};
+
+TEST_F(GroupedWriteTest, AChunkIsOneTransactionWithOneWritePerChangedRecord) {
+  createTable("VARCHAR(20)", {"'a b'", "'cd'", "'e f'", "NULL", "'g h'"});
+  audit();
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(values(), Column({text("ab"), text("cd"), text("ef"), std::nullopt, text("gh")}));
+  EXPECT_EQ(writes(), 3) << "none for the unchanged records";
+  EXPECT_EQ(auditedWrites(), Column(3, text("1")));
+}
+
+TEST_F(GroupedWriteTest, OnlyTheRecordsChangedOrDeletedMeanwhileAreReported) {
+  QStringList rows;
+  for (int i = 1; i <= 8; ++i) rows << QStringLiteral("'r %1'").arg(i);
+  createTable("VARCHAR(20)", rows);
+  MainWindow& form = chooseField();
+  dialogs.onInput = [&](const QString&) {
+    db.exec(
+        "UPDATE t SET v = 'R 3' WHERE id = 3; UPDATE t SET v = 'R 7' WHERE id = 7;"
+        "DELETE FROM t WHERE id = 5");
+  };
+  run(form, u"Replace All Spaces in Selected Field With...", {"_"});
+  EXPECT_EQ(dialogs.messages(), QStringList(3, report(RowNotLocated, 158)));
+  EXPECT_EQ(values(), Column({text("r_1"), text("r_2"), text("R 3"), text("r_4"), text("r_6"),
+                              text("R 7"), text("r_8")}));
+  EXPECT_TRUE(form.progressWindow().summaryText->text().startsWith(
+      "Finished: 8 records read, 5 written, 0 unchanged, 3 reported. "));
+}
+
+TEST_F(GroupedWriteTest, OneValueTooLongIsReportedAndTheOthersWritten) {
+  createTable("VARCHAR(7)", {"'a b'", "'c d e f'", "'g h'"});
+  MainWindow& form = chooseField();
+  run(form, u"Replace All Spaces in Selected Field With...", {"__"});
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({report("Data too long for column 'v' at row 1", 158)}));
+  EXPECT_EQ(values(), Column({text("a__b"), text("c d e f"), text("g__h")}));
+}
+
+TEST_F(GroupedWriteTest, EveryByteAndEmojiTravelsExactly) {
+  QByteArray bytes;
+  for (int byte = 0; byte < 256; ++byte) bytes += char(byte), bytes += ' ';
+  createTable("VARBINARY(600)", {"UNHEX('" + QString::fromLatin1(bytes.toHex()) + "')", "'x y'"});
+  db.exec(
+      "CREATE TABLE u (id INT PRIMARY KEY, v VARCHAR(40) CHARACTER SET utf8mb4, "
+      "w VARCHAR(40) CHARACTER SET latin1);"
+      "INSERT INTO u VALUES (1, 'a 😀 b ', 'é è'), (2, '🎉 ', 'ü ')");
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  const QByteArray expected = QByteArray(bytes).replace(' ', QByteArray());
+  EXPECT_EQ(db.column("SELECT HEX(v) FROM t WHERE id = 1")[0], expected.toHex().toUpper());
+  clickEntry(form.tableList, entries(form.tableList).indexOf("u"));
+  for (int field : {1, 2}) {
+    clickEntry(form.fieldList, field);
+    run(form, u"Remove All Spaces in Selected Field");
+  }
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(db.column("SELECT v FROM u ORDER BY id"), Column({text("a😀b"), text("🎉")}));
+  EXPECT_EQ(db.column("SELECT HEX(w) FROM u ORDER BY id"), Column({text("E9E8"), text("FC")}));
+}
+
+TEST_F(GroupedWriteTest, AKeylessTableIsWrittenOneRowAtATime) {
+  createTable("VARCHAR(20)", {"'a b'", "'a b'", "'c d'"});
+  db.exec("ALTER TABLE t DROP PRIMARY KEY");
+  audit();
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(values(), Column({text("ab"), text("ab"), text("cd")}));
+  EXPECT_EQ(auditedWrites(), Column(3, text("0")));
+}
+
+TEST_F(GroupedWriteTest, WithoutTheTemporaryTablePrivilegeTheRunIsStillRight) {
+  createTable("VARCHAR(20)", {"'a b'", "'c'", "'d e'"});
+  audit();
+  const QString user = QStringLiteral("no_temp_%1").arg(QCoreApplication::applicationPid());
+  ExecOnServer("CREATE OR REPLACE USER '" + user + "'@'%' IDENTIFIED BY 'pw';" +
+               "GRANT SELECT, UPDATE ON `" + db.name() + "`.* TO '" + user + "'@'%'");
+  MainWindow& form = chooseFieldAs(user, QStringLiteral("pw"));
+  run(form, u"Remove All Spaces in Selected Field");
+  ExecOnServer("DROP USER '" + user + "'@'%'");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(values(), Column({text("ab"), text("c"), text("de")}));
+  EXPECT_EQ(auditedWrites(), Column(2, text("0")));
+}
+
+// A deadlock undoes the write; it is tried again, not reported.
+TEST_F(GroupedWriteTest, ADeadlockIsTriedAgainInAChunkAndRowByRow) {
+  for (const bool keyed : {true, false}) {
+    SCOPED_TRACE(keyed ? "a chunk" : "a single row");
+    db.exec("DROP TABLE IF EXISTS t, writes, heavy, kept");
+    createTable("VARCHAR(20)", {"'a b'", "'c d'"});
+    if (!keyed) db.exec("ALTER TABLE t DROP PRIMARY KEY");
+    MainWindow& form = chooseField();
+    const int deadlocksBefore = innodbDeadlocks();
+    deadlockTheFirstWriteWaiting();
+    run(form, u"Remove All Spaces in Selected Field");
+    EXPECT_EQ(dialogs.messages(), QStringList());
+    EXPECT_EQ(values(), Column({text("ab"), text("cd")}));
+    EXPECT_GT(innodbDeadlocks(), deadlocksBefore);
+  }
+}
