@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +104,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: delay-proxy LISTEN_PORT TARGET_PORT DELAY_MS\n");
     return 2;
   }
+  // A peer that closes while bytes are still due must not end the proxy.
+  std::signal(SIGPIPE, SIG_IGN);
   const int listenPort = std::atoi(argv[1]);
   const int targetPort = std::atoi(argv[2]);
   const std::chrono::milliseconds delay(std::atoi(argv[3]));

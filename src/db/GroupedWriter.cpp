@@ -140,15 +140,11 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
   insertHead_ =
       "INSERT INTO " + chunkTable_ + " (" + columns + ", before_value, after_value) VALUES ";
-  const QByteArray joined = table + " AS t JOIN " + chunkTable_ + " AS c ON " + join.join(" AND ") +
-                            " WHERE " + stands + " <=> c.before_value";
   // Without waiting: a row that another holds sends the chunk row by row, where its
   // wait, its report and a stop meanwhile are those of any single write.
-  lockStatement_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT COUNT(*) FROM " + joined +
-                   " FOR UPDATE";
-  updateStatement_ = "UPDATE " + table + " AS t JOIN " + chunkTable_ + " AS c ON " +
-                     join.join(" AND ") + " SET " + column + " = " + newValue + " WHERE " + stands +
-                     " <=> c.before_value";
+  updateStatement_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table +
+                     " AS t JOIN " + chunkTable_ + " AS c ON " + join.join(" AND ") + " SET " +
+                     column + " = " + newValue + " WHERE " + stands + " <=> c.before_value";
   return true;
 }
 
@@ -230,41 +226,31 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
   if (ended) throw *ended;
 }
 
-// Locks the chunk's rows as read, then, all found, writes and commits them.
+// Writes the chunk's rows where they stand as read, without waiting for a lock, then,
+// every row written, journals and commits them.
 GroupedWriter::Attempt GroupedWriter::writeChunk(WriteObserver* observer) {
   MYSQL* mysql = session_.idle();
-  int chunkRows = 0;
+  my_ulonglong chunkRows = 0;
   for (const Queued& queued : rows_) chunkRows += queued.inChunk ? 1 : 0;
-  if (!lockChunkRows(mysql, chunkRows)) return failedChunk(mysql, false);
+  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ +
+                         values_ + "; " + updateStatement_;
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
+  my_ulonglong written = 0;
+  int status = 0;
+  do {
+    written = mysql_affected_rows(mysql);
+  } while ((status = mysql_next_result(mysql)) == 0);
+  if (status > 0) return failedChunk(mysql, false);
+  if (written != chunkRows) {
+    // A row changed or gone since it was read: each row is found on its own.
+    if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
+    return Attempt::RowByRow;
+  }
   for (Queued& queued : rows_) {
     if (queued.inChunk) observe(queued, observer);
   }
-  const QByteArray sql = updateStatement_ + "; COMMIT";
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
-  // Locked and found as read, every row is written; only the commit may fail now.
-  if (mysql_next_result(mysql) > 0) return failedChunk(mysql, true);
-  while (mysql_next_result(mysql) == 0) {
-  }
+  if (mysql_query(mysql, "COMMIT")) return failedChunk(mysql, true);
   return Attempt::Written;
-}
-
-// The chunk's rows in, and its rows of the table locked: true when all are found as read.
-bool GroupedWriter::lockChunkRows(MYSQL* mysql, int chunkRows) {
-  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ +
-                         values_ + "; " + lockStatement_;
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) return false;
-  qint64 found = -1;
-  for (int status = 0; status == 0; status = mysql_next_result(mysql)) {
-    if (MYSQL_RES* count = mysql_store_result(mysql)) {
-      if (const MYSQL_ROW row = mysql_fetch_row(count)) found = QByteArray(row[0]).toLongLong();
-      mysql_free_result(count);
-    }
-    if (mysql_errno(mysql)) return false;
-  }
-  if (mysql_errno(mysql)) return false;
-  if (found == chunkRows) return true;
-  if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
-  return false;
 }
 
 // After a failed statement of the chunk: its transaction rolled back, and what to do next.

@@ -18,12 +18,13 @@ class Session;
 
 // Writes one field of many rows of a keyed table in chunks, two round trips and one
 // transaction each, instead of a round trip and a commit per row. A chunk's rows go into
-// a temporary table on the session; its rows of the table are locked, without waiting,
-// where their key matches and their field still holds, byte for byte, the value that was
-// read, which is the condition of the single-row write; only when every row is found so
-// does one UPDATE … JOIN write them all. Otherwise, or when the server refuses the
-// chunk, it is written row by row as ever, so that each row not written is told on its
-// own and rows after it wait until it is told. A chunk lost to a deadlock is tried again.
+// a temporary table on the session, and one UPDATE … JOIN writes, without waiting for a
+// lock, each row whose key matches and whose field still holds, byte for byte, the value
+// that was read: the condition of the single-row write. Only when it wrote every row is
+// the chunk journaled and committed. Otherwise, or when the server refuses the chunk, it
+// is rolled back and written row by row as ever, so that each row not written is told on
+// its own and rows after it wait until it is told. A chunk lost to a deadlock is tried
+// again.
 class GroupedWriter {
  public:
   enum class Result {
@@ -74,7 +75,6 @@ class GroupedWriter {
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater, int field);
   bool makeChunkTable(QString* whyNot);
   Attempt writeChunk(WriteObserver* observer);
-  bool lockChunkRows(MYSQL* mysql, int chunkRows);
   Attempt failedChunk(MYSQL* mysql, bool maybeCommitted);
   Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
                   std::atomic<bool>* underway);
@@ -86,7 +86,6 @@ class GroupedWriter {
   int field_;
   QByteArray chunkTable_;
   QByteArray insertHead_;
-  QByteArray lockStatement_;
   QByteArray updateStatement_;
   qsizetype valueCapacity_ = 0;  // bytes a value may have in the chunk table; 0: no limit
   qsizetype maxChunkBytes_ = 0;
