@@ -106,8 +106,9 @@ TerminalProgress::TerminalProgress() {
   QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
 }
 
-void TerminalProgress::runStarted(const RunDescription&, const RunProgress& progress,
+void TerminalProgress::runStarted(const RunDescription& run, const RunProgress& progress,
                                   std::function<void()> stop) {
+  if (!run.note.isEmpty()) printError(run.note);
   progress_ = &progress;
   stop_ = std::move(stop);
   interrupted = false;

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int MaxChunkRows = 5000;
+// A derived table is parsed with the statement: smaller chunks keep that quick.
+constexpr int DerivedChunkRows = 2000;
 constexpr qsizetype MaxChunkBytes = qsizetype{16} << 20;
 // A chunk table row up to this size is kept in memory (MEMORY stores rows at full width).
 constexpr qsizetype InMemoryRowBytes = 4096;
@@ -124,11 +126,16 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   } else if (valueCapacity_ = 0; !create(false)) {
     const DbError failure = DbError::from(mysql);
     if (failure.connectionLost()) throw failure;
-    if (whyNot) {
-      *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
-                    .arg(QString::fromUtf8(failure.what()));
+    // Without a temporary table the chunk travels inside the UPDATE as a derived table,
+    // which needs no privilege beyond the write itself.
+    if (!castKeys(mysql)) {
+      if (whyNot) {
+        *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
+                      .arg(QString::fromUtf8(failure.what()));
+      }
+      return false;
     }
-    return false;
+    maxChunkRows_ = DerivedChunkRows;
   }
 
   const QByteArray column = "t." + QuotedIdentifier(info.column);
@@ -142,10 +149,53 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
       "INSERT INTO " + chunkTable_ + " (" + columns + ", before_value, after_value) VALUES ";
   // Without waiting: a row that another holds sends the chunk row by row, where its
   // wait, its report and a stop meanwhile are those of any single write.
-  updateStatement_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table +
-                     " AS t JOIN " + chunkTable_ + " AS c ON " + join.join(" AND ") + " SET " +
-                     column + " = " + newValue + " WHERE " + stands + " <=> c.before_value";
+  updateHead_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
+  updateTail_ = " AS c ON " + join.join(" AND ") + " SET " + column + " = " + newValue + " WHERE " +
+                stands + " <=> c.before_value";
   return true;
+}
+
+// How a derived table's key values take the key's own types, so that the join compares
+// them by the key's equality and uses its index: false for a type without such a form.
+bool GroupedWriter::castKeys(MYSQL* mysql) {
+  const FieldInfo& info = fields_.at(field_);
+  for (int key : updater_.identityFields()) {
+    const QByteArray sql =
+        "SELECT DATA_TYPE, COLUMN_TYPE, CHARACTER_SET_NAME, COLLATION_NAME, NUMERIC_PRECISION, "
+        "NUMERIC_SCALE, DATETIME_PRECISION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+        quoted(mysql, info.database) + " AND TABLE_NAME = " + quoted(mysql, info.table) +
+        " AND COLUMN_NAME = " + quoted(mysql, fields_.at(key).column);
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+    const ResultHandle result(mysql_store_result(mysql));
+    const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+    if (!row) return false;
+    const QByteArray type(row[0]), columnType(row[1]);
+    const auto number = [&](int at) { return QByteArray(row[at] ? row[at] : "0"); };
+    Cast cast;
+    if (type.endsWith("int")) {
+      cast = {"CAST(", columnType.contains("unsigned") ? " AS UNSIGNED)" : " AS SIGNED)"};
+    } else if (type == "decimal") {
+      cast = {"CAST(", " AS DECIMAL(" + number(4) + "," + number(5) + "))"};
+    } else if (type == "double" || type == "date" || type == "year") {
+      cast = {"CAST(", type == "year" ? " AS UNSIGNED)" : " AS " + type.toUpper() + ")"};
+    } else if (type == "datetime" || type == "timestamp" || type == "time") {
+      cast = {"CAST(", (type == "time" ? " AS TIME(" : " AS DATETIME(") + number(6) + "))"};
+    } else if (type.endsWith("char") || type.endsWith("text") || type == "enum" || type == "set") {
+      cast = {"CONVERT(", QByteArray(" USING ") + row[2] + ") COLLATE " + row[3]};
+    } else if (!type.endsWith("binary") && !type.endsWith("blob")) {
+      return false;
+    }
+    keyCasts_.push_back(cast);
+  }
+  derived_ = true;
+  return true;
+}
+
+QByteArray GroupedWriter::quoted(MYSQL* mysql, const QByteArray& text) {
+  QByteArray escaped(2 * text.size() + 1, Qt::Uninitialized);
+  escaped.resize(qsizetype(
+      mysql_real_escape_string(mysql, escaped.data(), text.constData(), unsigned(text.size()))));
+  return '\'' + escaped + '\'';
 }
 
 void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
@@ -163,17 +213,7 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
   bool inChunk = fits(qsizetype(before.length)) && fits(after ? after->size() : 0);
   if (inChunk) {
     const qsizetype mark = values_.size();
-    values_ += values_.isEmpty() ? "(" : ",(";
-    values_ += QByteArray::number(qulonglong(rows_.size()));
-    for (int key : updater_.identityFields()) {
-      values_ += ',';
-      appendHex(values_, viewOf(row[std::size_t(key)]), !fields_.at(key).binary);
-    }
-    values_ += ',';
-    appendHex(values_, viewOf(before), false);
-    values_ += ',';
-    appendHex(values_, afterView, false);
-    values_ += ')';
+    appendChunkRow(row, afterView);
     // A row too big to share a chunk is written on its own.
     if (values_.size() - mark > maxChunkBytes_ / 2) {
       values_.truncate(mark);
@@ -181,6 +221,35 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
     }
   }
   rows_.push_back({tag, std::move(packed), inChunk});
+}
+
+// The row as the chunk lists it: a row of the INSERT into the chunk table, or a row of
+// the derived table, named in the first.
+void GroupedWriter::appendChunkRow(const std::vector<FieldBytes>& row,
+                                   std::optional<QByteArrayView> after) {
+  const bool first = values_.isEmpty();
+  const auto name = [&](const char* column) {
+    if (derived_ && first) values_ += QByteArray(" AS ") + column;
+  };
+  values_ += derived_ ? (first ? "SELECT " : " UNION ALL SELECT ") : (first ? "(" : ",(");
+  values_ += QByteArray::number(qulonglong(rows_.size()));
+  name("n");
+  const std::vector<int>& key = updater_.identityFields();
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    values_ += ',';
+    const bool text = !fields_.at(key[i]).binary;
+    if (derived_) values_ += keyCasts_[i].before;
+    appendHex(values_, viewOf(row[std::size_t(key[i])]), text);
+    if (derived_) values_ += keyCasts_[i].after;
+    if (derived_ && first) values_ += " AS k" + QByteArray::number(i);
+  }
+  values_ += ',';
+  appendHex(values_, viewOf(row[std::size_t(field_)]), false);
+  name("before_value");
+  values_ += ',';
+  appendHex(values_, after, false);
+  name("after_value");
+  if (!derived_) values_ += ')';
 }
 
 bool GroupedWriter::full() const {
@@ -232,8 +301,10 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(WriteObserver* observer) {
   MYSQL* mysql = session_.idle();
   my_ulonglong chunkRows = 0;
   for (const Queued& queued : rows_) chunkRows += queued.inChunk ? 1 : 0;
-  const QByteArray sql = "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ +
-                         values_ + "; " + updateStatement_;
+  const QByteArray sql =
+      derived_ ? "START TRANSACTION; " + updateHead_ + "(" + values_ + ")" + updateTail_
+               : "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ + values_ +
+                     "; " + updateHead_ + chunkTable_ + updateTail_;
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
   my_ulonglong written = 0;
   int status = 0;

@@ -18,7 +18,8 @@ class Session;
 
 // Writes one field of many rows of a keyed table in chunks, two round trips and one
 // transaction each, instead of a round trip and a commit per row. A chunk's rows go into
-// a temporary table on the session, and one UPDATE … JOIN writes, without waiting for a
+// a temporary table on the session (or, for a session that may not make one, travel
+// inside the UPDATE as a derived table), and one UPDATE … JOIN writes, without waiting for a
 // lock, each row whose key matches and whose field still holds, byte for byte, the value
 // that was read: the condition of the single-row write. Only when it wrote every row is
 // the chunk journaled and committed. Otherwise, or when the server refuses the chunk, it
@@ -42,7 +43,8 @@ class GroupedWriter {
 
   // Nothing when the table's rows cannot be written in groups: no usable key, or a key or
   // field that only the single-row write compares rightly (FLOAT, BIT); or when the
-  // session may not make temporary tables, and then `whyNot` says why, for the user.
+  // session may not make temporary tables and a derived table cannot carry the key's type,
+  // and then `whyNot` says why, for the user.
   static std::unique_ptr<GroupedWriter> For(Session& session, const FieldCollection& fields,
                                             RowUpdater& updater, int field,
                                             QString* whyNot = nullptr);
@@ -74,6 +76,9 @@ class GroupedWriter {
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater, int field);
   bool makeChunkTable(QString* whyNot);
+  bool castKeys(MYSQL* mysql);
+  static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
+  void appendChunkRow(const std::vector<FieldBytes>& row, std::optional<QByteArrayView> after);
   Attempt writeChunk(WriteObserver* observer);
   Attempt failedChunk(MYSQL* mysql, bool maybeCommitted);
   Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
@@ -86,7 +91,14 @@ class GroupedWriter {
   int field_;
   QByteArray chunkTable_;
   QByteArray insertHead_;
-  QByteArray updateStatement_;
+  QByteArray updateHead_, updateTail_;  // the UPDATE around its chunk
+  // Without a chunk table (no privilege for one): the chunk is a derived table, its key
+  // values cast to the key's types.
+  bool derived_ = false;
+  struct Cast {
+    QByteArray before, after;
+  };
+  std::vector<Cast> keyCasts_;
   qsizetype valueCapacity_ = 0;  // bytes a value may have in the chunk table; 0: no limit
   qsizetype maxChunkBytes_ = 0;
   int maxChunkRows_ = 0;

@@ -210,12 +210,20 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   RunProgress progress(qint64(lastRecordIndex_) + 1);
   // The worker must not touch the windows; the lists hold still while the run goes on.
   loopFieldPosition_ = lists_.fields.selectedIndex();
+  RunDescription shown = description;
   try {
-    grouped_ = records.GroupedWrites(loopFieldPosition_);
+    QString whyNot;
+    grouped_ = records.GroupedWrites(loopFieldPosition_, &whyNot);
+    if (!whyNot.isEmpty()) {
+      shown.note = QStringLiteral(
+                       "Each record is written on its own, in a round trip of its "
+                       "own: %1.")
+                       .arg(whyNot);
+    }
   } catch (const DbError&) {
     // Written one by one, as ever; a lost link is reported by the first write.
   }
-  watcher_.runStarted(description, progress, [this] { requestStop(); });
+  watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
   RunEnd end = RunEnd::Finished;
@@ -401,8 +409,9 @@ RecordOutcome FieldUpdateRun::write(RecordSet& records) {
 
 RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
                                         const Answers& answers) const {
-  RunDescription run{
-      lists_.tables.selectedText(), lists_.fields.selectedText(), operation.caption.toString(), {}};
+  RunDescription run{.table = lists_.tables.selectedText(),
+                     .field = lists_.fields.selectedText(),
+                     .operation = operation.caption.toString()};
   switch (operation.kind) {
     case OperationKind::Plain:
       break;

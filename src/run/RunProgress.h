@@ -45,8 +45,9 @@ struct RunDescription {
   QString table;
   QString field;
   QString operation;
-  QStringList answers;
+  QStringList answers = {};
   QString since = SinceTheRun;
+  QString note = {};  // said once beside the progress: how the run writes, when that is slow
 };
 
 // The counts of a run's record loop as it goes: written by the loop's thread, read by any.

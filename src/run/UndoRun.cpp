@@ -48,8 +48,10 @@ void UndoRun::run() {
   if (refusesTheRun()) return;
   const JournalRun undone = *journal_.run(runId_);
   const RunDescription description{
-      undone.database + u'.' + undone.table, undone.field,
-      QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation), undone.answers};
+      .table = undone.database + u'.' + undone.table,
+      .field = undone.field,
+      .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
+      .answers = undone.answers};
   JournalRun journaled = JournalRunOf(description, ParseConnectionString(connectionString_));
   journaled.database = undone.database;
   journaled.table = undone.table;

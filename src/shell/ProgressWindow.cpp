@@ -46,6 +46,8 @@ void ProgressWindow::layOut() {
   progressBar->setAccessibleName(QStringLiteral("Records done"));
   countsText = ValueLabel(this, "countsText", QStringLiteral("Records so far"));
   rateText = ValueLabel(this, "rateText", QStringLiteral("Rate and time left"));
+  noteText = ValueLabel(this, "noteText", QStringLiteral("Note"));
+  noteText->setWordWrap(true);
   summaryText = ValueLabel(this, "summaryText", QStringLiteral("Summary"));
   QFont bold = summaryText->font();
   bold.setBold(true);
@@ -65,6 +67,7 @@ void ProgressWindow::layOut() {
   layout->addWidget(progressBar);
   layout->addWidget(countsText);
   layout->addWidget(rateText);
+  layout->addWidget(noteText);
   layout->addWidget(summaryText);
   layout->addLayout(buttons);
   setMinimumWidth(480);
@@ -82,6 +85,8 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
                                               : QuotedAnswers(run.answers));
   const RunCounts counts = progress.counts();
   progressBar->setRange(0, int(std::min<qint64>(counts.total, INT_MAX)));
+  noteText->setText(run.note);
+  noteText->setVisible(!run.note.isEmpty());
   summaryText->clear();
   summaryText->hide();
   rateText->show();

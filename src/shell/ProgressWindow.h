@@ -30,6 +30,7 @@ class ProgressWindow : public QDialog, public RunWatcher {
   QProgressBar* progressBar;
   QLabel* countsText;
   QLabel* rateText;
+  QLabel* noteText;  // shown only for a run with a note
   QLabel* summaryText;
   QPushButton* stopButton;
 

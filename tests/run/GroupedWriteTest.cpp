@@ -37,11 +37,16 @@ class GroupedWriteTest : public RunTest {
             "VARIABLE_NAME = 'INNODB_DEADLOCKS'")[0]
         ->toInt();
   }
-  // As chooseField, logged in as `user`.
-  MainWindow& chooseFieldAs(const QString& user, const QString& password) {
+  // As chooseField, logged in as a user who may read and write the database's tables
+  // but not make temporary tables; the user goes at the end of the test.
+  MainWindow& chooseFieldWithoutTemporaryTables() {
+    const QString user = QStringLiteral("no_temp_%1").arg(QCoreApplication::applicationPid());
+    ExecOnServer("CREATE OR REPLACE USER '" + user + "'@'%' IDENTIFIED BY 'pw';" +
+                 "GRANT SELECT, UPDATE ON `" + db.name() + "`.* TO '" + user + "'@'%'");
+    dropUser_ = user;
     storeWorkingProfile(db.name());
     settings.write(QStringLiteral("MyUser"), user);
-    settings.write(QStringLiteral("MyPassword"), password);
+    settings.write(QStringLiteral("MyPassword"), QStringLiteral("pw"));
     MainWindow& form = start().mainWindow();
     clickEntry(form.tableList, entries(form.tableList).indexOf("t"));
     clickEntry(form.fieldList, 1);
@@ -82,7 +87,12 @@ class GroupedWriteTest : public RunTest {
   }
 
  private:
+  void TearDown() override {
+    if (!dropUser_.isEmpty()) ExecOnServer("DROP USER IF EXISTS '" + dropUser_ + "'@'%'");
+  }
+
   std::unique_ptr<Connection> other_;
+  QString dropUser_;
 };
 
 TEST_F(GroupedWriteTest, AChunkIsOneTransactionWithOneWritePerChangedRecord) {
@@ -155,18 +165,39 @@ TEST_F(GroupedWriteTest, AKeylessTableIsWrittenOneRowAtATime) {
   EXPECT_EQ(auditedWrites(), Column(3, text("0")));
 }
 
-TEST_F(GroupedWriteTest, WithoutTheTemporaryTablePrivilegeTheRunIsStillRight) {
+// Its key values are cast to the key's types: here Latin-1 text and a number.
+TEST_F(GroupedWriteTest, WithoutTheTemporaryTablePrivilegeAChunkIsADerivedTable) {
   createTable("VARCHAR(20)", {"'a b'", "'c'", "'d e'"});
+  db.exec(
+      "ALTER TABLE t ADD COLUMN name VARCHAR(10) CHARACTER SET latin1 NOT NULL DEFAULT 'é', "
+      "DROP PRIMARY KEY, ADD PRIMARY KEY (name, id)");
   audit();
-  const QString user = QStringLiteral("no_temp_%1").arg(QCoreApplication::applicationPid());
-  ExecOnServer("CREATE OR REPLACE USER '" + user + "'@'%' IDENTIFIED BY 'pw';" +
-               "GRANT SELECT, UPDATE ON `" + db.name() + "`.* TO '" + user + "'@'%'");
-  MainWindow& form = chooseFieldAs(user, QStringLiteral("pw"));
+  MainWindow& form = chooseFieldWithoutTemporaryTables();
   run(form, u"Remove All Spaces in Selected Field");
-  ExecOnServer("DROP USER '" + user + "'@'%'");
   EXPECT_EQ(dialogs.messages(), QStringList());
   EXPECT_EQ(values(), Column({text("ab"), text("c"), text("de")}));
+  EXPECT_EQ(auditedWrites(), Column(2, text("1"))) << "a chunk, as a derived table";
+  EXPECT_TRUE(form.progressWindow().noteText->isHidden());
+}
+
+// A key that no cast reaches (UUID), and no chunk table: row by row, and the progress
+// window says so.
+TEST_F(GroupedWriteTest, WhenNeitherFormIsAllowedTheProgressWindowSaysWhy) {
+  createTable("VARCHAR(20)", {"'a b'", "'d e'"});
+  db.exec(
+      "ALTER TABLE t ADD COLUMN u UUID NOT NULL DEFAULT UUID(), DROP PRIMARY KEY, "
+      "ADD PRIMARY KEY (u)");
+  audit();
+  MainWindow& form = chooseFieldWithoutTemporaryTables();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(values(), Column({text("ab"), text("de")}));
   EXPECT_EQ(auditedWrites(), Column(2, text("0")));
+  const QLabel* note = form.progressWindow().noteText;
+  EXPECT_FALSE(note->isHidden());
+  EXPECT_TRUE(
+      note->text().startsWith("Each record is written on its own, in a round trip of its "
+                              "own: the server refused a temporary table for them ("))
+      << note->text().toStdString();
 }
 
 // A deadlock undoes the write; it is tried again, not reported.
