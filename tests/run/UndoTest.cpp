@@ -132,7 +132,7 @@ TEST_F(UndoTest, ChildRunsUntilKilled) {
 }
 
 TEST_F(UndoTest, TheJournalHoldsEveryChangedRowAfterTheProgramIsKilled) {
-  constexpr int Rows = 20000;
+  constexpr int Rows = 200000;  // several chunks, so that the kill comes between them
   db.exec(
       "CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(20));"
       "INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_" +
