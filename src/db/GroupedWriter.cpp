@@ -63,6 +63,9 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
     return nullptr;
   };
   if (!updater.keyed()) return refuse(QStringLiteral("the table has no primary or unique key"));
+  // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE);
+  // another server keeps the single-row write.
+  if (!QByteArray(mysql_get_server_info(session.idle())).contains("MariaDB")) return nullptr;
   const auto onlyFoundOneByOne = [&](int f) {
     const enum_field_types type = fields.at(f).type;
     return type == MYSQL_TYPE_FLOAT || type == MYSQL_TYPE_BIT;
