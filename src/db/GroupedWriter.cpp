@@ -58,13 +58,9 @@ qint64 serverNumber(MYSQL* mysql, const char* sql) {
 
 std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
                                                   RowUpdater& updater, int field, QString* whyNot) {
-  const auto refuse = [&](const QString& why) -> std::unique_ptr<GroupedWriter> {
-    if (whyNot) *whyNot = why;
-    return nullptr;
-  };
-  if (!updater.keyed()) return refuse(QStringLiteral("the table has no primary or unique key"));
-  // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE);
-  // another server keeps the single-row write.
+  // These keep the single-row write as a matter of course, with nothing to tell the user.
+  if (!updater.keyed()) return nullptr;
+  // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE).
   if (!QByteArray(mysql_get_server_info(session.idle())).contains("MariaDB")) return nullptr;
   const auto onlyFoundOneByOne = [&](int f) {
     const enum_field_types type = fields.at(f).type;
@@ -73,7 +69,7 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
   if (std::any_of(updater.identityFields().begin(), updater.identityFields().end(),
                   onlyFoundOneByOne) ||
       onlyFoundOneByOne(field) || fields.at(field).table.isEmpty()) {
-    return refuse(QStringLiteral("its key or field can only be matched one row at a time"));
+    return nullptr;
   }
   std::unique_ptr<GroupedWriter> writer(new GroupedWriter(session, fields, updater, field));
   if (!writer->makeChunkTable(whyNot)) return nullptr;
