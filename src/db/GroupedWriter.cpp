@@ -349,14 +349,10 @@ GroupedWriter::Result GroupedWriter::writeOne(Queued& queued, WriteObserver* obs
                                               std::optional<DbError>& why,
                                               std::atomic<bool>* underway) {
   const RowValues values = UnpackedValues(queued.packed);
-  const std::vector<int>& key = updater_.identityFields();
-  std::vector<FieldBytes> row(std::size_t(fields_.count()));
-  for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
-  row[std::size_t(field_)] = BytesOf(values[key.size()]);
   observe(queued, observer);
   if (underway) *underway = true;
   try {
-    const bool written = updater_.tryWrite(row, {{field_, values[key.size() + 1]}}, nullptr);
+    const bool written = updater_.tryWrite(rowOf(values), {{field_, values.back()}}, nullptr);
     if (underway) *underway = false;
     return written ? Result::Written : Result::NotFound;
   } catch (const DbError& failure) {
@@ -367,19 +363,19 @@ GroupedWriter::Result GroupedWriter::writeOne(Queued& queued, WriteObserver* obs
   }
 }
 
+// A queued row as the updater sees it, indexed by field: its key values and its field's
+// old value.
+std::vector<FieldBytes> GroupedWriter::rowOf(const RowValues& values) const {
+  const std::vector<int>& key = updater_.identityFields();
+  std::vector<FieldBytes> row(std::size_t(fields_.count()));
+  for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
+  row[std::size_t(field_)] = BytesOf(values[key.size()]);
+  return row;
+}
+
 void GroupedWriter::observe(Queued& queued, WriteObserver* observer) const {
   if (!observer || queued.observed) return;
   const RowValues values = UnpackedValues(queued.packed);
-  const std::vector<int>& key = updater_.identityFields();
-  RowChange change;
-  change.keyed = true;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    change.identityColumns << fields_.at(key[i]).column;
-    change.identity.push_back(values[i]);
-  }
-  change.column = fields_.at(field_).column;
-  change.before = values[key.size()];
-  change.after = values[key.size() + 1];
-  observer->aboutToWrite(change);
+  observer->aboutToWrite(updater_.changeOf(rowOf(values), field_, values.back()));
   queued.observed = true;
 }

@@ -83,6 +83,7 @@ class GroupedWriter {
   Attempt failedChunk(MYSQL* mysql, bool maybeCommitted);
   Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
                   std::atomic<bool>* underway);
+  std::vector<FieldBytes> rowOf(const RowValues& values) const;
   void observe(Queued& queued, WriteObserver* observer) const;
 
   Session& session_;

@@ -30,13 +30,14 @@ class ReportsInRecordOrder : public Dialogs {
       : shown_(shown), writeStaged_(std::move(writeStaged)) {
     setApplicationTitle(shown.applicationTitle());
   }
+  // Writing the chunk while it is being written, for its own reports, does nothing.
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override {
-    writeStagedFirst();
+    writeStaged_();
     shown_.showMessage(text, title, icon);
   }
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override {
-    writeStagedFirst();
+    writeStaged_();
     return shown_.showMessageOfferingStop(text, title, icon);
   }
   QString askInput(const QString& prompt, const QString& title) override {
@@ -48,15 +49,8 @@ class ReportsInRecordOrder : public Dialogs {
   }
 
  private:
-  void writeStagedFirst() {
-    if (writing_) return;  // the chunk's own reports
-    writing_ = true;
-    writeStaged_();
-    writing_ = false;
-  }
   Dialogs& shown_;
   std::function<void()> writeStaged_;
-  bool writing_ = false;
 };
 
 // The location tag that error reports show, as users and support know it.

@@ -31,8 +31,10 @@ QString OptionalFilePath(const QString& name) {
   QStringList places{QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + ours,
                      program + u'/', program + QStringLiteral("/" KLARIFELD_DATA_FROM_PROGRAM "/")};
   for (const QString& folder :
-       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+       QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
     places << folder + ours;
+  }
+  places.removeDuplicates();  // the user's folder is the first of the system's too
   for (const QString& folder : places) {
     if (FileExists(folder + name)) return QDir::cleanPath(folder + name);
   }
