@@ -106,11 +106,12 @@ int listHistory() {
         << run.id << "\t"
         << run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
         << "\t" << JournalRunWhere(run).toStdString() << "\t"
-        << JournalRunOperation(run).toStdString() << "\t" << run.written << " written\t"
-        << JournalEndText(run.end).toStdString()
-        << (run.undoneBy ? QStringLiteral("\tundone by run %1").arg(run.undoneBy) : QString())
-               .toStdString()
-        << "\n";
+        << JournalRunOperation(run).toStdString() << "\t" << JournalWrittenText(run).toStdString()
+        << " written\t" << JournalEndText(run.end).toStdString();
+    if (const QString undone = JournalUndoneText(run); !undone.isEmpty()) {
+      std::cout << "\t" << undone.toStdString();
+    }
+    std::cout << "\n";
   }
   return AllWritten;
 }

@@ -3,12 +3,14 @@
 #include <mysqld_error.h>
 
 #include <QByteArrayList>
+#include <QScopeGuard>
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "RowUpdater.h"
 #include "Session.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ constexpr qsizetype MaxChunkBytes = qsizetype{16} << 20;
 constexpr qsizetype InMemoryRowBytes = 4096;
 // How often a chunk lost to a deadlock is tried in all.
 constexpr int ChunkAttempts = 4;
+// A refused chunk is split in halves down to this size; then its rows go on their own.
+constexpr std::size_t SmallestSplit = 8;
 
 void appendHex(QByteArray& sql, std::optional<QByteArrayView> value, bool text) {
   if (!value) {
@@ -118,7 +122,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
         memory ? "VARBINARY(" + QByteArray::number(valueBytes) + ")" : QByteArray("LONGBLOB");
     const QByteArray sql = "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
                            " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
-                           "before_value " +
+                           "written TINYINT NOT NULL DEFAULT 0, before_value " +
                            valueType + " NULL, after_value " + valueType +
                            " NULL) ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
                            keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
@@ -156,8 +160,10 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   // Without waiting: a row that another holds sends the chunk row by row, where its
   // wait, its report and a stop meanwhile are those of any single write.
   updateHead_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
-  updateTail_ = " AS c ON " + join.join(" AND ") + " SET " + column + " = " + newValue + " WHERE " +
-                stands + " <=> c.before_value";
+  // The chunk table's rows are marked as their rows are written: a chunk that met a row
+  // changed since it was read knows which rows it wrote.
+  updateTail_ = " AS c ON " + join.join(" AND ") + " SET " + column + " = " + newValue +
+                (derived_ ? "" : ", c.written = 1") + " WHERE " + stands + " <=> c.before_value";
   return true;
 }
 
@@ -209,36 +215,36 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
   const FieldBytes& before = row[std::size_t(field_)];
   const std::optional<QByteArrayView> afterView =
       after ? std::optional<QByteArrayView>(*after) : std::nullopt;
-  QByteArray packed;
+  Queued queued;
+  queued.tag = tag;
   for (int key : updater_.identityFields())
-    AppendPackedValue(packed, viewOf(row[std::size_t(key)]));
-  AppendPackedValue(packed, viewOf(before));
-  AppendPackedValue(packed, afterView);
+    AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
+  AppendPackedValue(queued.packed, viewOf(before));
+  AppendPackedValue(queued.packed, afterView);
 
   const auto fits = [&](qsizetype bytes) { return valueCapacity_ == 0 || bytes <= valueCapacity_; };
-  bool inChunk = fits(qsizetype(before.length)) && fits(after ? after->size() : 0);
-  if (inChunk) {
+  if (fits(qsizetype(before.length)) && fits(after ? after->size() : 0)) {
     const qsizetype mark = values_.size();
-    appendChunkRow(row, afterView);
+    appendChunkRow(qsizetype(rows_.size()), row, afterView);
     // A row too big to share a chunk is written on its own.
     if (values_.size() - mark > maxChunkBytes_ / 2) {
       values_.truncate(mark);
-      inChunk = false;
+    } else {
+      queued.from = mark;
+      queued.to = values_.size();
     }
   }
-  rows_.push_back({tag, std::move(packed), inChunk});
+  rows_.push_back(std::move(queued));
 }
 
-// The row as the chunk lists it: a row of the INSERT into the chunk table, or a row of
-// the derived table, named in the first.
-void GroupedWriter::appendChunkRow(const std::vector<FieldBytes>& row,
+// The row as the chunk lists it, without its brackets: a row of the INSERT into the chunk
+// table, or a row of the derived table, its columns named.
+void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
                                    std::optional<QByteArrayView> after) {
-  const bool first = values_.isEmpty();
-  const auto name = [&](const char* column) {
-    if (derived_ && first) values_ += QByteArray(" AS ") + column;
+  const auto name = [&](const QByteArray& column) {
+    if (derived_) values_ += " AS " + column;
   };
-  values_ += derived_ ? (first ? "SELECT " : " UNION ALL SELECT ") : (first ? "(" : ",(");
-  values_ += QByteArray::number(qulonglong(rows_.size()));
+  values_ += QByteArray::number(n);
   name("n");
   const std::vector<int>& key = updater_.identityFields();
   for (std::size_t i = 0; i < key.size(); ++i) {
@@ -247,7 +253,7 @@ void GroupedWriter::appendChunkRow(const std::vector<FieldBytes>& row,
     if (derived_) values_ += keyCasts_[i].before;
     appendHex(values_, viewOf(row[std::size_t(key[i])]), text);
     if (derived_) values_ += keyCasts_[i].after;
-    if (derived_ && first) values_ += " AS k" + QByteArray::number(i);
+    name("k" + QByteArray::number(i));
   }
   values_ += ',';
   appendHex(values_, viewOf(row[std::size_t(field_)]), false);
@@ -255,108 +261,216 @@ void GroupedWriter::appendChunkRow(const std::vector<FieldBytes>& row,
   values_ += ',';
   appendHex(values_, after, false);
   name("after_value");
-  if (!derived_) values_ += ')';
 }
 
 bool GroupedWriter::full() const {
   return qsizetype(rows_.size()) >= maxChunkRows_ || values_.size() >= maxChunkBytes_ / 2;
 }
 
+// What a flush carries from row to row.
+struct GroupedWriter::Flush {
+  WriteObserver* observer;
+  const Report& report;
+  std::atomic<bool>* rowOnItsOwn;
+  bool goOn = true;
+  std::optional<DbError> ended;
+};
+
 void GroupedWriter::flush(WriteObserver* observer, const Report& report,
                           std::atomic<bool>* rowOnItsOwn) {
-  bool chunkWritten = false;
-  chunkInDoubt_ = false;
-  std::optional<DbError> ended;
-  try {
-    for (int attempt = 1; !values_.isEmpty(); ++attempt) {
-      const Attempt tried = writeChunk(observer);
-      chunkWritten = tried == Attempt::Written;
-      if (tried != Attempt::Retry || attempt == ChunkAttempts) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+  const auto emptied = qScopeGuard([this] {
+    rows_.clear();
+    values_.clear();
+  });
+  Flush flush{observer, report, rowOnItsOwn, true, std::nullopt};
+  std::vector<std::size_t> chunk;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (rows_[i].inChunk()) {
+      chunk.push_back(i);
+      continue;
     }
-  } catch (const DbError& failure) {
-    ended = failure;
+    writeInOrder(chunk, flush);
+    chunk.clear();
+    writeAlone(i, flush);
   }
-  bool goOn = !ended;
-  for (Queued& queued : rows_) {
-    Result result = Result::NotWritten;
-    std::optional<DbError> why;
-    if (queued.inChunk && chunkWritten) {
-      result = Result::Written;
-    } else if (queued.inChunk && chunkInDoubt_) {
-      result = Result::InDoubt;
-    } else if (goOn) {
-      try {
-        result = writeOne(queued, observer, why, rowOnItsOwn);
-      } catch (const DbError& failure) {
-        if (failure.connectionLost()) result = Result::InDoubt;
-        ended = failure;
-        goOn = false;
-      }
-    }
-    goOn = report(queued.tag, result, why ? &*why : nullptr, queued.packed) && goOn;
-  }
-  rows_.clear();
-  values_.clear();
-  if (ended) throw *ended;
+  writeInOrder(chunk, flush);
+  if (flush.ended) throw *flush.ended;
 }
 
-// Writes the chunk's rows where they stand as read, without waiting for a lock, then,
-// every row written, journals and commits them.
-GroupedWriter::Attempt GroupedWriter::writeChunk(WriteObserver* observer) {
+// Writes the chunk rows of `part` and tells each one's result in order: grouped where
+// they stand as read, and else split around the rows at fault, which go on their own, so
+// that no row after one told is written before the caller could stop.
+void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
+  if (part.empty()) return;
+  Attempt tried = Attempt::Retry;
+  std::vector<std::size_t> atFault;
+  if (flush.goOn) {
+    try {
+      for (int attempt = 1;; ++attempt) {
+        tried = writeChunk(part, flush.observer, atFault);
+        if (tried != Attempt::Retry || attempt == ChunkAttempts) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+      }
+    } catch (const DbError& failure) {
+      flush.ended = failure;
+      flush.goOn = false;
+    }
+  }
+  if (!flush.goOn || tried == Attempt::Written) {
+    for (std::size_t i : part) tell(i, rows_[i].result.value_or(Result::NotWritten), {}, flush);
+    return;
+  }
+  if (tried == Attempt::Mismatch) {
+    std::vector<std::size_t> standing;
+    for (std::size_t i : part) {
+      if (!std::binary_search(atFault.begin(), atFault.end(), i)) {
+        standing.push_back(i);
+        continue;
+      }
+      writeInOrder(standing, flush);
+      standing.clear();
+      writeAlone(i, flush);
+    }
+    writeInOrder(standing, flush);
+    return;
+  }
+  if (part.size() <= SmallestSplit || tried == Attempt::Retry) {
+    for (std::size_t i : part) writeAlone(i, flush);
+    return;
+  }
+  const auto middle = part.begin() + std::ptrdiff_t(part.size() / 2);
+  writeInOrder({part.begin(), middle}, flush);
+  writeInOrder({middle, part.end()}, flush);
+}
+
+void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
+  Result result = Result::NotWritten;
+  std::optional<DbError> why;
+  if (flush.goOn) {
+    try {
+      result = writeOne(rows_[i], flush.observer, why, flush.rowOnItsOwn);
+    } catch (const DbError& failure) {
+      if (failure.connectionLost()) result = Result::InDoubt;
+      flush.ended = failure;
+      flush.goOn = false;
+    }
+  }
+  tell(i, result, why ? &*why : nullptr, flush);
+}
+
+void GroupedWriter::tell(std::size_t i, Result result, const DbError* why, Flush& flush) {
+  flush.goOn = flush.report(rows_[i].tag, result, why, rows_[i].packed) && flush.goOn;
+}
+
+QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) const {
+  QByteArray rows;
+  rows.reserve(values_.size() + qsizetype(part.size()) * 20);
+  for (std::size_t i : part) {
+    const Queued& queued = rows_[i];
+    const QByteArrayView row(values_.constData() + queued.from, queued.to - queued.from);
+    if (derived_) {
+      rows += rows.isEmpty() ? "SELECT " : " UNION ALL SELECT ";
+      rows += row;
+    } else {
+      rows += rows.isEmpty() ? "(" : ",(";
+      rows += row;
+      rows += ')';
+    }
+  }
+  if (derived_) return "START TRANSACTION; " + updateHead_ + "(" + rows + ")" + updateTail_;
+  return "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ + rows + "; " +
+         updateHead_ + chunkTable_ + updateTail_;
+}
+
+// Writes the chunk's rows where they stand as read, without waiting for a lock, and,
+// when it wrote every row, journals and commits them. Else it is rolled back, and
+// `atFault` says which rows no longer stand as read, where the chunk table tells.
+GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>& part,
+                                                 WriteObserver* observer,
+                                                 std::vector<std::size_t>& atFault) {
   MYSQL* mysql = session_.idle();
-  my_ulonglong chunkRows = 0;
-  for (const Queued& queued : rows_) chunkRows += queued.inChunk ? 1 : 0;
-  const QByteArray sql =
-      derived_ ? "START TRANSACTION; " + updateHead_ + "(" + values_ + ")" + updateTail_
-               : "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ + values_ +
-                     "; " + updateHead_ + chunkTable_ + updateTail_;
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql, false);
-  my_ulonglong written = 0;
+  const QByteArray sql = chunkStatement(part);
+  Transaction transaction(mysql);
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
+  my_ulonglong changed = 0;
   int status = 0;
   do {
-    written = mysql_affected_rows(mysql);
+    changed = mysql_affected_rows(mysql);
   } while ((status = mysql_next_result(mysql)) == 0);
-  if (status > 0) return failedChunk(mysql, false);
-  if (written != chunkRows) {
-    // A row changed or gone since it was read: each row is found on its own.
-    if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
-    return Attempt::RowByRow;
+  if (status > 0) return failedChunk(mysql);
+
+  // Each row written changes its row and, but in a derived table, its chunk row.
+  if (changed != (derived_ ? 1 : 2) * part.size()) {
+    if (derived_) return Attempt::Split;
+    atFault = rowsNotWritten(mysql, part);
+    if (!atFault.empty()) return Attempt::Mismatch;
   }
-  for (Queued& queued : rows_) {
-    if (queued.inChunk) observe(queued, observer);
+  try {
+    for (std::size_t i : part) {
+      const RowValues values = UnpackedValues(rows_[i].packed);
+      if (observer) observer->aboutToWrite(updater_.changeOf(rowOf(values), field_, values.back()));
+    }
+  } catch (...) {
+    // What the observer could not keep is not written: the transaction ends unwritten
+    // with this scope.
+    if (observer) observer->settled(WriteSettled::NotWritten);
+    throw;
   }
-  if (mysql_query(mysql, "COMMIT")) return failedChunk(mysql, true);
+  try {
+    transaction.commit();
+  } catch (const DbError& failure) {
+    if (failure.connectionLost()) {
+      // A commit on its way may have taken effect.
+      if (observer) observer->settled(WriteSettled::InDoubt);
+      for (std::size_t i : part) rows_[i].result = Result::InDoubt;
+      throw;
+    }
+    if (observer) observer->settled(WriteSettled::NotWritten);
+    return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
+  }
+  if (observer) observer->settled(WriteSettled::Written);
+  for (std::size_t i : part) rows_[i].result = Result::Written;
   return Attempt::Written;
 }
 
-// After a failed statement of the chunk: its transaction rolled back, and what to do next.
-GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql, bool maybeCommitted) {
-  if (!mysql_errno(mysql)) return Attempt::RowByRow;  // rolled back already
-  const DbError failure = DbError::from(mysql);
-  if (failure.connectionLost()) {
-    chunkInDoubt_ = maybeCommitted;  // only a commit on its way may have taken effect
-    throw failure;
+// The rows of `part` that the chunk's UPDATE did not write, as the chunk table marks them.
+std::vector<std::size_t> GroupedWriter::rowsNotWritten(MYSQL* mysql,
+                                                       const std::vector<std::size_t>& part) {
+  const QByteArray sql = "SELECT n FROM " + chunkTable_ + " WHERE written = 0 ORDER BY n";
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  std::vector<std::size_t> notWritten;
+  while (const MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    const std::size_t n = std::size_t(QByteArray(row[0]).toULongLong());
+    if (std::binary_search(part.begin(), part.end(), n)) notWritten.push_back(n);
   }
-  if (mysql_query(mysql, "ROLLBACK")) throw DbError::from(mysql);
-  if (failure.interrupted()) throw failure;
-  // A deadlock cost the chunk nothing but time; anything else is found row by row: a
-  // locked row holds up only itself, a refused value only its row.
-  return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::RowByRow;
+  return notWritten;
 }
 
-GroupedWriter::Result GroupedWriter::writeOne(Queued& queued, WriteObserver* observer,
+// After a failed statement of the chunk, whose transaction ends with the caller's scope:
+// what to do next.
+GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql) {
+  if (!mysql_errno(mysql)) return Attempt::Split;
+  const DbError failure = DbError::from(mysql);
+  if (failure.connectionLost() || failure.interrupted()) throw failure;
+  // A deadlock cost the chunk nothing but time; anything else is split: a locked row
+  // holds up only the rows around it, a refused value only its row.
+  return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
+}
+
+GroupedWriter::Result GroupedWriter::writeOne(const Queued& queued, WriteObserver* observer,
                                               std::optional<DbError>& why,
                                               std::atomic<bool>* underway) {
   const RowValues values = UnpackedValues(queued.packed);
-  observe(queued, observer);
   if (underway) *underway = true;
-  try {
-    const bool written = updater_.tryWrite(rowOf(values), {{field_, values.back()}}, nullptr);
+  const auto done = qScopeGuard([underway] {
     if (underway) *underway = false;
+  });
+  try {
+    const bool written = updater_.tryWrite(rowOf(values), {{field_, values.back()}}, observer);
     return written ? Result::Written : Result::NotFound;
   } catch (const DbError& failure) {
-    if (underway) *underway = false;
     if (failure.connectionLost() || failure.interrupted()) throw;
     why = failure;
     return Result::Refused;
@@ -371,11 +485,4 @@ std::vector<FieldBytes> GroupedWriter::rowOf(const RowValues& values) const {
   for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
   row[std::size_t(field_)] = BytesOf(values[key.size()]);
   return row;
-}
-
-void GroupedWriter::observe(Queued& queued, WriteObserver* observer) const {
-  if (!observer || queued.observed) return;
-  const RowValues values = UnpackedValues(queued.packed);
-  observer->aboutToWrite(updater_.changeOf(rowOf(values), field_, values.back()));
-  queued.observed = true;
 }

@@ -21,11 +21,11 @@ class Session;
 // a temporary table on the session (or, for a session that may not make one, travel
 // inside the UPDATE as a derived table), and one UPDATE … JOIN writes, without waiting for a
 // lock, each row whose key matches and whose field still holds, byte for byte, the value
-// that was read: the condition of the single-row write. Only when it wrote every row is
-// the chunk journaled and committed. Otherwise, or when the server refuses the chunk, it
-// is rolled back and written row by row as ever, so that each row not written is told on
-// its own and rows after it wait until it is told. A chunk lost to a deadlock is tried
-// again.
+// that was read: the condition of the single-row write. The rows it wrote are journaled
+// and committed; a row that no longer stands as read is written on its own, so that it is
+// told on its own. A chunk that the server refuses (a locked row, a value too long) is
+// rolled back and split in halves, and halves again, so that only the small part around
+// the row at fault is written row by row. A chunk lost to a deadlock is tried again.
 class GroupedWriter {
  public:
   enum class Result {
@@ -57,34 +57,48 @@ class GroupedWriter {
   bool empty() const { return rows_.empty(); }
 
   // Writes the queued rows and tells each one's result, in the order queued. `observer`,
-  // when given, is told of each row once, before it can be written. `rowOnItsOwn`, when
-  // given, is set while a row is written on its own: only such a write may be cancelled;
-  // a chunk is never cut short, so that the observer saw exactly what it wrote. When the
-  // link broke or a write was cancelled, the rows not yet told are told and that failure
-  // is thrown.
+  // when given, is told of each row before it can be written, and then whether it was.
+  // `rowOnItsOwn`, when given, is set while a row is written on its own: only such a
+  // write may be cancelled; a chunk is never cut short, so that the observer saw exactly
+  // what it wrote. When the link broke or a write was cancelled, the rows not yet told are
+  // told and that failure is thrown. A failure of the observer rolls back what it was
+  // told of and is thrown at once; the rows queued are dropped then.
   void flush(WriteObserver* observer, const Report& report,
              std::atomic<bool>* rowOnItsOwn = nullptr);
 
  private:
   struct Queued {
     qint64 tag;
-    QByteArray packed;  // the key values, the old value, the new value
-    bool inChunk;       // false: too big for the chunk table, written on its own
-    bool observed = false;
+    QByteArray packed;             // the key values, the old value, the new value
+    qsizetype from = 0, to = 0;    // its row of the chunk, in values_; empty: on its own
+    std::optional<Result> result;  // known once its chunk was written or tried
+    bool inChunk() const { return to > from; }
   };
-  enum class Attempt { Written, Retry, RowByRow };
+  enum class Attempt {
+    Written,   // every row, committed
+    Retry,     // lost to a deadlock
+    Split,     // refused: a locked row, a refused value
+    Mismatch,  // some rows no longer stand as read
+  };
+  struct Flush;
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater, int field);
   bool makeChunkTable(QString* whyNot);
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
-  void appendChunkRow(const std::vector<FieldBytes>& row, std::optional<QByteArrayView> after);
-  Attempt writeChunk(WriteObserver* observer);
-  Attempt failedChunk(MYSQL* mysql, bool maybeCommitted);
-  Result writeOne(Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
+  void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
+                      std::optional<QByteArrayView> after);
+  void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
+  void writeAlone(std::size_t i, Flush& flush);
+  void tell(std::size_t i, Result result, const DbError* why, Flush& flush);
+  QByteArray chunkStatement(const std::vector<std::size_t>& part) const;
+  Attempt writeChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
+                     std::vector<std::size_t>& atFault);
+  std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
+  Attempt failedChunk(MYSQL* mysql);
+  Result writeOne(const Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
                   std::atomic<bool>* underway);
   std::vector<FieldBytes> rowOf(const RowValues& values) const;
-  void observe(Queued& queued, WriteObserver* observer) const;
 
   Session& session_;
   const FieldCollection& fields_;
@@ -104,6 +118,5 @@ class GroupedWriter {
   qsizetype maxChunkBytes_ = 0;
   int maxChunkRows_ = 0;
   std::vector<Queued> rows_;
-  bool chunkInDoubt_ = false;  // the link broke while the chunk's commit was on its way
-  QByteArray values_;          // the chunk table's rows so far, as the INSERT lists them
+  QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
 };

@@ -26,10 +26,20 @@ QByteArray PackedValues(const RowValues& values);
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value);
 RowValues UnpackedValues(const QByteArray& packed);
 
-// Told of each value before it is written, and of nothing else. Throwing keeps the
-// value from being written.
+// What became of the values told to a write observer since it was last told.
+enum class WriteSettled {
+  Written,     // they stand in the database
+  NotWritten,  // the database holds none of them: nothing matched, refused, rolled back
+  InDoubt,     // the link broke while they were on their way
+};
+
+// Told of each value before it is written, and then, once it is known, whether it was.
+// Throwing from aboutToWrite keeps the value from being written.
 class WriteObserver {
  public:
   virtual ~WriteObserver() = default;
   virtual void aboutToWrite(const RowChange& change) = 0;
+  // `holds`, when given, is what the one row told now holds where that is not the value
+  // told: a trigger changed it on its way.
+  virtual void settled(WriteSettled how, const std::optional<QByteArray>* holds = nullptr) = 0;
 };

@@ -269,12 +269,24 @@ bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignme
       observer->aboutToWrite(changeOf(current, field, value));
     }
   }
-  for (int attempt = 1; mysql_stmt_execute(handle); ++attempt) {
-    if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts) {
-      throw DbError::from(handle);
+  bool written = false;
+  try {
+    for (int attempt = 1; mysql_stmt_execute(handle); ++attempt) {
+      if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts) {
+        throw DbError::from(handle);
+      }
     }
+    written = mysql_stmt_affected_rows(handle) > 0;
+  } catch (const DbError& failure) {
+    // A statement on its own commits or fails whole: only a lost link leaves it in doubt.
+    if (observer) {
+      observer->settled(failure.connectionLost() ? WriteSettled::InDoubt
+                                                 : WriteSettled::NotWritten);
+    }
+    throw;
   }
-  return mysql_stmt_affected_rows(handle) > 0;
+  if (observer) observer->settled(written ? WriteSettled::Written : WriteSettled::NotWritten);
+  return written;
 }
 
 bool RowUpdater::rowExists(const std::vector<FieldBytes>& current,

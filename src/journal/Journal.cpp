@@ -103,33 +103,62 @@ QStringList answersOf(const QString& text) {
   return answers;
 }
 
-// One entry in a spool file: its length, then the packed identity, old and new values.
-QByteArray frameOf(const RowChange& change) {
-  const QByteArray payload =
-      PackedValues({PackedValues(change.identity), change.before, change.after});
+// A spool file is a series of frames: an entry (its length, then the packed identity, old
+// and new values), or a settlement of the entries since the last one (the mark, then a
+// frame of its own packing how they settled and, for a lone entry, the value its row holds).
+constexpr quint32 SettlementMark = 0xFFFFFFFF;
+
+QByteArray frameOf(const RowValues& parts) {
+  const QByteArray payload = PackedValues(parts);
   const quint32 length = quint32(payload.size());
   return QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + payload;
 }
 
-// Reads the entries of a spool file one by one; a last entry cut short (its write never
-// finished, so its value was never written either) is left out.
+QByteArray entryFrame(const RowChange& change) {
+  return frameOf({PackedValues(change.identity), change.before, change.after});
+}
+
+QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* holds) {
+  const quint32 mark = SettlementMark;
+  return QByteArray(reinterpret_cast<const char*>(&mark), sizeof mark) +
+         frameOf({QByteArray(1, char(how)), QByteArray(holds ? "1" : "0"),
+                  holds ? *holds : std::nullopt});
+}
+
+// What the entries of a journal say of their writes.
+enum EntryState : qint64 { WrittenEntry = 1, InDoubtEntry = 2 };
+
+struct SpoolFrame {
+  bool settlement = false;
+  RowValues parts;  // none at the end
+};
+
+// Reads the frames of a spool file one by one; a last frame cut short (its write never
+// finished, so what it tells of was never written either) is left out.
 class SpoolReader {
  public:
   explicit SpoolReader(const QString& path) : file_(path) {
     if (!file_.open(QIODevice::ReadOnly)) throw JournalError("journal: cannot read a spool file");
   }
-  // The packed identity, the old and the new value; nothing at the end.
-  std::vector<std::optional<QByteArray>> next() {
+  SpoolFrame next() {
+    SpoolFrame frame;
     quint32 length = 0;
-    if (file_.read(reinterpret_cast<char*>(&length), sizeof length) != sizeof length) return {};
+    if (!readLength(length)) return frame;
+    if (length == SettlementMark) {
+      frame.settlement = true;
+      if (!readLength(length)) return frame;
+    }
     const QByteArray payload = file_.read(length);
-    if (payload.size() != qsizetype(length)) return {};
-    auto parts = UnpackedValues(payload);
-    if (parts.size() != 3) parts.clear();
-    return parts;
+    if (payload.size() != qsizetype(length)) return frame;
+    frame.parts = UnpackedValues(payload);
+    if (frame.parts.size() != 3) frame.parts.clear();
+    return frame;
   }
 
  private:
+  bool readLength(quint32& length) {
+    return file_.read(reinterpret_cast<char*>(&length), sizeof length) == sizeof length;
+  }
   QFile file_;
 };
 
@@ -160,7 +189,7 @@ constexpr const char* RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
     "undone_by, end_kind, written, unchanged, reported, in_doubt, "
     "COALESCE(entries, (SELECT COUNT(*) FROM entries WHERE run = runs.id)), identity_columns, "
-    "keyed, column_name";
+    "keyed, column_name, COALESCE(restored, 0)";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -185,6 +214,7 @@ JournalRun runOf(const Query& row) {
   if (!columns.isEmpty()) run.identityColumns = columns.split('\0');
   run.keyed = row.integer(18) != 0;
   run.column = row.blob(19).value_or(QByteArray());
+  run.restored = row.integer(20);
   return run;
 }
 
@@ -221,7 +251,7 @@ Journal::~Journal() {
     } catch (const JournalError&) {
       // The spool file stays, for the next start to take in.
     }
-    ::close(spool);
+    ::close(spool.file);
   }
   sqlite3_finalize(insertEntry_);
   sqlite3_close(db_);
@@ -247,6 +277,17 @@ void Journal::createSchema() {
       "run INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE, identity BLOB, before BLOB, "
       "after BLOB);"
       "CREATE INDEX IF NOT EXISTS entries_of_run ON entries (run, id);");
+  // Journals of older versions kept every entry tried, written or not: in doubt.
+  addColumnIfMissing("entries", "state", "INTEGER");
+  addColumnIfMissing("runs", "restored", "INTEGER");
+}
+
+void Journal::addColumnIfMissing(const char* table, const char* column, const char* type) {
+  Query found(db_, "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name = ?");
+  found.bind(1, QString::fromLatin1(table)).bind(2, QString::fromLatin1(column));
+  if (found.step() && found.integer(0) == 0) {
+    exec(QByteArray("ALTER TABLE ") + table + " ADD COLUMN " + column + ' ' + type);
+  }
 }
 
 qint64 Journal::beginRun(const JournalRun& run) {
@@ -286,6 +327,19 @@ QString Journal::spoolPath(qint64 run) const {
 
 void Journal::record(qint64 run, const RowChange& change) {
   if (!described_.contains(run)) describe(run, change);
+  Spool& spool = spoolOf(run);
+  writeFully(spool.file, entryFrame(change));
+  ++spool.unsettled;
+}
+
+void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds) {
+  const auto spool = spools_.find(run);
+  if (spool == spools_.end() || spool->second.unsettled == 0) return;
+  writeFully(spool->second.file, settlementFrame(how, holds));
+  spool->second.unsettled = 0;
+}
+
+Journal::Spool& Journal::spoolOf(qint64 run) {
   auto spool = spools_.find(run);
   if (spool == spools_.end()) {
     const QString path = spoolPath(run);
@@ -298,11 +352,14 @@ void Journal::record(qint64 run, const RowChange& change) {
       if (file >= 0) ::close(file);
       throw JournalError("journal: cannot create " + path.toStdString());
     }
-    spool = spools_.emplace(run, file).first;
+    spool = spools_.emplace(run, Spool{file}).first;
   }
-  writeFully(spool->second, frameOf(change));
+  return spool->second;
 }
 
+// Entries whose writes did not happen are left out; those never settled (the program
+// ended first) are in doubt, as are those of an older program's spool, which did not
+// settle its entries.
 void Journal::takeIn(qint64 run) {
   SpoolReader spool(spoolPath(run));
   if (!this->run(run)) {
@@ -310,21 +367,42 @@ void Journal::takeIn(qint64 run) {
     return;
   }
   if (!insertEntry_) {
-    const char* sql = "INSERT INTO entries (run, identity, before, after) VALUES (?, ?, ?, ?)";
+    const char* sql =
+        "INSERT INTO entries (run, identity, before, after, state) VALUES (?, ?, ?, ?, ?)";
     if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insertEntry_, nullptr)) {
       throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
     }
   }
-  exec("BEGIN");
-  try {
-    for (auto entry = spool.next(); !entry.empty(); entry = spool.next()) {
+  std::vector<RowValues> unsettled;
+  const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
+    for (const RowValues& entry : unsettled) {
       Query(db_, insertEntry_)
           .bind(1, run)
           .bind(2, entry[0])
           .bind(3, entry[1])
-          .bind(4, entry[2])
+          .bind(4, holds && unsettled.size() == 1 ? *holds : entry[2])
+          .bind(5, qint64(state))
           .run();
     }
+    unsettled.clear();
+  };
+  exec("BEGIN");
+  try {
+    for (SpoolFrame frame = spool.next(); !frame.parts.empty(); frame = spool.next()) {
+      if (!frame.settlement) {
+        unsettled.push_back(std::move(frame.parts));
+        continue;
+      }
+      const auto how = WriteSettled(frame.parts[0].value_or(QByteArray(1, 0)).at(0));
+      const std::optional<QByteArray>* holds =
+          frame.parts[1] == QByteArray("1") ? &frame.parts[2] : nullptr;
+      if (how == WriteSettled::NotWritten) {
+        unsettled.clear();
+      } else {
+        keep(how == WriteSettled::Written ? WrittenEntry : InDoubtEntry, holds);
+      }
+    }
+    keep(InDoubtEntry, nullptr);
     exec("COMMIT");
   } catch (...) {
     exec("ROLLBACK");
@@ -344,7 +422,14 @@ void Journal::takeInAbandonedSpools() {
     if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
       try {
         takeIn(run);
-        Query(db_, "UPDATE runs SET entries = NULL WHERE id = ?").bind(1, run).run();
+        // What the run wrote, as its entries tell: its own counts were never kept.
+        Query(db_,
+              "UPDATE runs SET entries = NULL, "
+              "written = (SELECT COUNT(*) FROM entries WHERE run = ?1 AND state = 1), "
+              "in_doubt = (SELECT COUNT(*) FROM entries WHERE run = ?1 AND state IS NOT 1) "
+              "WHERE id = ?1")
+            .bind(1, run)
+            .run();
       } catch (const JournalError&) {
         // Left for the next start.
       }
@@ -355,7 +440,7 @@ void Journal::takeInAbandonedSpools() {
 
 void Journal::endRun(const JournalRun& run) {
   if (const auto spool = spools_.find(run.id); spool != spools_.end()) {
-    const int file = spool->second;
+    const int file = spool->second.file;
     spools_.erase(spool);
     const auto closeFile = qScopeGuard([file] { ::close(file); });
     takeIn(run.id);
@@ -375,7 +460,14 @@ void Journal::endRun(const JournalRun& run) {
 }
 
 void Journal::markUndone(qint64 run, qint64 undoRun) {
-  Query(db_, "UPDATE runs SET undone_by = ? WHERE id = ?").bind(1, undoRun).bind(2, run).run();
+  Query(db_, "UPDATE runs SET undone_by = ?, restored = entries WHERE id = ?")
+      .bind(1, undoRun)
+      .bind(2, run)
+      .run();
+}
+
+void Journal::markPartlyUndone(qint64 run, qint64 restored) {
+  Query(db_, "UPDATE runs SET restored = ? WHERE id = ?").bind(1, restored).bind(2, run).run();
 }
 
 void Journal::deleteRun(qint64 run) {

@@ -40,7 +40,8 @@ struct JournalRun {
   QString operation;
   QStringList answers;
   qint64 undoes = 0;    // the run that this one took back; 0 for a run of an operation
-  qint64 undoneBy = 0;  // the run that took this one back; 0 while it stands
+  qint64 undoneBy = 0;  // the run that took this one back whole; 0 while it stands
+  qint64 restored = 0;  // rows whose old values the last undo found back in place
   // "Finished", "Stopped", "ConnectionLost"; empty for a run under way or cut short.
   QString end;
   qint64 written = 0;
@@ -79,9 +80,16 @@ class Journal {
   qint64 beginRun(const JournalRun& run);
   // Handed to the system when it returns; in the database once the run ends.
   void record(qint64 run, const RowChange& change);
+  // What became of the writes of the entries recorded since the last settlement: only
+  // those written, or in doubt, stay in the journal. Entries never settled are in doubt.
+  void settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds = nullptr);
   // Moves the run's entries into the database and keeps how it ended.
   void endRun(const JournalRun& run);
+  // Taken back whole: every row it wrote holds its old value again.
   void markUndone(qint64 run, qint64 undoRun);
+  // Taken back in part: `restored` of its rows hold their old values again; the rest can
+  // be undone later.
+  void markPartlyUndone(qint64 run, qint64 restored);
   void deleteRun(qint64 run);
   void prune(const QDateTime& now);
 
@@ -96,8 +104,15 @@ class Journal {
 
  private:
   void exec(const char* sql) const;
+  void exec(const QByteArray& sql) const { exec(sql.constData()); }
+  void addColumnIfMissing(const char* table, const char* column, const char* type);
   void createSchema();
   void describe(qint64 run, const RowChange& change);
+  struct Spool {
+    int file = -1;
+    qint64 unsettled = 0;  // entries written since the last settlement
+  };
+  Spool& spoolOf(qint64 run);
   QString spoolFolder() const;
   QString spoolPath(qint64 run) const;
   // Moves the entries of spool files whose runs' programs are gone into the database.
@@ -108,15 +123,19 @@ class Journal {
   JournalLimits limits_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insertEntry_ = nullptr;
-  std::set<qint64> described_;    // runs whose identity columns are stored
-  std::map<qint64, int> spools_;  // the open spool file of each run under way
+  std::set<qint64> described_;      // runs whose identity columns are stored
+  std::map<qint64, Spool> spools_;  // the open spool file of each run under way
 };
 
-// Keeps the entries of one run: told of each write before it happens.
+// Keeps the entries of one run: told of each write before it happens, and then of what
+// became of it.
 class JournalRecorder : public WriteObserver {
  public:
   JournalRecorder(Journal& journal, qint64 run) : journal_(journal), run_(run) {}
   void aboutToWrite(const RowChange& change) override { journal_.record(run_, change); }
+  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override {
+    journal_.settle(run_, how, holds);
+  }
 
  private:
   Journal& journal_;

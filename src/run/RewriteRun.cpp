@@ -108,7 +108,8 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     }
     if (stopRequested_ && end_ == RunEnd::Finished) end_ = RunEnd::Stopped;
   });
-  const RunSummary summary{end_, progress.counts(), clock.elapsed(), description.since};
+  summary_ = RunSummary{end_, progress.counts(), clock.elapsed(), description.since};
+  const RunSummary& summary = summary_;
   try {
     journal_.endRun(JournalRunEnded(journalId, summary));
   } catch (const JournalError&) {

@@ -45,6 +45,8 @@ class RewriteRun {
   // From the calling thread, at any time during run().
   void requestStop() { stopRequested_ = true; }
   RunEnd end() const { return end_; }
+  // What the run did, once it ended.
+  const RunSummary& summary() const { return summary_; }
 
  private:
   Journal& journal_;
@@ -53,4 +55,5 @@ class RewriteRun {
   RunWatcher& watcher_;
   std::atomic<bool> stopRequested_ = false;
   RunEnd end_ = RunEnd::Finished;
+  RunSummary summary_;
 };

@@ -46,3 +46,28 @@ QString JournalEndText(const QString& end) {
   if (end == ConnectionLost) return QStringLiteral("connection lost");
   return QStringLiteral("cut short: the program ended");
 }
+
+QString JournalWrittenText(const JournalRun& run) {
+  // A run of an older version cut short has only its entries to tell.
+  if (run.end.isEmpty() && run.written == 0 && run.inDoubt == 0 && run.entries > 0) {
+    return QStringLiteral("up to ") + CountText(run.entries);
+  }
+  QString text = CountText(run.written);
+  if (run.inDoubt > 0)
+    text += QStringLiteral(" + ") + CountText(run.inDoubt) + QStringLiteral(" in doubt");
+  return text;
+}
+
+QString JournalUndoneText(const JournalRun& run) {
+  if (run.undoneBy) return QStringLiteral("undone by run %1").arg(run.undoneBy);
+  QString text;
+  if (run.restored > 0) {
+    text = QStringLiteral("partly undone (%1 of %2)")
+               .arg(CountText(run.restored), CountText(run.entries));
+  }
+  if (run.undoes) {
+    if (!text.isEmpty()) text += QStringLiteral("; ");
+    text += QStringLiteral("undoes run %1").arg(run.undoes);
+  }
+  return text;
+}

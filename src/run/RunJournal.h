@@ -14,3 +14,8 @@ QString JournalRunWhere(const JournalRun& run);
 QString JournalRunOperation(const JournalRun& run);
 // How a journaled run ended, in a few words: "finished", "stopped by you", ...
 QString JournalEndText(const QString& end);
+// The rows a journaled run wrote: "1,200", "1,200 + 3 in doubt".
+QString JournalWrittenText(const JournalRun& run);
+// Whether and how it was taken back: "undone by run 7", "partly undone (3 of 4)",
+// "undoes run 2", or nothing.
+QString JournalUndoneText(const JournalRun& run);

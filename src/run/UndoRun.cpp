@@ -31,7 +31,7 @@ bool UndoRun::refusesTheRun() {
     refusal = QStringLiteral("This run is no longer in the journal.");
   } else if (run->undoneBy) {
     refusal = QStringLiteral("This run was undone already, by run %1.").arg(run->undoneBy);
-  } else if (run->identityColumns.isEmpty()) {
+  } else if (run->entries == 0 || run->identityColumns.isEmpty()) {
     refusal = QStringLiteral("This run wrote nothing, so there is nothing to undo.");
   } else if (!sameServer(*run, ParseConnectionString(connectionString_))) {
     refusal = QStringLiteral(
@@ -66,5 +66,13 @@ void UndoRun::run() {
   };
   const std::optional<qint64> undo =
       rewrites_.run(target, journaled, description, undone.entries, entries);
-  if (undo && rewrites_.end() == RunEnd::Finished) journal_.markUndone(undone.id, *undo);
+  if (!undo) return;
+  // A row whose old value stood already came back too, by an earlier undo or by hand.
+  const RunCounts& counts = rewrites_.summary().counts;
+  const qint64 restored = counts.written + counts.unchanged;
+  if (rewrites_.summary().end == RunEnd::Finished && restored == undone.entries) {
+    journal_.markUndone(undone.id, *undo);
+  } else {
+    journal_.markPartlyUndone(undone.id, restored);
+  }
 }

@@ -22,12 +22,6 @@ QString sizeText(qint64 bytes) {
   return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }
 
-QString undoneText(const JournalRun& run) {
-  if (run.undoneBy) return QStringLiteral("undone by run %1").arg(run.undoneBy);
-  if (run.undoes) return QStringLiteral("undoes run %1").arg(run.undoes);
-  return {};
-}
-
 QTreeWidgetItem* itemOf(const JournalRun& run) {
   auto* item = new QTreeWidgetItem;
   item->setData(When, Qt::UserRole, run.id);
@@ -35,11 +29,9 @@ QTreeWidgetItem* itemOf(const JournalRun& run) {
                           run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
   item->setText(Where, JournalRunWhere(run));
   item->setText(Operation, JournalRunOperation(run));
-  // A run cut short has no count of its own: its kept old values stand in for it.
-  item->setText(Written, run.end.isEmpty() ? QStringLiteral("up to ") + CountText(run.entries)
-                                           : CountText(run.written));
+  item->setText(Written, JournalWrittenText(run));
   item->setText(Ended, JournalEndText(run.end));
-  item->setText(Undone, undoneText(run));
+  item->setText(Undone, JournalUndoneText(run));
   return item;
 }
 
