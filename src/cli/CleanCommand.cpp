@@ -187,6 +187,7 @@ int statusWithoutRecords(const TerminalDialogs& dialogs) {
 }
 
 int statusOf(const RunSummary& summary) {
+  if (summary.end == RunEnd::JournalFailed || !summary.journalClosed) return JournalFailed;
   if (summary.end == RunEnd::ConnectionLost) return ConnectionFailed;
   const bool allWritten = summary.end == RunEnd::Finished && summary.counts.reported == 0 &&
                           summary.counts.changedSince == 0 && summary.counts.gone == 0;
@@ -215,7 +216,7 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.undo) return undoRun(options);
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
-    return UsageError;
+    return JournalFailed;
   }
   const CleaningOperation* operation = FindOperationByName(options.operation);
   if (!operation) {
@@ -262,9 +263,10 @@ int RunCleanCommand(const CleanOptions& options) {
       return changes->counts.failing > 0 ? SomeReported : AllWritten;
     }
     run.run();
+    if (run.journalRefused()) return JournalFailed;
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
-    return UsageError;
+    return JournalFailed;
   }
   if (!progress.summary()) return statusWithoutRecords(dialogs);
   return statusOf(*progress.summary());

@@ -32,6 +32,7 @@ enum ExitStatus {
   SomeReported = 1,
   UsageError = 2,
   ConnectionFailed = 3,
+  JournalFailed = 4,
 };
 
 // The options of `arguments`, or a message for a usage error (then `error` is set).

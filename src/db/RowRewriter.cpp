@@ -78,9 +78,10 @@ bool RowRewriter::full() const {
 }
 
 void RowRewriter::flush(WriteObserver* observer,
-                        const std::function<bool(Outcome outcome, const DbError* why)>& told) {
-  grouped_->flush(observer, [&](qint64, GroupedWriter::Result result, const DbError* why,
-                                const QByteArray& row) {
+                        const std::function<bool(Outcome outcome, const DbError* why)>& told,
+                        std::atomic<bool>* rowOnItsOwn) {
+  const auto tellOutcome = [&](qint64, GroupedWriter::Result result, const DbError* why,
+                               const QByteArray& row) {
     switch (result) {
       case GroupedWriter::Result::Written:
         return told(Outcome::Written, nullptr);
@@ -98,5 +99,6 @@ void RowRewriter::flush(WriteObserver* observer,
         return told(Outcome::InDoubt, nullptr);
     }
     return false;
-  });
+  };
+  grouped_->flush(observer, tellOutcome, rowOnItsOwn);
 }

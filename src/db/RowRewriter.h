@@ -52,9 +52,11 @@ class RowRewriter {
              const std::optional<QByteArray>& to);
   bool full() const;
   // Writes the queued rewrites, telling each one's outcome in order (and for Refused, why);
-  // `told` returning false leaves the rest unwritten. Throws as the grouped writer does.
+  // `told` returning false leaves the rest unwritten. `rowOnItsOwn` and what it throws are
+  // as in GroupedWriter::flush.
   void flush(WriteObserver* observer,
-             const std::function<bool(Outcome outcome, const DbError* why)>& told);
+             const std::function<bool(Outcome outcome, const DbError* why)>& told,
+             std::atomic<bool>* rowOnItsOwn = nullptr);
 
  private:
   std::shared_ptr<Session> session_;

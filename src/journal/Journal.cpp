@@ -168,7 +168,10 @@ void writeFully(int file, const QByteArray& bytes) {
   while (left > 0) {
     const ssize_t written = ::write(file, at, size_t(left));
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw JournalError("journal: cannot write the spool file");
+    if (written <= 0) {
+      throw JournalError(std::string("journal: cannot write the spool file (") +
+                         std::strerror(written < 0 ? errno : ENOSPC) + ")");
+    }
     at += written;
     left -= written;
   }
@@ -328,15 +331,28 @@ QString Journal::spoolPath(qint64 run) const {
 void Journal::record(qint64 run, const RowChange& change) {
   if (!described_.contains(run)) describe(run, change);
   Spool& spool = spoolOf(run);
-  writeFully(spool.file, entryFrame(change));
+  spool.write(entryFrame(change), writeHook_);
   ++spool.unsettled;
 }
 
 void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds) {
   const auto spool = spools_.find(run);
   if (spool == spools_.end() || spool->second.unsettled == 0) return;
-  writeFully(spool->second.file, settlementFrame(how, holds));
+  spool->second.write(settlementFrame(how, holds), writeHook_);
   spool->second.unsettled = 0;
+}
+
+// A frame cut short would make the frames after it unreadable: after a failed write the
+// spool takes nothing more, and its run's last entries stay in doubt.
+void Journal::Spool::write(const QByteArray& frame, const std::function<void()>& hook) {
+  if (!failure.empty()) throw JournalError(failure);
+  try {
+    if (hook) hook();
+    writeFully(file, frame);
+  } catch (const JournalError& failed) {
+    failure = failed.what();
+    throw;
+  }
 }
 
 Journal::Spool& Journal::spoolOf(qint64 run) {
@@ -525,4 +541,22 @@ void Journal::forEachEntry(qint64 run,
 
 qint64 Journal::sizeOnDisk() const {
   return QFileInfo(path_).size() + QFileInfo(path_ + QStringLiteral("-wal")).size();
+}
+
+void JournalRecorder::aboutToWrite(const RowChange& change) {
+  if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
+  try {
+    journal_.record(run_, change);
+  } catch (const JournalError& failure) {
+    failure_ = QString::fromUtf8(failure.what());
+    throw;
+  }
+}
+
+void JournalRecorder::settled(WriteSettled how, const std::optional<QByteArray>* holds) {
+  try {
+    journal_.settle(run_, how, holds);
+  } catch (const JournalError& failure) {
+    if (failure_.isEmpty()) failure_ = QString::fromUtf8(failure.what());
+  }
 }

@@ -101,6 +101,9 @@ class Journal {
   qint64 sizeOnDisk() const;
   const QString& path() const { return path_; }
   const JournalLimits& limits() const { return limits_; }
+  // Called before each entry or settlement is handed to the system; what it throws stands
+  // for a failure of the disk. For tests of what a failing journal does.
+  void setWriteHook(std::function<void()> hook) { writeHook_ = std::move(hook); }
 
  private:
   void exec(const char* sql) const;
@@ -111,6 +114,8 @@ class Journal {
   struct Spool {
     int file = -1;
     qint64 unsettled = 0;  // entries written since the last settlement
+    std::string failure;   // why a write failed; empty while none did
+    void write(const QByteArray& frame, const std::function<void()>& hook);
   };
   Spool& spoolOf(qint64 run);
   QString spoolFolder() const;
@@ -123,21 +128,25 @@ class Journal {
   JournalLimits limits_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insertEntry_ = nullptr;
-  std::set<qint64> described_;      // runs whose identity columns are stored
+  std::set<qint64> described_;  // runs whose identity columns are stored
+  std::function<void()> writeHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way
 };
 
 // Keeps the entries of one run: told of each write before it happens, and then of what
-// became of it.
+// became of it. Once the journal failed, no write is let through; a settlement that
+// cannot be kept leaves its entries in doubt, which undo decides by the values the rows
+// hold, so it is remembered rather than thrown into the writer's bookkeeping.
 class JournalRecorder : public WriteObserver {
  public:
   JournalRecorder(Journal& journal, qint64 run) : journal_(journal), run_(run) {}
-  void aboutToWrite(const RowChange& change) override { journal_.record(run_, change); }
-  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override {
-    journal_.settle(run_, how, holds);
-  }
+  void aboutToWrite(const RowChange& change) override;
+  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
+  // Why the journal failed; empty while it keeps up.
+  const QString& failure() const { return failure_; }
 
  private:
   Journal& journal_;
   qint64 run_;
+  QString failure_;
 };

@@ -1,6 +1,7 @@
 #include "FieldUpdateRun.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <stdexcept>
 
 #include "ChangePreview.h"
@@ -22,22 +23,24 @@
 namespace {
 constexpr int RunTimeoutSeconds = 5000;
 
-// Shows a record's report only after those of the records staged before it: the staged
-// chunk is written first.
-class ReportsInRecordOrder : public Dialogs {
+// A record's report waits while records before it are staged for a chunk: the loop writes
+// the chunk, whose reports come first, and then shows it. Nothing is written from inside
+// a box.
+class ReportsAfterStaged : public Dialogs {
  public:
-  ReportsInRecordOrder(Dialogs& shown, std::function<void()> writeStaged)
-      : shown_(shown), writeStaged_(std::move(writeStaged)) {
+  ReportsAfterStaged(Dialogs& shown, std::function<bool()> staged, RunControl& control)
+      : shown_(shown), staged_(std::move(staged)), control_(control) {
     setApplicationTitle(shown.applicationTitle());
   }
-  // Writing the chunk while it is being written, for its own reports, does nothing.
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override {
-    writeStaged_();
-    shown_.showMessage(text, title, icon);
+    showMessageOfferingStop(text, title, icon);
   }
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override {
-    writeStaged_();
+    if (staged_()) {
+      waiting_.push_back({text, title, icon});
+      return ReportAnswer::Ok;
+    }
     return shown_.showMessageOfferingStop(text, title, icon);
   }
   QString askInput(const QString& prompt, const QString& title) override {
@@ -48,9 +51,25 @@ class ReportsInRecordOrder : public Dialogs {
     return shown_.chooseFile(title, filter);
   }
 
+  bool waiting() const { return !waiting_.empty(); }
+  // Shows the reports that waited; "Stop Run" in any stops the run.
+  void showWaiting() {
+    for (const Box& box : std::exchange(waiting_, {})) {
+      if (shown_.showMessageOfferingStop(box.text, box.title, box.icon) == ReportAnswer::StopRun) {
+        control_.requestStop();
+      }
+    }
+  }
+
  private:
+  struct Box {
+    QString text, title;
+    BoxIcon icon;
+  };
   Dialogs& shown_;
-  std::function<void()> writeStaged_;
+  std::function<bool()> staged_;
+  RunControl& control_;
+  std::vector<Box> waiting_;
 };
 
 // The location tag that error reports show, as users and support know it.
@@ -70,16 +89,10 @@ FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCapti
       journal_(journal),
       steps_(dialogs, StartClickedTag) {}
 
-FieldUpdateRun::~FieldUpdateRun() {
-  if (canceller_.joinable()) canceller_.join();
-}
+FieldUpdateRun::~FieldUpdateRun() = default;
 
 void FieldUpdateRun::requestStop() {
-  stopRequested_ = true;
-  // One cancel is enough: the loop starts no other write once it sees the request.
-  if (writing_ && connection_ && !canceller_.joinable()) {
-    canceller_ = std::thread([connection = connection_.get()] { connection->Cancel(); });
-  }
+  control_.requestStop();
 }
 
 void FieldUpdateRun::run() {
@@ -116,7 +129,7 @@ void FieldUpdateRun::openTable() {
   steps_.step(108, [&] { Required(connection_).CursorLocation = Connection::UseClient; });
   steps_.step(110, [&] { Required(connection_).CommandTimeout = RunTimeoutSeconds; });
   steps_.step(112, [&] { Required(connection_).ConnectionTimeout = RunTimeoutSeconds; });
-  if (connection_) connection_->LockTimeout = LockWaitSeconds;
+  if (connection_) connection_->LockTimeout = RunControl::LockWaitSeconds;
   steps_.step(114, [&] { Required(connection_).Open(connectionString_); });
   steps_.step(116, [&] {
     Required(records_).Open(SelectAllStatement(lists_.tables.selectedText()), Required(connection_),
@@ -191,13 +204,14 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
   return std::nullopt;
 }
 
-// Exactly RecordCount passes, one record each, unless the run is stopped or loses its
-// connection on the way.
+// Exactly RecordCount passes, one record each, unless the run is stopped, loses its
+// connection or its journal on the way.
 void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Answers& answers) {
   const RunDescription description = describe(operation, answers);
   const std::optional<qint64> journalRun = beginJournalRun(description);
   if (!journalRun) return;
   JournalRecorder recorder(journal_, *journalRun);
+  recorder_ = &recorder;
   RecordSet& records = Required(records_);
   records.setWriteObserver(&recorder);
 
@@ -217,22 +231,28 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   } catch (const DbError&) {
     // Written one by one, as ever; a lost link is reported by the first write.
   }
+  control_.watch(connection_.get());
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
   RunEnd end = RunEnd::Finished;
   WindowThreadDialogs dialogs(dialogs_);  // made here, so that its boxes are shown here
   RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
-  if (canceller_.joinable()) canceller_.join();
+  control_.watch(nullptr);
+  control_.settle();
   grouped_.reset();
   records.setWriteObserver(nullptr);
-  connectionLost_ = progress.counts().inDoubt > 0;
-  const RunSummary summary{end, progress.counts(), clock.elapsed()};
-  try {
-    journal_.endRun(JournalRunEnded(*journalRun, summary));
-  } catch (const JournalError&) {
-    // Its entries are kept; only the counts are missing, and History counts the entries.
+  recorder_ = nullptr;
+  // The loss was reported once: reading the preview again would only report it again.
+  connectionLost_ = end == RunEnd::ConnectionLost || progress.counts().inDoubt > 0;
+  RunSummary summary{end, progress.counts(), clock.elapsed()};
+  if (end == RunEnd::JournalFailed) {
+    dialogs_.message(QStringLiteral("The journal that keeps the old values could not be written "
+                                    "(%1), so the run stopped: nothing after record %2 was "
+                                    "written.")
+                         .arg(recorder.failure(), CountText(lastWrittenRecord_)));
   }
+  EndJournalRun(journal_, *journalRun, summary, dialogs_);
   watcher_.runEnded(summary);
 }
 
@@ -241,6 +261,7 @@ std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& desc
   try {
     return journal_.beginRun(JournalRunOf(description, ParseConnectionString(connectionString_)));
   } catch (const JournalError& failure) {
+    journalRefused_ = true;
     dialogs_.message(QStringLiteral("The journal that keeps the old values cannot be written (%1), "
                                     "so nothing was changed.")
                          .arg(QString::fromUtf8(failure.what())));
@@ -277,35 +298,40 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
 RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                                         Dialogs& dialogs, RunProgress& progress) {
   const int loopLine = operation.loopLine();
-  ReportingProcedure* reporting = nullptr;
-  ReportsInRecordOrder ordered(dialogs, [&] {
-    if (!chunkEnded_) chunkEnded_ = writeChunk(*reporting, progress, loopLine);
-  });
-  ReportingProcedure steps(ordered, StartClickedTag);
-  reporting = &steps;
-  steps.offerStop([this] { stopRequested_ = true; });
+  ReportsAfterStaged reports(
+      dialogs, [this] { return grouped_ && !grouped_->empty() && !flushing_; }, control_);
+  ReportingProcedure steps(reports, StartClickedTag);
+  steps.offerStop([this] { control_.requestStop(); });
   for (qint32 record = 0; record <= lastRecordIndex_ && !chunkEnded_; ++record) {
-    if (stopRequested_) break;
-    const std::optional<RecordOutcome> outcome = updateRecord(steps, operation, answers, loopLine);
-    if (!outcome) {
-      if (grouped_->full()) chunkEnded_ = writeChunk(steps, progress, loopLine);
-      continue;
+    if (control_.stopRequested()) break;
+    const std::optional<RecordOutcome> outcome =
+        updateRecord(steps, operation, answers, loopLine, record);
+    if (reports.waiting()) {
+      chunkEnded_ = writeChunk(steps, progress, loopLine);
+      reports.showWaiting();
+    } else if (!outcome && grouped_->full()) {
+      chunkEnded_ = writeChunk(steps, progress, loopLine);
     }
+    if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
+    if (!outcome) continue;
     progress.count(*outcome);
+    if (*outcome == RecordOutcome::Written) lastWrittenRecord_ = record + 1;
     if (*outcome == RecordOutcome::Interrupted) return RunEnd::Stopped;
     if (*outcome == RecordOutcome::InDoubt) {
-      return stopRequested_ ? RunEnd::Stopped : RunEnd::ConnectionLost;
+      return control_.stopRequested() ? RunEnd::Stopped : RunEnd::ConnectionLost;
     }
   }
   // A stop ends the run at a chunk's end: what is staged is written.
   if (!chunkEnded_) chunkEnded_ = writeChunk(steps, progress, loopLine);
+  if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
   if (chunkEnded_) return *chunkEnded_;
-  return stopRequested_ ? RunEnd::Stopped : RunEnd::Finished;
+  return control_.stopRequested() ? RunEnd::Stopped : RunEnd::Finished;
 }
 
 std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& steps,
                                                           const CleaningOperation& operation,
-                                                          const Answers& answers, int loopLine) {
+                                                          const Answers& answers, int loopLine,
+                                                          qint32 record) {
   const int reportsBefore = steps.reports();
   RecordSet& records = *records_;
   FieldValue stored;
@@ -321,7 +347,7 @@ std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& st
     steps.step(loopLine + 6, [&] { records.SetValue(loopFieldPosition_, *newValue); });
     steps.step(loopLine + 8, [&] {
       if (grouped_) {
-        records.StageUpdate(*grouped_, 0);
+        records.StageUpdate(*grouped_, record);
         outcome = std::nullopt;
         return;
       }
@@ -330,6 +356,9 @@ std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& st
       } catch (const DbError& failure) {
         if (failure.connectionLost()) outcome = RecordOutcome::InDoubt;
         throw;
+      } catch (const JournalError&) {
+        // Said once, as the run's end: the recorder keeps why.
+        outcome = RecordOutcome::Interrupted;
       }
     });
     // A refused change does not stay in the record set.
@@ -346,15 +375,17 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
                                                  int loopLine) {
   if (!grouped_ || grouped_->empty() || flushing_) return std::nullopt;
   flushing_ = true;
+  const auto flushed = qScopeGuard([this] { flushing_ = false; });
   const auto report = [&](const DbError& failure) {
     steps.step(loopLine + 8, [&] { throw failure; });
     progress.count(RecordOutcome::Reported);
   };
-  const auto told = [&](qint64, GroupedWriter::Result result, const DbError* why,
+  const auto told = [&](qint64 record, GroupedWriter::Result result, const DbError* why,
                         const QByteArray&) {
     switch (result) {
       case GroupedWriter::Result::Written:
         progress.count(RecordOutcome::Written);
+        lastWrittenRecord_ = std::max<qint64>(lastWrittenRecord_, record + 1);
         break;
       case GroupedWriter::Result::NotFound:
         report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
@@ -369,32 +400,34 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
         progress.count(RecordOutcome::InDoubt);
         break;
     }
-    return !stopRequested_;
+    return !control_.stopRequested();
   };
   std::optional<DbError> ended;
   try {
-    grouped_->flush(records_->writeObserver(), told, &writing_);
+    grouped_->flush(records_->writeObserver(), told, &control_.writing());
   } catch (const DbError& failure) {
     ended = failure;
+  } catch (const JournalError&) {
+    return RunEnd::JournalFailed;  // the recorder keeps why
   }
-  flushing_ = false;
-  if (!ended) return stopRequested_ ? std::optional(RunEnd::Stopped) : std::nullopt;
-  if (stopRequested_ && (ended->connectionLost() || ended->interrupted())) return RunEnd::Stopped;
+  if (!ended) return control_.stopRequested() ? std::optional(RunEnd::Stopped) : std::nullopt;
+  if (control_.stopRequested() && (ended->connectionLost() || ended->interrupted())) {
+    return RunEnd::Stopped;
+  }
   steps.step(loopLine + 8, [&] { throw *ended; });
   return ended->connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
 }
 
 // Throws what is to be reported; a write that the user's stop cancelled is not.
 RecordOutcome FieldUpdateRun::write(RecordSet& records) {
-  writing_ = true;
+  control_.writing() = true;
+  const auto done = qScopeGuard([this] { control_.writing() = false; });
   try {
     records.Update();
-    writing_ = false;
     return RecordOutcome::Written;
   } catch (const DbError& failure) {
-    writing_ = false;
     const bool lost = failure.connectionLost();
-    if (stopRequested_ && (lost || failure.interrupted())) {
+    if (control_.stopRequested() && (lost || failure.interrupted())) {
       return lost ? RecordOutcome::InDoubt : RecordOutcome::Interrupted;
     }
     throw;

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <QString>
-#include <atomic>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
+#include "RunControl.h"
 #include "RunProgress.h"
 #include "TableBrowser.h"
 
@@ -16,6 +15,7 @@ class Connection;
 class GroupedWriter;
 class Dialogs;
 class Journal;
+class JournalRecorder;
 class RecordSet;
 class WindowPointer;
 
@@ -43,9 +43,8 @@ class FieldUpdateRun {
   // Ends the run after the current record, cancelling a write that waits on the server.
   // From the calling thread, at any time during run().
   void requestStop();
-
-  // How long a write waits for a row that another session holds, before it is reported.
-  static constexpr int LockWaitSeconds = 5;
+  // Whether the journal refused the run before anything was written.
+  bool journalRefused() const { return journalRefused_; }
 
  private:
   void openTable();
@@ -59,7 +58,7 @@ class FieldUpdateRun {
   // Nothing for a record whose write waits in the chunk, counted when the chunk is written.
   std::optional<RecordOutcome> updateRecord(ReportingProcedure& steps,
                                             const CleaningOperation& operation,
-                                            const Answers& answers, int loopLine);
+                                            const Answers& answers, int loopLine, qint32 record);
   RecordOutcome write(RecordSet& records);
   // Writes the chunk of staged records and reports each one not written; the run's end
   // when the chunk ended it.
@@ -87,10 +86,11 @@ class FieldUpdateRun {
   std::optional<RunEnd> chunkEnded_;        // a chunk written before a report ended the run
   bool flushing_ = false;
 
-  std::atomic<bool> stopRequested_ = false;
-  std::atomic<bool> writing_ = false;  // a write of the record loop is on its way
-  std::thread canceller_;
+  RunControl control_;
+  JournalRecorder* recorder_ = nullptr;  // while the record loop runs
+  qint64 lastWrittenRecord_ = 0;         // 1-based; 0 before the first write
   bool connectionLost_ = false;
+  bool journalRefused_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;
 };

@@ -1,6 +1,7 @@
 #include "RewriteRun.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 
 #include "Connection.h"
 #include "Dialogs.h"
@@ -49,6 +50,7 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
   qint64 journalId = 0;
   try {
     connection.CommandTimeout = RewriteTimeoutSeconds;
+    connection.LockTimeout = RunControl::LockWaitSeconds;
     connection.Open(connectionString_);
     rewriter = std::make_unique<RowRewriter>(connection, target.database, target.table,
                                              target.identityColumns, target.keyed, target.column);
@@ -60,6 +62,7 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
   JournalRecorder recorder(journal_, journalId);
 
   RunProgress progress(total);
+  control_.watch(&connection);
   watcher_.runStarted(description, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
@@ -68,54 +71,83 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
   const auto keepFirst = [&](const DbError& failure) {
     if (firstFailure.isEmpty()) firstFailure = QString::fromUtf8(failure.what());
   };
+  // A stop, a lost link or a failed journal ends the loop by what it throws.
+  const auto goOnUnlessEnded = [&] {
+    if (!recorder.failure().isEmpty()) throw RunEnd::JournalFailed;
+    if (control_.stopRequested()) throw RunEnd::Stopped;
+  };
   const auto writeQueued = [&] {
-    rewriter->flush(&recorder, [&](RowRewriter::Outcome outcome, const DbError* why) {
-      if (why) keepFirst(*why);
-      progress.count(outcomeOf(outcome));
-      return !stopRequested_;
-    });
+    try {
+      rewriter->flush(
+          &recorder,
+          [&](RowRewriter::Outcome outcome, const DbError* why) {
+            if (why) keepFirst(*why);
+            progress.count(outcomeOf(outcome));
+            return !control_.stopRequested();
+          },
+          &control_.writing());
+    } catch (const JournalError&) {
+      throw RunEnd::JournalFailed;
+    }
+  };
+  const auto writeOne = [&](const Rewrite& rewrite) {
+    control_.writing() = true;
+    const auto done = qScopeGuard([this] { control_.writing() = false; });
+    try {
+      progress.count(
+          outcomeOf(rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
+    } catch (const DbError& failure) {
+      if (failure.connectionLost() || control_.stopRequested()) throw;
+      keepFirst(failure);
+      progress.count(RecordOutcome::Reported);
+    } catch (const JournalError&) {
+      throw RunEnd::JournalFailed;
+    }
   };
   RunWhileServingEvents([&] {
+    const auto ended = [&](const DbError& failure) {
+      if (control_.stopRequested() && (failure.connectionLost() || failure.interrupted())) {
+        end_ = RunEnd::Stopped;
+        return;
+      }
+      firstFailure = QString::fromUtf8(failure.what());
+      end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
+    };
     try {
       source([&](const Rewrite& rewrite) {
-        if (stopRequested_) throw RunEnd::Stopped;
-        if (rewriter->grouped()) {
-          rewriter->queue(rewrite.identity, rewrite.from, rewrite.to);
-          if (rewriter->full()) writeQueued();
-          return;
-        }
-        try {
-          progress.count(
-              outcomeOf(rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
-        } catch (const DbError& failure) {
-          if (failure.connectionLost()) throw;
-          keepFirst(failure);
-          progress.count(RecordOutcome::Reported);
-        }
+        goOnUnlessEnded();
+        if (!rewriter->grouped()) return writeOne(rewrite);
+        rewriter->queue(rewrite.identity, rewrite.from, rewrite.to);
+        if (rewriter->full()) writeQueued();
       });
     } catch (RunEnd stopped) {
       end_ = stopped;
-    } catch (const DbError& lost) {
-      firstFailure = QString::fromUtf8(lost.what());
-      end_ = RunEnd::ConnectionLost;
+    } catch (const DbError& failure) {
+      ended(failure);
     }
     // A stop ends the run at a chunk's end: what is queued is written.
     try {
-      if (end_ != RunEnd::ConnectionLost && rewriter->grouped()) writeQueued();
-    } catch (const DbError& ended) {
-      firstFailure = QString::fromUtf8(ended.what());
-      end_ = ended.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
+      if ((end_ == RunEnd::Finished || end_ == RunEnd::Stopped) && rewriter->grouped()) {
+        writeQueued();
+      }
+      goOnUnlessEnded();
+    } catch (RunEnd stopped) {
+      if (end_ == RunEnd::Finished || stopped == RunEnd::JournalFailed) end_ = stopped;
+    } catch (const DbError& failure) {
+      ended(failure);
     }
-    if (stopRequested_ && end_ == RunEnd::Finished) end_ = RunEnd::Stopped;
   });
+  control_.watch(nullptr);
+  control_.settle();
   summary_ = RunSummary{end_, progress.counts(), clock.elapsed(), description.since};
-  const RunSummary& summary = summary_;
-  try {
-    journal_.endRun(JournalRunEnded(journalId, summary));
-  } catch (const JournalError&) {
-    // Its entries stay in the spool, for the next start to take in.
+  if (end_ == RunEnd::JournalFailed) {
+    firstFailure = QStringLiteral(
+                       "The journal that keeps the old values could not be written (%1), so "
+                       "this stopped: the records after it were not touched.")
+                       .arg(recorder.failure());
   }
   if (!firstFailure.isEmpty()) dialogs_.message(firstFailure);
-  watcher_.runEnded(summary);
+  EndJournalRun(journal_, journalId, summary_, dialogs_);
+  watcher_.runEnded(summary_);
   return journalId;
 }

@@ -8,6 +8,7 @@
 
 #include "Journal.h"
 #include "RowChange.h"
+#include "RunControl.h"
 #include "RunProgress.h"
 
 class Dialogs;
@@ -30,10 +31,11 @@ struct RewriteTarget {
   QByteArray column;
 };
 
-// The record loop of an undo and of an applied preview: values written row by row where
-// the expected value still stands, in the progress window, on a worker thread, journaled
-// like any run, and stoppable after any record. Values changed since, and rows gone, are
-// left and counted; a failing record is counted and its reason said once at the end.
+// The record loop of an undo and of an applied preview: values written where the
+// expected value still stands, in the progress window, on a worker thread, journaled like
+// any run, and stoppable as a run is, a write waiting on a lock included. Values changed
+// since, and rows gone, are left and counted; a failing record is counted and its reason
+// said once at the end.
 class RewriteRun {
  public:
   RewriteRun(Journal& journal, QString connectionString, Dialogs& dialogs, RunWatcher& watcher);
@@ -43,7 +45,7 @@ class RewriteRun {
                             const RunDescription& description, qint64 total,
                             const RewriteSource& source);
   // From the calling thread, at any time during run().
-  void requestStop() { stopRequested_ = true; }
+  void requestStop() { control_.requestStop(); }
   RunEnd end() const { return end_; }
   // What the run did, once it ended.
   const RunSummary& summary() const { return summary_; }
@@ -53,7 +55,7 @@ class RewriteRun {
   QString connectionString_;
   Dialogs& dialogs_;
   RunWatcher& watcher_;
-  std::atomic<bool> stopRequested_ = false;
+  RunControl control_;
   RunEnd end_ = RunEnd::Finished;
   RunSummary summary_;
 };

@@ -1,9 +1,26 @@
 #include "RunJournal.h"
 
+#include "Dialogs.h"
+
 namespace {
 const QString Finished = QStringLiteral("Finished");
 const QString Stopped = QStringLiteral("Stopped");
 const QString ConnectionLost = QStringLiteral("ConnectionLost");
+const QString JournalFailed = QStringLiteral("JournalFailed");
+
+const QString& endName(RunEnd end) {
+  switch (end) {
+    case RunEnd::Finished:
+      return Finished;
+    case RunEnd::Stopped:
+      return Stopped;
+    case RunEnd::ConnectionLost:
+      return ConnectionLost;
+    case RunEnd::JournalFailed:
+      return JournalFailed;
+  }
+  return Stopped;
+}
 }  // namespace
 
 JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection) {
@@ -22,14 +39,24 @@ JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& c
 JournalRun JournalRunEnded(qint64 id, const RunSummary& summary) {
   JournalRun ended;
   ended.id = id;
-  ended.end = summary.end == RunEnd::Finished  ? Finished
-              : summary.end == RunEnd::Stopped ? Stopped
-                                               : ConnectionLost;
+  ended.end = endName(summary.end);
   ended.written = summary.counts.written;
   ended.unchanged = summary.counts.unchanged;
   ended.reported = summary.counts.reported + summary.counts.changedSince + summary.counts.gone;
   ended.inDoubt = summary.counts.inDoubt;
   return ended;
+}
+
+void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& dialogs) {
+  try {
+    journal.endRun(JournalRunEnded(id, summary));
+  } catch (const JournalError& failure) {
+    summary.journalClosed = false;
+    dialogs.message(QStringLiteral("The journal could not record the end of this run (%1). The old "
+                                   "values it kept stay in its spool folder and are taken in at "
+                                   "the next start.")
+                        .arg(QString::fromUtf8(failure.what())));
+  }
 }
 
 QString JournalRunWhere(const JournalRun& run) {
@@ -44,6 +71,7 @@ QString JournalEndText(const QString& end) {
   if (end == Finished) return QStringLiteral("finished");
   if (end == Stopped) return QStringLiteral("stopped by you");
   if (end == ConnectionLost) return QStringLiteral("connection lost");
+  if (end == JournalFailed) return QStringLiteral("stopped: the journal could not be written");
   return QStringLiteral("cut short: the program ended");
 }
 

@@ -4,10 +4,15 @@
 #include "Journal.h"
 #include "RunProgress.h"
 
+class Dialogs;
+
 // A run as the journal keeps it: what it does and where, begun now.
 JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection);
 // The journal's record of how run `id` ended.
 JournalRun JournalRunEnded(qint64 id, const RunSummary& summary);
+// Keeps how run `id` ended; when the journal cannot, says so in a box and marks the
+// summary.
+void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& dialogs);
 // "database.table.field"
 QString JournalRunWhere(const JournalRun& run);
 // The operation, and its answers when it asked for any.

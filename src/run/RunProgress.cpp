@@ -112,6 +112,11 @@ QString SummaryText(const RunSummary& summary) {
              ProgressText(counts, summary.since) +
              QStringLiteral(". The records after it were not touched");
       break;
+    case RunEnd::JournalFailed:
+      text = QStringLiteral("Stopped because the journal could not be written, after ") +
+             ProgressText(counts, summary.since) +
+             QStringLiteral(". The records after it were not touched");
+      break;
   }
   return text + QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';
 }

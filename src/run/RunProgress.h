@@ -28,7 +28,7 @@ struct RunCounts {
   qint64 gone = 0;
 };
 
-enum class RunEnd { Finished, Stopped, ConnectionLost };
+enum class RunEnd { Finished, Stopped, ConnectionLost, JournalFailed };
 
 // What values "changed since" were read at: "the run" for an undo, "the preview" for an
 // applied preview.
@@ -39,6 +39,7 @@ struct RunSummary {
   RunCounts counts;
   qint64 milliseconds = 0;
   QString since = SinceTheRun;
+  bool journalClosed = true;  // false: the journal could not record the run's end
 };
 
 struct RunDescription {

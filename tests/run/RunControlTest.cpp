@@ -132,6 +132,24 @@ TEST_F(RunControlTest, StopCancelsAWriteThatWaitsForALockedRow) {
       "Stopped by you after 1 of 3 records: 1 written, 0 unchanged, 0 reported. "));
 }
 
+// An undo is stopped as a run is: its write waiting for a lock is cancelled at once.
+TEST_F(RunControlTest, StopCancelsAnUndoWriteThatWaitsForALockedRow) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  const qint64 cleaning = journalRuns().at(0).id;
+  {
+    RowLock lock(db, 2);
+    whenAWriteWaits(
+        [&](const QByteArray&) { QTest::mouseClick(progress(form).stopButton, Qt::LeftButton); });
+    form.undoRun(cleaning);
+  }
+  EXPECT_EQ(values(), Column({text("a b"), text("cd"), text("ef")}));
+  EXPECT_TRUE(progress(form).summaryText->text().startsWith("Stopped by you after 1 of 3 records"))
+      << progress(form).summaryText->text().toStdString();
+  EXPECT_EQ(journalRuns().at(1).restored, 1);
+}
+
 TEST_F(RunControlTest, ARowLockedTooLongIsReportedAndTheRunGoesOn) {
   createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
   MainWindow& form = chooseField();
