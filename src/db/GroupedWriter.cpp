@@ -64,6 +64,14 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
                                                   RowUpdater& updater, int field, QString* whyNot) {
   // These keep the single-row write as a matter of course, with nothing to tell the user.
   if (!updater.keyed()) return nullptr;
+  if (updater.readsBack()) {
+    if (whyNot) {
+      *whyNot = QStringLiteral(
+          "a trigger of the table may change a value as it is written, so each one is read "
+          "back for the journal");
+    }
+    return nullptr;
+  }
   // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE).
   if (!QByteArray(mysql_get_server_info(session.idle())).contains("MariaDB")) return nullptr;
   const auto onlyFoundOneByOne = [&](int f) {

@@ -9,6 +9,7 @@
 
 #include "DbError.h"
 #include "Session.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -98,8 +99,29 @@ RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
     tableFields_.push_back(i);
   }
   if (table_.isEmpty()) throw DbError(DbMessages::NoBaseTable);
+  const QByteArray tableName = table_;
   table_ = QuotedIdentifier(database) + '.' + QuotedIdentifier(table_);
   findRowKey();
+  readsBack_ = keyed() && hasTriggerBeforeUpdate(database, tableName);
+}
+
+// A trigger that runs before an update may change the value on its way into the row.
+bool RowUpdater::hasTriggerBeforeUpdate(const QByteArray& database, const QByteArray& table) {
+  MYSQL* mysql = session_.idle();
+  const auto quoted = [&](const QByteArray& text) {
+    QByteArray escaped(2 * text.size() + 1, Qt::Uninitialized);
+    escaped.resize(qsizetype(
+        mysql_real_escape_string(mysql, escaped.data(), text.constData(), unsigned(text.size()))));
+    return '\'' + escaped + '\'';
+  };
+  const QByteArray sql =
+      "SELECT 1 FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " + quoted(database) +
+      " AND EVENT_OBJECT_TABLE = " + quoted(table) +
+      " AND EVENT_MANIPULATION = 'UPDATE' AND ACTION_TIMING = 'BEFORE' LIMIT 1";
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  return mysql_num_rows(result.get()) > 0;
 }
 
 RowUpdater::~RowUpdater() = default;
@@ -262,31 +284,92 @@ bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignme
   bindConditions(parameters, statement, current);
 
   MYSQL_STMT* handle = statement.handle.get();
-  session_.idle();
+  MYSQL* mysql = session_.idle();
   if (mysql_stmt_bind_param(handle, parameters.binds())) throw DbError::from(handle);
   if (observer) {
     for (const auto& [field, value] : assignments) {
       observer->aboutToWrite(changeOf(current, field, value));
     }
   }
+  // Where a trigger may change the value on its way, the row is read back before the
+  // write is committed, so that the journal keeps what the row holds.
+  const bool readBack = readsBack_ && assignments.size() == 1;
+  std::optional<Transaction> transaction;
+  std::optional<QByteArray> holds;
   bool written = false;
   try {
+    if (readBack) {
+      if (mysql_query(mysql, "START TRANSACTION")) throw DbError::from(mysql);
+      transaction.emplace(mysql);
+    }
     for (int attempt = 1; mysql_stmt_execute(handle); ++attempt) {
-      if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts) {
+      if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts || readBack) {
         throw DbError::from(handle);
       }
     }
     written = mysql_stmt_affected_rows(handle) > 0;
+    if (readBack && written) holds = valueOf(current, assignments.begin()->first);
+    if (transaction) transaction->commit();
   } catch (const DbError& failure) {
-    // A statement on its own commits or fails whole: only a lost link leaves it in doubt.
+    // A statement on its own commits or fails whole, and so does the transaction around
+    // it: only a lost link leaves it in doubt.
     if (observer) {
       observer->settled(failure.connectionLost() ? WriteSettled::InDoubt
                                                  : WriteSettled::NotWritten);
     }
     throw;
   }
-  if (observer) observer->settled(written ? WriteSettled::Written : WriteSettled::NotWritten);
+  if (!observer) return written;
+  if (holds && *holds != assignments.begin()->second) {
+    observer->settled(WriteSettled::Written, &holds);
+  } else {
+    observer->settled(written ? WriteSettled::Written : WriteSettled::NotWritten);
+  }
   return written;
+}
+
+// The value that `field` of the row of `current` holds now, found by the row's key.
+std::optional<QByteArray> RowUpdater::valueOf(const std::vector<FieldBytes>& current, int field) {
+  const QByteArray cacheKey = "READ " + QByteArray::number(field);
+  Statement& statement =
+      prepared(cacheKey, "SELECT " + QuotedIdentifier(fields_.at(field).column) + " FROM " + table_,
+               {}, " LIMIT 1");
+  Parameters parameters(3 * statement.matches.size());
+  bindConditions(parameters, statement, current);
+  MYSQL_STMT* handle = statement.handle.get();
+  unsigned long length = 0;
+  my_bool null = 0;
+  MYSQL_BIND result{};
+  result.buffer_type = MYSQL_TYPE_BLOB;
+  result.length = &length;
+  result.is_null = &null;
+  if (mysql_stmt_bind_param(handle, parameters.binds()) || mysql_stmt_execute(handle) ||
+      mysql_stmt_bind_result(handle, &result)) {
+    throw DbError::from(handle);
+  }
+  const auto freed = [handle] { mysql_stmt_free_result(handle); };
+  const int fetched = mysql_stmt_fetch(handle);
+  if (fetched == 1 || fetched == MYSQL_NO_DATA) {
+    const DbError failure =
+        fetched == 1 ? DbError::from(handle) : DbError(DbMessages::RowNotLocated);
+    freed();
+    throw failure;
+  }
+  std::optional<QByteArray> value;
+  if (!null) {
+    value = QByteArray(qsizetype(length), Qt::Uninitialized);
+    result.buffer = value->data();
+    result.buffer_length = length;
+    if (length > 0 && mysql_stmt_fetch_column(handle, &result, 0, 0)) {
+      const DbError failure = DbError::from(handle);
+      freed();
+      throw failure;
+    }
+  }
+  while (mysql_stmt_fetch(handle) == 0) {
+  }
+  freed();
+  return value;
 }
 
 bool RowUpdater::rowExists(const std::vector<FieldBytes>& current,

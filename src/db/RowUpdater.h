@@ -39,6 +39,8 @@ class RowUpdater {
   // The fields that find a row: its key, or all the table's fields.
   const std::vector<int>& identityFields() const;
   bool keyed() const { return !keyFields_.empty(); }
+  // Whether each write is read back: a trigger of the table may change values written.
+  bool readsBack() const { return readsBack_; }
   // The table, quoted: `database`.`table`.
   const QByteArray& table() const { return table_; }
   // The change that writing `after` into `field` of the row of `current` makes.
@@ -67,11 +69,14 @@ class RowUpdater {
   Match::Form matchOfKey(int field) const;
   QByteArray condition(const Match& match) const;
   void findRowKey();
+  bool hasTriggerBeforeUpdate(const QByteArray& database, const QByteArray& table);
+  std::optional<QByteArray> valueOf(const std::vector<FieldBytes>& current, int field);
 
   Session& session_;
   const FieldCollection& fields_;
   QByteArray table_;              // quoted `database`.`table`
   std::vector<int> tableFields_;  // the fields that are columns of that table
   std::vector<int> keyFields_;    // empty: the row is found by all its values
+  bool readsBack_ = false;
   std::map<QByteArray, std::unique_ptr<Statement>> statements_;
 };
