@@ -1,5 +1,6 @@
 #include "Connection.h"
 
+#include "ClientHandles.h"
 #include "RecordSet.h"
 #include "Session.h"
 
@@ -30,6 +31,18 @@ void Connection::Cancel() const {
 
 bool Connection::isOpen() const {
   return session_ && session_->isOpen();
+}
+
+QString Connection::clusterId() const {
+  MYSQL* mysql = session()->idle();
+  const char* sql =
+      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME = 'WSREP_CLUSTER_STATE_UUID'";
+  if (mysql_query(mysql, sql)) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  const MYSQL_ROW row = mysql_fetch_row(result.get());
+  return row && row[0] ? QString::fromUtf8(row[0]) : QString();
 }
 
 QString Connection::linkDescription() const {

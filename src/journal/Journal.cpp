@@ -192,7 +192,7 @@ constexpr const char* RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
     "undone_by, end_kind, written, unchanged, reported, in_doubt, "
     "COALESCE(entries, (SELECT COUNT(*) FROM entries WHERE run = runs.id)), identity_columns, "
-    "keyed, column_name, COALESCE(restored, 0)";
+    "keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, '')";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -218,6 +218,7 @@ JournalRun runOf(const Query& row) {
   run.keyed = row.integer(18) != 0;
   run.column = row.blob(19).value_or(QByteArray());
   run.restored = row.integer(20);
+  run.cluster = row.text(21);
   return run;
 }
 
@@ -283,6 +284,7 @@ void Journal::createSchema() {
   // Journals of older versions kept every entry tried, written or not: in doubt.
   addColumnIfMissing("entries", "state", "INTEGER");
   addColumnIfMissing("runs", "restored", "INTEGER");
+  addColumnIfMissing("runs", "cluster", "TEXT");
 }
 
 void Journal::addColumnIfMissing(const char* table, const char* column, const char* type) {
@@ -296,7 +298,7 @@ void Journal::addColumnIfMissing(const char* table, const char* column, const ch
 qint64 Journal::beginRun(const JournalRun& run) {
   Query insert(db_,
                "INSERT INTO runs (started, server, port, database, table_name, field, operation, "
-               "answers, undoes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               "answers, undoes, cluster) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, run.started.toUTC().toString(Qt::ISODateWithMs))
       .bind(2, run.server)
       .bind(3, run.port)
@@ -306,6 +308,7 @@ qint64 Journal::beginRun(const JournalRun& run) {
       .bind(7, run.operation)
       .bind(8, answersText(run.answers))
       .bind(9, run.undoes)
+      .bind(10, run.cluster)
       .run();
   return sqlite3_last_insert_rowid(db_);
 }

@@ -35,6 +35,7 @@ struct JournalRun {
   QString server;
   QString port;
   QString database;
+  QString cluster;  // the Galera cluster of the server; empty for a server on its own
   QString table;
   QString field;
   QString operation;

@@ -259,7 +259,9 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
 // Nothing is written without a journal to take it back.
 std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& description) {
   try {
-    return journal_.beginRun(JournalRunOf(description, ParseConnectionString(connectionString_)));
+    JournalRun run = JournalRunOf(description, ParseConnectionString(connectionString_));
+    run.cluster = ClusterOf(connection_.get());
+    return journal_.beginRun(run);
   } catch (const JournalError& failure) {
     journalRefused_ = true;
     dialogs_.message(QStringLiteral("The journal that keeps the old values cannot be written (%1), "

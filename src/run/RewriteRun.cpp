@@ -54,6 +54,7 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     connection.Open(connectionString_);
     rewriter = std::make_unique<RowRewriter>(connection, target.database, target.table,
                                              target.identityColumns, target.keyed, target.column);
+    journaled.cluster = ClusterOf(&connection);
     journalId = journal_.beginRun(journaled);
   } catch (const std::exception& failure) {
     dialogs_.message(QString::fromUtf8(failure.what()));

@@ -1,5 +1,6 @@
 #include "RunJournal.h"
 
+#include "Connection.h"
 #include "Dialogs.h"
 
 namespace {
@@ -22,6 +23,15 @@ const QString& endName(RunEnd end) {
   return Stopped;
 }
 }  // namespace
+
+QString ClusterOf(const Connection* connection) {
+  if (!connection || !connection->isOpen()) return {};
+  try {
+    return connection->clusterId();
+  } catch (const DbError&) {
+    return {};  // the run goes on; only an undo through another node is not offered
+  }
+}
 
 JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection) {
   JournalRun journaled;

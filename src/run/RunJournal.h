@@ -4,8 +4,12 @@
 #include "Journal.h"
 #include "RunProgress.h"
 
+class Connection;
 class Dialogs;
 
+// The Galera cluster of the server that `connection` is open on; empty when it is on its
+// own, or when that cannot be told.
+QString ClusterOf(const Connection* connection);
 // A run as the journal keeps it: what it does and where, begun now.
 JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& connection);
 // The journal's record of how run `id` ended.

@@ -1,5 +1,6 @@
 #include "UndoRun.h"
 
+#include "Connection.h"
 #include "ConnectionString.h"
 #include "Dialogs.h"
 #include "Journal.h"
@@ -13,6 +14,18 @@ bool sameServer(const JournalRun& run, const ConnectionAttributes& login) {
 }
 
 }  // namespace
+
+// Another node of the cluster that the run wrote to holds the same rows.
+bool UndoRun::sameCluster(const JournalRun& run) const {
+  if (run.cluster.isEmpty()) return false;
+  try {
+    Connection connection;
+    connection.Open(connectionString_);
+    return connection.clusterId() == run.cluster;
+  } catch (const DbError&) {
+    return false;  // refused as another server; the link's failure is told by the undo
+  }
+}
 
 UndoRun::UndoRun(Journal& journal, qint64 runId, QString connectionString, Dialogs& dialogs,
                  RunWatcher& watcher)
@@ -33,7 +46,7 @@ bool UndoRun::refusesTheRun() {
     refusal = QStringLiteral("This run was undone already, by run %1.").arg(run->undoneBy);
   } else if (run->entries == 0 || run->identityColumns.isEmpty()) {
     refusal = QStringLiteral("This run wrote nothing, so there is nothing to undo.");
-  } else if (!sameServer(*run, ParseConnectionString(connectionString_))) {
+  } else if (!sameServer(*run, ParseConnectionString(connectionString_)) && !sameCluster(*run)) {
     refusal = QStringLiteral(
                   "This run was made on the server %1, port %2. Log in to that "
                   "server to undo it.")

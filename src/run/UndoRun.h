@@ -22,6 +22,7 @@ class UndoRun {
 
  private:
   bool refusesTheRun();
+  bool sameCluster(const JournalRun& run) const;
 
   Journal& journal_;
   qint64 runId_;

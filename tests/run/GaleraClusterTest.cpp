@@ -143,3 +143,37 @@ TEST(GaleraCluster, AGroupedRunKeepsWhatAnotherNodeCommittedAndTheNodesAgree) {
   RecordProperty("chunk_certification_failures", conflicts);
   connectTo(1, QString())->Execute("DROP DATABASE " + ClusterDatabase);
 }
+
+// A run made through one node is undone through another node of the same cluster.
+TEST(GaleraCluster, ARunIsUndoneThroughAnotherNode) {
+  {
+    const auto server = connectTo(1, QString());
+    server->Execute("DROP DATABASE IF EXISTS " + ClusterDatabase);
+    server->Execute("CREATE DATABASE " + ClusterDatabase);
+    const auto setup = connectTo(1);
+    setup->Execute("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(40))");
+    setup->Execute("INSERT INTO t VALUES (1, 'a b'), (2, 'c d')");
+  }
+  const QTemporaryDir dataHome;
+  const auto clean = [&](int number, const QStringList& arguments) {
+    const TestServer server = node(number);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("MYSQL_PWD", server.password);
+    environment.insert("HOME", dataHome.path());
+    environment.insert("XDG_DATA_HOME", dataHome.path());
+    process.setProcessEnvironment(environment);
+    process.start(KLARIFELD_CLEAN_PATH,
+                  QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                              "--database", ClusterDatabase} +
+                      arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+  };
+  clean(1, {"--table", "t", "--field", "v", "--operation", "remove-all-spaces"});
+  clean(2, {"--undo", "1"});
+  const auto reader = connectTo(1);
+  reader->Execute("SET SESSION wsrep_sync_wait = 15");
+  EXPECT_EQ(firstValue(*reader, "SELECT GROUP_CONCAT(v ORDER BY id) FROM t"), "a b,c d");
+  connectTo(1, QString())->Execute("DROP DATABASE " + ClusterDatabase);
+}
