@@ -256,6 +256,7 @@ int RunCleanCommand(const CleanOptions& options) {
     Journal journal(Journal::defaultPath());
     FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
                        connectionString, pointer, dialogs, progress, journal);
+    if (options.quietReports) run.reportIntoSummary();
     if (options.dryRun) {
       const std::unique_ptr<ChangePreview> changes = run.preview();
       if (!changes) return statusWithoutRecords(dialogs);

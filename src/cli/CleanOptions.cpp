@@ -39,6 +39,9 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
                                   QStringLiteral("Write nothing; print every change."));
   const QCommandLineOption json({QStringLiteral("json")},
                                 QStringLiteral("With --dry-run: one JSON object per change."));
+  const QCommandLineOption quietReports(
+      {QStringLiteral("quiet-reports")},
+      QStringLiteral("Print no report of a record; the summary groups them, with their count."));
   const QCommandLineOption list({QStringLiteral("list-operations")},
                                 QStringLiteral("List the operations and their short names."));
   const QCommandLineOption password(
@@ -63,7 +66,8 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
                                 QStringLiteral("Take journaled run RUN back."),
                                 QStringLiteral("RUN"));
   parser.addOptions({host, port, user, password, defaultsFile, profile, sslMode, sslCa, database,
-                     table, field, operation, answer, dryRun, json, list, history, undo});
+                     table, field, operation, answer, dryRun, json, quietReports, list, history,
+                     undo});
   helpText = parser.helpText();
   if (!parser.parse(arguments)) {
     error = parser.errorText();
@@ -85,6 +89,7 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   options.answers = parser.values(answer);
   options.dryRun = parser.isSet(dryRun);
   options.json = parser.isSet(json);
+  options.quietReports = parser.isSet(quietReports);
   options.listOperations = parser.isSet(list);
   if (parser.isSet(password)) options.password = parser.value(password);
   options.defaultsFile = parser.value(defaultsFile);

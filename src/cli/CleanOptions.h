@@ -22,6 +22,7 @@ struct CleanOptions {
   bool dryRun = false;
   bool json = false;
   bool listOperations = false;
+  bool quietReports = false;
   bool history = false;
   qint64 undo = 0;  // the run to take back
 };

@@ -28,8 +28,12 @@ constexpr int RunTimeoutSeconds = 5000;
 // a box.
 class ReportsAfterStaged : public Dialogs {
  public:
-  ReportsAfterStaged(Dialogs& shown, std::function<bool()> staged, RunControl& control)
-      : shown_(shown), staged_(std::move(staged)), control_(control) {
+  ReportsAfterStaged(Dialogs& shown, std::function<bool()> staged, RunControl& control,
+                     std::function<void()> reportRest)
+      : shown_(shown),
+        staged_(std::move(staged)),
+        control_(control),
+        reportRest_(std::move(reportRest)) {
     setApplicationTitle(shown.applicationTitle());
   }
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override {
@@ -52,11 +56,18 @@ class ReportsAfterStaged : public Dialogs {
   }
 
   bool waiting() const { return !waiting_.empty(); }
-  // Shows the reports that waited; "Stop Run" in any stops the run.
+  // Shows the reports that waited, answered as any report is.
   void showWaiting() {
     for (const Box& box : std::exchange(waiting_, {})) {
-      if (shown_.showMessageOfferingStop(box.text, box.title, box.icon) == ReportAnswer::StopRun) {
-        control_.requestStop();
+      switch (shown_.showMessageOfferingStop(box.text, box.title, box.icon)) {
+        case ReportAnswer::StopRun:
+          control_.requestStop();
+          break;
+        case ReportAnswer::ReportRest:
+          reportRest_();
+          break;
+        case ReportAnswer::Ok:
+          break;
       }
     }
   }
@@ -69,6 +80,7 @@ class ReportsAfterStaged : public Dialogs {
   Dialogs& shown_;
   std::function<bool()> staged_;
   RunControl& control_;
+  std::function<void()> reportRest_;
   std::vector<Box> waiting_;
 };
 
@@ -246,6 +258,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   // The loss was reported once: reading the preview again would only report it again.
   connectionLost_ = end == RunEnd::ConnectionLost || progress.counts().inDoubt > 0;
   RunSummary summary{end, progress.counts(), clock.elapsed()};
+  summary.collected = collected_.groups();
   if (end == RunEnd::JournalFailed) {
     dialogs_.message(QStringLiteral("The journal that keeps the old values could not be written "
                                     "(%1), so the run stopped: nothing after record %2 was "
@@ -300,12 +313,27 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
 RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, const Answers& answers,
                                         Dialogs& dialogs, RunProgress& progress) {
   const int loopLine = operation.loopLine();
+  ReportingProcedure* reporting = nullptr;
   ReportsAfterStaged reports(
-      dialogs, [this] { return grouped_ && !grouped_->empty() && !flushing_; }, control_);
+      dialogs, [this] { return grouped_ && !grouped_->empty() && !flushing_; }, control_,
+      [&] { reporting->collectTheRest(); });
   ReportingProcedure steps(reports, StartClickedTag);
-  steps.offerStop([this] { control_.requestStop(); });
+  reporting = &steps;
+  if (reportIntoSummary_) steps.collectTheRest();
+  steps.offerStop([this] { control_.requestStop(); },
+                  [this](const QString& description, const QString& subject) {
+                    collected_.add(description, subject);
+                  });
+  RowIdentity identity;
+  try {
+    identity = records_->CurrentIdentity();
+  } catch (const DbError&) {
+    // Reports then name their records by place only.
+  }
+  steps.setSubject([this, &identity] { return reportedSubject(identity); });
   for (qint32 record = 0; record <= lastRecordIndex_ && !chunkEnded_; ++record) {
     if (control_.stopRequested()) break;
+    reported_ = {record, std::nullopt};
     const std::optional<RecordOutcome> outcome =
         updateRecord(steps, operation, answers, loopLine, record);
     if (reports.waiting()) {
@@ -382,8 +410,14 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
     steps.step(loopLine + 8, [&] { throw failure; });
     progress.count(RecordOutcome::Reported);
   };
+  // A failure of the chunk as a whole is told of its first record not written.
+  std::optional<Reported> firstNotWritten;
   const auto told = [&](qint64 record, GroupedWriter::Result result, const DbError* why,
-                        const QByteArray&) {
+                        const QByteArray& row) {
+    reported_ = {record, UnpackedValues(row)};
+    const bool notWritten =
+        result == GroupedWriter::Result::NotWritten || result == GroupedWriter::Result::InDoubt;
+    if (notWritten && !firstNotWritten) firstNotWritten = reported_;
     switch (result) {
       case GroupedWriter::Result::Written:
         progress.count(RecordOutcome::Written);
@@ -416,6 +450,7 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
   if (control_.stopRequested() && (ended->connectionLost() || ended->interrupted())) {
     return RunEnd::Stopped;
   }
+  if (firstNotWritten) reported_ = *firstNotWritten;
   steps.step(loopLine + 8, [&] { throw *ended; });
   return ended->connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
 }
@@ -451,6 +486,29 @@ RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
       run.answers = {answers.first};
   }
   return run;
+}
+
+// "Record 12 (id = 5)." for the record that a report is about; a table without a key
+// gives only the record's place.
+QString FieldUpdateRun::reportedSubject(const RowIdentity& identity) const {
+  QString subject = QStringLiteral("Record %1").arg(CountText(reported_.record + 1));
+  if (identity.keyed) {
+    RowValues key;
+    try {
+      key = reported_.key ? *reported_.key : records_->CurrentIdentity().values;
+    } catch (const DbError&) {
+      // The record is gone from the record set: its place says enough.
+    }
+    QStringList values;
+    for (qsizetype i = 0; i < identity.columns.size() && i < qsizetype(key.size()); ++i) {
+      const std::optional<QByteArray>& value = key[std::size_t(i)];
+      values << QString::fromUtf8(identity.columns[i]) + QStringLiteral(" = ") +
+                    (value ? QString::fromUtf8(*value) : QStringLiteral("NULL"));
+    }
+    if (!values.isEmpty())
+      subject += QStringLiteral(" (") + values.join(QStringLiteral(", ")) + u')';
+  }
+  return subject + u'.';
 }
 
 int FieldUpdateRun::fieldPosition() const {

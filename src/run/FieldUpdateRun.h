@@ -43,6 +43,8 @@ class FieldUpdateRun {
   // Ends the run after the current record, cancelling a write that waits on the server.
   // From the calling thread, at any time during run().
   void requestStop();
+  // Each record's report goes into the summary, grouped, instead of a box of its own.
+  void reportIntoSummary() { reportIntoSummary_ = true; }
   // Whether the journal refused the run before anything was written.
   bool journalRefused() const { return journalRefused_; }
 
@@ -64,6 +66,7 @@ class FieldUpdateRun {
   // when the chunk ended it.
   std::optional<RunEnd> writeChunk(ReportingProcedure& steps, RunProgress& progress, int loopLine);
   RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
+  QString reportedSubject(const RowIdentity& identity) const;
   std::optional<qint64> beginJournalRun(const RunDescription& description);
   void refillPreview();
   int fieldPosition() const;
@@ -89,8 +92,17 @@ class FieldUpdateRun {
   RunControl control_;
   JournalRecorder* recorder_ = nullptr;  // while the record loop runs
   qint64 lastWrittenRecord_ = 0;         // 1-based; 0 before the first write
+  // The record that a report is about, 0-based, and its key when it is not the record
+  // set's current one (a row of a chunk).
+  struct Reported {
+    qint64 record = 0;
+    std::optional<RowValues> key;
+  };
+  Reported reported_;
+  CollectedReports collected_;
   bool connectionLost_ = false;
   bool journalRefused_ = false;
+  bool reportIntoSummary_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;
 };

@@ -1,6 +1,7 @@
 #include "RunProgress.h"
 
 #include <QLocale>
+#include <algorithm>
 
 void RunProgress::count(RecordOutcome outcome) {
   switch (outcome) {
@@ -118,5 +119,25 @@ QString SummaryText(const RunSummary& summary) {
              QStringLiteral(". The records after it were not touched");
       break;
   }
-  return text + QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';
+  text += QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';
+  for (const ReportGroup& group : summary.collected) {
+    text += u'\n' + CountText(group.count) + QStringLiteral(" × ") + group.description;
+    if (!group.firstSubjects.isEmpty()) {
+      text += QStringLiteral(" — ") + group.firstSubjects.join(u' ');
+      if (group.count > group.firstSubjects.size()) text += QStringLiteral(" …");
+    }
+  }
+  return text;
+}
+
+void CollectedReports::add(const QString& description, const QString& subject) {
+  constexpr int FirstSubjects = 3;
+  auto group = std::find_if(groups_.begin(), groups_.end(), [&](const ReportGroup& known) {
+    return known.description == description;
+  });
+  if (group == groups_.end()) group = groups_.insert(groups_.end(), {description});
+  ++group->count;
+  if (group->firstSubjects.size() < FirstSubjects && !subject.isEmpty()) {
+    group->firstSubjects << subject;
+  }
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <atomic>
 #include <functional>
+#include <vector>
 
 // What a run does to each record it goes through.
 enum class RecordOutcome {
@@ -30,6 +31,23 @@ struct RunCounts {
 
 enum class RunEnd { Finished, Stopped, ConnectionLost, JournalFailed };
 
+// Reports of one kind that the user asked to have in the summary rather than in boxes.
+struct ReportGroup {
+  QString description;
+  qint64 count = 0;
+  QStringList firstSubjects;  // what the first few were about: "Record 12 (id = 5)."
+};
+
+// The reports collected during a run, grouped by what they say, in the order first seen.
+class CollectedReports {
+ public:
+  void add(const QString& description, const QString& subject);
+  const std::vector<ReportGroup>& groups() const { return groups_; }
+
+ private:
+  std::vector<ReportGroup> groups_;
+};
+
 // What values "changed since" were read at: "the run" for an undo, "the preview" for an
 // applied preview.
 inline const QString SinceTheRun = QStringLiteral("the run");
@@ -40,6 +58,7 @@ struct RunSummary {
   qint64 milliseconds = 0;
   QString since = SinceTheRun;
   bool journalClosed = true;  // false: the journal could not record the run's end
+  std::vector<ReportGroup> collected = {};
 };
 
 struct RunDescription {

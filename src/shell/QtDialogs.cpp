@@ -36,9 +36,12 @@ ReportAnswer QtDialogs::showMessageOfferingStop(const QString& text, const QStri
   QMessageBox box(iconOf(icon), title, QString(), QMessageBox::Ok, QApplication::activeWindow());
   showPlainText(box, text);
   QPushButton* stop = box.addButton(QStringLiteral("Stop Run"), QMessageBox::RejectRole);
+  QPushButton* rest =
+      box.addButton(QStringLiteral("Report the Rest in the Summary"), QMessageBox::ActionRole);
   box.setDefaultButton(QMessageBox::Ok);
   box.exec();
-  return box.clickedButton() == stop ? ReportAnswer::StopRun : ReportAnswer::Ok;
+  if (box.clickedButton() == stop) return ReportAnswer::StopRun;
+  return box.clickedButton() == rest ? ReportAnswer::ReportRest : ReportAnswer::Ok;
 }
 
 bool QtDialogs::askYesNo(const QString& question) {

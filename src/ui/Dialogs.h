@@ -4,8 +4,9 @@
 
 enum class BoxIcon { None, Warning };
 
-// The button that closed a box offering "Stop Run" beside OK.
-enum class ReportAnswer { Ok, StopRun };
+// The button that closed a box offering "Stop Run" and "Report the Rest in the Summary"
+// beside OK.
+enum class ReportAnswer { Ok, StopRun, ReportRest };
 
 // Message boxes and input boxes. Handed to whoever needs them, so that tests can
 // answer the prompts and read every box the program showed.
@@ -17,7 +18,8 @@ class Dialogs {
   virtual void showMessage(const QString& text, const QString& title, BoxIcon icon) = 0;
   // Returns the typed text, or the empty text when the box is cancelled or closed.
   virtual QString askInput(const QString& prompt, const QString& title) = 0;
-  // A box with OK, the default, and "Stop Run" beside it.
+  // A box with OK, the default, and "Stop Run" and "Report the Rest in the Summary"
+  // beside it.
   virtual ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                                BoxIcon icon) = 0;
   // A question with Yes and No, titled with the application title; true for Yes.

@@ -2,10 +2,13 @@
 
 #include "Dialogs.h"
 
-QString ErrorReportText(const QString& description, const QString& locationTag, int line) {
-  return description + QStringLiteral("\r\n") + QStringLiteral("in ") + locationTag +
-         QStringLiteral(" at line ") + QString::number(line) + QStringLiteral("\r\r") +
-         QStringLiteral("Please email screenshot of this message to ") + SupportAddress;
+QString ErrorReportText(const QString& description, const QString& locationTag, int line,
+                        const QString& subject) {
+  QString text = description + QStringLiteral("\r\n") + QStringLiteral("in ") + locationTag +
+                 QStringLiteral(" at line ") + QString::number(line) + QStringLiteral("\r\r") +
+                 QStringLiteral("Please email screenshot of this message to ") + SupportAddress;
+  if (!subject.isEmpty()) text += QStringLiteral("\r\r") + subject;
+  return text;
 }
 
 namespace {
@@ -19,7 +22,8 @@ void ShowErrorReport(Dialogs& dialogs, const QString& description, const QString
 }
 
 ReportAnswer ShowErrorReportOfferingStop(Dialogs& dialogs, const QString& description,
-                                         const QString& locationTag, int line) {
-  return dialogs.showMessageOfferingStop(ErrorReportText(description, locationTag, line),
+                                         const QString& locationTag, int line,
+                                         const QString& subject) {
+  return dialogs.showMessageOfferingStop(ErrorReportText(description, locationTag, line, subject),
                                          ReportTitle, BoxIcon::Warning);
 }

@@ -21,9 +21,22 @@ void ReportingProcedure::reportCurrentFailure(int line) {
   try {
     if (!onStop_) {
       ShowErrorReport(dialogs_, description, locationTag_, line);
-    } else if (ShowErrorReportOfferingStop(dialogs_, description, locationTag_, line) ==
-               ReportAnswer::StopRun) {
-      onStop_();
+      return;
+    }
+    const QString subject = subject_ ? subject_() : QString();
+    if (collecting_) {
+      collect_(description, subject);
+      return;
+    }
+    switch (ShowErrorReportOfferingStop(dialogs_, description, locationTag_, line, subject)) {
+      case ReportAnswer::StopRun:
+        onStop_();
+        break;
+      case ReportAnswer::ReportRest:
+        collecting_ = true;
+        break;
+      case ReportAnswer::Ok:
+        break;
     }
   } catch (...) {
   }

@@ -27,8 +27,19 @@ class ReportingProcedure {
     }
   }
 
-  // From now on each report also offers "Stop Run"; pressing it calls `onStop`.
-  void offerStop(std::function<void()> onStop) { onStop_ = std::move(onStop); }
+  // From now on each report also offers "Stop Run", and pressing it calls `onStop`, and
+  // "Report the Rest in the Summary": from then on each failure goes to `collect`
+  // instead of a box, with its description and subject.
+  using Collector = std::function<void(const QString& description, const QString& subject)>;
+  void offerStop(std::function<void()> onStop, Collector collect) {
+    onStop_ = std::move(onStop);
+    collect_ = std::move(collect);
+  }
+  // Failures go to the collector from now on, as if the user had asked for it.
+  void collectTheRest() { collecting_ = true; }
+  // What the reports made from now on are about ("Record 12 (id = 5)."); asked only when
+  // a report is made.
+  void setSubject(std::function<QString()> subject) { subject_ = std::move(subject); }
   // The reports shown so far.
   int reports() const { return reports_; }
 
@@ -49,6 +60,9 @@ class ReportingProcedure {
   Dialogs& dialogs_;
   QString locationTag_;
   std::function<void()> onStop_;
+  Collector collect_;
+  bool collecting_ = false;
+  std::function<QString()> subject_;
   int reports_ = 0;
 };
 

@@ -115,6 +115,24 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(values()[0], text("a__b"));
 }
 
+// Each report names its record; --quiet-reports gives them grouped in the summary instead.
+TEST_F(CleanCommandTest, ReportsNameTheirRecordOrGoGroupedIntoTheSummary) {
+  const Outcome told = clean({"--operation", "remove-first-x", "--answer", "40000"});
+  EXPECT_EQ(told.status, 1);
+  EXPECT_TRUE(told.err.contains("Overflow\nin Klarifeld2021/08/31.Form2.PushButton2_Click"))
+      << told.err.toStdString();
+  EXPECT_TRUE(told.err.contains("Record 2 (id = 2).")) << told.err.toStdString();
+
+  const Outcome quiet =
+      clean({"--operation", "remove-first-x", "--answer", "40000", "--quiet-reports"});
+  EXPECT_EQ(quiet.status, 1);
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_TRUE(
+      quiet.out.contains("\n5 × Overflow — Record 1 (id = 1). Record 2 (id = 2). "
+                         "Record 3 (id = 3). …\n"))
+      << quiet.out.toStdString();
+}
+
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);

@@ -1,3 +1,6 @@
+#include <QLabel>
+
+#include "ProgressWindow.h"
 #include "RunTesting.h"
 
 namespace {
@@ -137,12 +140,26 @@ TEST_F(FieldUpdateRunTest, ARefusedNumberIsReportedForEveryRecord) {
   createTable("TEXT", {"'abc'", "NULL", "'de'"});
   MainWindow& form = chooseField();
   run(form, u"Remove First x Character(s) in Selected Field", {"40000"});
-  EXPECT_EQ(dialogs.messages(), QStringList(3, report("Overflow", 564)));
+  EXPECT_EQ(dialogs.messages(), reports("Overflow", 564, {1, 2, 3}));
   dialogs.clear();
   run(form, u"Remove All Text After x Position in Field", {"-1"});
-  EXPECT_EQ(dialogs.messages(), QStringList(3, report("Invalid procedure call or argument", 612)));
+  EXPECT_EQ(dialogs.messages(), reports("Invalid procedure call or argument", 612, {1, 2, 3}));
   EXPECT_EQ(writes(), 0);
   EXPECT_EQ(values(), Column({text("abc"), std::nullopt, text("de")}));
+}
+
+// A flood of reports is one box: the rest go to the summary, counted, with their first records.
+TEST_F(FieldUpdateRunTest, TheRestOfTheReportsCanGoToTheSummary) {
+  createTable("TEXT", {"'abc'", "'de'", "'f'", "'gh'", "'ij'"});
+  MainWindow& form = chooseField();
+  dialogs.reportAnswer = ReportAnswer::ReportRest;
+  run(form, u"Remove First x Character(s) in Selected Field", {"40000"});
+  EXPECT_EQ(dialogs.messages(), QStringList({report("Overflow", 564, 1)}));
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(summary.startsWith("Finished: 5 records read, 0 written, 0 unchanged, 5 reported. "));
+  EXPECT_TRUE(summary.endsWith(
+      "\n4 × Overflow — Record 2 (id = 2). Record 3 (id = 3). Record 4 (id = 4). …"))
+      << summary.toStdString();
 }
 
 TEST_F(FieldUpdateRunTest, TwinRowsOfATableWithoutKeyAreEachWrittenOnce) {
@@ -164,7 +181,7 @@ TEST_F(FieldUpdateRunTest, AValueChangedMeanwhileIsReportedAndKept) {
   EXPECT_EQ(dialogs.messages(),
             QStringList({report("Row cannot be located for updating. Some values may have been "
                                 "changed since it was last read.",
-                                158)}));
+                                158, 2)}));
   EXPECT_EQ(values(), Column({text("a_b"), text("C D"), text("e_f")}));
   EXPECT_EQ(entries(form.previewList), QStringList({"a_b", "C D", "e_f"}));
 }
@@ -174,7 +191,7 @@ TEST_F(FieldUpdateRunTest, AValueTooLongIsRefusedAndTheRecordKept) {
   MainWindow& form = chooseField();
   run(form, u"Replace All Spaces in Selected Field With...", {"__"});
   ASSERT_EQ(dialogs.messages().size(), 1);
-  EXPECT_EQ(dialogs.messages()[0], report("Data too long for column 'v' at row 1", 158));
+  EXPECT_EQ(dialogs.messages()[0], report("Data too long for column 'v' at row 1", 158, 1));
   EXPECT_EQ(values(), Column({text("a b c"), text("d__e")}));
 }
 
@@ -185,7 +202,7 @@ TEST_F(FieldUpdateRunTest, HalfACharacterIsRefusedNotStoredAsAQuestionMark) {
   EXPECT_EQ(dialogs.messages(),
             QStringList({report("The new value would cut a character in two (such as an emoji), so "
                                 "the record was left as it was.",
-                                570)}));
+                                570, 1)}));
   EXPECT_EQ(values(), Column({text("😀ab"), text("yz")}));
 }
 
@@ -223,7 +240,8 @@ TEST_F(FieldUpdateRunTest, TheServerGoingAwayIsReportedOnceAndEndsTheRun) {
   run(form, u"Replace All Spaces in Selected Field With...", {"_"});
   const QStringList shown = dialogs.messages();
   ASSERT_EQ(shown.size(), 1) << shown.join("\n").toStdString();
-  EXPECT_TRUE(shown[0].endsWith(report("", 158)));
+  // Without a link the record's key cannot be learnt: its place names it.
+  EXPECT_TRUE(shown[0].endsWith(report("", 158).append("\r\rRecord 1."))) << shown[0].toStdString();
   EXPECT_EQ(form.pointer(), Pointer::Default);
   EXPECT_EQ(values(), Column({text("a b"), text("c d")}));
   EXPECT_EQ(entries(form.previewList), QStringList({"a b", "c d"})) << "kept as it was";

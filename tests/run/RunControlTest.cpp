@@ -106,8 +106,8 @@ TEST_F(RunControlTest, StopRunInAReportEndsTheRun) {
   dialogs.onInput = [&](const QString&) { db.exec("UPDATE t SET v = 'C D' WHERE id = 2"); };
   dialogs.reportAnswer = ReportAnswer::StopRun;
   run(form, u"Replace All Spaces in Selected Field With...", {"_"});
-  const ShownBox expected{ShownBox::Kind::Message, "Application Error", report(RowNotLocated, 158),
-                          BoxIcon::Warning, true};
+  const ShownBox expected{ShownBox::Kind::Message, "Application Error",
+                          report(RowNotLocated, 158, 2), BoxIcon::Warning, true};
   ASSERT_EQ(dialogs.shown().size(), 2u);
   EXPECT_EQ(dialogs.shown()[1], expected);
   EXPECT_EQ(values(), Column({text("a_b"), text("C D"), text("e f")}));
@@ -157,8 +157,9 @@ TEST_F(RunControlTest, ARowLockedTooLongIsReportedAndTheRunGoesOn) {
     RowLock lock(db, 2);
     run(form, u"Remove All Spaces in Selected Field");
   }
-  EXPECT_EQ(dialogs.messages(),
-            QStringList({report("Lock wait timeout exceeded; try restarting transaction", 138)}));
+  EXPECT_EQ(
+      dialogs.messages(),
+      QStringList({report("Lock wait timeout exceeded; try restarting transaction", 138, 2)}));
   EXPECT_EQ(values(), Column({text("ab"), text("c d"), text("ef")}));
 }
 
@@ -173,7 +174,7 @@ TEST_F(RunControlTest, ALostConnectionIsReportedOnceAndTheWriteInFlightIsInDoubt
     run(form, u"Remove All Spaces in Selected Field");
   }
   ASSERT_EQ(dialogs.messages().size(), 1) << dialogs.messages().join("\n").toStdString();
-  EXPECT_TRUE(dialogs.messages()[0].endsWith(report("", 138)));
+  EXPECT_TRUE(dialogs.messages()[0].endsWith(report("", 138, 2)));
   EXPECT_EQ(values(), Column({text("ab"), text("c d"), text("e f")}));
   const QString summary = progress(form).summaryText->text();
   EXPECT_TRUE(

@@ -60,8 +60,16 @@ class RunTest : public testing::Test, public WindowTest {
     return entries;
   }
   int writes() const { return db.column("SELECT n FROM writes")[0]->toInt(); }
-  QString report(const QString& description, int line) const {
+  // `record` (1-based) names the record of table t that a report of the record loop is
+  // about, found by its key id.
+  QString report(const QString& description, int line, int record = 0) const {
     return ErrorReportText(description,
-                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), line);
+                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), line,
+                           record ? QString("Record %1 (id = %1).").arg(record) : QString());
+  }
+  QStringList reports(const QString& description, int line, const QList<int>& records) const {
+    QStringList texts;
+    for (int record : records) texts << report(description, line, record);
+    return texts;
   }
 };
