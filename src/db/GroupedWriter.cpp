@@ -74,10 +74,7 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
   }
   // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE).
   if (!QByteArray(mysql_get_server_info(session.idle())).contains("MariaDB")) return nullptr;
-  const auto onlyFoundOneByOne = [&](int f) {
-    const enum_field_types type = fields.at(f).type;
-    return type == MYSQL_TYPE_FLOAT || type == MYSQL_TYPE_BIT;
-  };
+  const auto onlyFoundOneByOne = [&](int f) { return !updater.comparesAsBytes(f); };
   if (std::any_of(updater.identityFields().begin(), updater.identityFields().end(),
                   onlyFoundOneByOne) ||
       onlyFoundOneByOne(field) || fields.at(field).table.isEmpty()) {
@@ -157,8 +154,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   }
 
   const QByteArray column = "t." + QuotedIdentifier(info.column);
-  const QByteArray stands =
-      info.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
+  const QByteArray stands = BytesAsRead(info, "t.");
   const QByteArray newValue = info.binary ? QByteArray("c.after_value")
                                           : QByteArray("CONVERT(c.after_value USING utf8mb4)");
   QByteArray columns = "n";
@@ -416,7 +412,8 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
   try {
     for (std::size_t i : part) {
       const RowValues values = UnpackedValues(rows_[i].packed);
-      if (observer) observer->aboutToWrite(updater_.changeOf(rowOf(values), field_, values.back()));
+      const std::vector<FieldBytes> row = updater_.rowOf(values, field_, values.end()[-2]);
+      if (observer) observer->aboutToWrite(updater_.changeOf(row, field_, values.back()));
     }
   } catch (...) {
     // What the observer could not keep is not written: the transaction ends unwritten
@@ -476,21 +473,12 @@ GroupedWriter::Result GroupedWriter::writeOne(const Queued& queued, WriteObserve
     if (underway) *underway = false;
   });
   try {
-    const bool written = updater_.tryWrite(rowOf(values), {{field_, values.back()}}, observer);
+    const bool written = updater_.tryWrite(updater_.rowOf(values, field_, values.end()[-2]),
+                                           {{field_, values.back()}}, observer);
     return written ? Result::Written : Result::NotFound;
   } catch (const DbError& failure) {
     if (failure.connectionLost() || failure.interrupted()) throw;
     why = failure;
     return Result::Refused;
   }
-}
-
-// A queued row as the updater sees it, indexed by field: its key values and its field's
-// old value.
-std::vector<FieldBytes> GroupedWriter::rowOf(const RowValues& values) const {
-  const std::vector<int>& key = updater_.identityFields();
-  std::vector<FieldBytes> row(std::size_t(fields_.count()));
-  for (std::size_t i = 0; i < key.size(); ++i) row[std::size_t(key[i])] = BytesOf(values[i]);
-  row[std::size_t(field_)] = BytesOf(values[key.size()]);
-  return row;
 }

@@ -28,13 +28,8 @@ class Session;
 // the row at fault is written row by row. A chunk lost to a deadlock is tried again.
 class GroupedWriter {
  public:
-  enum class Result {
-    Written,
-    NotFound,    // the row is gone, or its value changed since it was read
-    Refused,     // the server refused this row's value; `why` says how
-    NotWritten,  // the write was cancelled, the link broke first, or the caller stopped
-    InDoubt,     // the link broke while its write or commit was on its way
-  };
+  // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
+  using Result = WriteOutcome;
   // Told of each row as soon as its result is known, with the row as queued: its key
   // values, old value and new value, packed as PackedValues packs them. Returning false
   // leaves the rows not yet written unwritten.
@@ -98,7 +93,6 @@ class GroupedWriter {
   Attempt failedChunk(MYSQL* mysql);
   Result writeOne(const Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
                   std::atomic<bool>* underway);
-  std::vector<FieldBytes> rowOf(const RowValues& values) const;
 
   Session& session_;
   const FieldCollection& fields_;

@@ -26,6 +26,18 @@ QByteArray PackedValues(const RowValues& values);
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value);
 RowValues UnpackedValues(const QByteArray& packed);
 
+// What became of the write of one row.
+enum class WriteOutcome {
+  Written,
+  NotFound,      // the row no longer stands as read: its value changed, or it is gone
+  AlreadyThere,  // of a rewrite: the value to write stands already
+  ChangedSince,  // of a rewrite: the row holds another value now (or, without a key, is gone)
+  Gone,          // of a rewrite: no row has the key any more
+  Refused,       // the server refused the value
+  NotWritten,    // cancelled, the link broke before it was sent, or the caller stopped
+  InDoubt,       // the link broke while it was on its way
+};
+
 // What became of the values told to a write observer since it was last told.
 enum class WriteSettled {
   Written,     // they stand in the database

@@ -43,12 +43,7 @@ RowRewriter::~RowRewriter() = default;
 std::vector<FieldBytes> RowRewriter::rowOf(const RowValues& identity,
                                            const std::optional<QByteArray>& value) const {
   if (identity.size() != identityFields_.size()) throw DbError(TableChanged);
-  std::vector<FieldBytes> row(std::size_t(fields_.count()));
-  for (std::size_t i = 0; i < identity.size(); ++i) {
-    row[std::size_t(identityFields_[i])] = BytesOf(identity[i]);
-  }
-  row[std::size_t(field_)] = BytesOf(value);
-  return row;
+  return updater_->rowOf(identity, field_, value);
 }
 
 RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
@@ -80,25 +75,18 @@ bool RowRewriter::full() const {
 void RowRewriter::flush(WriteObserver* observer,
                         const std::function<bool(Outcome outcome, const DbError* why)>& told,
                         std::atomic<bool>* rowOnItsOwn) {
-  const auto tellOutcome = [&](qint64, GroupedWriter::Result result, const DbError* why,
-                               const QByteArray& row) {
-    switch (result) {
-      case GroupedWriter::Result::Written:
-        return told(Outcome::Written, nullptr);
-      case GroupedWriter::Result::NotFound: {
-        RowValues values = UnpackedValues(row);
-        const std::optional<QByteArray> to = values.back();
-        values.resize(identityFields_.size());
-        return told(notWrittenOutcome(values, to), nullptr);
-      }
-      case GroupedWriter::Result::Refused:
-        return told(Outcome::Refused, why);
-      case GroupedWriter::Result::NotWritten:
-        return told(Outcome::NotWritten, nullptr);
-      case GroupedWriter::Result::InDoubt:
-        return told(Outcome::InDoubt, nullptr);
-    }
-    return false;
-  };
-  grouped_->flush(observer, tellOutcome, rowOnItsOwn);
+  grouped_->flush(
+      observer,
+      [&](qint64, Outcome result, const DbError* why, const QByteArray& row) {
+        return told(result == Outcome::NotFound ? notWrittenOutcome(row) : result, why);
+      },
+      rowOnItsOwn);
+}
+
+// Why a queued rewrite, as the grouped writer packs it, found no row holding its `from`.
+RowRewriter::Outcome RowRewriter::notWrittenOutcome(const QByteArray& queuedRow) {
+  RowValues values = UnpackedValues(queuedRow);
+  const std::optional<QByteArray> to = values.back();
+  values.resize(identityFields_.size());
+  return notWrittenOutcome(values, to);
 }

@@ -23,16 +23,9 @@ class Session;
 // applied preview writes its new ones.
 class RowRewriter {
  public:
-  enum class Outcome {
-    Written,
-    AlreadyThere,  // the value to write stands already
-    ChangedSince,  // the row holds another value now (or, without a key, is gone)
-    Gone,          // no row has the key any more
-    // Of grouped rewrites only:
-    Refused,     // the server refused the value
-    NotWritten,  // cancelled, or the link broke before it was sent
-    InDoubt,     // the link broke while it was on its way
-  };
+  // Written, AlreadyThere, ChangedSince or Gone; of grouped rewrites also Refused,
+  // NotWritten or InDoubt.
+  using Outcome = WriteOutcome;
 
   // Throws DbError when the table no longer has the key or the columns that the run
   // found its rows by: its rows could not be found again safely.
@@ -63,6 +56,7 @@ class RowRewriter {
   FieldCollection fields_;
   std::vector<FieldBytes> rowOf(const RowValues& identity,
                                 const std::optional<QByteArray>& value) const;
+  Outcome notWrittenOutcome(const QByteArray& queuedRow);
   Outcome notWrittenOutcome(const RowValues& identity, const std::optional<QByteArray>& to);
 
   std::unique_ptr<RowUpdater> updater_;

@@ -179,19 +179,39 @@ RowUpdater::Match::Form RowUpdater::matchOfKey(int field) const {
   }
 }
 
+QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier) {
+  const QByteArray column = qualifier + QuotedIdentifier(field.column);
+  return field.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
+}
+
+bool RowUpdater::comparesAsBytes(int field) const {
+  const enum_field_types type = fields_.at(field).type;
+  return type != MYSQL_TYPE_FLOAT && type != MYSQL_TYPE_BIT;
+}
+
+std::vector<FieldBytes> RowUpdater::rowOf(const RowValues& identity, int field,
+                                          const std::optional<QByteArray>& value) const {
+  const std::vector<int>& fields = identityFields();
+  std::vector<FieldBytes> row(std::size_t(fields_.count()));
+  for (std::size_t i = 0; i < fields.size() && i < identity.size(); ++i) {
+    row[std::size_t(fields[i])] = BytesOf(identity[i]);
+  }
+  row[std::size_t(field)] = BytesOf(value);
+  return row;
+}
+
 QByteArray RowUpdater::condition(const Match& match) const {
   const FieldInfo& info = fields_.at(match.field);
   const QByteArray column = QuotedIdentifier(info.column);
-  const QByteArray shown = "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
   switch (match.form) {
     case Match::KeyEqual:
       return column + " = ?";
     case Match::ShownKey:
-      return column + " BETWEEN ? AND ? AND " + shown + " = ?";
+      return column + " BETWEEN ? AND ? AND " + BytesAsRead(info) + " = ?";
     case Match::Bits:
       return column + " <=> ?";
     case Match::ByteExact:
-      return (info.binary ? column : shown) + " <=> ?";
+      return BytesAsRead(info) + " <=> ?";
   }
   return {};
 }

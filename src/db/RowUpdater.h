@@ -14,6 +14,10 @@
 
 class Session;
 
+// The expression whose bytes are a column's value as it is read: text as UTF-8, binary
+// values as they are. `qualifier` ("t.") goes before the column's name.
+QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier = {});
+
 // Writes assigned values to the one row that a record set's current row was read from.
 // The row is found by the table's primary key, or a unique key without nulls, or else by
 // all the values read; the assigned columns' values as read are part of the condition,
@@ -43,6 +47,13 @@ class RowUpdater {
   bool readsBack() const { return readsBack_; }
   // The table, quoted: `database`.`table`.
   const QByteArray& table() const { return table_; }
+  // Whether the values of `field` compare as the bytes that were read, in any statement
+  // (not FLOAT, which is found near its shown value, nor BIT, found as a number).
+  bool comparesAsBytes(int field) const;
+  // A row as the updater reads it, indexed by field, from an identity's values (the first
+  // ones of `identity` are used) and `field`'s value. Views into the values given.
+  std::vector<FieldBytes> rowOf(const RowValues& identity, int field,
+                                const std::optional<QByteArray>& value) const;
   // The change that writing `after` into `field` of the row of `current` makes.
   RowChange changeOf(const std::vector<FieldBytes>& current, int field,
                      const std::optional<QByteArray>& after) const;

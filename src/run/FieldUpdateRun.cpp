@@ -418,23 +418,15 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
     const bool notWritten =
         result == GroupedWriter::Result::NotWritten || result == GroupedWriter::Result::InDoubt;
     if (notWritten && !firstNotWritten) firstNotWritten = reported_;
-    switch (result) {
-      case GroupedWriter::Result::Written:
-        progress.count(RecordOutcome::Written);
-        lastWrittenRecord_ = std::max<qint64>(lastWrittenRecord_, record + 1);
-        break;
-      case GroupedWriter::Result::NotFound:
-        report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
-        break;
-      case GroupedWriter::Result::Refused:
-        report(*why);
-        break;
-      case GroupedWriter::Result::NotWritten:
-        progress.count(RecordOutcome::Interrupted);
-        break;
-      case GroupedWriter::Result::InDoubt:
-        progress.count(RecordOutcome::InDoubt);
-        break;
+    if (result == GroupedWriter::Result::NotFound) {
+      report(DbError(DbMessages::RowNotLocated, 0, "HY000"));
+    } else if (result == GroupedWriter::Result::Refused) {
+      report(*why);
+    } else {
+      progress.count(RecordOutcomeOf(result));
+    }
+    if (result == GroupedWriter::Result::Written) {
+      lastWrittenRecord_ = std::max<qint64>(lastWrittenRecord_, record + 1);
     }
     return !control_.stopRequested();
   };

@@ -13,26 +13,6 @@ namespace {
 
 constexpr int RewriteTimeoutSeconds = 5000;
 
-RecordOutcome outcomeOf(RowRewriter::Outcome rewritten) {
-  switch (rewritten) {
-    case RowRewriter::Outcome::Written:
-      return RecordOutcome::Written;
-    case RowRewriter::Outcome::AlreadyThere:
-      return RecordOutcome::Unchanged;
-    case RowRewriter::Outcome::ChangedSince:
-      return RecordOutcome::ChangedSince;
-    case RowRewriter::Outcome::Gone:
-      return RecordOutcome::Gone;
-    case RowRewriter::Outcome::Refused:
-      return RecordOutcome::Reported;
-    case RowRewriter::Outcome::NotWritten:
-      return RecordOutcome::Interrupted;
-    case RowRewriter::Outcome::InDoubt:
-      return RecordOutcome::InDoubt;
-  }
-  return RecordOutcome::Reported;
-}
-
 }  // namespace
 
 RewriteRun::RewriteRun(Journal& journal, QString connectionString, Dialogs& dialogs,
@@ -83,7 +63,7 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
           &recorder,
           [&](RowRewriter::Outcome outcome, const DbError* why) {
             if (why) keepFirst(*why);
-            progress.count(outcomeOf(outcome));
+            progress.count(RecordOutcomeOf(outcome));
             return !control_.stopRequested();
           },
           &control_.writing());
@@ -95,8 +75,8 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     control_.writing() = true;
     const auto done = qScopeGuard([this] { control_.writing() = false; });
     try {
-      progress.count(
-          outcomeOf(rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
+      progress.count(RecordOutcomeOf(
+          rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
     } catch (const DbError& failure) {
       if (failure.connectionLost() || control_.stopRequested()) throw;
       keepFirst(failure);

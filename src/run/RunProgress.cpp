@@ -28,6 +28,27 @@ void RunProgress::count(RecordOutcome outcome) {
   }
 }
 
+RecordOutcome RecordOutcomeOf(WriteOutcome written) {
+  switch (written) {
+    case WriteOutcome::Written:
+      return RecordOutcome::Written;
+    case WriteOutcome::AlreadyThere:
+      return RecordOutcome::Unchanged;
+    case WriteOutcome::ChangedSince:
+      return RecordOutcome::ChangedSince;
+    case WriteOutcome::Gone:
+      return RecordOutcome::Gone;
+    case WriteOutcome::NotFound:
+    case WriteOutcome::Refused:
+      return RecordOutcome::Reported;
+    case WriteOutcome::NotWritten:
+      return RecordOutcome::Interrupted;
+    case WriteOutcome::InDoubt:
+      return RecordOutcome::InDoubt;
+  }
+  return RecordOutcome::Reported;
+}
+
 RunCounts RunProgress::counts() const {
   RunCounts counts;
   counts.total = total_;

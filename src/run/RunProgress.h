@@ -6,6 +6,8 @@
 #include <functional>
 #include <vector>
 
+#include "RowChange.h"
+
 // What a run does to each record it goes through.
 enum class RecordOutcome {
   Written,
@@ -17,6 +19,10 @@ enum class RecordOutcome {
   ChangedSince,
   Gone,
 };
+
+// How a record whose write ended so counts: a write that found no row as read, or was
+// refused, is reported.
+RecordOutcome RecordOutcomeOf(WriteOutcome written);
 
 struct RunCounts {
   qint64 total = 0;
