@@ -207,6 +207,10 @@ int undoRun(const CleanOptions& options) {
 
 int RunCleanCommand(const CleanOptions& options) {
   if (options.listOperations) return listOperations();
+  if (const QString problem = ServerNameProblem(options.host); !problem.isEmpty()) {
+    fail(problem);
+    return UsageError;
+  }
   if (options.sslMode.size() && !EncryptionNamed(options.sslMode)) {
     fail(QStringLiteral("--ssl-mode is one of PREFERRED, REQUIRED, VERIFY_CA, VERIFY_IDENTITY."));
     return UsageError;

@@ -18,5 +18,9 @@ struct StatementCloser {
 };
 
 using MysqlHandle = std::unique_ptr<MYSQL, MysqlCloser>;
+
+// Sets an option of the client library, throwing DbError when the library refuses it:
+// a connection never goes on without a setting that protects it.
+void SetClientOption(MYSQL* mysql, enum mysql_option option, const void* value);
 using ResultHandle = std::unique_ptr<MYSQL_RES, ResultFreer>;
 using StatementHandle = std::unique_ptr<MYSQL_STMT, StatementCloser>;

@@ -80,6 +80,33 @@ QString readValue(QStringView text, qsizetype& at) {
 
 }  // namespace
 
+QString ServerNameProblem(const QString& server) {
+  const auto refused = [&] {
+    return QStringLiteral(
+               "The server \"%1\" is not a host name or an address. Give a host name such as "
+               "db1.example.com, an IPv4 or IPv6 address, or localhost.")
+        .arg(server);
+  };
+  if (server.isEmpty()) return {};
+  if (server.count(u':') >= 2) {  // IPv6, perhaps with an IPv4 tail
+    for (const QChar c : server) {
+      if (!isxdigit(c.unicode() < 128 ? c.toLatin1() : 'x') && c != u':' && c != u'.') {
+        return refused();
+      }
+    }
+    return {};
+  }
+  if (server.size() > 253) return refused();
+  for (const QString& label : server.split(u'.')) {
+    if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-')) return refused();
+    for (const QChar c : label) {
+      const bool plain = c.unicode() < 128 && (c.isLetterOrNumber() || c == u'-' || c == u'_');
+      if (!plain) return refused();
+    }
+  }
+  return {};
+}
+
 ConnectionAttributes ParseConnectionString(const QString& connectionString) {
   QHash<QString, QString> found;
   const QStringView text(connectionString);

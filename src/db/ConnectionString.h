@@ -43,4 +43,9 @@ struct ConnectionAttributes {
 
 ConnectionAttributes ParseConnectionString(const QString& connectionString);
 
+// Why `server` cannot name a server, in the user's words; empty when it is a host name,
+// an IPv4 or IPv6 address, "localhost" or empty (the local server). The client library
+// would read anything else as a list of its own options.
+QString ServerNameProblem(const QString& server);
+
 inline const QString SupportedDriver = QStringLiteral("MySQL ODBC 5.1 Driver");

@@ -23,6 +23,11 @@ LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
     }
     encryption_ = *named;
   }
+  if (attributes.sslCa.contains(QChar(0))) {
+    throw LinkRefusal(
+        QStringLiteral("The CA file's name holds a character of code 0, which no "
+                       "file name can hold. Choose the CA file again."));
+  }
   caFile_ = attributes.sslCa.toLocal8Bit();
   const bool verifies =
       encryption_ == Encryption::VerifyCa || encryption_ == Encryption::VerifyIdentity;
@@ -38,13 +43,14 @@ LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
 // otherwise, unless it is to check the host name; the other modes check afterwards.
 void LinkSecurity::applyTo(MYSQL* mysql) const {
   const my_bool yes = 1;
-  mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &yes);
-  if (!caFile_.isEmpty()) mysql_optionsv(mysql, MYSQL_OPT_SSL_CA, caFile_.constData());
+  SetClientOption(mysql, MYSQL_OPT_SSL_ENFORCE, &yes);
+  if (!caFile_.isEmpty()) SetClientOption(mysql, MYSQL_OPT_SSL_CA, caFile_.constData());
   const bool checksName = encryption_ == Encryption::VerifyIdentity;
-  if (checksName) mysql_optionsv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes);
-  // Only a checked name keeps a stranger from posing as the server before the login.
-  mysql_optionsv(mysql, MARIADB_OPT_RESTRICTED_AUTH,
-                 checksName ? CheckedLinkLoginMethods : SafeLoginMethods);
+  if (checksName) SetClientOption(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes);
+  // Only a checked name keeps a stranger from posing as the server before the login. A
+  // library that cannot restrict the methods is not used at all.
+  SetClientOption(mysql, MARIADB_OPT_RESTRICTED_AUTH,
+                  checksName ? CheckedLinkLoginMethods : SafeLoginMethods);
 }
 
 void LinkSecurity::checkConnected(MYSQL* mysql) const {

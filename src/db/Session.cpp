@@ -30,6 +30,14 @@ void refuseNul(const QString& value, const char* what) {
 
 }  // namespace
 
+void SetClientOption(MYSQL* mysql, enum mysql_option option, const void* value) {
+  if (mysql_optionsv(mysql, option, value) != 0) {
+    throw DbError(QStringLiteral("The client library refused a connection setting (option %1), "
+                                 "so no connection was made.")
+                      .arg(int(option)));
+  }
+}
+
 std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
                                        const SessionOptions& options) {
   if (attributes.driver.compare(SupportedDriver, Qt::CaseInsensitive) != 0) {
@@ -37,6 +45,9 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   }
   const unsigned port = portOf(attributes.port);
   refuseNul(attributes.server, "server name");
+  if (const QString problem = ServerNameProblem(attributes.server); !problem.isEmpty()) {
+    throw DbError(problem, 0, "HY000");
+  }
   refuseNul(attributes.user, "user name");
   refuseNul(attributes.password, "password");
   refuseNul(attributes.database, "database name");
@@ -44,20 +55,24 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   MysqlHandle mysql(mysql_init(nullptr));
   if (!mysql) throw DbError(QStringLiteral("Out of memory"));
   security.applyTo(mysql.get());
-  mysql_options(mysql.get(), MYSQL_SET_CHARSET_NAME, "utf8mb4");
-  mysql_options(mysql.get(), MYSQL_INIT_COMMAND, StrictMode);
+  MYSQL* handle = mysql.get();
+  // A server may ask for any file of the user's: none is ever sent.
+  const unsigned noLocalFiles = 0;
+  SetClientOption(handle, MYSQL_OPT_LOCAL_INFILE, &noLocalFiles);
+  SetClientOption(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+  SetClientOption(handle, MYSQL_INIT_COMMAND, StrictMode);
   if (options.connectTimeoutSeconds > 0) {
-    mysql_options(mysql.get(), MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
+    SetClientOption(handle, MYSQL_OPT_CONNECT_TIMEOUT, &options.connectTimeoutSeconds);
   }
   QByteArray lockWait;
   if (options.lockWaitSeconds > 0) {
     lockWait =
         "SET SESSION innodb_lock_wait_timeout = " + QByteArray::number(options.lockWaitSeconds);
-    mysql_options(mysql.get(), MYSQL_INIT_COMMAND, lockWait.constData());
+    SetClientOption(handle, MYSQL_INIT_COMMAND, lockWait.constData());
   }
   if (options.commandTimeoutSeconds > 0) {
-    mysql_options(mysql.get(), MYSQL_OPT_READ_TIMEOUT, &options.commandTimeoutSeconds);
-    mysql_options(mysql.get(), MYSQL_OPT_WRITE_TIMEOUT, &options.commandTimeoutSeconds);
+    SetClientOption(handle, MYSQL_OPT_READ_TIMEOUT, &options.commandTimeoutSeconds);
+    SetClientOption(handle, MYSQL_OPT_WRITE_TIMEOUT, &options.commandTimeoutSeconds);
   }
   const QByteArray host = attributes.server.toUtf8();
   const QByteArray user = attributes.user.toUtf8();

@@ -108,6 +108,8 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(notANumber.err, "Must enter number\n");
   EXPECT_EQ(clean({"--operation", "replace-tabs"}).status, 2) << "no answer to give";
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--password=wrong"}, QString()).status, 3);
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--host", "host=127.0.0.1;local-infile=1"}).status,
+            2);
   // Too long for VARCHAR(9): reported by the server, the rest written.
   const Outcome reported = clean({"--operation", "replace-all-spaces", "--answer", "__"});
   EXPECT_EQ(reported.status, 1);

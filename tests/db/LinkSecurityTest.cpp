@@ -8,6 +8,7 @@
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
 #include "FakeServer.h"
+#include "RecordSet.h"
 #include "TestServer.h"
 
 namespace {
@@ -83,6 +84,37 @@ TEST_F(LinkSecurityTest, AnUnknownModeInAConnectionStringIsRefused) {
                  "Unknown encryption setting SSLMODE=SOMETIMES: use PREFERRED, REQUIRED, "
                  "VERIFY_CA or VERIFY_IDENTITY.");
   }
+}
+
+// A server value is a host name or an address and nothing else: the client library would
+// read "=" and ";" in it as its own options (a certificate left unchecked, a plugin folder,
+// local files), so such a value is refused before anything is sent.
+TEST(ServerName, OnlyHostNamesAndAddressesAreTaken) {
+  for (const char* name : {"", "localhost", "db1", "db-1.example.com", "my_db.local", "127.0.0.1",
+                           "::1", "fe80::1:2", "::ffff:10.0.0.1"}) {
+    EXPECT_EQ(ServerNameProblem(name), QString()) << name;
+  }
+  for (const char* name : {"host=127.0.0.1;ssl-verify-server-cert=0", "127.0.0.1;local-infile=1",
+                           "a b", "-db", "db..example", "db/1", "dé.example", "::1;x"}) {
+    EXPECT_NE(ServerNameProblem(name), QString()) << name;
+  }
+  Connection connection;
+  const TestServer& server = TestServer::get();
+  EXPECT_THROW(
+      connection.Open(BuildConnectionString("host=" + server.host + ";local-infile=1", server.user,
+                                            server.password, "", server.port)),
+      DbError);
+}
+
+// A server that asks for a file of the user's (LOAD DATA LOCAL) gets none.
+TEST(ServerName, NoLocalFileIsSentToTheServer) {
+  ScratchDatabase db;
+  db.exec("CREATE TABLE got (line TEXT)");
+  Connection connection;
+  connection.Open(db.connectionString());
+  EXPECT_THROW(connection.Execute("LOAD DATA LOCAL INFILE '/etc/hostname' INTO TABLE got"),
+               DbError);
+  EXPECT_EQ(db.column("SELECT COUNT(*) FROM got")[0], QByteArray("0"));
 }
 
 struct PosingServer {
