@@ -198,7 +198,14 @@ int undoRun(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
-  UndoRun(journal, options.undo, connectionStringFor(options), dialogs, progress).run();
+  UndoRun undo(journal, options.undo, connectionStringFor(options), dialogs, progress);
+  if (options.dryRun) {
+    const std::unique_ptr<ChangePreview> changes = undo.preview();
+    if (!changes) return UsageError;
+    printChanges(*changes, options.json);
+    return AllWritten;
+  }
+  undo.run();
   if (!progress.summary()) return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
   return statusOf(*progress.summary());
 }

@@ -276,17 +276,18 @@ struct GroupedWriter::Flush {
   WriteObserver* observer;
   const Report& report;
   std::atomic<bool>* rowOnItsOwn;
+  bool inOrder;
   bool goOn = true;
   std::optional<DbError> ended;
 };
 
 void GroupedWriter::flush(WriteObserver* observer, const Report& report,
-                          std::atomic<bool>* rowOnItsOwn) {
+                          std::atomic<bool>* rowOnItsOwn, bool inOrder) {
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
     values_.clear();
   });
-  Flush flush{observer, report, rowOnItsOwn, true, std::nullopt};
+  Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
   std::vector<std::size_t> chunk;
   for (std::size_t i = 0; i < rows_.size(); ++i) {
     if (rows_[i].inChunk()) {
@@ -311,7 +312,7 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
   if (flush.goOn) {
     try {
       for (int attempt = 1;; ++attempt) {
-        tried = writeChunk(part, flush.observer, atFault);
+        tried = writeChunk(part, flush.observer, atFault, flush.inOrder);
         if (tried != Attempt::Retry || attempt == ChunkAttempts) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
       }
@@ -320,8 +321,19 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
       flush.goOn = false;
     }
   }
-  if (!flush.goOn || tried == Attempt::Written) {
+  if (!flush.goOn) {
     for (std::size_t i : part) tell(i, rows_[i].result.value_or(Result::NotWritten), {}, flush);
+    return;
+  }
+  if (tried == Attempt::Written) {
+    // Rows that the chunk left, no longer as read, are told on their own.
+    for (std::size_t i : part) {
+      if (rows_[i].result) {
+        tell(i, *rows_[i].result, {}, flush);
+      } else {
+        writeAlone(i, flush);
+      }
+    }
     return;
   }
   if (tried == Attempt::Mismatch) {
@@ -391,7 +403,7 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
 // `atFault` says which rows no longer stand as read, where the chunk table tells.
 GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>& part,
                                                  WriteObserver* observer,
-                                                 std::vector<std::size_t>& atFault) {
+                                                 std::vector<std::size_t>& atFault, bool inOrder) {
   MYSQL* mysql = session_.idle();
   const QByteArray sql = chunkStatement(part);
   Transaction transaction(mysql);
@@ -404,13 +416,17 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
   if (status > 0) return failedChunk(mysql);
 
   // Each row written changes its row and, but in a derived table, its chunk row.
+  std::vector<std::size_t> written = part;
   if (changed != (derived_ ? 1 : 2) * part.size()) {
     if (derived_) return Attempt::Split;
     atFault = rowsNotWritten(mysql, part);
-    if (!atFault.empty()) return Attempt::Mismatch;
+    if (!atFault.empty() && inOrder) return Attempt::Mismatch;
+    std::erase_if(written, [&](std::size_t i) {
+      return std::binary_search(atFault.begin(), atFault.end(), i);
+    });
   }
   try {
-    for (std::size_t i : part) {
+    for (std::size_t i : written) {
       const RowValues values = UnpackedValues(rows_[i].packed);
       const std::vector<FieldBytes> row = updater_.rowOf(values, field_, values.end()[-2]);
       if (observer) observer->aboutToWrite(updater_.changeOf(row, field_, values.back()));
@@ -427,14 +443,14 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
     if (failure.connectionLost()) {
       // A commit on its way may have taken effect.
       if (observer) observer->settled(WriteSettled::InDoubt);
-      for (std::size_t i : part) rows_[i].result = Result::InDoubt;
+      for (std::size_t i : written) rows_[i].result = Result::InDoubt;
       throw;
     }
     if (observer) observer->settled(WriteSettled::NotWritten);
     return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
   }
   if (observer) observer->settled(WriteSettled::Written);
-  for (std::size_t i : part) rows_[i].result = Result::Written;
+  for (std::size_t i : written) rows_[i].result = Result::Written;
   return Attempt::Written;
 }
 

@@ -58,8 +58,11 @@ class GroupedWriter {
   // what it wrote. When the link broke or a write was cancelled, the rows not yet told are
   // told and that failure is thrown. A failure of the observer rolls back what it was
   // told of and is thrown at once; the rows queued are dropped then.
+  // With `inOrder`, no row is written before the rows queued before it were told, so that
+  // the caller can stop after any row; without it, a chunk whose rows partly changed since
+  // they were read keeps the rows it wrote, which is much cheaper.
   void flush(WriteObserver* observer, const Report& report,
-             std::atomic<bool>* rowOnItsOwn = nullptr);
+             std::atomic<bool>* rowOnItsOwn = nullptr, bool inOrder = true);
 
  private:
   struct Queued {
@@ -88,7 +91,7 @@ class GroupedWriter {
   void tell(std::size_t i, Result result, const DbError* why, Flush& flush);
   QByteArray chunkStatement(const std::vector<std::size_t>& part) const;
   Attempt writeChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
-                     std::vector<std::size_t>& atFault);
+                     std::vector<std::size_t>& atFault, bool inOrder);
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);
   Result writeOne(const Queued& queued, WriteObserver* observer, std::optional<DbError>& why,

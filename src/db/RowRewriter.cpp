@@ -54,6 +54,10 @@ RowRewriter::Outcome RowRewriter::rewrite(const RowValues& identity,
   return notWrittenOutcome(identity, to);
 }
 
+bool RowRewriter::holds(const RowValues& identity, const std::optional<QByteArray>& value) {
+  return updater_->rowExists(rowOf(identity, value), {field_});
+}
+
 // Why a rewrite found no row holding its `from`.
 RowRewriter::Outcome RowRewriter::notWrittenOutcome(const RowValues& identity,
                                                     const std::optional<QByteArray>& to) {
@@ -80,7 +84,7 @@ void RowRewriter::flush(WriteObserver* observer,
       [&](qint64, Outcome result, const DbError* why, const QByteArray& row) {
         return told(result == Outcome::NotFound ? notWrittenOutcome(row) : result, why);
       },
-      rowOnItsOwn);
+      rowOnItsOwn, false);
 }
 
 // Why a queued rewrite, as the grouped writer packs it, found no row holding its `from`.

@@ -38,6 +38,9 @@ class RowRewriter {
   Outcome rewrite(const RowValues& identity, const std::optional<QByteArray>& from,
                   const std::optional<QByteArray>& to, WriteObserver* observer);
 
+  // Whether the row of `identity` holds `value` now, byte for byte.
+  bool holds(const RowValues& identity, const std::optional<QByteArray>& value);
+
   // In a keyed table rewrites are queued and written in chunks by flush, the outcome of
   // each told then; else each is written by rewrite at once.
   bool grouped() const { return grouped_ != nullptr; }
@@ -45,8 +48,9 @@ class RowRewriter {
              const std::optional<QByteArray>& to);
   bool full() const;
   // Writes the queued rewrites, telling each one's outcome in order (and for Refused, why);
-  // `told` returning false leaves the rest unwritten. `rowOnItsOwn` and what it throws are
-  // as in GroupedWriter::flush.
+  // `told` returning false leaves the rest unwritten, but for the rows of a chunk written
+  // already: a rewrite's outcomes are counted, not shown one by one. `rowOnItsOwn` and
+  // what it throws are as in GroupedWriter::flush.
   void flush(WriteObserver* observer,
              const std::function<bool(Outcome outcome, const DbError* why)>& told,
              std::atomic<bool>* rowOnItsOwn = nullptr);

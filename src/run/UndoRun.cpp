@@ -1,9 +1,11 @@
 #include "UndoRun.h"
 
+#include "ChangePreview.h"
 #include "Connection.h"
 #include "ConnectionString.h"
 #include "Dialogs.h"
 #include "Journal.h"
+#include "RowRewriter.h"
 #include "RunJournal.h"
 
 namespace {
@@ -57,14 +59,49 @@ bool UndoRun::refusesTheRun() {
   return true;
 }
 
+RunDescription UndoRun::description(const JournalRun& undone) const {
+  return {.table = undone.database + u'.' + undone.table,
+          .field = undone.field,
+          .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
+          .answers = undone.answers};
+}
+
+std::unique_ptr<ChangePreview> UndoRun::preview() {
+  if (refusesTheRun()) return nullptr;
+  const JournalRun undone = *journal_.run(runId_);
+  const RewriteTarget target{undone.database, undone.table, undone.identityColumns, undone.keyed,
+                             undone.column};
+  try {
+    Connection connection;
+    connection.Open(connectionString_);
+    RowRewriter rows(connection, target.database, target.table, target.identityColumns,
+                     target.keyed, target.column);
+    auto preview = std::make_unique<ChangePreview>(description(undone), target, false);
+    const auto bytes = [](const std::optional<QByteArray>& value) {
+      return value ? QByteArrayView(*value) : QByteArrayView();
+    };
+    qint64 position = 0;
+    journal_.forEachEntry(undone.id, [&](const JournalEntry& entry) {
+      ++preview->counts.read;
+      if (rows.holds(entry.identity, entry.after)) {
+        preview->add(position, PackedValues(entry.identity), bytes(entry.after),
+                     bytes(entry.before), false);
+      } else {
+        ++preview->counts.unchanged;  // changed since the run, or back already
+      }
+      ++position;
+    });
+    return preview;
+  } catch (const DbError& failure) {
+    dialogs_.message(QString::fromUtf8(failure.what()));
+    return nullptr;
+  }
+}
+
 void UndoRun::run() {
   if (refusesTheRun()) return;
   const JournalRun undone = *journal_.run(runId_);
-  const RunDescription description{
-      .table = undone.database + u'.' + undone.table,
-      .field = undone.field,
-      .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
-      .answers = undone.answers};
+  const RunDescription description = this->description(undone);
   JournalRun journaled = JournalRunOf(description, ParseConnectionString(connectionString_));
   journaled.database = undone.database;
   journaled.table = undone.table;

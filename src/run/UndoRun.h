@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "RewriteRun.h"
 
+class ChangePreview;
 class Dialogs;
 class Journal;
 
@@ -17,12 +19,16 @@ class UndoRun {
           RunWatcher& watcher);
 
   void run();
+  // What run() would write, each old value where the run's value still stands, written by
+  // nothing; nothing when the run is refused (the user is told why).
+  std::unique_ptr<ChangePreview> preview();
   // From the calling thread, at any time during run().
   void requestStop() { rewrites_.requestStop(); }
 
  private:
   bool refusesTheRun();
   bool sameCluster(const JournalRun& run) const;
+  RunDescription description(const JournalRun& undone) const;
 
   Journal& journal_;
   qint64 runId_;

@@ -171,6 +171,13 @@ TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
   EXPECT_TRUE(history.out.contains(db.name() + ".t.v\tRemove All Spaces in Selected Field\t2 "
                                                "written\tfinished"))
       << history.out.toStdString();
+  const Column cleaned = values();
+  const Outcome dry = clean({"--undo", "1", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
+  EXPECT_EQ(dry.out,
+            "2 records read: 2 would change, 0 unchanged, 0 nulls (never written), 0 cannot be "
+            "computed.\n1: ab → a·b\n5: 12345 → 1·2·3·4·5\n");
+  EXPECT_EQ(values(), cleaned) << "a dry run writes nothing";
   const Outcome undo = clean({"--undo", "1"});
   EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
   EXPECT_EQ(values(), before);
