@@ -82,21 +82,36 @@ QString passwordFor(const CleanOptions& options) {
   return {};
 }
 
-// From the options, or as the login window last connected with --profile.
-QString connectionStringFor(const CleanOptions& options) {
-  if (options.profile) {
-    const SettingsStore settings;
+// From the options, or as the login window last connected with --profile, each option
+// given on the command line overriding the stored value; nothing, after saying why, for a
+// stored encryption setting that is not known.
+std::optional<QString> connectionStringFor(const CleanOptions& options) {
+  if (!options.profile) {
     return BuildConnectionString(
-        settings.read(ProfileKeys::Server, QStringLiteral("localhost")),
-        settings.read(ProfileKeys::User, {}), settings.read(ProfileKeys::Password, {}),
-        options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
-        settings.read(ProfileKeys::Port, QStringLiteral("3306")),
-        EncryptionNamed(settings.read(ProfileKeys::Encryption, {})).value_or(Encryption::Preferred),
-        settings.read(ProfileKeys::CaFile, {}));
+        options.host, options.user, passwordFor(options), options.database, options.port,
+        EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa);
+  }
+  const SettingsStore settings;
+  const auto either = [&](const char* name, const QString& given, const QString& key,
+                          const QString& absent) {
+    return options.given.contains(QLatin1String(name)) ? given : settings.read(key, absent);
+  };
+  const QString mode = either("ssl-mode", options.sslMode, ProfileKeys::Encryption, {});
+  const std::optional<Encryption> encryption =
+      mode.isEmpty() ? Encryption::Preferred : EncryptionNamed(mode);
+  if (!encryption) {
+    fail(QStringLiteral("The stored encryption setting \"%1\" is not one of PREFERRED, "
+                        "REQUIRED, VERIFY_CA, VERIFY_IDENTITY; give --ssl-mode.")
+             .arg(mode));
+    return std::nullopt;
   }
   return BuildConnectionString(
-      options.host, options.user, passwordFor(options), options.database, options.port,
-      EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa);
+      either("host", options.host, ProfileKeys::Server, QStringLiteral("localhost")),
+      either("user", options.user, ProfileKeys::User, {}),
+      options.password ? passwordFor(options) : settings.read(ProfileKeys::Password, {}),
+      options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
+      either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
+      either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
 }
 
 int listHistory() {
@@ -198,7 +213,9 @@ int undoRun(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
-  UndoRun undo(journal, options.undo, connectionStringFor(options), dialogs, progress);
+  const std::optional<QString> connectionString = connectionStringFor(options);
+  if (!connectionString) return UsageError;
+  UndoRun undo(journal, options.undo, *connectionString, dialogs, progress);
   if (options.dryRun) {
     const std::unique_ptr<ChangePreview> changes = undo.preview();
     if (!changes) return UsageError;
@@ -234,7 +251,9 @@ int RunCleanCommand(const CleanOptions& options) {
     fail(QStringLiteral("No operation '%1'; --list-operations lists them.").arg(options.operation));
     return UsageError;
   }
-  const QString connectionString = connectionStringFor(options);
+  const std::optional<QString> built = connectionStringFor(options);
+  if (!built) return UsageError;
+  const QString connectionString = *built;
   Connection connection;
   std::optional<QStringList> fields;
   try {

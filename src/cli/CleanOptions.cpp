@@ -97,6 +97,11 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   options.sslMode = parser.value(sslMode);
   options.sslCa = parser.value(sslCa);
   options.history = parser.isSet(history);
+  for (const QString& name :
+       {QStringLiteral("host"), QStringLiteral("port"), QStringLiteral("user"),
+        QStringLiteral("ssl-mode"), QStringLiteral("ssl-ca")}) {
+    if (parser.isSet(name)) options.given << name;
+  }
   if (parser.isSet(undo)) {
     bool number = false;
     options.undo = parser.value(undo).toLongLong(&number);

@@ -12,6 +12,7 @@ struct CleanOptions {
   std::optional<QString> password;  // --password, which others can see in the process list
   QString defaultsFile;             // an option file whose [client] password counts
   bool profile = false;             // the login window's stored settings instead
+  QStringList given;                // the connection options given on the command line, by name
   QString sslMode;
   QString sslCa;
   QString database;

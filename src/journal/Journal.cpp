@@ -177,14 +177,50 @@ void writeFully(int file, const QByteArray& bytes) {
   }
 }
 
-// Made readable by the user only, before the library opens it: it holds the user's data.
+[[noreturn]] void refuse(const QString& path, const char* why) {
+  throw JournalError(QStringLiteral("journal: %1 %2, so the journal is not kept there")
+                         .arg(path, QLatin1String(why))
+                         .toStdString());
+}
+
+// A folder of the user's alone: made 0700 when missing; one that is a link, belongs to
+// another user or that others may write to is refused, since they could put files of
+// their choosing in the journal's place.
+void requirePrivateFolder(const QString& folder) {
+  const QByteArray name = QFile::encodeName(folder);
+  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
+    if (errno != ENOENT) refuse(folder, "cannot be made");
+    requirePrivateFolder(QFileInfo(folder).absolutePath());
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) refuse(folder, "cannot be made");
+  }
+  struct stat status {};
+  if (::lstat(name.constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    refuse(folder, "is not a folder (or is a link to one)");
+  }
+  if (status.st_uid != ::geteuid()) refuse(folder, "belongs to another user");
+  if (status.st_mode & (S_IWGRP | S_IWOTH)) refuse(folder, "can be written by other users");
+}
+
+// Opens `path` in a private folder without following a link, as a file of the user's
+// alone (0600): it holds the user's data.
+int openPrivately(const QString& path, int flags) {
+  const int file =
+      ::open(QFile::encodeName(path).constData(), flags | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file < 0) refuse(path, errno == ELOOP ? "is a link" : "cannot be opened");
+  struct stat status {};
+  const bool yours =
+      ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid();
+  if (!yours || ((status.st_mode & 077) && ::fchmod(file, 0600) != 0)) {
+    ::close(file);
+    refuse(path, yours ? "cannot be made private" : "is not a file of yours");
+  }
+  return file;
+}
+
+// Made readable by the user only, before the library opens it.
 void createPrivately(const QString& path) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  ::chmod(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), 0700);
-  const int file = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0600);
-  if (file < 0) throw JournalError("journal: cannot create " + path.toStdString());
-  ::fchmod(file, 0600);
-  ::close(file);
+  requirePrivateFolder(QFileInfo(path).absolutePath());
+  ::close(openPrivately(path, O_WRONLY));
 }
 
 // A run cut short by another program still running counts its entries as it goes.
@@ -237,15 +273,22 @@ Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), l
     throw JournalError("journal: " + reason);
   }
   sqlite3_busy_timeout(db_, BusyMilliseconds);
-  // Committed entries survive the program being killed; only a crash of the whole
-  // machine may take the last ones.
-  exec("PRAGMA auto_vacuum = INCREMENTAL");
-  exec("PRAGMA journal_mode = WAL");
-  exec("PRAGMA synchronous = NORMAL");
-  exec("PRAGMA foreign_keys = ON");
-  createSchema();
-  takeInAbandonedSpools();
-  prune(QDateTime::currentDateTimeUtc());
+  try {
+    // Committed entries survive the program being killed; only a crash of the whole
+    // machine may take the last ones.
+    exec("PRAGMA auto_vacuum = INCREMENTAL");
+    exec("PRAGMA journal_mode = WAL");
+    exec("PRAGMA synchronous = NORMAL");
+    exec("PRAGMA foreign_keys = ON");
+    createSchema();
+    takeInAbandonedSpools();
+    prune(QDateTime::currentDateTimeUtc());
+  } catch (...) {
+    // No destructor runs for a journal that did not open.
+    sqlite3_finalize(insertEntry_);
+    sqlite3_close(db_);
+    throw;
+  }
 }
 
 Journal::~Journal() {
@@ -362,14 +405,12 @@ Journal::Spool& Journal::spoolOf(qint64 run) {
   auto spool = spools_.find(run);
   if (spool == spools_.end()) {
     const QString path = spoolPath(run);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    ::chmod(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), 0700);
-    const int file = ::open(QFile::encodeName(path).constData(),
-                            O_CREAT | O_WRONLY | O_APPEND | O_CLOEXEC, 0600);
+    requirePrivateFolder(QFileInfo(path).absolutePath());
+    const int file = openPrivately(path, O_WRONLY | O_APPEND);
     // Held while the run goes on: a spool that can be locked belongs to a program gone.
-    if (file < 0 || ::flock(file, LOCK_EX) != 0) {
-      if (file >= 0) ::close(file);
-      throw JournalError("journal: cannot create " + path.toStdString());
+    if (::flock(file, LOCK_EX) != 0) {
+      ::close(file);
+      throw JournalError("journal: cannot lock " + path.toStdString());
     }
     spool = spools_.emplace(run, Spool{file}).first;
   }

@@ -245,13 +245,24 @@ void LoginWindow::load() {
   fill(132, passwordBox, ProfileKeys::Password, QString());
   fill(134, databaseBox, ProfileKeys::Database, QString());
   fill(136, portBox, ProfileKeys::Port, QStringLiteral("3306"));
+  bool encryptionKnown = true;
   run.step(137, [&] {
-    const std::optional<Encryption> stored =
-        EncryptionNamed(settings_.read(ProfileKeys::Encryption, {}));
+    const QString name = settings_.read(ProfileKeys::Encryption, {});
+    const std::optional<Encryption> stored = EncryptionNamed(name);
     encryptionBox->setCurrentIndex(int(stored.value_or(Encryption::Preferred)));
     caFileBox->setText(settings_.read(ProfileKeys::CaFile, QString()));
+    // A mistyped setting must not quietly become a weaker one: nothing connects until the
+    // user has chosen.
+    if (!name.isEmpty() && !stored) {
+      encryptionKnown = false;
+      dialogs_.message(QStringLiteral("The stored encryption setting \"%1\" is not one that "
+                                      "Klarifeld knows, so it did not connect. Choose the "
+                                      "encryption in the Encryption frame.")
+                           .arg(name));
+      encryptionBox->setFocus();
+    }
   });
-  if (run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
+  if (encryptionKnown && run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
     if (run.test(140, [&] { return CheckMySQLConnection(connectionString()); })) {
       run.step(142, [&] { onNextClicked(); });
     }

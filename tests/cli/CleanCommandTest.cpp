@@ -11,8 +11,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+
 #include <QTemporaryDir>
 #include <QThread>
+#include "ProfileKeys.h"
+#include "SettingsStore.h"
 
 #include "../support/QStringPrinting.h"
 #include "Journal.h"
@@ -133,6 +136,26 @@ TEST_F(CleanCommandTest, ReportsNameTheirRecordOrGoGroupedIntoTheSummary) {
       quiet.out.contains("\n5 × Overflow — Record 1 (id = 1). Record 2 (id = 2). "
                          "Record 3 (id = 3). …\n"))
       << quiet.out.toStdString();
+}
+
+// With --profile, the options given override the login window's stored ones, and a stored
+// encryption setting that is not known is refused rather than weakened.
+TEST_F(CleanCommandTest, AProfileTakesOptionsGivenAndRefusesAnUnknownEncryption) {
+  const TestServer& server = TestServer::get();
+  qputenv("XDG_CONFIG_HOME", (dataHome.path() + "/config").toUtf8());
+  const SettingsStore settings;
+  settings.write(ProfileKeys::Server, "db1.invalid");
+  settings.write(ProfileKeys::Password, server.password);
+  settings.write(ProfileKeys::Encryption, "VERIFY-IDENTITY");
+  const Outcome refused = clean({"--profile", "--operation", "remove-all-spaces"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_TRUE(refused.err.contains("The stored encryption setting \"VERIFY-IDENTITY\""))
+      << refused.err.toStdString();
+  const Outcome run =
+      clean({"--profile", "--ssl-mode", "PREFERRED", "--operation", "remove-all-spaces"});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(values()[0], text("ab")) << "the --host given, not the stored db1.invalid";
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {

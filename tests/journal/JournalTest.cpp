@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -55,6 +56,39 @@ TEST_F(JournalTest, IsReadableByTheUserOnly) {
   EXPECT_EQ(modeOf(path), 0600u);
   EXPECT_EQ(modeOf(home.path() + "/Klarifeld"), 0700u);
   EXPECT_EQ(modeOf(path + "-wal"), 0600u);
+}
+
+// Nothing of another's is taken for the journal: a link in its place, a folder that others
+// may write to or that belongs to another user. The file a link points to stays as it was.
+TEST_F(JournalTest, RefusesLinksAndFoldersThatAreNotTheUsersAlone) {
+  const QString folder = home.path() + "/Klarifeld";
+  const QString target = home.path() + "/other.sqlite3";
+  ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+  {
+    QFile other(target);
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("someone else's");
+  }
+  ::chmod(QFile::encodeName(target).constData(), 0644);
+  ASSERT_TRUE(QFile::link(target, path));
+  EXPECT_THROW(Journal{path}, JournalError);
+  EXPECT_EQ(modeOf(target), 0644u);
+  QFile other(target);
+  ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+  EXPECT_EQ(other.readAll(), "someone else's");
+  QFile::remove(path);
+
+  ::chmod(QFile::encodeName(folder).constData(), 0777);
+  EXPECT_THROW(Journal{path}, JournalError);
+  ::chmod(QFile::encodeName(folder).constData(), 0700);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+    EXPECT_THROW(Journal{path}, JournalError);
+    ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 0, 0), 0);
+  }
+  EXPECT_FALSE(QFile::exists(path)) << "nothing was written";
+  Journal journal(path);
+  EXPECT_TRUE(journal.runs().empty());
 }
 
 TEST_F(JournalTest, KeepsEveryByteNullsAndEmptiesApart) {

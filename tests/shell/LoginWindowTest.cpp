@@ -52,6 +52,18 @@ TEST_F(LoginWindowTest, AStoredProfileThatConnectsOpensTheMainWindow) {
   EXPECT_TRUE(dialogs.shown().empty());
 }
 
+// A mistyped stored mode must not quietly become "Preferred": nothing connects.
+TEST_F(LoginWindowTest, AnUnknownStoredEncryptionIsSaidAndNothingConnects) {
+  storeWorkingProfile(db.name());
+  settings.write("MyEncryption", "VERIFY-IDENTITY");
+  LoginWindow& form = start();
+  EXPECT_FALSE(form.mainWindowLoaded());
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({"The stored encryption setting \"VERIFY-IDENTITY\" is not one that "
+                         "Klarifeld knows, so it did not connect. Choose the encryption in the "
+                         "Encryption frame."}));
+}
+
 TEST_F(LoginWindowTest, AnEmptyServerBoxMakesNoAttempt) {
   storeWorkingProfile(db.name());
   settings.write("MyServer", "");
