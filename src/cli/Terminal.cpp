@@ -39,18 +39,39 @@ bool IsTerminal(int fileDescriptor) {
   return ::isatty(fileDescriptor) != 0;
 }
 
+namespace {
+
+// The terminal as it was before a prompt turned echo off, put back by a signal that ends
+// the program at the prompt.
+termios savedTerminal{};
+
+extern "C" void restoreTerminalAndEnd(int signal) {
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+}  // namespace
+
 QString AskSecretly(const QString& prompt) {
-  termios saved{};
-  const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool terminal = ::tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
+  using Handler = void (*)(int);
+  Handler interrupted = SIG_DFL, terminated = SIG_DFL;
   if (terminal) {
-    termios quiet = saved;
+    interrupted = ::signal(SIGINT, restoreTerminalAndEnd);
+    terminated = ::signal(SIGTERM, restoreTerminalAndEnd);
+    termios quiet = savedTerminal;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
   }
   // Only now: what is typed as soon as the prompt shows must not be echoed.
   std::cerr << prompt.toStdString() << std::flush;
   const std::optional<QString> typed = readLine();
-  if (terminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    ::signal(SIGINT, interrupted);
+    ::signal(SIGTERM, terminated);
+  }
   std::cerr << std::endl;
   return typed.value_or(QString());
 }

@@ -89,7 +89,13 @@ GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, Ro
                              int field)
     : session_(session), fields_(fields), updater_(updater), field_(field) {}
 
-GroupedWriter::~GroupedWriter() = default;
+// The session goes on with one statement a query, as other code expects of it; a session
+// still reading rows is left alone rather than made to read them all.
+GroupedWriter::~GroupedWriter() {
+  if (MYSQL* mysql = session_.idleNow()) {
+    mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_OFF);
+  }
+}
 
 // The chunk table carries each row's key (in the key's own types, so that the join uses
 // the key's equality and index), its value as read and its new value, as bytes.
@@ -197,6 +203,14 @@ bool GroupedWriter::castKeys(MYSQL* mysql) {
     } else if (type == "datetime" || type == "timestamp" || type == "time") {
       cast = {"CAST(", (type == "time" ? " AS TIME(" : " AS DATETIME(") + number(6) + "))"};
     } else if (type.endsWith("char") || type.endsWith("text") || type == "enum" || type == "set") {
+      // Names from the server go into the statement only as the plain names they are.
+      const auto plainName = [](const char* name) {
+        const QByteArray text(name ? name : "");
+        return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+          return std::isalnum(uchar(c)) || c == '_';
+        });
+      };
+      if (!plainName(row[2]) || !plainName(row[3])) return false;
       cast = {"CONVERT(", QByteArray(" USING ") + row[2] + ") COLLATE " + row[3]};
     } else if (!type.endsWith("binary") && !type.endsWith("blob")) {
       return false;

@@ -36,6 +36,9 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   bool isOpen() const { return mysql_ != nullptr; }
+  // The handle when it is open and reads no rows, so that a statement can go at once;
+  // else nothing.
+  MYSQL* idleNow() const { return isOpen() && !streaming_ && !abandoned_ ? mysql_.get() : nullptr; }
   // The handle, idle and ready for a statement. Throws when the session was closed.
   MYSQL* idle();
   // The handle as it is, for reading the result that streams over it.

@@ -11,10 +11,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 
 #include <QTemporaryDir>
 #include <QThread>
+#include "Connection.h"
 #include "ProfileKeys.h"
+#include "RecordSet.h"
 #include "SettingsStore.h"
 
 #include "../support/QStringPrinting.h"
@@ -156,6 +159,27 @@ TEST_F(CleanCommandTest, AProfileTakesOptionsGivenAndRefusesAnUnknownEncryption)
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   EXPECT_EQ(values()[0], text("ab")) << "the --host given, not the stored db1.invalid";
   qunsetenv("XDG_CONFIG_HOME");
+}
+
+// Others can read a process's arguments: a password given in them is blanked while it runs.
+TEST_F(CleanCommandTest, APasswordInTheArgumentsIsBlankedWhileTheRunGoesOn) {
+  const TestServer& server = TestServer::get();
+  Connection locker;  // holds the first row, so that the run waits while it is looked at
+  locker.Open(db.connectionString());
+  locker.Execute("START TRANSACTION");
+  locker.Execute("SELECT * FROM t WHERE id = 1 FOR UPDATE");
+  QProcess program;
+  start(program, {"--operation", "remove-all-spaces", "--password=" + server.password}, QString());
+  QByteArray arguments;
+  for (int waited = 0; waited < 40 && !arguments.contains("remove-all-spaces"); ++waited) {
+    QThread::msleep(50);
+    QFile cmdline(QString("/proc/%1/cmdline").arg(program.processId()));
+    if (cmdline.open(QIODevice::ReadOnly)) arguments = cmdline.readAll();
+  }
+  EXPECT_TRUE(arguments.contains("--password=x")) << arguments.toStdString();
+  EXPECT_FALSE(arguments.contains(server.password.toUtf8()));
+  locker.Close();
+  EXPECT_EQ(finish(program).status, 0);
 }
 
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
