@@ -182,6 +182,28 @@ TEST_F(CleanCommandTest, APasswordInTheArgumentsIsBlankedWhileTheRunGoesOn) {
   EXPECT_EQ(finish(program).status, 0);
 }
 
+// The link lost while a write waits: reported, and the exit status says so.
+TEST_F(CleanCommandTest, ALostLinkEndsTheRunWithStatus3) {
+  Connection locker;  // holds the first row, so that the run's write waits there
+  locker.Open(db.connectionString());
+  locker.Execute("START TRANSACTION");
+  locker.Execute("SELECT * FROM t WHERE id = 1 FOR UPDATE");
+  QProcess program;
+  start(program, {"--operation", "remove-all-spaces"});
+  Column waiting;
+  for (int tries = 0; tries < 80 && waiting.empty(); ++tries) {
+    QThread::msleep(50);
+    waiting = db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" + db.name() +
+                        "' AND INFO LIKE 'UPDATE%'");
+  }
+  ASSERT_FALSE(waiting.empty()) << "the run never waited for the row";
+  db.exec("KILL CONNECTION " + QString::fromUtf8(*waiting[0]));
+  const Outcome lost = finish(program);
+  EXPECT_EQ(lost.status, 3) << lost.err.toStdString();
+  EXPECT_TRUE(lost.out.startsWith("The connection to the server was lost"))
+      << lost.out.toStdString();
+}
+
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);
