@@ -1,5 +1,7 @@
 #include "VisibleText.h"
 
+#include <QList>
+
 QChar VisibleMark(QChar c) {
   switch (c.unicode()) {
     case u' ':
@@ -74,8 +76,12 @@ namespace {
 // Beyond this many cells the common subsequence costs more than a screen of rows is worth.
 constexpr qsizetype MaxCells = 1'000'000;
 
+// The text's characters, whole: a character outside the BMP is one, not two halves.
+using Characters = QList<uint>;
+
 // Everything between the common beginning and the common end.
-void markBetweenCommonEnds(const QString& before, const QString& after, ChangedParts& parts) {
+void markBetweenCommonEnds(const Characters& before, const Characters& after,
+                           std::vector<bool>& beforeMarks, std::vector<bool>& afterMarks) {
   const qsizetype shorter = std::min(before.size(), after.size());
   qsizetype prefix = 0;
   while (prefix < shorter && before[prefix] == after[prefix]) ++prefix;
@@ -84,12 +90,13 @@ void markBetweenCommonEnds(const QString& before, const QString& after, ChangedP
          before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix]) {
     ++suffix;
   }
-  for (qsizetype i = prefix; i < before.size() - suffix; ++i) parts.before[std::size_t(i)] = true;
-  for (qsizetype i = prefix; i < after.size() - suffix; ++i) parts.after[std::size_t(i)] = true;
+  for (qsizetype i = prefix; i < before.size() - suffix; ++i) beforeMarks[std::size_t(i)] = true;
+  for (qsizetype i = prefix; i < after.size() - suffix; ++i) afterMarks[std::size_t(i)] = true;
 }
 
-void markLongestCommonSubsequenceApart(const QString& before, const QString& after,
-                                       ChangedParts& parts) {
+void markLongestCommonSubsequenceApart(const Characters& before, const Characters& after,
+                                       std::vector<bool>& beforeMarks,
+                                       std::vector<bool>& afterMarks) {
   const qsizetype rows = before.size() + 1, columns = after.size() + 1;
   // common[i][j]: the longest common subsequence of before[i..] and after[j..].
   std::vector<quint32> common(std::size_t(rows * columns), 0);
@@ -107,35 +114,39 @@ void markLongestCommonSubsequenceApart(const QString& before, const QString& aft
     if (before[i] == after[j]) {
       ++i, ++j;
     } else if (at(i + 1, j) >= at(i, j + 1)) {
-      parts.before[std::size_t(i++)] = true;
+      beforeMarks[std::size_t(i++)] = true;
     } else {
-      parts.after[std::size_t(j++)] = true;
+      afterMarks[std::size_t(j++)] = true;
     }
   }
-  for (; i < before.size(); ++i) parts.before[std::size_t(i)] = true;
-  for (; j < after.size(); ++j) parts.after[std::size_t(j)] = true;
+  for (; i < before.size(); ++i) beforeMarks[std::size_t(i)] = true;
+  for (; j < after.size(); ++j) afterMarks[std::size_t(j)] = true;
 }
 
-void markWholeCharacters(const QString& text, std::vector<bool>& marked) {
-  for (qsizetype i = 0; i + 1 < text.size(); ++i) {
-    if (text[i].isHighSurrogate() && text[i + 1].isLowSurrogate() &&
-        (marked[std::size_t(i)] || marked[std::size_t(i + 1)])) {
-      marked[std::size_t(i)] = marked[std::size_t(i + 1)] = true;
-    }
+// Marks of characters as marks of the code units that spell them.
+std::vector<bool> unitMarks(const QString& text, const std::vector<bool>& characterMarks) {
+  std::vector<bool> marks(std::size_t(text.size()));
+  std::size_t character = 0;
+  for (qsizetype i = 0; i < text.size(); ++i, ++character) {
+    const bool pair =
+        text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+    const bool marked = character < characterMarks.size() && characterMarks[character];
+    marks[std::size_t(i)] = marked;
+    if (pair) marks[std::size_t(++i)] = marked;
   }
+  return marks;
 }
 
 }  // namespace
 
 ChangedParts ChangedPartsOf(const QString& before, const QString& after) {
-  ChangedParts parts{std::vector<bool>(std::size_t(before.size())),
-                     std::vector<bool>(std::size_t(after.size()))};
-  if ((before.size() + 1) * (after.size() + 1) > MaxCells) {
-    markBetweenCommonEnds(before, after, parts);
+  const Characters beforeCharacters = before.toUcs4(), afterCharacters = after.toUcs4();
+  std::vector<bool> beforeMarks(std::size_t(beforeCharacters.size())),
+      afterMarks(std::size_t(afterCharacters.size()));
+  if ((beforeCharacters.size() + 1) * (afterCharacters.size() + 1) > MaxCells) {
+    markBetweenCommonEnds(beforeCharacters, afterCharacters, beforeMarks, afterMarks);
   } else {
-    markLongestCommonSubsequenceApart(before, after, parts);
+    markLongestCommonSubsequenceApart(beforeCharacters, afterCharacters, beforeMarks, afterMarks);
   }
-  markWholeCharacters(before, parts.before);
-  markWholeCharacters(after, parts.after);
-  return parts;
+  return {unitMarks(before, beforeMarks), unitMarks(after, afterMarks)};
 }

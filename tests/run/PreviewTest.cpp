@@ -99,6 +99,10 @@ TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {
   const ChangedParts emoji = ChangedPartsOf("a😀b", "a😁b");
   EXPECT_EQ(emoji.before, std::vector<bool>({false, true, true, false}))
       << "a changed character is never cut in two";
+  const ChangedParts dropped = ChangedPartsOf("😀😁", "😁");
+  EXPECT_EQ(dropped.before, std::vector<bool>({true, true, false, false}))
+      << "characters are compared whole, not by halves";
+  EXPECT_EQ(dropped.after, std::vector<bool>({false, false}));
   const ChangedParts spread = ChangedPartsOf(" a b ", "a__b");
   EXPECT_EQ(spread.before, std::vector<bool>({true, false, true, false, true}));
   EXPECT_EQ(spread.after, std::vector<bool>({false, true, true, false}));
