@@ -97,12 +97,9 @@ Rewrite ChangePreview::rewrite(qsizetype i) const {
 
 namespace {
 
-QString quotedText(const QByteArray& text) {
-  return u'\'' +
-         QString::fromUtf8(text)
-             .replace(u'\\', QStringLiteral("\\\\"))
-             .replace(u'\'', QStringLiteral("''")) +
-         u'\'';
+// A name as a literal that no server setting reads otherwise (NO_BACKSLASH_ESCAPES, say).
+QString literalOf(const QByteArray& text) {
+  return QStringLiteral("_utf8mb4 X'") + QString::fromLatin1(text.toHex()) + u'\'';
 }
 
 qint64 charactersIn(const QString& text) {
@@ -119,8 +116,8 @@ ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
   const auto limits = connection.Execute(
       "SELECT CHARACTER_MAXIMUM_LENGTH, CHARACTER_OCTET_LENGTH FROM information_schema.COLUMNS "
       "WHERE TABLE_SCHEMA = " +
-      quotedText(field.database) + " AND TABLE_NAME = " + quotedText(field.table) +
-      " AND COLUMN_NAME = " + quotedText(field.column));
+      literalOf(field.database) + " AND TABLE_NAME = " + literalOf(field.table) +
+      " AND COLUMN_NAME = " + literalOf(field.column));
   if (!limits->isOpen() || limits->Eof()) return {};
   return {limits->Value(0).value_or(QString()).toLongLong(),
           limits->Value(1).value_or(QString()).toLongLong()};
