@@ -36,7 +36,8 @@ class Connection : public DbObject {
   // The Galera cluster that the server belongs to (its state UUID); empty for a server on
   // its own.
   QString clusterId() const;
-  // How the link to the server is protected: "encrypted, TLSv1.3" or "not encrypted".
+  // How the link to the server is protected: "encrypted, TLSv1.3, certificate not checked"
+  // or "not encrypted".
   QString linkDescription() const;
   // The open session, for the record sets opened on this connection.
   std::shared_ptr<Session> session() const;

@@ -91,11 +91,18 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
   }
 }
 
-QString LinkSecurity::describe(MYSQL* mysql) {
+QString LinkSecurity::describe(MYSQL* mysql, Encryption encryption) {
   const char* version = nullptr;
   if (!mysql_get_ssl_cipher(mysql) ||
       mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &version) || !version) {
     return QStringLiteral("not encrypted");
   }
-  return QStringLiteral("encrypted, ") + QString::fromLatin1(version);
+  // An unchecked certificate keeps out listeners, not a stranger posing as the server.
+  const QString checked = encryption == Encryption::VerifyIdentity
+                              ? QStringLiteral("certificate and host name checked")
+                          : encryption == Encryption::VerifyCa
+                              ? QStringLiteral("certificate checked, host name not checked")
+                              : QStringLiteral("certificate not checked");
+  return QStringLiteral("encrypted, ") + QString::fromLatin1(version) + QStringLiteral(", ") +
+         checked;
 }

@@ -28,8 +28,10 @@ class LinkSecurity {
   // link's protection that refused.
   [[noreturn]] void throwFailure(MYSQL* mysql) const;
 
-  // "encrypted, TLSv1.3" or "not encrypted".
-  static QString describe(MYSQL* mysql);
+  // "encrypted, TLSv1.3, certificate not checked" or "not encrypted": what `encryption`
+  // checked, as well as whether the link is encrypted.
+  static QString describe(MYSQL* mysql, Encryption encryption);
+  Encryption encryption() const { return encryption_; }
 
  private:
   Encryption encryption_ = Encryption::Preferred;

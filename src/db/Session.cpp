@@ -86,7 +86,7 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
     security.throwFailure(mysql.get());
   }
   security.checkConnected(mysql.get());
-  return std::shared_ptr<Session>(new Session(std::move(mysql)));
+  return std::shared_ptr<Session>(new Session(std::move(mysql), security.encryption()));
 }
 
 Session::~Session() {
@@ -120,7 +120,7 @@ void Session::cancelStatement(const ConnectionAttributes& attributes) const {
 
 QString Session::linkDescription() const {
   if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
-  return LinkSecurity::describe(mysql_.get());
+  return LinkSecurity::describe(mysql_.get(), encryption_);
 }
 
 void Session::finished(StreamingResult* result) {

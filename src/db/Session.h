@@ -44,7 +44,7 @@ class Session {
   // The handle as it is, for reading the result that streams over it.
   MYSQL* handle() const { return mysql_.get(); }
   void close();
-  // "encrypted, TLSv1.3" or "not encrypted".
+  // "encrypted, TLSv1.3, certificate not checked" or "not encrypted".
   QString linkDescription() const;
   // Ends the statement that another thread runs on this session now: the server is asked
   // over a connection of its own made with `attributes`; when it cannot be asked, this
@@ -58,10 +58,12 @@ class Session {
   void abandon(ResultHandle unreadRest);
 
  private:
-  explicit Session(MysqlHandle mysql) : mysql_(std::move(mysql)) {}
+  Session(MysqlHandle mysql, Encryption encryption)
+      : mysql_(std::move(mysql)), encryption_(encryption) {}
   void cancelUnreadRows();
 
   MysqlHandle mysql_;
+  Encryption encryption_;
   StreamingResult* streaming_ = nullptr;
   ResultHandle abandoned_;
 };

@@ -42,11 +42,16 @@ class LinkSecurityTest : public testing::Test {
 }  // namespace
 
 TEST_F(LinkSecurityTest, AServerThatRequiresEncryptionIsReachedEncrypted) {
+  // It says what was checked, too: an unchecked certificate keeps out only listeners.
   for (Encryption encryption : {Encryption::Preferred, Encryption::Required}) {
-    EXPECT_TRUE(linkOf(encrypted, encryption).startsWith("encrypted, TLSv1."))
-        << linkOf(encrypted, encryption).toStdString();
+    const QString link = linkOf(encrypted, encryption);
+    EXPECT_TRUE(link.startsWith("encrypted, TLSv1.") && link.endsWith(", certificate not checked"))
+        << link.toStdString();
   }
-  EXPECT_TRUE(linkOf(encrypted, Encryption::VerifyCa, authority).startsWith("encrypted, TLSv1."));
+  const QString checked = linkOf(encrypted, Encryption::VerifyCa, authority);
+  EXPECT_TRUE(checked.startsWith("encrypted, TLSv1.") &&
+              checked.endsWith(", certificate checked, host name not checked"))
+      << checked.toStdString();
 }
 
 TEST_F(LinkSecurityTest, ACertificateIsCheckedAgainstTheChosenAuthorityAndName) {
