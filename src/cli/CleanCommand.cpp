@@ -258,6 +258,10 @@ int RunCleanCommand(const CleanOptions& options) {
   std::optional<QStringList> fields;
   try {
     connection.Open(connectionString);
+    // Said where a person reads it: how far the link can be trusted.
+    if (IsTerminal(STDERR_FILENO)) {
+      std::cerr << "Link to the server: " << connection.linkDescription().toStdString() << ".\n";
+    }
     fields = fieldsOf(connection, options);
     if (!fields) return UsageError;
     if (!fields->contains(options.field)) {

@@ -334,6 +334,7 @@ TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   const QByteArray password = server.password.toUtf8() + "\n";
   ASSERT_EQ(::write(terminal, password.constData(), size_t(password.size())), password.size());
   ASSERT_TRUE(readUntil(terminal, "Replace With:", seen)) << seen.toStdString();
+  EXPECT_TRUE(seen.contains("Link to the server: ")) << "a person is told how the link stands";
   ASSERT_EQ(::write(terminal, "->\n", 3), 3);
   readUntil(terminal, "Finished", seen);
   int status = -1;
