@@ -89,6 +89,23 @@ const std::array<CleaningOperation, OperationCount>& Catalogue() {
   return Operations;
 }
 
+QStringList OperationQuestions(OperationKind kind) {
+  const QString replaceWith = QStringLiteral("Replace With:");
+  switch (kind) {
+    case OperationKind::Plain:
+      return {};
+    case OperationKind::Replacement:
+      return {replaceWith};
+    case OperationKind::Characters:
+      return {QStringLiteral("Enter User-Defined Character(s):")};
+    case OperationKind::SearchAndReplacement:
+      return {QStringLiteral("Find What:"), replaceWith};
+    case OperationKind::Number:
+      return {QStringLiteral("Enter Number:")};
+  }
+  return {};
+}
+
 const CleaningOperation* FindOperation(QStringView caption) {
   for (const CleaningOperation& operation : Operations) {
     if (operation.caption == caption) return &operation;

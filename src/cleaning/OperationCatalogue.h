@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <array>
 
@@ -38,6 +39,9 @@ struct CleaningOperation {
 inline constexpr int OperationCount = 27;
 
 const std::array<CleaningOperation, OperationCount>& Catalogue();
+
+// The questions that an operation of `kind` asks, in order, as its input boxes show them.
+QStringList OperationQuestions(OperationKind kind);
 
 // The first operation whose caption equals `caption` exactly, or null.
 const CleaningOperation* FindOperation(QStringView caption);

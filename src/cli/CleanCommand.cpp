@@ -32,7 +32,11 @@ void fail(const QString& line) {
 int listOperations() {
   for (const CleaningOperation& operation : Catalogue()) {
     std::cout << OperationShortName(operation).toStdString() << "\t"
-              << operation.caption.toString().toStdString() << "\n";
+              << operation.caption.toString().toStdString();
+    for (const QString& question : OperationQuestions(operation.kind)) {
+      std::cout << "\t\"" << question.toStdString() << '"';
+    }
+    std::cout << "\n";
   }
   return AllWritten;
 }
@@ -193,9 +197,10 @@ void printChanges(const ChangePreview& preview, bool json) {
 }
 
 // A run that never reached its records: a refused or missing answer, or a report.
-int statusWithoutRecords(const TerminalDialogs& dialogs) {
-  if (dialogs.missingAnswer()) {
-    fail(QStringLiteral("The operation asks a question that no --answer answers."));
+int statusWithoutRecords(const TerminalDialogs& dialogs, const CleaningOperation& operation) {
+  if (const std::optional<QString> question = dialogs.missingAnswer()) {
+    fail(QStringLiteral("The operation \"%1\" asks \"%2\"; give it with --answer.")
+             .arg(OperationShortName(operation), *question));
     return UsageError;
   }
   return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
@@ -293,7 +298,7 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.quietReports) run.reportIntoSummary();
     if (options.dryRun) {
       const std::unique_ptr<ChangePreview> changes = run.preview();
-      if (!changes) return statusWithoutRecords(dialogs);
+      if (!changes) return statusWithoutRecords(dialogs, *operation);
       printChanges(*changes, options.json);
       return changes->counts.failing > 0 ? SomeReported : AllWritten;
     }
@@ -303,6 +308,6 @@ int RunCleanCommand(const CleanOptions& options) {
     fail(QString::fromUtf8(failure.what()));
     return JournalFailed;
   }
-  if (!progress.summary()) return statusWithoutRecords(dialogs);
+  if (!progress.summary()) return statusWithoutRecords(dialogs, *operation);
   return statusOf(*progress.summary());
 }

@@ -94,7 +94,7 @@ QString TerminalDialogs::askInput(const QString& prompt, const QString&) {
     std::cerr << prompt.toStdString() << ' ' << std::flush;
     return readLine().value_or(QString());
   }
-  missingAnswer_ = true;
+  if (!missingAnswer_) missingAnswer_ = prompt;
   return {};
 }
 

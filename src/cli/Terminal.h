@@ -28,13 +28,13 @@ class TerminalDialogs : public Dialogs {
   QString chooseFile(const QString& title, const QString& filter) override;
 
   int messagesShown() const { return messages_; }
-  // A question came with no answer to give.
-  bool missingAnswer() const { return missingAnswer_; }
+  // The first question that came with no answer to give.
+  const std::optional<QString>& missingAnswer() const { return missingAnswer_; }
 
  private:
   std::deque<QString> answers_;
   int messages_ = 0;
-  bool missingAnswer_ = false;
+  std::optional<QString> missingAnswer_;
 };
 
 // A list held in memory.

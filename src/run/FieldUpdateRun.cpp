@@ -86,7 +86,6 @@ class ReportsAfterStaged : public Dialogs {
 
 // The location tag that error reports show, as users and support know it.
 const QString StartClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click");
-const QString ReplaceWith = QStringLiteral("Replace With:");
 }  // namespace
 
 FieldUpdateRun::FieldUpdateRun(const BrowserLists& lists, QString operationCaption,
@@ -183,6 +182,7 @@ void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
 // The questions and tests of the operation; no answers when it ends there.
 std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& operation) {
   const int line = operation.testLine;
+  const QStringList questions = OperationQuestions(operation.kind);
   Answers answers;
   const auto ask = [&](int at, QString& answer, const QString& prompt) {
     steps_.step(at, [&] { answer = dialogs_.input(prompt); });
@@ -192,19 +192,16 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
       return answers;
     case OperationKind::Replacement:
     case OperationKind::Characters:
-      ask(line + 2, answers.first,
-          operation.kind == OperationKind::Replacement
-              ? ReplaceWith
-              : QStringLiteral("Enter User-Defined Character(s):"));
+      ask(line + 2, answers.first, questions[0]);
       if (steps_.test(line + 4, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
     case OperationKind::SearchAndReplacement:
-      ask(line + 2, answers.first, QStringLiteral("Find What:"));
-      ask(line + 4, answers.second, ReplaceWith);
+      ask(line + 2, answers.first, questions[0]);
+      ask(line + 4, answers.second, questions[1]);
       if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
     case OperationKind::Number:
-      ask(line + 2, answers.first, QStringLiteral("Enter Number:"));
+      ask(line + 2, answers.first, questions[0]);
       if (steps_.test(line + 4, [&] { return !IsNumeric(answers.first); })) {
         steps_.step(operation.loopLine() + 14,
                     [&] { dialogs_.message(QStringLiteral("Must enter number")); });

@@ -112,7 +112,11 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   const Outcome notANumber = clean({"--operation", "remove-first-x", "--answer", "two"});
   EXPECT_EQ(notANumber.status, 2);
   EXPECT_EQ(notANumber.err, "Must enter number\n");
-  EXPECT_EQ(clean({"--operation", "replace-tabs"}).status, 2) << "no answer to give";
+  const Outcome unanswered = clean({"--operation", "replace-tabs"});
+  EXPECT_EQ(unanswered.status, 2) << "no answer to give";
+  EXPECT_EQ(unanswered.err,
+            "klarifeld-clean: The operation \"replace-tabs\" asks \"Replace With:\"; give it "
+            "with --answer.\n");
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--password=wrong"}, QString()).status, 3);
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--host", "host=127.0.0.1;local-infile=1"}).status,
             2);
@@ -208,9 +212,13 @@ TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);
   EXPECT_EQ(listed.out.count('\n'), 27);
-  for (const char* line : {"remove-all-spaces\tRemove All Spaces in Selected Field\n",
-                           "replace-tabs\tReplace Tabs in Selected Field With...\n",
-                           "remove-first-x\tRemove First x Character(s) in Selected Field\n"}) {
+  // Each with its questions, in the order that --answer answers them.
+  for (const char* line :
+       {"remove-all-spaces\tRemove All Spaces in Selected Field\n",
+        "replace-tabs\tReplace Tabs in Selected Field With...\t\"Replace With:\"\n",
+        "replace-user-defined\tReplace User-Defined Character(s) in Selected Field With...\t"
+        "\"Find What:\"\t\"Replace With:\"\n",
+        "remove-first-x\tRemove First x Character(s) in Selected Field\t\"Enter Number:\"\n"}) {
     EXPECT_TRUE(listed.out.contains(line)) << line;
   }
 }
