@@ -42,18 +42,37 @@ QString cleaned(int id) {
   return QStringLiteral("value%1x").arg(id);
 }
 
+// The cluster's database made anew, with a table t (id, v) filled by `insert`.
+void createTable(const QString& insert) {
+  const auto server = connectTo(1, QString());
+  server->Execute("DROP DATABASE IF EXISTS " + ClusterDatabase);
+  server->Execute("CREATE DATABASE " + ClusterDatabase);
+  const auto setup = connectTo(1);
+  setup->Execute("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(40))");
+  setup->Execute(insert);
+}
+
+// Starts klarifeld-clean through node `number` on the cluster's database, with a journal
+// in `dataHome`.
+void startClean(QProcess& process, int number, const QString& dataHome,
+                const QStringList& arguments) {
+  const TestServer server = node(number);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("MYSQL_PWD", server.password);
+  environment.insert("HOME", dataHome);
+  environment.insert("XDG_DATA_HOME", dataHome);
+  process.setProcessEnvironment(environment);
+  process.start(KLARIFELD_CLEAN_PATH,
+                QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                            "--database", ClusterDatabase} +
+                    arguments);
+}
+
 }  // namespace
 
 TEST(GaleraCluster, AGroupedRunKeepsWhatAnotherNodeCommittedAndTheNodesAgree) {
-  {
-    const auto server = connectTo(1, QString());
-    server->Execute("DROP DATABASE IF EXISTS " + ClusterDatabase);
-    server->Execute("CREATE DATABASE " + ClusterDatabase);
-    const auto setup = connectTo(1);
-    setup->Execute("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(40))");
-    setup->Execute("INSERT INTO t SELECT seq, CONCAT('value ', seq, ' x') FROM seq_1_to_" +
-                   QString::number(Rows));
-  }
+  createTable("INSERT INTO t SELECT seq, CONCAT('value ', seq, ' x') FROM seq_1_to_" +
+              QString::number(Rows));
   const int conflictsBefore =
       firstValue(*connectTo(1),
                  "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
@@ -82,18 +101,10 @@ TEST(GaleraCluster, AGroupedRunKeepsWhatAnotherNodeCommittedAndTheNodesAgree) {
     }
   });
 
-  const TestServer first = node(1);
   const QTemporaryDir dataHome;
   QProcess run;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert("MYSQL_PWD", first.password);
-  environment.insert("HOME", dataHome.path());
-  environment.insert("XDG_DATA_HOME", dataHome.path());
-  run.setProcessEnvironment(environment);
-  run.start(KLARIFELD_CLEAN_PATH,
-            QStringList{"--host", first.host, "--port", first.port, "--user", first.user,
-                        "--database", ClusterDatabase, "--table", "t", "--field", "v",
-                        "--operation", "remove-all-spaces"});
+  startClean(run, 1, dataHome.path(),
+             {"--table", "t", "--field", "v", "--operation", "remove-all-spaces"});
   ASSERT_TRUE(run.waitForFinished(300000));
   running = false;
   other.join();
@@ -146,27 +157,11 @@ TEST(GaleraCluster, AGroupedRunKeepsWhatAnotherNodeCommittedAndTheNodesAgree) {
 
 // A run made through one node is undone through another node of the same cluster.
 TEST(GaleraCluster, ARunIsUndoneThroughAnotherNode) {
-  {
-    const auto server = connectTo(1, QString());
-    server->Execute("DROP DATABASE IF EXISTS " + ClusterDatabase);
-    server->Execute("CREATE DATABASE " + ClusterDatabase);
-    const auto setup = connectTo(1);
-    setup->Execute("CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(40))");
-    setup->Execute("INSERT INTO t VALUES (1, 'a b'), (2, 'c d')");
-  }
+  createTable("INSERT INTO t VALUES (1, 'a b'), (2, 'c d')");
   const QTemporaryDir dataHome;
   const auto clean = [&](int number, const QStringList& arguments) {
-    const TestServer server = node(number);
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("MYSQL_PWD", server.password);
-    environment.insert("HOME", dataHome.path());
-    environment.insert("XDG_DATA_HOME", dataHome.path());
-    process.setProcessEnvironment(environment);
-    process.start(KLARIFELD_CLEAN_PATH,
-                  QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
-                              "--database", ClusterDatabase} +
-                      arguments);
+    startClean(process, number, dataHome.path(), arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
   };
