@@ -1,8 +1,14 @@
 #include "LinkSecurity.h"
 
 #include <errmsg.h>
+#include <mysql/client_plugin.h>
+
+#include <cstring>
+#include <mutex>
 
 namespace {
+
+constexpr const char* EncryptFirstMethod = "klarifeld_encrypt_first";
 
 // Challenge and response: what crosses the link cannot be turned back into the password.
 constexpr const char* SafeLoginMethods = "mysql_native_password,client_ed25519";
@@ -10,6 +16,61 @@ constexpr const char* SafeLoginMethods = "mysql_native_password,client_ed25519";
 constexpr const char* CheckedLinkLoginMethods =
     "mysql_native_password,client_ed25519,caching_sha2_password,sha256_password,"
     "mysql_clear_password,dialog";
+
+bool needsEncryption(Encryption encryption) {
+  return encryption != Encryption::Preferred;
+}
+
+// The first login method that the library runs, before the user name goes out. The library
+// would log in over an open link when the server offers no TLS; this method then sends
+// nothing at all. Otherwise it answers with nothing, which makes the server name its own
+// method, and the library runs that one over the link it has encrypted by then.
+int encryptFirst(MYSQL_PLUGIN_VIO* vio, MYSQL* mysql) {
+  if (!(mysql->server_capabilities & CLIENT_SSL)) {
+    mysql->net.last_errno = CR_SSL_CONNECTION_ERROR;
+    std::strcpy(mysql->net.sqlstate, "HY000");
+    std::strcpy(mysql->net.last_error, "the server offers no encryption");
+    return CR_ERROR;
+  }
+  return vio->write_packet(vio, nullptr, 0) ? CR_ERROR : CR_OK;
+}
+
+st_mysql_client_plugin_AUTHENTICATION EncryptFirstPlugin = {
+    MYSQL_CLIENT_AUTHENTICATION_PLUGIN,
+    MYSQL_CLIENT_AUTHENTICATION_PLUGIN_INTERFACE_VERSION,
+    EncryptFirstMethod,
+    "Klarifeld",
+    "Sends nothing until the link is encrypted",
+    {1, 0, 0},
+    "GPL",
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    encryptFirst};
+
+void registerEncryptFirst(MYSQL* mysql) {
+  static std::once_flag once;
+  static bool registered = false;
+  std::call_once(once, [mysql] {
+    registered =
+        mysql_client_register_plugin(
+            mysql, reinterpret_cast<st_mysql_client_plugin*>(&EncryptFirstPlugin)) != nullptr;
+  });
+  if (!registered) {
+    throw LinkRefusal(QStringLiteral("The client library does not let Klarifeld keep the login "
+                                     "from leaving before the link is encrypted, so it does not "
+                                     "connect with Encryption set to \"%1\".")
+                          .arg(EncryptionCaption(Encryption::Required)));
+  }
+}
+
+LinkRefusal plainLinkRefusal(Encryption encryption) {
+  return LinkRefusal(QStringLiteral("The server did not encrypt the connection, and Encryption is "
+                                    "set to \"%1\". Ask the server's administrator to turn on "
+                                    "TLS, or choose \"Preferred\".")
+                         .arg(EncryptionCaption(encryption)));
+}
 
 }  // namespace
 
@@ -40,25 +101,28 @@ LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
 }
 
 // The library encrypts whenever the server offers it, and falls back to an open link
-// otherwise, unless it is to check the host name; the other modes check afterwards.
+// otherwise, unless it is to check the host name; the other modes log in through the
+// method that sends nothing over an open link.
 void LinkSecurity::applyTo(MYSQL* mysql) const {
   const my_bool yes = 1;
   SetClientOption(mysql, MYSQL_OPT_SSL_ENFORCE, &yes);
   if (!caFile_.isEmpty()) SetClientOption(mysql, MYSQL_OPT_SSL_CA, caFile_.constData());
   const bool checksName = encryption_ == Encryption::VerifyIdentity;
   if (checksName) SetClientOption(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes);
+  QByteArray methods = checksName ? CheckedLinkLoginMethods : SafeLoginMethods;
+  if (needsEncryption(encryption_) && !checksName) {
+    registerEncryptFirst(mysql);
+    SetClientOption(mysql, MYSQL_DEFAULT_AUTH, EncryptFirstMethod);
+    methods = methods + ',' + EncryptFirstMethod;
+  }
   // Only a checked name keeps a stranger from posing as the server before the login. A
   // library that cannot restrict the methods is not used at all.
-  SetClientOption(mysql, MARIADB_OPT_RESTRICTED_AUTH,
-                  checksName ? CheckedLinkLoginMethods : SafeLoginMethods);
+  SetClientOption(mysql, MARIADB_OPT_RESTRICTED_AUTH, methods.constData());
 }
 
 void LinkSecurity::checkConnected(MYSQL* mysql) const {
-  if (encryption_ == Encryption::Preferred || mysql_get_ssl_cipher(mysql)) return;
-  throw LinkRefusal(QStringLiteral("The server did not encrypt the connection, and Encryption is "
-                                   "set to \"%1\". Ask the server's administrator to turn on TLS, "
-                                   "or choose \"Preferred\".")
-                        .arg(EncryptionCaption(encryption_)));
+  if (!needsEncryption(encryption_) || mysql_get_ssl_cipher(mysql)) return;
+  throw plainLinkRefusal(encryption_);
 }
 
 void LinkSecurity::throwFailure(MYSQL* mysql) const {
@@ -74,6 +138,10 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
                          "\"Verify CA and host name\" and the CA file."),
           failure.errorNumber(), failure.sqlState());
     case CR_SSL_CONNECTION_ERROR:
+      // The greeting, the only thing read before the refusal, offered no encryption.
+      if (mysql->server_capabilities != 0 && !(mysql->server_capabilities & CLIENT_SSL)) {
+        throw plainLinkRefusal(encryption_);
+      }
       if (encryption_ == Encryption::VerifyCa || encryption_ == Encryption::VerifyIdentity) {
         throw LinkRefusal(
             QStringLiteral("The encrypted connection with the check \"%1\" could not be set up "
