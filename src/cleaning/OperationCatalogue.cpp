@@ -2,8 +2,11 @@
 
 #include "Fundamental.h"
 #include "NumberText.h"
+#include "RegexReplace.h"
+#include "UnicodeCleaning.h"
 
 using namespace Fundamental;
+using namespace UnicodeCleaning;
 
 namespace {
 
@@ -66,6 +69,19 @@ const std::array<CleaningOperation, OperationCount> Operations = {{
    [](const QString& t, const A& a) { return RemoveTextAfterPosition(t, ToInteger16(a.first)); }},
   {26, u"Remove All Text Before x Position in Field", Kind::Number, 626,
    [](const QString& t, const A& a) { return RemoveTextBeforePosition(t, ToInteger16(a.first)); }},
+  {27, u"Replace Text Matching a Regular Expression in Selected Field With...", Kind::PatternAndReplacement, 1000,
+   [](const QString& t, const A& a) { return ReplaceRegex(t, a.first, a.second); },
+   u"replace-regex", [](const A& a) { return RegexProblem(a.first, a.second); }},
+  {28, u"Remove Extra Spaces at Both Ends of Selected Field", Kind::Plain, 1024,
+   [](const QString& t, const A&) { return TrimBothEnds(t); }, u"trim-both-ends"},
+  {29, u"Change Selected Field to Upper Case", Kind::Plain, 1040,
+   [](const QString& t, const A&) { return ToUpperCase(t); }, u"upper-case"},
+  {30, u"Change Selected Field to Lower Case", Kind::Plain, 1056,
+   [](const QString& t, const A&) { return ToLowerCase(t); }, u"lower-case"},
+  {31, u"Replace Unicode Spaces (No-Break, Thin, Ideographic...) in Selected Field With a Space", Kind::Plain, 1072,
+   [](const QString& t, const A&) { return ReplaceUnicodeSpaces(t); }, u"plain-spaces"},
+  {32, u"Remove Zero-Width and Control Characters in Selected Field", Kind::Plain, 1088,
+   [](const QString& t, const A&) { return RemoveInvisibleCharacters(t); }, u"remove-invisible"},
 }};
 // clang-format on
 
@@ -80,9 +96,15 @@ int CleaningOperation::loopLine() const {
       return testLine + 6;
     case Kind::SearchAndReplacement:
     case Kind::Number:
+    case Kind::PatternAndReplacement:
       return testLine + 8;
   }
   return testLine;
+}
+
+int CleaningOperation::listLine() const {
+  return position < FirstOperationCount ? 112 + 2 * position
+                                        : 1000 + 2 * (position - FirstOperationCount);
 }
 
 const std::array<CleaningOperation, OperationCount>& Catalogue() {
@@ -102,6 +124,8 @@ QStringList OperationQuestions(OperationKind kind) {
       return {QStringLiteral("Find What:"), replaceWith};
     case OperationKind::Number:
       return {QStringLiteral("Enter Number:")};
+    case OperationKind::PatternAndReplacement:
+      return {QStringLiteral("Regular Expression:"), replaceWith};
   }
   return {};
 }
@@ -114,6 +138,7 @@ const CleaningOperation* FindOperation(QStringView caption) {
 }
 
 QString OperationShortName(const CleaningOperation& operation) {
+  if (!operation.name.isEmpty()) return operation.name.toString();
   QString name = operation.caption.toString();
   for (const char* dropped : {" in Selected Field", " of Selected Field", " in Field", " With...",
                               " Character(s)", " (Carriage Returns)"}) {

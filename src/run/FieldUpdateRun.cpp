@@ -200,6 +200,16 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
       ask(line + 4, answers.second, questions[1]);
       if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
       return answers;
+    case OperationKind::PatternAndReplacement: {
+      ask(line + 2, answers.first, questions[0]);
+      ask(line + 4, answers.second, questions[1]);
+      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      // Refused before any record is read, as a number that is none.
+      const QString problem = operation.answersProblem(answers);
+      if (problem.isEmpty()) return answers;
+      steps_.step(operation.loopLine() + 14, [&] { dialogs_.message(problem); });
+      return std::nullopt;
+    }
     case OperationKind::Number:
       ask(line + 2, answers.first, questions[0]);
       if (steps_.test(line + 4, [&] { return !IsNumeric(answers.first); })) {
@@ -469,6 +479,7 @@ RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
     case OperationKind::Plain:
       break;
     case OperationKind::SearchAndReplacement:
+    case OperationKind::PatternAndReplacement:
       run.answers = {answers.first, answers.second};
       break;
     default:

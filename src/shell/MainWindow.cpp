@@ -151,8 +151,7 @@ void MainWindow::load() {
   }
   run.step(110, [&] { setWindowTitle(FullDisplayName); });
   for (const CleaningOperation& operation : Catalogue()) {
-    run.step(112 + 2 * operation.position,
-             [&] { operationBox->addItem(operation.caption.toString()); });
+    run.step(operation.listLine(), [&] { operationBox->addItem(operation.caption.toString()); });
   }
   run.step(166, [&] {
     operationBox->setCurrentIndex(-1);

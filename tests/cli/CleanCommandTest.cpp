@@ -15,6 +15,7 @@
 
 #include <QTemporaryDir>
 #include <QThread>
+
 #include "Connection.h"
 #include "ProfileKeys.h"
 #include "RecordSet.h"
@@ -112,6 +113,11 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   const Outcome notANumber = clean({"--operation", "remove-first-x", "--answer", "two"});
   EXPECT_EQ(notANumber.status, 2);
   EXPECT_EQ(notANumber.err, "Must enter number\n");
+  const Outcome badPattern =
+      clean({"--operation", "replace-regex", "--answer", "a)", "--answer", ""});
+  EXPECT_EQ(badPattern.status, 2);
+  EXPECT_EQ(badPattern.err,
+            "Invalid regular expression at offset 1: unmatched closing parenthesis\n");
   const Outcome unanswered = clean({"--operation", "replace-tabs"});
   EXPECT_EQ(unanswered.status, 2) << "no answer to give";
   EXPECT_EQ(unanswered.err,
@@ -211,14 +217,17 @@ TEST_F(CleanCommandTest, ALostLinkEndsTheRunWithStatus3) {
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);
-  EXPECT_EQ(listed.out.count('\n'), 27);
+  EXPECT_EQ(listed.out.count('\n'), 33);
   // Each with its questions, in the order that --answer answers them.
   for (const char* line :
        {"remove-all-spaces\tRemove All Spaces in Selected Field\n",
         "replace-tabs\tReplace Tabs in Selected Field With...\t\"Replace With:\"\n",
         "replace-user-defined\tReplace User-Defined Character(s) in Selected Field With...\t"
         "\"Find What:\"\t\"Replace With:\"\n",
-        "remove-first-x\tRemove First x Character(s) in Selected Field\t\"Enter Number:\"\n"}) {
+        "remove-first-x\tRemove First x Character(s) in Selected Field\t\"Enter Number:\"\n",
+        "replace-regex\tReplace Text Matching a Regular Expression in Selected Field With...\t"
+        "\"Regular Expression:\"\t\"Replace With:\"\n",
+        "remove-invisible\tRemove Zero-Width and Control Characters in Selected Field\n"}) {
     EXPECT_TRUE(listed.out.contains(line)) << line;
   }
 }

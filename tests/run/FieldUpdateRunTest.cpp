@@ -57,7 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
         OperationCase{20, {"=", "X"}, "k=v", "k=X"}, OperationCase{21, {"="}, "k=v", "=v"},
         OperationCase{22, {"=", "X"}, "k=v", "X=v"}, OperationCase{23, {"2"}, "abcdef", "cdef"},
         OperationCase{24, {"2"}, "abcdef", "abcd"}, OperationCase{25, {"3"}, "abcdef", "abc"},
-        OperationCase{26, {"3"}, "abcdef", "def"}),
+        OperationCase{26, {"3"}, "abcdef", "def"},
+        OperationCase{27, {R"((\w+)@(\w+))", "$2 at $1"}, "ann@db", "db at ann"},
+        OperationCase{28, {}, "  a b  ", "a b"}, OperationCase{29, {}, "straße", "STRASSE"},
+        OperationCase{30, {}, "ÀB", "àb"}, OperationCase{31, {}, "a\u00A0b", "a b"},
+        OperationCase{32, {}, "a\u200Bb\x01", "ab"}),
     [](const testing::TestParamInfo<OperationCase>& info) {
       return "Position" + std::to_string(info.param.position);
     });
@@ -146,6 +150,28 @@ TEST_F(FieldUpdateRunTest, ARefusedNumberIsReportedForEveryRecord) {
   EXPECT_EQ(dialogs.messages(), reports("Invalid procedure call or argument", 612, {1, 2, 3}));
   EXPECT_EQ(writes(), 0);
   EXPECT_EQ(values(), Column({text("abc"), std::nullopt, text("de")}));
+}
+
+// A pattern that cannot be used is refused before any record is read; a value on which it
+// backtracks without end is reported and kept, and the run goes on.
+TEST_F(FieldUpdateRunTest, RegularExpressions) {
+  createTable("TEXT", {"'aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!'", "'aa'"});
+  MainWindow& form = chooseField();
+  const QString regex =
+      QStringLiteral("Replace Text Matching a Regular Expression in Selected Field With...");
+  run(form, regex, {"(ab", "x"});
+  EXPECT_EQ(dialogs.prompts(), QStringList({"Regular Expression:", ReplaceWith}));
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({"Invalid regular expression at offset 3: missing closing parenthesis"}));
+  run(form, regex, {"", "x"});
+  EXPECT_EQ(dialogs.messages().size(), 1) << "an empty pattern ends the operation quietly";
+  dialogs.clear();
+  run(form, regex, {"(a+)+$", "x"});
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({report("The regular expression takes too many steps on this value "
+                                "(match limit exceeded), so the value was left as it was.",
+                                1010, 1)}));
+  EXPECT_EQ(values(), Column({text("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!"), text("x")}));
 }
 
 // A flood of reports is one box: the rest go to the summary, counted, with their first records.

@@ -30,7 +30,7 @@ class MainWindowTest : public testing::Test, public WindowTest {
 
 TEST_F(MainWindowTest, LoadsTheOperationsHeadersAndFirstOperation) {
   MainWindow& form = mainWindow();
-  ASSERT_EQ(form.operationBox->count(), 27);
+  ASSERT_EQ(form.operationBox->count(), OperationCount);
   for (const CleaningOperation& operation : Catalogue()) {
     EXPECT_EQ(form.operationBox->itemText(operation.position), operation.caption.toString());
   }
@@ -63,6 +63,13 @@ TEST_F(MainWindowTest, StoredOperationRules) {
   EXPECT_EQ(mainWindow().operationBox->currentText(), "Remove Tabs in Selected Field");
 }
 
+// The operations added later come after the first 27, so stored positions keep their meaning.
+TEST_F(MainWindowTest, TheFirstAddedOperationIsStoredAs27) {
+  settings.write("Combo1", "27");
+  EXPECT_EQ(mainWindow().operationBox->currentText(),
+            "Replace Text Matching a Regular Expression in Selected Field With...");
+}
+
 TEST_F(MainWindowTest, StoredMinusOneSelectsNothingSilently) {
   settings.write("Combo1", "-1");
   EXPECT_EQ(mainWindow().operationBox->currentIndex(), -1);
@@ -70,7 +77,7 @@ TEST_F(MainWindowTest, StoredMinusOneSelectsNothingSilently) {
 }
 
 TEST_F(MainWindowTest, StoredNumbersThatAreNoPositionAreReportedOnLine166) {
-  for (const char* stored : {"27", "abc", "-2", "40000"}) {
+  for (const char* stored : {"33", "abc", "-2", "40000"}) {
     settings.write("Combo1", stored);
     dialogs.clear();
     MainWindow form(login(), dialogs, settings);
@@ -163,7 +170,7 @@ TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
   EXPECT_EQ(entries(form.fieldList), QStringList({"a", "b"}));
   EXPECT_EQ(entries(form.previewList), QStringList({"1"}));
   EXPECT_EQ(form.operationBox->currentIndex(), 3);
-  EXPECT_EQ(form.operationBox->count(), 27) << "loaded once";
+  EXPECT_EQ(form.operationBox->count(), OperationCount) << "loaded once";
 }
 
 // The fields and preview belong to a table; where it is no longer listed, they go too.
