@@ -29,6 +29,7 @@
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "ScriptedDialogs.h"
+#include "TestServer.h"
 #include "UndoRun.h"
 #include "WindowPointer.h"
 
@@ -97,12 +98,13 @@ Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
 }
 
 // klarifeld-clean on `table`, run as a user runs it; its peak memory from the system.
-Phase cleanFromTheTerminal(const QString& table, bool dryRun) {
+Phase cleanFromTheTerminal(const QString& table, bool dryRun,
+                           const QStringList& operation = {"--operation", "remove-all-spaces"}) {
   const ConnectionAttributes connection = ParseConnectionString(BenchConnectionString());
   QStringList arguments{
-      "--host",      connection.server,   "--port",  connection.port, "--user",  connection.user,
-      "--database",  connection.database, "--table", table,           "--field", "v",
-      "--operation", "remove-all-spaces"};
+      "--host",     connection.server,   "--port",  connection.port, "--user",  connection.user,
+      "--database", connection.database, "--table", table,           "--field", "v"};
+  arguments << operation;
   if (dryRun) arguments << "--dry-run";
   QProcess program;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -298,8 +300,35 @@ void RemoveAllSpaces_PreviewBesideRead(benchmark::State& state) {
   }
 }
 
+// The regular expression that does what "Remove Extra Spaces at End" does, beside it, on a
+// million rows of which half end in spaces.
+void TrailingSpaces_RegexBesideOperation(benchmark::State& state) {
+  const auto onTrailingTable = [](const char* phase) {
+    PrepareBenchTable(RunTable, true);
+    Database(BenchDatabaseName)
+        .exec("UPDATE " + RunTable + " SET v = CONCAT(v, '   ') WHERE MOD(id, 2) = 0");
+    return inChild(phase, RunTable);
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = alternating(
+        {[&] { return onTrailingTable("trailing"); }, [&] { return onTrailingTable("regex"); }}, 2);
+    const Phase operation = measured[0], regex = measured[1];
+    state.SetIterationTime(operation.seconds + regex.seconds);
+    state.counters["operation_s"] = operation.seconds;
+    state.counters["regex_s"] = regex.seconds;
+    state.counters["regex_over_operation"] = regex.seconds / operation.seconds;
+    state.counters["regex_status"] = double(regex.reports);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(TrailingSpaces_RegexBesideOperation)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(RemoveAllSpaces_CleanCommandBesideFloor)
     ->Iterations(1)
     ->UseManualTime()
@@ -319,14 +348,20 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--phase") {
     const QString table = QString::fromLocal8Bit(argv[3]);
     const std::string name = argv[2];
-    const Phase phase = name == "floor"       ? floor(table)
-                        : name == "statement" ? serverStatement(table)
-                        : name == "undo"      ? undoTheRun(argc, argv)
-                        : name == "read"      ? readFloor(table)
-                        : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
-                        : name == "clean"     ? cleanFromTheTerminal(table, false)
-                        : name == "cleandry"  ? cleanFromTheTerminal(table, true)
-                                              : runThroughTheButtonsCode(argc, argv, table);
+    const Phase phase =
+        name == "floor"       ? floor(table)
+        : name == "statement" ? serverStatement(table)
+        : name == "undo"      ? undoTheRun(argc, argv)
+        : name == "read"      ? readFloor(table)
+        : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
+        : name == "clean"     ? cleanFromTheTerminal(table, false)
+        : name == "cleandry"  ? cleanFromTheTerminal(table, true)
+        : name == "trailing"
+            ? cleanFromTheTerminal(table, false, {"--operation", "remove-extra-spaces-at-end"})
+        : name == "regex" ? cleanFromTheTerminal(table, false,
+                                                 {"--operation", "replace-regex", "--answer",
+                                                  R"(\s+$)", "--answer", ""})
+                          : runThroughTheButtonsCode(argc, argv, table);
     std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
     return 0;
   }
