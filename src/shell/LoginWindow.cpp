@@ -1,6 +1,8 @@
 #include "LoginWindow.h"
 
+#include <mysqld_error.h>
 #include <QComboBox>
+#include <QCompleter>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +11,7 @@
 
 #include "Appearance.h"
 #include "Connection.h"
+#include "ConnectionFailure.h"
 #include "ConnectionString.h"
 #include "Controls.h"
 #include "Dialogs.h"
@@ -221,11 +224,6 @@ MainWindow& LoginWindow::mainWindow() {
   return *mainWindow_;
 }
 
-void LoginWindow::start() {
-  load();
-  if (!(mainWindowLoaded() && mainWindow_->isVisible())) show();
-}
-
 void LoginWindow::load() {
   ReportingProcedure run(dialogs_, Tags::Load);
   run.step(100, [&] { ApplySkin(*this); });
@@ -263,15 +261,64 @@ void LoginWindow::load() {
     }
   });
   if (encryptionKnown && run.test(138, [&] { return !serverBox->text().isEmpty(); })) {
-    if (run.test(140, [&] { return CheckMySQLConnection(connectionString()); })) {
+    if (run.test(140, [&] { return connects(false); })) {
       run.step(142, [&] { onNextClicked(); });
     }
   }
 }
 
+// The window shows first: a saved server that does not answer must not leave the user
+// with nothing on the screen.
+void LoginWindow::start() {
+  show();
+  load();
+}
+
+bool LoginWindow::connects(bool sayWhy) {
+  if (databaseBox->text().isEmpty()) {
+    if (sayWhy) {
+      dialogs_.message(
+          QStringLiteral("Enter the name of a database in the Database box: "
+                         "Klarifeld cleans the tables of one database."));
+      databaseBox->setFocus();
+    }
+    return false;
+  }
+  const ConnectAttempt attempt = ConnectAttempt::run(this, connectionString());
+  if (attempt.result == ConnectAttempt::Result::Failed && sayWhy) {
+    dialogs_.message(QStringLiteral("Could not connect: ") + whyNot(attempt));
+  }
+  return attempt.result == ConnectAttempt::Result::Connected;
+}
+
+QString LoginWindow::whyNot(const ConnectAttempt& attempt) {
+  const DbError& failure = *attempt.failure;
+  if (attempt.refusedForSafety) return QString::fromUtf8(failure.what());
+  QString text = ConnectionFailureText(failure);
+  if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+    try {
+      const QStringList names = DatabasesOn(connectionString());
+      offerDatabases(names);
+      if (!names.isEmpty()) {
+        text += QStringLiteral(" It has: ") + names.join(QStringLiteral(", ")) + u'.';
+      }
+    } catch (const DbError&) {
+      // The hint stands without the list.
+    }
+  }
+  return text;
+}
+
+void LoginWindow::offerDatabases(const QStringList& names) {
+  auto* suggestions = new QCompleter(names, databaseBox);
+  suggestions->setCaseSensitivity(Qt::CaseInsensitive);
+  delete databaseBox->completer();
+  databaseBox->setCompleter(suggestions);
+}
+
 void LoginWindow::onNextClicked() {
   ReportingProcedure run(dialogs_, Tags::Next);
-  if (run.test(100, [&] { return !CheckMySQLConnection(connectionString()); })) return;
+  if (run.test(100, [&] { return !connects(true); })) return;
   // In place of the tables listed before, so that coming back does not list them twice.
   run.step(102, [&] { mainWindow().relistTables(); });
   run.step(104, [&] { mainWindow().show(); });
@@ -316,19 +363,24 @@ void LoginWindow::onTestConnectionClicked() {
   ReportingProcedure run(dialogs_, Tags::TestConnection);
   std::unique_ptr<Connection> connection;
   run.step(100, [&] { connection = CreateObjectAs<Connection>(u"ADODB.Connection"); });
-  try {
-    setPointer(Pointer::Hourglass);
-    LetPendingEventsRun();
-    Required(connection).Open(connectionString());
-    dialogs_.message(
-        QStringLiteral("Connection successful (%1).").arg(Required(connection).linkDescription()));
-    setPointer(Pointer::Default);
-  } catch (const LinkRefusal& refusal) {
-    // What kept the password or the link safe is worth saying: the user can act on it.
-    dialogs_.message(CouldNotConnect + QStringLiteral("\r\r") + QString::fromUtf8(refusal.what()));
-    setPointer(Pointer::Default);
-  } catch (...) {
-    dialogs_.message(CouldNotConnect);
-    setPointer(Pointer::Default);
+  setPointer(Pointer::Hourglass);
+  const ConnectAttempt attempt = ConnectAttempt::run(this, connectionString());
+  setPointer(Pointer::Default);
+  switch (attempt.result) {
+    case ConnectAttempt::Result::Connected:
+      try {
+        offerDatabases(DatabasesOn(connectionString()));
+      } catch (const DbError&) {
+        // The suggestions are a convenience: the test itself succeeded.
+      }
+      dialogs_.message(
+          QStringLiteral("Connection successful (%1).").arg(attempt.connection->linkDescription()));
+      return;
+    case ConnectAttempt::Result::Failed:
+      // The server's own reason, after the advice that users know.
+      dialogs_.message(CouldNotConnect + QStringLiteral("\r\r") + whyNot(attempt));
+      return;
+    case ConnectAttempt::Result::Cancelled:
+      return;
   }
 }

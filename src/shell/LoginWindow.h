@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "Window.h"
-
+#include "ConnectAttempt.h"
 #include "ConnectionString.h"
+#include "Window.h"
 
 class Dialogs;
 class MainWindow;
@@ -66,6 +66,13 @@ class LoginWindow : public Window {
   Encryption encryption() const;
   void showEncryptionNote();
   void connectHandlers();
+  // Whether the boxes' values open a connection, tried off the window thread; when `sayWhy`,
+  // a box tells why not.
+  bool connects(bool sayWhy);
+  // The server's reason and what to do; for an unknown database, the ones there are.
+  QString whyNot(const ConnectAttempt& attempt);
+  // The server's databases become the Database box's suggestions.
+  void offerDatabases(const QStringList& names);
   // Each edit of a box is stored under its key at once.
   void storeOnChange(QLineEdit* box, const QString& key, const QString& tag);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCompleter>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -72,14 +74,44 @@ TEST_F(LoginWindowTest, AnEmptyServerBoxMakesNoAttempt) {
   EXPECT_FALSE(form.mainWindowLoaded());
 }
 
-TEST_F(LoginWindowTest, NextWithAWrongPasswordDoesNothing) {
+// Next says why it cannot go on: the server's reason, and what to do about it.
+TEST_F(LoginWindowTest, NextThatCannotConnectSaysWhy) {
   storeWorkingProfile(db.name());
   settings.write("MyPassword", "wrong");
   LoginWindow& form = start();
+  EXPECT_TRUE(dialogs.shown().empty()) << "the start-up attempt fails quietly";
   QTest::mouseClick(form.nextButton, Qt::LeftButton);
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(form.mainWindowLoaded());
-  EXPECT_TRUE(dialogs.shown().empty());
+  ASSERT_EQ(dialogs.messages().size(), 1);
+  EXPECT_TRUE(dialogs.messages()[0].startsWith("Could not connect: Access denied for user '"))
+      << dialogs.messages()[0].toStdString();
+  EXPECT_TRUE(dialogs.messages()[0].endsWith(
+      "(using password: YES)\r\rThe user name or the password is wrong, or this user may not "
+      "log in from this computer."));
+}
+
+// No database, or one that the server does not have, is refused in a sentence; the ones the
+// server has are named and offered.
+TEST_F(LoginWindowTest, NextNeedsADatabaseThatIsThere) {
+  storeWorkingProfile("");
+  LoginWindow& form = start();
+  QTest::mouseClick(form.nextButton, Qt::LeftButton);
+  form.databaseBox->setText(db.name() + "_typo");
+  QTest::mouseClick(form.nextButton, Qt::LeftButton);
+  ASSERT_EQ(dialogs.messages().size(), 2);
+  EXPECT_EQ(dialogs.messages()[0],
+            "Enter the name of a database in the Database box: Klarifeld cleans the tables of "
+            "one database.");
+  EXPECT_TRUE(dialogs.messages()[1].startsWith("Could not connect: Unknown database '" + db.name() +
+                                               "_typo'\r\rThe server has no database "
+                                               "of that name: check the Database box. "
+                                               "It has: "));
+  EXPECT_TRUE(dialogs.messages()[1].contains(db.name()));
+  EXPECT_FALSE(form.mainWindowLoaded());
+  ASSERT_NE(form.databaseBox->completer(), nullptr);
+  form.databaseBox->completer()->setCompletionPrefix(db.name().left(5));
+  EXPECT_GE(form.databaseBox->completer()->completionCount(), 1);
 }
 
 TEST_F(LoginWindowTest, TestConnectionSaysWhetherItConnects) {
@@ -91,14 +123,14 @@ TEST_F(LoginWindowTest, TestConnectionSaysWhetherItConnects) {
   QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
   form.portBox->setText("not a port");
   QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
-  const std::vector<ShownBox> expected = {
-      {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None},
-      {ShownBox::Kind::Message, "Klarifeld", "Connection successful (not encrypted).",
-       BoxIcon::None},
-      {ShownBox::Kind::Message, "Klarifeld", CouldNotConnect, BoxIcon::None}};
-  EXPECT_EQ(dialogs.shown(), expected);
+  ASSERT_EQ(dialogs.messages().size(), 3);
+  EXPECT_TRUE(dialogs.messages()[0].startsWith(CouldNotConnect + "\r\rAccess denied for user"));
+  EXPECT_EQ(dialogs.messages()[1], "Connection successful (not encrypted).");
+  EXPECT_TRUE(dialogs.messages()[2].startsWith(CouldNotConnect + "\r\r"));
+  EXPECT_EQ(dialogs.shown()[1].title, "Klarifeld");
   EXPECT_EQ(form.pointer(), Pointer::Default);
   EXPECT_FALSE(form.mainWindowLoaded()) << "a test opens nothing";
+  EXPECT_NE(form.databaseBox->completer(), nullptr) << "the databases are offered";
 }
 
 TEST_F(LoginWindowTest, HelpShowsItsFourParagraphs) {
