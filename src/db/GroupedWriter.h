@@ -49,6 +49,8 @@ class GroupedWriter {
   // its field's old value.
   void add(qint64 tag, const std::vector<FieldBytes>& row, const std::optional<QByteArray>& after);
   bool full() const;
+  // The most rows that one chunk holds.
+  int chunkRows() const { return maxChunkRows_; }
   bool empty() const { return rows_.empty(); }
 
   // Writes the queued rows and tells each one's result, in the order queued. `observer`,

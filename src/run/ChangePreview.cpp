@@ -170,8 +170,9 @@ QString PreviewCountsText(const ChangePreview& preview) {
   QString text = CountText(counts.read) + QStringLiteral(" records read: ") +
                  CountText(counts.changing) + QStringLiteral(" would change, ") +
                  CountText(counts.unchanged) + QStringLiteral(" unchanged, ") +
-                 CountText(counts.nulls) + QStringLiteral(" nulls (never written), ") +
-                 CountText(counts.failing) + QStringLiteral(" cannot be computed");
+                 CountedText(counts.nulls, QStringLiteral("null"), QStringLiteral("nulls")) +
+                 QStringLiteral(" (never written), ") + CountText(counts.failing) +
+                 QStringLiteral(" cannot be computed");
   QStringList reasons;
   for (const PreviewFailure& failure : counts.failures) {
     reasons << failure.reason + QStringLiteral(": ") + CountText(failure.records);

@@ -1,6 +1,7 @@
 #include "RunProgress.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <algorithm>
 
 void RunProgress::count(RecordOutcome outcome) {
@@ -68,6 +69,15 @@ QString CountText(qint64 count) {
   return english.toString(count);
 }
 
+QString CountedText(qint64 count, const QString& one, const QString& many) {
+  return CountText(count) + u' ' + (count == 1 ? one : many);
+}
+
+QString WithUnitsKept(QString text) {
+  static const QRegularExpression numberAndUnit(QStringLiteral("(\\d) (s|min|h)\\b"));
+  return text.replace(numberAndUnit, QStringLiteral("\\1\u00A0\\2"));
+}
+
 QString DurationText(qint64 milliseconds) {
   const qint64 seconds = (milliseconds + 500) / 1000;
   if (seconds < 60) return QStringLiteral("%1 s").arg(seconds);
@@ -86,7 +96,8 @@ QString outcomesText(const RunCounts& counts, const QString& since) {
             QStringLiteral(" changed since ") + since + QStringLiteral(" (left as they are)");
   }
   if (counts.gone > 0) {
-    text += QStringLiteral(", ") + CountText(counts.gone) + QStringLiteral(" rows gone");
+    text += QStringLiteral(", ") +
+            CountedText(counts.gone, QStringLiteral("row gone"), QStringLiteral("rows gone"));
   }
   if (counts.inDoubt > 0) {
     text += QStringLiteral(", ") + CountText(counts.inDoubt) +

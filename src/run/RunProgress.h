@@ -74,6 +74,8 @@ struct RunDescription {
   QStringList answers = {};
   QString since = SinceTheRun;
   QString note = {};  // said once beside the progress: how the run writes, when that is slow
+  // What Stop does: a run that writes in chunks stops at the end of one.
+  QString stopping = QStringLiteral("Stopping after the current record…");
 };
 
 // The counts of a run's record loop as it goes: written by the loop's thread, read by any.
@@ -103,6 +105,11 @@ class RunWatcher {
 
 // "1,234,567": counts as the windows show them.
 QString CountText(qint64 count);
+// "1 record", "2,000 records".
+QString CountedText(qint64 count, const QString& one, const QString& many);
+// The text with each number's unit held to it ("2 s", "3 min") by a no-break space, so
+// that a wrapping label does not part them.
+QString WithUnitsKept(QString text);
 // "1 min 27 s", "3 h 2 min", "0 s".
 QString DurationText(qint64 milliseconds);
 // "41,200 of 1,000,000 records: 20,600 written, 20,600 unchanged, 0 reported".

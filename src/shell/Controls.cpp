@@ -19,10 +19,10 @@ QPushButton* PlacePushButton(QWidget* container, const char* name, const QString
   return button;
 }
 
-QLabel* ValueLabel(QWidget* window, const char* name, const QString& accessibleName) {
+QLabel* ValueLabel(QWidget* window, const char* name, const QString& role) {
   auto* label = new QLabel(window);
   label->setObjectName(QString::fromLatin1(name));
-  label->setAccessibleName(accessibleName);
+  label->setAccessibleDescription(role);
   label->setTextFormat(Qt::PlainText);
   label->setWordWrap(true);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

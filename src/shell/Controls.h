@@ -26,5 +26,7 @@ Control* Place(QWidget* container, const char* name, QRect geometry, const QFont
 QPushButton* PlacePushButton(QWidget* container, const char* name, const QString& caption,
                              QRect geometry);
 
-// A label that shows a value as plain text, wrapped, selectable, named for screen readers.
-QLabel* ValueLabel(QWidget* window, const char* name, const QString& accessibleName);
+// A label that shows a value as plain text, wrapped, selectable. A screen reader reads the
+// value itself as the label's name; `role` ("Summary") is its description. (An accessible
+// name would stand in place of the text, and the value would never be heard.)
+QLabel* ValueLabel(QWidget* window, const char* name, const QString& role);

@@ -70,7 +70,7 @@ void HistoryWindow::layOut() {
   runList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   keptText = new QLabel(this);
   keptText->setObjectName(QStringLiteral("keptText"));
-  keptText->setAccessibleName(QStringLiteral("What the journal keeps"));
+  keptText->setAccessibleDescription(QStringLiteral("What the journal keeps"));
   keptText->setWordWrap(true);
 
   undoButton = new QPushButton(QStringLiteral("&Undo Run"), this);

@@ -165,7 +165,7 @@ void LoginWindow::layOutEncryption() {
                                  Arial(9, false));
   encryptionNote->setWordWrap(true);
   encryptionNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  encryptionNote->setAccessibleName(QStringLiteral("What the encryption setting means"));
+  encryptionNote->setAccessibleDescription(QStringLiteral("What the encryption setting means"));
   SetBackColour(*encryptionNote, Qt::white);
   showEncryptionNote();
 }

@@ -78,6 +78,7 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
   progress_ = &progress;
   stop_ = std::move(stop);
   since_ = run.since;
+  stopping_ = run.stopping;
   tableValue->setText(run.table);
   fieldValue->setText(run.field);
   operationValue->setText(run.operation);
@@ -107,7 +108,7 @@ void ProgressWindow::showProgress() {
   const RunCounts counts = progress_->counts();
   progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
   countsText->setText(ProgressText(counts, since_));
-  if (stopButton->isEnabled()) rateText->setText(RateText(counts, clock_.elapsed()));
+  if (stopButton->isEnabled()) rateText->setText(WithUnitsKept(RateText(counts, clock_.elapsed())));
 }
 
 void ProgressWindow::runEnded(const RunSummary& summary) {
@@ -116,7 +117,7 @@ void ProgressWindow::runEnded(const RunSummary& summary) {
   progress_ = nullptr;
   stop_ = nullptr;
   rateText->hide();
-  summaryText->setText(SummaryText(summary));
+  summaryText->setText(WithUnitsKept(SummaryText(summary)));
   summaryText->show();
   stopButton->setText(CloseCaption);
   stopButton->setAccessibleName(CloseCaption);
@@ -130,7 +131,7 @@ void ProgressWindow::onStopOrClose() {
     return;
   }
   stopButton->setEnabled(false);
-  rateText->setText(QStringLiteral("Stopping after the current record…"));
+  rateText->setText(stopping_);
   if (stop_) stop_();
 }
 

@@ -46,6 +46,7 @@ class ProgressWindow : public QDialog, public RunWatcher {
   const RunProgress* progress_ = nullptr;
   std::function<void()> stop_;
   QString since_;
+  QString stopping_;
   QElapsedTimer clock_;
   QTimer refresh_;
 };

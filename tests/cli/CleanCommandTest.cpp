@@ -86,7 +86,7 @@ TEST_F(CleanCommandTest, ADryRunShowsEveryChangeAndTheRunWritesExactlyThose) {
   const Outcome dry = clean({"--operation", "remove-all-spaces", "--dry-run"});
   EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
   EXPECT_EQ(dry.out,
-            "5 records read: 2 would change, 2 unchanged, 1 nulls (never written), 0 cannot be "
+            "5 records read: 2 would change, 2 unchanged, 1 null (never written), 0 cannot be "
             "computed.\n1: a·b → ab\n5: 1·2·3·4·5 → 12345\n");
   const Outcome json = clean({"--operation", "Replace Tabs in Selected Field With...", "--answer",
                               "->", "--dry-run", "--json"});

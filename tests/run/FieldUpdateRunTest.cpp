@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QLabel>
 
 #include "ProgressWindow.h"
@@ -172,6 +173,26 @@ TEST_F(FieldUpdateRunTest, RegularExpressions) {
                                 "(match limit exceeded), so the value was left as it was.",
                                 1010, 1)}));
   EXPECT_EQ(values(), Column({text("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!"), text("x")}));
+}
+
+// A screen reader hears every value that the progress window shows, the summary included.
+TEST_F(FieldUpdateRunTest, EveryValueOfTheProgressWindowIsHeard) {
+  createTable("TEXT", {"'a b'", "'c'"});
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  int heard = 0;
+  for (const QLabel* label : form.progressWindow().findChildren<QLabel*>()) {
+    if (label->isHidden() || label->text().isEmpty()) continue;
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(const_cast<QLabel*>(label))->text(QAccessible::Name),
+        label->text())
+        << label->objectName().toStdString();
+    ++heard;
+  }
+  EXPECT_GE(heard, 6);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form.progressWindow().summaryText)
+                ->text(QAccessible::Description),
+            "Summary");
 }
 
 // A flood of reports is one box: the rest go to the summary, counted, with their first records.

@@ -40,7 +40,7 @@ TEST_F(PreviewTest, CountsAndListsEveryChangeWithItsInvisibleCharactersShown) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(dialogs.prompts(), QStringList({"Replace With:"}));
   EXPECT_EQ(window->countsText->text(),
-            "6 records read: 4 would change, 1 unchanged, 1 nulls (never written), 0 cannot be "
+            "6 records read: 4 would change, 1 unchanged, 1 null (never written), 0 cannot be "
             "computed, 1 too long for the column (the server would refuse them).");
   ASSERT_EQ(window->changeList->model()->rowCount(), 4);
   EXPECT_EQ(row(*window, 0), QStringList({"1", "a·b", "a__b", ""}));
