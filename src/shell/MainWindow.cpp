@@ -226,6 +226,13 @@ void MainWindow::onPreviewChosen() {
   previewWindow_->activateWindow();
 }
 
+void MainWindow::busyChanged(bool busy) {
+  if (!previewWindow_) return;
+  previewWindow_->holdApply(busy ? QStringLiteral("The main window is busy with other work: "
+                                                  "Apply once it has ended.")
+                                 : QString());
+}
+
 PreviewWindow* MainWindow::previewWindow() const {
   return previewWindow_;
 }

@@ -70,6 +70,8 @@ class MainWindow : public Window {
 
  protected:
   bool closeWhenIdle() override;
+  // An open preview may not apply its changes while other work goes on here.
+  void busyChanged(bool busy) override;
 
  private:
   void layOut();

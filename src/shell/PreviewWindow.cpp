@@ -39,7 +39,7 @@ PreviewWindow::PreviewWindow(QWidget* mainWindow, std::unique_ptr<ChangePreview>
   layOut();
   filterDelay_.setSingleShot(true);
   filterDelay_.setInterval(FilterDelayMilliseconds);
-  connect(&filterDelay_, &QTimer::timeout, this, [this] { model_->setFilter(filterBox->text()); });
+  connect(&filterDelay_, &QTimer::timeout, this, [this] { filter(); });
   connect(filterBox, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
   connect(applyButton, &QPushButton::clicked, this, [this] { onApplyClicked(); });
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
@@ -61,6 +61,9 @@ void PreviewWindow::layOut() {
   filterBox->setAccessibleName(QStringLiteral("Show only values containing"));
   filterBox->setPlaceholderText(QStringLiteral("Show only values containing…"));
   filterBox->setClearButtonEnabled(true);
+  shownText = ValueLabel(this, "shownText", QStringLiteral("Changes shown"));
+  shownText->setWordWrap(false);
+  shownText->hide();
 
   changeList = new QTableView(this);
   changeList->setObjectName(QStringLiteral("changeList"));
@@ -78,10 +81,15 @@ void PreviewWindow::layOut() {
   changeList->setColumnWidth(ChangeListModel::Before, 300);
   changeList->setColumnWidth(ChangeListModel::After, 300);
 
-  applyButton = new QPushButton(QStringLiteral("&Apply"), this);
+  // The count says that Apply writes every change, the hidden ones too.
+  const qsizetype changes = preview_->size();
+  applyButton = new QPushButton(
+      changes == 1 ? QStringLiteral("&Apply 1 Change")
+                   : QStringLiteral("&Apply All %1 Changes").arg(CountText(changes)),
+      this);
   applyButton->setObjectName(QStringLiteral("applyButton"));
-  applyButton->setAccessibleName(QStringLiteral("Apply"));
-  applyButton->setEnabled(preview_->size() > 0);
+  applyButton->setAccessibleName(QString(applyButton->text()).remove(u'&'));
+  applyButton->setEnabled(changes > 0);
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
   closeButton->setAccessibleName(QStringLiteral("Close"));
@@ -95,10 +103,26 @@ void PreviewWindow::layOut() {
   layout->addWidget(whatText);
   layout->addWidget(countsText);
   layout->addWidget(legendText);
-  layout->addWidget(filterBox);
+  auto* filterRow = new QHBoxLayout;
+  filterRow->addWidget(filterBox, 1);
+  filterRow->addWidget(shownText);
+  layout->addLayout(filterRow);
   layout->addWidget(changeList, 1);
   layout->addLayout(buttons);
   resize(860, 520);
+}
+
+void PreviewWindow::filter() {
+  model_->setFilter(filterBox->text());
+  const bool filtered = !filterBox->text().isEmpty();
+  shownText->setText(QStringLiteral("%1 of %2 shown")
+                         .arg(CountText(model_->rowCount()), CountText(preview_->size())));
+  shownText->setVisible(filtered);
+}
+
+void PreviewWindow::holdApply(const QString& reason) {
+  applyButton->setEnabled(reason.isEmpty() && preview_->size() > 0);
+  applyButton->setToolTip(reason);
 }
 
 void PreviewWindow::onApplyClicked() {

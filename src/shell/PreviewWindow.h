@@ -23,11 +23,15 @@ class PreviewWindow : public QDialog {
   ~PreviewWindow() override;
 
   const ChangePreview& preview() const { return *preview_; }
+  // While the main window is busy with other work, Apply waits; `reason` says why. Empty:
+  // Apply may go ahead.
+  void holdApply(const QString& reason);
 
   QLabel* whatText;
   QLabel* countsText;
   QLabel* legendText;
   QLineEdit* filterBox;
+  QLabel* shownText;  // "1 of 6 shown", while a filter hides some
   QTableView* changeList;
   QPushButton* applyButton;
   QPushButton* closeButton;
@@ -35,6 +39,7 @@ class PreviewWindow : public QDialog {
  private:
   void layOut();
   void onApplyClicked();
+  void filter();
 
   std::unique_ptr<ChangePreview> preview_;
   std::unique_ptr<ChangeListModel> model_;

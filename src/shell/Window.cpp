@@ -129,12 +129,14 @@ Window::Busy::Busy(Window& window) : window_(window) {
   if (window_.busyDepth_++ == 0) {
     window_.inputGate_ = std::make_unique<InputGate>(window_);
     QCoreApplication::instance()->installEventFilter(window_.inputGate_.get());
+    window_.busyChanged(true);
   }
 }
 
 Window::Busy::~Busy() {
   if (--window_.busyDepth_ > 0) return;
   window_.inputGate_.reset();
+  window_.busyChanged(false);
   if (window_.endWhenIdle_) {
     window_.endWhenIdle_ = false;
     EndProgram();

@@ -47,6 +47,8 @@ class Window : public QWidget, public WindowPointer {
   virtual bool closeWhenIdle() { return true; }
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The window became busy, or idle again.
+  virtual void busyChanged(bool /*busy*/) {}
 
  private:
   void applyCursor(const QCursor* cursor);

@@ -50,9 +50,19 @@ TEST_F(PreviewTest, CountsAndListsEveryChangeWithItsInvisibleCharactersShown) {
   EXPECT_EQ(row(*window, 3), QStringList({"6", "↵¶·y", "↵¶__y", ""}));
   EXPECT_EQ(writes(), 0);
 
+  // Apply says that it writes them all, also while a filter hides some.
+  EXPECT_EQ(window->applyButton->text(), "&Apply All 4 Changes");
   window->filterBox->setText("😀");
   // The filter follows the typing once it pauses.
   EXPECT_TRUE(QTest::qWaitFor([&] { return window->changeList->model()->rowCount() == 1; }));
+  EXPECT_EQ(window->shownText->text(), "1 of 4 shown");
+  EXPECT_FALSE(window->shownText->isHidden());
+  {
+    const Window::Busy busy(form);
+    EXPECT_FALSE(window->applyButton->isEnabled()) << "not while other work goes on";
+    EXPECT_FALSE(window->applyButton->toolTip().isEmpty());
+  }
+  EXPECT_TRUE(window->applyButton->isEnabled());
   window->closeButton->click();
   EXPECT_EQ(writes(), 0) << "Close writes nothing";
 }
