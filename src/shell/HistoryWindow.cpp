@@ -29,6 +29,7 @@ QTreeWidgetItem* itemOf(const JournalRun& run) {
                           run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
   item->setText(Where, JournalRunWhere(run));
   item->setText(Operation, JournalRunOperation(run));
+  item->setToolTip(Operation, item->text(Operation));  // the column may show it cut short
   item->setText(Written, JournalWrittenText(run));
   item->setText(Ended, JournalEndText(run.end));
   item->setText(Undone, JournalUndoneText(run));
@@ -68,6 +69,8 @@ void HistoryWindow::layOut() {
                             QStringLiteral("How it ended"), QStringLiteral("Undone")});
   runList->header()->setStretchLastSection(false);
   runList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // The long captions take what is left, so that how each run ended stays in view.
+  runList->header()->setSectionResizeMode(Operation, QHeaderView::Stretch);
   keptText = new QLabel(this);
   keptText->setObjectName(QStringLiteral("keptText"));
   keptText->setAccessibleDescription(QStringLiteral("What the journal keeps"));

@@ -90,6 +90,9 @@ void MainWindow::layOut() {
   operationBox->setObjectName(QStringLiteral("operationBox"));
   operationBox->setGeometry(TwipsRect(240, 300, 6975, 345));
   operationBox->setAccessibleName(optionsFrame->title());
+  // The box is as wide as the window; its list shows the longest captions whole, and the
+  // chosen one is in the tip.
+  connect(operationBox, &QComboBox::currentTextChanged, operationBox, &QWidget::setToolTip);
   startButton = PlacePushButton(contents_, "startButton", QStringLiteral("Start Removing"),
                                 TwipsRect(120, 6430, 3720, 405));
   switchDatabaseButton =
@@ -153,6 +156,7 @@ void MainWindow::load() {
   for (const CleaningOperation& operation : Catalogue()) {
     run.step(operation.listLine(), [&] { operationBox->addItem(operation.caption.toString()); });
   }
+  operationBox->view()->setMinimumWidth(operationBox->view()->sizeHintForColumn(0) + 24);
   run.step(166, [&] {
     operationBox->setCurrentIndex(-1);
     const qint16 index = ToInteger16(settings_.read(OperationKey, QStringLiteral("0")));

@@ -70,7 +70,7 @@ TEST_F(UndoTest, LeavesValuesChangedSinceAndCountsRowsGone) {
   EXPECT_EQ(values(), Column({text("mine"), text("e f"), text("g h")}));
   EXPECT_EQ(summary(form).left(summary(form).lastIndexOf(". ")),
             "Finished: 4 records read, 1 written, 1 unchanged, 0 reported, 1 changed since the "
-            "run (left as they are), 1 rows gone");
+            "run (left as they are), 1 row gone");
   EXPECT_TRUE(dialogs.messages().isEmpty()) << dialogs.messages().join("\n").toStdString();
 }
 
