@@ -7,11 +7,12 @@ set(CPACK_PACKAGE_VENDOR "The Klarifeld developers")
 set(CPACK_PACKAGE_CONTACT "The Klarifeld developers <developers@klarifeld.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "clean the text of a MySQL or MariaDB column")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Klarifeld cleans the text held in one column of one table of a MySQL or MariaDB\n"
-    "database: it removes or replaces spaces, tabs, line breaks and other characters with\n"
-    "27 operations. Every change can be previewed before it is written, a run can be\n"
-    "watched and stopped, and any run can be undone from a journal kept on your machine.\n"
-    "klarifeld-clean runs the same operations from a terminal or a script.")
+    "Klarifeld cleans the text held in one column of one table of a MySQL or\n"
+    "MariaDB database: it removes or replaces spaces, tabs, line breaks, invisible\n"
+    "and other characters, or what a regular expression matches, with 33\n"
+    "operations. Every change can be previewed before it is written, a run can be\n"
+    "watched and stopped, and any run can be undone from a journal kept on your\n"
+    "machine. klarifeld-clean runs the same operations from a terminal or a script.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -8,7 +8,7 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
       "Cleans the text of one field of one table of a MySQL or MariaDB database with one of "
-      "Klarifeld's 27 operations. The password comes from MYSQL_PWD, else from the [client] "
+      "Klarifeld's 33 operations. The password comes from MYSQL_PWD, else from the [client] "
       "section of the option file (--defaults-file, else ~/.my.cnf), else it is asked for on "
       "the terminal. Exit status: 0 all written, 1 some records not written (reported, changed "
       "since, or the run stopped by Ctrl+C), 2 usage error or refused answer, 3 the connection "
