@@ -196,11 +196,17 @@ void printChanges(const ChangePreview& preview, bool json) {
   std::cout.flush();
 }
 
-// A run that never reached its records: a refused or missing answer, or a report.
-int statusWithoutRecords(const TerminalDialogs& dialogs, const CleaningOperation& operation) {
+// A run that never reached its records: a refused, missing or empty answer, or a report.
+int statusWithoutRecords(const TerminalDialogs& dialogs, const CleaningOperation& operation,
+                         const QString& quietEnd) {
   if (const std::optional<QString> question = dialogs.missingAnswer()) {
     fail(QStringLiteral("The operation \"%1\" asks \"%2\"; give it with --answer.")
              .arg(OperationShortName(operation), *question));
+    return UsageError;
+  }
+  // A script that passes an empty answer by mistake must not take "nothing" for success.
+  if (!quietEnd.isEmpty()) {
+    fail(quietEnd);
     return UsageError;
   }
   return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
@@ -291,6 +297,7 @@ int RunCleanCommand(const CleanOptions& options) {
   TerminalDialogs dialogs(options.answers);
   HeldPointer pointer;
   TerminalProgress progress;
+  QString quietEnd;
   try {
     Journal journal(Journal::defaultPath());
     FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
@@ -298,16 +305,17 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.quietReports) run.reportIntoSummary();
     if (options.dryRun) {
       const std::unique_ptr<ChangePreview> changes = run.preview();
-      if (!changes) return statusWithoutRecords(dialogs, *operation);
+      if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
       printChanges(*changes, options.json);
       return changes->counts.failing > 0 ? SomeReported : AllWritten;
     }
     run.run();
     if (run.journalRefused()) return JournalFailed;
+    quietEnd = run.quietEnd();
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
     return JournalFailed;
   }
-  if (!progress.summary()) return statusWithoutRecords(dialogs, *operation);
+  if (!progress.summary()) return statusWithoutRecords(dialogs, *operation, quietEnd);
   return statusOf(*progress.summary());
 }

@@ -187,23 +187,29 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
   const auto ask = [&](int at, QString& answer, const QString& prompt) {
     steps_.step(at, [&] { answer = dialogs_.input(prompt); });
   };
+  // An empty answer ends the operation; the window's status line says so.
+  const auto endsEmpty = [&](int at, const QString& answer) {
+    const bool empty = steps_.test(at, [&] { return answer.isEmpty(); });
+    if (empty) quietEnd_ = QStringLiteral("Nothing was changed: the answer was empty.");
+    return empty;
+  };
   switch (operation.kind) {
     case OperationKind::Plain:
       return answers;
     case OperationKind::Replacement:
     case OperationKind::Characters:
       ask(line + 2, answers.first, questions[0]);
-      if (steps_.test(line + 4, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (endsEmpty(line + 4, answers.first)) return std::nullopt;
       return answers;
     case OperationKind::SearchAndReplacement:
       ask(line + 2, answers.first, questions[0]);
       ask(line + 4, answers.second, questions[1]);
-      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (endsEmpty(line + 6, answers.first)) return std::nullopt;
       return answers;
     case OperationKind::PatternAndReplacement: {
       ask(line + 2, answers.first, questions[0]);
       ask(line + 4, answers.second, questions[1]);
-      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (endsEmpty(line + 6, answers.first)) return std::nullopt;
       // Refused before any record is read, as a number that is none.
       const QString problem = operation.answersProblem(answers);
       if (problem.isEmpty()) return answers;
@@ -217,7 +223,7 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
                     [&] { dialogs_.message(QStringLiteral("Must enter number")); });
         return std::nullopt;
       }
-      if (steps_.test(line + 6, [&] { return answers.first.isEmpty(); })) return std::nullopt;
+      if (endsEmpty(line + 6, answers.first)) return std::nullopt;
       return answers;
   }
   return std::nullopt;

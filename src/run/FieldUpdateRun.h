@@ -47,6 +47,9 @@ class FieldUpdateRun {
   void reportIntoSummary() { reportIntoSummary_ = true; }
   // Whether the journal refused the run before anything was written.
   bool journalRefused() const { return journalRefused_; }
+  // Why the operation ended before reading any record, when no box said it: an empty
+  // answer. Empty otherwise.
+  const QString& quietEnd() const { return quietEnd_; }
 
  private:
   void openTable();
@@ -102,6 +105,7 @@ class FieldUpdateRun {
   CollectedReports collected_;
   bool connectionLost_ = false;
   bool journalRefused_ = false;
+  QString quietEnd_;
   bool reportIntoSummary_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <stdexcept>
@@ -65,6 +66,7 @@ MainWindow::MainWindow(LoginWindow& login, Dialogs& dialogs, const SettingsStore
   setObjectName(QStringLiteral("mainWindow"));
   layOut();
   layOutMenu();
+  layOutStatusLine();
   connectHandlers();
 }
 
@@ -122,6 +124,16 @@ void MainWindow::layOutMenu() {
   menuBar->setGeometry(0, 0, width(), menuHeight);
   contents_->move(0, menuHeight);
   setFixedSize(width(), height() + menuHeight);
+}
+
+// Below the contents, which keep their geometry: one line that says how an action ended
+// when no box said it.
+void MainWindow::layOutStatusLine() {
+  statusLine = ValueLabel(this, "statusLine", QStringLiteral("Status"));
+  statusLine->setWordWrap(false);
+  const int lineHeight = statusLine->fontMetrics().height() + 6;
+  statusLine->setGeometry(8, height(), width() - 16, lineHeight);
+  setFixedSize(width(), height() + lineHeight);
 }
 
 void MainWindow::connectHandlers() {
@@ -210,8 +222,10 @@ void MainWindow::onStartClicked() {
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
                      dialogs_, progressWindow(), *journal);
   stopWork_ = [&run] { run.requestStop(); };
+  statusLine->clear();
   run.run();
   stopWork_ = nullptr;
+  statusLine->setText(run.quietEnd());
 }
 
 void MainWindow::onPreviewChosen() {
@@ -220,7 +234,9 @@ void MainWindow::onPreviewChosen() {
   const Busy busy(*this);
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
                      dialogs_, progressWindow(), *journal);
+  statusLine->clear();
   std::unique_ptr<ChangePreview> preview = run.preview();
+  statusLine->setText(run.quietEnd());
   if (!preview) return;
   if (previewWindow_) previewWindow_->close();
   previewWindow_ = new PreviewWindow(this, std::move(preview),

@@ -18,6 +18,7 @@ class ProgressWindow;
 class ListViewWidget;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class SettingsStore;
 struct BrowserLists;
@@ -56,6 +57,7 @@ class MainWindow : public Window {
   QPushButton* startButton;
   QPushButton* switchDatabaseButton;
   QMenuBar* menuBar;
+  QLabel* statusLine;  // "Nothing was changed: the answer was empty."
   QAction* previewAction;
   QAction* historyAction;
 
@@ -76,6 +78,7 @@ class MainWindow : public Window {
  private:
   void layOut();
   void layOutMenu();
+  void layOutStatusLine();
   void refreshPreviewList();
   void connectHandlers();
   BrowserLists lists() const;

@@ -113,6 +113,9 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   const Outcome notANumber = clean({"--operation", "remove-first-x", "--answer", "two"});
   EXPECT_EQ(notANumber.status, 2);
   EXPECT_EQ(notANumber.err, "Must enter number\n");
+  const Outcome emptyAnswer = clean({"--operation", "replace-tabs", "--answer", ""});
+  EXPECT_EQ(emptyAnswer.status, 2) << "an empty answer changes nothing: no success";
+  EXPECT_EQ(emptyAnswer.err, "klarifeld-clean: Nothing was changed: the answer was empty.\n");
   const Outcome badPattern =
       clean({"--operation", "replace-regex", "--answer", "a)", "--answer", ""});
   EXPECT_EQ(badPattern.status, 2);

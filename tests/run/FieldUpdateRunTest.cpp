@@ -118,11 +118,14 @@ TEST_F(FieldUpdateRunTest, EmptyOrCancelledAnswersEndTheOperation) {
             QStringList(
                 {ReplaceWith, ReplaceWith, "Enter User-Defined Character(s):", Find, ReplaceWith}));
   EXPECT_EQ(writes(), 0);
+  EXPECT_TRUE(dialogs.messages().isEmpty()) << "no box says it";
+  EXPECT_EQ(form.statusLine->text(), "Nothing was changed: the answer was empty.");
   // An empty second answer replaces by nothing.
   run(form, u"Replace User-Defined Character(s) in Selected Field With...", {"ab", ""});
   EXPECT_EQ(values(), Column({text("a\tb ")}));
   run(form, u"Remove User-Defined Character(s) in Selected Field", {" "});
   EXPECT_EQ(values(), Column({text("a\tb")}));
+  EXPECT_EQ(form.statusLine->text(), "") << "a run clears it";
 }
 
 TEST_F(FieldUpdateRunTest, NumberAnswers) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -42,10 +43,11 @@ TEST_F(MainWindowTest, LoadsTheOperationsHeadersAndFirstOperation) {
   EXPECT_EQ(form.previewList->toolTip(),
             "Move | line to right and out of window to reveal full names.");
   EXPECT_EQ(form.windowTitle(), "Klarifeld");
-  // The window grows by the menu bar; the contents below it keep their geometry.
+  // The window grows by the menu bar and the status line; the contents keep their geometry.
   const int menuHeight = form.menuBar->height();
   EXPECT_GT(menuHeight, 0);
-  EXPECT_EQ(form.size(), QSize(512, 459 + menuHeight));
+  EXPECT_EQ(form.size(), QSize(512, 459 + menuHeight + form.statusLine->height()));
+  EXPECT_EQ(form.statusLine->y(), 459 + menuHeight);
   EXPECT_EQ(form.startButton->mapTo(&form, QPoint(0, 0)), QPoint(8, 429 + menuHeight));
   EXPECT_EQ(form.startButton->geometry(), QRect(8, 429, 248, 27));
   EXPECT_TRUE(dialogs.shown().empty());
