@@ -63,3 +63,5 @@ const CleaningOperation* FindOperation(QStringView caption);
 QString OperationShortName(const CleaningOperation& operation);
 // The operation with this caption or short name; nullptr when there is none.
 const CleaningOperation* FindOperationByName(QStringView name);
+// The short names nearest to a mistyped `name` (a few letters off), nearest first.
+QStringList NearestOperationNames(QStringView name);

@@ -1,5 +1,6 @@
 #include "CleanCommand.h"
 
+#include <mysqld_error.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -136,6 +137,16 @@ int listHistory() {
 }
 
 // The table's fields in their order, or a message when the table is not there.
+// The field as the table spells it: column names are the same in any case, as the server
+// takes them. Empty when there is none.
+QString fieldNamed(const QStringList& fields, const QString& name) {
+  if (fields.contains(name)) return name;
+  for (const QString& field : fields) {
+    if (field.compare(name, Qt::CaseInsensitive) == 0) return field;
+  }
+  return {};
+}
+
 std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& options) {
   bool found = false;
   const auto tables = connection.Execute(QStringLiteral("SHOW TABLES"));
@@ -259,7 +270,11 @@ int RunCleanCommand(const CleanOptions& options) {
   }
   const CleaningOperation* operation = FindOperationByName(options.operation);
   if (!operation) {
-    fail(QStringLiteral("No operation '%1'; --list-operations lists them.").arg(options.operation));
+    const QStringList near = NearestOperationNames(options.operation);
+    fail(QStringLiteral("No operation '%1'%2; --list-operations lists them.")
+             .arg(options.operation, near.isEmpty() ? QString()
+                                                    : QStringLiteral(" (did you mean %1?)")
+                                                          .arg(near.join(QStringLiteral(" or ")))));
     return UsageError;
   }
   const std::optional<QString> built = connectionStringFor(options);
@@ -267,6 +282,7 @@ int RunCleanCommand(const CleanOptions& options) {
   const QString connectionString = *built;
   Connection connection;
   std::optional<QStringList> fields;
+  QString field;  // the field's name as the table spells it
   try {
     connection.Open(connectionString);
     // Said where a person reads it: how far the link can be trusted.
@@ -275,7 +291,8 @@ int RunCleanCommand(const CleanOptions& options) {
     }
     fields = fieldsOf(connection, options);
     if (!fields) return UsageError;
-    if (!fields->contains(options.field)) {
+    field = fieldNamed(*fields, options.field);
+    if (field.isEmpty()) {
       fail(QStringLiteral("No field '%1' in the table '%2'.").arg(options.field, options.table));
       return UsageError;
     }
@@ -285,6 +302,11 @@ int RunCleanCommand(const CleanOptions& options) {
       return UsageError;
     }
   } catch (const DbError& failure) {
+    // A name given wrong is the user's to mend, not the link's.
+    if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+      fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
+      return UsageError;
+    }
     fail(QStringLiteral("Could not connect: %1").arg(QString::fromUtf8(failure.what())));
     return ConnectionFailed;
   }
@@ -293,7 +315,7 @@ int RunCleanCommand(const CleanOptions& options) {
   TextList tables, fieldList, preview;
   tables.addItem(options.table);
   for (const QString& name : *fields) fieldList.addItem(name);
-  fieldList.select(int(fields->indexOf(options.field)));
+  fieldList.select(int(fields->indexOf(field)));
   TerminalDialogs dialogs(options.answers);
   HeldPointer pointer;
   TerminalProgress progress;
@@ -312,6 +334,12 @@ int RunCleanCommand(const CleanOptions& options) {
     run.run();
     if (run.journalRefused()) return JournalFailed;
     quietEnd = run.quietEnd();
+    const std::optional<RunSummary>& summary = progress.summary();
+    if (run.journaledRun() && summary && summary->counts.written + summary->counts.inDoubt > 0) {
+      std::cerr << QStringLiteral("Run %1 journaled: klarifeld-clean --undo %1 takes it back.\n")
+                       .arg(*run.journaledRun())
+                       .toStdString();
+    }
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
     return JournalFailed;

@@ -235,6 +235,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   const RunDescription description = describe(operation, answers);
   const std::optional<qint64> journalRun = beginJournalRun(description);
   if (!journalRun) return;
+  journaledRun_ = journalRun;
   JournalRecorder recorder(journal_, *journalRun);
   recorder_ = &recorder;
   RecordSet& records = Required(records_);

@@ -106,6 +106,24 @@ TEST_F(CleanCommandTest, ADryRunShowsEveryChangeAndTheRunWritesExactlyThose) {
       << "journaled as in the windows";
 }
 
+// A name given a little wrong is met halfway, or named with what was likely meant.
+TEST_F(CleanCommandTest, MistypedNamesAreNamedOrFound) {
+  const Outcome typo = clean({"--operation", "remove-tab"});
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_EQ(typo.err,
+            "klarifeld-clean: No operation 'remove-tab' (did you mean remove-tabs?); "
+            "--list-operations lists them.\n");
+  const Outcome noDatabase = clean({"--operation", "remove-tabs", "--database", "no_such_db"});
+  EXPECT_EQ(noDatabase.status, 2);
+  EXPECT_EQ(noDatabase.err, "klarifeld-clean: No database 'no_such_db' on that server.\n");
+  // Column names are the same in any case, as the server takes them.
+  const Outcome anyCase = clean({"--operation", "remove-all-spaces", "--field", "V"});
+  EXPECT_EQ(anyCase.status, 0) << anyCase.err.toStdString();
+  EXPECT_EQ(values()[0], text("ab"));
+  EXPECT_TRUE(anyCase.err.contains("Run 1 journaled: klarifeld-clean --undo 1 takes it back.\n"))
+      << anyCase.err.toStdString();
+}
+
 TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(clean({"--operation", "no-such-operation"}).status, 2);
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--field", "w"}).err,
