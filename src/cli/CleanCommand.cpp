@@ -137,6 +137,24 @@ int listHistory() {
 }
 
 // The table's fields in their order, or a message when the table is not there.
+// What is wrong with options that no server would take, before one is asked.
+QString optionProblem(const CleanOptions& options) {
+  bool number = false;
+  const int port = options.port.toInt(&number);
+  if (!options.port.isEmpty() && (!number || port < 1 || port > 65535)) {
+    return QStringLiteral("--port is a number from 1 to 65535, not '%1'.").arg(options.port);
+  }
+  const std::optional<Encryption> mode = EncryptionNamed(options.sslMode);
+  const bool checks = mode == Encryption::VerifyCa || mode == Encryption::VerifyIdentity;
+  if (checks && options.sslCa.isEmpty()) {
+    return QStringLiteral(
+               "--ssl-mode=%1 checks the server's certificate: give the CA file "
+               "that signed it with --ssl-ca.")
+        .arg(options.sslMode);
+  }
+  return {};
+}
+
 // The field as the table spells it: column names are the same in any case, as the server
 // takes them. Empty when there is none.
 QString fieldNamed(const QStringList& fields, const QString& name) {
@@ -259,6 +277,10 @@ int RunCleanCommand(const CleanOptions& options) {
   }
   if (options.sslMode.size() && !EncryptionNamed(options.sslMode)) {
     fail(QStringLiteral("--ssl-mode is one of PREFERRED, REQUIRED, VERIFY_CA, VERIFY_IDENTITY."));
+    return UsageError;
+  }
+  if (const QString problem = optionProblem(options); !problem.isEmpty()) {
+    fail(problem);
     return UsageError;
   }
   try {

@@ -131,6 +131,14 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   const Outcome notANumber = clean({"--operation", "remove-first-x", "--answer", "two"});
   EXPECT_EQ(notANumber.status, 2);
   EXPECT_EQ(notANumber.err, "Must enter number\n");
+  // What no server would take is refused before one is asked.
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--port", "33o6"}).err,
+            "klarifeld-clean: --port is a number from 1 to 65535, not '33o6'.\n");
+  const Outcome noAuthority = clean({"--operation", "remove-tabs", "--ssl-mode", "VERIFY_CA"});
+  EXPECT_EQ(noAuthority.status, 2);
+  EXPECT_EQ(noAuthority.err,
+            "klarifeld-clean: --ssl-mode=VERIFY_CA checks the server's certificate: give the CA "
+            "file that signed it with --ssl-ca.\n");
   const Outcome emptyAnswer = clean({"--operation", "replace-tabs", "--answer", ""});
   EXPECT_EQ(emptyAnswer.status, 2) << "an empty answer changes nothing: no success";
   EXPECT_EQ(emptyAnswer.err, "klarifeld-clean: Nothing was changed: the answer was empty.\n");
