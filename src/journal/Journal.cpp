@@ -412,7 +412,9 @@ Journal::Spool& Journal::spoolOf(qint64 run) {
       ::close(file);
       throw JournalError("journal: cannot lock " + path.toStdString());
     }
-    spool = spools_.emplace(run, Spool{file}).first;
+    Spool opened;
+    opened.file = file;
+    spool = spools_.emplace(run, std::move(opened)).first;
   }
   return spool->second;
 }

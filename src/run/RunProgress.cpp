@@ -167,7 +167,11 @@ void CollectedReports::add(const QString& description, const QString& subject) {
   auto group = std::find_if(groups_.begin(), groups_.end(), [&](const ReportGroup& known) {
     return known.description == description;
   });
-  if (group == groups_.end()) group = groups_.insert(groups_.end(), {description});
+  if (group == groups_.end()) {
+    ReportGroup first;
+    first.description = description;
+    group = groups_.insert(groups_.end(), std::move(first));
+  }
   ++group->count;
   if (group->firstSubjects.size() < FirstSubjects && !subject.isEmpty()) {
     group->firstSubjects << subject;
