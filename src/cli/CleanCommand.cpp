@@ -119,6 +119,18 @@ std::optional<QString> connectionStringFor(const CleanOptions& options) {
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
 }
 
+// An undo goes where its run went: the server, port and database that the journal recorded
+// stand in for those not given.
+CleanOptions recordedServer(const CleanOptions& options, const Journal& journal) {
+  CleanOptions target = options;
+  const std::optional<JournalRun> run = journal.run(options.undo);
+  if (!run || options.profile) return target;
+  if (!options.given.contains(QLatin1String("host"))) target.host = run->server;
+  if (!options.given.contains(QLatin1String("port"))) target.port = run->port;
+  if (options.database.isEmpty()) target.database = run->database;
+  return target;
+}
+
 int listHistory() {
   const Journal journal(Journal::defaultPath());
   for (const JournalRun& run : journal.runs()) {
@@ -136,7 +148,6 @@ int listHistory() {
   return AllWritten;
 }
 
-// The table's fields in their order, or a message when the table is not there.
 // What is wrong with options that no server would take, before one is asked.
 QString optionProblem(const CleanOptions& options) {
   bool number = false;
@@ -165,6 +176,7 @@ QString fieldNamed(const QStringList& fields, const QString& name) {
   return {};
 }
 
+// The table's fields in their order, or a message when the table is not there.
 std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& options) {
   bool found = false;
   const auto tables = connection.Execute(QStringLiteral("SHOW TABLES"));
@@ -253,7 +265,8 @@ int undoRun(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
-  const std::optional<QString> connectionString = connectionStringFor(options);
+  const std::optional<QString> connectionString =
+      connectionStringFor(recordedServer(options, journal));
   if (!connectionString) return UsageError;
   UndoRun undo(journal, options.undo, *connectionString, dialogs, progress);
   if (options.dryRun) {

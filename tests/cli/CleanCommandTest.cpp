@@ -293,7 +293,15 @@ TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
             "2 records read: 2 would change, 0 unchanged, 0 nulls (never written), 0 cannot be "
             "computed.\n1: ab → a·b\n5: 12345 → 1·2·3·4·5\n");
   EXPECT_EQ(values(), cleaned) << "a dry run writes nothing";
-  const Outcome undo = clean({"--undo", "1"});
+  // Only the user: the server, port and database are the run's own, from the journal.
+  QProcess program;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("HOME", dataHome.path());
+  environment.insert("MYSQL_PWD", TestServer::get().password);
+  environment.insert("XDG_DATA_HOME", dataHome.path());
+  program.setProcessEnvironment(environment);
+  program.start(KLARIFELD_CLEAN_PATH, {"--user", TestServer::get().user, "--undo", "1"});
+  const Outcome undo = finish(program);
   EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
   EXPECT_EQ(values(), before);
   EXPECT_EQ(clean({"--undo", "1"}).err, "This run was undone already, by run 2.\n");
