@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <iostream>
@@ -131,13 +132,33 @@ CleanOptions recordedServer(const CleanOptions& options, const Journal& journal)
   return target;
 }
 
-int listHistory() {
+// One line per run, newest first, tab-separated; with --json one object per run.
+int listHistory(bool json) {
   const Journal journal(Journal::defaultPath());
   for (const JournalRun& run : journal.runs()) {
+    const QString server = run.server + u':' + run.port;
+    if (json) {
+      const QJsonObject described{
+          {QStringLiteral("run"), run.id},
+          {QStringLiteral("started"), run.started.toString(Qt::ISODate)},
+          {QStringLiteral("server"), server},
+          {QStringLiteral("database"), run.database},
+          {QStringLiteral("table"), run.table},
+          {QStringLiteral("field"), run.field},
+          {QStringLiteral("operation"), run.operation},
+          {QStringLiteral("answers"), QJsonArray::fromStringList(run.answers)},
+          {QStringLiteral("written"), run.written},
+          {QStringLiteral("inDoubt"), run.inDoubt},
+          {QStringLiteral("ended"), JournalEndText(run.end)},
+          {QStringLiteral("undoes"), run.undoes},
+          {QStringLiteral("undoneBy"), run.undoneBy}};
+      std::cout << QJsonDocument(described).toJson(QJsonDocument::Compact).toStdString() << '\n';
+      continue;
+    }
     std::cout
         << run.id << "\t"
         << run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
-        << "\t" << JournalRunWhere(run).toStdString() << "\t"
+        << "\t" << server.toStdString() << "\t" << JournalRunWhere(run).toStdString() << "\t"
         << JournalRunOperation(run).toStdString() << "\t" << JournalWrittenText(run).toStdString()
         << " written\t" << JournalEndText(run.end).toStdString();
     if (const QString undone = JournalUndoneText(run); !undone.isEmpty()) {
@@ -297,7 +318,7 @@ int RunCleanCommand(const CleanOptions& options) {
     return UsageError;
   }
   try {
-    if (options.history) return listHistory();
+    if (options.history) return listHistory(options.json);
     if (options.undo) return undoRun(options);
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));

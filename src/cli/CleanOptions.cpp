@@ -37,8 +37,9 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
       QStringLiteral("text"));
   const QCommandLineOption dryRun({QStringLiteral("dry-run")},
                                   QStringLiteral("Write nothing; print every change."));
-  const QCommandLineOption json({QStringLiteral("json")},
-                                QStringLiteral("With --dry-run: one JSON object per change."));
+  const QCommandLineOption json(
+      {QStringLiteral("json")},
+      QStringLiteral("With --dry-run: one JSON object per change; with --history, per run."));
   const QCommandLineOption quietReports(
       {QStringLiteral("quiet-reports")},
       QStringLiteral("Print no report of a record; the summary groups them, with their count."));

@@ -283,9 +283,16 @@ TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
   ASSERT_EQ(clean({"--operation", "remove-all-spaces"}).status, 0);
   const Outcome history = clean({"--history"});
   EXPECT_TRUE(history.out.startsWith("1\t")) << history.out.toStdString();
-  EXPECT_TRUE(history.out.contains(db.name() + ".t.v\tRemove All Spaces in Selected Field\t2 "
-                                               "written\tfinished"))
+  EXPECT_TRUE(history.out.contains(TestServer::get().host + ":" + TestServer::get().port + "\t" +
+                                   db.name() +
+                                   ".t.v\tRemove All Spaces in Selected Field\t2 "
+                                   "written\tfinished"))
       << history.out.toStdString();
+  const Outcome json = clean({"--history", "--json"});
+  EXPECT_TRUE(json.out.startsWith("{\"answers\":[],\"database\":\"" + db.name() + "\","))
+      << json.out.toStdString();
+  EXPECT_TRUE(json.out.contains("\"run\":1,") && json.out.contains("\"written\":2"))
+      << json.out.toStdString();
   const Column cleaned = values();
   const Outcome dry = clean({"--undo", "1", "--dry-run"});
   EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
