@@ -13,6 +13,7 @@
 #include "ChangePreview.h"
 #include "Connection.h"
 #include "ConnectionString.h"
+#include "DatabaseScan.h"
 #include "FieldUpdateRun.h"
 #include "Journal.h"
 #include "OperationCatalogue.h"
@@ -118,6 +119,120 @@ std::optional<QString> connectionStringFor(const CleanOptions& options) {
       options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
       either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
+}
+
+QString jsonString(const QString& text) {
+  const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+  return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// One line per column, in the order and spacing that scripts are shown.
+QString scanJson(const ColumnFindings& found) {
+  QStringList counts, suggestions;
+  for (DirtKind kind : DirtKinds) {
+    const qint64 count = found.counts[size_t(kind)];
+    counts << QStringLiteral("\"%1\": %2").arg(DirtKindName(kind)).arg(count);
+    if (count == 0) continue;
+    const CleaningSuggestion suggestion = SuggestionFor(kind);
+    QStringList answers;
+    for (const QString& answer : suggestion.answers) answers << jsonString(answer);
+    suggestions << QStringLiteral("\"%1\": {\"operation\": \"%2\", \"answers\": [%3]}")
+                       .arg(DirtKindName(kind), suggestion.operation, answers.join(u", "));
+  }
+  return QStringLiteral(
+             "{\"table\": %1, \"column\": %2, \"rows\": %3, \"nulls\": %4, "
+             "\"counts\": {%5}, \"suggestions\": {%6}}")
+      .arg(jsonString(found.table), jsonString(found.column))
+      .arg(found.rows)
+      .arg(found.nulls)
+      .arg(counts.join(u", "), suggestions.join(u", "));
+}
+
+// The tables that the main window lists: the database's own, not its views, and none whose
+// name begins with "sys".
+QStringList scannedTables(Connection& connection, const CleanOptions& options) {
+  QStringList tables;
+  for (const auto rows = connection.Execute(QStringLiteral("SHOW FULL TABLES"));
+       rows->isOpen() && !rows->Eof(); rows->MoveNext()) {
+    const QString name = rows->Value(0).value_or(QString());
+    if (rows->Value(1) != QStringLiteral("BASE TABLE")) continue;
+    if (!options.table.isEmpty() ? name == options.table
+                                 : !name.startsWith(QStringLiteral("sys"), Qt::CaseInsensitive)) {
+      tables << name;
+    }
+  }
+  return tables;
+}
+
+// Counts each kind of dirt in the text columns, on the server; an aligned table for people,
+// one JSON object per column for scripts.
+int scanDatabase(const CleanOptions& options) {
+  const std::optional<QString> connectionString = connectionStringFor(options);
+  if (!connectionString) return UsageError;
+  Connection connection;
+  std::vector<ColumnFindings> findings;
+  try {
+    connection.CommandTimeout = 0;  // a big table takes its time; Ctrl+C ends it
+    connection.Open(*connectionString);
+    const QStringList tables = scannedTables(connection, options);
+    if (tables.isEmpty()) {
+      fail(options.table.isEmpty()
+               ? QStringLiteral("The database '%1' has no tables to scan.").arg(options.database)
+               : QStringLiteral("No table '%1' in the database '%2' (a view is not scanned).")
+                     .arg(options.table, options.database));
+      return UsageError;
+    }
+    for (const QString& table : tables) {
+      for (ColumnFindings& found : ScanTable(connection, table)) findings.push_back(found);
+    }
+  } catch (const DbError& failure) {
+    fail(QStringLiteral("Could not scan: %1").arg(QString::fromUtf8(failure.what())));
+    return ConnectionFailed;
+  }
+  if (options.json) {
+    for (const ColumnFindings& found : findings) std::cout << scanJson(found).toStdString() << '\n';
+    return AllWritten;
+  }
+  if (findings.empty()) {
+    std::cout << "No text columns to scan.\n";
+    return AllWritten;
+  }
+  QList<QStringList> lines{{"table", "column", "kind", "rows", "share", "operation"}};
+  for (const ColumnFindings& found : findings) {
+    for (DirtKind kind : DirtKinds) {
+      const qint64 count = found.counts[size_t(kind)];
+      if (count == 0) continue;
+      const CleaningSuggestion suggestion = SuggestionFor(kind);
+      QString operation = suggestion.operation;
+      for (const QString& answer : suggestion.answers)
+        operation += QStringLiteral(" --answer '%1'").arg(answer);
+      lines << QStringList{
+          found.table,
+          found.column,
+          DirtKindName(kind),
+          CountText(count),
+          QStringLiteral("%1 %").arg(
+              100.0 * double(count) / double(std::max<qint64>(found.rows, 1)), 0, 'f', 1),
+          operation};
+    }
+  }
+  if (lines.size() == 1) {
+    std::cout << "No dirt found in " << findings.size() << " text columns.\n";
+    return AllWritten;
+  }
+  std::vector<qsizetype> widths(lines[0].size(), 0);
+  for (const QStringList& line : lines) {
+    for (qsizetype i = 0; i < line.size(); ++i)
+      widths[size_t(i)] = std::max(widths[size_t(i)], line[i].size());
+  }
+  for (const QStringList& line : lines) {
+    QString text;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+      text += i + 1 < line.size() ? line[i].leftJustified(widths[size_t(i)] + 2) : line[i];
+    }
+    std::cout << text.toStdString() << '\n';
+  }
+  return AllWritten;
 }
 
 // An undo goes where its run went: the server, port and database that the journal recorded
@@ -319,6 +434,7 @@ int RunCleanCommand(const CleanOptions& options) {
   }
   try {
     if (options.history) return listHistory(options.json);
+    if (options.scan) return scanDatabase(options);
     if (options.undo) return undoRun(options);
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));

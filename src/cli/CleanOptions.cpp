@@ -37,9 +37,9 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
       QStringLiteral("text"));
   const QCommandLineOption dryRun({QStringLiteral("dry-run")},
                                   QStringLiteral("Write nothing; print every change."));
-  const QCommandLineOption json(
-      {QStringLiteral("json")},
-      QStringLiteral("With --dry-run: one JSON object per change; with --history, per run."));
+  const QCommandLineOption json({QStringLiteral("json")},
+                                QStringLiteral("With --dry-run: one JSON object per change; with "
+                                               "--history, per run; with --scan, per column."));
   const QCommandLineOption quietReports(
       {QStringLiteral("quiet-reports")},
       QStringLiteral("Print no report of a record; the summary groups them, with their count."));
@@ -61,14 +61,19 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   const QCommandLineOption sslCa({QStringLiteral("ssl-ca")},
                                  QStringLiteral("The CA file that checks the server."),
                                  QStringLiteral("file"));
+  const QCommandLineOption scan(
+      {QStringLiteral("scan")},
+      QStringLiteral("Count the invisible and stray characters in every text column (of --table "
+                     "only, when given), with the operation that cleans each kind; writes "
+                     "nothing."));
   const QCommandLineOption history({QStringLiteral("history")},
                                    QStringLiteral("List the journaled runs."));
   const QCommandLineOption undo({QStringLiteral("undo")},
                                 QStringLiteral("Take journaled run RUN back."),
                                 QStringLiteral("RUN"));
-  parser.addOptions({host, port, user, password, defaultsFile, profile, sslMode, sslCa, database,
-                     table, field, operation, answer, dryRun, json, quietReports, list, history,
-                     undo});
+  parser.addOptions({host,  port,         user,  password, defaultsFile, profile, sslMode,
+                     sslCa, database,     table, field,    operation,    answer,  dryRun,
+                     json,  quietReports, list,  scan,     history,      undo});
   helpText = parser.helpText();
   if (!parser.parse(arguments)) {
     error = parser.errorText();
@@ -92,6 +97,7 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   options.json = parser.isSet(json);
   options.quietReports = parser.isSet(quietReports);
   options.listOperations = parser.isSet(list);
+  options.scan = parser.isSet(scan);
   if (parser.isSet(password)) options.password = parser.value(password);
   options.defaultsFile = parser.value(defaultsFile);
   options.profile = parser.isSet(profile);
@@ -113,6 +119,13 @@ std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QStr
   }
   if (options.listOperations || options.history) return options;
   if (options.undo) return options;
+  if (options.scan) {
+    if (options.database.isEmpty()) {
+      error = QStringLiteral("--database is required.");
+      return std::nullopt;
+    }
+    return options;
+  }
   for (const auto& [value, name] :
        {std::pair{options.database, "--database"}, std::pair{options.table, "--table"},
         std::pair{options.field, "--field"}, std::pair{options.operation, "--operation"}}) {

@@ -25,6 +25,7 @@ struct CleanOptions {
   bool listOperations = false;
   bool quietReports = false;
   bool history = false;
+  bool scan = false;
   qint64 undo = 0;  // the run to take back
 };
 

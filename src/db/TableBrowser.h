@@ -36,8 +36,6 @@ void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<Rec
                     ListView& preview);
 
 // The statements that read a table's fields and a field's values; names are quoted.
-// A table or column name quoted for SQL: `name`, with ` doubled.
-QString QuotedName(const QString& name);
 QString SelectAllStatement(const QString& table);
 QString SelectFieldStatement(const QString& field, const QString& table);
 

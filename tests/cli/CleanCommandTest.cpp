@@ -106,6 +106,26 @@ TEST_F(CleanCommandTest, ADryRunShowsEveryChangeAndTheRunWritesExactlyThose) {
       << "journaled as in the windows";
 }
 
+// The scan counts, on the server, each kind of dirt with the operation that cleans it.
+TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
+  const Outcome json = clean({"--scan", "--json"});
+  EXPECT_EQ(json.status, 0) << json.err.toStdString();
+  EXPECT_EQ(json.out,
+            "{\"table\": \"t\", \"column\": \"v\", \"rows\": 5, \"nulls\": 1, \"counts\": "
+            "{\"leading-spaces\": 0, \"trailing-spaces\": 0, \"double-spaces\": 0, \"tabs\": 1, "
+            "\"line-breaks\": 1, \"no-break-spaces\": 0, \"other-spaces\": 0, \"zero-width\": 0, "
+            "\"control-characters\": 0}, \"suggestions\": {\"tabs\": {\"operation\": "
+            "\"replace-tabs\", \"answers\": [\" \"]}, \"line-breaks\": {\"operation\": "
+            "\"remove-enters\", \"answers\": []}}}\n");
+  const Outcome table = clean({"--scan"});
+  EXPECT_EQ(table.out,
+            "table  column  kind         rows  share   operation\n"
+            "t      v       tabs         1     20.0 %  replace-tabs --answer ' '\n"
+            "t      v       line-breaks  1     20.0 %  remove-enters\n");
+  EXPECT_EQ(values()[0], text("a b")) << "a scan writes nothing";
+  EXPECT_EQ(clean({"--scan", "--table", "nothing"}).status, 2);
+}
+
 // A name given a little wrong is met halfway, or named with what was likely meant.
 TEST_F(CleanCommandTest, MistypedNamesAreNamedOrFound) {
   const Outcome typo = clean({"--operation", "remove-tab"});

@@ -1,0 +1,129 @@
+#include "DatabaseScan.h"
+
+#include "Connection.h"
+#include "OperationCatalogue.h"
+#include "RecordSet.h"
+#include "TableBrowser.h"
+
+namespace {
+
+// A byte pattern for REGEXP, written as a hex literal: no quoting, whatever the SQL mode.
+QString matches(const QString& b, const char* pattern) {
+  return QStringLiteral("%1 REGEXP X'%2'").arg(b, QString::fromLatin1(QByteArray(pattern).toHex()));
+}
+
+// The name as a string literal that no SQL mode reads otherwise.
+QString literalOf(const QString& text) {
+  return QStringLiteral("CONVERT(X'%1' USING utf8mb4)")
+      .arg(QString::fromLatin1(text.toUtf8().toHex()));
+}
+
+// Each kind as a condition on `b`, the value's UTF-8 bytes. Byte patterns need no
+// collation: no case or accent folding, no spaces padded away.
+QString conditionOn(const QString& b, DirtKind kind) {
+  switch (kind) {
+    case DirtKind::LeadingSpaces:
+      return QStringLiteral("LEFT(%1, 1) = X'20'").arg(b);
+    case DirtKind::TrailingSpaces:
+      return QStringLiteral("RIGHT(%1, 1) = X'20'").arg(b);
+    case DirtKind::DoubleSpaces:
+      return QStringLiteral("LOCATE(X'2020', %1) > 0").arg(b);
+    case DirtKind::Tabs:
+      return QStringLiteral("LOCATE(X'09', %1) > 0").arg(b);
+    case DirtKind::LineBreaks:
+      return QStringLiteral("(LOCATE(X'0D', %1) > 0 OR LOCATE(X'0A', %1) > 0)").arg(b);
+    case DirtKind::NoBreakSpaces:
+      return QStringLiteral("LOCATE(X'C2A0', %1) > 0").arg(b);
+    case DirtKind::OtherSpaces:
+      // U+1680, U+2000 to U+200A, U+202F, U+205F, U+3000.
+      return matches(b, R"(\xE1\x9A\x80|\xE2\x80[\x80-\x8A\xAF]|\xE2\x81\x9F|\xE3\x80\x80)");
+    case DirtKind::ZeroWidth:
+      // U+200B to U+200D, U+2060, U+FEFF.
+      return matches(b, R"(\xE2\x80[\x8B-\x8D]|\xE2\x81\xA0|\xEF\xBB\xBF)");
+    case DirtKind::ControlCharacters:
+      // U+0000 to U+001F but tab, LF and CR; U+007F to U+009F.
+      return matches(b, R"([\x00-\x08\x0B\x0C\x0E-\x1F\x7F]|\xC2[\x80-\x9F])");
+  }
+  return {};
+}
+
+QString operationName(int position) {
+  return OperationShortName(Catalogue()[size_t(position)]);
+}
+
+}  // namespace
+
+QString DirtKindName(DirtKind kind) {
+  static const std::array<QString, DirtKindCount> Names = {
+      QStringLiteral("leading-spaces"),    QStringLiteral("trailing-spaces"),
+      QStringLiteral("double-spaces"),     QStringLiteral("tabs"),
+      QStringLiteral("line-breaks"),       QStringLiteral("no-break-spaces"),
+      QStringLiteral("other-spaces"),      QStringLiteral("zero-width"),
+      QStringLiteral("control-characters")};
+  return Names[size_t(kind)];
+}
+
+CleaningSuggestion SuggestionFor(DirtKind kind) {
+  switch (kind) {
+    case DirtKind::LeadingSpaces:
+      return {operationName(2), {}};
+    case DirtKind::TrailingSpaces:
+      return {operationName(3), {}};
+    case DirtKind::DoubleSpaces:
+      return {operationName(4), {}};
+    case DirtKind::Tabs:
+      return {operationName(8), {QStringLiteral(" ")}};  // tabs mostly part words
+    case DirtKind::LineBreaks:
+      return {operationName(5), {}};
+    case DirtKind::NoBreakSpaces:
+    case DirtKind::OtherSpaces:
+      return {operationName(31), {}};
+    case DirtKind::ZeroWidth:
+    case DirtKind::ControlCharacters:
+      return {operationName(32), {}};
+  }
+  return {};
+}
+
+QStringList TextColumnsOf(Connection& connection, const QString& table) {
+  QStringList columns;
+  for (const auto rows = connection.Execute(
+           QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
+                          "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND DATA_TYPE IN "
+                          "('char', 'varchar', 'tinytext', 'text', 'mediumtext', 'longtext') "
+                          "ORDER BY ORDINAL_POSITION")
+               .arg(literalOf(table)));
+       !rows->Eof(); rows->MoveNext()) {
+    columns << rows->Value(0).value_or(QString());
+  }
+  return columns;
+}
+
+std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table) {
+  const QStringList columns = TextColumnsOf(connection, table);
+  if (columns.isEmpty()) return {};
+  QStringList sums{QStringLiteral("COUNT(*)")};
+  for (const QString& column : columns) {
+    const QString quoted = QuotedName(column);
+    const QString bytes = QStringLiteral("CAST(CONVERT(%1 USING utf8mb4) AS BINARY)").arg(quoted);
+    sums << QStringLiteral("SUM(%1 IS NULL)").arg(quoted);
+    for (DirtKind kind : DirtKinds) {
+      sums << QStringLiteral("COALESCE(SUM(%1), 0)").arg(conditionOn(bytes, kind));
+    }
+  }
+  const auto totals =
+      connection.Execute(QStringLiteral("SELECT ") + sums.join(QStringLiteral(", ")) +
+                         QStringLiteral(" FROM ") + QuotedName(table));
+  const auto number = [&](int field) {
+    return totals->Value(field).value_or(QString()).toLongLong();
+  };
+  std::vector<ColumnFindings> findings;
+  int field = 1;
+  for (const QString& column : columns) {
+    ColumnFindings found{.table = table, .column = column, .rows = number(0)};
+    found.nulls = number(field++);
+    for (int kind = 0; kind < DirtKindCount; ++kind) found.counts[size_t(kind)] = number(field++);
+    findings.push_back(found);
+  }
+  return findings;
+}

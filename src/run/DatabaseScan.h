@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <vector>
+
+class Connection;
+
+// The kinds of dirt that a scan counts in text columns, in the order reports list them.
+enum class DirtKind {
+  LeadingSpaces,
+  TrailingSpaces,
+  DoubleSpaces,
+  Tabs,
+  LineBreaks,
+  NoBreakSpaces,
+  OtherSpaces,
+  ZeroWidth,
+  ControlCharacters,
+};
+inline constexpr int DirtKindCount = 9;
+inline constexpr std::array<DirtKind, DirtKindCount> DirtKinds = {
+    DirtKind::LeadingSpaces, DirtKind::TrailingSpaces, DirtKind::DoubleSpaces,
+    DirtKind::Tabs,          DirtKind::LineBreaks,     DirtKind::NoBreakSpaces,
+    DirtKind::OtherSpaces,   DirtKind::ZeroWidth,      DirtKind::ControlCharacters};
+
+// "leading-spaces", "no-break-spaces": the names that reports and JSON use.
+QString DirtKindName(DirtKind kind);
+
+// The operation, with its answers, that cleans a kind of dirt.
+struct CleaningSuggestion {
+  QString operation;  // its short name
+  QStringList answers;
+};
+CleaningSuggestion SuggestionFor(DirtKind kind);
+
+// What a scan found in one text column: how many rows hold each kind.
+struct ColumnFindings {
+  QString table;
+  QString column;
+  qint64 rows = 0;
+  qint64 nulls = 0;
+  std::array<qint64, DirtKindCount> counts{};
+};
+
+// The text columns (CHAR, VARCHAR and the TEXT types) of a table of the connection's
+// database, in their order.
+QStringList TextColumnsOf(Connection& connection, const QString& table);
+
+// Counts every kind in every text column of `table` in one pass on the server: only counts
+// cross the link. Values are compared as UTF-8 bytes, whatever the column's character set.
+// Throws DbError.
+std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table);

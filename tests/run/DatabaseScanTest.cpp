@@ -1,0 +1,69 @@
+// The scan counts each kind of dirt on the server, in every text column, whatever the
+// column's type and character set.
+
+#include "DatabaseScan.h"
+
+#include <gtest/gtest.h>
+
+#include "../support/QStringPrinting.h"
+#include "Connection.h"
+#include "OperationCatalogue.h"
+#include "TestServer.h"
+
+namespace {
+
+std::array<qint64, DirtKindCount> counts(std::initializer_list<std::pair<DirtKind, qint64>> given) {
+  std::array<qint64, DirtKindCount> all{};
+  for (const auto& [kind, count] : given) all[size_t(kind)] = count;
+  return all;
+}
+
+}  // namespace
+
+TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
+  ScratchDatabase db;
+  db.exec(
+      "CREATE TABLE people (id INT PRIMARY KEY, n INT, name VARCHAR(40), code CHAR(6), "
+      "note TEXT, old VARCHAR(20) CHARACTER SET latin1, raw BLOB);"
+      "INSERT INTO people VALUES "
+      "(1, 1, ' Ann  Lee ', ' ab  ', 'a\\tb\\r\\nc', 'caf\\xE9 ', 'x y'),"
+      "(2, 2, NULL, 'ok', CONCAT('no', _utf8mb4 X'C2A0', 'break'), CONCAT('a', CHAR(160), 'b'),"
+      " ' '),"
+      "(3, 3, CONCAT('thin', _utf8mb4 X'E28089', 'ideo', _utf8mb4 X'E38080'), '', "
+      " CONCAT('zw', _utf8mb4 X'E2808B', 'bom', _utf8mb4 X'EFBBBF'), NULL, NULL),"
+      "(4, 4, CONCAT('bell', CHAR(7), 'c1', _utf8mb4 X'C285', '😀'), NULL, '', 'plain', NULL)");
+  Connection connection;
+  connection.Open(db.connectionString());
+  EXPECT_EQ(TextColumnsOf(connection, "people"), QStringList({"name", "code", "note", "old"}));
+
+  const std::vector<ColumnFindings> found = ScanTable(connection, "people");
+  ASSERT_EQ(found.size(), 4u);
+  using K = DirtKind;
+  EXPECT_EQ(found[0].column, "name");
+  EXPECT_EQ(found[0].rows, 4);
+  EXPECT_EQ(found[0].nulls, 1);
+  EXPECT_EQ(found[0].counts, counts({{K::LeadingSpaces, 1},
+                                     {K::TrailingSpaces, 1},
+                                     {K::DoubleSpaces, 1},
+                                     {K::OtherSpaces, 1},
+                                     {K::ControlCharacters, 1}}));
+  // A CHAR column's values as the server gives them: trailing spaces already gone.
+  EXPECT_EQ(found[1].counts, counts({{K::LeadingSpaces, 1}}));
+  EXPECT_EQ(found[2].counts,
+            counts({{K::Tabs, 1}, {K::LineBreaks, 1}, {K::NoBreakSpaces, 1}, {K::ZeroWidth, 1}}));
+  // latin1 is read as its characters: é is no control character, the no-break space is one.
+  EXPECT_EQ(found[3].nulls, 1);
+  EXPECT_EQ(found[3].counts, counts({{K::TrailingSpaces, 1}, {K::NoBreakSpaces, 1}}));
+  EXPECT_TRUE(ScanTable(connection, "people").size() == 4) << "a scan writes nothing";
+}
+
+TEST(DatabaseScan, EachKindHasAnOperationThatExists) {
+  for (DirtKind kind : DirtKinds) {
+    const CleaningSuggestion suggestion = SuggestionFor(kind);
+    EXPECT_NE(FindOperationByName(suggestion.operation), nullptr)
+        << suggestion.operation.toStdString();
+  }
+  EXPECT_EQ(SuggestionFor(DirtKind::TrailingSpaces).operation, "remove-extra-spaces-at-end");
+  EXPECT_EQ(SuggestionFor(DirtKind::ZeroWidth).operation, "remove-invisible");
+  EXPECT_EQ(DirtKindName(DirtKind::ControlCharacters), "control-characters");
+}
