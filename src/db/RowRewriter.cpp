@@ -72,6 +72,10 @@ void RowRewriter::queue(const RowValues& identity, const std::optional<QByteArra
   grouped_->add(0, rowOf(identity, from), to);
 }
 
+int RowRewriter::chunkRows() const {
+  return grouped_ ? grouped_->chunkRows() : 1;
+}
+
 bool RowRewriter::full() const {
   return grouped_->full();
 }

@@ -44,6 +44,8 @@ class RowRewriter {
   // In a keyed table rewrites are queued and written in chunks by flush, the outcome of
   // each told then; else each is written by rewrite at once.
   bool grouped() const { return grouped_ != nullptr; }
+  // The most rewrites that one chunk holds, when grouped.
+  int chunkRows() const;
   void queue(const RowValues& identity, const std::optional<QByteArray>& from,
              const std::optional<QByteArray>& to);
   bool full() const;

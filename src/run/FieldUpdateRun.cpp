@@ -248,10 +248,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   try {
     QString whyNot;
     grouped_ = records.GroupedWrites(loopFieldPosition_, &whyNot);
-    if (grouped_) {
-      shown.stopping = QStringLiteral("Stopping after this chunk (up to %1 records)…")
-                           .arg(CountText(grouped_->chunkRows()));
-    }
+    if (grouped_) shown.stopping = StoppingAfterChunk(grouped_->chunkRows());
     if (!whyNot.isEmpty()) {
       shown.note = QStringLiteral(
                        "Each record is written on its own, in a round trip of its "

@@ -44,7 +44,9 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
 
   RunProgress progress(total);
   control_.watch(&connection);
-  watcher_.runStarted(description, progress, [this] { requestStop(); });
+  RunDescription shown = description;
+  if (rewriter->grouped()) shown.stopping = StoppingAfterChunk(rewriter->chunkRows());
+  watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
   QString firstFailure;

@@ -69,6 +69,10 @@ QString CountText(qint64 count) {
   return english.toString(count);
 }
 
+QString StoppingAfterChunk(int rows) {
+  return QStringLiteral("Stopping after this chunk (up to %1 records)…").arg(CountText(rows));
+}
+
 QString CountedText(qint64 count, const QString& one, const QString& many) {
   return CountText(count) + u' ' + (count == 1 ? one : many);
 }

@@ -74,7 +74,8 @@ struct RunDescription {
   QStringList answers = {};
   QString since = SinceTheRun;
   QString note = {};  // said once beside the progress: how the run writes, when that is slow
-  // What Stop does: a run that writes in chunks stops at the end of one.
+  // What Stop does: a run that writes in chunks stops at the end of one
+  // (StoppingAfterChunk).
   QString stopping = QStringLiteral("Stopping after the current record…");
 };
 
@@ -105,6 +106,8 @@ class RunWatcher {
 
 // "1,234,567": counts as the windows show them.
 QString CountText(qint64 count);
+// What Stop says of a run that writes chunks of up to `rows` records.
+QString StoppingAfterChunk(int rows);
 // "1 record", "2,000 records".
 QString CountedText(qint64 count, const QString& one, const QString& many);
 // The text with each number's unit held to it ("2 s", "3 min") by a no-break space, so
