@@ -44,49 +44,24 @@ int listOperations() {
   return AllWritten;
 }
 
-// The password of the [client] section of an option file, as the standard clients read it.
-std::optional<QString> optionFilePassword(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return std::nullopt;
-  bool client = false;
-  std::optional<QString> password;
-  while (!file.atEnd()) {
-    const QString line = QString::fromUtf8(file.readLine()).trimmed();
-    if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';')) continue;
-    if (line.startsWith(u'[')) {
-      client = line == QStringLiteral("[client]");
-      continue;
-    }
-    const qsizetype equals = line.indexOf(u'=');
-    if (!client || equals < 0 || line.left(equals).trimmed() != QStringLiteral("password")) {
-      continue;
-    }
-    QString value = line.mid(equals + 1).trimmed();
-    if (value.size() >= 2 && (value.startsWith(u'"') || value.startsWith(u'\'')) &&
-        value.endsWith(value[0])) {
-      value = value.mid(1, value.size() - 2);
-    }
-    password = value;
-  }
-  return password;
-}
-
+// As the standard clients take it: given (on the command line, else in an option file),
+// else MYSQL_PWD, else asked for on a terminal. "-p" alone asks even when one is known.
 QString passwordFor(const CleanOptions& options) {
-  if (options.password) {
-    fail(
-        QStringLiteral("warning: a password on the command line can be read by other users "
-                       "in the process list; use MYSQL_PWD or an option file."));
-    return *options.password;
-  }
-  if (qEnvironmentVariableIsSet("MYSQL_PWD")) return qEnvironmentVariable("MYSQL_PWD");
-  const QString optionFile = options.defaultsFile.isEmpty()
-                                 ? QDir::homePath() + QStringLiteral("/.my.cnf")
-                                 : options.defaultsFile;
-  if (const std::optional<QString> stored = optionFilePassword(optionFile)) return *stored;
-  if (IsTerminal(STDIN_FILENO)) {
+  const bool ask =
+      options.askPassword || (!options.password && !qEnvironmentVariableIsSet("MYSQL_PWD"));
+  if (ask) {
+    if (!IsTerminal(STDIN_FILENO)) return {};
     return AskSecretly(QStringLiteral("Password for %1@%2: ").arg(options.user, options.host));
   }
-  return {};
+  if (options.password) {
+    if (options.given.contains(QStringLiteral("password"))) {
+      fail(
+          QStringLiteral("warning: a password on the command line can be read by other users "
+                         "in the process list; use -p alone, MYSQL_PWD or an option file."));
+    }
+    return *options.password;
+  }
+  return qEnvironmentVariable("MYSQL_PWD");
 }
 
 // From the options, or as the login window last connected with --profile, each option
@@ -94,9 +69,10 @@ QString passwordFor(const CleanOptions& options) {
 // stored encryption setting that is not known.
 std::optional<QString> connectionStringFor(const CleanOptions& options) {
   if (!options.profile) {
-    return BuildConnectionString(
-        options.host, options.user, passwordFor(options), options.database, options.port,
-        EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa);
+    return BuildConnectionString(options.host, options.user, passwordFor(options), options.database,
+                                 options.port,
+                                 EncryptionNamed(options.sslMode).value_or(Encryption::Preferred),
+                                 options.sslCa, options.socket);
   }
   const SettingsStore settings;
   const auto either = [&](const char* name, const QString& given, const QString& key,
@@ -115,7 +91,8 @@ std::optional<QString> connectionStringFor(const CleanOptions& options) {
   return BuildConnectionString(
       either("host", options.host, ProfileKeys::Server, QStringLiteral("localhost")),
       either("user", options.user, ProfileKeys::User, {}),
-      options.password ? passwordFor(options) : settings.read(ProfileKeys::Password, {}),
+      options.given.contains(QStringLiteral("password")) ? passwordFor(options)
+                                                         : settings.read(ProfileKeys::Password, {}),
       options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
       either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
@@ -243,7 +220,7 @@ CleanOptions recordedServer(const CleanOptions& options, const Journal& journal)
   if (!run || options.profile) return target;
   if (!options.given.contains(QLatin1String("host"))) target.host = run->server;
   if (!options.given.contains(QLatin1String("port"))) target.port = run->port;
-  if (options.database.isEmpty()) target.database = run->database;
+  if (!options.given.contains(QLatin1String("database"))) target.database = run->database;
   return target;
 }
 

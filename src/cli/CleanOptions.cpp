@@ -1,142 +1,335 @@
 #include "CleanOptions.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 
-std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QString& error,
-                                              QString& helpText) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Cleans the text of one field of one table of a MySQL or MariaDB database with one of "
-      "Klarifeld's 33 operations. The password comes from MYSQL_PWD, else from the [client] "
-      "section of the option file (--defaults-file, else ~/.my.cnf), else it is asked for on "
-      "the terminal. Exit status: 0 all written, 1 some records not written (reported, changed "
-      "since, or the run stopped by Ctrl+C), 2 usage error or refused answer, 3 the connection "
-      "failed or was lost."));
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption host({QStringLiteral("host")}, QStringLiteral("Server."),
-                                QStringLiteral("name"), QStringLiteral("localhost"));
-  const QCommandLineOption port({QStringLiteral("port")}, QStringLiteral("Port."),
-                                QStringLiteral("number"), QStringLiteral("3306"));
-  const QCommandLineOption user({QStringLiteral("user")}, QStringLiteral("User name."),
-                                QStringLiteral("name"));
-  const QCommandLineOption database({QStringLiteral("database")}, QStringLiteral("Database."),
-                                    QStringLiteral("name"));
-  const QCommandLineOption table({QStringLiteral("table")}, QStringLiteral("Table."),
-                                 QStringLiteral("name"));
-  const QCommandLineOption field({QStringLiteral("field")}, QStringLiteral("Field."),
-                                 QStringLiteral("name"));
-  const QCommandLineOption operation(
-      {QStringLiteral("operation")},
-      QStringLiteral("The operation: its caption or its short name (see --list-operations)."),
-      QStringLiteral("name"));
-  const QCommandLineOption answer(
-      {QStringLiteral("answer")},
-      QStringLiteral("An answer to the operation's next question, as typed in the windows."),
-      QStringLiteral("text"));
-  const QCommandLineOption dryRun({QStringLiteral("dry-run")},
-                                  QStringLiteral("Write nothing; print every change."));
-  const QCommandLineOption json({QStringLiteral("json")},
-                                QStringLiteral("With --dry-run: one JSON object per change; with "
-                                               "--history, per run; with --scan, per column."));
-  const QCommandLineOption quietReports(
-      {QStringLiteral("quiet-reports")},
-      QStringLiteral("Print no report of a record; the summary groups them, with their count."));
-  const QCommandLineOption list({QStringLiteral("list-operations")},
-                                QStringLiteral("List the operations and their short names."));
-  const QCommandLineOption password(
-      {QStringLiteral("password")},
-      QStringLiteral("The password (others can read it in the process list: avoid)."),
-      QStringLiteral("text"));
-  const QCommandLineOption defaultsFile(
-      {QStringLiteral("defaults-file")},
-      QStringLiteral("The option file to read the password from."), QStringLiteral("file"));
-  const QCommandLineOption profile({QStringLiteral("profile")},
-                                   QStringLiteral("Connect as the login window last did."));
-  const QCommandLineOption sslMode(
-      {QStringLiteral("ssl-mode")},
-      QStringLiteral("PREFERRED (the default), REQUIRED, VERIFY_CA or VERIFY_IDENTITY."),
-      QStringLiteral("mode"));
-  const QCommandLineOption sslCa({QStringLiteral("ssl-ca")},
-                                 QStringLiteral("The CA file that checks the server."),
-                                 QStringLiteral("file"));
-  const QCommandLineOption scan(
-      {QStringLiteral("scan")},
-      QStringLiteral("Count the invisible and stray characters in every text column (of --table "
-                     "only, when given), with the operation that cleans each kind; writes "
-                     "nothing."));
-  const QCommandLineOption history({QStringLiteral("history")},
-                                   QStringLiteral("List the journaled runs."));
-  const QCommandLineOption undo({QStringLiteral("undo")},
-                                QStringLiteral("Take journaled run RUN back."),
-                                QStringLiteral("RUN"));
-  parser.addOptions({host,  port,         user,  password, defaultsFile, profile, sslMode,
-                     sslCa, database,     table, field,    operation,    answer,  dryRun,
-                     json,  quietReports, list,  scan,     history,      undo});
-  helpText = parser.helpText();
-  if (!parser.parse(arguments)) {
-    error = parser.errorText();
+namespace {
+
+enum class Takes {
+  Nothing,
+  Value,          // "--name=value", "--name value", "-xvalue" or "-x value"
+  AttachedValue,  // only "--name=value" or "-xvalue": alone, the option asks for it
+};
+
+struct OptionSpec {
+  const char* name;
+  char letter;  // 0: no short form
+  Takes takes;
+  const char* valueName;
+  const char* help;
+};
+
+constexpr OptionSpec Options[] = {
+    {"host", 'h', Takes::Value, "NAME", "The server (localhost, the default: the local one)."},
+    {"port", 'P', Takes::Value, "NUMBER", "Its port (3306)."},
+    {"socket", 'S', Takes::Value, "FILE", "The local server's socket file."},
+    {"user", 'u', Takes::Value, "NAME", "The user name."},
+    {"password", 'p', Takes::AttachedValue, "TEXT",
+     "The password. Alone, it is asked for; given here, others can read it in the process "
+     "list: avoid."},
+    {"database", 'D', Takes::Value, "NAME", "The database (or give it as the last argument)."},
+    {"ssl-mode", 0, Takes::Value, "MODE",
+     "PREFERRED (the default), REQUIRED, VERIFY_CA or VERIFY_IDENTITY."},
+    {"ssl-ca", 0, Takes::Value, "FILE", "The CA file that checks the server."},
+    {"ssl-verify-server-cert", 0, Takes::Nothing, nullptr, "As --ssl-mode=VERIFY_IDENTITY."},
+    {"profile", 0, Takes::Nothing, nullptr, "Connect as the login window last did."},
+    {"defaults-file", 0, Takes::Value, "FILE", "Read options from FILE instead of ~/.my.cnf."},
+    {"defaults-extra-file", 0, Takes::Value, "FILE", "Read FILE too, before ~/.my.cnf."},
+    {"no-defaults", 0, Takes::Nothing, nullptr, "Read no option file."},
+    {"table", 0, Takes::Value, "NAME", "The table."},
+    {"field", 0, Takes::Value, "NAME", "The field."},
+    {"operation", 0, Takes::Value, "NAME",
+     "The operation: its caption or its short name (see --list-operations)."},
+    {"answer", 0, Takes::Value, "TEXT",
+     "An answer to the operation's next question, as typed in the windows."},
+    {"dry-run", 0, Takes::Nothing, nullptr, "Write nothing; print every change."},
+    {"json", 0, Takes::Nothing, nullptr,
+     "With --dry-run: one JSON object per change; with --history, per run; with --scan, per "
+     "column."},
+    {"quiet-reports", 0, Takes::Nothing, nullptr,
+     "Print no report of a record; the summary groups them, with their count."},
+    {"list-operations", 0, Takes::Nothing, nullptr,
+     "List the operations, their short names and their questions."},
+    {"scan", 0, Takes::Nothing, nullptr,
+     "Count the invisible and stray characters in every text column (of --table only, when "
+     "given), with the operation that cleans each kind; writes nothing."},
+    {"history", 0, Takes::Nothing, nullptr, "List the journaled runs."},
+    {"undo", 0, Takes::Value, "RUN", "Take journaled run RUN back."},
+    {"help", '?', Takes::Nothing, nullptr, "Show this help."},
+    {"version", 'V', Takes::Nothing, nullptr, "Show the version."},
+};
+
+// The option files' keys that count here; the files' other keys are for other programs.
+constexpr const char* FileKeys[] = {"host",     "port",     "socket",
+                                    "user",     "password", "database",
+                                    "ssl-mode", "ssl-ca",   "ssl-verify-server-cert"};
+
+const OptionSpec* optionNamed(QStringView name) {
+  for (const OptionSpec& option : Options) {
+    if (name == QLatin1String(option.name)) return &option;
+  }
+  return nullptr;
+}
+
+const OptionSpec* optionLettered(QChar letter) {
+  for (const OptionSpec& option : Options) {
+    if (option.letter && letter == QLatin1Char(option.letter)) return &option;
+  }
+  return nullptr;
+}
+
+// `text` broken into lines of at most 80 columns, each after the first indented by `indent`.
+QString wrapped(const QString& text, qsizetype indent) {
+  constexpr qsizetype Width = 80;
+  QString lines;
+  qsizetype column = indent;
+  for (const QString& word : text.split(u' ')) {
+    if (column > indent && column + 1 + word.size() > Width) {
+      lines += u'\n' + QString(indent, u' ');
+      column = indent;
+    } else if (column > indent) {
+      lines += u' ';
+      ++column;
+    }
+    lines += word;
+    column += word.size();
+  }
+  return lines + u'\n';
+}
+
+QString helpText() {
+  QString text = QStringLiteral("Usage: klarifeld-clean [OPTIONS] [DATABASE]\n\n");
+  for (const char* paragraph :
+       {"Cleans the text of one field of one table of a MySQL or MariaDB database with one of "
+        "Klarifeld's operations.",
+        "Options come from the command line, then from the groups [client], [client-server], "
+        "[client-mariadb] and [klarifeld-clean] of ~/.my.cnf. The password comes from the "
+        "command line, else from an option file, else from MYSQL_PWD, else it is asked for on "
+        "the terminal.",
+        "Exit status: 0 all written; 1 some records not written (reported, changed since, or the "
+        "run stopped by Ctrl+C); 2 usage error or refused answer; 3 the connection failed or was "
+        "lost; 4 the journal could not be read or written."}) {
+    text += wrapped(QLatin1String(paragraph), 0) + u'\n';
+  }
+  constexpr qsizetype HelpColumn = 32;
+  for (const OptionSpec& option : Options) {
+    QString names = option.letter ? QStringLiteral("  -%1, --").arg(QLatin1Char(option.letter))
+                                  : QStringLiteral("      --");
+    names += QLatin1String(option.name);
+    if (option.takes == Takes::Value) names += u'=' + QLatin1String(option.valueName);
+    if (option.takes == Takes::AttachedValue) {
+      names += QStringLiteral("[=") + QLatin1String(option.valueName) + u']';
+    }
+    if (names.size() >= HelpColumn) names += u'\n' + QString(HelpColumn, u' ');
+    text += names.leftJustified(HelpColumn) + wrapped(QLatin1String(option.help), HelpColumn);
+  }
+  return text;
+}
+
+// Reads one option starting at `arguments[at]`, leaving `at` on its last argument.
+std::optional<GivenOption> splitOne(const QStringList& arguments, qsizetype& at, QString& error) {
+  const QString& argument = arguments[at];
+  const bool longForm = argument.startsWith(QStringLiteral("--"));
+  const qsizetype equals = longForm ? argument.indexOf(u'=') : -1;
+  QString name = longForm ? argument.mid(2, equals < 0 ? -1 : equals - 2) : QString();
+  name.replace(u'_', u'-');
+  const OptionSpec* option = longForm ? optionNamed(name) : optionLettered(argument[1]);
+  if (!option) {
+    error = QStringLiteral("unknown option '%1'.")
+                .arg(longForm ? argument.left(equals < 0 ? argument.size() : equals)
+                              : argument.left(2));
     return std::nullopt;
   }
-  if (parser.isSet(QStringLiteral("help"))) return std::nullopt;
-  if (parser.isSet(QStringLiteral("version"))) {
-    helpText = QStringLiteral("klarifeld-clean %1\n").arg(QCoreApplication::applicationVersion());
-    return std::nullopt;
+  const QString shown =
+      longForm ? QStringLiteral("--") + name : QStringLiteral("-") + QLatin1Char(option->letter);
+  std::optional<QString> attached;
+  if (longForm && equals >= 0) attached = argument.mid(equals + 1);
+  if (!longForm && argument.size() > 2) attached = argument.mid(2);
+  switch (option->takes) {
+    case Takes::Nothing:
+      if (attached) {
+        error = QStringLiteral("option '%1' takes no value.").arg(shown);
+        return std::nullopt;
+      }
+      return GivenOption{QLatin1String(option->name), std::nullopt};
+    case Takes::AttachedValue:
+      return GivenOption{QLatin1String(option->name), attached};
+    case Takes::Value:
+      if (attached) return GivenOption{QLatin1String(option->name), attached};
+      if (at + 1 >= arguments.size()) {
+        error = QStringLiteral("option '%1' needs a value.").arg(shown);
+        return std::nullopt;
+      }
+      return GivenOption{QLatin1String(option->name), arguments[++at]};
   }
-  CleanOptions options;
-  options.host = parser.value(host);
-  options.port = parser.value(port);
-  options.user = parser.value(user);
-  options.database = parser.value(database);
-  options.table = parser.value(table);
-  options.field = parser.value(field);
-  options.operation = parser.value(operation);
-  options.answers = parser.values(answer);
-  options.dryRun = parser.isSet(dryRun);
-  options.json = parser.isSet(json);
-  options.quietReports = parser.isSet(quietReports);
-  options.listOperations = parser.isSet(list);
-  options.scan = parser.isSet(scan);
-  if (parser.isSet(password)) options.password = parser.value(password);
-  options.defaultsFile = parser.value(defaultsFile);
-  options.profile = parser.isSet(profile);
-  options.sslMode = parser.value(sslMode);
-  options.sslCa = parser.value(sslCa);
-  options.history = parser.isSet(history);
-  for (const QString& name :
-       {QStringLiteral("host"), QStringLiteral("port"), QStringLiteral("user"),
-        QStringLiteral("ssl-mode"), QStringLiteral("ssl-ca")}) {
-    if (parser.isSet(name)) options.given << name;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<GivenOption>> SplitArguments(const QStringList& arguments,
+                                                       QString& error) {
+  std::vector<GivenOption> given;
+  bool bare = false;  // after "--", every argument is a bare one
+  bool database = false;
+  for (qsizetype at = 1; at < arguments.size(); ++at) {
+    const QString& argument = arguments[at];
+    if (!bare && argument == QStringLiteral("--")) {
+      bare = true;
+      continue;
+    }
+    if (!bare && argument.size() > 1 && argument.startsWith(u'-')) {
+      std::optional<GivenOption> option = splitOne(arguments, at, error);
+      if (!option) return std::nullopt;
+      given.push_back(std::move(*option));
+      continue;
+    }
+    // Not echoed: after "--password " it is most likely the password itself.
+    if (!given.empty() && given.back().name == QStringLiteral("password") && !given.back().value) {
+      error = QStringLiteral(
+          "--password takes its value after '=' (--password=TEXT, -pTEXT), or asks for it "
+          "when given alone; the argument after it is not an option.");
+      return std::nullopt;
+    }
+    if (database) {
+      error = QStringLiteral(
+                  "unexpected argument '%1': only the database is given without an "
+                  "option.")
+                  .arg(argument);
+      return std::nullopt;
+    }
+    database = true;
+    given.push_back({QStringLiteral("database"), argument});
   }
-  if (parser.isSet(undo)) {
+  return given;
+}
+
+namespace {
+
+bool isOn(const std::optional<QString>& value) {
+  if (!value) return true;
+  const QString v = value->trimmed().toLower();
+  return v != QStringLiteral("0") && v != QStringLiteral("off") && v != QStringLiteral("false");
+}
+
+// Sets one option of the command line or of a file. The one place that knows what each does.
+bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerCert,
+           QString& error) {
+  const QString& name = option.name;
+  const QString value = option.value.value_or(QString());
+  QString* text = nullptr;
+  if (name == QStringLiteral("host"))
+    text = &options.host;
+  else if (name == QStringLiteral("port"))
+    text = &options.port;
+  else if (name == QStringLiteral("socket"))
+    text = &options.socket;
+  else if (name == QStringLiteral("user"))
+    text = &options.user;
+  else if (name == QStringLiteral("database"))
+    text = &options.database;
+  else if (name == QStringLiteral("ssl-mode"))
+    text = &options.sslMode;
+  else if (name == QStringLiteral("ssl-ca"))
+    text = &options.sslCa;
+  else if (name == QStringLiteral("table"))
+    text = &options.table;
+  else if (name == QStringLiteral("field"))
+    text = &options.field;
+  else if (name == QStringLiteral("operation"))
+    text = &options.operation;
+  if (text) {
+    if (!option.value) {
+      error = QStringLiteral("option '%1' needs a value.").arg(name);
+      return false;
+    }
+    *text = value;
+  } else if (name == QStringLiteral("password")) {
+    options.password = option.value;
+    options.askPassword = !option.value;
+  } else if (name == QStringLiteral("ssl-verify-server-cert")) {
+    verifyServerCert = isOn(option.value);
+  } else if (name == QStringLiteral("answer")) {
+    options.answers << value;
+  } else if (name == QStringLiteral("undo")) {
     bool number = false;
-    options.undo = parser.value(undo).toLongLong(&number);
+    options.undo = value.toLongLong(&number);
     if (!number || options.undo <= 0) {
       error = QStringLiteral("--undo takes the number of a run, as --history lists them.");
-      return std::nullopt;
+      return false;
+    }
+  } else {
+    for (auto [flag, set] :
+         {std::pair{"profile", &options.profile}, std::pair{"dry-run", &options.dryRun},
+          std::pair{"json", &options.json}, std::pair{"quiet-reports", &options.quietReports},
+          std::pair{"list-operations", &options.listOperations}, std::pair{"scan", &options.scan},
+          std::pair{"history", &options.history}}) {
+      if (name == QLatin1String(flag)) *set = true;
     }
   }
-  if (options.listOperations || options.history) return options;
-  if (options.undo) return options;
-  if (options.scan) {
-    if (options.database.isEmpty()) {
-      error = QStringLiteral("--database is required.");
-      return std::nullopt;
-    }
-    return options;
+  return true;
+}
+
+bool isFileKey(const QString& key) {
+  for (const char* name : FileKeys) {
+    if (key == QLatin1String(name)) return true;
   }
+  return false;
+}
+
+QString missingOption(const CleanOptions& options) {
+  if (options.listOperations || options.history || options.undo) return {};
+  if (options.database.isEmpty()) return QStringLiteral("--database is required.");
+  if (options.scan) return {};
   for (const auto& [value, name] :
-       {std::pair{options.database, "--database"}, std::pair{options.table, "--table"},
-        std::pair{options.field, "--field"}, std::pair{options.operation, "--operation"}}) {
-    if (value.isEmpty()) {
-      error = QStringLiteral("%1 is required.").arg(QLatin1String(name));
-      return std::nullopt;
+       {std::pair{options.table, "--table"}, std::pair{options.field, "--field"},
+        std::pair{options.operation, "--operation"}}) {
+    if (value.isEmpty()) return QStringLiteral("%1 is required.").arg(QLatin1String(name));
+  }
+  if (options.json && !options.dryRun) return QStringLiteral("--json goes with --dry-run.");
+  return {};
+}
+
+}  // namespace
+
+CommandLine ParseCleanOptions(const QStringList& arguments) {
+  CommandLine line;
+  const std::optional<std::vector<GivenOption>> given = SplitArguments(arguments, line.error);
+  if (!given) return line;
+  OptionFileChoice files;
+  for (const GivenOption& option : *given) {
+    if (option.name == QStringLiteral("help")) {
+      line.output = helpText();
+      return line;
+    }
+    if (option.name == QStringLiteral("version")) {
+      line.output =
+          QStringLiteral("klarifeld-clean %1\n").arg(QCoreApplication::applicationVersion());
+      return line;
+    }
+    if (option.name == QStringLiteral("no-defaults")) files.none = true;
+    if (option.name == QStringLiteral("defaults-file")) files.only = *option.value;
+    if (option.name == QStringLiteral("defaults-extra-file")) files.extra = *option.value;
+  }
+  CleanOptions options;
+  bool verifyServerCert = false;
+  for (const OptionSetting& setting : ReadOptionFiles(files, line.warnings, line.error)) {
+    if (!isFileKey(setting.key)) continue;
+    if (!apply(options, {setting.key, setting.value}, verifyServerCert, line.error)) {
+      line.error =
+          QStringLiteral("%1 (in the option file '%2')").arg(line.error.chopped(1), setting.file) +
+          u'.';
+      return line;
     }
   }
-  if (options.json && !options.dryRun) {
-    error = QStringLiteral("--json goes with --dry-run.");
-    return std::nullopt;
+  if (!line.error.isEmpty()) return line;
+  for (const GivenOption& option : *given) {
+    if (!apply(options, option, verifyServerCert, line.error)) return line;
+    if (isFileKey(option.name)) options.given << option.name;
   }
-  return options;
+  if (verifyServerCert && options.sslMode.isEmpty()) {
+    options.sslMode = QStringLiteral("VERIFY_IDENTITY");
+  }
+  line.error = missingOption(options);
+  if (line.error.isEmpty()) line.options = std::move(options);
+  return line;
 }

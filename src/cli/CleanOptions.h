@@ -3,14 +3,18 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
-// What the command line asks for.
+#include "OptionFiles.h"
+
+// What the command line and the option files ask for.
 struct CleanOptions {
   QString host = QStringLiteral("localhost");
   QString port = QStringLiteral("3306");
+  QString socket;
   QString user;
-  std::optional<QString> password;  // --password, which others can see in the process list
-  QString defaultsFile;             // an option file whose [client] password counts
+  std::optional<QString> password;  // from the command line or an option file
+  bool askPassword = false;         // -p or --password alone, or "password" alone in a file
   bool profile = false;             // the login window's stored settings instead
   QStringList given;                // the connection options given on the command line, by name
   QString sslMode;
@@ -38,6 +42,25 @@ enum ExitStatus {
   JournalFailed = 4,
 };
 
-// The options of `arguments`, or a message for a usage error (then `error` is set).
-std::optional<CleanOptions> ParseCleanOptions(const QStringList& arguments, QString& error,
-                                              QString& helpText);
+// One option of the command line as given: its long name, and its value if it has one.
+// A bare argument is given as "database", as the standard clients take it.
+struct GivenOption {
+  QString name;
+  std::optional<QString> value;
+};
+
+// The options of `arguments` (the program's name first), read as the standard clients read
+// theirs: "--name=value" or "--name value", "-xVALUE" or "-x VALUE", and "-p"/"--password"
+// taking a value only when it is attached. Nothing, with `error` set, for a usage error.
+std::optional<std::vector<GivenOption>> SplitArguments(const QStringList& arguments,
+                                                       QString& error);
+
+// What a command line comes to, once the option files it names are read.
+struct CommandLine {
+  std::optional<CleanOptions> options;  // none: print `output`, or `error` as a usage error
+  QString output;                       // --help or --version
+  QString error;
+  QStringList warnings;
+};
+
+CommandLine ParseCleanOptions(const QStringList& arguments);

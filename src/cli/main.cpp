@@ -11,14 +11,18 @@
 namespace {
 
 // Other users can read a process's arguments as long as it runs: a password given with
-// --password is blanked in place once read, and a process holding one cannot be dumped.
+// --password=TEXT or -pTEXT is blanked in place once read, and a process holding one cannot
+// be dumped. An argument after a bare --password is refused, but most likely a password too.
 void hidePasswordArguments(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     char* argument = argv[i];
     char* secret = nullptr;
+    if (std::strcmp(argument, "--") == 0) break;
     if (std::strncmp(argument, "--password=", 11) == 0) {
       secret = argument + 11;
-    } else if (std::strcmp(argument, "--password") == 0 && i + 1 < argc) {
+    } else if (std::strncmp(argument, "-p", 2) == 0 && argument[2] != '\0') {
+      secret = argument + 2;
+    } else if (std::strcmp(argument, "--password") == 0 && i + 1 < argc && argv[i + 1][0] != '-') {
       secret = argv[++i];
     }
     if (secret) {
@@ -37,15 +41,16 @@ int main(int argc, char** argv) {
   hidePasswordArguments(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("klarifeld-clean"));
   QCoreApplication::setApplicationVersion(QStringLiteral(KLARIFELD_VERSION));
-  QString error, help;
-  const std::optional<CleanOptions> options = ParseCleanOptions(arguments, error, help);
-  if (!options) {
-    if (error.isEmpty()) {
-      std::cout << help.toStdString();
-      return AllWritten;
-    }
-    std::cerr << "klarifeld-clean: " << error.toStdString() << "\n" << std::endl;
-    return UsageError;
+  const CommandLine line = ParseCleanOptions(arguments);
+  for (const QString& warning : line.warnings) {
+    std::cerr << "klarifeld-clean: " << warning.toStdString() << std::endl;
   }
-  return RunCleanCommand(*options);
+  if (line.options) return RunCleanCommand(*line.options);
+  if (line.error.isEmpty()) {
+    std::cout << line.output.toStdString();
+    return AllWritten;
+  }
+  std::cerr << "klarifeld-clean: " << line.error.toStdString() << "\n"
+            << "Try 'klarifeld-clean --help' for the options." << std::endl;
+  return UsageError;
 }

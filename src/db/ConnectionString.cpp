@@ -40,13 +40,14 @@ std::optional<Encryption> EncryptionNamed(const QString& name) {
 
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port, Encryption encryption,
-                              const QString& caFile) {
+                              const QString& caFile, const QString& socket) {
   QString built = QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + attribute("SERVER", server) +
                   attribute("USER", user) + attribute("PASSWORD", password) +
                   attribute("DATABASE", database) + attribute("PORT", port);
   if (encryption != Encryption::Preferred)
     built += attribute("SSLMODE", EncryptionName(encryption));
   if (!caFile.isEmpty()) built += attribute("SSLCA", caFile);
+  if (!socket.isEmpty()) built += attribute("SOCKET", socket);
   return built;
 }
 
@@ -127,5 +128,6 @@ ConnectionAttributes ParseConnectionString(const QString& connectionString) {
   return {found.value(QStringLiteral("DRIVER")),   found.value(QStringLiteral("SERVER")),
           found.value(QStringLiteral("USER")),     found.value(QStringLiteral("PASSWORD")),
           found.value(QStringLiteral("DATABASE")), found.value(QStringLiteral("PORT")),
-          found.value(QStringLiteral("SSLMODE")),  found.value(QStringLiteral("SSLCA"))};
+          found.value(QStringLiteral("SSLMODE")),  found.value(QStringLiteral("SSLCA")),
+          found.value(QStringLiteral("SOCKET"))};
 }

@@ -25,7 +25,7 @@ std::optional<Encryption> EncryptionNamed(const QString& name);
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port,
                               Encryption encryption = Encryption::Preferred,
-                              const QString& caFile = QString());
+                              const QString& caFile = QString(), const QString& socket = QString());
 
 // The attributes that the record layer reads from a connection string in ODBC syntax:
 // "KEY=value;" pairs, keys in any case, a value in braces may hold ";". When a key
@@ -39,6 +39,7 @@ struct ConnectionAttributes {
   QString port;
   QString sslMode;  // empty: "PREFERRED"
   QString sslCa;
+  QString socket;  // the local server's socket file; empty: the library's own
 };
 
 ConnectionAttributes ParseConnectionString(const QString& connectionString);

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <QFile>
+
 #include "DbError.h"
 #include "LinkSecurity.h"
 
@@ -51,6 +53,7 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   refuseNul(attributes.user, "user name");
   refuseNul(attributes.password, "password");
   refuseNul(attributes.database, "database name");
+  refuseNul(attributes.socket, "socket file");
   const LinkSecurity security(attributes);
   MysqlHandle mysql(mysql_init(nullptr));
   if (!mysql) throw DbError(QStringLiteral("Out of memory"));
@@ -78,11 +81,12 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   const QByteArray user = attributes.user.toUtf8();
   const QByteArray password = attributes.password.toUtf8();
   const QByteArray database = attributes.database.toUtf8();
+  const QByteArray socket = QFile::encodeName(attributes.socket);
   // Found rows, not changed rows: an update that writes an equal value still found its row.
   if (!mysql_real_connect(mysql.get(), host.isEmpty() ? nullptr : host.constData(),
                           user.constData(), password.constData(),
-                          database.isEmpty() ? nullptr : database.constData(), port, nullptr,
-                          CLIENT_FOUND_ROWS)) {
+                          database.isEmpty() ? nullptr : database.constData(), port,
+                          socket.isEmpty() ? nullptr : socket.constData(), CLIENT_FOUND_ROWS)) {
     security.throwFailure(mysql.get());
   }
   security.checkConnected(mysql.get());

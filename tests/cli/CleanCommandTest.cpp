@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -41,23 +42,27 @@ class CleanCommandTest : public testing::Test {
         "INSERT INTO t VALUES (1, 'a b'), (2, 'x\\ty\\r\\n'), (3, NULL), (4, 'ok'), "
         "(5, '1 2 3 4 5')");
   }
-  // Runs the program with the fixture's connection and `arguments`; the password comes
-  // from the environment.
   // Starts the program with the fixture's connection and `arguments`; the password comes
   // from the environment unless `password` says where.
   void start(QProcess& program, const QStringList& arguments,
              const std::optional<QString>& password = {}) {
     const TestServer& server = TestServer::get();
+    startBare(program,
+              QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                          "--database", db.name(), "--table", "t", "--field", "v"} +
+                  arguments,
+              password ? std::nullopt : std::optional(server.password));
+  }
+  // Starts the program with `arguments` only, and MYSQL_PWD if given.
+  void startBare(QProcess& program, const QStringList& arguments,
+                 const std::optional<QString>& mysqlPwd) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("MYSQL_PWD");
     environment.insert("HOME", dataHome.path());  // no ~/.my.cnf of the machine's
-    if (!password) environment.insert("MYSQL_PWD", server.password);
+    if (mysqlPwd) environment.insert("MYSQL_PWD", *mysqlPwd);
     environment.insert("XDG_DATA_HOME", dataHome.path());
     program.setProcessEnvironment(environment);
-    program.start(KLARIFELD_CLEAN_PATH,
-                  QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
-                              "--database", db.name(), "--table", "t", "--field", "v"} +
-                      arguments);
+    program.start(KLARIFELD_CLEAN_PATH, arguments);
     program.closeWriteChannel();
   }
   Outcome finish(QProcess& program) {
@@ -154,6 +159,8 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   // What no server would take is refused before one is asked.
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--port", "33o6"}).err,
             "klarifeld-clean: --port is a number from 1 to 65535, not '33o6'.\n");
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "-P70000"}).status, 2);
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--pasword=x"}).status, 2);
   const Outcome noAuthority = clean({"--operation", "remove-tabs", "--ssl-mode", "VERIFY_CA"});
   EXPECT_EQ(noAuthority.status, 2);
   EXPECT_EQ(noAuthority.err,
@@ -175,6 +182,13 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--password=wrong"}, QString()).status, 3);
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--host", "host=127.0.0.1;local-infile=1"}).status,
             2);
+  // A journal that cannot be opened: nothing is written without it.
+  QDir(dataHome.path() + "/Klarifeld").removeRecursively();
+  QDir(dataHome.path()).mkpath("Klarifeld/journal.sqlite3");
+  const Outcome noJournal = clean({"--operation", "remove-all-spaces"});
+  EXPECT_EQ(noJournal.status, 4) << noJournal.err.toStdString();
+  EXPECT_EQ(values()[0], text("a b"));
+  QDir(dataHome.path() + "/Klarifeld").removeRecursively();
   // Too long for VARCHAR(9): reported by the server, the rest written.
   const Outcome reported = clean({"--operation", "replace-all-spaces", "--answer", "__"});
   EXPECT_EQ(reported.status, 1);
@@ -281,21 +295,38 @@ TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   }
 }
 
-TEST_F(CleanCommandTest, ThePasswordComesFromAnOptionFileAndAWarningGoesWithOneInTheArguments) {
-  const QString optionFile = dataHome.path() + "/client.cnf";
-  QFile file(optionFile);
+// As the standard clients: the command line over option files, option files over MYSQL_PWD.
+TEST_F(CleanCommandTest, OptionFilesConnectBetweenTheCommandLineAndMysqlPwd) {
+  const TestServer& server = TestServer::get();
+  QFile file(dataHome.path() + "/.my.cnf");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[mysqld]\npassword=not-this\n[client]\n# the fixture's\npassword=\"" +
-             TestServer::get().password.toUtf8() + "\"\n");
+  file.write(("[mysqld]\npassword=not-this\n[client]\nhost=" + server.host +
+              "\nport=" + server.port + "\nuser=" + server.user + "\n# the fixture's\npassword=\"" +
+              server.password + "\"\n[klarifeld-clean]\ndatabase=" + db.name() + "\n")
+                 .toUtf8());
   file.close();
-  EXPECT_EQ(clean({"--operation", "remove-tabs", "--defaults-file", optionFile}, QString()).status,
-            0);
-  const Outcome inArguments =
-      clean({"--operation", "remove-tabs", "--password=" + TestServer::get().password}, QString());
+  const auto bare = [&](const QStringList& arguments) {
+    QProcess program;
+    startBare(program,
+              QStringList{"--table", "t", "--field", "v", "--operation", "remove-tabs"} + arguments,
+              QString("wrong"));
+    return finish(program);
+  };
+  const Outcome fromFile = bare({});
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err.toStdString();
+  EXPECT_EQ(values()[1], text("xy\r\n"));
+  EXPECT_EQ(bare({"-pwrong"}).status, 3) << "the command line's password counts";
+  const Outcome inArguments = bare({"--password=" + server.password});
   EXPECT_EQ(inArguments.status, 0);
   EXPECT_TRUE(
       inArguments.err.startsWith("klarifeld-clean: warning: a password on the command "
                                  "line can be read by other users"));
+  EXPECT_EQ(bare({"--defaults-file=" + dataHome.path() + "/none.cnf"}).status, 2);
+  // The server's own socket, as the clients take it: with the host localhost.
+  const Outcome bySocket =
+      bare({"-h", "localhost", "-S", server.socket, "--operation", "remove-enters"});
+  EXPECT_EQ(bySocket.status, 0) << bySocket.err.toStdString();
+  EXPECT_EQ(values()[1], text("xy  "));
 }
 
 TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
@@ -381,14 +412,15 @@ bool readUntil(int terminal, const QByteArray& expected, QByteArray& seen) {
 TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   const TestServer& server = TestServer::get();
   const QByteArray program = KLARIFELD_CLEAN_PATH;
+  // The standard clients' short options; -p asks even when MYSQL_PWD holds one.
   const QList<QByteArray> arguments = {program,
-                                       "--host",
+                                       "-h",
                                        server.host.toUtf8(),
-                                       "--port",
-                                       server.port.toUtf8(),
-                                       "--user",
+                                       "-P" + server.port.toUtf8(),
+                                       "-u",
                                        server.user.toUtf8(),
-                                       "--database",
+                                       "-p",
+                                       "-D",
                                        db.name().toUtf8(),
                                        "--table",
                                        "t",
@@ -401,7 +433,7 @@ TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
   ASSERT_GE(child, 0);
   if (child == 0) {
-    ::unsetenv("MYSQL_PWD");
+    ::setenv("MYSQL_PWD", "wrong", 1);
     ::setenv("HOME", home.constData(), 1);
     ::setenv("XDG_DATA_HOME", home.constData(), 1);
     std::vector<char*> argv;
