@@ -141,6 +141,24 @@ QStringList scannedTables(Connection& connection, const CleanOptions& options) {
   return tables;
 }
 
+// Lines of cells in columns two spaces apart, the first line being the header.
+void printAligned(const QList<QStringList>& lines) {
+  std::vector<qsizetype> widths;
+  for (const QStringList& line : lines) {
+    widths.resize(std::max(widths.size(), size_t(line.size())), 0);
+    for (qsizetype i = 0; i < line.size(); ++i)
+      widths[size_t(i)] = std::max(widths[size_t(i)], line[i].size());
+  }
+  for (const QStringList& line : lines) {
+    QString text;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+      text += i + 1 < line.size() ? line[i].leftJustified(widths[size_t(i)] + 2) : line[i];
+    }
+    while (text.endsWith(u' ')) text.chop(1);
+    std::cout << text.toStdString() << '\n';
+  }
+}
+
 // Counts each kind of dirt in the text columns, on the server; an aligned table for people,
 // one JSON object per column for scripts.
 int scanDatabase(const CleanOptions& options) {
@@ -197,18 +215,7 @@ int scanDatabase(const CleanOptions& options) {
     std::cout << "No dirt found in " << findings.size() << " text columns.\n";
     return AllWritten;
   }
-  std::vector<qsizetype> widths(lines[0].size(), 0);
-  for (const QStringList& line : lines) {
-    for (qsizetype i = 0; i < line.size(); ++i)
-      widths[size_t(i)] = std::max(widths[size_t(i)], line[i].size());
-  }
-  for (const QStringList& line : lines) {
-    QString text;
-    for (qsizetype i = 0; i < line.size(); ++i) {
-      text += i + 1 < line.size() ? line[i].leftJustified(widths[size_t(i)] + 2) : line[i];
-    }
-    std::cout << text.toStdString() << '\n';
-  }
+  printAligned(lines);
   return AllWritten;
 }
 
@@ -224,9 +231,11 @@ CleanOptions recordedServer(const CleanOptions& options, const Journal& journal)
   return target;
 }
 
-// One line per run, newest first, tab-separated; with --json one object per run.
+// One line per run, newest first, in aligned columns; with --json one object per run.
 int listHistory(bool json) {
   const Journal journal(Journal::defaultPath());
+  QList<QStringList> lines{
+      {"run", "started", "server", "field", "operation", "written", "ended", "undone"}};
   for (const JournalRun& run : journal.runs()) {
     const QString server = run.server + u':' + run.port;
     if (json) {
@@ -247,16 +256,20 @@ int listHistory(bool json) {
       std::cout << QJsonDocument(described).toJson(QJsonDocument::Compact).toStdString() << '\n';
       continue;
     }
-    std::cout
-        << run.id << "\t"
-        << run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString()
-        << "\t" << server.toStdString() << "\t" << JournalRunWhere(run).toStdString() << "\t"
-        << JournalRunOperation(run).toStdString() << "\t" << JournalWrittenText(run).toStdString()
-        << " written\t" << JournalEndText(run.end).toStdString();
-    if (const QString undone = JournalUndoneText(run); !undone.isEmpty()) {
-      std::cout << "\t" << undone.toStdString();
-    }
-    std::cout << "\n";
+    lines << QStringList{QString::number(run.id),
+                         run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                         server,
+                         JournalRunWhere(run),
+                         JournalRunOperation(run),
+                         JournalWrittenText(run),
+                         JournalEndText(run.end),
+                         JournalUndoneText(run)};
+  }
+  if (json) return AllWritten;
+  if (lines.size() == 1) {
+    std::cout << "The journal holds no runs yet.\n";
+  } else {
+    printAligned(lines);
   }
   return AllWritten;
 }

@@ -333,12 +333,15 @@ TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
   const Column before = values();
   ASSERT_EQ(clean({"--operation", "remove-all-spaces"}).status, 0);
   const Outcome history = clean({"--history"});
-  EXPECT_TRUE(history.out.startsWith("1\t")) << history.out.toStdString();
-  EXPECT_TRUE(history.out.contains(TestServer::get().host + ":" + TestServer::get().port + "\t" +
-                                   db.name() +
-                                   ".t.v\tRemove All Spaces in Selected Field\t2 "
-                                   "written\tfinished"))
-      << history.out.toStdString();
+  const QStringList lines = history.out.split('\n');
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_TRUE(lines[0].startsWith("run  started           server")) << lines[0].toStdString();
+  const QString server = TestServer::get().host + ":" + TestServer::get().port;
+  EXPECT_TRUE(lines[1].startsWith("1    "));
+  EXPECT_EQ(lines[1].indexOf(server), lines[0].indexOf("server")) << "aligned";
+  EXPECT_TRUE(
+      lines[1].endsWith(db.name() + ".t.v  Remove All Spaces in Selected Field  2        finished"))
+      << lines[1].toStdString();
   const Outcome json = clean({"--history", "--json"});
   EXPECT_TRUE(json.out.startsWith("{\"answers\":[],\"database\":\"" + db.name() + "\","))
       << json.out.toStdString();
