@@ -85,28 +85,53 @@ CleaningSuggestion SuggestionFor(DirtKind kind) {
   return {};
 }
 
-QStringList TextColumnsOf(Connection& connection, const QString& table) {
-  QStringList columns;
+namespace {
+
+struct TextColumn {
+  QString name;
+  QString characterSet;
+};
+
+std::vector<TextColumn> textColumns(Connection& connection, const QString& table) {
+  std::vector<TextColumn> columns;
   for (const auto rows = connection.Execute(
-           QStringLiteral("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
+           QStringLiteral("SELECT COLUMN_NAME, CHARACTER_SET_NAME FROM information_schema.COLUMNS "
+                          "WHERE "
                           "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND DATA_TYPE IN "
                           "('char', 'varchar', 'tinytext', 'text', 'mediumtext', 'longtext') "
                           "ORDER BY ORDINAL_POSITION")
                .arg(literalOf(table)));
        !rows->Eof(); rows->MoveNext()) {
-    columns << rows->Value(0).value_or(QString());
+    columns.push_back({rows->Value(0).value_or(QString()), rows->Value(1).value_or(QString())});
   }
   return columns;
 }
 
+// The value's UTF-8 bytes. A UTF-8 column's are its own: converting them would cost a third
+// of the scan.
+QString utf8BytesOf(const TextColumn& column) {
+  const QString quoted = QuotedName(column.name);
+  if (column.characterSet.startsWith(QStringLiteral("utf8"))) {
+    return QStringLiteral("CAST(%1 AS BINARY)").arg(quoted);
+  }
+  return QStringLiteral("CAST(CONVERT(%1 USING utf8mb4) AS BINARY)").arg(quoted);
+}
+
+}  // namespace
+
+QStringList TextColumnsOf(Connection& connection, const QString& table) {
+  QStringList names;
+  for (const TextColumn& column : textColumns(connection, table)) names << column.name;
+  return names;
+}
+
 std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table) {
-  const QStringList columns = TextColumnsOf(connection, table);
-  if (columns.isEmpty()) return {};
+  const std::vector<TextColumn> columns = textColumns(connection, table);
+  if (columns.empty()) return {};
   QStringList sums{QStringLiteral("COUNT(*)")};
-  for (const QString& column : columns) {
-    const QString quoted = QuotedName(column);
-    const QString bytes = QStringLiteral("CAST(CONVERT(%1 USING utf8mb4) AS BINARY)").arg(quoted);
-    sums << QStringLiteral("SUM(%1 IS NULL)").arg(quoted);
+  for (const TextColumn& column : columns) {
+    const QString bytes = utf8BytesOf(column);
+    sums << QStringLiteral("SUM(%1 IS NULL)").arg(QuotedName(column.name));
     for (DirtKind kind : DirtKinds) {
       sums << QStringLiteral("COALESCE(SUM(%1), 0)").arg(conditionOn(bytes, kind));
     }
@@ -119,8 +144,8 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
   };
   std::vector<ColumnFindings> findings;
   int field = 1;
-  for (const QString& column : columns) {
-    ColumnFindings found{.table = table, .column = column, .rows = number(0)};
+  for (const TextColumn& column : columns) {
+    ColumnFindings found{.table = table, .column = column.name, .rows = number(0)};
     found.nulls = number(field++);
     for (int kind = 0; kind < DirtKindCount; ++kind) found.counts[size_t(kind)] = number(field++);
     findings.push_back(found);
