@@ -178,15 +178,25 @@ int scanDatabase(const CleanOptions& options) {
       return UsageError;
     }
     for (const QString& table : tables) {
-      for (ColumnFindings& found : ScanTable(connection, table)) findings.push_back(found);
+      for (ColumnFindings& found : ScanTable(connection, table, options.sample)) {
+        findings.push_back(found);
+      }
     }
   } catch (const DbError& failure) {
     fail(QStringLiteral("Could not scan: %1").arg(QString::fromUtf8(failure.what())));
     return ConnectionFailed;
   }
   if (options.json) {
-    for (const ColumnFindings& found : findings) std::cout << scanJson(found).toStdString() << '\n';
+    for (const ColumnFindings& found : findings) {
+      QString line = scanJson(found);
+      if (options.sample) line.insert(line.size() - 1, QStringLiteral(", \"sample\": true"));
+      std::cout << line.toStdString() << '\n';
+    }
     return AllWritten;
+  }
+  if (options.sample) {
+    std::cout << "A sample: the first " << CountText(options.sample).toStdString()
+              << " rows of each table.\n";
   }
   if (findings.empty()) {
     std::cout << "No text columns to scan.\n";

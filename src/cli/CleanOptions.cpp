@@ -52,6 +52,8 @@ constexpr OptionSpec Options[] = {
     {"scan", 0, Takes::Nothing, nullptr,
      "Count the invisible and stray characters in every text column (of --table only, when "
      "given), with the operation that cleans each kind; writes nothing."},
+    {"sample", 0, Takes::Value, "ROWS",
+     "With --scan: read only the first ROWS rows of each table, and say that it is a sample."},
     {"history", 0, Takes::Nothing, nullptr, "List the journaled runs."},
     {"undo", 0, Takes::Value, "RUN", "Take journaled run RUN back."},
     {"help", '?', Takes::Nothing, nullptr, "Show this help."},
@@ -255,6 +257,13 @@ bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerC
     options.undo = value.toLongLong(&number);
     if (!number || options.undo <= 0) {
       error = QStringLiteral("--undo takes the number of a run, as --history lists them.");
+      return false;
+    }
+  } else if (name == QStringLiteral("sample")) {
+    bool number = false;
+    options.sample = value.toLongLong(&number);
+    if (!number || options.sample <= 0) {
+      error = QStringLiteral("--sample takes a number of rows.");
       return false;
     }
   } else {

@@ -30,7 +30,8 @@ struct CleanOptions {
   bool quietReports = false;
   bool history = false;
   bool scan = false;
-  qint64 undo = 0;  // the run to take back
+  qint64 sample = 0;  // a scan reads only the first that many rows of each table
+  qint64 undo = 0;    // the run to take back
 };
 
 // Exit statuses, as the manual page gives them.

@@ -1,5 +1,7 @@
 #include "DatabaseScan.h"
 
+#include <optional>
+
 #include "Connection.h"
 #include "OperationCatalogue.h"
 #include "RecordSet.h"
@@ -125,7 +127,8 @@ QStringList TextColumnsOf(Connection& connection, const QString& table) {
   return names;
 }
 
-std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table) {
+std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,
+                                      qint64 sampleRows) {
   const std::vector<TextColumn> columns = textColumns(connection, table);
   if (columns.empty()) return {};
   QStringList sums{QStringLiteral("COUNT(*)")};
@@ -136,9 +139,17 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
       sums << QStringLiteral("COALESCE(SUM(%1), 0)").arg(conditionOn(bytes, kind));
     }
   }
+  QString source = QuotedName(table);
+  if (sampleRows > 0) {
+    QStringList names;
+    for (const TextColumn& column : columns) names << QuotedName(column.name);
+    source = QStringLiteral("(SELECT %1 FROM %2 LIMIT %3) AS sample")
+                 .arg(names.join(QStringLiteral(", ")), source)
+                 .arg(sampleRows);
+  }
   const auto totals =
       connection.Execute(QStringLiteral("SELECT ") + sums.join(QStringLiteral(", ")) +
-                         QStringLiteral(" FROM ") + QuotedName(table));
+                         QStringLiteral(" FROM ") + source);
   const auto number = [&](int field) {
     return totals->Value(field).value_or(QString()).toLongLong();
   };
@@ -151,4 +162,39 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
     findings.push_back(found);
   }
   return findings;
+}
+
+std::vector<DirtExample> DirtExamples(Connection& connection, const QString& table,
+                                      const QString& column, DirtKind kind, int count) {
+  std::optional<TextColumn> text;
+  for (const TextColumn& candidate : textColumns(connection, table)) {
+    if (candidate.name == column) text = candidate;
+  }
+  if (!text) return {};
+  QStringList keys;
+  for (const auto rows = connection.Execute(
+           QStringLiteral("SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE "
+                          "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND INDEX_NAME = "
+                          "'PRIMARY' ORDER BY SEQ_IN_INDEX")
+               .arg(literalOf(table)));
+       !rows->Eof(); rows->MoveNext()) {
+    keys << rows->Value(0).value_or(QString());
+  }
+  QStringList selected{QuotedName(column)};
+  for (const QString& key : keys) selected << QuotedName(key);
+  std::vector<DirtExample> examples;
+  for (const auto rows =
+           connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT %4")
+                                  .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
+                                       conditionOn(utf8BytesOf(*text), kind))
+                                  .arg(count));
+       !rows->Eof(); rows->MoveNext()) {
+    QStringList key;
+    for (int i = 0; i < keys.size(); ++i) {
+      key << QStringLiteral("%1 = %2").arg(keys[i],
+                                           rows->Value(i + 1).value_or(QStringLiteral("NULL")));
+    }
+    examples.push_back({key.join(QStringLiteral(", ")), rows->Value(0).value_or(QString())});
+  }
+  return examples;
 }

@@ -50,5 +50,16 @@ QStringList TextColumnsOf(Connection& connection, const QString& table);
 
 // Counts every kind in every text column of `table` in one pass on the server: only counts
 // cross the link. Values are compared as UTF-8 bytes, whatever the column's character set.
-// Throws DbError.
-std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table);
+// With `sampleRows`, only the first that many rows are read. Throws DbError.
+std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,
+                                      qint64 sampleRows = 0);
+
+// A value that holds a kind of dirt, and the key of its row ("id = 5"; empty for a table
+// without a primary key).
+struct DirtExample {
+  QString key;
+  QString value;
+};
+// Up to `count` values of `column` that hold `kind`. Throws DbError.
+std::vector<DirtExample> DirtExamples(Connection& connection, const QString& table,
+                                      const QString& column, DirtKind kind, int count = 3);

@@ -55,6 +55,25 @@ TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
   EXPECT_EQ(found[3].nulls, 1);
   EXPECT_EQ(found[3].counts, counts({{K::TrailingSpaces, 1}, {K::NoBreakSpaces, 1}}));
   EXPECT_TRUE(ScanTable(connection, "people").size() == 4) << "a scan writes nothing";
+
+  // A sample reads the first rows only.
+  const std::vector<ColumnFindings> sample = ScanTable(connection, "people", 1);
+  EXPECT_EQ(sample[0].rows, 1);
+  EXPECT_EQ(sample[0].counts[size_t(K::OtherSpaces)], 0);
+  EXPECT_EQ(sample[0].counts[size_t(K::LeadingSpaces)], 1);
+
+  // Examples name their row by its key; a latin1 value comes back as its characters.
+  const std::vector<DirtExample> spaces =
+      DirtExamples(connection, "people", "old", K::NoBreakSpaces);
+  ASSERT_EQ(spaces.size(), 1u);
+  EXPECT_EQ(spaces[0].key, "id = 2");
+  EXPECT_EQ(spaces[0].value, QString("a") + QChar(0xA0) + "b");
+  EXPECT_EQ(DirtExamples(connection, "people", "name", K::LeadingSpaces, 3).size(), 1u);
+  db.exec(
+      "CREATE TABLE loose (v TEXT); INSERT INTO loose VALUES ('a\tb'), ('c\t'), ('\t'), ('\td')");
+  const std::vector<DirtExample> three = DirtExamples(connection, "loose", "v", K::Tabs);
+  ASSERT_EQ(three.size(), 3u) << "three at most";
+  EXPECT_EQ(three[0].key, "") << "no key to name";
 }
 
 TEST(DatabaseScan, EachKindHasAnOperationThatExists) {
