@@ -129,10 +129,7 @@ QString scanJson(const ColumnFindings& found) {
 // name begins with "sys".
 QStringList scannedTables(Connection& connection, const CleanOptions& options) {
   QStringList tables;
-  for (const auto rows = connection.Execute(QStringLiteral("SHOW FULL TABLES"));
-       rows->isOpen() && !rows->Eof(); rows->MoveNext()) {
-    const QString name = rows->Value(0).value_or(QString());
-    if (rows->Value(1) != QStringLiteral("BASE TABLE")) continue;
+  for (const QString& name : BaseTablesOf(connection)) {
     if (!options.table.isEmpty() ? name == options.table
                                  : !name.startsWith(QStringLiteral("sys"), Qt::CaseInsensitive)) {
       tables << name;

@@ -121,6 +121,16 @@ QString utf8BytesOf(const TextColumn& column) {
 
 }  // namespace
 
+QStringList BaseTablesOf(Connection& connection) {
+  QStringList tables;
+  for (const auto rows = connection.Execute(QStringLiteral("SHOW FULL TABLES"));
+       rows->isOpen() && !rows->Eof(); rows->MoveNext()) {
+    if (rows->Value(1) == QStringLiteral("BASE TABLE"))
+      tables << rows->Value(0).value_or(QString());
+  }
+  return tables;
+}
+
 QStringList TextColumnsOf(Connection& connection, const QString& table) {
   QStringList names;
   for (const TextColumn& column : textColumns(connection, table)) names << column.name;
@@ -197,4 +207,15 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
     examples.push_back({key.join(QStringLiteral(", ")), rows->Value(0).value_or(QString())});
   }
   return examples;
+}
+
+qint64 EstimatedRows(Connection& connection, const QStringList& tables) {
+  if (tables.isEmpty()) return 0;
+  QStringList names;
+  for (const QString& table : tables) names << literalOf(table);
+  const auto rows = connection.Execute(
+      QStringLiteral("SELECT SUM(TABLE_ROWS) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                     "DATABASE() AND TABLE_NAME IN (%1)")
+          .arg(names.join(QStringLiteral(", "))));
+  return rows->Eof() ? 0 : rows->Value(0).value_or(QString()).toLongLong();
 }

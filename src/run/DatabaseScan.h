@@ -44,6 +44,9 @@ struct ColumnFindings {
   std::array<qint64, DirtKindCount> counts{};
 };
 
+// The tables of the connection's database that hold their own rows: not its views.
+QStringList BaseTablesOf(Connection& connection);
+
 // The text columns (CHAR, VARCHAR and the TEXT types) of a table of the connection's
 // database, in their order.
 QStringList TextColumnsOf(Connection& connection, const QString& table);
@@ -63,3 +66,6 @@ struct DirtExample {
 // Up to `count` values of `column` that hold `kind`. Throws DbError.
 std::vector<DirtExample> DirtExamples(Connection& connection, const QString& table,
                                       const QString& column, DirtKind kind, int count = 3);
+
+// The server's estimate of the rows that `tables` hold together: quick, and rough.
+qint64 EstimatedRows(Connection& connection, const QStringList& tables);

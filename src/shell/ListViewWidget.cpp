@@ -47,6 +47,13 @@ bool ListViewWidget::selectEntry(const QString& text) {
   return false;
 }
 
+QStringList ListViewWidget::texts() const {
+  QStringList all;
+  for (int i = 0; i < topLevelItemCount(); ++i)
+    all << topLevelItem(i)->data(0, ExactText).toString();
+  return all;
+}
+
 void ListViewWidget::clear() {
   QTreeWidget::clear();
 }

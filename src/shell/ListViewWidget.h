@@ -19,6 +19,8 @@ class ListViewWidget : public QTreeWidget, public ListView {
   // Selects the first entry with exactly this text, as the program (no pick); false when
   // there is none.
   bool selectEntry(const QString& text);
+  // Every entry's exact text, in order.
+  QStringList texts() const;
 
   // Runs when the user picks an entry: a click on one, and also a selection moved by the
   // keyboard or by dragging, which must not leave the lists that follow this one behind.

@@ -20,9 +20,11 @@
 #include "MySQL.h"
 #include "NumberText.h"
 #include "OperationCatalogue.h"
+#include "PresetAnswers.h"
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "ReportingProcedure.h"
+#include "ScanWindow.h"
 #include "SettingsStore.h"
 #include "TableBrowser.h"
 #include "UndoRun.h"
@@ -117,6 +119,11 @@ void MainWindow::layOutMenu() {
   previewAction->setObjectName(QStringLiteral("previewAction"));
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   runMenu->addSeparator();
+  scanDatabaseAction = runMenu->addAction(QStringLiteral("Scan &Database…"));
+  scanDatabaseAction->setObjectName(QStringLiteral("scanDatabaseAction"));
+  scanTableAction = runMenu->addAction(QStringLiteral("Scan This &Table…"));
+  scanTableAction->setObjectName(QStringLiteral("scanTableAction"));
+  runMenu->addSeparator();
   historyAction = runMenu->addAction(QStringLiteral("&History…"));
   historyAction->setObjectName(QStringLiteral("historyAction"));
   historyAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
@@ -139,6 +146,8 @@ void MainWindow::layOutStatusLine() {
 void MainWindow::connectHandlers() {
   connect(historyAction, &QAction::triggered, this, [this] { onHistoryChosen(); });
   connect(previewAction, &QAction::triggered, this, [this] { onPreviewChosen(); });
+  connect(scanDatabaseAction, &QAction::triggered, this, [this] { onScanChosen(false); });
+  connect(scanTableAction, &QAction::triggered, this, [this] { onScanChosen(true); });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };
   connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
@@ -229,11 +238,15 @@ void MainWindow::onStartClicked() {
 }
 
 void MainWindow::onPreviewChosen() {
+  previewWith(dialogs_);
+}
+
+void MainWindow::previewWith(Dialogs& dialogs) {
   Journal* const journal = this->journal();
   if (isBusy() || !journal) return;
   const Busy busy(*this);
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
-                     dialogs_, progressWindow(), *journal);
+                     dialogs, progressWindow(), *journal);
   statusLine->clear();
   std::unique_ptr<ChangePreview> preview = run.preview();
   statusLine->setText(run.quietEnd());
@@ -266,6 +279,53 @@ void MainWindow::applyPreview(const ChangePreview& preview) {
   ApplyPreview(preview, rewrites, login_.connectionString());
   stopWork_ = nullptr;
   refreshPreviewList();
+}
+
+void MainWindow::onScanChosen(bool chosenTableOnly) {
+  if (isBusy()) return;
+  QStringList tables;
+  if (chosenTableOnly) {
+    if (tableList->selectedIndex() < 0) {
+      dialogs_.message(QStringLiteral("Choose a table to scan first."));
+      return;
+    }
+    tables << tableList->selectedText();
+  } else {
+    tables = tableList->texts();
+  }
+  if (tables.isEmpty()) {
+    dialogs_.message(QStringLiteral("The database has no tables to scan."));
+    return;
+  }
+  const Busy busy(*this);
+  if (!scanWindow_) {
+    scanWindow_ = new ScanWindow(this, login_.connectionString(), dialogs_,
+                                 [this](const ScanFinding& finding) { previewFinding(finding); });
+  }
+  scanWindow_->show();
+  scanWindow_->raise();
+  scanWindow_->activateWindow();
+  scanWindow_->scan(tables);
+}
+
+void MainWindow::previewFinding(const ScanFinding& finding) {
+  if (isBusy()) return;
+  if (!tableList->selectEntry(finding.table)) {
+    dialogs_.message(QStringLiteral("The table '%1' is no longer listed.").arg(finding.table));
+    return;
+  }
+  onTableClicked();
+  if (!fieldList->selectEntry(finding.column)) {
+    dialogs_.message(QStringLiteral("The field '%1' is no longer in the table '%2'.")
+                         .arg(finding.column, finding.table));
+    return;
+  }
+  onFieldClicked();
+  const CleaningSuggestion suggestion = SuggestionFor(finding.kind);
+  operationBox->setCurrentIndex(FindOperationByName(suggestion.operation)->position);
+  onOperationChosen();
+  PresetAnswers answers(dialogs_, suggestion.answers);
+  previewWith(answers);
 }
 
 void MainWindow::onHistoryChosen() {

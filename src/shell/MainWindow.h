@@ -10,6 +10,8 @@ class Dialogs;
 class ChangePreview;
 class PreviewWindow;
 class HistoryWindow;
+class ScanWindow;
+struct ScanFinding;
 class Journal;
 class QAction;
 class QMenuBar;
@@ -39,6 +41,11 @@ class MainWindow : public Window {
   void onSwitchDatabaseClicked();
   void onHistoryChosen();
   void onPreviewChosen();
+  // Scans every listed table, or the chosen one, for dirt, in the scan window.
+  void onScanChosen(bool chosenTableOnly);
+  // Chooses the finding's table, field and operation here, and previews the operation with
+  // its answers given.
+  void previewFinding(const ScanFinding& finding);
   // Writes a preview's changes, in the progress window.
   void applyPreview(const ChangePreview& preview);
   // Takes a journaled run back, in the progress window.
@@ -60,6 +67,8 @@ class MainWindow : public Window {
   QLabel* statusLine;  // "Nothing was changed: the answer was empty."
   QAction* previewAction;
   QAction* historyAction;
+  QAction* scanDatabaseAction;
+  QAction* scanTableAction;
 
   // The window that shows a run's progress and summary, made on first use.
   ProgressWindow& progressWindow();
@@ -67,6 +76,7 @@ class MainWindow : public Window {
   // when it cannot be.
   Journal* journal();
   HistoryWindow* historyWindow() const { return historyWindow_; }
+  ScanWindow* scanWindow() const { return scanWindow_; }
   // The newest preview window, while it is open.
   PreviewWindow* previewWindow() const;
 
@@ -80,6 +90,7 @@ class MainWindow : public Window {
   void layOutMenu();
   void layOutStatusLine();
   void refreshPreviewList();
+  void previewWith(Dialogs& dialogs);
   void connectHandlers();
   BrowserLists lists() const;
 
@@ -89,6 +100,7 @@ class MainWindow : public Window {
   QWidget* contents_;  // below the menu bar, where the controls keep their places
   ProgressWindow* progressWindow_ = nullptr;
   HistoryWindow* historyWindow_ = nullptr;
+  ScanWindow* scanWindow_ = nullptr;
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
   // Stops the run, undo or apply under way after its current record; empty when idle.

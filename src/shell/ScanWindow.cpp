@@ -1,0 +1,311 @@
+#include "ScanWindow.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "Connection.h"
+#include "Controls.h"
+#include "DbError.h"
+#include "Dialogs.h"
+#include "RunProgress.h"
+#include "VisibleText.h"
+#include "WorkerThread.h"
+
+namespace {
+
+enum Column { Table, ColumnName, Kind, Rows, Share, Operation, ColumnCount };
+
+// Rows and shares sort as numbers, the rest as text.
+class FindingItem : public QTreeWidgetItem {
+ public:
+  bool operator<(const QTreeWidgetItem& other) const override {
+    const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+    if (column == Rows || column == Share) {
+      return data(column, Qt::UserRole).toDouble() < other.data(column, Qt::UserRole).toDouble();
+    }
+    return QTreeWidgetItem::operator<(other);
+  }
+};
+
+QString operationText(const CleaningSuggestion& suggestion) {
+  QString text = suggestion.operation;
+  for (const QString& answer : suggestion.answers) {
+    text += QStringLiteral(" \"%1\"").arg(WithVisibleMarks(answer));
+  }
+  return text;
+}
+
+}  // namespace
+
+ScanWindow::ScanWindow(QWidget* mainWindow, QString connectionString, Dialogs& dialogs,
+                       std::function<void(const ScanFinding&)> preview)
+    : QDialog(mainWindow),
+      connectionString_(std::move(connectionString)),
+      dialogs_(dialogs),
+      preview_(std::move(preview)) {
+  setObjectName(QStringLiteral("scanWindow"));
+  setWindowTitle(QStringLiteral("Klarifeld: Scan"));
+  setAccessibleName(windowTitle());
+  setFont(Arial(9, false));
+  layOut();
+  connect(stopButton, &QPushButton::clicked, this, [this] { stop(); });
+  connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+  connect(previewButton, &QPushButton::clicked, this, [this] { previewChosen(); });
+  connect(copyButton, &QPushButton::clicked, this,
+          [this] { QApplication::clipboard()->setText(chosenAsText()); });
+  connect(new QShortcut(QKeySequence::Copy, findingList), &QShortcut::activated, copyButton,
+          &QPushButton::click);
+  // Enter, or a double-click.
+  connect(findingList, &QTreeWidget::itemActivated, this, [this] { previewChosen(); });
+  connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] {
+    previewButton->setEnabled(!scanning_ && chosenFinding());
+    copyButton->setEnabled(!findingList->selectedItems().isEmpty());
+    showExamples();
+  });
+}
+
+ScanWindow::~ScanWindow() = default;
+
+void ScanWindow::layOut() {
+  progressText = ValueLabel(this, "progressText", QStringLiteral("Progress"));
+  progressBar = new QProgressBar(this);
+  progressBar->setObjectName(QStringLiteral("progressBar"));
+  progressBar->setAccessibleName(QStringLiteral("Tables scanned"));
+  stopButton = new QPushButton(QStringLiteral("&Stop"), this);
+  stopButton->setObjectName(QStringLiteral("stopButton"));
+
+  findingList = new QTreeWidget(this);
+  findingList->setObjectName(QStringLiteral("findingList"));
+  findingList->setAccessibleName(QStringLiteral("Findings"));
+  findingList->setRootIsDecorated(false);
+  findingList->setUniformRowHeights(true);
+  findingList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  findingList->setColumnCount(ColumnCount);
+  findingList->setHeaderLabels({QStringLiteral("Table"), QStringLiteral("Column"),
+                                QStringLiteral("Kind"), QStringLiteral("Rows"),
+                                QStringLiteral("Share"), QStringLiteral("Suggested operation")});
+  findingList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  findingList->header()->setStretchLastSection(true);
+  findingList->setSortingEnabled(true);
+  findingList->sortByColumn(Rows, Qt::DescendingOrder);
+  examplesText = ValueLabel(this, "examplesText", QStringLiteral("Examples"));
+  examplesText->setMinimumHeight(examplesText->fontMetrics().height() * 4);
+  examplesText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  previewButton = new QPushButton(QStringLiteral("&Preview Changes…"), this);
+  previewButton->setObjectName(QStringLiteral("previewButton"));
+  previewButton->setEnabled(false);
+  copyButton = new QPushButton(QStringLiteral("&Copy"), this);
+  copyButton->setObjectName(QStringLiteral("copyButton"));
+  copyButton->setEnabled(false);
+  closeButton = new QPushButton(QStringLiteral("Close"), this);
+  closeButton->setObjectName(QStringLiteral("closeButton"));
+
+  auto* progress = new QHBoxLayout;
+  progress->addWidget(progressBar, 1);
+  progress->addWidget(stopButton);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(previewButton);
+  buttons->addWidget(copyButton);
+  buttons->addStretch(1);
+  buttons->addWidget(closeButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(progressText);
+  layout->addLayout(progress);
+  layout->addWidget(findingList, 1);
+  layout->addWidget(examplesText);
+  layout->addLayout(buttons);
+  resize(860, 520);
+  setTabOrder(stopButton, findingList);
+  setTabOrder(findingList, previewButton);
+  setTabOrder(previewButton, copyButton);
+  setTabOrder(copyButton, closeButton);
+}
+
+void ScanWindow::scan(const QStringList& listed) {
+  findingList->clear();
+  examplesText->clear();
+  columnsScanned_ = 0;
+  stopped_ = false;
+  scanning_ = true;
+  stopButton->setEnabled(true);
+  stopButton->setFocus();
+  progressBar->setValue(0);
+  const QStringList tables = connectForTables(listed);
+  const qint64 sampleRows = stopped_ ? 0 : sampleRowsFor(estimatedRows_);
+  progressBar->setRange(0, int(std::max<qsizetype>(tables.size(), 1)));
+  qsizetype scanned = 0;
+  for (const QString& table : tables) {
+    if (stopped_) break;
+    progressText->setText(QStringLiteral("Scanning table %1 of %2: %3…")
+                              .arg(scanned + 1)
+                              .arg(tables.size())
+                              .arg(table));
+    std::vector<ColumnFindings> found;
+    try {
+      RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows); });
+    } catch (const DbError& failure) {
+      if (!stopped_) {
+        dialogs_.message(QStringLiteral("The table '%1' could not be scanned: %2")
+                             .arg(table, QString::fromUtf8(failure.what())));
+      }
+      stopped_ = true;
+      break;
+    }
+    list(found);
+    progressBar->setValue(int(++scanned));
+  }
+  scanning_ = false;
+  stopButton->setEnabled(false);
+  sayHowItEnded(scanned, tables.size(), sampleRows);
+  findingList->setFocus();
+  if (findingList->topLevelItemCount() > 0 && !findingList->currentItem()) {
+    findingList->setCurrentItem(findingList->topLevelItem(0));
+  }
+}
+
+// The listed tables but views, which hold no rows of their own; none, once the user is
+// told why, when the server cannot be reached.
+QStringList ScanWindow::connectForTables(const QStringList& listed) {
+  connection_ = std::make_unique<Connection>();
+  connection_->CommandTimeout = 0;  // a big table takes its time; Stop ends it
+  progressText->setText(QStringLiteral("Connecting…"));
+  QStringList tables;
+  try {
+    RunWhileServingEvents([&] {
+      connection_->Open(connectionString_);
+      const QStringList base = BaseTablesOf(*connection_);
+      for (const QString& table : listed) {
+        if (base.contains(table)) tables << table;
+      }
+      estimatedRows_ = EstimatedRows(*connection_, tables);
+    });
+  } catch (const DbError& failure) {
+    dialogs_.message(QStringLiteral("The database could not be scanned: %1")
+                         .arg(QString::fromUtf8(failure.what())));
+    stopped_ = true;
+    return {};
+  }
+  return tables;
+}
+
+void ScanWindow::sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows) {
+  if (tables == 0 && !stopped_) {
+    progressText->setText(QStringLiteral("No tables to scan: views are not scanned."));
+    return;
+  }
+  const QString sample = sampleRows > 0
+                             ? QStringLiteral(" (a sample: the first %1 rows of each table)")
+                                   .arg(CountText(sampleRows))
+                             : QString();
+  const QString what =
+      QStringLiteral("%1 in %2 of %3%4.")
+          .arg(CountedText(findingList->topLevelItemCount(), QStringLiteral("finding"),
+                           QStringLiteral("findings")))
+          .arg(CountedText(columnsScanned_, QStringLiteral("text column"),
+                           QStringLiteral("text columns")))
+          .arg(CountedText(scanned, QStringLiteral("table"), QStringLiteral("tables")))
+          .arg(sample);
+  progressText->setText(
+      scanned < tables
+          ? QStringLiteral("Stopped after %1 of %2 tables: %3").arg(scanned).arg(tables).arg(what)
+          : what);
+}
+
+// Above some ten million rows a full scan takes minutes: the user may scan a sample instead.
+qint64 ScanWindow::sampleRowsFor(qint64 estimatedRows) {
+  if (estimatedRows <= LargeTotal) return 0;
+  const bool sample = dialogs_.askYesNo(
+      QStringLiteral("These tables hold about %1 rows, which take a while to scan. Scan only "
+                     "the first %2 rows of each table?")
+          .arg(CountText(estimatedRows), CountText(SampleRows)));
+  return sample ? SampleRows : 0;
+}
+
+void ScanWindow::stop() {
+  if (stopped_.exchange(true)) return;
+  if (connection_) connection_->Cancel();
+}
+
+void ScanWindow::list(const std::vector<ColumnFindings>& findings) {
+  for (const ColumnFindings& found : findings) {
+    ++columnsScanned_;
+    for (DirtKind kind : DirtKinds) {
+      const qint64 count = found.counts[size_t(kind)];
+      if (count == 0) continue;
+      const double share = 100.0 * double(count) / double(std::max<qint64>(found.rows, 1));
+      auto* item = new FindingItem;
+      item->setText(Table, found.table);
+      item->setText(ColumnName, found.column);
+      item->setText(Kind, DirtKindName(kind));
+      item->setData(Kind, Qt::UserRole, int(kind));
+      item->setText(Rows, CountText(count));
+      item->setData(Rows, Qt::UserRole, double(count));
+      item->setTextAlignment(Rows, Qt::AlignRight | Qt::AlignVCenter);
+      item->setText(Share, QStringLiteral("%1 %").arg(share, 0, 'f', 1));
+      item->setData(Share, Qt::UserRole, share);
+      item->setTextAlignment(Share, Qt::AlignRight | Qt::AlignVCenter);
+      item->setText(Operation, operationText(SuggestionFor(kind)));
+      findingList->addTopLevelItem(item);
+    }
+  }
+}
+
+std::optional<ScanFinding> ScanWindow::chosenFinding() const {
+  const QTreeWidgetItem* item = findingList->currentItem();
+  if (!item || !item->isSelected()) return std::nullopt;
+  return ScanFinding{item->text(Table), item->text(ColumnName),
+                     DirtKind(item->data(Kind, Qt::UserRole).toInt())};
+}
+
+// Up to three values of the chosen finding, fetched once the scan has ended.
+void ScanWindow::showExamples() {
+  examplesText->clear();
+  const std::optional<ScanFinding> finding = chosenFinding();
+  if (scanning_ || !finding || !connection_ || !connection_->isOpen()) return;
+  std::vector<DirtExample> examples;
+  try {
+    examples = DirtExamples(*connection_, finding->table, finding->column, finding->kind);
+  } catch (const DbError& failure) {
+    examplesText->setText(QStringLiteral("No examples: %1").arg(QString::fromUtf8(failure.what())));
+    return;
+  }
+  QStringList lines;
+  for (const DirtExample& example : examples) {
+    lines << (example.key.isEmpty() ? QString() : example.key + QStringLiteral(": ")) +
+                 WithVisibleMarks(example.value);
+  }
+  examplesText->setText(QStringLiteral("Examples:\n") + lines.join(u'\n'));
+}
+
+void ScanWindow::previewChosen() {
+  if (scanning_) return;
+  if (const std::optional<ScanFinding> finding = chosenFinding()) preview_(*finding);
+}
+
+QString ScanWindow::chosenAsText() const {
+  QStringList lines{QStringLiteral("table\tcolumn\tkind\trows\tshare\tsuggested operation")};
+  for (int i = 0; i < findingList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = findingList->topLevelItem(i);
+    if (!item->isSelected()) continue;
+    QStringList cells;
+    for (int column = 0; column < ColumnCount; ++column) cells << item->text(column);
+    lines << cells.join(u'\t');
+  }
+  return lines.join(u'\n') + u'\n';
+}
+
+// Closing stops a scan under way; the window only hides, and can be opened again.
+void ScanWindow::closeEvent(QCloseEvent* event) {
+  stop();
+  event->accept();
+}

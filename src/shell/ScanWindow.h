@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "DatabaseScan.h"
+
+class Connection;
+class Dialogs;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// What a finding opens: the table, the field and the operation that cleans it, with its
+// answers.
+struct ScanFinding {
+  QString table;
+  QString column;
+  DirtKind kind;
+};
+
+// Scans tables for dirt one by one, with a progress bar and Stop, and lists what it finds:
+// a sortable list of table, column, kind, rows, share and the operation that cleans it,
+// with examples of the chosen finding. Enter or a double-click opens Preview Changes for
+// it; Ctrl+C copies the chosen findings as text.
+class ScanWindow : public QDialog {
+ public:
+  ScanWindow(QWidget* mainWindow, QString connectionString, Dialogs& dialogs,
+             std::function<void(const ScanFinding&)> preview);
+  ~ScanWindow() override;
+
+  // Scans `tables`, listing each table's findings as its scan ends; returns when all are
+  // scanned, or when Stop ends the scan. Tables that hold more than `LargeTotal` rows
+  // together may be scanned on a sample of `SampleRows` each, when the user agrees.
+  void scan(const QStringList& tables);
+  static constexpr qint64 LargeTotal = 10'000'000;
+  static constexpr qint64 SampleRows = 1'000'000;
+  // Stops the scan under way: the server ends the statement at once.
+  void stop();
+  bool isScanning() const { return scanning_; }
+  // The findings chosen in the list, as lines of text with a header.
+  QString chosenAsText() const;
+
+  QLabel* progressText;
+  QProgressBar* progressBar;
+  QPushButton* stopButton;
+  QTreeWidget* findingList;
+  QLabel* examplesText;
+  QPushButton* previewButton;
+  QPushButton* copyButton;
+  QPushButton* closeButton;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void layOut();
+  void list(const std::vector<ColumnFindings>& findings);
+  QStringList connectForTables(const QStringList& listed);
+  qint64 sampleRowsFor(qint64 estimatedRows);
+  void sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows);
+  void showExamples();
+  void previewChosen();
+  std::optional<ScanFinding> chosenFinding() const;
+
+  QString connectionString_;
+  Dialogs& dialogs_;
+  std::function<void(const ScanFinding&)> preview_;
+  std::unique_ptr<Connection> connection_;
+  std::atomic<bool> stopped_ = false;
+  bool scanning_ = false;
+  qint64 columnsScanned_ = 0;
+  qint64 estimatedRows_ = 0;
+};

@@ -1,0 +1,78 @@
+// The scan window: findings listed as each table's scan ends, a finding opening Preview
+// Changes with its operation and answers, copying, and Stop.
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "PreviewWindow.h"
+#include "RunTesting.h"
+#include "ScanWindow.h"
+
+namespace {
+
+class ScanWindowTest : public RunTest {
+ protected:
+  static QTreeWidgetItem* finding(ScanWindow& window, const QString& column, const QString& kind) {
+    for (int i = 0; i < window.findingList->topLevelItemCount(); ++i) {
+      QTreeWidgetItem* item = window.findingList->topLevelItem(i);
+      if (item->text(1) == column && item->text(2) == kind) return item;
+    }
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
+  createTable("VARCHAR(20)", {"'a\\tb'", "' lead'", "'ok'", "'c\\td'"});
+  db.exec("CREATE VIEW seen AS SELECT v FROM t");
+  MainWindow& form = chooseField();
+  form.scanDatabaseAction->trigger();
+  ScanWindow* window = form.scanWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->progressText->text(), "2 findings in 1 text column of 2 tables.")
+      << "the view is not scanned";
+  QTreeWidgetItem* tabs = finding(*window, "v", "tabs");
+  ASSERT_NE(tabs, nullptr);
+  EXPECT_EQ(tabs->text(3), "2");
+  EXPECT_EQ(tabs->text(4), "50.0 %");
+  EXPECT_EQ(tabs->text(5), "replace-tabs \"·\"");
+  window->findingList->setCurrentItem(tabs);
+  EXPECT_EQ(window->examplesText->text(), "Examples:\nid = 1: a→b\nid = 4: c→d");
+  EXPECT_EQ(window->chosenAsText(),
+            "table\tcolumn\tkind\trows\tshare\tsuggested operation\n"
+            "t\tv\ttabs\t2\t50.0 %\treplace-tabs \"·\"\n");
+
+  // Enter (or a double-click) previews the suggested operation: nothing asked, nothing written.
+  emit window->findingList->itemActivated(tabs, 0);
+  EXPECT_EQ(dialogs.prompts(), QStringList());
+  EXPECT_EQ(form.operationBox->currentText(), "Replace Tabs in Selected Field With...");
+  PreviewWindow* preview = form.previewWindow();
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->applyButton->text(), "&Apply All 2 Changes");
+  EXPECT_EQ(writes(), 0);
+}
+
+TEST_F(ScanWindowTest, StopEndsALongScanAtOnce) {
+  createTable("TEXT", {});
+  db.exec("INSERT INTO t SELECT seq, REPEAT(' a\\tb ', 10) FROM seq_1_to_200000");
+  MainWindow& form = chooseField();
+  // Stop as soon as the scan of t has begun.
+  QTimer stopper;
+  QObject::connect(&stopper, &QTimer::timeout, [&] {
+    if (form.scanWindow() && form.scanWindow()->progressText->text().startsWith("Scanning")) {
+      form.scanWindow()->stopButton->click();
+      stopper.stop();
+    }
+  });
+  stopper.start(20);
+  form.scanTableAction->trigger();
+  ScanWindow* window = form.scanWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->progressText->text(),
+            "Stopped after 0 of 1 tables: 0 findings in 0 text columns of 0 tables.");
+  EXPECT_FALSE(window->isScanning());
+  EXPECT_EQ(dialogs.messages(), QStringList()) << "a stop is no failure";
+}
