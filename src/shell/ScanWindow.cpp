@@ -89,6 +89,7 @@ void ScanWindow::layOut() {
   findingList->setRootIsDecorated(false);
   findingList->setUniformRowHeights(true);
   findingList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  findingList->setSelectionBehavior(QAbstractItemView::SelectRows);
   findingList->setColumnCount(ColumnCount);
   findingList->setHeaderLabels({QStringLiteral("Table"), QStringLiteral("Column"),
                                 QStringLiteral("Kind"), QStringLiteral("Rows"),
@@ -168,8 +169,9 @@ void ScanWindow::scan(const QStringList& listed) {
   stopButton->setEnabled(false);
   sayHowItEnded(scanned, tables.size(), sampleRows);
   findingList->setFocus();
-  if (findingList->topLevelItemCount() > 0 && !findingList->currentItem()) {
-    findingList->setCurrentItem(findingList->topLevelItem(0));
+  if (findingList->topLevelItemCount() > 0 && findingList->selectedItems().isEmpty()) {
+    findingList->setCurrentItem(findingList->topLevelItem(0), 0,
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   }
 }
 
