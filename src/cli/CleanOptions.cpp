@@ -213,39 +213,46 @@ bool isOn(const std::optional<QString>& value) {
   return v != QStringLiteral("0") && v != QStringLiteral("off") && v != QStringLiteral("false");
 }
 
+// The number of a "--name=N" that takes a positive number; nothing, with `error` set, else.
+std::optional<qint64> positiveNumber(const QString& value, const char* problem, QString& error) {
+  bool number = false;
+  const qint64 n = value.toLongLong(&number);
+  if (number && n > 0) return n;
+  error = QLatin1String(problem);
+  return std::nullopt;
+}
+
 // Sets one option of the command line or of a file. The one place that knows what each does.
 bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerCert,
            QString& error) {
   const QString& name = option.name;
   const QString value = option.value.value_or(QString());
-  QString* text = nullptr;
-  if (name == QStringLiteral("host"))
-    text = &options.host;
-  else if (name == QStringLiteral("port"))
-    text = &options.port;
-  else if (name == QStringLiteral("socket"))
-    text = &options.socket;
-  else if (name == QStringLiteral("user"))
-    text = &options.user;
-  else if (name == QStringLiteral("database"))
-    text = &options.database;
-  else if (name == QStringLiteral("ssl-mode"))
-    text = &options.sslMode;
-  else if (name == QStringLiteral("ssl-ca"))
-    text = &options.sslCa;
-  else if (name == QStringLiteral("table"))
-    text = &options.table;
-  else if (name == QStringLiteral("field"))
-    text = &options.field;
-  else if (name == QStringLiteral("operation"))
-    text = &options.operation;
-  if (text) {
+  const std::pair<const char*, QString*> texts[] = {
+      {"host", &options.host},         {"port", &options.port},
+      {"socket", &options.socket},     {"user", &options.user},
+      {"database", &options.database}, {"ssl-mode", &options.sslMode},
+      {"ssl-ca", &options.sslCa},      {"table", &options.table},
+      {"field", &options.field},       {"operation", &options.operation}};
+  const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
+                                                 {"dry-run", &options.dryRun},
+                                                 {"json", &options.json},
+                                                 {"quiet-reports", &options.quietReports},
+                                                 {"list-operations", &options.listOperations},
+                                                 {"scan", &options.scan},
+                                                 {"history", &options.history}};
+  for (const auto& [textName, text] : texts) {
+    if (name != QLatin1String(textName)) continue;
     if (!option.value) {
       error = QStringLiteral("option '%1' needs a value.").arg(name);
       return false;
     }
     *text = value;
-  } else if (name == QStringLiteral("password")) {
+    return true;
+  }
+  for (const auto& [flagName, flag] : flags) {
+    if (name == QLatin1String(flagName)) *flag = true;
+  }
+  if (name == QStringLiteral("password")) {
     options.password = option.value;
     options.askPassword = !option.value;
   } else if (name == QStringLiteral("ssl-verify-server-cert")) {
@@ -253,27 +260,14 @@ bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerC
   } else if (name == QStringLiteral("answer")) {
     options.answers << value;
   } else if (name == QStringLiteral("undo")) {
-    bool number = false;
-    options.undo = value.toLongLong(&number);
-    if (!number || options.undo <= 0) {
-      error = QStringLiteral("--undo takes the number of a run, as --history lists them.");
-      return false;
-    }
+    const auto run =
+        positiveNumber(value, "--undo takes the number of a run, as --history lists them.", error);
+    if (!run) return false;
+    options.undo = *run;
   } else if (name == QStringLiteral("sample")) {
-    bool number = false;
-    options.sample = value.toLongLong(&number);
-    if (!number || options.sample <= 0) {
-      error = QStringLiteral("--sample takes a number of rows.");
-      return false;
-    }
-  } else {
-    for (auto [flag, set] :
-         {std::pair{"profile", &options.profile}, std::pair{"dry-run", &options.dryRun},
-          std::pair{"json", &options.json}, std::pair{"quiet-reports", &options.quietReports},
-          std::pair{"list-operations", &options.listOperations}, std::pair{"scan", &options.scan},
-          std::pair{"history", &options.history}}) {
-      if (name == QLatin1String(flag)) *set = true;
-    }
+    const auto rows = positiveNumber(value, "--sample takes a number of rows.", error);
+    if (!rows) return false;
+    options.sample = *rows;
   }
   return true;
 }
