@@ -440,10 +440,15 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
     });
   }
   try {
-    for (std::size_t i : written) {
-      const RowValues values = UnpackedValues(rows_[i].packed);
-      const std::vector<FieldBytes> row = updater_.rowOf(values, field_, values.end()[-2]);
-      if (observer) observer->aboutToWrite(updater_.changeOf(row, field_, values.back()));
+    if (observer) {
+      std::vector<RowChange> changes;
+      changes.reserve(written.size());
+      for (std::size_t i : written) {
+        const RowValues values = UnpackedValues(rows_[i].packed);
+        const std::vector<FieldBytes> row = updater_.rowOf(values, field_, values.end()[-2]);
+        changes.push_back(updater_.changeOf(row, field_, values.back()));
+      }
+      observer->aboutToWriteAll(changes);
     }
   } catch (...) {
     // What the observer could not keep is not written: the transaction ends unwritten

@@ -51,6 +51,10 @@ class WriteObserver {
  public:
   virtual ~WriteObserver() = default;
   virtual void aboutToWrite(const RowChange& change) = 0;
+  // The values of a chunk, which is committed as one, before any of them is written.
+  virtual void aboutToWriteAll(const std::vector<RowChange>& changes) {
+    for (const RowChange& change : changes) aboutToWrite(change);
+  }
   // `holds`, when given, is what the one row told now holds where that is not the value
   // told: a trigger changed it on its way.
   virtual void settled(WriteSettled how, const std::optional<QByteArray>* holds = nullptr) = 0;

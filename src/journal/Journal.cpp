@@ -381,6 +381,16 @@ void Journal::record(qint64 run, const RowChange& change) {
   ++spool.unsettled;
 }
 
+void Journal::recordAll(qint64 run, const std::vector<RowChange>& changes) {
+  if (changes.empty()) return;
+  if (!described_.contains(run)) describe(run, changes.front());
+  Spool& spool = spoolOf(run);
+  QByteArray frames;
+  for (const RowChange& change : changes) frames += entryFrame(change);
+  spool.write(frames, writeHook_, true);
+  spool.unsettled += qint64(changes.size());
+}
+
 void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds) {
   const auto spool = spools_.find(run);
   if (spool == spools_.end() || spool->second.unsettled == 0) return;
@@ -390,11 +400,16 @@ void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArra
 
 // A frame cut short would make the frames after it unreadable: after a failed write the
 // spool takes nothing more, and its run's last entries stay in doubt.
-void Journal::Spool::write(const QByteArray& frame, const std::function<void()>& hook) {
+void Journal::Spool::write(const QByteArray& frame, const std::function<void()>& hook,
+                           bool durable) {
   if (!failure.empty()) throw JournalError(failure);
   try {
     if (hook) hook();
     writeFully(file, frame);
+    if (durable && ::fdatasync(file) != 0) {
+      throw JournalError(std::string("journal: cannot sync the spool file (") +
+                         std::strerror(errno) + ")");
+    }
   } catch (const JournalError& failed) {
     failure = failed.what();
     throw;
@@ -593,6 +608,16 @@ void JournalRecorder::aboutToWrite(const RowChange& change) {
   if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
   try {
     journal_.record(run_, change);
+  } catch (const JournalError& failure) {
+    failure_ = QString::fromUtf8(failure.what());
+    throw;
+  }
+}
+
+void JournalRecorder::aboutToWriteAll(const std::vector<RowChange>& changes) {
+  if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
+  try {
+    journal_.recordAll(run_, changes);
   } catch (const JournalError& failure) {
     failure_ = QString::fromUtf8(failure.what());
     throw;

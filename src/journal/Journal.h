@@ -81,6 +81,9 @@ class Journal {
   qint64 beginRun(const JournalRun& run);
   // Handed to the system when it returns; in the database once the run ends.
   void record(qint64 run, const RowChange& change);
+  // A chunk's entries in one write, on the disk when it returns (a power cut keeps them
+  // too), so that they stand before the chunk is committed.
+  void recordAll(qint64 run, const std::vector<RowChange>& changes);
   // What became of the writes of the entries recorded since the last settlement: only
   // those written, or in doubt, stay in the journal. Entries never settled are in doubt.
   void settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds = nullptr);
@@ -116,7 +119,7 @@ class Journal {
     int file = -1;
     qint64 unsettled = 0;  // entries written since the last settlement
     std::string failure;   // why a write failed; empty while none did
-    void write(const QByteArray& frame, const std::function<void()>& hook);
+    void write(const QByteArray& frame, const std::function<void()>& hook, bool durable = false);
   };
   Spool& spoolOf(qint64 run);
   QString spoolFolder() const;
@@ -142,6 +145,7 @@ class JournalRecorder : public WriteObserver {
  public:
   JournalRecorder(Journal& journal, qint64 run) : journal_(journal), run_(run) {}
   void aboutToWrite(const RowChange& change) override;
+  void aboutToWriteAll(const std::vector<RowChange>& changes) override;
   void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
   // Why the journal failed; empty while it keeps up.
   const QString& failure() const { return failure_; }
