@@ -192,8 +192,10 @@ int scanDatabase(const CleanOptions& options) {
     return AllWritten;
   }
   if (options.sample) {
-    std::cout << "A sample: the first " << CountText(options.sample).toStdString()
-              << " rows of each table.\n";
+    std::cout
+        << "A sample: the first "
+        << CountedText(options.sample, QStringLiteral("row"), QStringLiteral("rows")).toStdString()
+        << " of each table.\n";
   }
   if (findings.empty()) {
     std::cout << "No text columns to scan.\n";
@@ -219,7 +221,11 @@ int scanDatabase(const CleanOptions& options) {
     }
   }
   if (lines.size() == 1) {
-    std::cout << "No dirt found in " << findings.size() << " text columns.\n";
+    std::cout << "No dirt found in "
+              << CountedText(qint64(findings.size()), QStringLiteral("text column"),
+                             QStringLiteral("text columns"))
+                     .toStdString()
+              << ".\n";
     return AllWritten;
   }
   printAligned(lines);

@@ -129,6 +129,10 @@ TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
             "t      v       line-breaks  1     20.0 %  remove-enters\n");
   EXPECT_EQ(values()[0], text("a b")) << "a scan writes nothing";
   EXPECT_EQ(clean({"--scan", "--table", "nothing"}).status, 2);
+  // A sample says so: the first row holds no dirt.
+  EXPECT_EQ(clean({"--scan", "--sample", "1"}).out,
+            "A sample: the first 1 row of each table.\nNo dirt found in 1 text column.\n");
+  EXPECT_TRUE(clean({"--scan", "--json", "--sample", "2"}).out.endsWith(", \"sample\": true}\n"));
 }
 
 // A name given a little wrong is met halfway, or named with what was likely meant.
