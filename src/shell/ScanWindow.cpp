@@ -133,6 +133,7 @@ void ScanWindow::layOut() {
 }
 
 void ScanWindow::scan(const QStringList& listed) {
+  if (scanning_ || fetchingExamples_) return;  // the connection is in use
   findingList->clear();
   examplesText->clear();
   columnsScanned_ = 0;
@@ -269,24 +270,38 @@ std::optional<ScanFinding> ScanWindow::chosenFinding() const {
                      DirtKind(item->data(Kind, Qt::UserRole).toInt())};
 }
 
-// Up to three values of the chosen finding, fetched once the scan has ended.
+// Up to three values of the chosen finding, fetched once the scan has ended, on a thread
+// of their own: a rare kind in a big table takes a while to find. Chosen again meanwhile,
+// the fetch under way looks again when it ends.
 void ScanWindow::showExamples() {
   examplesText->clear();
-  const std::optional<ScanFinding> finding = chosenFinding();
-  if (scanning_ || !finding || !connection_ || !connection_->isOpen()) return;
-  std::vector<DirtExample> examples;
-  try {
-    examples = DirtExamples(*connection_, finding->table, finding->column, finding->kind);
-  } catch (const DbError& failure) {
-    examplesText->setText(QStringLiteral("No examples: %1").arg(QString::fromUtf8(failure.what())));
+  if (fetchingExamples_) {
+    examplesWanted_ = true;
     return;
   }
-  QStringList lines;
-  for (const DirtExample& example : examples) {
-    lines << (example.key.isEmpty() ? QString() : example.key + QStringLiteral(": ")) +
-                 WithVisibleMarks(example.value);
-  }
-  examplesText->setText(QStringLiteral("Examples:\n") + lines.join(u'\n'));
+  fetchingExamples_ = true;
+  do {
+    examplesWanted_ = false;
+    const std::optional<ScanFinding> finding = chosenFinding();
+    if (scanning_ || !finding || !connection_ || !connection_->isOpen()) break;
+    std::vector<DirtExample> examples;
+    QString text;
+    try {
+      RunWhileServingEvents([&] {
+        examples = DirtExamples(*connection_, finding->table, finding->column, finding->kind);
+      });
+      QStringList lines;
+      for (const DirtExample& example : examples) {
+        lines << (example.key.isEmpty() ? QString() : example.key + QStringLiteral(": ")) +
+                     WithVisibleMarks(example.value);
+      }
+      text = QStringLiteral("Examples:\n") + lines.join(u'\n');
+    } catch (const DbError& failure) {
+      text = QStringLiteral("No examples: %1").arg(QString::fromUtf8(failure.what()));
+    }
+    if (!examplesWanted_) examplesText->setText(text);
+  } while (examplesWanted_);
+  fetchingExamples_ = false;
 }
 
 void ScanWindow::previewChosen() {

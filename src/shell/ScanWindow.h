@@ -34,8 +34,9 @@ class ScanWindow : public QDialog {
   ~ScanWindow() override;
 
   // Scans `tables`, listing each table's findings as its scan ends; returns when all are
-  // scanned, or when Stop ends the scan. Tables that hold more than `LargeTotal` rows
-  // together may be scanned on a sample of `SampleRows` each, when the user agrees.
+  // scanned, or when Stop ends the scan. Nothing while a scan or a fetch is under way. Tables that
+  // hold more than `LargeTotal` rows together may be scanned on a sample of `SampleRows` each, when
+  // the user agrees.
   void scan(const QStringList& tables);
   static constexpr qint64 LargeTotal = 10'000'000;
   static constexpr qint64 SampleRows = 1'000'000;
@@ -73,6 +74,8 @@ class ScanWindow : public QDialog {
   std::unique_ptr<Connection> connection_;
   std::atomic<bool> stopped_ = false;
   bool scanning_ = false;
+  bool fetchingExamples_ = false;
+  bool examplesWanted_ = false;  // chosen again while the examples were fetched
   qint64 columnsScanned_ = 0;
   qint64 estimatedRows_ = 0;
 };
