@@ -223,8 +223,7 @@ std::optional<qint64> positiveNumber(const QString& value, const char* problem, 
 }
 
 // Sets one option of the command line or of a file. The one place that knows what each does.
-bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerCert,
-           QString& error) {
+bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
   const QString& name = option.name;
   const QString value = option.value.value_or(QString());
   const std::pair<const char*, QString*> texts[] = {
@@ -256,7 +255,8 @@ bool apply(CleanOptions& options, const GivenOption& option, bool& verifyServerC
     options.password = option.value;
     options.askPassword = !option.value;
   } else if (name == QStringLiteral("ssl-verify-server-cert")) {
-    verifyServerCert = isOn(option.value);
+    // The standard clients' switch for checking the certificate and the host name.
+    if (isOn(option.value)) options.sslMode = QStringLiteral("VERIFY_IDENTITY");
   } else if (name == QStringLiteral("answer")) {
     options.answers << value;
   } else if (name == QStringLiteral("undo")) {
@@ -314,10 +314,9 @@ CommandLine ParseCleanOptions(const QStringList& arguments) {
     if (option.name == QStringLiteral("defaults-extra-file")) files.extra = *option.value;
   }
   CleanOptions options;
-  bool verifyServerCert = false;
   for (const OptionSetting& setting : ReadOptionFiles(files, line.warnings, line.error)) {
     if (!isFileKey(setting.key)) continue;
-    if (!apply(options, {setting.key, setting.value}, verifyServerCert, line.error)) {
+    if (!apply(options, {setting.key, setting.value}, line.error)) {
       line.error =
           QStringLiteral("%1 (in the option file '%2')").arg(line.error.chopped(1), setting.file) +
           u'.';
@@ -326,11 +325,12 @@ CommandLine ParseCleanOptions(const QStringList& arguments) {
   }
   if (!line.error.isEmpty()) return line;
   for (const GivenOption& option : *given) {
-    if (!apply(options, option, verifyServerCert, line.error)) return line;
-    if (isFileKey(option.name)) options.given << option.name;
-  }
-  if (verifyServerCert && options.sslMode.isEmpty()) {
-    options.sslMode = QStringLiteral("VERIFY_IDENTITY");
+    if (!apply(options, option, line.error)) return line;
+    if (option.name == QStringLiteral("ssl-verify-server-cert")) {
+      options.given << QStringLiteral("ssl-mode");
+    } else if (isFileKey(option.name)) {
+      options.given << option.name;
+    }
   }
   line.error = missingOption(options);
   if (line.error.isEmpty()) line.options = std::move(options);

@@ -129,6 +129,9 @@ TEST_F(CleanOptionsTest, OptionFilesAreReadAsTheStandardClientsReadThem) {
   EXPECT_TRUE(asks.options->askPassword);
   EXPECT_EQ(asks.options->sslMode, "VERIFY_IDENTITY");
   EXPECT_EQ(parse({"-psecret"}).options->askPassword, false);
+  write(".my.cnf", "[client]\nssl-mode=REQUIRED\n");
+  EXPECT_EQ(parse({"--ssl-verify-server-cert"}).options->sslMode, "VERIFY_IDENTITY")
+      << "the command line over the file";
 }
 
 TEST_F(CleanOptionsTest, AnOptionFileThatAnyoneMayChangeIsIgnoredWithAWarning) {
