@@ -46,7 +46,7 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
             "t\tv\ttabs\t2\t50.0 %\treplace-tabs \"·\"\n");
 
   // Enter (or a double-click) previews the suggested operation: nothing asked, nothing written.
-  emit window->findingList->itemActivated(tabs, 0);
+  QTest::keyClick(window->findingList, Qt::Key_Return);
   EXPECT_EQ(dialogs.prompts(), QStringList());
   EXPECT_EQ(form.operationBox->currentText(), "Replace Tabs in Selected Field With...");
   PreviewWindow* preview = form.previewWindow();
