@@ -299,13 +299,13 @@ void MainWindow::onScanChosen(bool chosenTableOnly) {
   }
   const Busy busy(*this);
   if (!scanWindow_) {
-    scanWindow_ = new ScanWindow(this, login_.connectionString(), dialogs_,
+    scanWindow_ = new ScanWindow(this, dialogs_,
                                  [this](const ScanFinding& finding) { previewFinding(finding); });
   }
   scanWindow_->show();
   scanWindow_->raise();
   scanWindow_->activateWindow();
-  scanWindow_->scan(tables);
+  scanWindow_->scan(login_.connectionString(), tables);
 }
 
 void MainWindow::previewFinding(const ScanFinding& finding) {
@@ -386,6 +386,8 @@ ProgressWindow& MainWindow::progressWindow() {
 
 // A run is stopped at a record boundary first, and only when the user agrees.
 bool MainWindow::closeWhenIdle() {
+  // A scan writes nothing: it stops at once.
+  if (scanWindow_) scanWindow_->stop();
   if (!stopWork_) return true;
   if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
   stopWork_();

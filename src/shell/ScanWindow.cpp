@@ -46,12 +46,9 @@ QString operationText(const CleaningSuggestion& suggestion) {
 
 }  // namespace
 
-ScanWindow::ScanWindow(QWidget* mainWindow, QString connectionString, Dialogs& dialogs,
+ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
                        std::function<void(const ScanFinding&)> preview)
-    : QDialog(mainWindow),
-      connectionString_(std::move(connectionString)),
-      dialogs_(dialogs),
-      preview_(std::move(preview)) {
+    : QDialog(mainWindow), dialogs_(dialogs), preview_(std::move(preview)) {
   setObjectName(QStringLiteral("scanWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Scan"));
   setAccessibleName(windowTitle());
@@ -132,7 +129,7 @@ void ScanWindow::layOut() {
   setTabOrder(copyButton, closeButton);
 }
 
-void ScanWindow::scan(const QStringList& listed) {
+void ScanWindow::scan(const QString& connectionString, const QStringList& listed) {
   if (scanning_ || fetchingExamples_) return;  // the connection is in use
   findingList->clear();
   examplesText->clear();
@@ -142,7 +139,7 @@ void ScanWindow::scan(const QStringList& listed) {
   stopButton->setEnabled(true);
   stopButton->setFocus();
   progressBar->setValue(0);
-  const QStringList tables = connectForTables(listed);
+  const QStringList tables = connectForTables(connectionString, listed);
   const qint64 sampleRows = stopped_ ? 0 : sampleRowsFor(estimatedRows_);
   progressBar->setRange(0, int(std::max<qsizetype>(tables.size(), 1)));
   qsizetype scanned = 0;
@@ -178,14 +175,15 @@ void ScanWindow::scan(const QStringList& listed) {
 
 // The listed tables but views, which hold no rows of their own; none, once the user is
 // told why, when the server cannot be reached.
-QStringList ScanWindow::connectForTables(const QStringList& listed) {
+QStringList ScanWindow::connectForTables(const QString& connectionString,
+                                         const QStringList& listed) {
   connection_ = std::make_unique<Connection>();
   connection_->CommandTimeout = 0;  // a big table takes its time; Stop ends it
   progressText->setText(QStringLiteral("Connecting…"));
   QStringList tables;
   try {
     RunWhileServingEvents([&] {
-      connection_->Open(connectionString_);
+      connection_->Open(connectionString);
       const QStringList base = BaseTablesOf(*connection_);
       for (const QString& table : listed) {
         if (base.contains(table)) tables << table;

@@ -29,7 +29,7 @@ struct ScanFinding {
 // it; Ctrl+C copies the chosen findings as text.
 class ScanWindow : public QDialog {
  public:
-  ScanWindow(QWidget* mainWindow, QString connectionString, Dialogs& dialogs,
+  ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
              std::function<void(const ScanFinding&)> preview);
   ~ScanWindow() override;
 
@@ -37,7 +37,7 @@ class ScanWindow : public QDialog {
   // scanned, or when Stop ends the scan. Nothing while a scan or a fetch is under way. Tables that
   // hold more than `LargeTotal` rows together may be scanned on a sample of `SampleRows` each, when
   // the user agrees.
-  void scan(const QStringList& tables);
+  void scan(const QString& connectionString, const QStringList& tables);
   static constexpr qint64 LargeTotal = 10'000'000;
   static constexpr qint64 SampleRows = 1'000'000;
   // Stops the scan under way: the server ends the statement at once.
@@ -61,14 +61,13 @@ class ScanWindow : public QDialog {
  private:
   void layOut();
   void list(const std::vector<ColumnFindings>& findings);
-  QStringList connectForTables(const QStringList& listed);
+  QStringList connectForTables(const QString& connectionString, const QStringList& listed);
   qint64 sampleRowsFor(qint64 estimatedRows);
   void sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows);
   void showExamples();
   void previewChosen();
   std::optional<ScanFinding> chosenFinding() const;
 
-  QString connectionString_;
   Dialogs& dialogs_;
   std::function<void(const ScanFinding&)> preview_;
   std::unique_ptr<Connection> connection_;

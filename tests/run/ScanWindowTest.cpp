@@ -2,6 +2,7 @@
 // Changes with its operation and answers, copying, and Stop.
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -53,6 +54,17 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
   ASSERT_NE(preview, nullptr);
   EXPECT_EQ(preview->applyButton->text(), "&Apply All 2 Changes");
   EXPECT_EQ(writes(), 0);
+
+  // Another database, chosen in the login window, is the one scanned next.
+  ScratchDatabase other("t_scan_window_other");
+  other.exec("CREATE TABLE u (w TEXT); INSERT INTO u VALUES ('x\\ny')");
+  preview->close();
+  QTest::mouseClick(form.switchDatabaseButton, Qt::LeftButton);
+  login().databaseBox->setText(other.name());
+  QTest::mouseClick(login().nextButton, Qt::LeftButton);
+  form.scanDatabaseAction->trigger();
+  ASSERT_NE(finding(*window, "w", "line-breaks"), nullptr);
+  EXPECT_EQ(window->findingList->topLevelItemCount(), 1);
 }
 
 TEST_F(ScanWindowTest, StopEndsALongScanAtOnce) {
