@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -181,6 +182,7 @@ QStringList ScanWindow::connectForTables(const QString& connectionString,
   connection_->CommandTimeout = 0;  // a big table takes its time; Stop ends it
   progressText->setText(QStringLiteral("Connecting…"));
   QStringList tables;
+  const QScopedValueRollback connecting(connecting_, true);
   try {
     RunWhileServingEvents([&] {
       connection_->Open(connectionString);
@@ -234,7 +236,9 @@ qint64 ScanWindow::sampleRowsFor(qint64 estimatedRows) {
 
 void ScanWindow::stop() {
   if (stopped_.exchange(true)) return;
-  if (connection_) connection_->Cancel();
+  // While the worker opens it, the connection is the worker's alone; the scan stops
+  // before its first table then.
+  if (connection_ && !connecting_) connection_->Cancel();
 }
 
 void ScanWindow::list(const std::vector<ColumnFindings>& findings) {

@@ -73,6 +73,7 @@ class ScanWindow : public QDialog {
   std::unique_ptr<Connection> connection_;
   std::atomic<bool> stopped_ = false;
   bool scanning_ = false;
+  bool connecting_ = false;
   bool fetchingExamples_ = false;
   bool examplesWanted_ = false;  // chosen again while the examples were fetched
   qint64 columnsScanned_ = 0;
