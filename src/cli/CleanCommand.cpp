@@ -98,9 +98,51 @@ std::optional<QString> connectionStringFor(const CleanOptions& options) {
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
 }
 
+// UTF-8 text as a JSON string, appended to `out`: escaped as QJsonDocument escapes it, and
+// without building a document for each value.
+void appendJsonString(QByteArray& out, QByteArrayView utf8) {
+  static constexpr char Digits[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (uchar(c) < 0x20) {
+          out += "\\u00";
+          out += Digits[uchar(c) >> 4];
+          out += Digits[uchar(c) & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
 QString jsonString(const QString& text) {
-  const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-  return QString::fromUtf8(array.mid(1, array.size() - 2));
+  QByteArray out;
+  appendJsonString(out, text.toUtf8());
+  return QString::fromUtf8(out);
 }
 
 // One line per column, in the order and spacing that scripts are shown.
@@ -341,18 +383,30 @@ bool hasRecords(Connection& connection, const QString& table) {
 }
 
 // Written out in one go: a million lines through a stream would cost more than the preview.
+// Printed a mebibyte at a time: the output of a big table need not be held whole.
+void flushWhenFull(QByteArray& out) {
+  constexpr qsizetype Full = qsizetype(1) << 20;
+  if (out.size() < Full) return;
+  std::cout.write(out.constData(), out.size());
+  out.clear();
+}
+
 void printChanges(const ChangePreview& preview, bool json) {
   QByteArray out;
-  out.reserve(preview.size() * 48 + 256);
+  out.reserve((qsizetype(1) << 20) + 4096);
   if (!json) out += PreviewCountsText(preview).toUtf8() + '\n';
   for (qsizetype i = 0; i < preview.size(); ++i) {
     if (json) {
-      const ChangePreview::Entry entry = preview.entry(i);
-      const QJsonObject change{{QStringLiteral("key"), entry.key},
-                               {QStringLiteral("before"), entry.before},
-                               {QStringLiteral("after"), entry.after},
-                               {QStringLiteral("tooLong"), entry.tooLong}};
-      out += QJsonDocument(change).toJson(QJsonDocument::Compact) + '\n';
+      // The keys in QJsonDocument's order, as scripts have them.
+      const ChangePreview::Entry entry = preview.binary() ? preview.entry(i) : preview.keyOnly(i);
+      out += "{\"after\":";
+      appendJsonString(out, preview.binary() ? entry.after.toUtf8() : preview.afterBytes(i));
+      out += ",\"before\":";
+      appendJsonString(out, preview.binary() ? entry.before.toUtf8() : preview.beforeBytes(i));
+      out += ",\"key\":";
+      appendJsonString(out, entry.key.toUtf8());
+      out += preview.tooLong(i) ? ",\"tooLong\":true}\n" : ",\"tooLong\":false}\n";
+      flushWhenFull(out);
       continue;
     }
     if (const std::optional<QByteArrayView> key = preview.singleKeyBytes(i)) {
@@ -371,6 +425,7 @@ void printChanges(const ChangePreview& preview, bool json) {
       AppendWithVisibleMarks(out, preview.afterBytes(i));
     }
     out += preview.tooLong(i) ? "  (too long for the column)\n" : "\n";
+    flushWhenFull(out);
   }
   std::cout.write(out.constData(), out.size());
   std::cout.flush();

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QThread>
 
@@ -98,6 +100,17 @@ TEST_F(CleanCommandTest, ADryRunShowsEveryChangeAndTheRunWritesExactlyThose) {
   EXPECT_EQ(json.out,
             "{\"after\":\"x->y\\r\\n\",\"before\":\"x\\ty\\r\\n\",\"key\":\"2\","
             "\"tooLong\":false}\n");
+  // Escaped as Qt's own JSON writer escapes them.
+  db.exec("UPDATE t SET v = CONCAT('\"\\\\', CHAR(1), '😀\t') WHERE id = 4");
+  const Outcome escaped =
+      clean({"--operation", "replace-tabs", "--answer", "/", "--dry-run", "--json"});
+  const QJsonObject change{{"key", "4"},
+                           {"before", QString("\"\\") + QChar(1) + "😀\t"},
+                           {"after", QString("\"\\") + QChar(1) + "😀/"},
+                           {"tooLong", false}};
+  EXPECT_TRUE(escaped.out.endsWith(QJsonDocument(change).toJson(QJsonDocument::Compact) + "\n"))
+      << escaped.out.toStdString();
+  db.exec("UPDATE t SET v = 'ok' WHERE id = 4");
   const Column before = values();
   ASSERT_EQ(before, values()) << "a dry run writes nothing";
 
