@@ -25,6 +25,7 @@
 #include "Terminal.h"
 #include "UndoRun.h"
 #include "VisibleText.h"
+#include "WorkerThread.h"
 
 namespace {
 
@@ -216,9 +217,21 @@ int scanDatabase(const CleanOptions& options) {
                      .arg(options.table, options.database));
       return UsageError;
     }
-    for (const QString& table : tables) {
-      for (ColumnFindings& found : ScanTable(connection, table, options.sample)) {
-        findings.push_back(found);
+    // On a worker, so that Ctrl+C can end the statement on the server.
+    const InterruptWatch interrupt([&] { connection.Cancel(); });
+    for (qsizetype done = 0; done < tables.size(); ++done) {
+      try {
+        RunWhileServingEvents([&] {
+          for (ColumnFindings& found : ScanTable(connection, tables[done], options.sample)) {
+            findings.push_back(found);
+          }
+        });
+      } catch (const DbError&) {
+        if (!interrupt.interrupted()) throw;
+        fail(QStringLiteral("Stopped by Ctrl+C after %1 of %2 tables; nothing is printed.")
+                 .arg(done)
+                 .arg(tables.size()));
+        return SomeReported;
       }
     }
   } catch (const DbError& failure) {

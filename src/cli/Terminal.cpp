@@ -13,10 +13,10 @@
 
 namespace {
 
-std::atomic<bool> interrupted = false;
+std::atomic<bool> interruptSignalled = false;
 
 void onInterrupt(int) {
-  interrupted = true;
+  interruptSignalled = true;
 }
 
 QString lineOf(QString text) {
@@ -122,6 +122,22 @@ QString TextList::selectedText() const {
   return items_[selected_];
 }
 
+InterruptWatch::InterruptWatch(std::function<void()> stop) : stop_(std::move(stop)) {
+  interruptSignalled = false;
+  ::signal(SIGINT, onInterrupt);
+  timer_.setInterval(100);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    if (!interruptSignalled || stopped_) return;
+    stopped_ = true;
+    if (stop_) stop_();
+  });
+  timer_.start();
+}
+
+InterruptWatch::~InterruptWatch() {
+  ::signal(SIGINT, SIG_DFL);
+}
+
 TerminalProgress::TerminalProgress() {
   timer_.setInterval(250);
   QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
@@ -131,18 +147,12 @@ void TerminalProgress::runStarted(const RunDescription& run, const RunProgress& 
                                   std::function<void()> stop) {
   if (!run.note.isEmpty()) printError(run.note);
   progress_ = &progress;
-  stop_ = std::move(stop);
-  interrupted = false;
-  ::signal(SIGINT, onInterrupt);
+  interrupt_.emplace(std::move(stop));
   startedAt_ = QDateTime::currentMSecsSinceEpoch();
   timer_.start();
 }
 
 void TerminalProgress::tick() {
-  if (interrupted && !stopping_) {
-    stopping_ = true;
-    if (stop_) stop_();
-  }
   if (!progress_ || !IsTerminal(STDERR_FILENO)) return;
   const RunCounts counts = progress_->counts();
   const int width = 30;
@@ -158,7 +168,7 @@ void TerminalProgress::runEnded(const RunSummary& summary) {
   timer_.stop();
   tick();
   if (IsTerminal(STDERR_FILENO)) std::cerr << std::endl;
-  ::signal(SIGINT, SIG_DFL);
+  interrupt_.reset();
   progress_ = nullptr;
   summary_ = summary;
   std::cout << SummaryText(summary).toStdString() << std::endl;

@@ -53,6 +53,22 @@ class TextList : public ListView {
   int selected_ = -1;
 };
 
+// While it lives, Ctrl+C calls `stop` once, from the event loop: a long statement on the
+// server is ended there rather than left running after the program.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::function<void()> stop);
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+  bool interrupted() const { return stopped_; }
+
+ private:
+  std::function<void()> stop_;
+  bool stopped_ = false;
+  QTimer timer_;
+};
+
 // The run's progress on stderr while it is a terminal, its summary on stdout; Ctrl+C
 // stops it after the current record, as "Stop" does.
 class TerminalProgress : public RunWatcher {
@@ -67,8 +83,7 @@ class TerminalProgress : public RunWatcher {
   void tick();
 
   const RunProgress* progress_ = nullptr;
-  std::function<void()> stop_;
-  bool stopping_ = false;
+  std::optional<InterruptWatch> interrupt_;  // while the run goes on
   QTimer timer_;
   qint64 startedAt_ = 0;
   std::optional<RunSummary> summary_;

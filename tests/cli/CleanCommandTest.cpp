@@ -148,6 +148,30 @@ TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   EXPECT_TRUE(clean({"--scan", "--json", "--sample", "2"}).out.endsWith(", \"sample\": true}\n"));
 }
 
+// Ctrl+C ends a scan's statement on the server too, rather than leaving it running there.
+TEST_F(CleanCommandTest, InterruptEndsAScanOnTheServer) {
+  db.exec(
+      "CREATE TABLE big (id INT PRIMARY KEY, a TEXT, b TEXT);"
+      "INSERT INTO big SELECT seq, REPEAT(' a\\tb ', 30), REPEAT('c d ', 40) "
+      "FROM seq_1_to_300000");
+  const QString scanning = "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                           db.name() + "' AND INFO LIKE 'SELECT COUNT(*), SUM(%'";
+  QProcess program;
+  start(program, {"--scan", "--table", "big"});
+  bool seen = false;
+  for (int tries = 0; tries < 200 && !seen; ++tries) {
+    QThread::msleep(10);
+    seen = !db.column(scanning).empty();
+  }
+  ASSERT_TRUE(seen) << "the scan never reached the server";
+  ::kill(pid_t(program.processId()), SIGINT);
+  const Outcome stopped = finish(program);
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.err,
+            "klarifeld-clean: Stopped by Ctrl+C after 0 of 1 tables; nothing is printed.\n");
+  EXPECT_TRUE(db.column(scanning).empty()) << "the statement still runs on the server";
+}
+
 // A name given a little wrong is met halfway, or named with what was likely meant.
 TEST_F(CleanCommandTest, MistypedNamesAreNamedOrFound) {
   const Outcome typo = clean({"--operation", "remove-tab"});
