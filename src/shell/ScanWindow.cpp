@@ -64,11 +64,14 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
           &QPushButton::click);
   // Enter, or a double-click.
   connect(findingList, &QTreeWidget::itemActivated, this, [this] { previewChosen(); });
-  connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] {
-    previewButton->setEnabled(!scanning_ && chosenFinding());
-    copyButton->setEnabled(!findingList->selectedItems().isEmpty());
-    showExamples();
-  });
+  connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] { followChoice(); });
+}
+
+// The buttons and examples of the findings chosen; a scan under way holds them back.
+void ScanWindow::followChoice() {
+  previewButton->setEnabled(!scanning_ && chosenFinding());
+  copyButton->setEnabled(!findingList->selectedItems().isEmpty());
+  showExamples();
 }
 
 ScanWindow::~ScanWindow() = default;
@@ -171,6 +174,8 @@ void ScanWindow::scan(const QString& connectionString, const QStringList& listed
   if (findingList->topLevelItemCount() > 0 && findingList->selectedItems().isEmpty()) {
     findingList->setCurrentItem(findingList->topLevelItem(0), 0,
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  } else {
+    followChoice();  // chosen while the scan went on
   }
 }
 

@@ -64,6 +64,7 @@ class ScanWindow : public QDialog {
   QStringList connectForTables(const QString& connectionString, const QStringList& listed);
   qint64 sampleRowsFor(qint64 estimatedRows);
   void sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows);
+  void followChoice();
   void showExamples();
   void previewChosen();
   std::optional<ScanFinding> chosenFinding() const;

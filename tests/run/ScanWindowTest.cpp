@@ -69,22 +69,29 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
 
 TEST_F(ScanWindowTest, StopEndsALongScanAtOnce) {
   createTable("TEXT", {});
-  db.exec("INSERT INTO t SELECT seq, REPEAT(' a\\tb ', 10) FROM seq_1_to_200000");
+  db.exec(
+      "INSERT INTO t SELECT seq, REPEAT(' a\\tb ', 10) FROM seq_1_to_200000;"
+      "CREATE TABLE a (v TEXT); INSERT INTO a VALUES ('x\\ty')");
   MainWindow& form = chooseField();
-  // Stop as soon as the scan of t has begun.
+  // Once the scan of t, after a, has begun: choose a's finding, then Stop.
   QTimer stopper;
   QObject::connect(&stopper, &QTimer::timeout, [&] {
-    if (form.scanWindow() && form.scanWindow()->progressText->text().startsWith("Scanning")) {
-      form.scanWindow()->stopButton->click();
-      stopper.stop();
-    }
+    ScanWindow* window = form.scanWindow();
+    if (!window || !window->progressText->text().startsWith("Scanning table 2 of 3: t")) return;
+    stopper.stop();
+    window->findingList->setCurrentItem(window->findingList->topLevelItem(0));
+    EXPECT_FALSE(window->previewButton->isEnabled()) << "not while the scan goes on";
+    window->stopButton->click();
   });
   stopper.start(20);
-  form.scanTableAction->trigger();
+  form.scanDatabaseAction->trigger();
   ScanWindow* window = form.scanWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->progressText->text(),
-            "Stopped after 0 of 1 tables: 0 findings in 0 text columns of 0 tables.");
+            "Stopped after 1 of 3 tables: 1 finding in 1 text column of 1 table.");
   EXPECT_FALSE(window->isScanning());
   EXPECT_EQ(dialogs.messages(), QStringList()) << "a stop is no failure";
+  // What was chosen meanwhile can be previewed now, and shows its example.
+  EXPECT_TRUE(window->previewButton->isEnabled());
+  EXPECT_EQ(window->examplesText->text(), "Examples:\nx→y");
 }
