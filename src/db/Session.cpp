@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <sys/socket.h>
+
 #include <QFile>
 
 #include "DbError.h"
@@ -135,8 +137,15 @@ void Session::abandon(ResultHandle unreadRest) {
   abandoned_ = std::move(unreadRest);
 }
 
-// Shuts the connection down first, so that letting go of a result reads nothing more.
+// Shuts the connection down first, so that letting go of a result reads nothing more. The
+// link is reset, not closed in order: the server, its buffers full of rows that are never
+// read, would otherwise wait to send them, holding the table, until its write timeout.
 void Session::cancelUnreadRows() {
+  const my_socket socket = mysql_get_socket(mysql_.get());
+  if (socket >= 0) {
+    const linger reset{.l_onoff = 1, .l_linger = 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  }
   mariadb_cancel(mysql_.get());
   if (streaming_) streaming_->dropRest();
   streaming_ = nullptr;
