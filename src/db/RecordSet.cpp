@@ -64,6 +64,12 @@ void RecordSet::Open(const QString& statement, Connection& connection, int /*cur
   advance();
 }
 
+void RecordSet::WriteThrough(Connection& connection) {
+  requireOpen();
+  writeSession_ = connection.session();
+  updater_.reset();
+}
+
 qint32 RecordSet::RecordCount() {
   requireOpen();
   return qint32(rows_->count());
@@ -109,7 +115,7 @@ void RecordSet::Update() {
     assignments[field] = EncodedFieldValue(value, fields_.at(field).binary);
   }
   // Rows still streaming are read in first, so the current row stays where it is.
-  session_->idle();
+  if (!writeSession_) session_->idle();
   // The condition compares the values as they now stand in the record.
   std::vector<FieldBytes> current = rows_->current();
   for (const auto& [field, bytes] : written_) current[std::size_t(field)] = BytesOf(bytes);
@@ -122,8 +128,8 @@ void RecordSet::Update() {
 std::unique_ptr<GroupedWriter> RecordSet::GroupedWrites(int field, QString* whyNot) {
   requireOpen();
   fields_.at(field);
-  session_->idle();
-  return GroupedWriter::For(*session_, fields_, updater(), field, whyNot);
+  if (!writeSession_) session_->idle();
+  return GroupedWriter::For(writer(), fields_, updater(), field, whyNot);
 }
 
 void RecordSet::StageUpdate(GroupedWriter& writer, qint64 tag) {
@@ -175,7 +181,7 @@ FieldBytes RecordSet::standing(int field) const {
 }
 
 RowUpdater& RecordSet::updater() {
-  if (!updater_) updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+  if (!updater_) updater_ = std::make_unique<RowUpdater>(writer(), fields_);
   return *updater_;
 }
 
@@ -193,6 +199,7 @@ void RecordSet::Close() {
   rows_.reset();  // unread rows are left to the session, not downloaded
   updater_.reset();
   session_.reset();
+  writeSession_.reset();
   fields_ = FieldCollection();
   assigned_.clear();
   written_.clear();

@@ -47,6 +47,11 @@ class RecordSet : public DbObject {
 
   void Open(const QString& statement, Connection& connection, int cursorType = Static,
             int lockType = ReadOnly);
+  // Writes, and the questions they ask of the server, go over `connection` from now on,
+  // so that the rows keep streaming over their own: memory stays flat however many rows
+  // are read. Until then they share the rows' connection, which must first read in every
+  // row still on its way.
+  void WriteThrough(Connection& connection);
   // The exact number of rows: the rows not read yet are fetched into memory.
   qint32 RecordCount();
   bool Eof() const;
@@ -85,8 +90,10 @@ class RecordSet : public DbObject {
   void advance();
   FieldBytes standing(int field) const;
   RowUpdater& updater();
+  Session& writer() const { return writeSession_ ? *writeSession_ : *session_; }
 
   std::shared_ptr<Session> session_;
+  std::shared_ptr<Session> writeSession_;  // none: writes share session_
   FieldCollection fields_;
   std::unique_ptr<RowSource> rows_;
   bool eof_ = true;

@@ -410,6 +410,13 @@ bool RowUpdater::rowExists(const std::vector<FieldBytes>& current,
   return found;
 }
 
+std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields, int field) {
+  std::vector<int> fields = RowUpdater(session, tableFields).identityFields();
+  if (std::find(fields.begin(), fields.end(), field) == fields.end()) fields.push_back(field);
+  std::sort(fields.begin(), fields.end());
+  return fields;
+}
+
 const std::vector<int>& RowUpdater::identityFields() const {
   return keyFields_.empty() ? tableFields_ : keyFields_;
 }

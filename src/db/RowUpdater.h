@@ -18,6 +18,11 @@ class Session;
 // values as they are. `qualifier` ("t.") goes before the column's name.
 QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier = {});
 
+// Of the fields of a result that lists every column of a table, those that writing
+// `field` needs: the ones that find a row (see RowUpdater) and the field, in the table's
+// order. Reading only these spares the columns that a write never touches.
+std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields, int field);
+
 // Writes assigned values to the one row that a record set's current row was read from.
 // The row is found by the table's primary key, or a unique key without nulls, or else by
 // all the values read; the assigned columns' values as read are part of the condition,

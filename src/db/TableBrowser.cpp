@@ -17,6 +17,20 @@ QString QuotedName(const QString& name) {
   return QString::fromUtf8(QuotedIdentifier(name.toUtf8()));
 }
 
+QString TextLiteral(const QString& text) {
+  return QStringLiteral("CONVERT(X'%1' USING utf8mb4)")
+      .arg(QString::fromLatin1(text.toUtf8().toHex()));
+}
+
+TableFacts TableFactsOf(Connection& connection, const QString& table) {
+  const auto facts = connection.Execute(
+      QStringLiteral("SELECT ENGINE, TABLE_ROWS FROM information_schema.TABLES WHERE "
+                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1")
+          .arg(TextLiteral(table)));
+  if (!facts->isOpen() || facts->Eof()) return {};
+  return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
+}
+
 QString SelectAllStatement(const QString& table) {
   return QStringLiteral("SELECT * FROM ") + QuotedName(table);
 }

@@ -5,6 +5,7 @@
 
 #include "RecordSet.h"
 
+class Connection;
 class Dialogs;
 class ListView;
 class ReportingProcedure;
@@ -41,6 +42,16 @@ QString SelectFieldStatement(const QString& field, const QString& table);
 
 // A name between backquotes, each backquote inside it doubled.
 QString QuotedName(const QString& name);
+// A text as a string literal that no SQL mode reads otherwise.
+QString TextLiteral(const QString& text);
+
+// What the server tells of a table of the current database without reading it: its
+// storage engine (empty for a view) and its estimated number of rows.
+struct TableFacts {
+  QString engine;
+  qint64 estimatedRows = 0;
+};
+TableFacts TableFactsOf(Connection& connection, const QString& table);
 
 // The value, or `replacement` when it is null.
 QString ReplaceNull(const FieldValue& value, const QString& replacement);

@@ -14,12 +14,6 @@ QString matches(const QString& b, const char* pattern) {
   return QStringLiteral("%1 REGEXP X'%2'").arg(b, QString::fromLatin1(QByteArray(pattern).toHex()));
 }
 
-// The name as a string literal that no SQL mode reads otherwise.
-QString literalOf(const QString& text) {
-  return QStringLiteral("CONVERT(X'%1' USING utf8mb4)")
-      .arg(QString::fromLatin1(text.toUtf8().toHex()));
-}
-
 // Each kind as a condition on `b`, the value's UTF-8 bytes. Byte patterns need no
 // collation: no case or accent folding, no spaces padded away.
 QString conditionOn(const QString& b, DirtKind kind) {
@@ -102,7 +96,7 @@ std::vector<TextColumn> textColumns(Connection& connection, const QString& table
                           "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND DATA_TYPE IN "
                           "('char', 'varchar', 'tinytext', 'text', 'mediumtext', 'longtext') "
                           "ORDER BY ORDINAL_POSITION")
-               .arg(literalOf(table)));
+               .arg(TextLiteral(table)));
        !rows->Eof(); rows->MoveNext()) {
     columns.push_back({rows->Value(0).value_or(QString()), rows->Value(1).value_or(QString())});
   }
@@ -186,7 +180,7 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
            QStringLiteral("SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE "
                           "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND INDEX_NAME = "
                           "'PRIMARY' ORDER BY SEQ_IN_INDEX")
-               .arg(literalOf(table)));
+               .arg(TextLiteral(table)));
        !rows->Eof(); rows->MoveNext()) {
     keys << rows->Value(0).value_or(QString());
   }
@@ -212,7 +206,7 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
 qint64 EstimatedRows(Connection& connection, const QStringList& tables) {
   if (tables.isEmpty()) return 0;
   QStringList names;
-  for (const QString& table : tables) names << literalOf(table);
+  for (const QString& table : tables) names << TextLiteral(table);
   const auto rows = connection.Execute(
       QStringLiteral("SELECT SUM(TABLE_ROWS) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
                      "DATABASE() AND TABLE_NAME IN (%1)")

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
+#include <algorithm>
 #include <stdexcept>
 
 #include "ChangePreview.h"
@@ -15,6 +16,7 @@
 #include "ListView.h"
 #include "NumberText.h"
 #include "RecordSet.h"
+#include "RowUpdater.h"
 #include "RunJournal.h"
 #include "WindowPointer.h"
 #include "WindowThreadDialogs.h"
@@ -22,6 +24,8 @@
 
 namespace {
 constexpr int RunTimeoutSeconds = 5000;
+// Up to this many rows (as estimated), a run counts its records exactly before it starts.
+constexpr qint64 ExactCountRows = 1'000'000;
 
 // A record's report waits while records before it are staged for a chunk: the loop writes
 // the chunk, whose reports come first, and then shows it. Nothing is written from inside
@@ -116,7 +120,8 @@ void FieldUpdateRun::run() {
   steps_.step(106, [&] { pointer_.setPointer(Pointer::Hourglass); });
   openTable();
   // A table without records asks nothing.
-  if (fieldListMatchesTable() && !steps_.test(126, [&] { return Required(records_).Eof(); })) {
+  if (fieldListMatchesTable() && openRecords() &&
+      !steps_.test(126, [&] { return Required(records_).Eof(); })) {
     if (const CleaningOperation* operation = FindOperation(operationCaption_)) {
       applyOperation(*operation);
     }
@@ -141,12 +146,21 @@ void FieldUpdateRun::openTable() {
   steps_.step(110, [&] { Required(connection_).CommandTimeout = RunTimeoutSeconds; });
   steps_.step(112, [&] { Required(connection_).ConnectionTimeout = RunTimeoutSeconds; });
   if (connection_) connection_->LockTimeout = RunControl::LockWaitSeconds;
-  steps_.step(114, [&] { Required(connection_).Open(connectionString_); });
-  steps_.step(116, [&] {
-    Required(records_).Open(SelectAllStatement(lists_.tables.selectedText()), Required(connection_),
-                            RecordSet::Keyset, RecordSet::Optimistic);
+  steps_.step(114, [&] {
+    Required(connection_).Open(connectionString_);
+    // Writes, and the questions asked on the way, go over a connection of their own, so
+    // that the records stream over theirs.
+    writes_ = std::make_unique<Connection>();
+    writes_->CommandTimeout = RunTimeoutSeconds;
+    writes_->ConnectionTimeout = RunTimeoutSeconds;
+    writes_->LockTimeout = RunControl::LockWaitSeconds;
+    writes_->Open(connectionString_);
   });
-  steps_.step(124, [&] { lastRecordIndex_ = Required(records_).RecordCount() - 1; });
+  steps_.step(116, [&] {
+    tableFields_ = Required(connection_)
+                       .Execute(SelectAllStatement(table()) + QStringLiteral(" LIMIT 0"))
+                       ->Fields();
+  });
 }
 
 // The field is addressed by its position in the field list. A list that no longer matches
@@ -155,18 +169,55 @@ void FieldUpdateRun::openTable() {
 bool FieldUpdateRun::fieldListMatchesTable() {
   bool matches = true;
   steps_.step(116, [&] {
-    if (!records_ || !records_->isOpen()) return;  // its failure is reported already
+    if (!tableFields_) return;  // its failure is reported already
     matches = false;
     const QString listed = lists_.fields.selectedText();
-    const FieldCollection& fields = records_->Fields();
-    if (fieldPosition() >= fields.count() || fields.Name(fieldPosition()) != listed) {
+    if (fieldPosition() >= tableFields_->count() || tableFields_->Name(fieldPosition()) != listed) {
       throw std::runtime_error(
           "The field list no longer matches the table. Click the table to list its fields "
           "again.");
     }
     matches = true;
   });
-  return matches;
+  return matches && tableFields_;
+}
+
+// Reads, row after row as they are needed, only the columns that find a row and the field.
+// The rows stream while writes go over the other connection; only a table whose engine
+// locks it for the length of a read (not InnoDB) is read in before its first write, since
+// a write from elsewhere would wait for that read to end.
+bool FieldUpdateRun::openRecords() {
+  TableFacts facts;
+  steps_.step(116, [&] {
+    Connection& writes = Required(writes_);
+    facts = TableFactsOf(writes, table());
+    const std::vector<int> columns =
+        FieldsForWriting(*writes.session(), *tableFields_, fieldPosition());
+    QStringList names;
+    for (int column : columns) names << QuotedName(tableFields_->Name(column));
+    readField_ = int(std::find(columns.begin(), columns.end(), fieldPosition()) - columns.begin());
+    const bool streams = facts.engine.compare(u"InnoDB", Qt::CaseInsensitive) == 0;
+    // A report box may hold the reading still; the server waits that long for it.
+    if (streams) connection_->Execute(QStringLiteral("SET SESSION net_write_timeout = 86400"));
+    Required(records_).Open(QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+                                QStringLiteral(" FROM ") + QuotedName(table()),
+                            Required(connection_), RecordSet::Keyset, RecordSet::Optimistic);
+    if (streams) records_->WriteThrough(writes);
+    if (!streams) facts.estimatedRows = 0;  // counted exactly below
+  });
+  if (!records_ || !records_->isOpen()) return false;
+  // An exact count reads the table once more: worth it only while that is quick.
+  expectedRecords_ = facts.estimatedRows;
+  if (facts.estimatedRows <= ExactCountRows) {
+    steps_.step(124, [&] {
+      expectedRecords_ = Required(writes_)
+                             .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table()))
+                             ->Value(0)
+                             .value_or(QString())
+                             .toLongLong();
+    });
+  }
+  return true;
 }
 
 void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
@@ -241,13 +292,11 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   RecordSet& records = Required(records_);
   records.setWriteObserver(&recorder);
 
-  RunProgress progress(qint64(lastRecordIndex_) + 1);
-  // The worker must not touch the windows; the lists hold still while the run goes on.
-  loopFieldPosition_ = lists_.fields.selectedIndex();
+  RunProgress progress(expectedRecords_);
   RunDescription shown = description;
   try {
     QString whyNot;
-    grouped_ = records.GroupedWrites(loopFieldPosition_, &whyNot);
+    grouped_ = records.GroupedWrites(readField_, &whyNot);
     if (grouped_) shown.stopping = StoppingAfterChunk(grouped_->chunkRows());
     if (!whyNot.isEmpty()) {
       shown.note = QStringLiteral(
@@ -258,7 +307,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   } catch (const DbError&) {
     // Written one by one, as ever; a lost link is reported by the first write.
   }
-  control_.watch(connection_.get());
+  control_.watch(writes_.get());
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
@@ -267,6 +316,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
   control_.watch(nullptr);
   control_.settle();
+  if (end == RunEnd::Finished) progress.setTotal(progress.counts().done);
   grouped_.reset();
   records.setWriteObserver(nullptr);
   recorder_ = nullptr;
@@ -288,7 +338,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
 std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& description) {
   try {
     JournalRun run = JournalRunOf(description, ParseConnectionString(connectionString_));
-    run.cluster = ClusterOf(connection_.get());
+    run.cluster = ClusterOf(writes_.get());
     return journal_.beginRun(run);
   } catch (const JournalError& failure) {
     journalRefused_ = true;
@@ -304,7 +354,7 @@ std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& desc
 void FieldUpdateRun::computePreview(const CleaningOperation& operation, const Answers& answers) {
   try {
     RecordSet& records = Required(records_);
-    const int field = lists_.fields.selectedIndex();
+    const int field = readField_;
     const FieldInfo info = records.Fields().at(field);
     const RowIdentity identity = records.CurrentIdentity();
     const ConnectionAttributes attributes = ParseConnectionString(connectionString_);
@@ -312,10 +362,9 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
     description.since = QStringLiteral("the preview");
     auto preview = std::make_unique<ChangePreview>(
         description,
-        RewriteTarget{attributes.database, lists_.tables.selectedText(), identity.columns,
-                      identity.keyed, info.column},
+        RewriteTarget{attributes.database, table(), identity.columns, identity.keyed, info.column},
         info.binary);
-    const ColumnLimits limits = ColumnLimitsOf(Required(connection_), info);
+    const ColumnLimits limits = ColumnLimitsOf(Required(writes_), info);
     RunWhileServingEvents(
         [&] { ComputePreview(*preview, records, field, operation, answers, limits); });
     preview_ = std::move(preview);
@@ -346,7 +395,8 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
     // Reports then name their records by place only.
   }
   steps.setSubject([this, &identity] { return reportedSubject(identity); });
-  for (qint32 record = 0; record <= lastRecordIndex_ && !chunkEnded_; ++record) {
+  // Every record the table held when the reading began, however many were counted.
+  for (qint64 record = 0; !records_->Eof() && !chunkEnded_; ++record) {
     if (control_.stopRequested()) break;
     reported_ = {record, std::nullopt};
     const std::optional<RecordOutcome> outcome =
@@ -370,26 +420,27 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
   if (!chunkEnded_) chunkEnded_ = writeChunk(steps, progress, loopLine);
   if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
   if (chunkEnded_) return *chunkEnded_;
+  if (readEnded_) return *readEnded_;
   return control_.stopRequested() ? RunEnd::Stopped : RunEnd::Finished;
 }
 
 std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& steps,
                                                           const CleaningOperation& operation,
                                                           const Answers& answers, int loopLine,
-                                                          qint32 record) {
+                                                          qint64 record) {
   const int reportsBefore = steps.reports();
   RecordSet& records = *records_;
   FieldValue stored;
   std::optional<QString> newValue;
   std::optional<RecordOutcome> outcome = RecordOutcome::Unchanged;
   steps.step(loopLine + 2, [&] {
-    stored = records.Value(loopFieldPosition_);
+    stored = records.Value(readField_);
     newValue = NewValueOf(operation, answers, stored);
   });
   // A record whose new value could not be computed is left as it is; a null is never written.
   if (newValue && steps.test(loopLine + 4, [&] { return ChangesRecord(stored, *newValue); })) {
     outcome = RecordOutcome::Reported;
-    steps.step(loopLine + 6, [&] { records.SetValue(loopFieldPosition_, *newValue); });
+    steps.step(loopLine + 6, [&] { records.SetValue(readField_, *newValue); });
     steps.step(loopLine + 8, [&] {
       if (grouped_) {
         records.StageUpdate(*grouped_, record);
@@ -409,7 +460,15 @@ std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& st
     // A refused change does not stay in the record set.
     if (outcome != RecordOutcome::Written) records.CancelUpdate();
   }
-  steps.step(loopLine + 10, [&] { records.MoveNext(); });
+  steps.step(loopLine + 10, [&] {
+    try {
+      records.MoveNext();
+    } catch (const DbError& failure) {
+      // The records after it were not read: the run must not end as finished.
+      readEnded_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
+      throw;
+    }
+  });
   if (outcome == RecordOutcome::Unchanged && steps.reports() > reportsBefore) {
     outcome = RecordOutcome::Reported;
   }
@@ -480,7 +539,7 @@ RecordOutcome FieldUpdateRun::write(RecordSet& records) {
 
 RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
                                         const Answers& answers) const {
-  RunDescription run{.table = lists_.tables.selectedText(),
+  RunDescription run{.table = table(),
                      .field = lists_.fields.selectedText(),
                      .operation = operation.caption.toString()};
   switch (operation.kind) {
@@ -519,6 +578,10 @@ QString FieldUpdateRun::reportedSubject(const RowIdentity& identity) const {
   return subject + u'.';
 }
 
+QString FieldUpdateRun::table() const {
+  return lists_.tables.selectedText();
+}
+
 int FieldUpdateRun::fieldPosition() const {
   return lists_.fields.selectedIndex();
 }
@@ -532,9 +595,8 @@ void FieldUpdateRun::refillPreview() {
     return;
   }
   steps_.step(652, [&] {
-    Required(records_).Open(
-        SelectFieldStatement(lists_.fields.selectedText(), lists_.tables.selectedText()),
-        Required(connection_), RecordSet::Static, RecordSet::Optimistic);
+    Required(records_).Open(SelectFieldStatement(lists_.fields.selectedText(), table()),
+                            Required(connection_), RecordSet::Static, RecordSet::Optimistic);
   });
   steps_.step(654, [&] { lists_.preview.clear(); });
   steps_.step(656, [&] { pointer_.setPointer(Pointer::Hourglass); });

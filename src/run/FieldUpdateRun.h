@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "FieldCollection.h"
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
 #include "RunControl.h"
@@ -56,6 +57,7 @@ class FieldUpdateRun {
  private:
   void openTable();
   bool fieldListMatchesTable();
+  bool openRecords();
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
@@ -65,7 +67,7 @@ class FieldUpdateRun {
   // Nothing for a record whose write waits in the chunk, counted when the chunk is written.
   std::optional<RecordOutcome> updateRecord(ReportingProcedure& steps,
                                             const CleaningOperation& operation,
-                                            const Answers& answers, int loopLine, qint32 record);
+                                            const Answers& answers, int loopLine, qint64 record);
   RecordOutcome write(RecordSet& records);
   // Writes the chunk of staged records and reports each one not written; the run's end
   // when the chunk ended it.
@@ -75,6 +77,7 @@ class FieldUpdateRun {
   std::optional<qint64> beginJournalRun(const RunDescription& description);
   void refillPreview();
   int fieldPosition() const;
+  QString table() const;
 
   BrowserLists lists_;
   QString operationCaption_;
@@ -85,10 +88,13 @@ class FieldUpdateRun {
   Journal& journal_;
   ReportingProcedure steps_;
 
-  std::unique_ptr<Connection> connection_;
-  std::unique_ptr<RecordSet> records_;
-  qint32 lastRecordIndex_ = 0;
-  int loopFieldPosition_ = -1;
+  std::unique_ptr<Connection> connection_;  // the records stream over it
+  std::unique_ptr<Connection> writes_;      // writes, and what is asked on the way
+  std::optional<FieldCollection> tableFields_;
+  std::unique_ptr<RecordSet> records_;  // the columns that find a row, and the field
+  int readField_ = -1;                  // the field's place in records_
+  qint64 expectedRecords_ = 0;          // counted, or the server's estimate for a big table
+  std::optional<RunEnd> readEnded_;     // the records stopped arriving before their end
 
   std::unique_ptr<GroupedWriter> grouped_;  // none: each record is written on its own
   std::optional<RunEnd> chunkEnded_;        // a chunk written before a report ended the run

@@ -52,7 +52,7 @@ RecordOutcome RecordOutcomeOf(WriteOutcome written) {
 
 RunCounts RunProgress::counts() const {
   RunCounts counts;
-  counts.total = total_;
+  counts.total = total_.load(std::memory_order_relaxed);
   counts.written = written_.load(std::memory_order_relaxed);
   counts.unchanged = unchanged_.load(std::memory_order_relaxed);
   counts.reported = reported_.load(std::memory_order_relaxed);
@@ -61,6 +61,8 @@ RunCounts RunProgress::counts() const {
   counts.gone = gone_.load(std::memory_order_relaxed);
   counts.done = counts.written + counts.unchanged + counts.reported + counts.inDoubt +
                 counts.changedSince + counts.gone;
+  // An estimate may fall short of the records gone through.
+  counts.total = std::max(counts.total, counts.done);
   return counts;
 }
 

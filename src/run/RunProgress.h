@@ -86,9 +86,11 @@ class RunProgress {
 
   void count(RecordOutcome outcome);
   RunCounts counts() const;
+  // The number of records, once it is known better than at the start (an estimate then).
+  void setTotal(qint64 total) { total_.store(total, std::memory_order_relaxed); }
 
  private:
-  const qint64 total_;
+  std::atomic<qint64> total_;
   std::atomic<qint64> written_ = 0, unchanged_ = 0, reported_ = 0, inDoubt_ = 0, changedSince_ = 0,
                       gone_ = 0;
 };

@@ -244,3 +244,48 @@ TEST_F(RunControlTest, ClosingDuringARunAsksThenStopsItAndEndsTheProgram) {
   EXPECT_EQ(programEnds, 1);
   EXPECT_EQ(values(), Column({text("a_b"), text("c_d")})) << "stopped before its first record";
 }
+
+// The records stream over a connection of their own while the writes go over another: losing
+// that stream part of the way ends the run as lost, never as finished.
+TEST_F(RunControlTest, RecordsLostOnTheWayEndTheRunAsLost) {
+  createTable("TEXT", {});
+  // Enough rows that most are still on their way when the first one is reported.
+  db.exec(
+      "INSERT INTO t SELECT seq, IF(seq = 1, CONCAT(REPEAT('a', 40), '!'), REPEAT('b', 200)) "
+      "FROM seq_1_to_200000");
+  MainWindow& form = chooseField();
+  dialogs.onMessage = [&](const QString&) {
+    dialogs.onMessage = nullptr;
+    for (const auto& id : db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO "
+                                    "LIKE 'SELECT `id`, `v` FROM `t`'")) {
+      db.exec("KILL CONNECTION " + QString::fromUtf8(*id));
+    }
+  };
+  run(form, u"Replace Text Matching a Regular Expression in Selected Field With...",
+      {"(a+)+$", ""});
+  const QStringList shown = dialogs.messages();
+  ASSERT_EQ(shown.size(), 2) << shown.join("\n").toStdString();
+  EXPECT_TRUE(shown[0].contains("match limit")) << shown[0].toStdString();
+  EXPECT_TRUE(shown[1].contains("Lost connection")) << shown[1].toStdString();
+  const QString summary = progress(form).summaryText->text();
+  EXPECT_TRUE(summary.startsWith("The connection to the server was lost after "))
+      << summary.toStdString();
+  EXPECT_EQ(journalRuns().at(0).end, "ConnectionLost");
+  EXPECT_EQ(writes(), 0);
+  // The previews' reads, closed with most rows unread, no longer hold the table.
+  db.exec("SET SESSION lock_wait_timeout = 3; DROP TABLE t");
+}
+
+// A table that its engine locks for as long as it is read is read in before the first write,
+// which would otherwise wait for that read to end, and the read for the write.
+TEST_F(RunControlTest, ATableLockedWhileReadIsWrittenAllTheSame) {
+  createTable("VARCHAR(20)", {});
+  db.exec("ALTER TABLE t ENGINE = MyISAM; INSERT INTO t SELECT seq, 'a b' FROM seq_1_to_20000");
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(db.column("SELECT COUNT(*) FROM t WHERE v = 'ab'"), Column({text("20000")}));
+  EXPECT_TRUE(progress(form).summaryText->text().startsWith(
+      "Finished: 20,000 records read, 20,000 written"))
+      << progress(form).summaryText->text().toStdString();
+}
