@@ -129,8 +129,8 @@ Phase readFloor(const QString& table) {
 }
 
 // The undo of the newest run that wrote something.
-Phase undoTheRun(int argc, char** argv) {
-  MainWindowParts parts(argc, argv, RunTable);
+Phase undoTheRun(int argc, char** argv, const QString& table) {
+  MainWindowParts parts(argc, argv, table);
   qint64 written = 0;
   for (const JournalRun& run : parts.journal.runs()) {
     if (run.entries > 0) {
@@ -323,8 +323,46 @@ void TrailingSpaces_RegexBesideOperation(benchmark::State& state) {
   }
 }
 
+// A table as wide as many are: beside the field, a column of 1,000 bytes that the run never
+// touches. Peak memory of the run and of its undo, which must not grow with the table's size
+// or width. KLARIFELD_BENCH_WIDE_ROWS sets the rows (10,000,000 unless told: 10 GB).
+void WideTable_RunAndUndoMemory(benchmark::State& state) {
+  const qint64 rows = qEnvironmentVariableIsSet("KLARIFELD_BENCH_WIDE_ROWS")
+                          ? qEnvironmentVariable("KLARIFELD_BENCH_WIDE_ROWS").toLongLong()
+                          : 10'000'000;
+  const QString table = QStringLiteral("bench_wide");
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    ExecOnServer("CREATE DATABASE IF NOT EXISTS " + BenchDatabaseName);
+    const Database db(BenchDatabaseName);
+    db.exec(QStringLiteral("DROP TABLE IF EXISTS %1; CREATE TABLE %1 (id INT PRIMARY KEY, v "
+                           "VARCHAR(40), w VARCHAR(1000)) ENGINE=InnoDB")
+                .arg(table));
+    constexpr qint64 Batch = 500'000;
+    for (qint64 from = 1; from <= rows; from += Batch) {
+      db.exec(QStringLiteral("INSERT INTO %1 SELECT seq, IF(MOD(seq, 2) = 0, 'a b c', 'abc'), "
+                             "REPEAT('w', 1000) FROM seq_%2_to_%3")
+                  .arg(table)
+                  .arg(from)
+                  .arg(std::min(rows, from + Batch - 1)));
+    }
+    const Phase run = inChild("run", table);
+    const Phase undo = inChild("undo", table);
+    state.SetIterationTime(run.seconds + undo.seconds);
+    state.counters["rows"] = double(rows);
+    state.counters["run_s"] = run.seconds;
+    state.counters["run_peak_MiB"] = run.peakMiB;
+    state.counters["undo_s"] = undo.seconds;
+    state.counters["undo_peak_MiB"] = undo.peakMiB;
+    state.counters["boxes_shown"] = double(run.reports + undo.reports);
+    db.exec("DROP TABLE " + table);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(WideTable_RunAndUndoMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(TrailingSpaces_RegexBesideOperation)
     ->Iterations(1)
     ->UseManualTime()
@@ -351,7 +389,7 @@ int main(int argc, char** argv) {
     const Phase phase =
         name == "floor"       ? floor(table)
         : name == "statement" ? serverStatement(table)
-        : name == "undo"      ? undoTheRun(argc, argv)
+        : name == "undo"      ? undoTheRun(argc, argv, table)
         : name == "read"      ? readFloor(table)
         : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
         : name == "clean"     ? cleanFromTheTerminal(table, false)
