@@ -323,6 +323,35 @@ void TrailingSpaces_RegexBesideOperation(benchmark::State& state) {
   }
 }
 
+// A table without a key, whose rows are found by all their values: 100,000 rows of which
+// half change, the run beside the server's own statement (through the delay proxy when
+// scripts/bench --rtt runs it).
+void Keyless_RunBesideServerStatement(benchmark::State& state) {
+  constexpr int Rows = 100'000;
+  const auto onKeylessTable = [](const char* phase) {
+    PrepareBenchTable(RunTable, true, Rows);
+    Database(BenchDatabaseName).exec("ALTER TABLE " + RunTable + " DROP PRIMARY KEY");
+    return inChild(phase, RunTable);
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = alternating(
+        {[&] { return onKeylessTable("statement"); }, [&] { return onKeylessTable("run"); }}, 3);
+    const Phase statement = measured[0], run = measured[1];
+    onKeylessTable("run");
+    const Phase undo = inChild("undo", RunTable);
+    state.SetIterationTime(statement.seconds + run.seconds);
+    state.counters["undo_s"] = undo.seconds;
+    state.counters["rtt_ms"] = BenchRoundTripMs();
+    state.counters["statement_s"] = statement.seconds;
+    state.counters["run_s"] = run.seconds;
+    state.counters["run_over_statement"] = run.seconds / statement.seconds;
+    state.counters["run_peak_MiB"] = run.peakMiB;
+    state.counters["boxes_shown"] = double(run.reports);
+  }
+}
+
 // A table as wide as many are: beside the field, a column of 1,000 bytes that the run never
 // touches. Peak memory of the run and of its undo, which must not grow with the table's size
 // or width. KLARIFELD_BENCH_WIDE_ROWS sets the rows (10,000,000 unless told: 10 GB).
@@ -362,6 +391,10 @@ void WideTable_RunAndUndoMemory(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(Keyless_RunBesideServerStatement)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(WideTable_RunAndUndoMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(TrailingSpaces_RegexBesideOperation)
     ->Iterations(1)

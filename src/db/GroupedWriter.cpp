@@ -50,7 +50,9 @@ std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
   return QByteArrayView(value.data, qsizetype(value.length));
 }
 
-qint64 serverNumber(MYSQL* mysql, const char* sql) {
+}  // namespace
+
+qint64 GroupedWriter::serverNumber(MYSQL* mysql, const char* sql) {
   if (mysql_query(mysql, sql)) throw DbError::from(mysql);
   const ResultHandle result(mysql_store_result(mysql));
   if (!result) throw DbError::from(mysql);
@@ -58,12 +60,8 @@ qint64 serverNumber(MYSQL* mysql, const char* sql) {
   return row && row[0] ? QByteArray(row[0]).toLongLong() : 0;
 }
 
-}  // namespace
-
 std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
                                                   RowUpdater& updater, int field, QString* whyNot) {
-  // These keep the single-row write as a matter of course, with nothing to tell the user.
-  if (!updater.keyed()) return nullptr;
   if (updater.readsBack()) {
     if (whyNot) {
       *whyNot = QStringLiteral(
@@ -78,6 +76,11 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
   if (std::any_of(updater.identityFields().begin(), updater.identityFields().end(),
                   onlyFoundOneByOne) ||
       onlyFoundOneByOne(field) || fields.at(field).table.isEmpty()) {
+    if (!updater.keyed() && whyNot) {
+      *whyNot = QStringLiteral(
+          "the table has no primary or unique key, and a FLOAT or BIT column of it finds its "
+          "row only one by one");
+    }
     return nullptr;
   }
   std::unique_ptr<GroupedWriter> writer(new GroupedWriter(session, fields, updater, field));
@@ -116,6 +119,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   }
   // A chunk travels as one text of several statements; its values are all hex literals.
   if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
+  if (!updater_.keyed()) return makeKeylessChunkTable(mysql, whyNot);
   const qint64 packet = serverNumber(mysql, "SELECT @@max_allowed_packet");
   // A chunk table in memory may grow to this size on this session.
   if (mysql_query(mysql,
@@ -264,18 +268,26 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
   };
   values_ += QByteArray::number(n);
   name("n");
+  if (keyless_) {
+    values_ += ',';
+    appendHex(values_, QByteArrayView(rowHash(row)), false);
+  }
   const std::vector<int>& key = updater_.identityFields();
   for (std::size_t i = 0; i < key.size(); ++i) {
     values_ += ',';
-    const bool text = !fields_.at(key[i]).binary;
+    // A keyless table's values are kept as the bytes that they were read as.
+    const bool text = !fields_.at(key[i]).binary && !keyless_;
     if (derived_) values_ += keyCasts_[i].before;
     appendHex(values_, viewOf(row[std::size_t(key[i])]), text);
     if (derived_) values_ += keyCasts_[i].after;
     name("k" + QByteArray::number(i));
   }
-  values_ += ',';
-  appendHex(values_, viewOf(row[std::size_t(field_)]), false);
-  name("before_value");
+  // A keyless table's row holds its old value among the values that find it.
+  if (!keyless_) {
+    values_ += ',';
+    appendHex(values_, viewOf(row[std::size_t(field_)]), false);
+    name("before_value");
+  }
   values_ += ',';
   appendHex(values_, after, false);
   name("after_value");
@@ -418,6 +430,7 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
 GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>& part,
                                                  WriteObserver* observer,
                                                  std::vector<std::size_t>& atFault, bool inOrder) {
+  if (keyless_) return writeKeylessChunk(part, observer, atFault);
   MYSQL* mysql = session_.idle();
   const QByteArray sql = chunkStatement(part);
   Transaction transaction(mysql);
@@ -439,6 +452,13 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
       return std::binary_search(atFault.begin(), atFault.end(), i);
     });
   }
+  return journalAndCommit(transaction, written, observer);
+}
+
+// The rows written by the chunk's open transaction go into the journal, and then it commits.
+GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
+                                                       const std::vector<std::size_t>& written,
+                                                       WriteObserver* observer) {
   try {
     if (observer) {
       std::vector<RowChange> changes;
@@ -452,7 +472,7 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
     }
   } catch (...) {
     // What the observer could not keep is not written: the transaction ends unwritten
-    // with this scope.
+    // with its scope.
     if (observer) observer->settled(WriteSettled::NotWritten);
     throw;
   }

@@ -15,8 +15,9 @@
 
 class RowUpdater;
 class Session;
+class Transaction;
 
-// Writes one field of many rows of a keyed table in chunks, two round trips and one
+// Writes one field of many rows in chunks, two round trips and one
 // transaction each, instead of a round trip and a commit per row. A chunk's rows go into
 // a temporary table on the session (or, for a session that may not make one, travel
 // inside the UPDATE as a derived table), and one UPDATE … JOIN writes, without waiting for a
@@ -25,7 +26,8 @@ class Session;
 // and committed; a row that no longer stands as read is written on its own, so that it is
 // told on its own. A chunk that the server refuses (a locked row, a value too long) is
 // rolled back and split in halves, and halves again, so that only the small part around
-// the row at fault is written row by row. A chunk lost to a deadlock is tried again.
+// the row at fault is written row by row. A chunk lost to a deadlock is tried again. A table
+// without a key has its rows found by all their values, through a hash (KeylessChunks.cpp).
 class GroupedWriter {
  public:
   // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
@@ -84,8 +86,11 @@ class GroupedWriter {
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater, int field);
   bool makeChunkTable(QString* whyNot);
+  bool makeKeylessChunkTable(MYSQL* mysql, QString* whyNot);
+  QByteArray rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
+  static qint64 serverNumber(MYSQL* mysql, const char* sql);
   void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
                       std::optional<QByteArrayView> after);
   void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
@@ -94,6 +99,10 @@ class GroupedWriter {
   QByteArray chunkStatement(const std::vector<std::size_t>& part) const;
   Attempt writeChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
                      std::vector<std::size_t>& atFault, bool inOrder);
+  Attempt writeKeylessChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
+                            std::vector<std::size_t>& atFault);
+  Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
+                           WriteObserver* observer);
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);
   Result writeOne(const Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
@@ -109,6 +118,9 @@ class GroupedWriter {
   // Without a chunk table (no privilege for one): the chunk is a derived table, its key
   // values cast to the key's types.
   bool derived_ = false;
+  // A table without a key: the chunk table finds its rows by a hash of all their values.
+  bool keyless_ = false;
+  QByteArray countStatement_;  // how often each row of the chunk stands in the table
   struct Cast {
     QByteArray before, after;
   };

@@ -9,11 +9,12 @@ namespace {
 
 class JournalFailureTest : public RunTest {
  protected:
-  // A table t (id, v) of `rows` values "r 1", "r 2", ..., keyed or not.
+  // A table t (id, v) of `rows` values "r 1", "r 2", ..., written in chunks (keyed) or row
+  // by row (no key, and a FLOAT column, which only the single-row write finds its row by).
   void createRows(int rows, bool keyed) {
-    db.exec(QString("CREATE TABLE t (id INT %1, v VARCHAR(20));"
+    db.exec(QString("CREATE TABLE t (id %1, v VARCHAR(20));"
                     "INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_%2")
-                .arg(keyed ? "PRIMARY KEY" : "")
+                .arg(keyed ? "INT PRIMARY KEY" : "FLOAT")
                 .arg(rows));
   }
   int rowsChanged() const {
