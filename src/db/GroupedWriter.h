@@ -39,9 +39,10 @@ class GroupedWriter {
       std::function<bool(qint64 tag, Result result, const DbError* why, const QByteArray& row)>;
 
   // Nothing when the table's rows cannot be written in groups: a server other than
-  // MariaDB, no usable key, or a key or field that only the single-row write compares
-  // rightly (FLOAT, BIT); or when the session may not make temporary tables and a derived
-  // table cannot carry the key's type, and then `whyNot` says why, for the user.
+  // MariaDB, or a key or field that only the single-row write compares rightly (FLOAT,
+  // BIT); or when the session may not make temporary tables and a derived table cannot
+  // carry the key's type (or the table has no key), and then `whyNot` says why, for the
+  // user.
   static std::unique_ptr<GroupedWriter> For(Session& session, const FieldCollection& fields,
                                             RowUpdater& updater, int field,
                                             QString* whyNot = nullptr);
