@@ -202,13 +202,17 @@ bool FieldUpdateRun::openRecords() {
     Required(records_).Open(QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
                                 QStringLiteral(" FROM ") + QuotedName(table()),
                             Required(connection_), RecordSet::Keyset, RecordSet::Optimistic);
-    if (streams) records_->WriteThrough(writes);
-    if (!streams) facts.estimatedRows = 0;  // counted exactly below
+    if (streams) {
+      records_->WriteThrough(writes);
+    } else {
+      facts.estimatedRows = 0;  // counted exactly below, as quickly as it is read in
+    }
   });
   if (!records_ || !records_->isOpen()) return false;
-  // An exact count reads the table once more: worth it only while that is quick.
+  // Only a run shows how far it is. An exact count reads the table once more: worth it
+  // only while that is quick.
   expectedRecords_ = facts.estimatedRows;
-  if (facts.estimatedRows <= ExactCountRows) {
+  if (!previewing_ && facts.estimatedRows <= ExactCountRows) {
     steps_.step(124, [&] {
       expectedRecords_ = Required(writes_)
                              .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table()))
