@@ -1,6 +1,7 @@
 // The chunks of a table without a key.
 #include <QCryptographicHash>
 #include <QHash>
+#include <algorithm>
 #include <map>
 
 #include "GroupedWriter.h"
