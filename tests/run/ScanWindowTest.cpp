@@ -73,11 +73,16 @@ TEST_F(ScanWindowTest, StopEndsALongScanAtOnce) {
       "INSERT INTO t SELECT seq, REPEAT(' a\\tb ', 10) FROM seq_1_to_200000;"
       "CREATE TABLE a (v TEXT); INSERT INTO a VALUES ('x\\ty')");
   MainWindow& form = chooseField();
-  // Once the scan of t, after a, has begun: choose a's finding, then Stop.
+  // Once the scan of t, after a, runs on the server: choose a's finding, then Stop.
+  const QString scanningT = "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
+                            db.name() + "' AND INFO LIKE 'SELECT COUNT(*), SUM(%FROM `t`%'";
   QTimer stopper;
   QObject::connect(&stopper, &QTimer::timeout, [&] {
     ScanWindow* window = form.scanWindow();
-    if (!window || !window->progressText->text().startsWith("Scanning table 2 of 3: t")) return;
+    if (!window || !window->progressText->text().startsWith("Scanning table 2 of 3: t") ||
+        db.column(scanningT).empty()) {
+      return;
+    }
     stopper.stop();
     window->findingList->setCurrentItem(window->findingList->topLevelItem(0));
     EXPECT_FALSE(window->previewButton->isEnabled()) << "not while the scan goes on";
