@@ -18,7 +18,9 @@
 #include "Journal.h"
 #include "OperationCatalogue.h"
 #include "ProfileKeys.h"
+#include "RecipeRun.h"
 #include "RecordSet.h"
+#include "RewriteRun.h"
 #include "RunJournal.h"
 #include "SettingsStore.h"
 #include "TableBrowser.h"
@@ -404,10 +406,15 @@ void flushWhenFull(QByteArray& out) {
   out.clear();
 }
 
-void printChanges(const ChangePreview& preview, bool json) {
+// With `named`, each change says its table and field: one preview of several.
+void printChanges(const ChangePreview& preview, bool json, bool named = false) {
   QByteArray out;
   out.reserve((qsizetype(1) << 20) + 4096);
-  if (!json) out += PreviewCountsText(preview).toUtf8() + '\n';
+  const RunDescription& run = preview.description();
+  if (!json) {
+    if (named) out += (run.table + u'.' + run.field + QStringLiteral(": ")).toUtf8();
+    out += PreviewCountsText(preview).toUtf8() + '\n';
+  }
   for (qsizetype i = 0; i < preview.size(); ++i) {
     if (json) {
       // The keys in QJsonDocument's order, as scripts have them.
@@ -416,8 +423,16 @@ void printChanges(const ChangePreview& preview, bool json) {
       appendJsonString(out, preview.binary() ? entry.after.toUtf8() : preview.afterBytes(i));
       out += ",\"before\":";
       appendJsonString(out, preview.binary() ? entry.before.toUtf8() : preview.beforeBytes(i));
+      if (named) {
+        out += ",\"field\":";
+        appendJsonString(out, run.field.toUtf8());
+      }
       out += ",\"key\":";
       appendJsonString(out, entry.key.toUtf8());
+      if (named) {
+        out += ",\"table\":";
+        appendJsonString(out, run.table.toUtf8());
+      }
       out += preview.tooLong(i) ? ",\"tooLong\":true}\n" : ",\"tooLong\":false}\n";
       flushWhenFull(out);
       continue;
@@ -444,6 +459,17 @@ void printChanges(const ChangePreview& preview, bool json) {
   std::cout.flush();
 }
 
+void printChanges(const ChangePreviews& previews, bool json) {
+  for (const std::unique_ptr<ChangePreview>& preview : previews) {
+    printChanges(*preview, json, previews.size() > 1);
+  }
+}
+
+bool anyFailing(const ChangePreviews& previews) {
+  return std::any_of(previews.begin(), previews.end(),
+                     [](const auto& preview) { return preview->counts.failing > 0; });
+}
+
 // A run that never reached its records: a refused, missing or empty answer, or a report.
 int statusWithoutRecords(const TerminalDialogs& dialogs, const CleaningOperation& operation,
                          const QString& quietEnd) {
@@ -468,6 +494,17 @@ int statusOf(const RunSummary& summary) {
   return allWritten ? AllWritten : SomeReported;
 }
 
+// Says why the first connection failed; the exit status.
+int failedToConnect(const DbError& failure, const CleanOptions& options) {
+  // A name given wrong is the user's to mend, not the link's.
+  if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+    fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
+    return UsageError;
+  }
+  fail(QStringLiteral("Could not connect: %1").arg(QString::fromUtf8(failure.what())));
+  return ConnectionFailed;
+}
+
 int undoRun(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
@@ -477,14 +514,71 @@ int undoRun(const CleanOptions& options) {
   if (!connectionString) return UsageError;
   UndoRun undo(journal, options.undo, *connectionString, dialogs, progress);
   if (options.dryRun) {
-    const std::unique_ptr<ChangePreview> changes = undo.preview();
-    if (!changes) return UsageError;
-    printChanges(*changes, options.json);
+    const ChangePreviews changes = undo.preview();
+    if (changes.empty()) return UsageError;
+    printChanges(changes, options.json);
     return AllWritten;
   }
   undo.run();
   if (!progress.summary()) return dialogs.messagesShown() > 0 ? UsageError : AllWritten;
   return statusOf(*progress.summary());
+}
+
+void tellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& summary) {
+  if (run && summary && summary->counts.written + summary->counts.inDoubt > 0) {
+    std::cerr << QStringLiteral("Run %1 journaled: klarifeld-clean --undo %1 takes it back.\n")
+                     .arg(*run)
+                     .toStdString();
+  }
+}
+
+// A recipe is read, refused or previewed whole before anything is written.
+int runRecipe(const CleanOptions& options) {
+  QFile file(options.recipe);
+  if (!file.open(QIODevice::ReadOnly)) {
+    fail(
+        QStringLiteral("Cannot read the recipe '%1': %2.").arg(options.recipe, file.errorString()));
+    return UsageError;
+  }
+  QString problem;
+  std::optional<Recipe> recipe = ParseRecipe(file.readAll(), problem);
+  if (!recipe) {
+    fail(problem);
+    return UsageError;
+  }
+  const std::optional<QString> connectionString = connectionStringFor(options);
+  if (!connectionString) return UsageError;
+  try {
+    Connection connection;
+    connection.Open(*connectionString);
+    problem = CheckRecipeTargetsOn(*recipe, connection);
+  } catch (const DbError& failure) {
+    return failedToConnect(failure, options);
+  }
+  if (!problem.isEmpty()) {
+    fail(problem);
+    return UsageError;
+  }
+  TerminalDialogs dialogs({});
+  TerminalProgress progress;
+  Journal journal(Journal::defaultPath());
+  const std::unique_ptr<RecipePreview> preview = PreviewRecipe(*recipe, *connectionString, dialogs);
+  if (!preview) return UsageError;
+  if (options.dryRun) {
+    if (!options.json) {
+      for (const QString& line : StepCountsTexts(*preview)) std::cout << line.toStdString() << '\n';
+    }
+    printChanges(preview->fields, options.json);
+    return anyFailing(preview->fields) ? SomeReported : AllWritten;
+  }
+  RewriteRun rewrites(journal, *connectionString, dialogs, progress);
+  const std::optional<qint64> run = ApplyRecipe(*preview, rewrites, *connectionString);
+  if (!run) return ConnectionFailed;
+  for (const QString& line : StepCountsTexts(*preview)) std::cerr << line.toStdString() << '\n';
+  tellJournaled(run, progress.summary());
+  if (!progress.summary()) return UsageError;
+  const int status = statusOf(*progress.summary());
+  return status == AllWritten && anyFailing(preview->fields) ? SomeReported : status;
 }
 
 }  // namespace
@@ -507,6 +601,7 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.history) return listHistory(options.json);
     if (options.scan) return scanDatabase(options);
     if (options.undo) return undoRun(options);
+    if (!options.recipe.isEmpty()) return runRecipe(options);
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
     return JournalFailed;
@@ -545,13 +640,7 @@ int RunCleanCommand(const CleanOptions& options) {
       return UsageError;
     }
   } catch (const DbError& failure) {
-    // A name given wrong is the user's to mend, not the link's.
-    if (failure.errorNumber() == ER_BAD_DB_ERROR) {
-      fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
-      return UsageError;
-    }
-    fail(QStringLiteral("Could not connect: %1").arg(QString::fromUtf8(failure.what())));
-    return ConnectionFailed;
+    return failedToConnect(failure, options);
   }
   connection.Close();
 
@@ -577,12 +666,7 @@ int RunCleanCommand(const CleanOptions& options) {
     run.run();
     if (run.journalRefused()) return JournalFailed;
     quietEnd = run.quietEnd();
-    const std::optional<RunSummary>& summary = progress.summary();
-    if (run.journaledRun() && summary && summary->counts.written + summary->counts.inDoubt > 0) {
-      std::cerr << QStringLiteral("Run %1 journaled: klarifeld-clean --undo %1 takes it back.\n")
-                       .arg(*run.journaledRun())
-                       .toStdString();
-    }
+    tellJournaled(run.journaledRun(), progress.summary());
   } catch (const JournalError& failure) {
     fail(QString::fromUtf8(failure.what()));
     return JournalFailed;

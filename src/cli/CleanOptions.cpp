@@ -54,6 +54,8 @@ constexpr OptionSpec Options[] = {
      "given), with the operation that cleans each kind; writes nothing."},
     {"sample", 0, Takes::Value, "ROWS",
      "With --scan: read only the first ROWS rows of each table, and say that it is a sample."},
+    {"recipe", 0, Takes::Value, "FILE",
+     "Clean as the recipe FILE says: its steps, on several fields and tables, as one run."},
     {"history", 0, Takes::Nothing, nullptr, "List the journaled runs."},
     {"undo", 0, Takes::Value, "RUN", "Take journaled run RUN back."},
     {"help", '?', Takes::Nothing, nullptr, "Show this help."},
@@ -231,7 +233,8 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"socket", &options.socket},     {"user", &options.user},
       {"database", &options.database}, {"ssl-mode", &options.sslMode},
       {"ssl-ca", &options.sslCa},      {"table", &options.table},
-      {"field", &options.field},       {"operation", &options.operation}};
+      {"field", &options.field},       {"operation", &options.operation},
+      {"recipe", &options.recipe}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},
@@ -283,12 +286,18 @@ QString missingOption(const CleanOptions& options) {
   if (options.listOperations || options.history || options.undo) return {};
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");
   if (options.scan) return {};
+  if (options.json && !options.dryRun) return QStringLiteral("--json goes with --dry-run.");
+  if (!options.recipe.isEmpty()) {
+    if (!options.table.isEmpty() || !options.field.isEmpty() || !options.operation.isEmpty()) {
+      return QStringLiteral("--recipe names its own tables, fields and operations.");
+    }
+    return {};
+  }
   for (const auto& [value, name] :
        {std::pair{options.table, "--table"}, std::pair{options.field, "--field"},
         std::pair{options.operation, "--operation"}}) {
     if (value.isEmpty()) return QStringLiteral("%1 is required.").arg(QLatin1String(name));
   }
-  if (options.json && !options.dryRun) return QStringLiteral("--json goes with --dry-run.");
   return {};
 }
 

@@ -24,6 +24,7 @@ struct CleanOptions {
   QString field;
   QString operation;  // a caption or a short name
   QStringList answers;
+  QString recipe;  // the file of a recipe, instead of a table, a field and an operation
   bool dryRun = false;
   bool json = false;
   bool listOperations = false;

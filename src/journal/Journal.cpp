@@ -228,7 +228,7 @@ constexpr const char* RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
     "undone_by, end_kind, written, unchanged, reported, in_doubt, "
     "COALESCE(entries, (SELECT COUNT(*) FROM entries WHERE run = runs.id)), identity_columns, "
-    "keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, '')";
+    "keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), COALESCE(part_of, 0)";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -255,6 +255,7 @@ JournalRun runOf(const Query& row) {
   run.column = row.blob(19).value_or(QByteArray());
   run.restored = row.integer(20);
   run.cluster = row.text(21);
+  run.partOf = row.integer(22);
   return run;
 }
 
@@ -328,6 +329,8 @@ void Journal::createSchema() {
   addColumnIfMissing("entries", "state", "INTEGER");
   addColumnIfMissing("runs", "restored", "INTEGER");
   addColumnIfMissing("runs", "cluster", "TEXT");
+  // A recipe's parts go with it when it is pruned or deleted.
+  addColumnIfMissing("runs", "part_of", "INTEGER REFERENCES runs(id) ON DELETE CASCADE");
 }
 
 void Journal::addColumnIfMissing(const char* table, const char* column, const char* type) {
@@ -341,7 +344,7 @@ void Journal::addColumnIfMissing(const char* table, const char* column, const ch
 qint64 Journal::beginRun(const JournalRun& run) {
   Query insert(db_,
                "INSERT INTO runs (started, server, port, database, table_name, field, operation, "
-               "answers, undoes, cluster) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               "answers, undoes, cluster, part_of) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, run.started.toUTC().toString(Qt::ISODateWithMs))
       .bind(2, run.server)
       .bind(3, run.port)
@@ -351,8 +354,9 @@ qint64 Journal::beginRun(const JournalRun& run) {
       .bind(7, run.operation)
       .bind(8, answersText(run.answers))
       .bind(9, run.undoes)
-      .bind(10, run.cluster)
-      .run();
+      .bind(10, run.cluster);
+  if (run.partOf) insert.bind(11, run.partOf);  // else null: a run of its own
+  insert.run();
   return sqlite3_last_insert_rowid(db_);
 }
 
@@ -524,7 +528,8 @@ void Journal::endRun(const JournalRun& run) {
   }
   Query end(db_,
             "UPDATE runs SET end_kind = ?, written = ?, unchanged = ?, reported = ?, "
-            "in_doubt = ?, entries = (SELECT COUNT(*) FROM entries WHERE run = ?6), "
+            "in_doubt = ?, entries = (SELECT COUNT(*) FROM entries WHERE run = ?6) + "
+            "(SELECT COALESCE(SUM(entries), 0) FROM runs WHERE part_of = ?6), "
             "bytes = (SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) "
             "FROM entries WHERE run = ?6) WHERE id = ?6");
   end.bind(1, run.end)
@@ -577,7 +582,18 @@ void Journal::prune(const QDateTime& now) {
 }
 
 std::vector<JournalRun> Journal::runs() const {
-  Query all(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs ORDER BY id DESC").constData());
+  Query all(db_, (QByteArray("SELECT ") + RunColumns +
+                  " FROM runs WHERE part_of IS NULL ORDER BY id DESC")
+                     .constData());
+  std::vector<JournalRun> found;
+  while (all.step()) found.push_back(runOf(all));
+  return found;
+}
+
+std::vector<JournalRun> Journal::parts(qint64 whole) const {
+  Query all(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs WHERE part_of = ? ORDER BY id")
+                     .constData());
+  all.bind(1, whole);
   std::vector<JournalRun> found;
   while (all.step()) found.push_back(runOf(all));
   return found;

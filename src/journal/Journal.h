@@ -40,6 +40,9 @@ struct JournalRun {
   QString field;
   QString operation;
   QStringList answers;
+  // The run of a recipe that this one is a part of: the part that wrote one field. 0 for a
+  // run on its own, or a whole.
+  qint64 partOf = 0;
   qint64 undoes = 0;    // the run that this one took back; 0 for a run of an operation
   qint64 undoneBy = 0;  // the run that took this one back whole; 0 while it stands
   qint64 restored = 0;  // rows whose old values the last undo found back in place
@@ -49,7 +52,7 @@ struct JournalRun {
   qint64 unchanged = 0;
   qint64 reported = 0;
   qint64 inDoubt = 0;
-  qint64 entries = 0;  // old values kept
+  qint64 entries = 0;  // old values kept, by the run or its parts
   // How the entries find their rows, once the run has one.
   QByteArrayList identityColumns;
   bool keyed = false;
@@ -97,8 +100,10 @@ class Journal {
   void deleteRun(qint64 run);
   void prune(const QDateTime& now);
 
-  // Newest first.
+  // Newest first; the parts of a recipe's run are found through it.
   std::vector<JournalRun> runs() const;
+  // The runs that wrote the fields of the recipe's run `whole`, in the order they began.
+  std::vector<JournalRun> parts(qint64 whole) const;
   std::optional<JournalRun> run(qint64 id) const;
   void forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
   // The file and its write-ahead log.

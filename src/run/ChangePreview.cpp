@@ -123,35 +123,41 @@ ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
           limits->Value(1).value_or(QString()).toLongLong()};
 }
 
+void PreviewRecord(ChangePreview& preview, RecordSet& records, int field, qint64 position,
+                   const NewValueRule& newValueOf, const ColumnLimits& limits) {
+  PreviewCounts& counts = preview.counts;
+  ++counts.read;
+  const FieldValue stored = records.Value(field);
+  QString newValue;
+  std::optional<QByteArray> after;
+  try {
+    newValue = newValueOf(stored);
+    if (!stored) {
+      ++counts.nulls;
+      return;
+    }
+    if (!ChangesRecord(stored, newValue)) {
+      ++counts.unchanged;
+      return;
+    }
+    after = EncodedFieldValue(newValue, preview.binary());
+  } catch (const std::exception& failure) {
+    preview.countFailure(QString::fromUtf8(failure.what()));
+    return;
+  }
+  const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
+                       (limits.bytes > 0 && after->size() > limits.bytes);
+  preview.add(position, records.CurrentIdentityPacked(), *records.RawValue(field), *after, tooLong);
+}
+
 void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
                     const CleaningOperation& operation, const Answers& answers,
                     const ColumnLimits& limits) {
-  const bool binary = records.Fields().at(field).binary;
-  PreviewCounts& counts = preview.counts;
+  const NewValueRule rule = [&](const FieldValue& stored) {
+    return NewValueOf(operation, answers, stored);
+  };
   for (qint64 position = 0; !records.Eof(); ++position, records.MoveNext()) {
-    ++counts.read;
-    const FieldValue stored = records.Value(field);
-    QString newValue;
-    std::optional<QByteArray> after;
-    try {
-      newValue = NewValueOf(operation, answers, stored);
-      if (!stored) {
-        ++counts.nulls;
-        continue;
-      }
-      if (!ChangesRecord(stored, newValue)) {
-        ++counts.unchanged;
-        continue;
-      }
-      after = EncodedFieldValue(newValue, binary);
-    } catch (const std::exception& failure) {
-      preview.countFailure(QString::fromUtf8(failure.what()));
-      continue;
-    }
-    const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
-                         (limits.bytes > 0 && after->size() > limits.bytes);
-    preview.add(position, records.CurrentIdentityPacked(), *records.RawValue(field), *after,
-                tooLong);
+    PreviewRecord(preview, records, field, position, rule, limits);
   }
 }
 

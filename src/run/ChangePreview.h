@@ -2,11 +2,13 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "ByteArena.h"
 #include "OperationCatalogue.h"
+#include "RecordSet.h"
 #include "RewriteRun.h"
 #include "RowChange.h"
 #include "RunProgress.h"
@@ -86,12 +88,22 @@ class ChangePreview {
   ByteArena arena_;
 };
 
+// What a run of several fields would change: one preview a field.
+using ChangePreviews = std::vector<std::unique_ptr<ChangePreview>>;
+
 // How long a value the column holds: in characters and in bytes; 0 for no limit known.
 struct ColumnLimits {
   qint64 characters = 0;
   qint64 bytes = 0;
 };
 ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field);
+
+// What a field's value becomes; throws what a run would report.
+using NewValueRule = std::function<QString(const FieldValue& stored)>;
+// Keeps in `preview` what the rule makes of the current record's `field`, as a run would
+// write it: a change, or only its count.
+void PreviewRecord(ChangePreview& preview, RecordSet& records, int field, qint64 position,
+                   const NewValueRule& newValueOf, const ColumnLimits& limits);
 
 // Goes through every record of `records` from the current one, as a run would, and keeps
 // each change in `preview`.

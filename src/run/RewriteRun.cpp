@@ -25,69 +25,116 @@ RewriteRun::RewriteRun(Journal& journal, QString connectionString, Dialogs& dial
 std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun journaled,
                                       const RunDescription& description, qint64 total,
                                       const RewriteSource& source) {
+  const std::optional<qint64> id =
+      runAll({RewritePart{target, std::move(journaled), total, source}}, std::nullopt, description);
+  return id && !partsDone_.empty() ? std::optional(partsDone_.front().journalId) : std::nullopt;
+}
+
+std::optional<qint64> RewriteRun::runParts(const std::vector<RewritePart>& parts, JournalRun whole,
+                                           const RunDescription& description) {
+  return runAll(parts, std::move(whole), description);
+}
+
+namespace {
+
+RunCounts countsSince(const RunCounts& now, const RunCounts& before) {
+  return {.total = now.done - before.done,
+          .done = now.done - before.done,
+          .written = now.written - before.written,
+          .unchanged = now.unchanged - before.unchanged,
+          .reported = now.reported - before.reported,
+          .inDoubt = now.inDoubt - before.inDoubt,
+          .changedSince = now.changedSince - before.changedSince,
+          .gone = now.gone - before.gone};
+}
+
+}  // namespace
+
+std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
+                                         std::optional<JournalRun> whole,
+                                         const RunDescription& description) {
+  if (parts.empty()) return std::nullopt;
   Connection connection;
-  std::unique_ptr<RowRewriter> rewriter;
-  qint64 journalId = 0;
+  std::vector<std::unique_ptr<RowRewriter>> rewriters;
+  std::optional<qint64> wholeId;
+  partsDone_.clear();
+  qint64 total = 0;
   try {
     connection.CommandTimeout = RewriteTimeoutSeconds;
     connection.LockTimeout = RunControl::LockWaitSeconds;
     connection.Open(connectionString_);
-    rewriter = std::make_unique<RowRewriter>(connection, target.database, target.table,
-                                             target.identityColumns, target.keyed, target.column);
-    journaled.cluster = ClusterOf(&connection);
-    journalId = journal_.beginRun(journaled);
+    for (const RewritePart& part : parts) {
+      const RewriteTarget& target = part.target;
+      rewriters.push_back(std::make_unique<RowRewriter>(connection, target.database, target.table,
+                                                        target.identityColumns, target.keyed,
+                                                        target.column));
+      total += part.total;
+    }
+    const QString cluster = ClusterOf(&connection);
+    if (whole) {
+      whole->cluster = cluster;
+      wholeId = journal_.beginRun(*whole);
+    }
+    for (const RewritePart& part : parts) {
+      JournalRun journaled = part.journaled;
+      journaled.cluster = cluster;
+      journaled.partOf = wholeId.value_or(0);
+      partsDone_.push_back({journal_.beginRun(journaled), {}});
+    }
   } catch (const std::exception& failure) {
     dialogs_.message(QString::fromUtf8(failure.what()));
     return std::nullopt;
   }
-  JournalRecorder recorder(journal_, journalId);
 
   RunProgress progress(total);
   control_.watch(&connection);
   RunDescription shown = description;
-  if (rewriter->grouped()) shown.stopping = StoppingAfterChunk(rewriter->chunkRows());
+  if (!rewriters.empty() && rewriters.front()->grouped()) {
+    shown.stopping = StoppingAfterChunk(rewriters.front()->chunkRows());
+  }
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
-  QString firstFailure;
+  QString firstFailure, journalFailure;
   // Said once at the end: one box per record would bury the user.
   const auto keepFirst = [&](const DbError& failure) {
     if (firstFailure.isEmpty()) firstFailure = QString::fromUtf8(failure.what());
   };
-  // A stop, a lost link or a failed journal ends the loop by what it throws.
-  const auto goOnUnlessEnded = [&] {
-    if (!recorder.failure().isEmpty()) throw RunEnd::JournalFailed;
-    if (control_.stopRequested()) throw RunEnd::Stopped;
-  };
-  const auto writeQueued = [&] {
-    try {
-      rewriter->flush(
-          &recorder,
-          [&](RowRewriter::Outcome outcome, const DbError* why) {
-            if (why) keepFirst(*why);
-            progress.count(RecordOutcomeOf(outcome));
-            return !control_.stopRequested();
-          },
-          &control_.writing());
-    } catch (const JournalError&) {
-      throw RunEnd::JournalFailed;
-    }
-  };
-  const auto writeOne = [&](const Rewrite& rewrite) {
-    control_.writing() = true;
-    const auto done = qScopeGuard([this] { control_.writing() = false; });
-    try {
-      progress.count(RecordOutcomeOf(
-          rewriter->rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
-    } catch (const DbError& failure) {
-      if (failure.connectionLost() || control_.stopRequested()) throw;
-      keepFirst(failure);
-      progress.count(RecordOutcome::Reported);
-    } catch (const JournalError&) {
-      throw RunEnd::JournalFailed;
-    }
-  };
-  RunWhileServingEvents([&] {
+  const auto rewritePart = [&](RowRewriter& rewriter, JournalRecorder& recorder,
+                               const RewriteSource& source) {
+    // A stop, a lost link or a failed journal ends the loop by what it throws.
+    const auto goOnUnlessEnded = [&] {
+      if (!recorder.failure().isEmpty()) throw RunEnd::JournalFailed;
+      if (control_.stopRequested()) throw RunEnd::Stopped;
+    };
+    const auto writeQueued = [&] {
+      try {
+        rewriter.flush(
+            &recorder,
+            [&](RowRewriter::Outcome outcome, const DbError* why) {
+              if (why) keepFirst(*why);
+              progress.count(RecordOutcomeOf(outcome));
+              return !control_.stopRequested();
+            },
+            &control_.writing());
+      } catch (const JournalError&) {
+        throw RunEnd::JournalFailed;
+      }
+    };
+    const auto writeOne = [&](const Rewrite& rewrite) {
+      control_.writing() = true;
+      const auto done = qScopeGuard([this] { control_.writing() = false; });
+      try {
+        progress.count(RecordOutcomeOf(
+            rewriter.rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
+      } catch (const DbError& failure) {
+        if (failure.connectionLost() || control_.stopRequested()) throw;
+        keepFirst(failure);
+        progress.count(RecordOutcome::Reported);
+      } catch (const JournalError&) {
+        throw RunEnd::JournalFailed;
+      }
+    };
     const auto ended = [&](const DbError& failure) {
       if (control_.stopRequested() && (failure.connectionLost() || failure.interrupted())) {
         end_ = RunEnd::Stopped;
@@ -99,9 +146,9 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     try {
       source([&](const Rewrite& rewrite) {
         goOnUnlessEnded();
-        if (!rewriter->grouped()) return writeOne(rewrite);
-        rewriter->queue(rewrite.identity, rewrite.from, rewrite.to);
-        if (rewriter->full()) writeQueued();
+        if (!rewriter.grouped()) return writeOne(rewrite);
+        rewriter.queue(rewrite.identity, rewrite.from, rewrite.to);
+        if (rewriter.full()) writeQueued();
       });
     } catch (RunEnd stopped) {
       end_ = stopped;
@@ -110,7 +157,7 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     }
     // A stop ends the run at a chunk's end: what is queued is written.
     try {
-      if ((end_ == RunEnd::Finished || end_ == RunEnd::Stopped) && rewriter->grouped()) {
+      if ((end_ == RunEnd::Finished || end_ == RunEnd::Stopped) && rewriter.grouped()) {
         writeQueued();
       }
       goOnUnlessEnded();
@@ -118,6 +165,19 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
       if (end_ == RunEnd::Finished || stopped == RunEnd::JournalFailed) end_ = stopped;
     } catch (const DbError& failure) {
       ended(failure);
+    }
+    if (journalFailure.isEmpty()) journalFailure = recorder.failure();
+  };
+  end_ = RunEnd::Finished;
+  RunWhileServingEvents([&] {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      const RunCounts before = progress.counts();
+      PartDone& done = partsDone_[i];
+      if (end_ == RunEnd::Finished) {
+        JournalRecorder recorder(journal_, done.journalId);
+        rewritePart(*rewriters[i], recorder, parts[i].source);
+      }
+      done.summary = RunSummary{end_, countsSince(progress.counts(), before), 0, description.since};
     }
   });
   control_.watch(nullptr);
@@ -127,10 +187,14 @@ std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun jo
     firstFailure = QStringLiteral(
                        "The journal that keeps the old values could not be written (%1), so "
                        "this stopped: the records after it were not touched.")
-                       .arg(recorder.failure());
+                       .arg(journalFailure);
   }
   if (!firstFailure.isEmpty()) dialogs_.message(firstFailure);
-  EndJournalRun(journal_, journalId, summary_, dialogs_);
+  for (PartDone& done : partsDone_) {
+    EndJournalRun(journal_, done.journalId, done.summary, dialogs_);
+    summary_.journalClosed = summary_.journalClosed && done.summary.journalClosed;
+  }
+  if (wholeId) EndJournalRun(journal_, *wholeId, summary_, dialogs_);
   watcher_.runEnded(summary_);
-  return journalId;
+  return wholeId ? wholeId : std::optional(partsDone_.front().journalId);
 }

@@ -70,6 +70,8 @@ void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& di
 }
 
 QString JournalRunWhere(const JournalRun& run) {
+  // A recipe's run names its fields as its table: "shop: customers.name, orders.note".
+  if (run.field.isEmpty()) return run.database + QStringLiteral(": ") + run.table;
   return run.database + u'.' + run.table + u'.' + run.field;
 }
 

@@ -44,9 +44,12 @@ bool UndoRun::refusesTheRun() {
   QString refusal;
   if (!run) {
     refusal = QStringLiteral("This run is no longer in the journal.");
+  } else if (run->partOf) {
+    refusal =
+        QStringLiteral("This run is a part of run %1, and is undone with it.").arg(run->partOf);
   } else if (run->undoneBy) {
     refusal = QStringLiteral("This run was undone already, by run %1.").arg(run->undoneBy);
-  } else if (run->entries == 0 || run->identityColumns.isEmpty()) {
+  } else if (run->entries == 0 || writers(*run).empty()) {
     refusal = QStringLiteral("This run wrote nothing, so there is nothing to undo.");
   } else if (!sameServer(*run, ParseConnectionString(connectionString_)) && !sameCluster(*run)) {
     refusal = QStringLiteral(
@@ -60,41 +63,63 @@ bool UndoRun::refusesTheRun() {
 }
 
 RunDescription UndoRun::description(const JournalRun& undone) const {
-  return {.table = undone.database + u'.' + undone.table,
+  // A recipe's run names its fields as its table.
+  return {.table = undone.field.isEmpty() ? undone.table : undone.database + u'.' + undone.table,
           .field = undone.field,
           .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
           .answers = undone.answers};
 }
 
-std::unique_ptr<ChangePreview> UndoRun::preview() {
-  if (refusesTheRun()) return nullptr;
+std::vector<JournalRun> UndoRun::writers(const JournalRun& undone) const {
+  std::vector<JournalRun> parts = journal_.parts(undone.id);
+  if (parts.empty()) parts = {undone};
+  // A run or part that wrote nothing has nothing to take back, nor the columns to find rows by.
+  std::erase_if(parts, [](const JournalRun& part) {
+    return part.entries == 0 || part.identityColumns.isEmpty();
+  });
+  return parts;
+}
+
+namespace {
+
+RewriteTarget targetOf(const JournalRun& run) {
+  return {run.database, run.table, run.identityColumns, run.keyed, run.column};
+}
+
+}  // namespace
+
+ChangePreviews UndoRun::preview() {
+  if (refusesTheRun()) return {};
   const JournalRun undone = *journal_.run(runId_);
-  const RewriteTarget target{undone.database, undone.table, undone.identityColumns, undone.keyed,
-                             undone.column};
+  ChangePreviews previews;
   try {
     Connection connection;
     connection.Open(connectionString_);
-    RowRewriter rows(connection, target.database, target.table, target.identityColumns,
-                     target.keyed, target.column);
-    auto preview = std::make_unique<ChangePreview>(description(undone), target, false);
-    const auto bytes = [](const std::optional<QByteArray>& value) {
-      return value ? QByteArrayView(*value) : QByteArrayView();
-    };
-    qint64 position = 0;
-    journal_.forEachEntry(undone.id, [&](const JournalEntry& entry) {
-      ++preview->counts.read;
-      if (rows.holds(entry.identity, entry.after)) {
-        preview->add(position, PackedValues(entry.identity), bytes(entry.after),
-                     bytes(entry.before), false);
-      } else {
-        ++preview->counts.unchanged;  // changed since the run, or back already
-      }
-      ++position;
-    });
-    return preview;
+    for (const JournalRun& part : writers(undone)) {
+      const RewriteTarget target = targetOf(part);
+      RowRewriter rows(connection, target.database, target.table, target.identityColumns,
+                       target.keyed, target.column);
+      auto preview = std::make_unique<ChangePreview>(description(part), target, false);
+      const auto bytes = [](const std::optional<QByteArray>& value) {
+        return value ? QByteArrayView(*value) : QByteArrayView();
+      };
+      qint64 position = 0;
+      journal_.forEachEntry(part.id, [&](const JournalEntry& entry) {
+        ++preview->counts.read;
+        if (rows.holds(entry.identity, entry.after)) {
+          preview->add(position, PackedValues(entry.identity), bytes(entry.after),
+                       bytes(entry.before), false);
+        } else {
+          ++preview->counts.unchanged;  // changed since the run, or back already
+        }
+        ++position;
+      });
+      previews.push_back(std::move(preview));
+    }
+    return previews;
   } catch (const DbError& failure) {
     dialogs_.message(QString::fromUtf8(failure.what()));
-    return nullptr;
+    return {};
   }
 }
 
@@ -102,26 +127,56 @@ void UndoRun::run() {
   if (refusesTheRun()) return;
   const JournalRun undone = *journal_.run(runId_);
   const RunDescription description = this->description(undone);
-  JournalRun journaled = JournalRunOf(description, ParseConnectionString(connectionString_));
-  journaled.database = undone.database;
-  journaled.table = undone.table;
-  journaled.undoes = undone.id;
-  const RewriteTarget target{undone.database, undone.table, undone.identityColumns, undone.keyed,
-                             undone.column};
-  // The run's new value is what must still stand; its old value goes back.
-  const RewriteSource entries = [&](const std::function<void(const Rewrite&)>& visit) {
-    journal_.forEachEntry(undone.id, [&](const JournalEntry& entry) {
-      visit({entry.identity, entry.after, entry.before});
-    });
+  const ConnectionAttributes login = ParseConnectionString(connectionString_);
+  const auto undoOf = [&](const JournalRun& run) {
+    JournalRun journaled = JournalRunOf(this->description(run), login);
+    journaled.database = run.database;
+    journaled.table = run.table;
+    journaled.undoes = run.id;
+    return journaled;
   };
-  const std::optional<qint64> undo =
-      rewrites_.run(target, journaled, description, undone.entries, entries);
+  // The run's new value is what must still stand; its old value goes back.
+  const auto entriesOf = [this](qint64 run) -> RewriteSource {
+    return [this, run](const std::function<void(const Rewrite&)>& visit) {
+      journal_.forEachEntry(run, [&](const JournalEntry& entry) {
+        visit({entry.identity, entry.after, entry.before});
+      });
+    };
+  };
+  const std::vector<JournalRun> writers = this->writers(undone);
+  if (writers.size() == 1 && writers.front().id == undone.id) {
+    const std::optional<qint64> undo = rewrites_.run(targetOf(undone), undoOf(undone), description,
+                                                     undone.entries, entriesOf(undone.id));
+    if (undo) markTakenBack(undone, *undo, rewrites_.summary());
+    return;
+  }
+  std::vector<RewritePart> parts;
+  for (const JournalRun& part : writers) {
+    parts.push_back({targetOf(part), undoOf(part), part.entries, entriesOf(part.id)});
+  }
+  JournalRun whole = undoOf(undone);
+  whole.field.clear();
+  const std::optional<qint64> undo = rewrites_.runParts(parts, whole, description);
   if (!undo) return;
-  // A row whose old value stood already came back too, by an earlier undo or by hand.
+  bool allBack = true;
+  for (std::size_t i = 0; i < writers.size(); ++i) {
+    const RewriteRun::PartDone& done = rewrites_.partsDone()[i];
+    markTakenBack(writers[i], done.journalId, done.summary);
+    allBack = allBack && journal_.run(writers[i].id)->undoneBy != 0;
+  }
   const RunCounts& counts = rewrites_.summary().counts;
-  const qint64 restored = counts.written + counts.unchanged;
-  if (rewrites_.summary().end == RunEnd::Finished && restored == undone.entries) {
+  if (allBack) {
     journal_.markUndone(undone.id, *undo);
+  } else {
+    journal_.markPartlyUndone(undone.id, counts.written + counts.unchanged);
+  }
+}
+
+// A row whose old value stood already came back too, by an earlier undo or by hand.
+void UndoRun::markTakenBack(const JournalRun& undone, qint64 undo, const RunSummary& summary) {
+  const qint64 restored = summary.counts.written + summary.counts.unchanged;
+  if (summary.end == RunEnd::Finished && restored == undone.entries) {
+    journal_.markUndone(undone.id, undo);
   } else {
     journal_.markPartlyUndone(undone.id, restored);
   }

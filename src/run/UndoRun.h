@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 
+#include "ChangePreview.h"
 #include "RewriteRun.h"
 
 class ChangePreview;
@@ -20,8 +21,9 @@ class UndoRun {
 
   void run();
   // What run() would write, each old value where the run's value still stands, written by
-  // nothing; nothing when the run is refused (the user is told why).
-  std::unique_ptr<ChangePreview> preview();
+  // nothing: a preview for each field the run wrote; none when the run is refused (the
+  // user is told why).
+  ChangePreviews preview();
   // From the calling thread, at any time during run().
   void requestStop() { rewrites_.requestStop(); }
 
@@ -29,6 +31,9 @@ class UndoRun {
   bool refusesTheRun();
   bool sameCluster(const JournalRun& run) const;
   RunDescription description(const JournalRun& undone) const;
+  // The runs that wrote values: the run itself, or the parts of a recipe's run.
+  std::vector<JournalRun> writers(const JournalRun& undone) const;
+  void markTakenBack(const JournalRun& undone, qint64 undo, const RunSummary& summary);
 
   Journal& journal_;
   qint64 runId_;

@@ -525,3 +525,86 @@ TEST(CommandLines, AnswerVersionAndHelpWithoutADisplay) {
     }
   }
 }
+
+// A recipe: several steps on two tables, previewed, written and undone as one run; a recipe
+// at fault is refused, its step named, before anything is read.
+TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
+  db.exec(
+      "CREATE TABLE u (id INT PRIMARY KEY, note TEXT);"
+      "INSERT INTO u VALUES (1, 'line\\r\\nbreak'), (2, 'plain'), (3, 'a\\nb')");
+  const auto withRecipe = [&](const QByteArray& json, const QStringList& arguments) {
+    QFile file(dataHome.filePath("recipe.json"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(json);
+    file.close();
+    const TestServer& server = TestServer::get();
+    QProcess program;
+    startBare(program,
+              QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                          "--database", db.name(), "--recipe", file.fileName()} +
+                  arguments,
+              server.password);
+    return finish(program);
+  };
+  const QByteArray recipe =
+      R"({"klarifeld-recipe": 1, "steps": [
+           {"table": "t", "field": "v", "operation": "replace-tabs", "answers": [" "]},
+           {"table": "t", "field": "V", "operation": "remove-all-spaces", "answers": []},
+           {"table": "u", "field": "note", "operation": "remove-enters"}]})";
+  const Column before = values();
+  const Column notesBefore = db.column("SELECT note FROM u ORDER BY id");
+
+  for (const auto& [json, refusal] :
+       {std::pair<QByteArray, QString>{R"({"klarifeld-recipe": 1, "steps": [)",
+                                       "The recipe is not valid JSON"},
+        {QByteArray(recipe).replace("\"note\"", "\"nope\""),
+         "Step 3: No field 'nope' in the table 'u'.\n"},
+        {QByteArray(recipe).replace("[\" \"]", "[]"),
+         "Step 1: the operation \"replace-tabs\" asks \"Replace With:\"; give it in "
+         "\"answers\".\n"},
+        {QByteArray(recipe).replace("remove-enters", "remove-entres"),
+         "Step 3: no operation 'remove-entres' (did you mean remove-enters?)"}}) {
+    const Outcome refused = withRecipe(json, {});
+    EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
+    EXPECT_TRUE(refused.err.startsWith("klarifeld-clean: " + refusal)) << refused.err.toStdString();
+  }
+
+  const Outcome dry = withRecipe(recipe, {"--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
+  EXPECT_TRUE(
+      dry.out.startsWith("Step 1, replace-tabs on t.v: 1 record changes.\n"
+                         "Step 2, remove-all-spaces on t.v: 3 records change.\n"
+                         "Step 3, remove-enters on u.note: 2 records change.\n"
+                         "t.v: 5 records read: 3 would change, 1 unchanged, 1 null"))
+      << dry.out.toStdString();
+  EXPECT_TRUE(dry.out.contains("\n1: a·b → ab\n")) << dry.out.toStdString();
+  const Outcome json = withRecipe(recipe, {"--dry-run", "--json"});
+  EXPECT_TRUE(
+      json.out.endsWith("{\"after\":\"a b\",\"before\":\"a\\nb\",\"field\":\"note\","
+                        "\"key\":\"3\",\"table\":\"u\",\"tooLong\":false}\n"))
+      << json.out.toStdString();
+  EXPECT_EQ(values(), before) << "a dry run writes nothing";
+
+  const Outcome run = withRecipe(recipe, {});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  // The steps on v one after the other: tabs to spaces, then no spaces.
+  EXPECT_EQ(values(),
+            Column({text("ab"), text("xy\r\n"), std::nullopt, text("ok"), text("12345")}));
+  EXPECT_EQ(db.column("SELECT note FROM u ORDER BY id"),
+            Column({text("line  break"), text("plain"), text("a b")}));
+  EXPECT_TRUE(run.err.contains("Run 1 journaled: klarifeld-clean --undo 1"))
+      << run.err.toStdString();
+
+  const Outcome history = clean({"--history"});
+  const QStringList lines = history.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2) << "one run: " << history.out.toStdString();
+  EXPECT_TRUE(lines[1].contains(db.name() + ": t.v, u.note  Recipe t.v, u.note: 3 steps  5"))
+      << lines[1].toStdString();
+
+  const Outcome undo = clean({"--undo", "1"});
+  EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
+  EXPECT_EQ(values(), before);
+  EXPECT_EQ(db.column("SELECT note FROM u ORDER BY id"), notesBefore);
+  EXPECT_TRUE(clean({"--undo", "1"}).err.startsWith("This run was undone already, by run "));
+  EXPECT_EQ(clean({"--undo", "2"}).err, "This run is a part of run 1, and is undone with it.\n");
+}

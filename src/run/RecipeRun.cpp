@@ -1,0 +1,188 @@
+#include "RecipeRun.h"
+
+#include <algorithm>
+#include <set>
+
+#include "ChangeRule.h"
+#include "Connection.h"
+#include "ConnectionString.h"
+#include "Dialogs.h"
+#include "RewriteRun.h"
+#include "RowUpdater.h"
+#include "RunJournal.h"
+#include "TableBrowser.h"
+#include "WorkerThread.h"
+
+namespace {
+
+constexpr int PreviewTimeoutSeconds = 5000;
+
+// A field's part of the recipe, as the journal and the progress window name it: its
+// operations in order, and their answers.
+RunDescription describeField(const Recipe& recipe, const RecipeField& field) {
+  RunDescription description{.table = field.table, .field = field.field};
+  QStringList operations;
+  for (int at : field.steps) {
+    const RecipeStep& step = recipe.steps[std::size_t(at)];
+    operations << step.operation->caption.toString();
+    description.answers << step.answerList();
+  }
+  description.operation = operations.join(QStringLiteral(", then "));
+  description.since = QStringLiteral("the preview");
+  return description;
+}
+
+// The fields of one table: how its rows are read, and each field's place among them.
+struct TableReading {
+  QString select;
+  std::vector<int> readAt;  // by field of the recipe's table, its column in the reading
+};
+
+TableReading readingOf(Session& session, const FieldCollection& tableFields,
+                       const std::vector<RecipeField>& fields, const QString& table) {
+  std::set<int> columns;
+  std::vector<int> positions;
+  for (const RecipeField& field : fields) {
+    int position = 0;
+    while (tableFields.Name(position) != field.field) ++position;  // checked to be there
+    positions.push_back(position);
+    for (int column : FieldsForWriting(session, tableFields, position)) columns.insert(column);
+  }
+  TableReading reading;
+  QStringList names;
+  for (int column : columns) names << QuotedName(tableFields.Name(column));
+  for (int position : positions) {
+    reading.readAt.push_back(int(std::distance(columns.begin(), columns.find(position))));
+  }
+  reading.select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+                   QStringLiteral(" FROM ") + QuotedName(table);
+  return reading;
+}
+
+// Reads one table once and keeps what the recipe makes of each of its fields.
+void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
+                  const QString& connectionString) {
+  Connection reads, asks;
+  for (Connection* connection : {&reads, &asks}) {
+    connection->CommandTimeout = PreviewTimeoutSeconds;
+    connection->Open(connectionString);
+  }
+  const QString& table = fields.front().table;
+  const FieldCollection tableFields =
+      reads.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+  const TableReading reading = readingOf(*asks.session(), tableFields, fields, table);
+  RecordSet records;
+  records.Open(reading.select, reads, RecordSet::Keyset, RecordSet::Optimistic);
+  records.WriteThrough(asks);
+  const RowIdentity identity = records.CurrentIdentity();
+  const QString database = ParseConnectionString(connectionString).database;
+
+  struct Cleaned {
+    ChangePreview* preview;
+    int column;
+    NewValueRule rule;
+    ColumnLimits limits;
+  };
+  std::vector<Cleaned> cleaned;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const int column = reading.readAt[i];
+    const FieldInfo info = records.Fields().at(column);
+    auto changes = std::make_unique<ChangePreview>(
+        describeField(preview.recipe, fields[i]),
+        RewriteTarget{database, table, identity.columns, identity.keyed, info.column}, info.binary);
+    // Each step sees the one before's result; a step changes a record when its result does.
+    NewValueRule rule = [&preview, steps = fields[i].steps](const FieldValue& stored) {
+      QString value = ReplaceNull(stored, QString());
+      for (int at : steps) {
+        const RecipeStep& step = preview.recipe.steps[std::size_t(at)];
+        QString next = NewValueOf(*step.operation, step.answers, value);
+        if (stored && next != value) ++preview.stepChanges[std::size_t(at)];
+        value = std::move(next);
+      }
+      return value;
+    };
+    cleaned.push_back({changes.get(), column, std::move(rule), ColumnLimitsOf(asks, info)});
+    preview.fields.push_back(std::move(changes));
+  }
+  RunWhileServingEvents([&] {
+    for (qint64 position = 0; !records.Eof(); ++position, records.MoveNext()) {
+      for (const Cleaned& field : cleaned) {
+        PreviewRecord(*field.preview, records, field.column, position, field.rule, field.limits);
+      }
+    }
+  });
+}
+
+}  // namespace
+
+QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
+  QStringList tables;
+  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
+  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
+    tables << listed->Value(0).value_or(QString());
+  }
+  return CheckRecipeTargets(recipe, [&](const QString& table) -> std::optional<QStringList> {
+    if (!tables.contains(table)) return std::nullopt;
+    const FieldCollection fields =
+        connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+    QStringList names;
+    for (int i = 0; i < fields.count(); ++i) names << fields.Name(i);
+    return names;
+  });
+}
+
+std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
+                                             Dialogs& dialogs) {
+  auto preview = std::make_unique<RecipePreview>();
+  preview->recipe = recipe;
+  preview->stepChanges.assign(recipe.steps.size(), 0);
+  try {
+    Connection connection;
+    connection.Open(connectionString);
+    if (const QString refused = CheckRecipeTargetsOn(preview->recipe, connection);
+        !refused.isEmpty()) {
+      dialogs.message(refused);
+      return nullptr;
+    }
+    connection.Close();
+    for (const std::vector<RecipeField>& fields : RecipeTables(preview->recipe)) {
+      previewTable(*preview, fields, connectionString);
+    }
+  } catch (const std::exception& failure) {
+    dialogs.message(QString::fromUtf8(failure.what()));
+    return nullptr;
+  }
+  return preview;
+}
+
+std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
+                                  const QString& connectionString) {
+  const ConnectionAttributes login = ParseConnectionString(connectionString);
+  std::vector<RewritePart> parts;
+  QStringList where;
+  for (const std::unique_ptr<ChangePreview>& field : preview.fields) {
+    const ChangePreview* changes = field.get();
+    const RewriteSource source = [changes](const std::function<void(const Rewrite&)>& visit) {
+      for (qsizetype i = 0; i < changes->size(); ++i) visit(changes->rewrite(i));
+    };
+    parts.push_back(
+        {changes->target(), JournalRunOf(changes->description(), login), changes->size(), source});
+    where << changes->description().table + u'.' + changes->description().field;
+  }
+  const RunDescription description{.table = where.join(QStringLiteral(", ")),
+                                   .operation = RecipeTitle(preview.recipe),
+                                   .since = QStringLiteral("the preview")};
+  return rewrites.runParts(parts, JournalRunOf(description, login), description);
+}
+
+QStringList StepCountsTexts(const RecipePreview& preview) {
+  QStringList texts;
+  for (std::size_t i = 0; i < preview.recipe.steps.size(); ++i) {
+    texts << QStringLiteral("Step %1, %2: %3.")
+                 .arg(i + 1)
+                 .arg(StepText(preview.recipe.steps[i]),
+                      CountedText(preview.stepChanges[i], QStringLiteral("record changes"),
+                                  QStringLiteral("records change")));
+  }
+  return texts;
+}
