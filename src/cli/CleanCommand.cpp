@@ -534,14 +534,8 @@ void tellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& s
 
 // A recipe is read, refused or previewed whole before anything is written.
 int runRecipe(const CleanOptions& options) {
-  QFile file(options.recipe);
-  if (!file.open(QIODevice::ReadOnly)) {
-    fail(
-        QStringLiteral("Cannot read the recipe '%1': %2.").arg(options.recipe, file.errorString()));
-    return UsageError;
-  }
   QString problem;
-  std::optional<Recipe> recipe = ParseRecipe(file.readAll(), problem);
+  std::optional<Recipe> recipe = ReadRecipeFile(options.recipe, problem);
   if (!recipe) {
     fail(problem);
     return UsageError;

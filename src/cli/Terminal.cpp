@@ -112,6 +112,10 @@ QString TerminalDialogs::chooseFile(const QString&, const QString&) {
   return {};
 }
 
+QString TerminalDialogs::chooseNewFile(const QString&, const QString&) {
+  return {};
+}
+
 void TextList::addItem(const QString& text) {
   items_ << text;
   if (selected_ < 0) selected_ = 0;

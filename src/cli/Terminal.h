@@ -26,6 +26,7 @@ class TerminalDialogs : public Dialogs {
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
+  QString chooseNewFile(const QString& title, const QString& filter) override;
 
   int messagesShown() const { return messages_; }
   // The first question that came with no answer to give.

@@ -58,6 +58,9 @@ class ReportsAfterStaged : public Dialogs {
   QString chooseFile(const QString& title, const QString& filter) override {
     return shown_.chooseFile(title, filter);
   }
+  QString chooseNewFile(const QString& title, const QString& filter) override {
+    return shown_.chooseNewFile(title, filter);
+  }
 
   bool waiting() const { return !waiting_.empty(); }
   // Shows the reports that waited, answered as any report is.

@@ -1,8 +1,10 @@
 #include "Recipe.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 
 #include "NumberText.h"
 #include "RunProgress.h"
@@ -169,6 +171,23 @@ QByteArray RecipeJson(const Recipe& recipe) {
       .arg(FormatVersion)
       .arg(steps.join(QStringLiteral(",\n           ")))
       .toUtf8();
+}
+
+std::optional<Recipe> ReadRecipeFile(const QString& path, QString& problem) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    problem = QStringLiteral("Cannot read the recipe '%1': %2.").arg(path, file.errorString());
+    return std::nullopt;
+  }
+  return ParseRecipe(file.readAll(), problem);
+}
+
+QString WriteRecipeFile(const Recipe& recipe, const QString& path) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly) || file.write(RecipeJson(recipe)) < 0 || !file.commit()) {
+    return QStringLiteral("Cannot write the recipe '%1': %2.").arg(path, file.errorString());
+  }
+  return {};
 }
 
 QString CheckRecipeTargets(Recipe& recipe, const TableFields& fieldsOf) {

@@ -45,6 +45,12 @@ std::vector<std::vector<RecipeField>> RecipeTables(const Recipe& recipe);
 // be used. Nothing is asked of a server.
 std::optional<Recipe> ParseRecipe(const QByteArray& json, QString& problem);
 QByteArray RecipeJson(const Recipe& recipe);
+// What file pickers offer for recipes.
+inline const QString RecipeFileFilter = QStringLiteral("Klarifeld recipes (*.json);;All files (*)");
+// The recipe in the file at `path`, as ParseRecipe reads it; or what keeps it from being read.
+std::optional<Recipe> ReadRecipeFile(const QString& path, QString& problem);
+// Empty once the file holds the recipe; else why it does not.
+QString WriteRecipeFile(const Recipe& recipe, const QString& path);
 
 // The first step that names a table or field the database does not have ("Step 3: No
 // field 'x' in the table 'orders'."), or empty. Field names are taken in any case, as the

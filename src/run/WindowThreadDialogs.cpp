@@ -51,3 +51,7 @@ bool WindowThreadDialogs::askYesNo(const QString& question) {
 QString WindowThreadDialogs::chooseFile(const QString& title, const QString& filter) {
   return onWindowThread([&] { return shown_.chooseFile(title, filter); });
 }
+
+QString WindowThreadDialogs::chooseNewFile(const QString& title, const QString& filter) {
+  return onWindowThread([&] { return shown_.chooseNewFile(title, filter); });
+}

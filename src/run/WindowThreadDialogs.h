@@ -17,6 +17,7 @@ class WindowThreadDialogs : public Dialogs {
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
+  QString chooseNewFile(const QString& title, const QString& filter) override;
 
  private:
   template <class Box>

@@ -3,20 +3,29 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPainter>
 #include <QTextDocument>
+#include <algorithm>
 
 #include "ChangePreview.h"
 #include "VisibleText.h"
 
 ChangeListModel::ChangeListModel(const ChangePreview& preview, QObject* parent)
-    : QAbstractTableModel(parent), preview_(preview) {}
+    : ChangeListModel(std::vector<const ChangePreview*>{&preview}, parent) {}
+
+ChangeListModel::ChangeListModel(std::vector<const ChangePreview*> previews, QObject* parent)
+    : QAbstractTableModel(parent), previews_(std::move(previews)) {
+  starts_.push_back(0);
+  for (const ChangePreview* preview : previews_)
+    starts_.push_back(starts_.back() + preview->size());
+}
 
 void ChangeListModel::setFilter(const QString& text) {
   beginResetModel();
   filtered_ = !text.isEmpty();
   shown_.clear();
   if (filtered_) {
-    for (qsizetype i = 0; i < preview_.size(); ++i) {
-      if (preview_.contains(i, text)) shown_.push_back(i);
+    for (qsizetype n = 0; n < entries(); ++n) {
+      const At at = entryNumbered(n);
+      if (at.preview->contains(at.entry, text)) shown_.push_back(n);
     }
   }
   endResetModel();
@@ -24,26 +33,38 @@ void ChangeListModel::setFilter(const QString& text) {
 
 int ChangeListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
-  return int(filtered_ ? qsizetype(shown_.size()) : preview_.size());
+  return int(filtered_ ? qsizetype(shown_.size()) : entries());
 }
 
 int ChangeListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : ColumnCount;
+  if (parent.isValid()) return 0;
+  return previews_.size() > 1 ? Field + 1 : Field;
 }
 
-qsizetype ChangeListModel::entryAt(int row) const {
-  return filtered_ ? shown_[std::size_t(row)] : row;
+ChangeListModel::At ChangeListModel::entryNumbered(qsizetype n) const {
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), n);
+  const std::size_t part = std::size_t(after - starts_.begin()) - 1;
+  return {previews_[part], n - starts_[part]};
+}
+
+ChangeListModel::At ChangeListModel::entryAt(int row) const {
+  return entryNumbered(filtered_ ? shown_[std::size_t(row)] : row);
 }
 
 QVariant ChangeListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  const ChangePreview::Entry entry = preview_.entry(entryAt(index.row()));
+  const At at = entryAt(index.row());
+  const ChangePreview::Entry entry = at.preview->entry(at.entry);
   const bool value = index.column() == Before || index.column() == After;
   const QString& text = index.column() == Before ? entry.before : entry.after;
   switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
       if (index.column() == Key) return entry.key;
+      if (index.column() == Field) {
+        const RunDescription& run = at.preview->description();
+        return run.table + u'.' + run.field;
+      }
       if (index.column() == Note) {
         return entry.tooLong ? QStringLiteral("too long for the column") : QString();
       }
@@ -70,6 +91,8 @@ QVariant ChangeListModel::headerData(int section, Qt::Orientation orientation, i
       return QStringLiteral("Before");
     case After:
       return QStringLiteral("After");
+    case Field:
+      return QStringLiteral("Field");
     default:
       return QStringLiteral("Note");
   }

@@ -1,22 +1,25 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QString>
 #include <QStyledItemDelegate>
 #include <vector>
 
 class ChangePreview;
 
 // The changes of a preview as a table (key, before, after, note) that fetches only the
-// rows shown, narrowed to those whose values hold a text.
+// rows shown, narrowed to those whose values hold a text. The changes of several previews
+// (a recipe's fields) follow one another, with a column naming each one's table and field.
 class ChangeListModel : public QAbstractTableModel {
  public:
-  enum Column { Key, Before, After, Note, ColumnCount };
+  enum Column { Key, Before, After, Note, Field };
   // The value itself, without marks, for the painter of the changed parts.
   static constexpr int RawTextRole = Qt::UserRole;
   // The other value of the row, so the painter can find what changed.
   static constexpr int OtherTextRole = Qt::UserRole + 1;
 
   explicit ChangeListModel(const ChangePreview& preview, QObject* parent = nullptr);
+  explicit ChangeListModel(std::vector<const ChangePreview*> previews, QObject* parent = nullptr);
 
   void setFilter(const QString& text);
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -25,9 +28,16 @@ class ChangeListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  qsizetype entryAt(int row) const;
+  struct At {
+    const ChangePreview* preview;
+    qsizetype entry;
+  };
+  At entryAt(int row) const;
+  At entryNumbered(qsizetype n) const;
+  qsizetype entries() const { return starts_.back(); }
 
-  const ChangePreview& preview_;
+  std::vector<const ChangePreview*> previews_;
+  std::vector<qsizetype> starts_;  // where each preview's entries begin, then their end
   bool filtered_ = false;
   std::vector<qsizetype> shown_;  // the entries that hold the filter's text
 };

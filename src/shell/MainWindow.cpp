@@ -118,6 +118,7 @@ void MainWindow::layOutMenu() {
   previewAction = runMenu->addAction(QStringLiteral("&Preview Changes…"));
   previewAction->setObjectName(QStringLiteral("previewAction"));
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  layOutRecipeMenu(runMenu);
   runMenu->addSeparator();
   scanDatabaseAction = runMenu->addAction(QStringLiteral("Scan &Database…"));
   scanDatabaseAction->setObjectName(QStringLiteral("scanDatabaseAction"));
@@ -251,9 +252,14 @@ void MainWindow::previewWith(Dialogs& dialogs) {
   std::unique_ptr<ChangePreview> preview = run.preview();
   statusLine->setText(run.quietEnd());
   if (!preview) return;
+  showPreview(new PreviewWindow(this, std::move(preview),
+                                [this](const ChangePreview& shown) { applyPreview(shown); }));
+}
+
+// In place of the preview shown before.
+void MainWindow::showPreview(PreviewWindow* window) {
   if (previewWindow_) previewWindow_->close();
-  previewWindow_ = new PreviewWindow(this, std::move(preview),
-                                     [this](const ChangePreview& shown) { applyPreview(shown); });
+  previewWindow_ = window;
   previewWindow_->show();
   previewWindow_->raise();
   previewWindow_->activateWindow();
@@ -299,8 +305,9 @@ void MainWindow::onScanChosen(bool chosenTableOnly) {
   }
   const Busy busy(*this);
   if (!scanWindow_) {
-    scanWindow_ = new ScanWindow(this, dialogs_,
-                                 [this](const ScanFinding& finding) { previewFinding(finding); });
+    scanWindow_ = new ScanWindow(
+        this, dialogs_, [this](const ScanFinding& finding) { previewFinding(finding); },
+        [this](const Recipe& recipe) { previewRecipe(recipe); });
   }
   scanWindow_->show();
   scanWindow_->raise();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "Recipe.h"
 #include "Window.h"
 
 class Dialogs;
@@ -11,9 +12,11 @@ class ChangePreview;
 class PreviewWindow;
 class HistoryWindow;
 class ScanWindow;
+struct RecipePreview;
 struct ScanFinding;
 class Journal;
 class QAction;
+class QMenu;
 class QMenuBar;
 class LoginWindow;
 class ProgressWindow;
@@ -51,6 +54,16 @@ class MainWindow : public Window {
   // Takes a journaled run back, in the progress window.
   void undoRun(qint64 run);
 
+  // The recipe put together here: the chosen table, field and operation, with the answers
+  // asked now, become its next step.
+  void onAddToRecipeChosen();
+  void onOpenRecipeChosen();
+  void onSaveRecipeChosen();
+  // Every step of `recipe` in one preview, whose Apply writes them as one run.
+  void previewRecipe(const Recipe& recipe);
+  void applyRecipe(const RecipePreview& preview);
+  const Recipe& recipe() const { return recipe_; }
+
   // Lists the tables of the login window's database in place of those listed before. The
   // chosen table stays chosen when it is listed again; otherwise its fields and preview go
   // with it, as no listed table has them.
@@ -69,6 +82,10 @@ class MainWindow : public Window {
   QAction* historyAction;
   QAction* scanDatabaseAction;
   QAction* scanTableAction;
+  QAction* addToRecipeAction;
+  QAction* previewRecipeAction;
+  QAction* openRecipeAction;
+  QAction* saveRecipeAction;
 
   // The window that shows a run's progress and summary, made on first use.
   ProgressWindow& progressWindow();
@@ -91,6 +108,8 @@ class MainWindow : public Window {
   void layOutStatusLine();
   void refreshPreviewList();
   void previewWith(Dialogs& dialogs);
+  void showPreview(PreviewWindow* window);
+  void layOutRecipeMenu(QMenu* runMenu);
   void connectHandlers();
   BrowserLists lists() const;
 
@@ -103,6 +122,7 @@ class MainWindow : public Window {
   ScanWindow* scanWindow_ = nullptr;
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
+  Recipe recipe_;
   // Stops the run, undo or apply under way after its current record; empty when idle.
   std::function<void()> stopWork_;
 };

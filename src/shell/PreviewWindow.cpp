@@ -11,6 +11,7 @@
 #include "ChangeListModel.h"
 #include "ChangePreview.h"
 #include "Controls.h"
+#include "RecipeRun.h"
 #include "VisibleText.h"
 
 namespace {
@@ -23,35 +24,64 @@ QString describedRun(const ChangePreview& preview) {
          (run.answers.isEmpty() ? QString() : u' ' + QuotedAnswers(run.answers));
 }
 
+std::vector<const ChangePreview*> partsOf(const RecipePreview& recipe) {
+  std::vector<const ChangePreview*> parts;
+  for (const auto& field : recipe.fields) parts.push_back(field.get());
+  return parts;
+}
+
 }  // namespace
 
 PreviewWindow::PreviewWindow(QWidget* mainWindow, std::unique_ptr<ChangePreview> preview,
                              std::function<void(const ChangePreview&)> apply)
+    : PreviewWindow(mainWindow, {preview.get()},
+                    [this, apply = std::move(apply)] { apply(*preview_); }) {
+  preview_ = std::move(preview);
+  layOut(describedRun(*preview_), PreviewCountsText(*preview_));
+}
+
+PreviewWindow::PreviewWindow(QWidget* mainWindow, std::unique_ptr<RecipePreview> recipe,
+                             std::function<void(const RecipePreview&)> apply)
+    : PreviewWindow(mainWindow, partsOf(*recipe),
+                    [this, apply = std::move(apply)] { apply(*recipe_); }) {
+  recipe_ = std::move(recipe);
+  QStringList counts = StepCountsTexts(*recipe_);
+  for (const ChangePreview* part : parts_) {
+    counts << part->description().table + u'.' + part->description().field + QStringLiteral(": ") +
+                  PreviewCountsText(*part);
+  }
+  layOut(RecipeTitle(recipe_->recipe), counts.join(u'\n'));
+}
+
+PreviewWindow::PreviewWindow(QWidget* mainWindow, std::vector<const ChangePreview*> parts,
+                             std::function<void()> apply)
     : QDialog(mainWindow),
-      preview_(std::move(preview)),
-      model_(std::make_unique<ChangeListModel>(*preview_)),
+      parts_(std::move(parts)),
+      model_(std::make_unique<ChangeListModel>(parts_)),
       apply_(std::move(apply)) {
   setObjectName(QStringLiteral("previewWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Preview Changes"));
   setAccessibleName(windowTitle());
   setAttribute(Qt::WA_DeleteOnClose);
   setFont(Arial(9, false));
-  layOut();
   filterDelay_.setSingleShot(true);
   filterDelay_.setInterval(FilterDelayMilliseconds);
   connect(&filterDelay_, &QTimer::timeout, this, [this] { filter(); });
-  connect(filterBox, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
-  connect(applyButton, &QPushButton::clicked, this, [this] { onApplyClicked(); });
-  connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 }
 
 PreviewWindow::~PreviewWindow() = default;
 
-void PreviewWindow::layOut() {
+qsizetype PreviewWindow::changes() const {
+  qsizetype changes = 0;
+  for (const ChangePreview* part : parts_) changes += part->size();
+  return changes;
+}
+
+void PreviewWindow::layOut(const QString& what, const QString& counts) {
   whatText = ValueLabel(this, "whatText", QStringLiteral("What would run"));
-  whatText->setText(describedRun(*preview_));
+  whatText->setText(what);
   countsText = ValueLabel(this, "countsText", QStringLiteral("Counts"));
-  countsText->setText(PreviewCountsText(*preview_));
+  countsText->setText(counts);
   legendText = ValueLabel(this, "legendText", QStringLiteral("Marks of invisible characters"));
   legendText->setText(QStringLiteral("Marks: ") + VisibleMarksLegend +
                       QStringLiteral(". What changes is highlighted."));
@@ -80,9 +110,13 @@ void PreviewWindow::layOut() {
   changeList->setColumnWidth(ChangeListModel::Key, 110);
   changeList->setColumnWidth(ChangeListModel::Before, 300);
   changeList->setColumnWidth(ChangeListModel::After, 300);
+  if (parts_.size() > 1) {
+    changeList->horizontalHeader()->moveSection(ChangeListModel::Field, 0);
+    changeList->setColumnWidth(ChangeListModel::Field, 140);
+  }
 
   // The count says that Apply writes every change, the hidden ones too.
-  const qsizetype changes = preview_->size();
+  const qsizetype changes = this->changes();
   applyButton = new QPushButton(
       changes == 1 ? QStringLiteral("&Apply 1 Change")
                    : QStringLiteral("&Apply All %1 Changes").arg(CountText(changes)),
@@ -110,24 +144,27 @@ void PreviewWindow::layOut() {
   layout->addWidget(changeList, 1);
   layout->addLayout(buttons);
   resize(860, 520);
+  connect(filterBox, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
+  connect(applyButton, &QPushButton::clicked, this, [this] { onApplyClicked(); });
+  connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 }
 
 void PreviewWindow::filter() {
   model_->setFilter(filterBox->text());
   const bool filtered = !filterBox->text().isEmpty();
-  shownText->setText(QStringLiteral("%1 of %2 shown")
-                         .arg(CountText(model_->rowCount()), CountText(preview_->size())));
+  shownText->setText(
+      QStringLiteral("%1 of %2 shown").arg(CountText(model_->rowCount()), CountText(changes())));
   shownText->setVisible(filtered);
 }
 
 void PreviewWindow::holdApply(const QString& reason) {
-  applyButton->setEnabled(reason.isEmpty() && preview_->size() > 0);
+  applyButton->setEnabled(reason.isEmpty() && changes() > 0);
   applyButton->setToolTip(reason);
 }
 
 void PreviewWindow::onApplyClicked() {
   applyButton->setEnabled(false);
   hide();
-  apply_(*preview_);
+  apply_();
   close();
 }

@@ -4,9 +4,11 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ChangeListModel;
 class ChangePreview;
+struct RecipePreview;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -14,15 +16,16 @@ class QTableView;
 
 // What a run would change, before anything is written: the counts, every changing value
 // before and after with its invisible characters shown, a filter, and "Apply" to write
-// exactly these changes, or "Close" to write nothing.
+// exactly these changes, or "Close" to write nothing. A recipe's preview shows the changes
+// of all its fields, each named, with how many records each step changes.
 class PreviewWindow : public QDialog {
  public:
   // `apply` writes the preview's changes; it is called once the window has closed.
   PreviewWindow(QWidget* mainWindow, std::unique_ptr<ChangePreview> preview,
                 std::function<void(const ChangePreview&)> apply);
+  PreviewWindow(QWidget* mainWindow, std::unique_ptr<RecipePreview> recipe,
+                std::function<void(const RecipePreview&)> apply);
   ~PreviewWindow() override;
-
-  const ChangePreview& preview() const { return *preview_; }
   // While the main window is busy with other work, Apply waits; `reason` says why. Empty:
   // Apply may go ahead.
   void holdApply(const QString& reason);
@@ -37,12 +40,17 @@ class PreviewWindow : public QDialog {
   QPushButton* closeButton;
 
  private:
-  void layOut();
+  PreviewWindow(QWidget* mainWindow, std::vector<const ChangePreview*> parts,
+                std::function<void()> apply);
+  void layOut(const QString& what, const QString& counts);
   void onApplyClicked();
   void filter();
+  qsizetype changes() const;
 
-  std::unique_ptr<ChangePreview> preview_;
+  std::unique_ptr<ChangePreview> preview_;  // one of these two
+  std::unique_ptr<RecipePreview> recipe_;
+  std::vector<const ChangePreview*> parts_;
   std::unique_ptr<ChangeListModel> model_;
-  std::function<void(const ChangePreview&)> apply_;
+  std::function<void()> apply_;
   QTimer filterDelay_;
 };

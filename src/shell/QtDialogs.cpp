@@ -63,3 +63,7 @@ QString QtDialogs::askInput(const QString& prompt, const QString& title) {
 QString QtDialogs::chooseFile(const QString& title, const QString& filter) {
   return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(), filter);
 }
+
+QString QtDialogs::chooseNewFile(const QString& title, const QString& filter) {
+  return QFileDialog::getSaveFileName(QApplication::activeWindow(), title, QString(), filter);
+}

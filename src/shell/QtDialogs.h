@@ -11,6 +11,7 @@ class QtDialogs : public Dialogs {
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
+  QString chooseNewFile(const QString& title, const QString& filter) override;
 };
 
 // A text as a box shows it: CR, LF and CR LF each become one line break.

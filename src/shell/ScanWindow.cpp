@@ -48,8 +48,12 @@ QString operationText(const CleaningSuggestion& suggestion) {
 }  // namespace
 
 ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
-                       std::function<void(const ScanFinding&)> preview)
-    : QDialog(mainWindow), dialogs_(dialogs), preview_(std::move(preview)) {
+                       std::function<void(const ScanFinding&)> preview,
+                       std::function<void(const Recipe&)> previewAll)
+    : QDialog(mainWindow),
+      dialogs_(dialogs),
+      preview_(std::move(preview)),
+      previewAll_(std::move(previewAll)) {
   setObjectName(QStringLiteral("scanWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Scan"));
   setAccessibleName(windowTitle());
@@ -65,12 +69,20 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
   // Enter, or a double-click.
   connect(findingList, &QTreeWidget::itemActivated, this, [this] { previewChosen(); });
   connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] { followChoice(); });
+  connect(findingList, &QTreeWidget::itemChanged, this, [this] { followChoice(); });
+  connect(previewAllButton, &QPushButton::clicked, this, [this] {
+    if (!scanning_) previewAll_(tickedRecipe());
+  });
+  connect(saveRecipeButton, &QPushButton::clicked, this, [this] { saveTicked(); });
 }
 
 // The buttons and examples of the findings chosen; a scan under way holds them back.
 void ScanWindow::followChoice() {
   previewButton->setEnabled(!scanning_ && chosenFinding());
   copyButton->setEnabled(!findingList->selectedItems().isEmpty());
+  const bool ticked = !tickedRecipe().steps.empty();
+  previewAllButton->setEnabled(!scanning_ && ticked);
+  saveRecipeButton->setEnabled(ticked);
   showExamples();
 }
 
@@ -109,6 +121,13 @@ void ScanWindow::layOut() {
   copyButton = new QPushButton(QStringLiteral("&Copy"), this);
   copyButton->setObjectName(QStringLiteral("copyButton"));
   copyButton->setEnabled(false);
+  previewAllButton = new QPushButton(QStringLiteral("Preview &All…"), this);
+  previewAllButton->setObjectName(QStringLiteral("previewAllButton"));
+  previewAllButton->setToolTip(QStringLiteral("Every ticked finding's operation, as one run"));
+  previewAllButton->setEnabled(false);
+  saveRecipeButton = new QPushButton(QStringLiteral("Save &Recipe…"), this);
+  saveRecipeButton->setObjectName(QStringLiteral("saveRecipeButton"));
+  saveRecipeButton->setEnabled(false);
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
 
@@ -118,6 +137,8 @@ void ScanWindow::layOut() {
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(previewButton);
   buttons->addWidget(copyButton);
+  buttons->addWidget(previewAllButton);
+  buttons->addWidget(saveRecipeButton);
   buttons->addStretch(1);
   buttons->addWidget(closeButton);
   auto* layout = new QVBoxLayout(this);
@@ -130,7 +151,9 @@ void ScanWindow::layOut() {
   setTabOrder(stopButton, findingList);
   setTabOrder(findingList, previewButton);
   setTabOrder(previewButton, copyButton);
-  setTabOrder(copyButton, closeButton);
+  setTabOrder(copyButton, previewAllButton);
+  setTabOrder(previewAllButton, saveRecipeButton);
+  setTabOrder(saveRecipeButton, closeButton);
 }
 
 void ScanWindow::scan(const QString& connectionString, const QStringList& listed) {
@@ -265,6 +288,8 @@ void ScanWindow::list(const std::vector<ColumnFindings>& findings) {
       item->setData(Share, Qt::UserRole, share);
       item->setTextAlignment(Share, Qt::AlignRight | Qt::AlignVCenter);
       item->setText(Operation, operationText(SuggestionFor(kind)));
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+      item->setCheckState(Table, Qt::Unchecked);
       findingList->addTopLevelItem(item);
     }
   }
@@ -314,6 +339,31 @@ void ScanWindow::showExamples() {
 void ScanWindow::previewChosen() {
   if (scanning_) return;
   if (const std::optional<ScanFinding> finding = chosenFinding()) preview_(*finding);
+}
+
+Recipe ScanWindow::tickedRecipe() const {
+  Recipe recipe;
+  for (int i = 0; i < findingList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* item = findingList->topLevelItem(i);
+    if (item->checkState(Table) != Qt::Checked) continue;
+    const CleaningSuggestion suggestion =
+        SuggestionFor(DirtKind(item->data(Kind, Qt::UserRole).toInt()));
+    recipe.steps.push_back({item->text(Table),
+                            item->text(ColumnName),
+                            FindOperationByName(suggestion.operation),
+                            {suggestion.answers.value(0), suggestion.answers.value(1)}});
+  }
+  return recipe;
+}
+
+void ScanWindow::saveTicked() {
+  const Recipe recipe = tickedRecipe();
+  if (recipe.steps.empty()) return;
+  const QString path = dialogs_.chooseNewFile(QStringLiteral("Save Recipe"), RecipeFileFilter);
+  if (path.isEmpty()) return;
+  if (const QString problem = WriteRecipeFile(recipe, path); !problem.isEmpty()) {
+    dialogs_.message(problem);
+  }
 }
 
 QString ScanWindow::chosenAsText() const {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "DatabaseScan.h"
+#include "Recipe.h"
 
 class Connection;
 class Dialogs;
@@ -26,11 +27,12 @@ struct ScanFinding {
 // Scans tables for dirt one by one, with a progress bar and Stop, and lists what it finds:
 // a sortable list of table, column, kind, rows, share and the operation that cleans it,
 // with examples of the chosen finding. Enter or a double-click opens Preview Changes for
-// it; Ctrl+C copies the chosen findings as text.
+// it; Ctrl+C copies the chosen findings as text. Findings ticked (Space) make a recipe,
+// previewed as one ("Preview All…") or saved.
 class ScanWindow : public QDialog {
  public:
-  ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
-             std::function<void(const ScanFinding&)> preview);
+  ScanWindow(QWidget* mainWindow, Dialogs& dialogs, std::function<void(const ScanFinding&)> preview,
+             std::function<void(const Recipe&)> previewAll);
   ~ScanWindow() override;
 
   // Scans `tables`, listing each table's findings as its scan ends; returns when all are
@@ -45,6 +47,8 @@ class ScanWindow : public QDialog {
   bool isScanning() const { return scanning_; }
   // The findings chosen in the list, as lines of text with a header.
   QString chosenAsText() const;
+  // The ticked findings' suggested operations, in the list's order, one step each.
+  Recipe tickedRecipe() const;
 
   QLabel* progressText;
   QProgressBar* progressBar;
@@ -53,6 +57,8 @@ class ScanWindow : public QDialog {
   QLabel* examplesText;
   QPushButton* previewButton;
   QPushButton* copyButton;
+  QPushButton* previewAllButton;
+  QPushButton* saveRecipeButton;
   QPushButton* closeButton;
 
  protected:
@@ -67,10 +73,12 @@ class ScanWindow : public QDialog {
   void followChoice();
   void showExamples();
   void previewChosen();
+  void saveTicked();
   std::optional<ScanFinding> chosenFinding() const;
 
   Dialogs& dialogs_;
   std::function<void(const ScanFinding&)> preview_;
+  std::function<void(const Recipe&)> previewAll_;
   std::unique_ptr<Connection> connection_;
   std::atomic<bool> stopped_ = false;
   bool scanning_ = false;

@@ -26,6 +26,8 @@ class Dialogs {
   virtual bool askYesNo(const QString& question) = 0;
   // A file picker for one existing file; the empty text when it is cancelled.
   virtual QString chooseFile(const QString& title, const QString& filter) = 0;
+  // A file picker for a file to write, new or not; the empty text when it is cancelled.
+  virtual QString chooseNewFile(const QString& title, const QString& filter) = 0;
 
   // The program's own boxes carry the application title and no icon.
   void message(const QString& text) { showMessage(text, applicationTitle_, BoxIcon::None); }

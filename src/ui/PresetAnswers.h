@@ -28,6 +28,9 @@ class PresetAnswers : public Dialogs {
   QString chooseFile(const QString& title, const QString& filter) override {
     return dialogs_.chooseFile(title, filter);
   }
+  QString chooseNewFile(const QString& title, const QString& filter) override {
+    return dialogs_.chooseNewFile(title, filter);
+  }
 
  private:
   Dialogs& dialogs_;

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "Connection.h"
+#include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "RecordSet.h"
 #include "RunTesting.h"
@@ -288,4 +289,37 @@ TEST_F(RunControlTest, ATableLockedWhileReadIsWrittenAllTheSame) {
   EXPECT_TRUE(progress(form).summaryText->text().startsWith(
       "Finished: 20,000 records read, 20,000 written"))
       << progress(form).summaryText->text().toStdString();
+}
+
+// A recipe stopped in its second table keeps what it wrote as one run, undone whole.
+TEST_F(RunControlTest, StopMidRecipeLeavesOneConsistentRunThatUndoes) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
+  db.exec("CREATE TABLE a (id INT PRIMARY KEY, v TEXT); INSERT INTO a VALUES (1, 'x y'), (2, 'z')");
+  const Column before = values();
+  MainWindow& form = chooseField();
+  Recipe recipe;
+  for (const char* table : {"a", "t"}) {
+    recipe.steps.push_back({table, "v", FindOperationByName(u"remove-all-spaces"), {}});
+  }
+  form.previewRecipe(recipe);
+  ASSERT_NE(form.previewWindow(), nullptr);
+  {
+    RowLock lock(db, 2);
+    whenAWriteWaits(
+        [&](const QByteArray&) { QTest::mouseClick(progress(form).stopButton, Qt::LeftButton); });
+    QTest::mouseClick(form.previewWindow()->applyButton, Qt::LeftButton);
+  }
+  EXPECT_EQ(db.column("SELECT v FROM a ORDER BY id"), Column({text("xy"), text("z")}));
+  EXPECT_EQ(values(), Column({text("ab"), text("c d"), text("e f")}));
+  EXPECT_TRUE(progress(form).summaryText->text().startsWith("Stopped by you after 2 of 4 records"))
+      << progress(form).summaryText->text().toStdString();
+  const JournalRun stopped = journalRuns().at(0);
+  EXPECT_EQ(stopped.end, "Stopped");
+  EXPECT_EQ(stopped.written, 2);
+  EXPECT_EQ(stopped.entries, 2);
+
+  form.undoRun(stopped.id);
+  EXPECT_EQ(db.column("SELECT v FROM a ORDER BY id"), Column({text("x y"), text("z")}));
+  EXPECT_EQ(values(), before);
+  EXPECT_EQ(journalRuns().at(1).undoneBy, journalRuns().at(0).id);
 }

@@ -30,6 +30,9 @@ class ScriptedDialogs : public Dialogs {
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
+  QString chooseNewFile(const QString& title, const QString& filter) override {
+    return chooseFile(title, filter);
+  }
 
   void queueAnswers(const QStringList& answers);
   // Runs as each input box is answered: lets a test act while the program waits.
