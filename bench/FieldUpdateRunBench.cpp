@@ -28,6 +28,8 @@
 #include "ListViewWidget.h"
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
+#include "RecipeRun.h"
+#include "RewriteRun.h"
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
 #include "UndoRun.h"
@@ -141,6 +143,22 @@ Phase undoTheRun(int argc, char** argv, const QString& table) {
   QElapsedTimer timer;
   timer.start();
   UndoRun(parts.journal, written, BenchConnectionString(), parts.dialogs, parts.progress).run();
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
+}
+
+// A recipe of "Remove All Spaces" on v, w and x, previewed and applied as the windows do.
+Phase recipeOfThreeFields(int argc, char** argv, const QString& table) {
+  MainWindowParts parts(argc, argv, table);
+  Recipe recipe;
+  for (const char* field : {"v", "w", "x"}) {
+    recipe.steps.push_back({table, field, FindOperationByName(u"remove-all-spaces"), {}});
+  }
+  QElapsedTimer timer;
+  timer.start();
+  const std::unique_ptr<RecipePreview> preview =
+      PreviewRecipe(recipe, BenchConnectionString(), parts.dialogs);
+  RewriteRun rewrites(parts.journal, BenchConnectionString(), parts.dialogs, parts.progress);
+  if (preview) ApplyRecipe(*preview, rewrites, BenchConnectionString());
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
 }
 
@@ -328,6 +346,37 @@ void TrailingSpaces_RegexBesideOperation(benchmark::State& state) {
   }
 }
 
+// A recipe of three steps on three fields of one table beside one run on one of them: a
+// million rows, every other value of each field holding spaces.
+void Recipe_ThreeFieldsBesideOneRun(benchmark::State& state) {
+  const auto threeFields = [] {
+    PrepareBenchTable(RunTable, true);
+    RunServerStatement(BenchConnectionString(), "ALTER TABLE " + RunTable +
+                                                    " ADD COLUMN w VARCHAR(64), ADD COLUMN x "
+                                                    "VARCHAR(64), ALGORITHM=COPY");
+    RunServerStatement(BenchConnectionString(), "UPDATE " + RunTable + " SET w = v, x = v");
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = alternating({[&] {
+                                                       threeFields();
+                                                       return inChild("run", RunTable);
+                                                     },
+                                                     [&] {
+                                                       threeFields();
+                                                       return inChild("recipe3", RunTable);
+                                                     }},
+                                                    2);
+    const Phase run = measured[0], recipe = measured[1];
+    state.SetIterationTime(run.seconds + recipe.seconds);
+    state.counters["run_s"] = run.seconds;
+    state.counters["recipe_s"] = recipe.seconds;
+    state.counters["recipe_over_run"] = recipe.seconds / run.seconds;
+    state.counters["recipe_peak_MiB"] = recipe.peakMiB;
+  }
+}
+
 // A table without a key, whose rows are found by all their values: 100,000 rows of which
 // half change, the run beside the server's own statement (through the delay proxy when
 // scripts/bench --rtt runs it).
@@ -401,6 +450,7 @@ BENCHMARK(Keyless_RunBesideServerStatement)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+BENCHMARK(Recipe_ThreeFieldsBesideOneRun)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(WideTable_RunAndUndoMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(TrailingSpaces_RegexBesideOperation)
     ->Iterations(1)
@@ -429,6 +479,7 @@ int main(int argc, char** argv) {
         name == "floor"       ? floor(table)
         : name == "statement" ? serverStatement(table)
         : name == "undo"      ? undoTheRun(argc, argv, table)
+        : name == "recipe3"   ? recipeOfThreeFields(argc, argv, table)
         : name == "read"      ? readFloor(table)
         : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
         : name == "clean"     ? cleanFromTheTerminal(table, false)

@@ -568,7 +568,6 @@ int runRecipe(const CleanOptions& options) {
   RewriteRun rewrites(journal, *connectionString, dialogs, progress);
   const std::optional<qint64> run = ApplyRecipe(*preview, rewrites, *connectionString);
   if (!run) return ConnectionFailed;
-  for (const QString& line : StepCountsTexts(*preview)) std::cerr << line.toStdString() << '\n';
   tellJournaled(run, progress.summary());
   if (!progress.summary()) return UsageError;
   const int status = statusOf(*progress.summary());

@@ -32,6 +32,15 @@ RunDescription describeField(const Recipe& recipe, const RecipeField& field) {
   return description;
 }
 
+// How the summary names a field's part of the run: "t.v (steps 1, 2)".
+QString partName(const RecipeField& field) {
+  QStringList steps;
+  for (int at : field.steps) steps << QString::number(at + 1);
+  return field.table + u'.' + field.field +
+         (steps.size() == 1 ? QStringLiteral(" (step ") : QStringLiteral(" (steps ")) +
+         steps.join(QStringLiteral(", ")) + u')';
+}
+
 // The fields of one table: how its rows are read, and each field's place among them.
 struct TableReading {
   QString select;
@@ -160,14 +169,17 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
   const ConnectionAttributes login = ParseConnectionString(connectionString);
   std::vector<RewritePart> parts;
   QStringList where;
-  for (const std::unique_ptr<ChangePreview>& field : preview.fields) {
-    const ChangePreview* changes = field.get();
-    const RewriteSource source = [changes](const std::function<void(const Rewrite&)>& visit) {
-      for (qsizetype i = 0; i < changes->size(); ++i) visit(changes->rewrite(i));
-    };
-    parts.push_back(
-        {changes->target(), JournalRunOf(changes->description(), login), changes->size(), source});
-    where << changes->description().table + u'.' + changes->description().field;
+  std::size_t at = 0;
+  for (const std::vector<RecipeField>& table : RecipeTables(preview.recipe)) {
+    for (const RecipeField& field : table) {
+      const ChangePreview* changes = preview.fields[at++].get();
+      const RewriteSource source = [changes](const std::function<void(const Rewrite&)>& visit) {
+        for (qsizetype i = 0; i < changes->size(); ++i) visit(changes->rewrite(i));
+      };
+      parts.push_back({partName(field), changes->target(),
+                       JournalRunOf(changes->description(), login), changes->size(), source});
+      where << field.table + u'.' + field.field;
+    }
   }
   const RunDescription description{.table = where.join(QStringLiteral(", ")),
                                    .operation = RecipeTitle(preview.recipe),

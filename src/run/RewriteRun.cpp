@@ -25,8 +25,8 @@ RewriteRun::RewriteRun(Journal& journal, QString connectionString, Dialogs& dial
 std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun journaled,
                                       const RunDescription& description, qint64 total,
                                       const RewriteSource& source) {
-  const std::optional<qint64> id =
-      runAll({RewritePart{target, std::move(journaled), total, source}}, std::nullopt, description);
+  const std::optional<qint64> id = runAll(
+      {RewritePart{{}, target, std::move(journaled), total, source}}, std::nullopt, description);
   return id && !partsDone_.empty() ? std::optional(partsDone_.front().journalId) : std::nullopt;
 }
 
@@ -183,6 +183,11 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
   control_.watch(nullptr);
   control_.settle();
   summary_ = RunSummary{end_, progress.counts(), clock.elapsed(), description.since};
+  if (whole) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      summary_.parts.push_back({parts[i].name, partsDone_[i].summary.counts});
+    }
+  }
   if (end_ == RunEnd::JournalFailed) {
     firstFailure = QStringLiteral(
                        "The journal that keeps the old values could not be written (%1), so "

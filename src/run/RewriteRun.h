@@ -34,6 +34,7 @@ struct RewriteTarget {
 // One field's rewrites within a run of several: its own target, journaled as a part of the
 // whole.
 struct RewritePart {
+  QString name;  // in the summary: "t.v (steps 1, 2)"
   RewriteTarget target;
   JournalRun journaled;
   qint64 total = 0;

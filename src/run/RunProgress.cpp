@@ -158,6 +158,10 @@ QString SummaryText(const RunSummary& summary) {
       break;
   }
   text += QStringLiteral(". ") + DurationText(summary.milliseconds) + u'.';
+  for (const RunSummary::Part& part : summary.parts) {
+    text +=
+        u'\n' + part.name + QStringLiteral(": ") + outcomesText(part.counts, summary.since) + u'.';
+  }
   for (const ReportGroup& group : summary.collected) {
     text += u'\n' + CountText(group.count) + QStringLiteral(" × ") + group.description;
     if (!group.firstSubjects.isEmpty()) {

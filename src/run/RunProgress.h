@@ -65,6 +65,12 @@ struct RunSummary {
   QString since = SinceTheRun;
   bool journalClosed = true;  // false: the journal could not record the run's end
   std::vector<ReportGroup> collected = {};
+  // Of a run in parts (a recipe's fields): what each did, by the part's name.
+  struct Part {
+    QString name;
+    RunCounts counts;
+  };
+  std::vector<Part> parts = {};
 };
 
 struct RunDescription {

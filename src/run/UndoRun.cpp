@@ -152,7 +152,8 @@ void UndoRun::run() {
   }
   std::vector<RewritePart> parts;
   for (const JournalRun& part : writers) {
-    parts.push_back({targetOf(part), undoOf(part), part.entries, entriesOf(part.id)});
+    parts.push_back({part.table + u'.' + part.field, targetOf(part), undoOf(part), part.entries,
+                     entriesOf(part.id)});
   }
   JournalRun whole = undoOf(undone);
   whole.field.clear();

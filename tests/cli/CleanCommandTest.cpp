@@ -594,6 +594,11 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
             Column({text("line  break"), text("plain"), text("a b")}));
   EXPECT_TRUE(run.err.contains("Run 1 journaled: klarifeld-clean --undo 1"))
       << run.err.toStdString();
+  // What each field's part wrote, in the summary.
+  EXPECT_TRUE(
+      run.out.contains("\nt.v (steps 1, 2): 3 written, 0 unchanged, 0 reported.\n"
+                       "u.note (step 3): 2 written, 0 unchanged, 0 reported."))
+      << run.out.toStdString();
 
   const Outcome history = clean({"--history"});
   const QStringList lines = history.out.split('\n', Qt::SkipEmptyParts);
