@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryFile>
 #include <iostream>
 
 #include "ChangePreview.h"
@@ -397,24 +398,21 @@ bool hasRecords(Connection& connection, const QString& table) {
   return one->isOpen() && !one->Eof();
 }
 
-// Written out in one go: a million lines through a stream would cost more than the preview.
-// Printed a mebibyte at a time: the output of a big table need not be held whole.
-void flushWhenFull(QByteArray& out) {
-  constexpr qsizetype Full = qsizetype(1) << 20;
-  if (out.size() < Full) return;
-  std::cout.write(out.constData(), out.size());
-  out.clear();
+// Where printed changes go: standard output, or a spool read out after the counts.
+using Sink = std::function<void(QByteArrayView)>;
+
+void toStandardOutput(QByteArrayView bytes) {
+  std::cout.write(bytes.data(), bytes.size());
 }
 
-// With `named`, each change says its table and field: one preview of several.
-void printChanges(const ChangePreview& preview, bool json, bool named = false) {
+// Written out in one go: a million lines through a stream would cost more than the preview.
+// Handed on a mebibyte at a time: the output of a big table need not be held whole. With
+// `named`, each change says its table and field: one preview of several.
+void printEntries(const ChangePreview& preview, bool json, bool named, const Sink& sink) {
+  constexpr qsizetype Full = qsizetype(1) << 20;
   QByteArray out;
-  out.reserve((qsizetype(1) << 20) + 4096);
+  out.reserve(Full + 4096);
   const RunDescription& run = preview.description();
-  if (!json) {
-    if (named) out += (run.table + u'.' + run.field + QStringLiteral(": ")).toUtf8();
-    out += PreviewCountsText(preview).toUtf8() + '\n';
-  }
   for (qsizetype i = 0; i < preview.size(); ++i) {
     if (json) {
       // The keys in QJsonDocument's order, as scripts have them.
@@ -434,30 +432,77 @@ void printChanges(const ChangePreview& preview, bool json, bool named = false) {
         appendJsonString(out, run.table.toUtf8());
       }
       out += preview.tooLong(i) ? ",\"tooLong\":true}\n" : ",\"tooLong\":false}\n";
-      flushWhenFull(out);
-      continue;
-    }
-    if (const std::optional<QByteArrayView> key = preview.singleKeyBytes(i)) {
-      out += *key;
     } else {
-      out += preview.keyOnly(i).key.toUtf8();
+      if (const std::optional<QByteArrayView> key = preview.singleKeyBytes(i)) {
+        out += *key;
+      } else {
+        out += preview.keyOnly(i).key.toUtf8();
+      }
+      out += ": ";
+      if (preview.binary()) {
+        const ChangePreview::Entry entry = preview.entry(i);
+        out += WithVisibleMarks(entry.before).toUtf8() + " → " +
+               WithVisibleMarks(entry.after).toUtf8();
+      } else {
+        AppendWithVisibleMarks(out, preview.beforeBytes(i));
+        out += " → ";
+        AppendWithVisibleMarks(out, preview.afterBytes(i));
+      }
+      out += preview.tooLong(i) ? "  (too long for the column)\n" : "\n";
     }
-    out += ": ";
-    if (preview.binary()) {
-      const ChangePreview::Entry entry = preview.entry(i);
-      out +=
-          WithVisibleMarks(entry.before).toUtf8() + " → " + WithVisibleMarks(entry.after).toUtf8();
-    } else {
-      AppendWithVisibleMarks(out, preview.beforeBytes(i));
-      out += " → ";
-      AppendWithVisibleMarks(out, preview.afterBytes(i));
+    if (out.size() >= Full) {
+      sink(out);
+      out.clear();
     }
-    out += preview.tooLong(i) ? "  (too long for the column)\n" : "\n";
-    flushWhenFull(out);
   }
-  std::cout.write(out.constData(), out.size());
+  sink(out);
+}
+
+void printCounts(const ChangePreview& preview, bool named) {
+  const RunDescription& run = preview.description();
+  const QString prefix = named ? run.table + u'.' + run.field + QStringLiteral(": ") : QString();
+  std::cout << (prefix + PreviewCountsText(preview)).toStdString() << '\n';
+}
+
+void printChanges(const ChangePreview& preview, bool json, bool named = false) {
+  if (!json) printCounts(preview, named);
+  printEntries(preview, json, named, toStandardOutput);
   std::cout.flush();
 }
+
+// A dry run printed as its changes are computed, so that its memory stays the same however
+// many records change. JSON goes out at once; the text form's changes wait in a spool file
+// (private to the user) until the counts that come first are known.
+class StreamedChanges {
+ public:
+  explicit StreamedChanges(bool json) : json_(json) { failed_ = !json_ && !spool_.open(); }
+  void drain(const ChangePreview& batch) {
+    if (failed_) return;
+    printEntries(
+        batch, json_, false, json_ ? Sink(toStandardOutput) : [this](QByteArrayView bytes) {
+          if (spool_.write(bytes.data(), bytes.size()) != bytes.size()) failed_ = true;
+        });
+  }
+  // Once every change was drained: why they could not all be printed, or empty.
+  QString finish(const ChangePreview& preview) {
+    if (!json_) {
+      printCounts(preview, false);
+      if (failed_) {
+        return QStringLiteral("The changes could not be kept for printing in %1: %2.")
+            .arg(QDir::tempPath(), spool_.errorString());
+      }
+      spool_.seek(0);
+      while (!spool_.atEnd()) toStandardOutput(spool_.read(qint64(1) << 20));
+    }
+    std::cout.flush();
+    return {};
+  }
+
+ private:
+  bool json_;
+  QTemporaryFile spool_;
+  bool failed_ = false;
+};
 
 void printChanges(const ChangePreviews& previews, bool json) {
   for (const std::unique_ptr<ChangePreview>& preview : previews) {
@@ -651,9 +696,15 @@ int RunCleanCommand(const CleanOptions& options) {
                        connectionString, pointer, dialogs, progress, journal);
     if (options.quietReports) run.reportIntoSummary();
     if (options.dryRun) {
+      StreamedChanges printed(options.json);
+      constexpr qsizetype Batch = 10000;
+      run.drainPreviewEvery(Batch, [&](const ChangePreview& batch) { printed.drain(batch); });
       const std::unique_ptr<ChangePreview> changes = run.preview();
       if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
-      printChanges(*changes, options.json);
+      if (const QString failure = printed.finish(*changes); !failure.isEmpty()) {
+        fail(failure);
+        return SomeReported;
+      }
       return changes->counts.failing > 0 ? SomeReported : AllWritten;
     }
     run.run();

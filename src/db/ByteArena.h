@@ -20,6 +20,12 @@ class ByteArena {
     blockFree_ -= bytes;
     return at;
   }
+  // Frees every string handed out.
+  void clear() {
+    blocks_.clear();
+    blockFree_ = 0;
+    blockEnd_ = nullptr;
+  }
 
  private:
   static constexpr std::size_t BlockSize = std::size_t{1} << 20;

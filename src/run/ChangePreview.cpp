@@ -21,6 +21,19 @@ void ChangePreview::add(qint64 position, QByteArrayView packed, QByteArrayView b
   std::copy(after.begin(), after.end(), out);
   ++counts.changing;
   if (tooLong) ++counts.tooLong;
+  if (drainAt_ > 0 && size() >= drainAt_) drainRest();
+}
+
+void ChangePreview::drainEvery(qsizetype entries, std::function<void(const ChangePreview&)> drain) {
+  drainAt_ = entries;
+  drain_ = std::move(drain);
+}
+
+void ChangePreview::drainRest() {
+  if (!drain_ || entries_.empty()) return;
+  drain_(*this);
+  entries_.clear();
+  arena_.clear();
 }
 
 void ChangePreview::countFailure(const QString& reason) {

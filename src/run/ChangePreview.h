@@ -49,6 +49,12 @@ class ChangePreview {
   // `identity` packed as PackedValues packs it.
   void add(qint64 position, QByteArrayView identity, QByteArrayView before, QByteArrayView after,
            bool tooLong);
+  // Keeps no more than `entries` changes: once that many are kept, `drain` is handed them
+  // and they go, so that a preview read only to be printed takes the same memory however
+  // many records change. The counts stay whole.
+  void drainEvery(qsizetype entries, std::function<void(const ChangePreview&)> drain);
+  // Hands the changes still kept to the drain, once the records have ended.
+  void drainRest();
   void countFailure(const QString& reason);
 
   qsizetype size() const { return qsizetype(entries_.size()); }
@@ -86,6 +92,8 @@ class ChangePreview {
   bool binary_;
   std::vector<Stored> entries_;
   ByteArena arena_;
+  qsizetype drainAt_ = 0;  // 0: every change is kept
+  std::function<void(const ChangePreview&)> drain_;
 };
 
 // What a run of several fields would change: one preview a field.

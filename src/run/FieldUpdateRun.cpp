@@ -372,8 +372,11 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
         RewriteTarget{attributes.database, table(), identity.columns, identity.keyed, info.column},
         info.binary);
     const ColumnLimits limits = ColumnLimitsOf(Required(writes_), info);
-    RunWhileServingEvents(
-        [&] { ComputePreview(*preview, records, field, operation, answers, limits); });
+    if (previewDrain_.drain) preview->drainEvery(previewDrain_.entries, previewDrain_.drain);
+    RunWhileServingEvents([&] {
+      ComputePreview(*preview, records, field, operation, answers, limits);
+      preview->drainRest();
+    });
     preview_ = std::move(preview);
   } catch (const std::exception& failure) {
     dialogs_.message(QString::fromUtf8(failure.what()));

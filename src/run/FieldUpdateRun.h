@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,6 +42,11 @@ class FieldUpdateRun {
   // As run(), with the same questions and tests, but computing every new value and writing
   // nothing; nothing when the run would not have reached its records.
   std::unique_ptr<ChangePreview> preview();
+  // The preview hands its changes to `drain` as it goes, in batches of `entries`, rather
+  // than keeping them all (ChangePreview::drainEvery); on the preview's own thread.
+  void drainPreviewEvery(qsizetype entries, std::function<void(const ChangePreview&)> drain) {
+    previewDrain_ = {entries, std::move(drain)};
+  }
   // Ends the run after the current record, cancelling a write that waits on the server.
   // From the calling thread, at any time during run().
   void requestStop();
@@ -118,4 +124,8 @@ class FieldUpdateRun {
   bool reportIntoSummary_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;
+  struct {
+    qsizetype entries = 0;
+    std::function<void(const ChangePreview&)> drain;
+  } previewDrain_;
 };

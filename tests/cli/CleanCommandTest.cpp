@@ -613,3 +613,28 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
   EXPECT_TRUE(clean({"--undo", "1"}).err.startsWith("This run was undone already, by run "));
   EXPECT_EQ(clean({"--undo", "2"}).err, "This run is a part of run 1, and is undone with it.\n");
 }
+
+// A dry run prints its changes as they are computed, in batches, all of them and in order,
+// the counts first.
+TEST_F(CleanCommandTest, ADryRunOfManyChangesPrintsEachOnceInOrder) {
+  db.exec("INSERT INTO t SELECT seq + 5, CONCAT('r ', seq) FROM seq_1_to_25000");
+  const Outcome dry = clean({"--operation", "remove-all-spaces", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
+  const QStringList lines = dry.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1 + 25002);
+  EXPECT_TRUE(lines[0].startsWith("25,005 records read: 25,002 would change"))
+      << lines[0].toStdString();
+  for (int i = 3; i < lines.size(); ++i) {
+    const QString expected = QString("%1: r·%2 → r%2").arg(i + 3).arg(i + 3 - 5);
+    if (lines[i] != expected) {
+      ADD_FAILURE() << lines[i].toStdString() << " where " << expected.toStdString();
+      break;
+    }
+  }
+  const Outcome json = clean({"--operation", "remove-all-spaces", "--dry-run", "--json"});
+  const QStringList objects = json.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(objects.size(), 25002);
+  EXPECT_EQ(objects.last(),
+            "{\"after\":\"r25000\",\"before\":\"r 25000\",\"key\":\"25005\","
+            "\"tooLong\":false}");
+}
