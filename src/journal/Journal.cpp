@@ -621,19 +621,18 @@ qint64 Journal::sizeOnDisk() const {
 }
 
 void JournalRecorder::aboutToWrite(const RowChange& change) {
-  if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
-  try {
-    journal_.record(run_, change);
-  } catch (const JournalError& failure) {
-    failure_ = QString::fromUtf8(failure.what());
-    throw;
-  }
+  keepingFailure([&] { journal_.record(run_, change); });
 }
 
 void JournalRecorder::aboutToWriteAll(const std::vector<RowChange>& changes) {
+  keepingFailure([&] { journal_.recordAll(run_, changes); });
+}
+
+// Once the journal failed, nothing more is recorded: every later write is refused too.
+void JournalRecorder::keepingFailure(const std::function<void()>& record) {
   if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
   try {
-    journal_.recordAll(run_, changes);
+    record();
   } catch (const JournalError& failure) {
     failure_ = QString::fromUtf8(failure.what());
     throw;

@@ -156,6 +156,8 @@ class JournalRecorder : public WriteObserver {
   const QString& failure() const { return failure_; }
 
  private:
+  void keepingFailure(const std::function<void()>& record);
+
   Journal& journal_;
   qint64 run_;
   QString failure_;

@@ -7,6 +7,7 @@
 #include "Connection.h"
 #include "RecordSet.h"
 #include "RunJournal.h"
+#include "TableBrowser.h"
 
 ChangePreview::ChangePreview(RunDescription description, RewriteTarget target, bool binary)
     : description_(std::move(description)), target_(std::move(target)), binary_(binary) {}
@@ -110,11 +111,6 @@ Rewrite ChangePreview::rewrite(qsizetype i) const {
 
 namespace {
 
-// A name as a literal that no server setting reads otherwise (NO_BACKSLASH_ESCAPES, say).
-QString literalOf(const QByteArray& text) {
-  return QStringLiteral("_utf8mb4 X'") + QString::fromLatin1(text.toHex()) + u'\'';
-}
-
 qint64 charactersIn(const QString& text) {
   qint64 characters = 0;
   for (qsizetype i = 0; i < text.size(); ++i) {
@@ -129,8 +125,9 @@ ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
   const auto limits = connection.Execute(
       "SELECT CHARACTER_MAXIMUM_LENGTH, CHARACTER_OCTET_LENGTH FROM information_schema.COLUMNS "
       "WHERE TABLE_SCHEMA = " +
-      literalOf(field.database) + " AND TABLE_NAME = " + literalOf(field.table) +
-      " AND COLUMN_NAME = " + literalOf(field.column));
+      TextLiteral(QString::fromUtf8(field.database)) +
+      " AND TABLE_NAME = " + TextLiteral(QString::fromUtf8(field.table)) +
+      " AND COLUMN_NAME = " + TextLiteral(QString::fromUtf8(field.column)));
   if (!limits->isOpen() || limits->Eof()) return {};
   return {limits->Value(0).value_or(QString()).toLongLong(),
           limits->Value(1).value_or(QString()).toLongLong()};

@@ -86,6 +86,7 @@ class MainWindow : public Window {
   QAction* previewRecipeAction;
   QAction* openRecipeAction;
   QAction* saveRecipeAction;
+  QAction* newRecipeAction;  // empties the recipe
 
   // The window that shows a run's progress and summary, made on first use.
   ProgressWindow& progressWindow();

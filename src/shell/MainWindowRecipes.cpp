@@ -26,10 +26,16 @@ void MainWindow::layOutRecipeMenu(QMenu* runMenu) {
   previewRecipeAction = add(QStringLiteral("Preview &Recipe…"), "previewRecipeAction");
   openRecipeAction = add(QStringLiteral("&Open Recipe…"), "openRecipeAction");
   saveRecipeAction = add(QStringLiteral("&Save Recipe…"), "saveRecipeAction");
+  newRecipeAction = add(QStringLiteral("&New Recipe"), "newRecipeAction");
   connect(addToRecipeAction, &QAction::triggered, this, [this] { onAddToRecipeChosen(); });
   connect(previewRecipeAction, &QAction::triggered, this, [this] { previewRecipe(recipe_); });
   connect(openRecipeAction, &QAction::triggered, this, [this] { onOpenRecipeChosen(); });
   connect(saveRecipeAction, &QAction::triggered, this, [this] { onSaveRecipeChosen(); });
+  connect(newRecipeAction, &QAction::triggered, this, [this] {
+    recipe_ = {};
+    statusLine->setText(
+        QStringLiteral("The recipe is empty: \"Add to Recipe\" adds its first step."));
+  });
 }
 
 void MainWindow::onAddToRecipeChosen() {

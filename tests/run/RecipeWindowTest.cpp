@@ -112,4 +112,6 @@ TEST_F(RecipeWindowTest, StepsAddedHereAreSavedAndOpenedAgain) {
   QTest::mouseClick(preview->applyButton, Qt::LeftButton);
   EXPECT_EQ(values(), Column({text("a_b"), text("ok"), text("c_d")}));
   EXPECT_EQ(writes(), 3) << "each changed value written once, the steps applied in order";
+  form.newRecipeAction->trigger();
+  EXPECT_TRUE(form.recipe().steps.empty());
 }
