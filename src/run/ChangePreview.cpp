@@ -133,8 +133,9 @@ ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
           limits->Value(1).value_or(QString()).toLongLong()};
 }
 
-void PreviewRecord(ChangePreview& preview, RecordSet& records, int field, qint64 position,
-                   const NewValueRule& newValueOf, const ColumnLimits& limits) {
+std::optional<QByteArray> PreviewRecord(ChangePreview& preview, RecordSet& records, int field,
+                                        qint64 position, const NewValueRule& newValueOf,
+                                        const ColumnLimits& limits, const RowValues* identity) {
   PreviewCounts& counts = preview.counts;
   ++counts.read;
   const FieldValue stored = records.Value(field);
@@ -144,20 +145,22 @@ void PreviewRecord(ChangePreview& preview, RecordSet& records, int field, qint64
     newValue = newValueOf(stored);
     if (!stored) {
       ++counts.nulls;
-      return;
+      return std::nullopt;
     }
     if (!ChangesRecord(stored, newValue)) {
       ++counts.unchanged;
-      return;
+      return std::nullopt;
     }
     after = EncodedFieldValue(newValue, preview.binary());
   } catch (const std::exception& failure) {
     preview.countFailure(QString::fromUtf8(failure.what()));
-    return;
+    return std::nullopt;
   }
   const bool tooLong = (limits.characters > 0 && charactersIn(newValue) > limits.characters) ||
                        (limits.bytes > 0 && after->size() > limits.bytes);
-  preview.add(position, records.CurrentIdentityPacked(), *records.RawValue(field), *after, tooLong);
+  preview.add(position, identity ? PackedValues(*identity) : records.CurrentIdentityPacked(),
+              *records.RawValue(field), *after, tooLong);
+  return after;
 }
 
 void ComputePreview(ChangePreview& preview, RecordSet& records, int field,

@@ -109,9 +109,13 @@ ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field);
 // What a field's value becomes; throws what a run would report.
 using NewValueRule = std::function<QString(const FieldValue& stored)>;
 // Keeps in `preview` what the rule makes of the current record's `field`, as a run would
-// write it: a change, or only its count.
-void PreviewRecord(ChangePreview& preview, RecordSet& records, int field, qint64 position,
-                   const NewValueRule& newValueOf, const ColumnLimits& limits);
+// write it: a change, or only its count. The change finds its row by `identity` when given
+// (the row as earlier writes will have left it), else by the record as read. The bytes it
+// would write, when it changes the record.
+std::optional<QByteArray> PreviewRecord(ChangePreview& preview, RecordSet& records, int field,
+                                        qint64 position, const NewValueRule& newValueOf,
+                                        const ColumnLimits& limits,
+                                        const RowValues* identity = nullptr);
 
 // Goes through every record of `records` from the current one, as a run would, and keeps
 // each change in `preview`.

@@ -113,10 +113,24 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
     cleaned.push_back({changes.get(), column, std::move(rule), ColumnLimitsOf(asks, info)});
     preview.fields.push_back(std::move(changes));
   }
+  // A field that finds the rows (a column of the key, or any column of a table without one)
+  // is written before the fields after it: they find the rows by its new values.
+  std::vector<int> identitySlots;
+  for (const RecipeField& field : fields) {
+    identitySlots.push_back(int(identity.columns.indexOf(field.field.toUtf8())));
+  }
   RunWhileServingEvents([&] {
     for (qint64 position = 0; !records.Eof(); ++position, records.MoveNext()) {
-      for (const Cleaned& field : cleaned) {
-        PreviewRecord(*field.preview, records, field.column, position, field.rule, field.limits);
+      std::optional<RowValues> written;  // the identity as the fields so far leave it
+      for (std::size_t i = 0; i < cleaned.size(); ++i) {
+        const Cleaned& field = cleaned[i];
+        const std::optional<QByteArray> after =
+            PreviewRecord(*field.preview, records, field.column, position, field.rule, field.limits,
+                          written ? &*written : nullptr);
+        if (after && identitySlots[i] >= 0) {
+          if (!written) written = records.CurrentIdentity().values;
+          (*written)[std::size_t(identitySlots[i])] = after;
+        }
       }
     }
   });

@@ -1,5 +1,7 @@
 #include "UndoRun.h"
 
+#include <ranges>
+
 #include "ChangePreview.h"
 #include "Connection.h"
 #include "ConnectionString.h"
@@ -150,8 +152,9 @@ void UndoRun::run() {
     if (undo) markTakenBack(undone, *undo, rewrites_.summary());
     return;
   }
+  // Last part first: a part may have found its rows by the values an earlier one wrote.
   std::vector<RewritePart> parts;
-  for (const JournalRun& part : writers) {
+  for (const JournalRun& part : std::views::reverse(writers)) {
     parts.push_back({part.table + u'.' + part.field, targetOf(part), undoOf(part), part.entries,
                      entriesOf(part.id)});
   }
@@ -161,9 +164,10 @@ void UndoRun::run() {
   if (!undo) return;
   bool allBack = true;
   for (std::size_t i = 0; i < writers.size(); ++i) {
+    const JournalRun& part = writers[writers.size() - 1 - i];
     const RewriteRun::PartDone& done = rewrites_.partsDone()[i];
-    markTakenBack(writers[i], done.journalId, done.summary);
-    allBack = allBack && journal_.run(writers[i].id)->undoneBy != 0;
+    markTakenBack(part, done.journalId, done.summary);
+    allBack = allBack && journal_.run(part.id)->undoneBy != 0;
   }
   const RunCounts& counts = rewrites_.summary().counts;
   if (allBack) {

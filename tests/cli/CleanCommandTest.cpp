@@ -78,6 +78,21 @@ class CleanCommandTest : public testing::Test {
     return finish(program);
   }
   Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
+  // The program with the recipe `json`, from a file, in place of a table, field and operation.
+  Outcome cleanWithRecipe(const QByteArray& json, const QStringList& arguments = {}) {
+    QFile file(dataHome.filePath("recipe.json"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(json);
+    file.close();
+    const TestServer& server = TestServer::get();
+    QProcess program;
+    startBare(program,
+              QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                          "--database", db.name(), "--recipe", file.fileName()} +
+                  arguments,
+              server.password);
+    return finish(program);
+  }
 
   ScratchDatabase db;
   QTemporaryDir dataHome;
@@ -532,20 +547,6 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
   db.exec(
       "CREATE TABLE u (id INT PRIMARY KEY, note TEXT);"
       "INSERT INTO u VALUES (1, 'line\\r\\nbreak'), (2, 'plain'), (3, 'a\\nb')");
-  const auto withRecipe = [&](const QByteArray& json, const QStringList& arguments) {
-    QFile file(dataHome.filePath("recipe.json"));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(json);
-    file.close();
-    const TestServer& server = TestServer::get();
-    QProcess program;
-    startBare(program,
-              QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
-                          "--database", db.name(), "--recipe", file.fileName()} +
-                  arguments,
-              server.password);
-    return finish(program);
-  };
   const QByteArray recipe =
       R"({"klarifeld-recipe": 1, "steps": [
            {"table": "t", "field": "v", "operation": "replace-tabs", "answers": [" "]},
@@ -564,12 +565,12 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
          "\"answers\".\n"},
         {QByteArray(recipe).replace("remove-enters", "remove-entres"),
          "Step 3: no operation 'remove-entres' (did you mean remove-enters?)"}}) {
-    const Outcome refused = withRecipe(json, {});
+    const Outcome refused = cleanWithRecipe(json, {});
     EXPECT_EQ(refused.status, 2) << refused.err.toStdString();
     EXPECT_TRUE(refused.err.startsWith("klarifeld-clean: " + refusal)) << refused.err.toStdString();
   }
 
-  const Outcome dry = withRecipe(recipe, {"--dry-run"});
+  const Outcome dry = cleanWithRecipe(recipe, {"--dry-run"});
   EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
   EXPECT_TRUE(
       dry.out.startsWith("Step 1, replace-tabs on t.v: 1 record changes.\n"
@@ -578,14 +579,14 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
                          "t.v: 5 records read: 3 would change, 1 unchanged, 1 null"))
       << dry.out.toStdString();
   EXPECT_TRUE(dry.out.contains("\n1: a·b → ab\n")) << dry.out.toStdString();
-  const Outcome json = withRecipe(recipe, {"--dry-run", "--json"});
+  const Outcome json = cleanWithRecipe(recipe, {"--dry-run", "--json"});
   EXPECT_TRUE(
       json.out.endsWith("{\"after\":\"a b\",\"before\":\"a\\nb\",\"field\":\"note\","
                         "\"key\":\"3\",\"table\":\"u\",\"tooLong\":false}\n"))
       << json.out.toStdString();
   EXPECT_EQ(values(), before) << "a dry run writes nothing";
 
-  const Outcome run = withRecipe(recipe, {});
+  const Outcome run = cleanWithRecipe(recipe, {});
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   // The steps on v one after the other: tabs to spaces, then no spaces.
   EXPECT_EQ(values(),
@@ -637,4 +638,31 @@ TEST_F(CleanCommandTest, ADryRunOfManyChangesPrintsEachOnceInOrder) {
   EXPECT_EQ(objects.last(),
             "{\"after\":\"r25000\",\"before\":\"r 25000\",\"key\":\"25005\","
             "\"tooLong\":false}");
+}
+
+// Fields of one table that find its rows (a table without a key, or its key itself): each
+// later step finds the rows by the values the earlier ones wrote, and the undo goes back
+// step by step.
+TEST_F(CleanCommandTest, ARecipeOnTheColumnsThatFindTheRowsWritesAndUndoesThemAll) {
+  db.exec(
+      "CREATE TABLE bare (a TEXT, b TEXT); INSERT INTO bare VALUES ('a 1', 'b 1'), ('a 2', 'b'),"
+      "('a', 'b 3');"
+      "CREATE TABLE coded (code VARCHAR(10) PRIMARY KEY, v TEXT);"
+      "INSERT INTO coded VALUES ('c 1', 'v 1'), ('c2', 'v 2')");
+  const Column bare = db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b");
+  const Column coded = db.column("SELECT CONCAT(code, '|', v) FROM coded ORDER BY code");
+  const Outcome run = cleanWithRecipe(R"({"klarifeld-recipe": 1, "steps": [
+      {"table": "bare", "field": "a", "operation": "remove-all-spaces"},
+      {"table": "bare", "field": "b", "operation": "remove-all-spaces"},
+      {"table": "coded", "field": "code", "operation": "remove-all-spaces"},
+      {"table": "coded", "field": "v", "operation": "remove-all-spaces"}]})");
+  EXPECT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
+  EXPECT_EQ(db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b"),
+            Column({text("a|b3"), text("a1|b1"), text("a2|b")}));
+  EXPECT_EQ(db.column("SELECT CONCAT(code, '|', v) FROM coded ORDER BY code"),
+            Column({text("c1|v1"), text("c2|v2")}));
+  const Outcome undo = clean({"--undo", "1"});
+  EXPECT_EQ(undo.status, 0) << undo.err.toStdString() << undo.out.toStdString();
+  EXPECT_EQ(db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b"), bare);
+  EXPECT_EQ(db.column("SELECT CONCAT(code, '|', v) FROM coded ORDER BY code"), coded);
 }
