@@ -55,19 +55,25 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
                                          const RunDescription& description) {
   if (parts.empty()) return std::nullopt;
   Connection connection;
-  std::vector<std::unique_ptr<RowRewriter>> rewriters;
+  // A part's rewriter is made as the part begins: the chunk table on the session is its own.
+  const auto rewriterOf = [&](const RewriteTarget& target) {
+    return std::make_unique<RowRewriter>(connection, target.database, target.table,
+                                         target.identityColumns, target.keyed, target.column);
+  };
   std::optional<qint64> wholeId;
   partsDone_.clear();
   qint64 total = 0;
+  RunDescription shown = description;
   try {
     connection.CommandTimeout = RewriteTimeoutSeconds;
     connection.LockTimeout = RunControl::LockWaitSeconds;
     connection.Open(connectionString_);
+    // Every part can find its rows, or none is written.
     for (const RewritePart& part : parts) {
-      const RewriteTarget& target = part.target;
-      rewriters.push_back(std::make_unique<RowRewriter>(connection, target.database, target.table,
-                                                        target.identityColumns, target.keyed,
-                                                        target.column));
+      const std::unique_ptr<RowRewriter> rewriter = rewriterOf(part.target);
+      if (&part == &parts.front() && rewriter->grouped()) {
+        shown.stopping = StoppingAfterChunk(rewriter->chunkRows());
+      }
       total += part.total;
     }
     const QString cluster = ClusterOf(&connection);
@@ -88,10 +94,6 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
 
   RunProgress progress(total);
   control_.watch(&connection);
-  RunDescription shown = description;
-  if (!rewriters.empty() && rewriters.front()->grouped()) {
-    shown.stopping = StoppingAfterChunk(rewriters.front()->chunkRows());
-  }
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
   clock.start();
@@ -175,7 +177,12 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
       PartDone& done = partsDone_[i];
       if (end_ == RunEnd::Finished) {
         JournalRecorder recorder(journal_, done.journalId);
-        rewritePart(*rewriters[i], recorder, parts[i].source);
+        try {
+          rewritePart(*rewriterOf(parts[i].target), recorder, parts[i].source);
+        } catch (const DbError& failure) {
+          firstFailure = QString::fromUtf8(failure.what());
+          end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
+        }
       }
       done.summary = RunSummary{end_, countsSince(progress.counts(), before), 0, description.since};
     }
