@@ -133,7 +133,17 @@ std::optional<Recipe> ParseRecipe(const QByteArray& json, QString& problem) {
     return std::nullopt;
   }
   const QJsonObject object = document.object();
-  if (object.value(FormatKey).toInt() != FormatVersion) {
+  const QJsonValue format = object.value(FormatKey);
+  if (format.isDouble() && format.toInt() > FormatVersion) {
+    problem = QStringLiteral(
+                  "This recipe is of a later kind (%1 %2) than this version of "
+                  "Klarifeld reads (%3).")
+                  .arg(FormatKey)
+                  .arg(format.toInt())
+                  .arg(FormatVersion);
+    return std::nullopt;
+  }
+  if (format.toInt() != FormatVersion) {
     problem =
         QStringLiteral("This is no recipe: it lacks \"%1\": %2.").arg(FormatKey).arg(FormatVersion);
     return std::nullopt;

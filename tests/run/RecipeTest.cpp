@@ -48,6 +48,9 @@ TEST(RecipeTest, ASavedRecipeReadsBackStepForStep) {
 
 TEST(RecipeTest, AStepThatCannotBeRunIsRefusedByItsNumber) {
   EXPECT_EQ(refusalOf(R"({"steps": []})"), "This is no recipe: it lacks \"klarifeld-recipe\": 1.");
+  EXPECT_EQ(refusalOf(R"({"klarifeld-recipe": 2, "steps": []})"),
+            "This recipe is of a later kind (klarifeld-recipe 2) than this version of Klarifeld "
+            "reads (1).");
   EXPECT_EQ(refusalOf(R"({"klarifeld-recipe": 1, "steps": []})"), "The recipe has no steps.");
   EXPECT_EQ(refusalOf(withStep(R"({"table": "t", "operation": "remove-tabs"})")),
             "Step 1: no \"field\".");
