@@ -473,20 +473,28 @@ void printChanges(const ChangePreview& preview, bool json, bool named = false) {
 // A dry run printed as its changes are computed, so that its memory stays the same however
 // many records change. JSON goes out at once; the text form's changes wait in a spool file
 // (private to the user) until the counts that come first are known.
+// How many changes a dry run holds before it prints them.
+constexpr qsizetype PrintedBatch = 10000;
+
 class StreamedChanges {
  public:
-  explicit StreamedChanges(bool json) : json_(json) { failed_ = !json_ && !spool_.open(); }
+  // `named`: each change names its table and field, as one field of several; their changes
+  // wait in spools too, so that each field's come together.
+  StreamedChanges(bool json, bool named = false)
+      : json_(json), named_(named), spooled_(!json || named) {
+    failed_ = spooled_ && !spool_.open();
+  }
   void drain(const ChangePreview& batch) {
     if (failed_) return;
     printEntries(
-        batch, json_, false, json_ ? Sink(toStandardOutput) : [this](QByteArrayView bytes) {
+        batch, json_, named_, !spooled_ ? Sink(toStandardOutput) : [this](QByteArrayView bytes) {
           if (spool_.write(bytes.data(), bytes.size()) != bytes.size()) failed_ = true;
         });
   }
   // Once every change was drained: why they could not all be printed, or empty.
   QString finish(const ChangePreview& preview) {
-    if (!json_) {
-      printCounts(preview, false);
+    if (!json_) printCounts(preview, named_);
+    if (spooled_) {
       if (failed_) {
         return QStringLiteral("The changes could not be kept for printing in %1: %2.")
             .arg(QDir::tempPath(), spool_.errorString());
@@ -499,7 +507,7 @@ class StreamedChanges {
   }
 
  private:
-  bool json_;
+  bool json_, named_, spooled_;
   QTemporaryFile spool_;
   bool failed_ = false;
 };
@@ -601,13 +609,27 @@ int runRecipe(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
-  const std::unique_ptr<RecipePreview> preview = PreviewRecipe(*recipe, *connectionString, dialogs);
+  // A dry run prints its changes as they are computed, each field's into a spool of its own.
+  std::vector<std::unique_ptr<StreamedChanges>> printed;
+  const auto streamed = [&](ChangePreview& field) {
+    auto changes = std::make_unique<StreamedChanges>(options.json, true);
+    field.drainEvery(PrintedBatch,
+                     [at = changes.get()](const ChangePreview& batch) { at->drain(batch); });
+    printed.push_back(std::move(changes));
+  };
+  const std::unique_ptr<RecipePreview> preview = PreviewRecipe(
+      *recipe, *connectionString, dialogs, options.dryRun ? FieldPreviewSetup(streamed) : nullptr);
   if (!preview) return UsageError;
   if (options.dryRun) {
     if (!options.json) {
       for (const QString& line : StepCountsTexts(*preview)) std::cout << line.toStdString() << '\n';
     }
-    printChanges(preview->fields, options.json);
+    for (std::size_t i = 0; i < printed.size(); ++i) {
+      if (const QString failure = printed[i]->finish(*preview->fields[i]); !failure.isEmpty()) {
+        fail(failure);
+        return SomeReported;
+      }
+    }
     return anyFailing(preview->fields) ? SomeReported : AllWritten;
   }
   RewriteRun rewrites(journal, *connectionString, dialogs, progress);
@@ -697,8 +719,8 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.quietReports) run.reportIntoSummary();
     if (options.dryRun) {
       StreamedChanges printed(options.json);
-      constexpr qsizetype Batch = 10000;
-      run.drainPreviewEvery(Batch, [&](const ChangePreview& batch) { printed.drain(batch); });
+      run.drainPreviewEvery(PrintedBatch,
+                            [&](const ChangePreview& batch) { printed.drain(batch); });
       const std::unique_ptr<ChangePreview> changes = run.preview();
       if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
       if (const QString failure = printed.finish(*changes); !failure.isEmpty()) {

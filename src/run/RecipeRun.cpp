@@ -70,7 +70,7 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
 
 // Reads one table once and keeps what the recipe makes of each of its fields.
 void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
-                  const QString& connectionString) {
+                  const QString& connectionString, const FieldPreviewSetup& setUp) {
   Connection reads, asks;
   for (Connection* connection : {&reads, &asks}) {
     connection->CommandTimeout = PreviewTimeoutSeconds;
@@ -110,6 +110,7 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
       }
       return value;
     };
+    if (setUp) setUp(*changes);
     cleaned.push_back({changes.get(), column, std::move(rule), ColumnLimitsOf(asks, info)});
     preview.fields.push_back(std::move(changes));
   }
@@ -133,6 +134,7 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
         }
       }
     }
+    for (const Cleaned& field : cleaned) field.preview->drainRest();
   });
 }
 
@@ -155,7 +157,7 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
 }
 
 std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs) {
+                                             Dialogs& dialogs, const FieldPreviewSetup& setUp) {
   auto preview = std::make_unique<RecipePreview>();
   preview->recipe = recipe;
   preview->stepChanges.assign(recipe.steps.size(), 0);
@@ -169,7 +171,7 @@ std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString
     }
     connection.Close();
     for (const std::vector<RecipeField>& fields : RecipeTables(preview->recipe)) {
-      previewTable(*preview, fields, connectionString);
+      previewTable(*preview, fields, connectionString, setUp);
     }
   } catch (const std::exception& failure) {
     dialogs.message(QString::fromUtf8(failure.what()));

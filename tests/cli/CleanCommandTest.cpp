@@ -638,6 +638,15 @@ TEST_F(CleanCommandTest, ADryRunOfManyChangesPrintsEachOnceInOrder) {
   EXPECT_EQ(objects.last(),
             "{\"after\":\"r25000\",\"before\":\"r 25000\",\"key\":\"25005\","
             "\"tooLong\":false}");
+  // A recipe's too.
+  const Outcome recipe = cleanWithRecipe(R"({"klarifeld-recipe": 1, "steps": [
+      {"table": "t", "field": "v", "operation": "remove-all-spaces"}]})",
+                                         {"--dry-run", "--json"});
+  const QStringList changes = recipe.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(changes.size(), 25002) << recipe.err.toStdString();
+  EXPECT_EQ(changes.last(),
+            "{\"after\":\"r25000\",\"before\":\"r 25000\",\"field\":\"v\","
+            "\"key\":\"25005\",\"table\":\"t\",\"tooLong\":false}");
 }
 
 // Fields of one table that find its rows (a table without a key, or its key itself): each
