@@ -144,8 +144,14 @@ void RecordSet::StageUpdate(GroupedWriter& writer, qint64 tag) {
 }
 
 RowIdentity RecordSet::CurrentIdentity() {
-  RowIdentity identity;
+  RowIdentity identity = IdentityColumns();
   identity.values = UnpackedValues(CurrentIdentityPacked());
+  return identity;
+}
+
+RowIdentity RecordSet::IdentityColumns() {
+  requireOpen();
+  RowIdentity identity;
   identity.keyed = updater().keyed();
   for (int field : updater().identityFields()) identity.columns << fields_.at(field).column;
   return identity;

@@ -70,6 +70,8 @@ class RecordSet : public DbObject {
   void StageUpdate(GroupedWriter& writer, qint64 tag);
   // The current row's identity, as the values now stand in the record.
   RowIdentity CurrentIdentity();
+  // The columns that find a row, without values: known before the first row, and without one.
+  RowIdentity IdentityColumns();
   // The identity's values packed as PackedValues packs them, in one allocation.
   QByteArray CurrentIdentityPacked();
   // The current row's value as it arrived: UTF-8 text, or a binary field's bytes. Valid

@@ -83,7 +83,7 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
   RecordSet records;
   records.Open(reading.select, reads, RecordSet::Keyset, RecordSet::Optimistic);
   records.WriteThrough(asks);
-  const RowIdentity identity = records.CurrentIdentity();
+  const RowIdentity identity = records.IdentityColumns();
   const QString database = ParseConnectionString(connectionString).database;
 
   struct Cleaned {

@@ -657,14 +657,16 @@ TEST_F(CleanCommandTest, ARecipeOnTheColumnsThatFindTheRowsWritesAndUndoesThemAl
       "CREATE TABLE bare (a TEXT, b TEXT); INSERT INTO bare VALUES ('a 1', 'b 1'), ('a 2', 'b'),"
       "('a', 'b 3');"
       "CREATE TABLE coded (code VARCHAR(10) PRIMARY KEY, v TEXT);"
-      "INSERT INTO coded VALUES ('c 1', 'v 1'), ('c2', 'v 2')");
+      "INSERT INTO coded VALUES ('c 1', 'v 1'), ('c2', 'v 2');"
+      "CREATE TABLE nothing (id INT PRIMARY KEY, w TEXT)");
   const Column bare = db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b");
   const Column coded = db.column("SELECT CONCAT(code, '|', v) FROM coded ORDER BY code");
   const Outcome run = cleanWithRecipe(R"({"klarifeld-recipe": 1, "steps": [
       {"table": "bare", "field": "a", "operation": "remove-all-spaces"},
       {"table": "bare", "field": "b", "operation": "remove-all-spaces"},
       {"table": "coded", "field": "code", "operation": "remove-all-spaces"},
-      {"table": "coded", "field": "v", "operation": "remove-all-spaces"}]})");
+      {"table": "coded", "field": "v", "operation": "remove-all-spaces"},
+      {"table": "nothing", "field": "w", "operation": "remove-all-spaces"}]})");
   EXPECT_EQ(run.status, 0) << run.err.toStdString() << run.out.toStdString();
   EXPECT_EQ(db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b"),
             Column({text("a|b3"), text("a1|b1"), text("a2|b")}));
