@@ -69,7 +69,8 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
   // Enter, or a double-click.
   connect(findingList, &QTreeWidget::itemActivated, this, [this] { previewChosen(); });
   connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] { followChoice(); });
-  connect(findingList, &QTreeWidget::itemChanged, this, [this] { followChoice(); });
+  // A tick changes what the recipe's buttons act on, not the examples shown.
+  connect(findingList, &QTreeWidget::itemChanged, this, [this] { followTicks(); });
   connect(previewAllButton, &QPushButton::clicked, this, [this] {
     if (!scanning_) previewAll_(tickedRecipe());
   });
@@ -80,10 +81,14 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
 void ScanWindow::followChoice() {
   previewButton->setEnabled(!scanning_ && chosenFinding());
   copyButton->setEnabled(!findingList->selectedItems().isEmpty());
+  followTicks();
+  showExamples();
+}
+
+void ScanWindow::followTicks() {
   const bool ticked = !tickedRecipe().steps.empty();
   previewAllButton->setEnabled(!scanning_ && ticked);
   saveRecipeButton->setEnabled(ticked);
-  showExamples();
 }
 
 ScanWindow::~ScanWindow() = default;

@@ -71,6 +71,7 @@ class ScanWindow : public QDialog {
   qint64 sampleRowsFor(qint64 estimatedRows);
   void sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows);
   void followChoice();
+  void followTicks();
   void showExamples();
   void previewChosen();
   void saveTicked();
