@@ -464,12 +464,6 @@ void printCounts(const ChangePreview& preview, bool named) {
   std::cout << (prefix + PreviewCountsText(preview)).toStdString() << '\n';
 }
 
-void printChanges(const ChangePreview& preview, bool json, bool named = false) {
-  if (!json) printCounts(preview, named);
-  printEntries(preview, json, named, toStandardOutput);
-  std::cout.flush();
-}
-
 // A dry run printed as its changes are computed, so that its memory stays the same however
 // many records change. JSON goes out at once; the text form's changes wait in a spool file
 // (private to the user) until the counts that come first are known.
@@ -512,11 +506,31 @@ class StreamedChanges {
   bool failed_ = false;
 };
 
-void printChanges(const ChangePreviews& previews, bool json) {
-  for (const std::unique_ptr<ChangePreview>& preview : previews) {
-    printChanges(*preview, json, previews.size() > 1);
+// A dry run of previews made one after another (a recipe's fields, an undo's parts), each
+// printed as it goes; with `named`, each change names its table and field.
+class StreamedPreviews {
+ public:
+  StreamedPreviews(bool json, bool named) : json_(json), named_(named) {}
+  PreviewSetup setUp() {
+    return [this](ChangePreview& preview) {
+      auto changes = std::make_unique<StreamedChanges>(json_, named_);
+      preview.drainEvery(PrintedBatch,
+                         [at = changes.get()](const ChangePreview& batch) { at->drain(batch); });
+      printed_.push_back(std::move(changes));
+    };
   }
-}
+  // Once the previews are filled: why their changes could not all be printed, or empty.
+  QString finish(const ChangePreviews& previews) {
+    for (std::size_t i = 0; i < printed_.size() && i < previews.size(); ++i) {
+      if (QString failure = printed_[i]->finish(*previews[i]); !failure.isEmpty()) return failure;
+    }
+    return {};
+  }
+
+ private:
+  bool json_, named_;
+  std::vector<std::unique_ptr<StreamedChanges>> printed_;
+};
 
 bool anyFailing(const ChangePreviews& previews) {
   return std::any_of(previews.begin(), previews.end(),
@@ -567,9 +581,14 @@ int undoRun(const CleanOptions& options) {
   if (!connectionString) return UsageError;
   UndoRun undo(journal, options.undo, *connectionString, dialogs, progress);
   if (options.dryRun) {
-    const ChangePreviews changes = undo.preview();
+    // A recipe's undo names each change's table and field.
+    StreamedPreviews printed(options.json, !journal.parts(options.undo).empty());
+    const ChangePreviews changes = undo.preview(printed.setUp());
     if (changes.empty()) return UsageError;
-    printChanges(changes, options.json);
+    if (const QString failure = printed.finish(changes); !failure.isEmpty()) {
+      fail(failure);
+      return SomeReported;
+    }
     return AllWritten;
   }
   undo.run();
@@ -610,25 +629,17 @@ int runRecipe(const CleanOptions& options) {
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
   // A dry run prints its changes as they are computed, each field's into a spool of its own.
-  std::vector<std::unique_ptr<StreamedChanges>> printed;
-  const auto streamed = [&](ChangePreview& field) {
-    auto changes = std::make_unique<StreamedChanges>(options.json, true);
-    field.drainEvery(PrintedBatch,
-                     [at = changes.get()](const ChangePreview& batch) { at->drain(batch); });
-    printed.push_back(std::move(changes));
-  };
+  StreamedPreviews printed(options.json, true);
   const std::unique_ptr<RecipePreview> preview = PreviewRecipe(
-      *recipe, *connectionString, dialogs, options.dryRun ? FieldPreviewSetup(streamed) : nullptr);
+      *recipe, *connectionString, dialogs, options.dryRun ? printed.setUp() : nullptr);
   if (!preview) return UsageError;
   if (options.dryRun) {
     if (!options.json) {
       for (const QString& line : StepCountsTexts(*preview)) std::cout << line.toStdString() << '\n';
     }
-    for (std::size_t i = 0; i < printed.size(); ++i) {
-      if (const QString failure = printed[i]->finish(*preview->fields[i]); !failure.isEmpty()) {
-        fail(failure);
-        return SomeReported;
-      }
+    if (const QString failure = printed.finish(preview->fields); !failure.isEmpty()) {
+      fail(failure);
+      return SomeReported;
     }
     return anyFailing(preview->fields) ? SomeReported : AllWritten;
   }

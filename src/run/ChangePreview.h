@@ -98,6 +98,8 @@ class ChangePreview {
 
 // What a run of several fields would change: one preview a field.
 using ChangePreviews = std::vector<std::unique_ptr<ChangePreview>>;
+// Shown each preview before it fills: to drain it as it goes, say.
+using PreviewSetup = std::function<void(ChangePreview& preview)>;
 
 // How long a value the column holds: in characters and in bytes; 0 for no limit known.
 struct ColumnLimits {

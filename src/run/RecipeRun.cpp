@@ -70,7 +70,7 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
 
 // Reads one table once and keeps what the recipe makes of each of its fields.
 void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
-                  const QString& connectionString, const FieldPreviewSetup& setUp) {
+                  const QString& connectionString, const PreviewSetup& setUp) {
   Connection reads, asks;
   for (Connection* connection : {&reads, &asks}) {
     connection->CommandTimeout = PreviewTimeoutSeconds;
@@ -157,7 +157,7 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
 }
 
 std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs, const FieldPreviewSetup& setUp) {
+                                             Dialogs& dialogs, const PreviewSetup& setUp) {
   auto preview = std::make_unique<RecipePreview>();
   preview->recipe = recipe;
   preview->stepChanges.assign(recipe.steps.size(), 0);

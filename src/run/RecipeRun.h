@@ -27,12 +27,10 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection);
 // Reads each table of the recipe once, its key and the recipe's fields, and computes every
 // field's new value by the recipe's steps in order; writes nothing. Nothing when it cannot
 // (the user is told why): a step refused, before anything is read, or a failed read.
-// `setUp`, when given, is shown each field's preview before its first record (to drain it
-// as it fills, say); what stays kept is handed to the drain at the end.
-using FieldPreviewSetup = std::function<void(ChangePreview& field)>;
+// `setUp`, when given, is shown each field's preview before its first record; what stays
+// kept is handed to its drain at the end.
 std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs,
-                                             const FieldPreviewSetup& setUp = nullptr);
+                                             Dialogs& dialogs, const PreviewSetup& setUp = nullptr);
 
 // Writes exactly the previewed changes as one run, where each row still holds the value
 // the preview read. The journal's id of the run; nothing when it could not start.

@@ -90,7 +90,7 @@ RewriteTarget targetOf(const JournalRun& run) {
 
 }  // namespace
 
-ChangePreviews UndoRun::preview() {
+ChangePreviews UndoRun::preview(const PreviewSetup& setUp) {
   if (refusesTheRun()) return {};
   const JournalRun undone = *journal_.run(runId_);
   ChangePreviews previews;
@@ -102,6 +102,7 @@ ChangePreviews UndoRun::preview() {
       RowRewriter rows(connection, target.database, target.table, target.identityColumns,
                        target.keyed, target.column);
       auto preview = std::make_unique<ChangePreview>(description(part), target, false);
+      if (setUp) setUp(*preview);
       const auto bytes = [](const std::optional<QByteArray>& value) {
         return value ? QByteArrayView(*value) : QByteArrayView();
       };
@@ -116,6 +117,7 @@ ChangePreviews UndoRun::preview() {
         }
         ++position;
       });
+      preview->drainRest();
       previews.push_back(std::move(preview));
     }
     return previews;

@@ -22,8 +22,9 @@ class UndoRun {
   void run();
   // What run() would write, each old value where the run's value still stands, written by
   // nothing: a preview for each field the run wrote; none when the run is refused (the
-  // user is told why).
-  ChangePreviews preview();
+  // user is told why). `setUp`, when given, is shown each preview before it fills; what
+  // stays kept is handed to its drain at the end.
+  ChangePreviews preview(const PreviewSetup& setUp = nullptr);
   // From the calling thread, at any time during run().
   void requestStop() { rewrites_.requestStop(); }
 

@@ -647,6 +647,12 @@ TEST_F(CleanCommandTest, ADryRunOfManyChangesPrintsEachOnceInOrder) {
   EXPECT_EQ(changes.last(),
             "{\"after\":\"r25000\",\"before\":\"r 25000\",\"field\":\"v\","
             "\"key\":\"25005\",\"table\":\"t\",\"tooLong\":false}");
+  // And an undo's.
+  ASSERT_EQ(clean({"--operation", "remove-all-spaces"}).status, 0);
+  const Outcome undo = clean({"--undo", "1", "--dry-run"});
+  const QStringList restored = undo.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(restored.size(), 1 + 25002) << undo.err.toStdString();
+  EXPECT_EQ(restored.last(), "25005: r25000 → r·25000");
 }
 
 // Fields of one table that find its rows (a table without a key, or its key itself): each
