@@ -197,10 +197,20 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
       where << field.table + u'.' + field.field;
     }
   }
-  const RunDescription description{.table = where.join(QStringLiteral(", ")),
+  QStringList tables;
+  for (const std::vector<RecipeField>& table : RecipeTables(preview.recipe)) {
+    tables << table.front().table;
+  }
+  // The progress window names the tables and their fields; the journal keeps the fields as
+  // the whole run's place, with no field of its own (JournalRunWhere).
+  const RunDescription description{.table = tables.join(QStringLiteral(", ")),
+                                   .field = where.join(QStringLiteral(", ")),
                                    .operation = RecipeTitle(preview.recipe),
                                    .since = QStringLiteral("the preview")};
-  return rewrites.runParts(parts, JournalRunOf(description, login), description);
+  JournalRun whole = JournalRunOf(description, login);
+  whole.table = description.field;
+  whole.field.clear();
+  return rewrites.runParts(parts, whole, description);
 }
 
 QStringList StepCountsTexts(const RecipePreview& preview) {

@@ -65,9 +65,10 @@ bool UndoRun::refusesTheRun() {
 }
 
 RunDescription UndoRun::description(const JournalRun& undone) const {
-  // A recipe's run names its fields as its table.
-  return {.table = undone.field.isEmpty() ? undone.table : undone.database + u'.' + undone.table,
-          .field = undone.field,
+  // A recipe's run keeps its fields as its place.
+  const bool recipe = undone.field.isEmpty();
+  return {.table = recipe ? undone.database : undone.database + u'.' + undone.table,
+          .field = recipe ? undone.table : undone.field,
           .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
           .answers = undone.answers};
 }

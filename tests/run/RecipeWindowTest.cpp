@@ -74,6 +74,8 @@ TEST_F(RecipeWindowTest, TickedFindingsArePreviewedAppliedAndUndoneAsOneRun) {
   EXPECT_EQ(values(), Column({text("a b"), text("ok "), text("c d ")}));
   EXPECT_EQ(columnW(), Column({text("x y1"), text("x y2"), text("x y3")}));
   EXPECT_EQ(writes(), 5) << "each changed value written once";
+  EXPECT_EQ(form.progressWindow().tableValue->text(), "t");
+  EXPECT_EQ(form.progressWindow().fieldValue->text(), "t.w, t.v");
   const std::vector<JournalRun> runs = journalRuns();
   ASSERT_EQ(runs.size(), 1u) << "one run";
   EXPECT_EQ(runs[0].operation, "Recipe t.w, t.v: 2 steps");
