@@ -277,12 +277,19 @@ PreviewWindow* MainWindow::previewWindow() const {
 }
 
 void MainWindow::applyPreview(const ChangePreview& preview) {
+  rewrite(
+      [&](RewriteRun& rewrites) { ApplyPreview(preview, rewrites, login_.connectionString()); });
+}
+
+// Previewed changes written in the progress window, stoppable; then the preview list
+// shows the values as they stand.
+void MainWindow::rewrite(const std::function<void(RewriteRun& rewrites)>& write) {
   Journal* const journal = this->journal();
   if (isBusy() || !journal) return;
   const Busy busy(*this);
   RewriteRun rewrites(*journal, login_.connectionString(), dialogs_, progressWindow());
   stopWork_ = [&rewrites] { rewrites.requestStop(); };
-  ApplyPreview(preview, rewrites, login_.connectionString());
+  write(rewrites);
   stopWork_ = nullptr;
   refreshPreviewList();
 }

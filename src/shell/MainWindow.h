@@ -12,6 +12,7 @@ class ChangePreview;
 class PreviewWindow;
 class HistoryWindow;
 class ScanWindow;
+class RewriteRun;
 struct RecipePreview;
 struct ScanFinding;
 class Journal;
@@ -109,6 +110,7 @@ class MainWindow : public Window {
   void layOutStatusLine();
   void refreshPreviewList();
   void previewWith(Dialogs& dialogs);
+  void rewrite(const std::function<void(RewriteRun& rewrites)>& write);
   void showPreview(PreviewWindow* window);
   void layOutRecipeMenu(QMenu* runMenu);
   void connectHandlers();

@@ -6,14 +6,11 @@
 #include <QMenu>
 
 #include "Dialogs.h"
-#include "Journal.h"
 #include "ListViewWidget.h"
 #include "LoginWindow.h"
 #include "MainWindow.h"
 #include "PreviewWindow.h"
-#include "ProgressWindow.h"
 #include "RecipeRun.h"
-#include "RewriteRun.h"
 
 void MainWindow::layOutRecipeMenu(QMenu* runMenu) {
   const auto add = [&](const QString& text, const char* name) {
@@ -103,12 +100,5 @@ void MainWindow::previewRecipe(const Recipe& recipe) {
 }
 
 void MainWindow::applyRecipe(const RecipePreview& preview) {
-  Journal* const journal = this->journal();
-  if (isBusy() || !journal) return;
-  const Busy busy(*this);
-  RewriteRun rewrites(*journal, login_.connectionString(), dialogs_, progressWindow());
-  stopWork_ = [&rewrites] { rewrites.requestStop(); };
-  ApplyRecipe(preview, rewrites, login_.connectionString());
-  stopWork_ = nullptr;
-  refreshPreviewList();
+  rewrite([&](RewriteRun& rewrites) { ApplyRecipe(preview, rewrites, login_.connectionString()); });
 }
