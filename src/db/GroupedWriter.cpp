@@ -61,7 +61,8 @@ qint64 GroupedWriter::serverNumber(MYSQL* mysql, const char* sql) {
 }
 
 std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
-                                                  RowUpdater& updater, int field, QString* whyNot) {
+                                                  RowUpdater& updater, std::vector<int> written,
+                                                  QString* whyNot) {
   if (updater.readsBack()) {
     if (whyNot) {
       *whyNot = QStringLiteral(
@@ -72,10 +73,11 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
   }
   // The chunk's statements use MariaDB's own forms (SET STATEMENT, CREATE OR REPLACE).
   if (!QByteArray(mysql_get_server_info(session.idle())).contains("MariaDB")) return nullptr;
+  const std::vector<int>& identity = updater.identityFields();
   const auto onlyFoundOneByOne = [&](int f) { return !updater.comparesAsBytes(f); };
-  if (std::any_of(updater.identityFields().begin(), updater.identityFields().end(),
-                  onlyFoundOneByOne) ||
-      onlyFoundOneByOne(field) || fields.at(field).table.isEmpty()) {
+  if (std::any_of(identity.begin(), identity.end(), onlyFoundOneByOne) ||
+      std::any_of(written.begin(), written.end(), onlyFoundOneByOne) ||
+      fields.at(written.front()).table.isEmpty()) {
     if (!updater.keyed() && whyNot) {
       *whyNot = QStringLiteral(
           "the table has no primary or unique key, and a FLOAT or BIT column of it finds its "
@@ -83,14 +85,24 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
     }
     return nullptr;
   }
-  std::unique_ptr<GroupedWriter> writer(new GroupedWriter(session, fields, updater, field));
+  // Fields that find the rows are written one after the other: the later ones find their
+  // rows by the earlier ones' new values.
+  const auto findsRows = [&](int f) {
+    return std::find(identity.begin(), identity.end(), f) != identity.end();
+  };
+  if (written.size() > 1 && (written.size() > MaxFields || !updater.keyed() ||
+                             std::any_of(written.begin(), written.end(), findsRows))) {
+    return nullptr;
+  }
+  std::unique_ptr<GroupedWriter> writer(
+      new GroupedWriter(session, fields, updater, std::move(written)));
   if (!writer->makeChunkTable(whyNot)) return nullptr;
   return writer;
 }
 
 GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
-                             int field)
-    : session_(session), fields_(fields), updater_(updater), field_(field) {}
+                             std::vector<int> written)
+    : session_(session), fields_(fields), updater_(updater), written_(std::move(written)) {}
 
 // The session goes on with one statement a query, as other code expects of it; a session
 // still reading rows is left alone rather than made to read them all.
@@ -101,10 +113,11 @@ GroupedWriter::~GroupedWriter() {
 }
 
 // The chunk table carries each row's key (in the key's own types, so that the join uses
-// the key's equality and index), its value as read and its new value, as bytes.
+// the key's equality and index) and, for each field, its value as read and its new value,
+// as bytes; of several fields, also whether the row writes it.
 bool GroupedWriter::makeChunkTable(QString* whyNot) {
   MYSQL* mysql = session_.idle();
-  const FieldInfo& info = fields_.at(field_);
+  const FieldInfo& info = fields_.at(written_.front());
   const QByteArray name = info.table == "klarifeld_chunk" ? "klarifeld_chunk_" : "klarifeld_chunk";
   chunkTable_ = QuotedIdentifier(info.database) + '.' + QuotedIdentifier(name);
   const QByteArray table = updater_.table();
@@ -130,25 +143,37 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   const qint64 heap = serverNumber(mysql, "SELECT @@max_heap_table_size");
   maxChunkBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
 
-  const qsizetype valueBytes = qsizetype(info.length);
-  const bool inMemory = valueBytes > 0 && 2 * valueBytes <= InMemoryRowBytes;
+  std::vector<qsizetype> valueBytes;
+  qsizetype rowBytes = 0;
+  for (int field : written_) {
+    valueBytes.push_back(qsizetype(fields_.at(field).length));
+    rowBytes += 2 * valueBytes.back();
+  }
+  const bool inMemory =
+      rowBytes <= InMemoryRowBytes &&
+      std::all_of(valueBytes.begin(), valueBytes.end(), [](qsizetype bytes) { return bytes > 0; });
   const auto create = [&](bool memory) {
-    const QByteArray valueType =
-        memory ? "VARBINARY(" + QByteArray::number(valueBytes) + ")" : QByteArray("LONGBLOB");
+    QByteArray columns;
+    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+      const QByteArray type = memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")"
+                                     : QByteArray("LONGBLOB");
+      const QByteArray number = QByteArray::number(slot);
+      if (written_.size() > 1) columns += ", w" + number + " TINYINT NOT NULL DEFAULT 0";
+      columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
+    }
     const QByteArray sql = "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
                            " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
-                           "written TINYINT NOT NULL DEFAULT 0, before_value " +
-                           valueType + " NULL, after_value " + valueType +
-                           " NULL) ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
+                           "written TINYINT NOT NULL DEFAULT 0" +
+                           columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
                            keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
     return mysql_real_query(mysql, sql.constData(), sql.size()) == 0;
   };
-  valueCapacity_ = inMemory ? valueBytes : 0;
+  if (inMemory) valueCapacity_ = valueBytes;
   maxChunkRows_ = MaxChunkRows;
   if (inMemory && create(true)) {
     // Rows in memory take their full width; half the allowed size leaves room to spare.
-    maxChunkRows_ = int(std::clamp<qint64>(heap / 2 / (2 * valueBytes + 256), 1, MaxChunkRows));
-  } else if (valueCapacity_ = 0; !create(false)) {
+    maxChunkRows_ = int(std::clamp<qint64>(heap / 2 / (rowBytes + 256), 1, MaxChunkRows));
+  } else if (valueCapacity_.clear(); !create(false)) {
     const DbError failure = DbError::from(mysql);
     if (failure.connectionLost()) throw failure;
     // Without a temporary table the chunk travels inside the UPDATE as a derived table,
@@ -163,28 +188,48 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
     maxChunkRows_ = DerivedChunkRows;
   }
 
-  const QByteArray column = "t." + QuotedIdentifier(info.column);
-  const QByteArray stands = BytesAsRead(info, "t.");
-  const QByteArray newValue = info.binary ? QByteArray("c.after_value")
-                                          : QByteArray("CONVERT(c.after_value USING utf8mb4)");
   QByteArray columns = "n";
   for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
-  insertHead_ =
-      "INSERT INTO " + chunkTable_ + " (" + columns + ", before_value, after_value) VALUES ";
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const QByteArray number = QByteArray::number(slot);
+    if (written_.size() > 1) columns += ", w" + number;
+    columns += ", b" + number + ", a" + number;
+  }
+  insertHead_ = "INSERT INTO " + chunkTable_ + " (" + columns + ") VALUES ";
   // Without waiting: a row that another holds sends the chunk row by row, where its
   // wait, its report and a stop meanwhile are those of any single write.
   updateHead_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
-  // The chunk table's rows are marked as their rows are written: a chunk that met a row
-  // changed since it was read knows which rows it wrote.
-  updateTail_ = " AS c ON " + join.join(" AND ") + " SET " + column + " = " + newValue +
-                (derived_ ? "" : ", c.written = 1") + " WHERE " + stands + " <=> c.before_value";
+  updateTail_ = updateTail(join.join(" AND "));
   return true;
+}
+
+// The UPDATE after its chunk: each field written where the row writes it, each field that it
+// writes standing as read. The chunk table's rows are marked as their rows are written: a
+// chunk that met a row changed since it was read knows which rows it wrote.
+QByteArray GroupedWriter::updateTail(const QByteArray& join) const {
+  QByteArrayList assignments, conditions;
+  const bool several = written_.size() > 1;
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const FieldInfo& info = fields_.at(written_[slot]);
+    const QByteArray number = QByteArray::number(slot);
+    const QByteArray column = "t." + QuotedIdentifier(info.column);
+    const QByteArray after = "c.a" + number;
+    const QByteArray newValue = info.binary ? after : "CONVERT(" + after + " USING utf8mb4)";
+    const QByteArray stands = BytesAsRead(info, "t.") + " <=> c.b" + number;
+    assignments << column + " = " +
+                       (several ? "IF(c.w" + number + ", " + newValue + ", " + column + ")"
+                                : newValue);
+    conditions << (several ? "(NOT c.w" + number + " OR " + stands + ")" : stands);
+  }
+  if (!derived_) assignments << "c.written = 1";
+  return " AS c ON " + join + " SET " + assignments.join(", ") + " WHERE " +
+         conditions.join(" AND ");
 }
 
 // How a derived table's key values take the key's own types, so that the join compares
 // them by the key's equality and uses its index: false for a type without such a form.
 bool GroupedWriter::castKeys(MYSQL* mysql) {
-  const FieldInfo& info = fields_.at(field_);
+  const FieldInfo& info = fields_.at(written_.front());
   for (int key : updater_.identityFields()) {
     const QByteArray sql =
         "SELECT DATA_TYPE, COLUMN_TYPE, CHARACTER_SET_NAME, COLLATION_NAME, NUMERIC_PRECISION, "
@@ -232,39 +277,67 @@ QByteArray GroupedWriter::quoted(MYSQL* mysql, const QByteArray& text) {
   return '\'' + escaped + '\'';
 }
 
-void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
-                        const std::optional<QByteArray>& after) {
-  const FieldBytes& before = row[std::size_t(field_)];
-  const std::optional<QByteArrayView> afterView =
-      after ? std::optional<QByteArrayView>(*after) : std::nullopt;
+void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) {
+  SlotValues afterOf(written_.size(), nullptr);
   Queued queued;
   queued.tag = tag;
+  for (const auto& [slot, after] : afters) {
+    afterOf[std::size_t(slot)] = &after;
+    queued.writtenSlots |= quint64{1} << slot;
+  }
   for (int key : updater_.identityFields())
     AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
-  AppendPackedValue(queued.packed, viewOf(before));
-  AppendPackedValue(queued.packed, afterView);
-
-  const auto fits = [&](qsizetype bytes) { return valueCapacity_ == 0 || bytes <= valueCapacity_; };
-  if (fits(qsizetype(before.length)) && fits(after ? after->size() : 0)) {
+  const qsizetype keyBytes = queued.packed.size();
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const std::optional<QByteArray>* after = afterOf[slot];
+    AppendPackedValue(queued.packed, after ? viewOf(row[std::size_t(written_[slot])])
+                                           : std::optional<QByteArrayView>());
+    AppendPackedValue(queued.packed,
+                      after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt);
+  }
+  // Of several fields, a row queued again goes on its own: one UPDATE writes a row once.
+  const bool several = written_.size() > 1;
+  const QByteArray key = several ? queued.packed.first(keyBytes) : QByteArray();
+  if (fitsChunk(row, afterOf) && !(several && chunkKeys_.contains(key))) {
     const qsizetype mark = values_.size();
-    appendChunkRow(qsizetype(rows_.size()), row, afterView);
+    appendChunkRow(qsizetype(rows_.size()), row, afterOf);
     // A row too big to share a chunk is written on its own.
     if (values_.size() - mark > maxChunkBytes_ / 2) {
       values_.truncate(mark);
     } else {
       queued.from = mark;
       queued.to = values_.size();
+      if (several) chunkKeys_.insert(key);
     }
   }
+  if (!queued.inChunk()) chunkKeys_.clear();  // the chunk so far is written before this row
   rows_.push_back(std::move(queued));
+}
+
+// Whether each new value, and the value it replaces, fits the chunk table's columns.
+bool GroupedWriter::fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const {
+  if (valueCapacity_.empty()) return true;
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    if (!afters[slot]) continue;
+    const qsizetype capacity = valueCapacity_[slot];
+    const std::optional<QByteArray>& after = *afters[slot];
+    if (qsizetype(row[std::size_t(written_[slot])].length) > capacity ||
+        (after && after->size() > capacity)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The row as the chunk lists it, without its brackets: a row of the INSERT into the chunk
 // table, or a row of the derived table, its columns named.
 void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
-                                   std::optional<QByteArrayView> after) {
+                                   const SlotValues& afters) {
   const auto name = [&](const QByteArray& column) {
     if (derived_) values_ += " AS " + column;
+  };
+  const auto afterView = [](const std::optional<QByteArray>* after) {
+    return after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt;
   };
   values_ += QByteArray::number(n);
   name("n");
@@ -283,14 +356,25 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
     name("k" + QByteArray::number(i));
   }
   // A keyless table's row holds its old value among the values that find it.
-  if (!keyless_) {
+  if (keyless_) {
     values_ += ',';
-    appendHex(values_, viewOf(row[std::size_t(field_)]), false);
-    name("before_value");
+    appendHex(values_, afterView(afters.front()), false);
+    return;
   }
-  values_ += ',';
-  appendHex(values_, after, false);
-  name("after_value");
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const QByteArray number = QByteArray::number(slot);
+    const bool writes = afters[slot] != nullptr;
+    if (written_.size() > 1) {
+      values_ += writes ? ",1" : ",0";
+      name("w" + number);
+    }
+    values_ += ',';
+    appendHex(values_, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt, false);
+    name("b" + number);
+    values_ += ',';
+    appendHex(values_, afterView(afters[slot]), false);
+    name("a" + number);
+  }
 }
 
 bool GroupedWriter::full() const {
@@ -312,6 +396,7 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
     values_.clear();
+    chunkKeys_.clear();
   });
   Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
   std::vector<std::size_t> chunk;
@@ -348,14 +433,14 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
     }
   }
   if (!flush.goOn) {
-    for (std::size_t i : part) tell(i, rows_[i].result.value_or(Result::NotWritten), {}, flush);
+    for (std::size_t i : part) tell(i, rows_[i].result.value_or(Result::NotWritten), flush);
     return;
   }
   if (tried == Attempt::Written) {
     // Rows that the chunk left, no longer as read, are told on their own.
     for (std::size_t i : part) {
       if (rows_[i].result) {
-        tell(i, *rows_[i].result, {}, flush);
+        tell(i, *rows_[i].result, flush);
       } else {
         writeAlone(i, flush);
       }
@@ -385,23 +470,39 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
   writeInOrder({middle, part.end()}, flush);
 }
 
+// Each field of the row on its own, so that each is told on its own.
 void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
-  Result result = Result::NotWritten;
-  std::optional<DbError> why;
-  if (flush.goOn) {
-    try {
-      result = writeOne(rows_[i], flush.observer, why, flush.rowOnItsOwn);
-    } catch (const DbError& failure) {
-      if (failure.connectionLost()) result = Result::InDoubt;
-      flush.ended = failure;
-      flush.goOn = false;
+  for (int slot = 0; slot < int(written_.size()); ++slot) {
+    if (!rows_[i].writes(slot)) continue;
+    Result result = Result::NotWritten;
+    std::optional<DbError> why;
+    if (flush.goOn) {
+      try {
+        result = writeOne(rows_[i], slot, flush.observer, why, flush.rowOnItsOwn);
+      } catch (const DbError& failure) {
+        if (failure.connectionLost()) result = Result::InDoubt;
+        flush.ended = failure;
+        flush.goOn = false;
+      }
     }
+    tellSlot(i, slot, result, why ? &*why : nullptr, flush);
   }
-  tell(i, result, why ? &*why : nullptr, flush);
 }
 
-void GroupedWriter::tell(std::size_t i, Result result, const DbError* why, Flush& flush) {
-  flush.goOn = flush.report(rows_[i].tag, result, why, rows_[i].packed) && flush.goOn;
+// The result of a row's chunk, told for each of its fields.
+void GroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
+  for (int slot = 0; slot < int(written_.size()); ++slot) {
+    if (rows_[i].writes(slot)) tellSlot(i, slot, result, nullptr, flush);
+  }
+}
+
+void GroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
+                             Flush& flush) {
+  flush.goOn = flush.report(rows_[i].tag, slot, result, why, rows_[i].packed) && flush.goOn;
+}
+
+GroupedWriter::Unpacked GroupedWriter::unpacked(const Queued& queued) const {
+  return {UnpackedValues(queued.packed), updater_.identityFields().size()};
 }
 
 QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) const {
@@ -464,9 +565,13 @@ GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
       std::vector<RowChange> changes;
       changes.reserve(written.size());
       for (std::size_t i : written) {
-        const RowValues values = UnpackedValues(rows_[i].packed);
-        const std::vector<FieldBytes> row = updater_.rowOf(values, field_, values.end()[-2]);
-        changes.push_back(updater_.changeOf(row, field_, values.back()));
+        const Unpacked row = unpacked(rows_[i]);
+        for (int slot = 0; slot < int(written_.size()); ++slot) {
+          if (!rows_[i].writes(slot)) continue;
+          const int field = written_[std::size_t(slot)];
+          changes.push_back(updater_.changeOf(updater_.rowOf(row.values, field, row.before(slot)),
+                                              field, row.after(slot)));
+        }
       }
       observer->aboutToWriteAll(changes);
     }
@@ -519,17 +624,18 @@ GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql) {
   return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
 }
 
-GroupedWriter::Result GroupedWriter::writeOne(const Queued& queued, WriteObserver* observer,
-                                              std::optional<DbError>& why,
+GroupedWriter::Result GroupedWriter::writeOne(const Queued& queued, int slot,
+                                              WriteObserver* observer, std::optional<DbError>& why,
                                               std::atomic<bool>* underway) {
-  const RowValues values = UnpackedValues(queued.packed);
+  const Unpacked row = unpacked(queued);
+  const int field = written_[std::size_t(slot)];
   if (underway) *underway = true;
   const auto done = qScopeGuard([underway] {
     if (underway) *underway = false;
   });
   try {
-    const bool written = updater_.tryWrite(updater_.rowOf(values, field_, values.end()[-2]),
-                                           {{field_, values.back()}}, observer);
+    const bool written = updater_.tryWrite(updater_.rowOf(row.values, field, row.before(slot)),
+                                           {{field, row.after(slot)}}, observer);
     return written ? Result::Written : Result::NotFound;
   } catch (const DbError& failure) {
     if (failure.connectionLost() || failure.interrupted()) throw;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -17,40 +18,55 @@ class RowUpdater;
 class Session;
 class Transaction;
 
-// Writes one field of many rows in chunks, two round trips and one
-// transaction each, instead of a round trip and a commit per row. A chunk's rows go into
-// a temporary table on the session (or, for a session that may not make one, travel
-// inside the UPDATE as a derived table), and one UPDATE … JOIN writes, without waiting for a
-// lock, each row whose key matches and whose field still holds, byte for byte, the value
-// that was read: the condition of the single-row write. The rows it wrote are journaled
-// and committed; a row that no longer stands as read is written on its own, so that it is
-// told on its own. A chunk that the server refuses (a locked row, a value too long) is
-// rolled back and split in halves, and halves again, so that only the small part around
-// the row at fault is written row by row. A chunk lost to a deadlock is tried again. A table
-// without a key has its rows found by all their values, through a hash (KeylessChunks.cpp).
+// Writes one field of many rows (or several fields of a keyed table) in chunks, two round trips and
+// one transaction each, instead of a round trip and a commit per row. A chunk's rows go into a
+// temporary table on the session (or, for a session that may not make one, travel inside the UPDATE
+// as a derived table), and one UPDATE … JOIN writes, without waiting for a lock, each row whose key
+// matches and whose field still holds, byte for byte, the value that was read: the condition of the
+// single-row write. The rows it wrote are journaled and committed; a row that no longer stands as
+// read is written on its own, so that it is told on its own. A chunk that the server refuses (a
+// locked row, a value too long) is rolled back and split in halves, and halves again, so that only
+// the small part around the row at fault is written row by row. A chunk lost to a deadlock is tried
+// again. A table without a key has its rows found by all their values, through a hash
+// (KeylessChunks.cpp).
 class GroupedWriter {
  public:
   // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
   using Result = WriteOutcome;
-  // Told of each row as soon as its result is known, with the row as queued: its key
-  // values, old value and new value, packed as PackedValues packs them. Returning false
-  // leaves the rows not yet written unwritten.
-  using Report =
-      std::function<bool(qint64 tag, Result result, const DbError* why, const QByteArray& row)>;
+  // Told of each value as soon as its result is known: `slot` says which of the fields
+  // written it is for (0 for a writer of one field), `row` is the row as queued: its key
+  // values, then each field's old value and new value (nulls for a field the row keeps),
+  // packed as PackedValues packs them. Returning false leaves the values not yet written
+  // unwritten.
+  using Report = std::function<bool(qint64 tag, int slot, Result result, const DbError* why,
+                                    const QByteArray& row)>;
+  // New values of a row, by slot; a field not named keeps its value.
+  using NewValues = std::vector<std::pair<int, std::optional<QByteArray>>>;
+  // The most fields that one writer writes.
+  static constexpr std::size_t MaxFields = 64;
 
   // Nothing when the table's rows cannot be written in groups: a server other than
   // MariaDB, or a key or field that only the single-row write compares rightly (FLOAT,
   // BIT); or when the session may not make temporary tables and a derived table cannot
   // carry the key's type (or the table has no key), and then `whyNot` says why, for the
-  // user.
+  // user. Several fields (`written`, whose slots are their places in it) go together only
+  // in a table with a key that none of them is part of.
+  static std::unique_ptr<GroupedWriter> For(Session& session, const FieldCollection& fields,
+                                            RowUpdater& updater, std::vector<int> written,
+                                            QString* whyNot = nullptr);
   static std::unique_ptr<GroupedWriter> For(Session& session, const FieldCollection& fields,
                                             RowUpdater& updater, int field,
-                                            QString* whyNot = nullptr);
+                                            QString* whyNot = nullptr) {
+    return For(session, fields, updater, std::vector<int>{field}, whyNot);
+  }
   ~GroupedWriter();
 
-  // Queues `after` for the row that `row` (indexed by field) holds as read: its key and
-  // its field's old value.
-  void add(qint64 tag, const std::vector<FieldBytes>& row, const std::optional<QByteArray>& after);
+  // Queues `afters` for the row that `row` (indexed by field) holds as read: its key and
+  // its fields' old values. A row queued again before a flush is written on its own.
+  void add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters);
+  void add(qint64 tag, const std::vector<FieldBytes>& row, const std::optional<QByteArray>& after) {
+    add(tag, row, NewValues{{0, after}});
+  }
   bool full() const;
   // The most rows that one chunk holds.
   int chunkRows() const { return maxChunkRows_; }
@@ -72,10 +88,12 @@ class GroupedWriter {
  private:
   struct Queued {
     qint64 tag;
-    QByteArray packed;             // the key values, the old value, the new value
+    QByteArray packed;             // the key values, then each field's old and new values
+    quint64 writtenSlots = 0;      // the slots of the fields it writes, a bit each
     qsizetype from = 0, to = 0;    // its row of the chunk, in values_; empty: on its own
     std::optional<Result> result;  // known once its chunk was written or tried
     bool inChunk() const { return to > from; }
+    bool writes(int slot) const { return writtenSlots & (quint64{1} << slot); }
   };
   enum class Attempt {
     Written,   // every row, committed
@@ -85,18 +103,22 @@ class GroupedWriter {
   };
   struct Flush;
 
-  GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater, int field);
+  GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
+                std::vector<int> written);
   bool makeChunkTable(QString* whyNot);
   bool makeKeylessChunkTable(MYSQL* mysql, QString* whyNot);
   QByteArray rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
   static qint64 serverNumber(MYSQL* mysql, const char* sql);
-  void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
-                      std::optional<QByteArrayView> after);
+  using SlotValues = std::vector<const std::optional<QByteArray>*>;  // null: kept
+  void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row, const SlotValues& afters);
+  bool fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const;
+  QByteArray updateTail(const QByteArray& join) const;
   void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
   void writeAlone(std::size_t i, Flush& flush);
-  void tell(std::size_t i, Result result, const DbError* why, Flush& flush);
+  void tell(std::size_t i, Result result, Flush& flush);
+  void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
   QByteArray chunkStatement(const std::vector<std::size_t>& part) const;
   Attempt writeChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
                      std::vector<std::size_t>& atFault, bool inOrder);
@@ -106,13 +128,25 @@ class GroupedWriter {
                            WriteObserver* observer);
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);
-  Result writeOne(const Queued& queued, WriteObserver* observer, std::optional<DbError>& why,
-                  std::atomic<bool>* underway);
+  Result writeOne(const Queued& queued, int slot, WriteObserver* observer,
+                  std::optional<DbError>& why, std::atomic<bool>* underway);
+  // A queued row's old and new value of the field of `slot`, with its key first.
+  struct Unpacked {
+    RowValues values;
+    std::size_t keys;
+    const std::optional<QByteArray>& before(int slot) const {
+      return values[keys + 2 * std::size_t(slot)];
+    }
+    const std::optional<QByteArray>& after(int slot) const {
+      return values[keys + 2 * std::size_t(slot) + 1];
+    }
+  };
+  Unpacked unpacked(const Queued& queued) const;
 
   Session& session_;
   const FieldCollection& fields_;
   RowUpdater& updater_;
-  int field_;
+  std::vector<int> written_;  // the fields written, by slot
   QByteArray chunkTable_;
   QByteArray insertHead_;
   QByteArray updateHead_, updateTail_;  // the UPDATE around its chunk
@@ -126,9 +160,12 @@ class GroupedWriter {
     QByteArray before, after;
   };
   std::vector<Cast> keyCasts_;
-  qsizetype valueCapacity_ = 0;  // bytes a value may have in the chunk table; 0: no limit
+  std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
   qsizetype maxChunkBytes_ = 0;
   int maxChunkRows_ = 0;
   std::vector<Queued> rows_;
   QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
+  // Of several fields: the keys of the rows of the chunk so far, so that a row queued twice
+  // does not meet its own other values in one UPDATE.
+  QSet<QByteArray> chunkKeys_;
 };

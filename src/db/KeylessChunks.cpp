@@ -60,7 +60,7 @@ bool GroupedWriter::makeKeylessChunkTable(MYSQL* mysql, QString* whyNot) {
   // Locks what it counts: the rows cannot change before the UPDATE that follows.
   countStatement_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT c.n, COUNT(*) FROM " +
                     join + " GROUP BY c.n FOR UPDATE";
-  const FieldInfo& info = fields_.at(field_);
+  const FieldInfo& info = fields_.at(written_.front());
   const QByteArray newValue = info.binary ? QByteArray("c.after_value")
                                           : QByteArray("CONVERT(c.after_value USING utf8mb4)");
   updateHead_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + join + " SET t." +

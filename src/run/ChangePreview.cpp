@@ -101,12 +101,12 @@ bool ChangePreview::contains(qsizetype i, const QString& text) const {
          decoded(after.data(), quint32(after.size())).contains(text);
 }
 
-Rewrite ChangePreview::rewrite(qsizetype i) const {
+Rewrite ChangePreview::rewrite(qsizetype i, std::size_t part) const {
   const Stored& stored = entries_[std::size_t(i)];
   const char* before = stored.data + stored.identityLength;
   return {UnpackedValues(QByteArray(stored.data, stored.identityLength)),
           QByteArray(before, stored.beforeLength),
-          QByteArray(before + stored.beforeLength, stored.afterLength)};
+          QByteArray(before + stored.beforeLength, stored.afterLength), part};
 }
 
 namespace {
@@ -178,7 +178,8 @@ void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
                   const QString& connectionString) {
   JournalRun journaled =
       JournalRunOf(preview.description(), ParseConnectionString(connectionString));
-  const RewriteSource changes = [&](const std::function<void(const Rewrite&)>& visit) {
+  const RewriteSource changes = [&](const PartRange&,
+                                    const std::function<void(const Rewrite&)>& visit) {
     for (qsizetype i = 0; i < preview.size(); ++i) visit(preview.rewrite(i));
   };
   rewrites.run(preview.target(), journaled, preview.description(), preview.size(), changes);

@@ -70,7 +70,10 @@ class ChangePreview {
   std::optional<QByteArrayView> singleKeyBytes(qsizetype i) const;
   // Whether the value before or after holds `text`.
   bool contains(qsizetype i, const QString& text) const;
-  Rewrite rewrite(qsizetype i) const;
+  // The change as a rewrite of the run's `part`.
+  Rewrite rewrite(qsizetype i, std::size_t part = 0) const;
+  // Where the change's record came in the reading.
+  qint64 position(qsizetype i) const { return entries_[std::size_t(i)].position; }
 
   PreviewCounts counts;
   const RunDescription& description() const { return description_; }

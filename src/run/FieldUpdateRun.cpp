@@ -496,7 +496,7 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
   };
   // A failure of the chunk as a whole is told of its first record not written.
   std::optional<Reported> firstNotWritten;
-  const auto told = [&](qint64 record, GroupedWriter::Result result, const DbError* why,
+  const auto told = [&](qint64 record, int, GroupedWriter::Result result, const DbError* why,
                         const QByteArray& row) {
     reported_ = {record, UnpackedValues(row)};
     const bool notWritten =

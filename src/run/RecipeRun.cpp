@@ -1,6 +1,7 @@
 #include "RecipeRun.h"
 
 #include <algorithm>
+#include <limits>
 #include <set>
 
 #include "ChangeRule.h"
@@ -184,23 +185,38 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
                                   const QString& connectionString) {
   const ConnectionAttributes login = ParseConnectionString(connectionString);
   std::vector<RewritePart> parts;
-  QStringList where;
-  std::size_t at = 0;
+  QStringList where, tables;
   for (const std::vector<RecipeField>& table : RecipeTables(preview.recipe)) {
+    tables << table.front().table;
     for (const RecipeField& field : table) {
-      const ChangePreview* changes = preview.fields[at++].get();
-      const RewriteSource source = [changes](const std::function<void(const Rewrite&)>& visit) {
-        for (qsizetype i = 0; i < changes->size(); ++i) visit(changes->rewrite(i));
-      };
-      parts.push_back({partName(field), changes->target(),
-                       JournalRunOf(changes->description(), login), changes->size(), source});
+      const ChangePreview& changes = *preview.fields[parts.size()];
+      parts.push_back({partName(field), changes.target(),
+                       JournalRunOf(changes.description(), login), changes.size()});
       where << field.table + u'.' + field.field;
     }
   }
-  QStringList tables;
-  for (const std::vector<RecipeField>& table : RecipeTables(preview.recipe)) {
-    tables << table.front().table;
-  }
+  // Row by row: the fields of a table, read together, come in the order they were read.
+  const RewriteSource source = [&](const PartRange& asked,
+                                   const std::function<void(const Rewrite&)>& visit) {
+    std::vector<qsizetype> next(asked.count, 0);
+    const auto changes = [&](std::size_t j) -> const ChangePreview& {
+      return *preview.fields[asked.first + j];
+    };
+    for (;;) {
+      qint64 position = std::numeric_limits<qint64>::max();
+      for (std::size_t j = 0; j < asked.count; ++j) {
+        if (next[j] < changes(j).size()) {
+          position = std::min(position, changes(j).position(next[j]));
+        }
+      }
+      if (position == std::numeric_limits<qint64>::max()) return;
+      for (std::size_t j = 0; j < asked.count; ++j) {
+        if (next[j] < changes(j).size() && changes(j).position(next[j]) == position) {
+          visit(changes(j).rewrite(next[j]++, asked.first + j));
+        }
+      }
+    }
+  };
   // The progress window names the tables and their fields; the journal keeps the fields as
   // the whole run's place, with no field of its own (JournalRunWhere).
   const RunDescription description{.table = tables.join(QStringLiteral(", ")),
@@ -210,7 +226,7 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
   JournalRun whole = JournalRunOf(description, login);
   whole.table = description.field;
   whole.field.clear();
-  return rewrites.runParts(parts, whole, description);
+  return rewrites.runParts(parts, source, RewriteOrder::ByRow, whole, description);
 }
 
 QStringList StepCountsTexts(const RecipePreview& preview) {

@@ -25,14 +25,15 @@ RewriteRun::RewriteRun(Journal& journal, QString connectionString, Dialogs& dial
 std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun journaled,
                                       const RunDescription& description, qint64 total,
                                       const RewriteSource& source) {
-  const std::optional<qint64> id = runAll(
-      {RewritePart{{}, target, std::move(journaled), total, source}}, std::nullopt, description);
+  const std::optional<qint64> id = runAll({RewritePart{{}, target, std::move(journaled), total}},
+                                          source, RewriteOrder::ByPart, std::nullopt, description);
   return id && !partsDone_.empty() ? std::optional(partsDone_.front().journalId) : std::nullopt;
 }
 
-std::optional<qint64> RewriteRun::runParts(const std::vector<RewritePart>& parts, JournalRun whole,
-                                           const RunDescription& description) {
-  return runAll(parts, std::move(whole), description);
+std::optional<qint64> RewriteRun::runParts(const std::vector<RewritePart>& parts,
+                                           const RewriteSource& source, RewriteOrder order,
+                                           JournalRun whole, const RunDescription& description) {
+  return runAll(parts, source, order, std::move(whole), description);
 }
 
 namespace {
@@ -48,20 +49,111 @@ RunCounts countsSince(const RunCounts& now, const RunCounts& before) {
           .gone = now.gone - before.gone};
 }
 
+bool sameRows(const RewriteTarget& one, const RewriteTarget& other) {
+  return one.database == other.database && one.table == other.table &&
+         one.identityColumns == other.identityColumns && one.keyed == other.keyed;
+}
+
+// The parts that may be written together: of rewrites row by row, neighbours that write
+// other fields of one keyed table, none of them a column that finds its rows.
+std::vector<PartRange> togetherOf(const std::vector<RewritePart>& parts, RewriteOrder order) {
+  const auto alone = [](const RewriteTarget& target) {
+    return !target.keyed || target.identityColumns.contains(target.column);
+  };
+  std::vector<PartRange> spans;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const RewriteTarget& target = parts[i].target;
+    const auto joins = [&](const PartRange& span) {
+      if (order != RewriteOrder::ByRow || alone(target)) return false;
+      for (std::size_t j = span.first; j < span.first + span.count; ++j) {
+        const RewriteTarget& other = parts[j].target;
+        if (alone(other) || !sameRows(other, target) || other.column == target.column) {
+          return false;
+        }
+      }
+      return true;
+    };
+    if (!spans.empty() && joins(spans.back())) {
+      ++spans.back().count;
+    } else {
+      spans.push_back({i, 1});
+    }
+  }
+  return spans;
+}
+
+// Parts written together tell their values as one: each value goes to its part's journal.
+class PartRecorders final : public WriteObserver {
+ public:
+  PartRecorders(Journal& journal, const std::vector<RewritePart>& parts,
+                const std::vector<RewriteRun::PartDone>& done, PartRange span) {
+    for (std::size_t i = span.first; i < span.first + span.count; ++i) {
+      recorders_.push_back(
+          {parts[i].target.column, std::make_unique<JournalRecorder>(journal, done[i].journalId)});
+    }
+  }
+  void aboutToWrite(const RowChange& change) override { told(change.column).aboutToWrite(change); }
+  void aboutToWriteAll(const std::vector<RowChange>& changes) override {
+    for (const Recorder& recorder : recorders_) {
+      std::vector<RowChange> its;
+      for (const RowChange& change : changes) {
+        if (change.column == recorder.column) its.push_back(change);
+      }
+      if (!its.empty()) told(recorder.column).aboutToWriteAll(its);
+    }
+  }
+  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override {
+    for (Recorder& recorder : recorders_) {
+      if (recorder.told) recorder.recorder->settled(how, holds);
+      recorder.told = false;
+    }
+  }
+  // Why a journal failed; empty while they keep up.
+  QString failure() const {
+    for (const Recorder& recorder : recorders_) {
+      if (!recorder.recorder->failure().isEmpty()) return recorder.recorder->failure();
+    }
+    return {};
+  }
+
+ private:
+  struct Recorder {
+    QByteArray column;
+    std::unique_ptr<JournalRecorder> recorder;
+    bool told = false;
+  };
+  JournalRecorder& told(const QByteArray& column) {
+    for (Recorder& recorder : recorders_) {
+      if (recorder.column != column) continue;
+      recorder.told = true;
+      return *recorder.recorder;
+    }
+    throw JournalError("no part of the run writes the column " + column.toStdString());
+  }
+  std::vector<Recorder> recorders_;
+};
+
 }  // namespace
 
 std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
+                                         const RewriteSource& source, RewriteOrder order,
                                          std::optional<JournalRun> whole,
                                          const RunDescription& description) {
   if (parts.empty()) return std::nullopt;
   Connection connection;
-  // A part's rewriter is made as the part begins: the chunk table on the session is its own.
-  const auto rewriterOf = [&](const RewriteTarget& target) {
+  // A rewriter is made as its parts begin: the chunk table on the session is its own.
+  const auto rewriterOf = [&](const PartRange& span) {
+    const RewriteTarget& target = parts[span.first].target;
+    QByteArrayList columns;
+    for (std::size_t i = span.first; i < span.first + span.count; ++i) {
+      columns << parts[i].target.column;
+    }
     return std::make_unique<RowRewriter>(connection, target.database, target.table,
-                                         target.identityColumns, target.keyed, target.column);
+                                         target.identityColumns, target.keyed, columns);
   };
   std::optional<qint64> wholeId;
   partsDone_.clear();
+  std::vector<PartRange> spans;
   qint64 total = 0;
   RunDescription shown = description;
   try {
@@ -69,13 +161,22 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     connection.LockTimeout = RunControl::LockWaitSeconds;
     connection.Open(connectionString_);
     // Every part can find its rows, or none is written.
-    for (const RewritePart& part : parts) {
-      const std::unique_ptr<RowRewriter> rewriter = rewriterOf(part.target);
-      if (&part == &parts.front() && rewriter->grouped()) {
+    for (const PartRange& span : togetherOf(parts, order)) {
+      const std::unique_ptr<RowRewriter> rewriter = rewriterOf(span);
+      if (span.count > 1 && !rewriter->grouped()) {
+        // Fields that cannot be written in chunks together are written one after another.
+        for (std::size_t i = span.first; i < span.first + span.count; ++i) {
+          rewriterOf({i, 1});
+          spans.push_back({i, 1});
+        }
+      } else {
+        spans.push_back(span);
+      }
+      if (span.first == 0 && rewriter->grouped()) {
         shown.stopping = StoppingAfterChunk(rewriter->chunkRows());
       }
-      total += part.total;
     }
+    for (const RewritePart& part : parts) total += part.total;
     const QString cluster = ClusterOf(&connection);
     if (whole) {
       whole->cluster = cluster;
@@ -93,6 +194,13 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
   }
 
   RunProgress progress(total);
+  std::vector<std::unique_ptr<RunProgress>> partProgress;
+  for (const RewritePart& part : parts)
+    partProgress.push_back(std::make_unique<RunProgress>(part.total));
+  const auto count = [&](std::size_t part, RecordOutcome outcome) {
+    progress.count(outcome);
+    partProgress[part]->count(outcome);
+  };
   control_.watch(&connection);
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
@@ -102,20 +210,20 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
   const auto keepFirst = [&](const DbError& failure) {
     if (firstFailure.isEmpty()) firstFailure = QString::fromUtf8(failure.what());
   };
-  const auto rewritePart = [&](RowRewriter& rewriter, JournalRecorder& recorder,
-                               const RewriteSource& source) {
+  const auto rewriteSpan = [&](const PartRange& span, RowRewriter& rewriter,
+                               PartRecorders& recorders) {
     // A stop, a lost link or a failed journal ends the loop by what it throws.
     const auto goOnUnlessEnded = [&] {
-      if (!recorder.failure().isEmpty()) throw RunEnd::JournalFailed;
+      if (!recorders.failure().isEmpty()) throw RunEnd::JournalFailed;
       if (control_.stopRequested()) throw RunEnd::Stopped;
     };
     const auto writeQueued = [&] {
       try {
         rewriter.flush(
-            &recorder,
-            [&](RowRewriter::Outcome outcome, const DbError* why) {
+            &recorders,
+            [&](int slot, RowRewriter::Outcome outcome, const DbError* why) {
               if (why) keepFirst(*why);
-              progress.count(RecordOutcomeOf(outcome));
+              count(span.first + std::size_t(slot), RecordOutcomeOf(outcome));
               return !control_.stopRequested();
             },
             &control_.writing());
@@ -123,16 +231,16 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
         throw RunEnd::JournalFailed;
       }
     };
-    const auto writeOne = [&](const Rewrite& rewrite) {
+    const auto writeOne = [&](const Rewrite& rewrite, int slot) {
       control_.writing() = true;
       const auto done = qScopeGuard([this] { control_.writing() = false; });
       try {
-        progress.count(RecordOutcomeOf(
-            rewriter.rewrite(rewrite.identity, rewrite.from, rewrite.to, &recorder)));
+        count(rewrite.part, RecordOutcomeOf(rewriter.rewrite(rewrite.identity, rewrite.from,
+                                                             rewrite.to, &recorders, slot)));
       } catch (const DbError& failure) {
         if (failure.connectionLost() || control_.stopRequested()) throw;
         keepFirst(failure);
-        progress.count(RecordOutcome::Reported);
+        count(rewrite.part, RecordOutcome::Reported);
       } catch (const JournalError&) {
         throw RunEnd::JournalFailed;
       }
@@ -146,10 +254,12 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
       end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
     };
     try {
-      source([&](const Rewrite& rewrite) {
+      source(span, [&](const Rewrite& rewrite) {
+        if (!span.holds(rewrite.part)) return;
         goOnUnlessEnded();
-        if (!rewriter.grouped()) return writeOne(rewrite);
-        rewriter.queue(rewrite.identity, rewrite.from, rewrite.to);
+        const int slot = int(rewrite.part - span.first);
+        if (!rewriter.grouped()) return writeOne(rewrite, slot);
+        rewriter.queue(rewrite.identity, rewrite.from, rewrite.to, slot);
         if (rewriter.full()) writeQueued();
       });
     } catch (RunEnd stopped) {
@@ -168,25 +278,29 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     } catch (const DbError& failure) {
       ended(failure);
     }
-    if (journalFailure.isEmpty()) journalFailure = recorder.failure();
+    if (journalFailure.isEmpty()) journalFailure = recorders.failure();
   };
   end_ = RunEnd::Finished;
+  // How each part ended: as the run did when the part was done, or was never begun.
+  std::vector<std::optional<RunEnd>> partEnds(parts.size());
   RunWhileServingEvents([&] {
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-      const RunCounts before = progress.counts();
-      PartDone& done = partsDone_[i];
-      if (end_ == RunEnd::Finished) {
-        JournalRecorder recorder(journal_, done.journalId);
-        try {
-          rewritePart(*rewriterOf(parts[i].target), recorder, parts[i].source);
-        } catch (const DbError& failure) {
-          firstFailure = QString::fromUtf8(failure.what());
-          end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
-        }
+    for (const PartRange& span : spans) {
+      if (end_ != RunEnd::Finished) break;
+      PartRecorders recorders(journal_, parts, partsDone_, span);
+      try {
+        rewriteSpan(span, *rewriterOf(span), recorders);
+      } catch (const DbError& failure) {
+        firstFailure = QString::fromUtf8(failure.what());
+        end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
       }
-      done.summary = RunSummary{end_, countsSince(progress.counts(), before), 0, description.since};
+      for (std::size_t i = span.first; i < span.first + span.count; ++i) partEnds[i] = end_;
     }
   });
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    partsDone_[i].summary =
+        RunSummary{partEnds[i].value_or(end_), countsSince(partProgress[i]->counts(), {}), 0,
+                   description.since};
+  }
   control_.watch(nullptr);
   control_.settle();
   summary_ = RunSummary{end_, progress.counts(), clock.elapsed(), description.since};

@@ -18,9 +18,17 @@ struct Rewrite {
   RowValues identity;
   std::optional<QByteArray> from;
   std::optional<QByteArray> to;
+  std::size_t part = 0;  // of a run of parts, whose value it is
 };
-// Hands each rewrite to the visitor, in order.
-using RewriteSource = std::function<void(const std::function<void(const Rewrite&)>& visit)>;
+// Parts of a run, next to each other.
+struct PartRange {
+  std::size_t first = 0;
+  std::size_t count = 1;
+  bool holds(std::size_t part) const { return part >= first && part < first + count; }
+};
+// Hands each rewrite of the parts asked for to the visitor, in order.
+using RewriteSource =
+    std::function<void(const PartRange& parts, const std::function<void(const Rewrite&)>& visit)>;
 
 // The table, field and row identity that rewrites address.
 struct RewriteTarget {
@@ -38,8 +46,13 @@ struct RewritePart {
   RewriteTarget target;
   JournalRun journaled;
   qint64 total = 0;
-  RewriteSource source;
 };
+
+// How the rewrites of a run of parts come: each part's after the one before's, or row by
+// row, each row once with its parts' values next to each other. Parts next to each other
+// that write other fields of one keyed table, none of its key, are written together then:
+// each row once, with all of its fields.
+enum class RewriteOrder { ByPart, ByRow };
 
 // The record loop of an undo and of an applied preview: values written where the
 // expected value still stands, in the progress window, on a worker thread, journaled like
@@ -54,10 +67,11 @@ class RewriteRun {
   std::optional<qint64> run(const RewriteTarget& target, JournalRun journaled,
                             const RunDescription& description, qint64 total,
                             const RewriteSource& source);
-  // The parts one after the other as one run: one progress, one stop, one summary. The
-  // journal keeps `whole`, and each part as a run of its own within it. The journal's id
-  // of the whole; nothing when it could not start.
-  std::optional<qint64> runParts(const std::vector<RewritePart>& parts, JournalRun whole,
+  // The parts as one run: one progress, one stop, one summary. The journal keeps `whole`,
+  // and each part as a run of its own within it. `source` hands every part's rewrites, in
+  // `order`. The journal's id of the whole; nothing when it could not start.
+  std::optional<qint64> runParts(const std::vector<RewritePart>& parts, const RewriteSource& source,
+                                 RewriteOrder order, JournalRun whole,
                                  const RunDescription& description);
   // From the calling thread, at any time during run().
   void requestStop() { control_.requestStop(); }
@@ -81,6 +95,7 @@ class RewriteRun {
   RunSummary summary_;
   std::vector<PartDone> partsDone_;
 
-  std::optional<qint64> runAll(const std::vector<RewritePart>& parts,
-                               std::optional<JournalRun> whole, const RunDescription& description);
+  std::optional<qint64> runAll(const std::vector<RewritePart>& parts, const RewriteSource& source,
+                               RewriteOrder order, std::optional<JournalRun> whole,
+                               const RunDescription& description);
 };

@@ -101,7 +101,7 @@ ChangePreviews UndoRun::preview(const PreviewSetup& setUp) {
     for (const JournalRun& part : writers(undone)) {
       const RewriteTarget target = targetOf(part);
       RowRewriter rows(connection, target.database, target.table, target.identityColumns,
-                       target.keyed, target.column);
+                       target.keyed, {target.column});
       auto preview = std::make_unique<ChangePreview>(description(part), target, false);
       if (setUp) setUp(*preview);
       const auto bytes = [](const std::optional<QByteArray>& value) {
@@ -140,30 +140,31 @@ void UndoRun::run() {
     journaled.undoes = run.id;
     return journaled;
   };
-  // The run's new value is what must still stand; its old value goes back.
-  const auto entriesOf = [this](qint64 run) -> RewriteSource {
-    return [this, run](const std::function<void(const Rewrite&)>& visit) {
-      journal_.forEachEntry(run, [&](const JournalEntry& entry) {
-        visit({entry.identity, entry.after, entry.before});
-      });
-    };
-  };
   const std::vector<JournalRun> writers = this->writers(undone);
+  // Last part first: a part may have found its rows by the values an earlier one wrote.
+  // The run's new value is what must still stand; its old value goes back.
+  const RewriteSource entries = [&](const PartRange& asked,
+                                    const std::function<void(const Rewrite&)>& visit) {
+    for (std::size_t part = asked.first; part < asked.first + asked.count; ++part) {
+      journal_.forEachEntry(writers[writers.size() - 1 - part].id, [&](const JournalEntry& entry) {
+        visit({entry.identity, entry.after, entry.before, part});
+      });
+    }
+  };
   if (writers.size() == 1 && writers.front().id == undone.id) {
-    const std::optional<qint64> undo = rewrites_.run(targetOf(undone), undoOf(undone), description,
-                                                     undone.entries, entriesOf(undone.id));
+    const std::optional<qint64> undo =
+        rewrites_.run(targetOf(undone), undoOf(undone), description, undone.entries, entries);
     if (undo) markTakenBack(undone, *undo, rewrites_.summary());
     return;
   }
-  // Last part first: a part may have found its rows by the values an earlier one wrote.
   std::vector<RewritePart> parts;
   for (const JournalRun& part : std::views::reverse(writers)) {
-    parts.push_back({part.table + u'.' + part.field, targetOf(part), undoOf(part), part.entries,
-                     entriesOf(part.id)});
+    parts.push_back({part.table + u'.' + part.field, targetOf(part), undoOf(part), part.entries});
   }
   JournalRun whole = undoOf(undone);
   whole.field.clear();
-  const std::optional<qint64> undo = rewrites_.runParts(parts, whole, description);
+  const std::optional<qint64> undo =
+      rewrites_.runParts(parts, entries, RewriteOrder::ByPart, whole, description);
   if (!undo) return;
   bool allBack = true;
   for (std::size_t i = 0; i < writers.size(); ++i) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Connection.h"
+#include "PreviewWindow.h"
 #include "ProfileKeys.h"
 #include "ProgressWindow.h"
 #include "RecordSet.h"
@@ -245,4 +246,46 @@ TEST_F(GroupedWriteTest, ADeadlockIsTriedAgainInAChunkAndRowByRow) {
     EXPECT_EQ(values(), Column({text("ab"), text("cd")}));
     EXPECT_GT(innodbDeadlocks(), deadlocksBefore);
   }
+}
+
+// A recipe's fields of one table go in one chunk: each row written once, with the fields
+// it changes and no other, each of them only where it stands as previewed.
+TEST_F(GroupedWriteTest, TheFieldsOfARowAreWrittenTogetherEachWhereItStands) {
+  createTable("VARCHAR(20)", {"'a b'", "'e f'", "'ij'", "'m n'"});
+  db.exec(
+      "ALTER TABLE t ADD COLUMN w TEXT;"
+      "UPDATE t SET w = ELT(id, 'c d', 'gh', 'k l', 'o p')");
+  audit();
+  MainWindow& form = chooseField();
+  Recipe recipe;
+  for (const char* field : {"v", "w"}) {
+    recipe.steps.push_back({"t", field, FindOperationByName(u"remove-all-spaces"), {}});
+  }
+  form.previewRecipe(recipe);
+  ASSERT_NE(form.previewWindow(), nullptr);
+  // Meanwhile: a value of w that the recipe keeps, and one that it would change.
+  db.exec("UPDATE t SET w = 'other' WHERE id = 2; UPDATE t SET w = 'q r' WHERE id = 4");
+  db.exec("DELETE FROM audit");
+  QTest::mouseClick(form.previewWindow()->applyButton, Qt::LeftButton);
+
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(values(), Column({text("ab"), text("ef"), text("ij"), text("mn")}));
+  EXPECT_EQ(db.column("SELECT w FROM t ORDER BY id"),
+            Column({text("cd"), text("other"), text("kl"), text("q r")}));
+  // Rows 1 to 3 in one chunk; row 4's v on its own once its w no longer stood.
+  EXPECT_EQ(auditedWrites(), Column({text("1"), text("1"), text("1"), text("0")}));
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(summary.contains("\nt.v (step 1): 3 written, 0 unchanged, 0 reported."))
+      << summary.toStdString();
+  EXPECT_TRUE(
+      summary.contains("\nt.w (step 2): 2 written, 0 unchanged, 0 reported, 1 changed "
+                       "since the preview (left as they are)."))
+      << summary.toStdString();
+  const JournalRun applied = journalRuns().at(0);
+  EXPECT_EQ(applied.written, 5);
+
+  form.undoRun(applied.id);
+  EXPECT_EQ(values(), Column({text("a b"), text("e f"), text("ij"), text("m n")}));
+  EXPECT_EQ(db.column("SELECT w FROM t ORDER BY id"),
+            Column({text("c d"), text("other"), text("k l"), text("q r")}));
 }
