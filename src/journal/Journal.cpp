@@ -26,6 +26,7 @@ class Query {
   Query(sqlite3* db, const char* sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
   }
+  Query(sqlite3* db, const QByteArray& sql) : Query(db, sql.constData()) {}
   // Borrows a statement prepared once, and leaves it ready for the next use.
   Query(sqlite3* db, sqlite3_stmt* prepared) : db_(db), statement_(prepared), owned_(false) {}
   ~Query() {
@@ -125,12 +126,17 @@ QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* ho
                   holds ? *holds : std::nullopt});
 }
 
+// Entries are stored together up to about this many bytes.
+constexpr qsizetype BatchBytes = qsizetype{1} << 20;
+
 // What the entries of a journal say of their writes.
 enum EntryState : qint64 { WrittenEntry = 1, InDoubtEntry = 2 };
 
 struct SpoolFrame {
   bool settlement = false;
-  RowValues parts;  // none at the end
+  bool end = true;
+  QByteArray frame;  // an entry's, as written: its length, then its parts packed
+  RowValues parts;   // a settlement's
 };
 
 // Reads the frames of a spool file one by one; a last frame cut short (its write never
@@ -148,10 +154,15 @@ class SpoolReader {
       frame.settlement = true;
       if (!readLength(length)) return frame;
     }
-    const QByteArray payload = file_.read(length);
-    if (payload.size() != qsizetype(length)) return frame;
-    frame.parts = UnpackedValues(payload);
-    if (frame.parts.size() != 3) frame.parts.clear();
+    QByteArray bytes = file_.read(length);
+    if (bytes.size() != qsizetype(length)) return frame;
+    if (frame.settlement) {
+      frame.parts = UnpackedValues(bytes);
+      if (frame.parts.size() != 3) return frame;
+    } else {
+      frame.frame = QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + bytes;
+    }
+    frame.end = false;
     return frame;
   }
 
@@ -223,12 +234,27 @@ void createPrivately(const QString& path) {
   ::close(openPrivately(path, O_WRONLY));
 }
 
+// The entries that run `run` (an SQL expression) keeps, in either form, with `condition` on
+// the one and the other.
+QByteArray entriesSql(const QByteArray& run, const char* condition = "1",
+                      const char* batchCount = "entries") {
+  return "((SELECT COUNT(*) FROM entries WHERE run = " + run + " AND " + condition +
+         ") + (SELECT COALESCE(SUM(" + batchCount + "), 0) FROM entry_batches WHERE run = " + run +
+         "))";
+}
+QByteArray entryBytesSql(const QByteArray& run) {
+  return "((SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) FROM "
+         "entries WHERE run = " +
+         run + ") + (SELECT COALESCE(SUM(bytes), 0) FROM entry_batches WHERE run = " + run + "))";
+}
+
 // A run cut short by another program still running counts its entries as it goes.
-constexpr const char* RunColumns =
+const QByteArray RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
-    "undone_by, end_kind, written, unchanged, reported, in_doubt, "
-    "COALESCE(entries, (SELECT COUNT(*) FROM entries WHERE run = runs.id)), identity_columns, "
-    "keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), COALESCE(part_of, 0)";
+    "undone_by, end_kind, written, unchanged, reported, in_doubt, COALESCE(entries, " +
+    entriesSql("runs.id") +
+    "), identity_columns, keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), "
+    "COALESCE(part_of, 0)";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -286,7 +312,7 @@ Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), l
     prune(QDateTime::currentDateTimeUtc());
   } catch (...) {
     // No destructor runs for a journal that did not open.
-    sqlite3_finalize(insertEntry_);
+    sqlite3_finalize(insertBatch_);
     sqlite3_close(db_);
     throw;
   }
@@ -301,7 +327,7 @@ Journal::~Journal() {
     }
     ::close(spool.file);
   }
-  sqlite3_finalize(insertEntry_);
+  sqlite3_finalize(insertBatch_);
   sqlite3_close(db_);
 }
 
@@ -324,7 +350,13 @@ void Journal::createSchema() {
       "CREATE TABLE IF NOT EXISTS entries (id INTEGER PRIMARY KEY, "
       "run INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE, identity BLOB, before BLOB, "
       "after BLOB);"
-      "CREATE INDEX IF NOT EXISTS entries_of_run ON entries (run, id);");
+      "CREATE INDEX IF NOT EXISTS entries_of_run ON entries (run, id);"
+      // Entries are kept many to a row, as their spool frames: one row each would cost
+      // more than the writes they keep.
+      "CREATE TABLE IF NOT EXISTS entry_batches (id INTEGER PRIMARY KEY, "
+      "run INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE, entries INTEGER NOT NULL, "
+      "in_doubt INTEGER NOT NULL, bytes INTEGER NOT NULL, frames BLOB NOT NULL);"
+      "CREATE INDEX IF NOT EXISTS batches_of_run ON entry_batches (run, id);");
   // Journals of older versions kept every entry tried, written or not: in doubt.
   addColumnIfMissing("entries", "state", "INTEGER");
   addColumnIfMissing("runs", "restored", "INTEGER");
@@ -447,31 +479,50 @@ void Journal::takeIn(qint64 run) {
     ::unlink(QFile::encodeName(spoolPath(run)).constData());  // its run was deleted
     return;
   }
-  if (!insertEntry_) {
+  if (!insertBatch_) {
     const char* sql =
-        "INSERT INTO entries (run, identity, before, after, state) VALUES (?, ?, ?, ?, ?)";
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insertEntry_, nullptr)) {
+        "INSERT INTO entry_batches (run, entries, in_doubt, bytes, frames) VALUES (?, ?, ?, ?, ?)";
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insertBatch_, nullptr)) {
       throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
     }
   }
-  std::vector<RowValues> unsettled;
+  struct Batch {
+    QByteArray frames;
+    qint64 entries = 0, inDoubt = 0, bytes = 0;
+  } batch;
+  const auto store = [&] {
+    if (batch.entries == 0) return;
+    Query(db_, insertBatch_)
+        .bind(1, run)
+        .bind(2, batch.entries)
+        .bind(3, batch.inDoubt)
+        .bind(4, batch.bytes)
+        .bind(5, std::optional(batch.frames))
+        .run();
+    batch = {};
+  };
+  std::vector<QByteArray> unsettled;
   const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
-    for (const RowValues& entry : unsettled) {
-      Query(db_, insertEntry_)
-          .bind(1, run)
-          .bind(2, entry[0])
-          .bind(3, entry[1])
-          .bind(4, holds && unsettled.size() == 1 ? *holds : entry[2])
-          .bind(5, qint64(state))
-          .run();
+    for (QByteArray& frame : unsettled) {
+      if (holds && unsettled.size() == 1) {
+        // The row holds another value than the one told: a trigger changed it.
+        RowValues parts = UnpackedValues(frame.sliced(sizeof(quint32)));
+        parts[2] = *holds;
+        frame = frameOf(parts);
+      }
+      batch.frames += frame;
+      batch.bytes += frame.size() - qsizetype(sizeof(quint32));
+      ++batch.entries;
+      if (state == InDoubtEntry) ++batch.inDoubt;
+      if (batch.frames.size() >= BatchBytes) store();
     }
     unsettled.clear();
   };
   exec("BEGIN");
   try {
-    for (SpoolFrame frame = spool.next(); !frame.parts.empty(); frame = spool.next()) {
+    for (SpoolFrame frame = spool.next(); !frame.end; frame = spool.next()) {
       if (!frame.settlement) {
-        unsettled.push_back(std::move(frame.parts));
+        unsettled.push_back(std::move(frame.frame));
         continue;
       }
       const auto how = WriteSettled(frame.parts[0].value_or(QByteArray(1, 0)).at(0));
@@ -484,6 +535,7 @@ void Journal::takeIn(qint64 run) {
       }
     }
     keep(InDoubtEntry, nullptr);
+    store();
     exec("COMMIT");
   } catch (...) {
     exec("ROLLBACK");
@@ -504,11 +556,9 @@ void Journal::takeInAbandonedSpools() {
       try {
         takeIn(run);
         // What the run wrote, as its entries tell: its own counts were never kept.
-        Query(db_,
-              "UPDATE runs SET entries = NULL, "
-              "written = (SELECT COUNT(*) FROM entries WHERE run = ?1 AND state = 1), "
-              "in_doubt = (SELECT COUNT(*) FROM entries WHERE run = ?1 AND state IS NOT 1) "
-              "WHERE id = ?1")
+        Query(db_, "UPDATE runs SET entries = NULL, written = " +
+                       entriesSql("?1", "state = 1", "entries - in_doubt") + ", in_doubt = " +
+                       entriesSql("?1", "state IS NOT 1", "in_doubt") + " WHERE id = ?1")
             .bind(1, run)
             .run();
       } catch (const JournalError&) {
@@ -528,10 +578,10 @@ void Journal::endRun(const JournalRun& run) {
   }
   Query end(db_,
             "UPDATE runs SET end_kind = ?, written = ?, unchanged = ?, reported = ?, "
-            "in_doubt = ?, entries = (SELECT COUNT(*) FROM entries WHERE run = ?6) + "
-            "(SELECT COALESCE(SUM(entries), 0) FROM runs WHERE part_of = ?6), "
-            "bytes = (SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) "
-            "FROM entries WHERE run = ?6) WHERE id = ?6");
+            "in_doubt = ?, entries = " +
+                entriesSql("?6") +
+                " + (SELECT COALESCE(SUM(entries), 0) FROM runs WHERE part_of = ?6), bytes = " +
+                entryBytesSql("?6") + " WHERE id = ?6");
   end.bind(1, run.end)
       .bind(2, run.written)
       .bind(3, run.unchanged)
@@ -559,10 +609,8 @@ void Journal::deleteRun(qint64 run) {
 
 void Journal::prune(const QDateTime& now) {
   // A run cut short never had its size counted.
-  exec(
-      "UPDATE runs SET entries = (SELECT COUNT(*) FROM entries WHERE run = runs.id), "
-      "bytes = (SELECT COALESCE(SUM(LENGTH(identity) + LENGTH(before) + LENGTH(after)), 0) "
-      "FROM entries WHERE run = runs.id) WHERE entries IS NULL");
+  exec("UPDATE runs SET entries = " + entriesSql("runs.id") +
+       ", bytes = " + entryBytesSql("runs.id") + " WHERE entries IS NULL");
   Query(db_, "DELETE FROM runs WHERE started < ?")
       .bind(1, now.addDays(-limits_.keepDays).toUTC().toString(Qt::ISODateWithMs))
       .run();
@@ -582,17 +630,14 @@ void Journal::prune(const QDateTime& now) {
 }
 
 std::vector<JournalRun> Journal::runs() const {
-  Query all(db_, (QByteArray("SELECT ") + RunColumns +
-                  " FROM runs WHERE part_of IS NULL ORDER BY id DESC")
-                     .constData());
+  Query all(db_, "SELECT " + RunColumns + " FROM runs WHERE part_of IS NULL ORDER BY id DESC");
   std::vector<JournalRun> found;
   while (all.step()) found.push_back(runOf(all));
   return found;
 }
 
 std::vector<JournalRun> Journal::parts(qint64 whole) const {
-  Query all(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs WHERE part_of = ? ORDER BY id")
-                     .constData());
+  Query all(db_, "SELECT " + RunColumns + " FROM runs WHERE part_of = ? ORDER BY id");
   all.bind(1, whole);
   std::vector<JournalRun> found;
   while (all.step()) found.push_back(runOf(all));
@@ -600,7 +645,7 @@ std::vector<JournalRun> Journal::parts(qint64 whole) const {
 }
 
 std::optional<JournalRun> Journal::run(qint64 id) const {
-  Query one(db_, (QByteArray("SELECT ") + RunColumns + " FROM runs WHERE id = ?").constData());
+  Query one(db_, "SELECT " + RunColumns + " FROM runs WHERE id = ?");
   one.bind(1, id);
   if (!one.step()) return std::nullopt;
   return runOf(one);
@@ -608,11 +653,26 @@ std::optional<JournalRun> Journal::run(qint64 id) const {
 
 void Journal::forEachEntry(qint64 run,
                            const std::function<void(const JournalEntry&)>& visit) const {
+  // A journal of an older version kept an entry a row.
   Query entries(db_, "SELECT identity, before, after FROM entries WHERE run = ? ORDER BY id");
   entries.bind(1, run);
   while (entries.step()) {
     visit(
         {UnpackedValues(entries.blob(0).value_or(QByteArray())), entries.blob(1), entries.blob(2)});
+  }
+  Query batches(db_, "SELECT frames FROM entry_batches WHERE run = ? ORDER BY id");
+  batches.bind(1, run);
+  while (batches.step()) {
+    const QByteArray frames = batches.blob(0).value_or(QByteArray());
+    for (qsizetype at = 0; at + qsizetype(sizeof(quint32)) <= frames.size();) {
+      quint32 length = 0;
+      memcpy(&length, frames.constData() + at, sizeof length);
+      at += sizeof length;
+      const RowValues parts = UnpackedValues(frames.mid(at, length));
+      at += length;
+      if (parts.size() != 3) throw JournalError("journal: an entry of the run is damaged");
+      visit({UnpackedValues(parts[0].value_or(QByteArray())), parts[1], parts[2]});
+    }
   }
 }
 

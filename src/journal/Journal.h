@@ -136,7 +136,7 @@ class Journal {
   QString path_;
   JournalLimits limits_;
   sqlite3* db_ = nullptr;
-  sqlite3_stmt* insertEntry_ = nullptr;
+  sqlite3_stmt* insertBatch_ = nullptr;
   std::set<qint64> described_;  // runs whose identity columns are stored
   std::function<void()> writeHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -162,4 +163,53 @@ TEST_F(JournalTest, PrunesOldRunsThenTheOldestBeyondTheSizeLimitButNeverTheNewes
 
   journal.prune(now.addDays(100));
   EXPECT_TRUE(journal.runs().empty());
+}
+
+// Entries are kept many to a row now; an older version kept one a row. Either way they
+// come back in the order written, those of writes that did not happen left out.
+TEST_F(JournalTest, EntriesComeBackInOrderFromBatchesAndFromAnOlderVersionsRows) {
+  constexpr int Entries = 30000;  // a few megabytes: several batches
+  qint64 older = 0, newer = 0;
+  {
+    Journal journal(path);
+    older = journal.beginRun(runStarted(now));
+    newer = journal.beginRun(runStarted(now));
+    std::vector<RowChange> chunk;
+    for (int i = 0; i < Entries; ++i) {
+      chunk.push_back(change({QByteArray::number(i), "k"}, QByteArray(100, 'a'), "b"));
+      if (chunk.size() < 1000) continue;
+      journal.recordAll(newer, chunk);
+      journal.settle(newer, WriteSettled::Written, nullptr);
+      chunk.clear();
+    }
+    journal.record(newer, change({"lost", "k"}, "a", "b"));
+    journal.settle(newer, WriteSettled::NotWritten, nullptr);
+    JournalRun ended;
+    ended.id = newer;
+    ended.end = "Finished";
+    journal.endRun(ended);
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+  for (const char* id : {"1", "2"}) {
+    const QByteArray sql = "INSERT INTO entries (run, identity, before, after, state) VALUES (" +
+                           QByteArray::number(older) + ", X'" +
+                           PackedValues({QByteArray(id)}).toHex() + "', 'x', 'y', 1)";
+    ASSERT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  sqlite3_close(db);
+
+  Journal journal(path);
+  const std::vector<JournalEntry> entries = entriesOf(journal, newer);
+  ASSERT_EQ(entries.size(), std::size_t(Entries));
+  for (int i = 0; i < Entries; ++i) {
+    ASSERT_EQ(entries[std::size_t(i)].identity, Values({QByteArray::number(i), "k"})) << i;
+  }
+  EXPECT_EQ(entries.back().before, QByteArray(100, 'a'));
+  EXPECT_EQ(journal.run(newer)->entries, Entries);
+  const std::vector<JournalEntry> old = entriesOf(journal, older);
+  ASSERT_EQ(old.size(), 2u);
+  EXPECT_EQ(old[1].identity, Values({"2"}));
+  EXPECT_EQ(old[1].after, "y");
+  EXPECT_EQ(journal.run(older)->entries, 2);
 }
