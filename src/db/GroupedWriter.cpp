@@ -564,11 +564,15 @@ GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
     if (observer) {
       std::vector<RowChange> changes;
       changes.reserve(written.size());
-      for (std::size_t i : written) {
-        const Unpacked row = unpacked(rows_[i]);
-        for (int slot = 0; slot < int(written_.size()); ++slot) {
-          if (!rows_[i].writes(slot)) continue;
-          const int field = written_[std::size_t(slot)];
+      std::vector<Unpacked> rows;
+      rows.reserve(written.size());
+      for (std::size_t i : written) rows.push_back(unpacked(rows_[i]));
+      // Field by field, so that each field's values come together.
+      for (int slot = 0; slot < int(written_.size()); ++slot) {
+        const int field = written_[std::size_t(slot)];
+        for (std::size_t at = 0; at < written.size(); ++at) {
+          if (!rows_[written[at]].writes(slot)) continue;
+          const Unpacked& row = rows[at];
           changes.push_back(updater_.changeOf(updater_.rowOf(row.values, field, row.before(slot)),
                                               field, row.after(slot)));
         }

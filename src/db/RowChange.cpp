@@ -2,12 +2,16 @@
 
 #include <cstring>
 
+// Written in place: packing is on the path of every value a run writes.
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value) {
-  packed += char(value ? 1 : 0);
+  const qsizetype at = packed.size();
+  const quint32 length = value ? quint32(value->size()) : 0;
+  packed.resize(at + (value ? qsizetype(1 + sizeof length) + value->size() : 1));
+  char* out = packed.data() + at;
+  *out = value ? 1 : 0;
   if (!value) return;
-  const quint32 length = quint32(value->size());
-  packed.append(reinterpret_cast<const char*>(&length), sizeof length);
-  packed += *value;
+  std::memcpy(out + 1, &length, sizeof length);
+  if (length) std::memcpy(out + 1 + sizeof length, value->data(), length);
 }
 
 QByteArray PackedValues(const RowValues& values) {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayList>
 #include <optional>
+#include <span>
 #include <vector>
 
 // One value about to be written to one row: enough to find the row again and to put
@@ -52,7 +53,7 @@ class WriteObserver {
   virtual ~WriteObserver() = default;
   virtual void aboutToWrite(const RowChange& change) = 0;
   // The values of a chunk, which is committed as one, before any of them is written.
-  virtual void aboutToWriteAll(const std::vector<RowChange>& changes) {
+  virtual void aboutToWriteAll(std::span<const RowChange> changes) {
     for (const RowChange& change : changes) aboutToWrite(change);
   }
   // `holds`, when given, is what the one row told now holds where that is not the value

@@ -115,8 +115,19 @@ QByteArray frameOf(const RowValues& parts) {
   return QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + payload;
 }
 
-QByteArray entryFrame(const RowChange& change) {
-  return frameOf({PackedValues(change.identity), change.before, change.after});
+// Appends the change's frame to `frames`: its length, then the packed identity, old and new
+// value packed, as frameOf frames them.
+void appendEntryFrame(QByteArray& frames, const RowChange& change) {
+  const qsizetype start = frames.size();
+  frames.resize(start + qsizetype(sizeof(quint32)));  // the length, once known
+  const auto view = [](const std::optional<QByteArray>& value) {
+    return value ? std::optional<QByteArrayView>(*value) : std::nullopt;
+  };
+  AppendPackedValue(frames, QByteArrayView(PackedValues(change.identity)));
+  AppendPackedValue(frames, view(change.before));
+  AppendPackedValue(frames, view(change.after));
+  const quint32 length = quint32(frames.size() - start - qsizetype(sizeof(quint32)));
+  std::memcpy(frames.data() + start, &length, sizeof length);
 }
 
 QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* holds) {
@@ -413,16 +424,18 @@ QString Journal::spoolPath(qint64 run) const {
 void Journal::record(qint64 run, const RowChange& change) {
   if (!described_.contains(run)) describe(run, change);
   Spool& spool = spoolOf(run);
-  spool.write(entryFrame(change), writeHook_);
+  QByteArray frame;
+  appendEntryFrame(frame, change);
+  spool.write(frame, writeHook_);
   ++spool.unsettled;
 }
 
-void Journal::recordAll(qint64 run, const std::vector<RowChange>& changes) {
+void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
   if (changes.empty()) return;
   if (!described_.contains(run)) describe(run, changes.front());
   Spool& spool = spoolOf(run);
   QByteArray frames;
-  for (const RowChange& change : changes) frames += entryFrame(change);
+  for (const RowChange& change : changes) appendEntryFrame(frames, change);
   spool.write(frames, writeHook_, true);
   spool.unsettled += qint64(changes.size());
 }
@@ -684,7 +697,7 @@ void JournalRecorder::aboutToWrite(const RowChange& change) {
   keepingFailure([&] { journal_.record(run_, change); });
 }
 
-void JournalRecorder::aboutToWriteAll(const std::vector<RowChange>& changes) {
+void JournalRecorder::aboutToWriteAll(std::span<const RowChange> changes) {
   keepingFailure([&] { journal_.recordAll(run_, changes); });
 }
 

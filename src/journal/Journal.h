@@ -86,7 +86,7 @@ class Journal {
   void record(qint64 run, const RowChange& change);
   // A chunk's entries in one write, on the disk when it returns (a power cut keeps them
   // too), so that they stand before the chunk is committed.
-  void recordAll(qint64 run, const std::vector<RowChange>& changes);
+  void recordAll(qint64 run, std::span<const RowChange> changes);
   // What became of the writes of the entries recorded since the last settlement: only
   // those written, or in doubt, stay in the journal. Entries never settled are in doubt.
   void settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds = nullptr);
@@ -150,7 +150,7 @@ class JournalRecorder : public WriteObserver {
  public:
   JournalRecorder(Journal& journal, qint64 run) : journal_(journal), run_(run) {}
   void aboutToWrite(const RowChange& change) override;
-  void aboutToWriteAll(const std::vector<RowChange>& changes) override;
+  void aboutToWriteAll(std::span<const RowChange> changes) override;
   void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
   // Why the journal failed; empty while it keeps up.
   const QString& failure() const { return failure_; }

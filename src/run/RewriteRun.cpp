@@ -93,13 +93,16 @@ class PartRecorders final : public WriteObserver {
     }
   }
   void aboutToWrite(const RowChange& change) override { told(change.column).aboutToWrite(change); }
-  void aboutToWriteAll(const std::vector<RowChange>& changes) override {
-    for (const Recorder& recorder : recorders_) {
-      std::vector<RowChange> its;
-      for (const RowChange& change : changes) {
-        if (change.column == recorder.column) its.push_back(change);
-      }
-      if (!its.empty()) told(recorder.column).aboutToWriteAll(its);
+  // Each column's values come together (GroupedWriter tells them so): one record each.
+  void aboutToWriteAll(std::span<const RowChange> changes) override {
+    while (!changes.empty()) {
+      const QByteArray& column = changes.front().column;
+      const auto end = std::find_if(changes.begin(), changes.end(), [&](const RowChange& change) {
+        return change.column != column;
+      });
+      const std::size_t count = std::size_t(end - changes.begin());
+      told(column).aboutToWriteAll(changes.first(count));
+      changes = changes.subspan(count);
     }
   }
   void settled(WriteSettled how, const std::optional<QByteArray>* holds) override {
