@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "RowUpdater.h"
@@ -525,6 +526,61 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
          updateHead_ + chunkTable_ + updateTail_;
 }
 
+// The changes that writing the rows `written` makes, field by field, so that each field's
+// values come together.
+std::vector<RowChange> GroupedWriter::changesOf(const std::vector<std::size_t>& written) const {
+  std::vector<Unpacked> rows;
+  rows.reserve(written.size());
+  for (std::size_t i : written) rows.push_back(unpacked(rows_[i]));
+  std::vector<RowChange> changes;
+  changes.reserve(written.size());
+  for (int slot = 0; slot < int(written_.size()); ++slot) {
+    const int field = written_[std::size_t(slot)];
+    for (std::size_t at = 0; at < written.size(); ++at) {
+      if (!rows_[written[at]].writes(slot)) continue;
+      const Unpacked& row = rows[at];
+      changes.push_back(updater_.changeOf(updater_.rowOf(row.values, field, row.before(slot)),
+                                          field, row.after(slot)));
+    }
+  }
+  return changes;
+}
+
+// A chunk's entries, told to the observer on a thread of their own while the server writes
+// the chunk: they must be kept before its commit, not before its write. What was told and
+// not taken for the chunk's rows settles as not written.
+class GroupedWriter::TellingAhead {
+ public:
+  TellingAhead(WriteObserver* observer, const GroupedWriter& writer,
+               const std::vector<std::size_t>& part)
+      : observer_(observer) {
+    if (!observer_) return;
+    telling_ = std::async(std::launch::async, [observer, &writer, &part] {
+      observer->aboutToWriteAll(writer.changesOf(part));
+    });
+  }
+  ~TellingAhead() {
+    if (!telling_.valid()) return;
+    try {
+      telling_.get();
+    } catch (...) {
+      // The observer keeps its failure, and refuses what comes next.
+    }
+    observer_->settled(WriteSettled::NotWritten);
+  }
+  TellingAhead(const TellingAhead&) = delete;
+  TellingAhead& operator=(const TellingAhead&) = delete;
+  // Waits for the telling, which stands for what the chunk wrote; throws what the observer
+  // threw.
+  void take() {
+    if (telling_.valid()) std::future<void>(std::move(telling_)).get();
+  }
+
+ private:
+  WriteObserver* observer_;
+  std::future<void> telling_;
+};
+
 // Writes the chunk's rows where they stand as read, without waiting for a lock, and,
 // when it wrote every row, journals and commits them. Else it is rolled back, and
 // `atFault` says which rows no longer stand as read, where the chunk table tells.
@@ -535,6 +591,8 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
   MYSQL* mysql = session_.idle();
   const QByteArray sql = chunkStatement(part);
   Transaction transaction(mysql);
+  std::optional<TellingAhead> ahead;
+  if (!derived_) ahead.emplace(observer, *this, part);
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
   my_ulonglong changed = 0;
   int status = 0;
@@ -553,31 +611,24 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
       return std::binary_search(atFault.begin(), atFault.end(), i);
     });
   }
+  // What was told ahead stands only when the chunk wrote every row; else the rows written
+  // are told anew.
+  if (written.size() == part.size() && ahead)
+    return journalAndCommit(transaction, written, observer, &*ahead);
+  ahead.reset();
   return journalAndCommit(transaction, written, observer);
 }
 
 // The rows written by the chunk's open transaction go into the journal, and then it commits.
 GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
                                                        const std::vector<std::size_t>& written,
-                                                       WriteObserver* observer) {
+                                                       WriteObserver* observer,
+                                                       TellingAhead* toldAll) {
   try {
-    if (observer) {
-      std::vector<RowChange> changes;
-      changes.reserve(written.size());
-      std::vector<Unpacked> rows;
-      rows.reserve(written.size());
-      for (std::size_t i : written) rows.push_back(unpacked(rows_[i]));
-      // Field by field, so that each field's values come together.
-      for (int slot = 0; slot < int(written_.size()); ++slot) {
-        const int field = written_[std::size_t(slot)];
-        for (std::size_t at = 0; at < written.size(); ++at) {
-          if (!rows_[written[at]].writes(slot)) continue;
-          const Unpacked& row = rows[at];
-          changes.push_back(updater_.changeOf(updater_.rowOf(row.values, field, row.before(slot)),
-                                              field, row.after(slot)));
-        }
-      }
-      observer->aboutToWriteAll(changes);
+    if (toldAll) {
+      toldAll->take();
+    } else if (observer) {
+      observer->aboutToWriteAll(changesOf(written));
     }
   } catch (...) {
     // What the observer could not keep is not written: the transaction ends unwritten

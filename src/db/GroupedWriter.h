@@ -124,8 +124,10 @@ class GroupedWriter {
                      std::vector<std::size_t>& atFault, bool inOrder);
   Attempt writeKeylessChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
                             std::vector<std::size_t>& atFault);
+  class TellingAhead;
   Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
-                           WriteObserver* observer);
+                           WriteObserver* observer, TellingAhead* toldAll = nullptr);
+  std::vector<RowChange> changesOf(const std::vector<std::size_t>& written) const;
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);
   Result writeOne(const Queued& queued, int slot, WriteObserver* observer,
