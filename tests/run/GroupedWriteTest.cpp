@@ -283,6 +283,7 @@ TEST_F(GroupedWriteTest, TheFieldsOfARowAreWrittenTogetherEachWhereItStands) {
       << summary.toStdString();
   const JournalRun applied = journalRuns().at(0);
   EXPECT_EQ(applied.written, 5);
+  EXPECT_EQ(applied.entries, 5) << "none for the value left as it stood";
 
   form.undoRun(applied.id);
   EXPECT_EQ(values(), Column({text("a b"), text("e f"), text("ij"), text("m n")}));
