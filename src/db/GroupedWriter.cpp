@@ -5,6 +5,7 @@
 #include <QByteArrayList>
 #include <QScopeGuard>
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -286,6 +287,14 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
     afterOf[std::size_t(slot)] = &after;
     queued.writtenSlots |= quint64{1} << slot;
   }
+  qsizetype packedBytes = 0;
+  for (int key : updater_.identityFields())
+    packedBytes += 5 + qsizetype(row[std::size_t(key)].length);
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    packedBytes += 10 + qsizetype(row[std::size_t(written_[slot])].length) +
+                   (afterOf[slot] && *afterOf[slot] ? (*afterOf[slot])->size() : 0);
+  }
+  queued.packed.reserve(packedBytes);
   for (int key : updater_.identityFields())
     AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
   const qsizetype keyBytes = queued.packed.size();
@@ -340,7 +349,8 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
   const auto afterView = [](const std::optional<QByteArray>* after) {
     return after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt;
   };
-  values_ += QByteArray::number(n);
+  char number[24];
+  values_.append(number, std::to_chars(number, number + sizeof number, n).ptr - number);
   name("n");
   if (keyless_) {
     values_ += ',';
@@ -396,7 +406,7 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
                           std::atomic<bool>* rowOnItsOwn, bool inOrder) {
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
-    values_.clear();
+    values_.resize(0);  // its room stays, for the next chunk
     chunkKeys_.clear();
   });
   Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
@@ -507,23 +517,30 @@ GroupedWriter::Unpacked GroupedWriter::unpacked(const Queued& queued) const {
 }
 
 QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) const {
-  QByteArray rows;
-  rows.reserve(values_.size() + qsizetype(part.size()) * 20);
+  QByteArray sql;
+  sql.reserve(values_.size() + qsizetype(part.size()) * 20 + insertHead_.size() +
+              updateHead_.size() + updateTail_.size() + 2 * chunkTable_.size() + 64);
+  if (derived_) {
+    sql += "START TRANSACTION; " + updateHead_ + '(';
+  } else {
+    sql += "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_;
+  }
+  bool first = true;
   for (std::size_t i : part) {
     const Queued& queued = rows_[i];
     const QByteArrayView row(values_.constData() + queued.from, queued.to - queued.from);
     if (derived_) {
-      rows += rows.isEmpty() ? "SELECT " : " UNION ALL SELECT ";
-      rows += row;
+      sql += first ? "SELECT " : " UNION ALL SELECT ";
+      sql += row;
     } else {
-      rows += rows.isEmpty() ? "(" : ",(";
-      rows += row;
-      rows += ')';
+      sql += first ? "(" : ",(";
+      sql += row;
+      sql += ')';
     }
+    first = false;
   }
-  if (derived_) return "START TRANSACTION; " + updateHead_ + "(" + rows + ")" + updateTail_;
-  return "DELETE FROM " + chunkTable_ + "; START TRANSACTION; " + insertHead_ + rows + "; " +
-         updateHead_ + chunkTable_ + updateTail_;
+  if (derived_) return sql + ')' + updateTail_;
+  return sql + "; " + updateHead_ + chunkTable_ + updateTail_;
 }
 
 // The changes that writing the rows `written` makes, field by field, so that each field's

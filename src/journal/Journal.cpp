@@ -681,7 +681,8 @@ void Journal::forEachEntry(qint64 run,
       quint32 length = 0;
       memcpy(&length, frames.constData() + at, sizeof length);
       at += sizeof length;
-      const RowValues parts = UnpackedValues(frames.mid(at, length));
+      const RowValues parts =
+          UnpackedValues(QByteArray::fromRawData(frames.constData() + at, length));
       at += length;
       if (parts.size() != 3) throw JournalError("journal: an entry of the run is damaged");
       visit({UnpackedValues(parts[0].value_or(QByteArray())), parts[1], parts[2]});
