@@ -343,15 +343,19 @@ bool GroupedWriter::fitsChunk(const std::vector<FieldBytes>& row, const SlotValu
 // table, or a row of the derived table, its columns named.
 void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row,
                                    const SlotValues& afters) {
-  const auto name = [&](const QByteArray& column) {
-    if (derived_) values_ += " AS " + column;
+  // Only a derived table names its columns: "n", "k0", "b1"…
+  const auto name = [&](char prefix, std::size_t index = 0, bool numbered = true) {
+    if (!derived_) return;
+    values_ += " AS ";
+    values_ += prefix;
+    if (numbered) values_ += QByteArray::number(index);
   };
   const auto afterView = [](const std::optional<QByteArray>* after) {
     return after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt;
   };
   char number[24];
   values_.append(number, std::to_chars(number, number + sizeof number, n).ptr - number);
-  name("n");
+  name('n', 0, false);
   if (keyless_) {
     values_ += ',';
     appendHex(values_, QByteArrayView(rowHash(row)), false);
@@ -364,7 +368,7 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
     if (derived_) values_ += keyCasts_[i].before;
     appendHex(values_, viewOf(row[std::size_t(key[i])]), text);
     if (derived_) values_ += keyCasts_[i].after;
-    name("k" + QByteArray::number(i));
+    name('k', i);
   }
   // A keyless table's row holds its old value among the values that find it.
   if (keyless_) {
@@ -373,18 +377,17 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
     return;
   }
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-    const QByteArray number = QByteArray::number(slot);
     const bool writes = afters[slot] != nullptr;
     if (written_.size() > 1) {
       values_ += writes ? ",1" : ",0";
-      name("w" + number);
+      name('w', slot);
     }
     values_ += ',';
     appendHex(values_, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt, false);
-    name("b" + number);
+    name('b', slot);
     values_ += ',';
     appendHex(values_, afterView(afters[slot]), false);
-    name("a" + number);
+    name('a', slot);
   }
 }
 
