@@ -82,60 +82,6 @@ std::vector<PartRange> togetherOf(const std::vector<RewritePart>& parts, Rewrite
   return spans;
 }
 
-// Parts written together tell their values as one: each value goes to its part's journal.
-class PartRecorders final : public WriteObserver {
- public:
-  PartRecorders(Journal& journal, const std::vector<RewritePart>& parts,
-                const std::vector<RewriteRun::PartDone>& done, PartRange span) {
-    for (std::size_t i = span.first; i < span.first + span.count; ++i) {
-      recorders_.push_back(
-          {parts[i].target.column, std::make_unique<JournalRecorder>(journal, done[i].journalId)});
-    }
-  }
-  void aboutToWrite(const RowChange& change) override { told(change.column).aboutToWrite(change); }
-  // Each column's values come together (GroupedWriter tells them so): one record each.
-  void aboutToWriteAll(std::span<const RowChange> changes) override {
-    while (!changes.empty()) {
-      const QByteArray& column = changes.front().column;
-      const auto end = std::find_if(changes.begin(), changes.end(), [&](const RowChange& change) {
-        return change.column != column;
-      });
-      const std::size_t count = std::size_t(end - changes.begin());
-      told(column).aboutToWriteAll(changes.first(count));
-      changes = changes.subspan(count);
-    }
-  }
-  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override {
-    for (Recorder& recorder : recorders_) {
-      if (recorder.told) recorder.recorder->settled(how, holds);
-      recorder.told = false;
-    }
-  }
-  // Why a journal failed; empty while they keep up.
-  QString failure() const {
-    for (const Recorder& recorder : recorders_) {
-      if (!recorder.recorder->failure().isEmpty()) return recorder.recorder->failure();
-    }
-    return {};
-  }
-
- private:
-  struct Recorder {
-    QByteArray column;
-    std::unique_ptr<JournalRecorder> recorder;
-    bool told = false;
-  };
-  JournalRecorder& told(const QByteArray& column) {
-    for (Recorder& recorder : recorders_) {
-      if (recorder.column != column) continue;
-      recorder.told = true;
-      return *recorder.recorder;
-    }
-    throw JournalError("no part of the run writes the column " + column.toStdString());
-  }
-  std::vector<Recorder> recorders_;
-};
-
 }  // namespace
 
 std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
@@ -289,7 +235,11 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
   RunWhileServingEvents([&] {
     for (const PartRange& span : spans) {
       if (end_ != RunEnd::Finished) break;
-      PartRecorders recorders(journal_, parts, partsDone_, span);
+      std::vector<std::pair<QByteArray, qint64>> runs;
+      for (std::size_t i = span.first; i < span.first + span.count; ++i) {
+        runs.emplace_back(parts[i].target.column, partsDone_[i].journalId);
+      }
+      PartRecorders recorders(journal_, runs);
       try {
         rewriteSpan(span, *rewriterOf(span), recorders);
       } catch (const DbError& failure) {

@@ -1,5 +1,7 @@
 #include "RunJournal.h"
 
+#include <algorithm>
+
 #include "Connection.h"
 #include "Dialogs.h"
 
@@ -110,4 +112,49 @@ QString JournalUndoneText(const JournalRun& run) {
     text += QStringLiteral("undoes run %1").arg(run.undoes);
   }
   return text;
+}
+
+PartRecorders::PartRecorders(Journal& journal,
+                             const std::vector<std::pair<QByteArray, qint64>>& runs) {
+  for (const auto& [column, run] : runs) {
+    recorders_.push_back({column, std::make_unique<JournalRecorder>(journal, run)});
+  }
+}
+
+void PartRecorders::aboutToWrite(const RowChange& change) {
+  told(change.column).aboutToWrite(change);
+}
+
+void PartRecorders::aboutToWriteAll(std::span<const RowChange> changes) {
+  while (!changes.empty()) {
+    const QByteArray& column = changes.front().column;
+    const auto end = std::find_if(changes.begin(), changes.end(),
+                                  [&](const RowChange& change) { return change.column != column; });
+    const std::size_t count = std::size_t(end - changes.begin());
+    told(column).aboutToWriteAll(changes.first(count));
+    changes = changes.subspan(count);
+  }
+}
+
+void PartRecorders::settled(WriteSettled how, const std::optional<QByteArray>* holds) {
+  for (Recorder& recorder : recorders_) {
+    if (recorder.told) recorder.recorder->settled(how, holds);
+    recorder.told = false;
+  }
+}
+
+QString PartRecorders::failure() const {
+  for (const Recorder& recorder : recorders_) {
+    if (!recorder.recorder->failure().isEmpty()) return recorder.recorder->failure();
+  }
+  return {};
+}
+
+JournalRecorder& PartRecorders::told(const QByteArray& column) {
+  for (Recorder& recorder : recorders_) {
+    if (recorder.column != column) continue;
+    recorder.told = true;
+    return *recorder.recorder;
+  }
+  throw JournalError("journal: no part of the run writes the column " + column.toStdString());
 }

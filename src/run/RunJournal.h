@@ -4,6 +4,11 @@
 #include "Journal.h"
 #include "RunProgress.h"
 
+#include <memory>
+#include <span>
+#include <utility>
+#include <vector>
+
 class Connection;
 class Dialogs;
 
@@ -28,3 +33,25 @@ QString JournalWrittenText(const JournalRun& run);
 // Whether and how it was taken back: "undone by run 7", "partly undone (3 of 4)",
 // "undoes run 2", or nothing.
 QString JournalUndoneText(const JournalRun& run);
+
+// Fields written together tell their values as one: each value goes to the journal of its
+// field's run. By column, the run that journals it.
+class PartRecorders final : public WriteObserver {
+ public:
+  PartRecorders(Journal& journal, const std::vector<std::pair<QByteArray, qint64>>& runs);
+  void aboutToWrite(const RowChange& change) override;
+  // Each column's values come together (as GroupedWriter tells them): one record each.
+  void aboutToWriteAll(std::span<const RowChange> changes) override;
+  void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
+  // Why a journal failed; empty while they keep up.
+  QString failure() const;
+
+ private:
+  struct Recorder {
+    QByteArray column;
+    std::unique_ptr<JournalRecorder> recorder;
+    bool told = false;
+  };
+  JournalRecorder& told(const QByteArray& column);
+  std::vector<Recorder> recorders_;
+};
