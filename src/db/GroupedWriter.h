@@ -28,7 +28,9 @@ class Transaction;
 // locked row, a value too long) is rolled back and split in halves, and halves again, so that only
 // the small part around the row at fault is written row by row. A chunk lost to a deadlock is tried
 // again. A table without a key has its rows found by all their values, through a hash
-// (KeylessChunks.cpp).
+// (KeylessChunks.cpp). Of several fields, each row is written once, with the fields it
+// changes, each where it still stands as read. A chunk's journal entries are made and kept
+// while the server writes it: they must be kept before its commit, not before its write.
 class GroupedWriter {
  public:
   // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
