@@ -296,6 +296,12 @@ JournalRun runOf(const Query& row) {
   return run;
 }
 
+std::vector<JournalRun> runsOf(Query& rows) {
+  std::vector<JournalRun> found;
+  while (rows.step()) found.push_back(runOf(rows));
+  return found;
+}
+
 }  // namespace
 
 QString Journal::defaultPath() {
@@ -644,17 +650,13 @@ void Journal::prune(const QDateTime& now) {
 
 std::vector<JournalRun> Journal::runs() const {
   Query all(db_, "SELECT " + RunColumns + " FROM runs WHERE part_of IS NULL ORDER BY id DESC");
-  std::vector<JournalRun> found;
-  while (all.step()) found.push_back(runOf(all));
-  return found;
+  return runsOf(all);
 }
 
 std::vector<JournalRun> Journal::parts(qint64 whole) const {
   Query all(db_, "SELECT " + RunColumns + " FROM runs WHERE part_of = ? ORDER BY id");
   all.bind(1, whole);
-  std::vector<JournalRun> found;
-  while (all.step()) found.push_back(runOf(all));
-  return found;
+  return runsOf(all);
 }
 
 std::optional<JournalRun> Journal::run(qint64 id) const {

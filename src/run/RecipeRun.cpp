@@ -139,6 +139,29 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
   });
 }
 
+// The changes of the `asked` fields of one table as rewrites row by row: each row's next to
+// each other, in the order the rows were read.
+void visitByRow(const ChangePreviews& fields, const PartRange& asked,
+                const std::function<void(const Rewrite&)>& visit) {
+  std::vector<qsizetype> next(asked.count, 0);
+  const auto changes = [&](std::size_t j) -> const ChangePreview& {
+    return *fields[asked.first + j];
+  };
+  const auto waiting = [&](std::size_t j) { return next[j] < changes(j).size(); };
+  for (;;) {
+    qint64 position = std::numeric_limits<qint64>::max();
+    for (std::size_t j = 0; j < asked.count; ++j) {
+      if (waiting(j)) position = std::min(position, changes(j).position(next[j]));
+    }
+    if (position == std::numeric_limits<qint64>::max()) return;
+    for (std::size_t j = 0; j < asked.count; ++j) {
+      if (waiting(j) && changes(j).position(next[j]) == position) {
+        visit(changes(j).rewrite(next[j]++, asked.first + j));
+      }
+    }
+  }
+}
+
 }  // namespace
 
 QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
@@ -195,27 +218,9 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
       where << field.table + u'.' + field.field;
     }
   }
-  // Row by row: the fields of a table, read together, come in the order they were read.
   const RewriteSource source = [&](const PartRange& asked,
                                    const std::function<void(const Rewrite&)>& visit) {
-    std::vector<qsizetype> next(asked.count, 0);
-    const auto changes = [&](std::size_t j) -> const ChangePreview& {
-      return *preview.fields[asked.first + j];
-    };
-    for (;;) {
-      qint64 position = std::numeric_limits<qint64>::max();
-      for (std::size_t j = 0; j < asked.count; ++j) {
-        if (next[j] < changes(j).size()) {
-          position = std::min(position, changes(j).position(next[j]));
-        }
-      }
-      if (position == std::numeric_limits<qint64>::max()) return;
-      for (std::size_t j = 0; j < asked.count; ++j) {
-        if (next[j] < changes(j).size() && changes(j).position(next[j]) == position) {
-          visit(changes(j).rewrite(next[j]++, asked.first + j));
-        }
-      }
-    }
+    visitByRow(preview.fields, asked, visit);
   };
   // The progress window names the tables and their fields; the journal keeps the fields as
   // the whole run's place, with no field of its own (JournalRunWhere).
