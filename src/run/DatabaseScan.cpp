@@ -14,12 +14,34 @@ QString matches(const QString& b, const char* pattern) {
   return QStringLiteral("%1 REGEXP X'%2'").arg(b, QString::fromLatin1(QByteArray(pattern).toHex()));
 }
 
-// Each kind as a condition on `b`, the value's UTF-8 bytes. Byte patterns need no
-// collation: no case or accent folding, no spaces padded away.
-QString conditionOn(const QString& b, DirtKind kind) {
+struct TextColumn {
+  QString name;
+  QString characterSet;
+};
+
+// The value's UTF-8 bytes. A UTF-8 column's are its own: converting them would cost a third
+// of the scan.
+QString utf8BytesOf(const TextColumn& column) {
+  const QString quoted = QuotedName(column.name);
+  if (column.characterSet.startsWith(QStringLiteral("utf8"))) {
+    return QStringLiteral("CAST(%1 AS BINARY)").arg(quoted);
+  }
+  return QStringLiteral("CAST(CONVERT(%1 USING utf8mb4) AS BINARY)").arg(quoted);
+}
+
+// Each kind as a condition on the column's value, through its UTF-8 bytes. Byte patterns
+// need no collation: no case or accent folding, no spaces padded away.
+QString conditionOn(const TextColumn& column, DirtKind kind) {
+  const QString b = utf8BytesOf(column);
+  // A kind made of characters beyond ASCII is looked for only in a value that has any: most
+  // values are spared the search.
+  const auto beyondAscii = [&](const QString& condition) {
+    return QStringLiteral("(LENGTH(%1) <> CHAR_LENGTH(%2) AND %3)")
+        .arg(b, QuotedName(column.name), condition);
+  };
   switch (kind) {
     case DirtKind::LeadingSpaces:
-      return QStringLiteral("LEFT(%1, 1) = X'20'").arg(b);
+      return QStringLiteral("ASCII(%1) = 32").arg(b);
     case DirtKind::TrailingSpaces:
       return QStringLiteral("RIGHT(%1, 1) = X'20'").arg(b);
     case DirtKind::DoubleSpaces:
@@ -29,13 +51,14 @@ QString conditionOn(const QString& b, DirtKind kind) {
     case DirtKind::LineBreaks:
       return QStringLiteral("(LOCATE(X'0D', %1) > 0 OR LOCATE(X'0A', %1) > 0)").arg(b);
     case DirtKind::NoBreakSpaces:
-      return QStringLiteral("LOCATE(X'C2A0', %1) > 0").arg(b);
+      return beyondAscii(QStringLiteral("LOCATE(X'C2A0', %1) > 0").arg(b));
     case DirtKind::OtherSpaces:
       // U+1680, U+2000 to U+200A, U+202F, U+205F, U+3000.
-      return matches(b, R"(\xE1\x9A\x80|\xE2\x80[\x80-\x8A\xAF]|\xE2\x81\x9F|\xE3\x80\x80)");
+      return beyondAscii(
+          matches(b, R"(\xE1\x9A\x80|\xE2\x80[\x80-\x8A\xAF]|\xE2\x81\x9F|\xE3\x80\x80)"));
     case DirtKind::ZeroWidth:
       // U+200B to U+200D, U+2060, U+FEFF.
-      return matches(b, R"(\xE2\x80[\x8B-\x8D]|\xE2\x81\xA0|\xEF\xBB\xBF)");
+      return beyondAscii(matches(b, R"(\xE2\x80[\x8B-\x8D]|\xE2\x81\xA0|\xEF\xBB\xBF)"));
     case DirtKind::ControlCharacters:
       // U+0000 to U+001F but tab, LF and CR; U+007F to U+009F.
       return matches(b, R"([\x00-\x08\x0B\x0C\x0E-\x1F\x7F]|\xC2[\x80-\x9F])");
@@ -83,11 +106,6 @@ CleaningSuggestion SuggestionFor(DirtKind kind) {
 
 namespace {
 
-struct TextColumn {
-  QString name;
-  QString characterSet;
-};
-
 std::vector<TextColumn> textColumns(Connection& connection, const QString& table) {
   std::vector<TextColumn> columns;
   for (const auto rows = connection.Execute(
@@ -101,16 +119,6 @@ std::vector<TextColumn> textColumns(Connection& connection, const QString& table
     columns.push_back({rows->Value(0).value_or(QString()), rows->Value(1).value_or(QString())});
   }
   return columns;
-}
-
-// The value's UTF-8 bytes. A UTF-8 column's are its own: converting them would cost a third
-// of the scan.
-QString utf8BytesOf(const TextColumn& column) {
-  const QString quoted = QuotedName(column.name);
-  if (column.characterSet.startsWith(QStringLiteral("utf8"))) {
-    return QStringLiteral("CAST(%1 AS BINARY)").arg(quoted);
-  }
-  return QStringLiteral("CAST(CONVERT(%1 USING utf8mb4) AS BINARY)").arg(quoted);
 }
 
 }  // namespace
@@ -137,10 +145,9 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
   if (columns.empty()) return {};
   QStringList sums{QStringLiteral("COUNT(*)")};
   for (const TextColumn& column : columns) {
-    const QString bytes = utf8BytesOf(column);
     sums << QStringLiteral("SUM(%1 IS NULL)").arg(QuotedName(column.name));
     for (DirtKind kind : DirtKinds) {
-      sums << QStringLiteral("COALESCE(SUM(%1), 0)").arg(conditionOn(bytes, kind));
+      sums << QStringLiteral("COALESCE(SUM(%1), 0)").arg(conditionOn(column, kind));
     }
   }
   QString source = QuotedName(table);
@@ -187,11 +194,10 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
   QStringList selected{QuotedName(column)};
   for (const QString& key : keys) selected << QuotedName(key);
   std::vector<DirtExample> examples;
-  for (const auto rows =
-           connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT %4")
-                                  .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
-                                       conditionOn(utf8BytesOf(*text), kind))
-                                  .arg(count));
+  for (const auto rows = connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT %4")
+                                                .arg(selected.join(QStringLiteral(", ")),
+                                                     QuotedName(table), conditionOn(*text, kind))
+                                                .arg(count));
        !rows->Eof(); rows->MoveNext()) {
     QStringList key;
     for (int i = 0; i < keys.size(); ++i) {
