@@ -287,14 +287,6 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
     afterOf[std::size_t(slot)] = &after;
     queued.writtenSlots |= quint64{1} << slot;
   }
-  qsizetype packedBytes = 0;
-  for (int key : updater_.identityFields())
-    packedBytes += 5 + qsizetype(row[std::size_t(key)].length);
-  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-    packedBytes += 10 + qsizetype(row[std::size_t(written_[slot])].length) +
-                   (afterOf[slot] && *afterOf[slot] ? (*afterOf[slot])->size() : 0);
-  }
-  queued.packed.reserve(packedBytes);
   for (int key : updater_.identityFields())
     AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
   const qsizetype keyBytes = queued.packed.size();

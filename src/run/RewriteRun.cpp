@@ -103,6 +103,8 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
   std::optional<qint64> wholeId;
   partsDone_.clear();
   std::vector<PartRange> spans;
+  // The last rewriter made; a run of one span goes on with it rather than make it again.
+  std::unique_ptr<RowRewriter> made;
   qint64 total = 0;
   RunDescription shown = description;
   try {
@@ -111,20 +113,21 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     connection.Open(connectionString_);
     // Every part can find its rows, or none is written.
     for (const PartRange& span : togetherOf(parts, order)) {
-      const std::unique_ptr<RowRewriter> rewriter = rewriterOf(span);
-      if (span.count > 1 && !rewriter->grouped()) {
+      made = rewriterOf(span);
+      if (span.first == 0 && made->grouped()) {
+        shown.stopping = StoppingAfterChunk(made->chunkRows());
+      }
+      if (span.count > 1 && !made->grouped()) {
         // Fields that cannot be written in chunks together are written one after another.
         for (std::size_t i = span.first; i < span.first + span.count; ++i) {
-          rewriterOf({i, 1});
+          made = rewriterOf({i, 1});
           spans.push_back({i, 1});
         }
       } else {
         spans.push_back(span);
       }
-      if (span.first == 0 && rewriter->grouped()) {
-        shown.stopping = StoppingAfterChunk(rewriter->chunkRows());
-      }
     }
+    if (spans.size() > 1) made.reset();  // each span makes its own as it begins
     for (const RewritePart& part : parts) total += part.total;
     const QString cluster = ClusterOf(&connection);
     if (whole) {
@@ -241,7 +244,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
       }
       PartRecorders recorders(journal_, runs);
       try {
-        rewriteSpan(span, *rewriterOf(span), recorders);
+        rewriteSpan(span, spans.size() == 1 ? *made : *rewriterOf(span), recorders);
       } catch (const DbError& failure) {
         firstFailure = QString::fromUtf8(failure.what());
         end_ = failure.connectionLost() ? RunEnd::ConnectionLost : RunEnd::Stopped;
