@@ -53,9 +53,10 @@ QStringList TextColumnsOf(Connection& connection, const QString& table);
 
 // Counts every kind in every text column of `table` in one pass on the server: only counts
 // cross the link. Values are compared as UTF-8 bytes, whatever the column's character set.
-// With `sampleRows`, only the first that many rows are read. Throws DbError.
+// With `sampleRows`, only the first that many rows are read. Several kinds' counts share
+// one sum, as many as the table's size allows; `kindsPerSum` (1 to 3) sets it. Throws DbError.
 std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,
-                                      qint64 sampleRows = 0);
+                                      qint64 sampleRows = 0, int kindsPerSum = 0);
 
 // A value that holds a kind of dirt, and the key of its row ("id = 5"; empty for a table
 // without a primary key).

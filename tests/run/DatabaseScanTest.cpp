@@ -55,6 +55,15 @@ TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
   EXPECT_EQ(found[3].nulls, 1);
   EXPECT_EQ(found[3].counts, counts({{K::TrailingSpaces, 1}, {K::NoBreakSpaces, 1}}));
   EXPECT_TRUE(ScanTable(connection, "people").size() == 4) << "a scan writes nothing";
+  // Counts shared by one sum come apart as they went in.
+  for (int kindsPerSum : {1, 2, 3}) {
+    const std::vector<ColumnFindings> again = ScanTable(connection, "people", 0, kindsPerSum);
+    ASSERT_EQ(again.size(), found.size());
+    for (size_t i = 0; i < found.size(); ++i) {
+      EXPECT_EQ(again[i].counts, found[i].counts) << kindsPerSum << " kinds a sum";
+      EXPECT_EQ(again[i].nulls, found[i].nulls);
+    }
+  }
 
   // A sample reads the first rows only.
   const std::vector<ColumnFindings> sample = ScanTable(connection, "people", 1);

@@ -75,7 +75,7 @@ TEST_F(ScanWindowTest, StopEndsALongScanAtOnce) {
   MainWindow& form = chooseField();
   // Once the scan of t, after a, runs on the server: choose a's finding, then Stop.
   const QString scanningT = "SELECT ID FROM information_schema.PROCESSLIST WHERE DB = '" +
-                            db.name() + "' AND INFO LIKE 'SELECT COUNT(*), SUM(%FROM `t`%'";
+                            db.name() + "' AND INFO LIKE 'SELECT COUNT(*), COUNT(%FROM `t`%'";
   QTimer stopper;
   QObject::connect(&stopper, &QTimer::timeout, [&] {
     ScanWindow* window = form.scanWindow();
