@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "ChunkInsert.h"
 #include "RowUpdater.h"
 #include "Session.h"
 #include "Transaction.h"
@@ -198,6 +199,16 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
     columns += ", b" + number + ", a" + number;
   }
   insertHead_ = "INSERT INTO " + chunkTable_ + " (" + columns + ") VALUES ";
+  if (!derived_) {
+    using Column = ChunkInsert::Column;
+    std::vector<Column> layout{Column::Number};
+    layout.insert(layout.end(), key.size(), Column::Value);
+    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+      if (written_.size() > 1) layout.push_back(Column::Flag);
+      layout.insert(layout.end(), 2, Column::Value);
+    }
+    insert_ = ChunkInsert::Prepare(mysql, chunkTable_, columns, std::move(layout));
+  }
   // Without waiting: a row that another holds sends the chunk row by row, where its
   // wait, its report and a stop meanwhile are those of any single write.
   updateHead_ = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
@@ -301,14 +312,19 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
   const bool several = written_.size() > 1;
   const QByteArray key = several ? queued.packed.first(keyBytes) : QByteArray();
   if (fitsChunk(row, afterOf) && !(several && chunkKeys_.contains(key))) {
-    const qsizetype mark = values_.size();
-    appendChunkRow(qsizetype(rows_.size()), row, afterOf);
+    const qsizetype mark = chunkBytes();
+    if (insert_) {
+      insertBytes_ += queued.packed.size();
+    } else {
+      appendChunkRow(qsizetype(rows_.size()), row, afterOf);
+    }
     // A row too big to share a chunk is written on its own.
-    if (values_.size() - mark > maxChunkBytes_ / 2) {
+    if (chunkBytes() - mark > maxChunkBytes_ / 2) {
       values_.truncate(mark);
+      insertBytes_ = mark;
     } else {
       queued.from = mark;
-      queued.to = values_.size();
+      queued.to = chunkBytes();
       if (several) chunkKeys_.insert(key);
     }
   }
@@ -384,7 +400,7 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
 }
 
 bool GroupedWriter::full() const {
-  return qsizetype(rows_.size()) >= maxChunkRows_ || values_.size() >= maxChunkBytes_ / 2;
+  return qsizetype(rows_.size()) >= maxChunkRows_ || chunkBytes() >= maxChunkBytes_ / 2;
 }
 
 // What a flush carries from row to row.
@@ -402,6 +418,7 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
     values_.resize(0);  // its room stays, for the next chunk
+    insertBytes_ = 0;
     chunkKeys_.clear();
   });
   Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
@@ -601,17 +618,31 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
                                                  std::vector<std::size_t>& atFault, bool inOrder) {
   if (keyless_) return writeKeylessChunk(part, observer, atFault);
   MYSQL* mysql = session_.idle();
-  const QByteArray sql = chunkStatement(part);
   Transaction transaction(mysql);
   std::optional<TellingAhead> ahead;
   if (!derived_) ahead.emplace(observer, *this, part);
+  QByteArray sql;
+  if (insert_) {
+    try {
+      insertChunk(part);
+    } catch (const DbError& failure) {
+      return attemptAfter(failure);
+    }
+    // The rows written leave the chunk table with their UPDATE; the rest, rarely, before
+    // the next chunk comes in.
+    sql = "START TRANSACTION; " + updateHead_ + chunkTable_ + updateTail_ + "; DELETE FROM " +
+          chunkTable_ + " WHERE written = 1";
+  } else {
+    sql = chunkStatement(part);
+  }
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
-  my_ulonglong changed = 0;
+  std::vector<my_ulonglong> affected;
   int status = 0;
   do {
-    changed = mysql_affected_rows(mysql);
+    affected.push_back(mysql_affected_rows(mysql));
   } while ((status = mysql_next_result(mysql)) == 0);
   if (status > 0) return failedChunk(mysql);
+  const my_ulonglong changed = insert_ ? affected[1] : affected.back();  // the UPDATE's
 
   // Each row written changes its row and, but in a derived table, its chunk row.
   std::vector<std::size_t> written = part;
@@ -625,10 +656,38 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
   }
   // What was told ahead stands only when the chunk wrote every row; else the rows written
   // are told anew.
-  if (written.size() == part.size() && ahead)
-    return journalAndCommit(transaction, written, observer, &*ahead);
+  if (written.size() == part.size() && ahead) {
+    const Attempt committed = journalAndCommit(transaction, written, observer, &*ahead);
+    chunkTableHoldsRows_ = committed != Attempt::Written;
+    return committed;
+  }
   ahead.reset();
   return journalAndCommit(transaction, written, observer);
+}
+
+// The chunk's rows into the chunk table, through arrays: its number, its key, and for each
+// field whether the row writes it, its value as read and its new value.
+void GroupedWriter::insertChunk(const std::vector<std::size_t>& part) {
+  MYSQL* mysql = session_.idle();
+  if (chunkTableHoldsRows_) {
+    const QByteArray sql = "DELETE FROM " + chunkTable_;
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  }
+  chunkTableHoldsRows_ = true;
+  const std::size_t keys = updater_.identityFields().size();
+  const bool several = written_.size() > 1;
+  for (std::size_t i : part) {
+    const Queued& queued = rows_[i];
+    insert_->addNumber(unsigned(i));
+    qsizetype at = 0;
+    for (std::size_t k = 0; k < keys; ++k) insert_->addValue(NextPackedValue(queued.packed, at));
+    for (int slot = 0; slot < int(written_.size()); ++slot) {
+      if (several) insert_->addFlag(queued.writes(slot));
+      insert_->addValue(NextPackedValue(queued.packed, at));  // as read
+      insert_->addValue(NextPackedValue(queued.packed, at));  // new
+    }
+  }
+  insert_->execute();
 }
 
 // The rows written by the chunk's open transaction go into the journal, and then it commits.
@@ -684,7 +743,10 @@ std::vector<std::size_t> GroupedWriter::rowsNotWritten(MYSQL* mysql,
 // what to do next.
 GroupedWriter::Attempt GroupedWriter::failedChunk(MYSQL* mysql) {
   if (!mysql_errno(mysql)) return Attempt::Split;
-  const DbError failure = DbError::from(mysql);
+  return attemptAfter(DbError::from(mysql));
+}
+
+GroupedWriter::Attempt GroupedWriter::attemptAfter(const DbError& failure) {
   if (failure.connectionLost() || failure.interrupted()) throw failure;
   // A deadlock cost the chunk nothing but time; anything else is split: a locked row
   // holds up only the rows around it, a refused value only its row.

@@ -14,6 +14,7 @@
 #include "RowChange.h"
 #include "RowSource.h"
 
+class ChunkInsert;
 class RowUpdater;
 class Session;
 class Transaction;
@@ -92,7 +93,7 @@ class GroupedWriter {
     qint64 tag;
     QByteArray packed;             // the key values, then each field's old and new values
     quint64 writtenSlots = 0;      // the slots of the fields it writes, a bit each
-    qsizetype from = 0, to = 0;    // its row of the chunk, in values_; empty: on its own
+    qsizetype from = 0, to = 0;    // its row's bytes of the chunk (chunkBytes); empty: on its own
     std::optional<Result> result;  // known once its chunk was written or tried
     bool inChunk() const { return to > from; }
     bool writes(int slot) const { return writtenSlots & (quint64{1} << slot); }
@@ -132,6 +133,9 @@ class GroupedWriter {
   std::vector<RowChange> changesOf(const std::vector<std::size_t>& written) const;
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);
+  static Attempt attemptAfter(const DbError& failure);
+  void insertChunk(const std::vector<std::size_t>& part);
+  qsizetype chunkBytes() const { return insert_ ? insertBytes_ : values_.size(); }
   Result writeOne(const Queued& queued, int slot, WriteObserver* observer,
                   std::optional<DbError>& why, std::atomic<bool>* underway);
   // A queued row's old and new value of the field of `slot`, with its key first.
@@ -169,6 +173,11 @@ class GroupedWriter {
   int maxChunkRows_ = 0;
   std::vector<Queued> rows_;
   QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
+  // Where the server takes arrays of rows, the chunk table is filled through them instead,
+  // from the rows' packed values, and emptied of the rows written with their UPDATE.
+  std::unique_ptr<ChunkInsert> insert_;
+  qsizetype insertBytes_ = 0;         // the packed values of the chunk so far
+  bool chunkTableHoldsRows_ = false;  // left by a chunk that did not write them all
   // Of several fields: the keys of the rows of the chunk so far, so that a row queued twice
   // does not meet its own other values in one UPDATE.
   QSet<QByteArray> chunkKeys_;

@@ -22,19 +22,21 @@ QByteArray PackedValues(const RowValues& values) {
   return out;
 }
 
+std::optional<QByteArrayView> NextPackedValue(QByteArrayView packed, qsizetype& at) {
+  if (packed[at++] == 0) return std::nullopt;
+  quint32 length = 0;
+  std::memcpy(&length, packed.data() + at, sizeof length);
+  at += sizeof length;
+  const QByteArrayView value = packed.sliced(at, length);
+  at += length;
+  return value;
+}
+
 std::vector<std::optional<QByteArray>> UnpackedValues(const QByteArray& packed) {
   std::vector<std::optional<QByteArray>> values;
-  qsizetype at = 0;
-  while (at < packed.size()) {
-    if (packed[at++] == 0) {
-      values.emplace_back();
-      continue;
-    }
-    quint32 length = 0;
-    std::memcpy(&length, packed.constData() + at, sizeof length);
-    at += sizeof length;
-    values.emplace_back(packed.mid(at, length));
-    at += length;
+  for (qsizetype at = 0; at < packed.size();) {
+    const std::optional<QByteArrayView> value = NextPackedValue(packed, at);
+    values.push_back(value ? std::optional<QByteArray>(value->toByteArray()) : std::nullopt);
   }
   return values;
 }

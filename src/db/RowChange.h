@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QByteArrayView>
 #include <optional>
 #include <span>
 #include <vector>
@@ -26,6 +27,8 @@ using RowValues = std::vector<std::optional<QByteArray>>;
 QByteArray PackedValues(const RowValues& values);
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value);
 RowValues UnpackedValues(const QByteArray& packed);
+// The value packed at `at`, read in place; `at` moves past it.
+std::optional<QByteArrayView> NextPackedValue(QByteArrayView packed, qsizetype& at);
 
 // What became of the write of one row.
 enum class WriteOutcome {

@@ -156,6 +156,25 @@ TEST_F(GroupedWriteTest, EveryByteAndEmojiTravelsExactly) {
   EXPECT_EQ(db.column("SELECT HEX(w) FROM u ORDER BY id"), Column({text("E9E8"), text("FC")}));
 }
 
+// A chunk's keys travel as strings of the session's character set, each taking its key
+// column's type on the server: text in another character set, bytes and numbers.
+TEST_F(GroupedWriteTest, KeysOfEveryTypeFindTheirRows) {
+  createTable("VARCHAR(20)", {});
+  db.exec(
+      "CREATE TABLE k (name VARCHAR(10) CHARACTER SET latin1 COLLATE latin1_bin, code "
+      "VARBINARY(4), "
+      "amount DECIMAL(6,2), v VARCHAR(20), PRIMARY KEY (name, code, amount));"
+      "INSERT INTO k VALUES ('é', X'00FF', 1.50, 'a b'), ('e', X'00FF', 1.50, 'c d'), "
+      "('é', X'00', 1.50, 'e f'), ('é', X'00FF', 1.25, 'x'), ('é', X'00FF', 2, 'g h')");
+  MainWindow& form = chooseField();
+  clickEntry(form.tableList, entries(form.tableList).indexOf("k"));
+  clickEntry(form.fieldList, 3);
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(db.column("SELECT v FROM k ORDER BY v"),
+            Column({text("ab"), text("cd"), text("ef"), text("gh"), text("x")}));
+}
+
 // Rows alike in every byte (twins) are written together only when the table holds exactly
 // as many as were read; one that came in since is never written.
 TEST_F(GroupedWriteTest, AKeylessTableIsWrittenInChunksFindingEachRowByItsBytes) {
