@@ -55,12 +55,23 @@ std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
 
 }  // namespace
 
-qint64 GroupedWriter::serverNumber(MYSQL* mysql, const char* sql) {
+// The numbers of the last row that the statements read; zeros where a value is null.
+std::vector<qint64> GroupedWriter::serverNumbers(MYSQL* mysql, const char* sql) {
   if (mysql_query(mysql, sql)) throw DbError::from(mysql);
-  const ResultHandle result(mysql_store_result(mysql));
-  if (!result) throw DbError::from(mysql);
-  const MYSQL_ROW row = mysql_fetch_row(result.get());
-  return row && row[0] ? QByteArray(row[0]).toLongLong() : 0;
+  std::vector<qint64> numbers;
+  int status = 0;
+  do {
+    const ResultHandle result(mysql_store_result(mysql));
+    if (!result && mysql_field_count(mysql)) throw DbError::from(mysql);
+    if (const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr) {
+      numbers.assign(mysql_num_fields(result.get()), 0);
+      for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (row[i]) numbers[i] = QByteArray(row[i]).toLongLong();
+      }
+    }
+  } while ((status = mysql_next_result(mysql)) == 0);
+  if (status > 0) throw DbError::from(mysql);
+  return numbers;
 }
 
 std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
@@ -136,14 +147,13 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   // A chunk travels as one text of several statements; its values are all hex literals.
   if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
   if (!updater_.keyed()) return makeKeylessChunkTable(mysql, whyNot);
-  const qint64 packet = serverNumber(mysql, "SELECT @@max_allowed_packet");
   // A chunk table in memory may grow to this size on this session.
-  if (mysql_query(mysql,
-                  "SET SESSION max_heap_table_size = "
-                  "GREATEST(@@max_heap_table_size, 64 * 1024 * 1024)")) {
-    throw DbError::from(mysql);
-  }
-  const qint64 heap = serverNumber(mysql, "SELECT @@max_heap_table_size");
+  const std::vector<qint64> sizes = serverNumbers(
+      mysql,
+      "SET SESSION max_heap_table_size = GREATEST(@@max_heap_table_size, 64 * 1024 * 1024); "
+      "SELECT @@max_allowed_packet, @@max_heap_table_size");
+  if (sizes.size() != 2) throw DbError(QStringLiteral("The server did not say its sizes."));
+  const qint64 packet = sizes[0], heap = sizes[1];
   maxChunkBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
 
   std::vector<qsizetype> valueBytes;

@@ -113,7 +113,7 @@ class GroupedWriter {
   QByteArray rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
-  static qint64 serverNumber(MYSQL* mysql, const char* sql);
+  static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql);
   using SlotValues = std::vector<const std::optional<QByteArray>*>;  // null: kept
   void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row, const SlotValues& afters);
   bool fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const;

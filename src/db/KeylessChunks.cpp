@@ -48,7 +48,8 @@ bool GroupedWriter::makeKeylessChunkTable(MYSQL* mysql, QString* whyNot) {
   // Each chunk costs two passes over the whole table: as few as a statement can carry.
   maxChunkRows_ = KeylessChunkRows;
   // A chunk's values may fill half of this, the statement around them aside.
-  maxChunkBytes_ = 2 * (serverNumber(mysql, "SELECT @@max_allowed_packet") - (qint64{2} << 20));
+  const std::vector<qint64> packet = serverNumbers(mysql, "SELECT @@max_allowed_packet");
+  maxChunkBytes_ = 2 * ((packet.empty() ? 0 : packet[0]) - (qint64{2} << 20));
 
   QByteArray names = "n, h";
   for (std::size_t i = 0; i < identity.size(); ++i) names += ", k" + QByteArray::number(i);
