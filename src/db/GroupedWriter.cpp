@@ -568,18 +568,21 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
 // The changes that writing the rows `written` makes, field by field, so that each field's
 // values come together.
 std::vector<RowChange> GroupedWriter::changesOf(const std::vector<std::size_t>& written) const {
-  std::vector<Unpacked> rows;
-  rows.reserve(written.size());
-  for (std::size_t i : written) rows.push_back(unpacked(rows_[i]));
+  const std::size_t keys = updater_.identityFields().size();
+  std::vector<std::optional<QByteArrayView>> values;  // of one row, read in place
   std::vector<RowChange> changes;
   changes.reserve(written.size());
   for (int slot = 0; slot < int(written_.size()); ++slot) {
-    const int field = written_[std::size_t(slot)];
-    for (std::size_t at = 0; at < written.size(); ++at) {
-      if (!rows_[written[at]].writes(slot)) continue;
-      const Unpacked& row = rows[at];
-      changes.push_back(updater_.changeOf(updater_.rowOf(row.values, field, row.before(slot)),
-                                          field, row.after(slot)));
+    for (std::size_t i : written) {
+      if (!rows_[i].writes(slot)) continue;
+      values.clear();
+      for (qsizetype at = 0; at < rows_[i].packed.size();) {
+        values.push_back(NextPackedValue(rows_[i].packed, at));
+      }
+      const std::size_t before = keys + 2 * std::size_t(slot);
+      changes.push_back(updater_.changeOf(std::span(values).first(keys),
+                                          written_[std::size_t(slot)], values[before],
+                                          values[before + 1]));
     }
   }
   return changes;

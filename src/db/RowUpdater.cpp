@@ -423,18 +423,34 @@ const std::vector<int>& RowUpdater::identityFields() const {
 
 RowChange RowUpdater::changeOf(const std::vector<FieldBytes>& current, int field,
                                const std::optional<QByteArray>& after) const {
-  const auto bytes = [](const FieldBytes& value) -> std::optional<QByteArray> {
+  const auto view = [](const FieldBytes& value) -> std::optional<QByteArrayView> {
     if (value.null) return std::nullopt;
-    return QByteArray(value.data, qsizetype(value.length));
+    return QByteArrayView(value.data, qsizetype(value.length));
+  };
+  std::vector<std::optional<QByteArrayView>> identity;
+  for (int identityField : identityFields()) {
+    identity.push_back(view(current[std::size_t(identityField)]));
+  }
+  return changeOf(identity, field, view(current[std::size_t(field)]),
+                  after ? std::optional<QByteArrayView>(*after) : std::nullopt);
+}
+
+RowChange RowUpdater::changeOf(std::span<const std::optional<QByteArrayView>> identity, int field,
+                               std::optional<QByteArrayView> before,
+                               std::optional<QByteArrayView> after) const {
+  const auto bytes = [](std::optional<QByteArrayView> value) -> std::optional<QByteArray> {
+    if (!value) return std::nullopt;
+    return value->toByteArray();
   };
   RowChange change;
   change.keyed = keyed();
-  for (int identityField : identityFields()) {
-    change.identityColumns << fields_.at(identityField).column;
-    change.identity.push_back(bytes(current[std::size_t(identityField)]));
+  change.identity.reserve(identity.size());
+  for (std::size_t i = 0; i < identity.size(); ++i) {
+    change.identityColumns << fields_.at(identityFields()[i]).column;
+    change.identity.push_back(bytes(identity[i]));
   }
   change.column = fields_.at(field).column;
-  change.before = bytes(current[std::size_t(field)]);
-  change.after = after;
+  change.before = bytes(before);
+  change.after = bytes(after);
   return change;
 }

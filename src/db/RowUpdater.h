@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "ClientHandles.h"
@@ -62,6 +63,10 @@ class RowUpdater {
   // The change that writing `after` into `field` of the row of `current` makes.
   RowChange changeOf(const std::vector<FieldBytes>& current, int field,
                      const std::optional<QByteArray>& after) const;
+  // The same, of a row given by its identity's values and the field's value as read.
+  RowChange changeOf(std::span<const std::optional<QByteArrayView>> identity, int field,
+                     std::optional<QByteArrayView> before,
+                     std::optional<QByteArrayView> after) const;
 
  private:
   // How the row condition matches one field's value as read.
