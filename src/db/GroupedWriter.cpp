@@ -144,7 +144,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
     keyColumns << "t." + column + " AS " + copy;
     join << "t." + column + " = c." + copy;
   }
-  // A chunk travels as one text of several statements; its values are all hex literals.
+  // A chunk's statements travel as one text; values in it are all hex literals.
   if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
   if (!updater_.keyed()) return makeKeylessChunkTable(mysql, whyNot);
   // A chunk table in memory may grow to this size on this session.
