@@ -99,14 +99,20 @@ RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
     tableFields_.push_back(i);
   }
   if (table_.isEmpty()) throw DbError(DbMessages::NoBaseTable);
-  const QByteArray tableName = table_;
+  database_ = database;
+  tableName_ = table_;
   table_ = QuotedIdentifier(database) + '.' + QuotedIdentifier(table_);
   findRowKey();
-  readsBack_ = keyed() && hasTriggerBeforeUpdate(database, tableName);
+}
+
+// Asked once, when first needed: an updater made only to find a row's key never asks.
+bool RowUpdater::readsBack() const {
+  if (!readsBack_) readsBack_ = keyed() && hasTriggerBeforeUpdate();
+  return *readsBack_;
 }
 
 // A trigger that runs before an update may change the value on its way into the row.
-bool RowUpdater::hasTriggerBeforeUpdate(const QByteArray& database, const QByteArray& table) {
+bool RowUpdater::hasTriggerBeforeUpdate() const {
   MYSQL* mysql = session_.idle();
   const auto quoted = [&](const QByteArray& text) {
     QByteArray escaped(2 * text.size() + 1, Qt::Uninitialized);
@@ -115,8 +121,8 @@ bool RowUpdater::hasTriggerBeforeUpdate(const QByteArray& database, const QByteA
     return '\'' + escaped + '\'';
   };
   const QByteArray sql =
-      "SELECT 1 FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " + quoted(database) +
-      " AND EVENT_OBJECT_TABLE = " + quoted(table) +
+      "SELECT 1 FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " + quoted(database_) +
+      " AND EVENT_OBJECT_TABLE = " + quoted(tableName_) +
       " AND EVENT_MANIPULATION = 'UPDATE' AND ACTION_TIMING = 'BEFORE' LIMIT 1";
   if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
   const ResultHandle result(mysql_store_result(mysql));
@@ -313,7 +319,7 @@ bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignme
   }
   // Where a trigger may change the value on its way, the row is read back before the
   // write is committed, so that the journal keeps what the row holds.
-  const bool readBack = readsBack_ && assignments.size() == 1;
+  const bool readBack = assignments.size() == 1 && readsBack();
   std::optional<Transaction> transaction;
   std::optional<QByteArray> holds;
   bool written = false;

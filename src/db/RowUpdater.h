@@ -50,7 +50,7 @@ class RowUpdater {
   const std::vector<int>& identityFields() const;
   bool keyed() const { return !keyFields_.empty(); }
   // Whether each write is read back: a trigger of the table may change values written.
-  bool readsBack() const { return readsBack_; }
+  bool readsBack() const;
   // The table, quoted: `database`.`table`.
   const QByteArray& table() const { return table_; }
   // Whether the values of `field` compare as the bytes that were read, in any statement
@@ -90,14 +90,15 @@ class RowUpdater {
   Match::Form matchOfKey(int field) const;
   QByteArray condition(const Match& match) const;
   void findRowKey();
-  bool hasTriggerBeforeUpdate(const QByteArray& database, const QByteArray& table);
+  bool hasTriggerBeforeUpdate() const;
   std::optional<QByteArray> valueOf(const std::vector<FieldBytes>& current, int field);
 
   Session& session_;
   const FieldCollection& fields_;
-  QByteArray table_;              // quoted `database`.`table`
-  std::vector<int> tableFields_;  // the fields that are columns of that table
-  std::vector<int> keyFields_;    // empty: the row is found by all its values
-  bool readsBack_ = false;
+  QByteArray table_;                       // quoted `database`.`table`
+  QByteArray database_, tableName_;        // as they are
+  std::vector<int> tableFields_;           // the fields that are columns of that table
+  std::vector<int> keyFields_;             // empty: the row is found by all its values
+  mutable std::optional<bool> readsBack_;  // not asked yet
   std::map<QByteArray, std::unique_ptr<Statement>> statements_;
 };
