@@ -437,8 +437,9 @@ RowChange RowUpdater::changeOf(const std::vector<FieldBytes>& current, int field
   for (int identityField : identityFields()) {
     identity.push_back(view(current[std::size_t(identityField)]));
   }
-  return changeOf(identity, field, view(current[std::size_t(field)]),
-                  after ? std::optional<QByteArrayView>(*after) : std::nullopt);
+  RowChange change = changeOf(identity, field, view(current[std::size_t(field)]), std::nullopt);
+  change.after = after;  // shared, not copied
+  return change;
 }
 
 RowChange RowUpdater::changeOf(std::span<const std::optional<QByteArrayView>> identity, int field,
