@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <span>
 
 #include "Connection.h"
 #include "OperationCatalogue.h"
@@ -189,19 +190,19 @@ QStringList TextColumnsOf(Connection& connection, const QString& table) {
 
 namespace {
 
-// One SUM over a family's kinds, `packing.kindsPerSum` of them from `first`.
-QString packedSum(const TextColumn& column, const Family& family, size_t first,
+// One SUM over `kinds` of one family, the first in the lowest bits.
+QString packedSum(const TextColumn& column, Family::Gate gate, std::span<const DirtKind> kinds,
                   const Packing& packing) {
   QStringList terms;
-  for (size_t i = 0; i < size_t(packing.kindsPerSum) && first + i < family.kinds.size(); ++i) {
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
     terms << QStringLiteral("IF(%1, %2, 0)")
-                 .arg(kindCondition(column, family.kinds[first + i]))
+                 .arg(kindCondition(column, kinds[i]))
                  .arg(qint64(1) << (packing.bits * int(i)));
   }
   const QString packed = terms.join(QStringLiteral(" + "));
-  const QString gate = gateOf(column, family.gate);
+  const QString test = gateOf(column, gate);
   return QStringLiteral("SUM(%1)").arg(
-      gate.isEmpty() ? packed : QStringLiteral("IF(%1, %2, 0)").arg(gate, packed));
+      test.isEmpty() ? packed : QStringLiteral("IF(%1, %2, 0)").arg(test, packed));
 }
 
 // Counts with one packing; nothing when the table holds too many rows for it.
@@ -209,35 +210,37 @@ std::optional<std::vector<ColumnFindings>> scanPacked(Connection& connection, co
                                                       const std::vector<TextColumn>& columns,
                                                       const QString& source,
                                                       const Packing& packing) {
+  // The kinds that each sum holds, in the order of the sums: one layout reads them back.
+  std::vector<std::span<const DirtKind>> layout;
+  for (const Family& family : Families) {
+    for (std::size_t first = 0; first < family.kinds.size(); first += packing.kindsPerSum) {
+      layout.push_back(std::span(family.kinds)
+                           .subspan(first, std::min<std::size_t>(packing.kindsPerSum,
+                                                                 family.kinds.size() - first)));
+    }
+  }
   QStringList sums{QStringLiteral("COUNT(*)")};
   for (const TextColumn& column : columns) {
     sums << QStringLiteral("COUNT(%1)").arg(QuotedName(column.name));
-    for (const Family& family : Families) {
-      for (size_t first = 0; first < family.kinds.size(); first += size_t(packing.kindsPerSum)) {
-        sums << packedSum(column, family, first, packing);
-      }
+    for (std::span<const DirtKind> kinds : layout) {
+      sums << packedSum(column, familyOf(kinds.front()).gate, kinds, packing);
     }
   }
   const auto totals =
       connection.Execute(QStringLiteral("SELECT ") + sums.join(QStringLiteral(", ")) +
                          QStringLiteral(" FROM ") + source);
-  const auto number = [&](int field) {
-    return totals->Value(field).value_or(QString()).toLongLong();
-  };
-  const qint64 rows = number(0);
+  int field = 0;
+  const auto next = [&] { return totals->Value(field++).value_or(QString()).toLongLong(); };
+  const qint64 rows = next();
   if (rows >= packing.limit()) return std::nullopt;
   std::vector<ColumnFindings> findings;
-  int field = 1;
   for (const TextColumn& column : columns) {
     ColumnFindings found{.table = table, .column = column.name, .rows = rows};
-    found.nulls = rows - number(field++);
-    for (const Family& family : Families) {
-      for (size_t i = 0; i < family.kinds.size(); ++i) {
-        const int place = int(i) % packing.kindsPerSum;
-        if (place == 0) ++field;
-        const qint64 total = number(field - 1);
-        found.counts[size_t(family.kinds[i])] =
-            packing.kindsPerSum == 1 ? total : (total >> (packing.bits * place)) % packing.limit();
+    found.nulls = rows - next();
+    for (std::span<const DirtKind> kinds : layout) {
+      const qint64 total = next();
+      for (std::size_t i = 0; i < kinds.size(); ++i) {
+        found.counts[size_t(kinds[i])] = (total >> (packing.bits * int(i))) % packing.limit();
       }
     }
     findings.push_back(found);
