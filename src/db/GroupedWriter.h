@@ -19,8 +19,8 @@ class RowUpdater;
 class Session;
 class Transaction;
 
-// Writes one field of many rows (or several fields of a keyed table) in chunks, two round trips and
-// one transaction each, instead of a round trip and a commit per row. A chunk's rows go into a
+// Writes one field of many rows (or several fields of a keyed table) in chunks, a few round trips
+// and one transaction each, instead of a round trip and a commit per row. A chunk's rows go into a
 // temporary table on the session (or, for a session that may not make one, travel inside the UPDATE
 // as a derived table), and one UPDATE … JOIN writes, without waiting for a lock, each row whose key
 // matches and whose field still holds, byte for byte, the value that was read: the condition of the

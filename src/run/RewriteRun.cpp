@@ -38,17 +38,6 @@ std::optional<qint64> RewriteRun::runParts(const std::vector<RewritePart>& parts
 
 namespace {
 
-RunCounts countsSince(const RunCounts& now, const RunCounts& before) {
-  return {.total = now.done - before.done,
-          .done = now.done - before.done,
-          .written = now.written - before.written,
-          .unchanged = now.unchanged - before.unchanged,
-          .reported = now.reported - before.reported,
-          .inDoubt = now.inDoubt - before.inDoubt,
-          .changedSince = now.changedSince - before.changedSince,
-          .gone = now.gone - before.gone};
-}
-
 bool sameRows(const RewriteTarget& one, const RewriteTarget& other) {
   return one.database == other.database && one.table == other.table &&
          one.identityColumns == other.identityColumns && one.keyed == other.keyed;
@@ -253,9 +242,9 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     }
   });
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    partsDone_[i].summary =
-        RunSummary{partEnds[i].value_or(end_), countsSince(partProgress[i]->counts(), {}), 0,
-                   description.since};
+    RunCounts counts = partProgress[i]->counts();
+    counts.total = counts.done;  // a part's summary counts what it went through
+    partsDone_[i].summary = RunSummary{partEnds[i].value_or(end_), counts, 0, description.since};
   }
   control_.watch(nullptr);
   control_.settle();
