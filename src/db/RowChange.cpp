@@ -1,5 +1,6 @@
 #include "RowChange.h"
 
+#include <algorithm>
 #include <cstring>
 
 // Written in place: packing is on the path of every value a run writes.
@@ -22,13 +23,18 @@ QByteArray PackedValues(const RowValues& values) {
   return out;
 }
 
+// Bytes cut short (a damaged journal, say) give a shorter value, never a read beyond them.
 std::optional<QByteArrayView> NextPackedValue(QByteArrayView packed, qsizetype& at) {
   if (packed[at++] == 0) return std::nullopt;
   quint32 length = 0;
+  if (packed.size() - at < qsizetype(sizeof length)) {
+    at = packed.size();
+    return QByteArrayView();
+  }
   std::memcpy(&length, packed.data() + at, sizeof length);
   at += sizeof length;
-  const QByteArrayView value = packed.sliced(at, length);
-  at += length;
+  const QByteArrayView value = packed.sliced(at, std::min(qsizetype(length), packed.size() - at));
+  at += value.size();
   return value;
 }
 

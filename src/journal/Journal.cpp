@@ -109,25 +109,29 @@ QStringList answersOf(const QString& text) {
 // frame of its own packing how they settled and, for a lone entry, the value its row holds).
 constexpr quint32 SettlementMark = 0xFFFFFFFF;
 
-QByteArray frameOf(const RowValues& parts) {
-  const QByteArray payload = PackedValues(parts);
-  const quint32 length = quint32(payload.size());
-  return QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + payload;
-}
-
-// Appends the change's frame to `frames`: its length, then the packed identity, old and new
-// value packed, as frameOf frames them.
-void appendEntryFrame(QByteArray& frames, const RowChange& change) {
+// Appends a frame of `parts` to `frames`: its length, then the parts packed.
+void appendFrame(QByteArray& frames, std::initializer_list<std::optional<QByteArrayView>> parts) {
   const qsizetype start = frames.size();
   frames.resize(start + qsizetype(sizeof(quint32)));  // the length, once known
-  const auto view = [](const std::optional<QByteArray>& value) {
-    return value ? std::optional<QByteArrayView>(*value) : std::nullopt;
-  };
-  AppendPackedValue(frames, QByteArrayView(PackedValues(change.identity)));
-  AppendPackedValue(frames, view(change.before));
-  AppendPackedValue(frames, view(change.after));
+  for (const std::optional<QByteArrayView>& part : parts) AppendPackedValue(frames, part);
   const quint32 length = quint32(frames.size() - start - qsizetype(sizeof(quint32)));
   std::memcpy(frames.data() + start, &length, sizeof length);
+}
+
+std::optional<QByteArrayView> viewOf(const std::optional<QByteArray>& value) {
+  return value ? std::optional<QByteArrayView>(*value) : std::nullopt;
+}
+
+// An entry's or a settlement's frame: three parts.
+QByteArray frameOf(const RowValues& parts) {
+  QByteArray frame;
+  appendFrame(frame, {viewOf(parts[0]), viewOf(parts[1]), viewOf(parts[2])});
+  return frame;
+}
+
+void appendEntryFrame(QByteArray& frames, const RowChange& change) {
+  appendFrame(frames, {QByteArrayView(PackedValues(change.identity)), viewOf(change.before),
+                       viewOf(change.after)});
 }
 
 QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* holds) {
@@ -683,6 +687,9 @@ void Journal::forEachEntry(qint64 run,
       quint32 length = 0;
       memcpy(&length, frames.constData() + at, sizeof length);
       at += sizeof length;
+      if (length > quint64(frames.size() - at)) {
+        throw JournalError("journal: an entry of the run is damaged");
+      }
       const RowValues parts =
           UnpackedValues(QByteArray::fromRawData(frames.constData() + at, length));
       at += length;

@@ -212,4 +212,14 @@ TEST_F(JournalTest, EntriesComeBackInOrderFromBatchesAndFromAnOlderVersionsRows)
   EXPECT_EQ(old[1].identity, Values({"2"}));
   EXPECT_EQ(old[1].after, "y");
   EXPECT_EQ(journal.run(older)->entries, 2);
+
+  // A batch whose entry claims more bytes than it holds is refused, never read beyond.
+  ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "UPDATE entry_batches SET frames = X'00FFFFFF' || SUBSTR(frames, 5) "
+                         "WHERE id = (SELECT MAX(id) FROM entry_batches)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_THROW(entriesOf(journal, newer), JournalError);
 }
