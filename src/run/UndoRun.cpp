@@ -140,13 +140,14 @@ void UndoRun::run() {
     journaled.undoes = run.id;
     return journaled;
   };
-  const std::vector<JournalRun> writers = this->writers(undone);
   // Last part first: a part may have found its rows by the values an earlier one wrote.
+  const std::vector<JournalRun> writers = this->writers(undone);
+  const std::vector<JournalRun> lastFirst(writers.rbegin(), writers.rend());
   // The run's new value is what must still stand; its old value goes back.
   const RewriteSource entries = [&](const PartRange& asked,
                                     const std::function<void(const Rewrite&)>& visit) {
     for (std::size_t part = asked.first; part < asked.first + asked.count; ++part) {
-      journal_.forEachEntry(writers[writers.size() - 1 - part].id, [&](const JournalEntry& entry) {
+      journal_.forEachEntry(lastFirst[part].id, [&](const JournalEntry& entry) {
         visit({entry.identity, entry.after, entry.before, part});
       });
     }
@@ -158,7 +159,7 @@ void UndoRun::run() {
     return;
   }
   std::vector<RewritePart> parts;
-  for (const JournalRun& part : std::views::reverse(writers)) {
+  for (const JournalRun& part : lastFirst) {
     parts.push_back({part.table + u'.' + part.field, targetOf(part), undoOf(part), part.entries});
   }
   JournalRun whole = undoOf(undone);
@@ -167,8 +168,8 @@ void UndoRun::run() {
       rewrites_.runParts(parts, entries, RewriteOrder::ByPart, whole, description);
   if (!undo) return;
   bool allBack = true;
-  for (std::size_t i = 0; i < writers.size(); ++i) {
-    const JournalRun& part = writers[writers.size() - 1 - i];
+  for (std::size_t i = 0; i < lastFirst.size(); ++i) {
+    const JournalRun& part = lastFirst[i];
     const RewriteRun::PartDone& done = rewrites_.partsDone()[i];
     markTakenBack(part, done.journalId, done.summary);
     allBack = allBack && journal_.run(part.id)->undoneBy != 0;
