@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <future>
+#include <numeric>
 #include <thread>
 
 #include "ChunkInsert.h"
@@ -121,6 +122,7 @@ GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, Ro
 // The session goes on with one statement a query, as other code expects of it; a session
 // still reading rows is left alone rather than made to read them all.
 GroupedWriter::~GroupedWriter() {
+  if (underWay_.valid()) underWay_.wait();  // its rows stay untold
   if (MYSQL* mysql = session_.idleNow()) {
     mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_OFF);
   }
@@ -424,7 +426,7 @@ struct GroupedWriter::Flush {
 };
 
 void GroupedWriter::flush(WriteObserver* observer, const Report& report,
-                          std::atomic<bool>* rowOnItsOwn, bool inOrder) {
+                          std::atomic<bool>* rowOnItsOwn, bool inOrder, Flushing flushing) {
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
     values_.resize(0);  // its room stays, for the next chunk
@@ -432,9 +434,21 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
     chunkKeys_.clear();
   });
   Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
+  if (underWay_.valid()) finishUnderWay(flush);
+  if (flushing == Flushing::UnderWayOnly) {
+    if (flush.ended) throw *flush.ended;
+    return;
+  }
+  writing_ = std::move(rows_);
+  if (flushing == Flushing::MayLeaveUnderWay && flush.goOn && mayGoUnderWay()) {
+    underWay_ = std::async(std::launch::async, [this, observer, inOrder] {
+      return attemptChunk(allWriting(), observer, inOrder);
+    });
+    return;
+  }
   std::vector<std::size_t> chunk;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (rows_[i].inChunk()) {
+  for (std::size_t i = 0; i < writing_.size(); ++i) {
+    if (writing_[i].inChunk()) {
       chunk.push_back(i);
       continue;
     }
@@ -443,7 +457,37 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
     writeAlone(i, flush);
   }
   writeInOrder(chunk, flush);
+  writing_.clear();
   if (flush.ended) throw *flush.ended;
+}
+
+// Whether the rows just taken for writing may go as one chunk while the caller queues
+// the next: when they all share it, go through arrays, and the session is not reading.
+bool GroupedWriter::mayGoUnderWay() const {
+  return insert_ && !keyless_ && !writing_.empty() && session_.idleNow() &&
+         std::all_of(writing_.begin(), writing_.end(),
+                     [](const Queued& queued) { return queued.inChunk(); });
+}
+
+std::vector<std::size_t> GroupedWriter::allWriting() const {
+  std::vector<std::size_t> all(writing_.size());
+  std::iota(all.begin(), all.end(), std::size_t{0});
+  return all;
+}
+
+// Waits for the chunk under way and tells its rows, writing those that it left on their
+// own, as a chunk written at once would have.
+void GroupedWriter::finishUnderWay(Flush& flush) {
+  std::future<Attempted> underWay = std::move(underWay_);
+  Attempted tried;
+  try {
+    tried = underWay.get();
+  } catch (const DbError& failure) {
+    flush.ended = failure;
+    flush.goOn = false;
+  }
+  settle(allWriting(), tried, flush);
+  writing_.clear();
 }
 
 // Writes the chunk rows of `part` and tells each one's result in order: grouped where
@@ -451,39 +495,51 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
 // that no row after one told is written before the caller could stop.
 void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
   if (part.empty()) return;
-  Attempt tried = Attempt::Retry;
-  std::vector<std::size_t> atFault;
+  Attempted tried;
   if (flush.goOn) {
     try {
-      for (int attempt = 1;; ++attempt) {
-        tried = writeChunk(part, flush.observer, atFault, flush.inOrder);
-        if (tried != Attempt::Retry || attempt == ChunkAttempts) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
-      }
+      tried = attemptChunk(part, flush.observer, flush.inOrder);
     } catch (const DbError& failure) {
       flush.ended = failure;
       flush.goOn = false;
     }
   }
+  settle(part, tried, flush);
+}
+
+GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size_t>& part,
+                                                     WriteObserver* observer, bool inOrder) {
+  Attempted tried;
+  for (int attempt = 1;; ++attempt) {
+    tried.atFault.clear();
+    tried.attempt = writeChunk(part, observer, tried.atFault, inOrder);
+    if (tried.attempt != Attempt::Retry || attempt == ChunkAttempts) return tried;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
+  }
+}
+
+// Tells the rows of `part` after the attempt at their chunk, and writes those it left.
+void GroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted& tried,
+                           Flush& flush) {
   if (!flush.goOn) {
-    for (std::size_t i : part) tell(i, rows_[i].result.value_or(Result::NotWritten), flush);
+    for (std::size_t i : part) tell(i, writing_[i].result.value_or(Result::NotWritten), flush);
     return;
   }
-  if (tried == Attempt::Written) {
+  if (tried.attempt == Attempt::Written) {
     // Rows that the chunk left, no longer as read, are told on their own.
     for (std::size_t i : part) {
-      if (rows_[i].result) {
-        tell(i, *rows_[i].result, flush);
+      if (writing_[i].result) {
+        tell(i, *writing_[i].result, flush);
       } else {
         writeAlone(i, flush);
       }
     }
     return;
   }
-  if (tried == Attempt::Mismatch) {
+  if (tried.attempt == Attempt::Mismatch) {
     std::vector<std::size_t> standing;
     for (std::size_t i : part) {
-      if (!std::binary_search(atFault.begin(), atFault.end(), i)) {
+      if (!std::binary_search(tried.atFault.begin(), tried.atFault.end(), i)) {
         standing.push_back(i);
         continue;
       }
@@ -494,7 +550,7 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
     writeInOrder(standing, flush);
     return;
   }
-  if (part.size() <= SmallestSplit || tried == Attempt::Retry) {
+  if (part.size() <= SmallestSplit || tried.attempt == Attempt::Retry) {
     for (std::size_t i : part) writeAlone(i, flush);
     return;
   }
@@ -506,12 +562,12 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
 // Each field of the row on its own, so that each is told on its own.
 void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (!rows_[i].writes(slot)) continue;
+    if (!writing_[i].writes(slot)) continue;
     Result result = Result::NotWritten;
     std::optional<DbError> why;
     if (flush.goOn) {
       try {
-        result = writeOne(rows_[i], slot, flush.observer, why, flush.rowOnItsOwn);
+        result = writeOne(writing_[i], slot, flush.observer, why, flush.rowOnItsOwn);
       } catch (const DbError& failure) {
         if (failure.connectionLost()) result = Result::InDoubt;
         flush.ended = failure;
@@ -525,13 +581,13 @@ void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
 // The result of a row's chunk, told for each of its fields.
 void GroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (rows_[i].writes(slot)) tellSlot(i, slot, result, nullptr, flush);
+    if (writing_[i].writes(slot)) tellSlot(i, slot, result, nullptr, flush);
   }
 }
 
 void GroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
                              Flush& flush) {
-  flush.goOn = flush.report(rows_[i].tag, slot, result, why, rows_[i].packed) && flush.goOn;
+  flush.goOn = flush.report(writing_[i].tag, slot, result, why, writing_[i].packed) && flush.goOn;
 }
 
 GroupedWriter::Unpacked GroupedWriter::unpacked(const Queued& queued) const {
@@ -549,7 +605,7 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
   }
   bool first = true;
   for (std::size_t i : part) {
-    const Queued& queued = rows_[i];
+    const Queued& queued = writing_[i];
     const QByteArrayView row(values_.constData() + queued.from, queued.to - queued.from);
     if (derived_) {
       sql += first ? "SELECT " : " UNION ALL SELECT ";
@@ -574,10 +630,10 @@ std::vector<RowChange> GroupedWriter::changesOf(const std::vector<std::size_t>& 
   changes.reserve(written.size());
   for (int slot = 0; slot < int(written_.size()); ++slot) {
     for (std::size_t i : written) {
-      if (!rows_[i].writes(slot)) continue;
+      if (!writing_[i].writes(slot)) continue;
       values.clear();
-      for (qsizetype at = 0; at < rows_[i].packed.size();) {
-        values.push_back(NextPackedValue(rows_[i].packed, at));
+      for (qsizetype at = 0; at < writing_[i].packed.size();) {
+        values.push_back(NextPackedValue(writing_[i].packed, at));
       }
       const std::size_t before = keys + 2 * std::size_t(slot);
       changes.push_back(updater_.changeOf(std::span(values).first(keys),
@@ -690,7 +746,7 @@ void GroupedWriter::insertChunk(const std::vector<std::size_t>& part) {
   const std::size_t keys = updater_.identityFields().size();
   const bool several = written_.size() > 1;
   for (std::size_t i : part) {
-    const Queued& queued = rows_[i];
+    const Queued& queued = writing_[i];
     insert_->addNumber(unsigned(i));
     qsizetype at = 0;
     for (std::size_t k = 0; k < keys; ++k) insert_->addValue(NextPackedValue(queued.packed, at));
@@ -726,14 +782,14 @@ GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
     if (failure.connectionLost()) {
       // A commit on its way may have taken effect.
       if (observer) observer->settled(WriteSettled::InDoubt);
-      for (std::size_t i : written) rows_[i].result = Result::InDoubt;
+      for (std::size_t i : written) writing_[i].result = Result::InDoubt;
       throw;
     }
     if (observer) observer->settled(WriteSettled::NotWritten);
     return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
   }
   if (observer) observer->settled(WriteSettled::Written);
-  for (std::size_t i : written) rows_[i].result = Result::Written;
+  for (std::size_t i : written) writing_[i].result = Result::Written;
   return Attempt::Written;
 }
 

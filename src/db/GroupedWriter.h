@@ -5,6 +5,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -31,7 +32,8 @@ class Transaction;
 // again. A table without a key has its rows found by all their values, through a hash
 // (KeylessChunks.cpp). Of several fields, each row is written once, with the fields it
 // changes, each where it still stands as read. A chunk's journal entries are made and kept
-// while the server writes it: they must be kept before its commit, not before its write.
+// while the server writes it: they must be kept before its commit, not before its write. And
+// while a chunk is written, the caller may read and queue the next one.
 class GroupedWriter {
  public:
   // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
@@ -73,7 +75,8 @@ class GroupedWriter {
   bool full() const;
   // The most rows that one chunk holds.
   int chunkRows() const { return maxChunkRows_; }
-  bool empty() const { return rows_.empty(); }
+  // Nothing queued, and no chunk under way.
+  bool empty() const { return rows_.empty() && !underWay_.valid(); }
 
   // Writes the queued rows and tells each one's result, in the order queued. `observer`,
   // when given, is told of each row before it can be written, and then whether it was.
@@ -85,8 +88,16 @@ class GroupedWriter {
   // With `inOrder`, no row is written before the rows queued before it were told, so that
   // the caller can stop after any row; without it, a chunk whose rows partly changed since
   // they were read keeps the rows it wrote, which is much cheaper.
+  //
+  // With Flushing::MayLeaveUnderWay, a chunk may still be written, on a thread of its own,
+  // when flush returns, so that the caller reads and queues the next rows meanwhile: its
+  // rows are told by the next flush, which waits for it first and writes nothing before.
+  // The observer is told of its rows on that thread meanwhile. Flushing::UnderWayOnly tells
+  // the chunk under way and drops the rows queued since, unwritten and untold.
+  enum class Flushing { Everything, MayLeaveUnderWay, UnderWayOnly };
   void flush(WriteObserver* observer, const Report& report,
-             std::atomic<bool>* rowOnItsOwn = nullptr, bool inOrder = true);
+             std::atomic<bool>* rowOnItsOwn = nullptr, bool inOrder = true,
+             Flushing flushing = Flushing::Everything);
 
  private:
   struct Queued {
@@ -104,6 +115,11 @@ class GroupedWriter {
     Split,     // refused: a locked row, a refused value
     Mismatch,  // some rows no longer stand as read
   };
+  // A chunk written as a whole, tried again after a deadlock.
+  struct Attempted {
+    Attempt attempt = Attempt::Retry;
+    std::vector<std::size_t> atFault;  // of a Mismatch: the rows no longer as read
+  };
   struct Flush;
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
@@ -119,6 +135,12 @@ class GroupedWriter {
   bool fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const;
   QByteArray updateTail(const QByteArray& join) const;
   void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
+  Attempted attemptChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
+                         bool inOrder);
+  void settle(const std::vector<std::size_t>& part, const Attempted& tried, Flush& flush);
+  bool mayGoUnderWay() const;
+  std::vector<std::size_t> allWriting() const;
+  void finishUnderWay(Flush& flush);
   void writeAlone(std::size_t i, Flush& flush);
   void tell(std::size_t i, Result result, Flush& flush);
   void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
@@ -171,8 +193,9 @@ class GroupedWriter {
   std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
   qsizetype maxChunkBytes_ = 0;
   int maxChunkRows_ = 0;
-  std::vector<Queued> rows_;
-  QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
+  std::vector<Queued> rows_;     // queued
+  std::vector<Queued> writing_;  // being written, or under way
+  QByteArray values_;            // the chunk table's rows so far, each as the INSERT lists it
   // Where the server takes arrays of rows, the chunk table is filled through them instead,
   // from the rows' packed values, and emptied of the rows written with their UPDATE.
   std::unique_ptr<ChunkInsert> insert_;
@@ -181,4 +204,7 @@ class GroupedWriter {
   // Of several fields: the keys of the rows of the chunk so far, so that a row queued twice
   // does not meet its own other values in one UPDATE.
   QSet<QByteArray> chunkKeys_;
+  // The attempt at the chunk of all of writing_, while the caller queues the next; last, so
+  // that it ends before anything it uses.
+  std::future<Attempted> underWay_;
 };

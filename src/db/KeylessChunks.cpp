@@ -94,7 +94,7 @@ GroupedWriter::Attempt GroupedWriter::writeKeylessChunk(const std::vector<std::s
   std::vector<std::vector<std::size_t>> twins;
   QHash<QByteArrayView, std::size_t> groupOf;
   for (std::size_t i : part) {
-    const QByteArrayView packed(rows_[i].packed);
+    const QByteArrayView packed(writing_[i].packed);
     auto at = groupOf.constFind(packed);
     if (at == groupOf.cend()) {
       at = groupOf.insert(packed, twins.size());
@@ -104,7 +104,7 @@ GroupedWriter::Attempt GroupedWriter::writeKeylessChunk(const std::vector<std::s
   }
   QByteArray rows;
   for (const std::vector<std::size_t>& alike : twins) {
-    const Queued& first = rows_[alike.front()];
+    const Queued& first = writing_[alike.front()];
     rows += rows.isEmpty() ? "(" : ",(";
     rows += QByteArrayView(values_.constData() + first.from, first.to - first.from);
     rows += ',' + QByteArray::number(qulonglong(alike.size())) + ')';

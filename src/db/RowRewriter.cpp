@@ -112,14 +112,15 @@ bool RowRewriter::full() const {
 void RowRewriter::flush(
     WriteObserver* observer,
     const std::function<bool(int slot, Outcome outcome, const DbError* why)>& told,
-    std::atomic<bool>* rowOnItsOwn) {
+    std::atomic<bool>* rowOnItsOwn, Flushing flushing) {
+  if (flushing == Flushing::UnderWayOnly) pending_.reset();
   if (pending_) queuePending();
   grouped_->flush(
       observer,
       [&](qint64, int slot, Outcome result, const DbError* why, const QByteArray& row) {
         return told(slot, result == Outcome::NotFound ? notWrittenOutcome(row, slot) : result, why);
       },
-      rowOnItsOwn, false);
+      rowOnItsOwn, false, flushing);
 }
 
 // Why a queued rewrite, as the grouped writer packs it, found no row holding its `from`.

@@ -9,11 +9,11 @@
 
 #include "DbError.h"
 #include "FieldCollection.h"
+#include "GroupedWriter.h"
 #include "RowChange.h"
 #include "RowSource.h"
 
 class Connection;
-class GroupedWriter;
 class RowUpdater;
 class Session;
 
@@ -56,11 +56,12 @@ class RowRewriter {
   bool full() const;
   // Writes the queued rewrites, telling each one's outcome in order (and for Refused, why);
   // `told` returning false leaves the rest unwritten, but for the rows of a chunk written
-  // already: a rewrite's outcomes are counted, not shown one by one. `rowOnItsOwn` and
-  // what it throws are as in GroupedWriter::flush.
+  // already: a rewrite's outcomes are counted, not shown one by one. `rowOnItsOwn`,
+  // `flushing` and what it throws are as in GroupedWriter::flush.
+  using Flushing = GroupedWriter::Flushing;
   void flush(WriteObserver* observer,
              const std::function<bool(int slot, Outcome outcome, const DbError* why)>& told,
-             std::atomic<bool>* rowOnItsOwn = nullptr);
+             std::atomic<bool>* rowOnItsOwn = nullptr, Flushing flushing = Flushing::Everything);
 
  private:
   std::shared_ptr<Session> session_;

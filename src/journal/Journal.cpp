@@ -713,19 +713,29 @@ void JournalRecorder::aboutToWriteAll(std::span<const RowChange> changes) {
 
 // Once the journal failed, nothing more is recorded: every later write is refused too.
 void JournalRecorder::keepingFailure(const std::function<void()>& record) {
-  if (!failure_.isEmpty()) throw JournalError(failure_.toStdString());
+  if (const QString failed = failure(); !failed.isEmpty()) throw JournalError(failed.toStdString());
   try {
     record();
   } catch (const JournalError& failure) {
-    failure_ = QString::fromUtf8(failure.what());
+    keep(failure);
     throw;
   }
+}
+
+void JournalRecorder::keep(const JournalError& failure) {
+  const std::lock_guard lock(mutex_);
+  if (failure_.isEmpty()) failure_ = QString::fromUtf8(failure.what());
+}
+
+QString JournalRecorder::failure() const {
+  const std::lock_guard lock(mutex_);
+  return failure_;
 }
 
 void JournalRecorder::settled(WriteSettled how, const std::optional<QByteArray>* holds) {
   try {
     journal_.settle(run_, how, holds);
   } catch (const JournalError& failure) {
-    if (failure_.isEmpty()) failure_ = QString::fromUtf8(failure.what());
+    keep(failure);
   }
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -152,13 +153,16 @@ class JournalRecorder : public WriteObserver {
   void aboutToWrite(const RowChange& change) override;
   void aboutToWriteAll(std::span<const RowChange> changes) override;
   void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
-  // Why the journal failed; empty while it keeps up.
-  const QString& failure() const { return failure_; }
+  // Why the journal failed; empty while it keeps up. From any thread: a chunk under way
+  // is recorded on a thread of its own.
+  QString failure() const;
 
  private:
   void keepingFailure(const std::function<void()>& record);
+  void keep(const JournalError& failure);
 
   Journal& journal_;
   qint64 run_;
+  mutable std::mutex mutex_;  // guards failure_
   QString failure_;
 };

@@ -415,7 +415,9 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
       chunkEnded_ = writeChunk(steps, progress, loopLine);
       reports.showWaiting();
     } else if (!outcome && grouped_->full()) {
-      chunkEnded_ = writeChunk(steps, progress, loopLine);
+      // The reading goes on while the chunk is written.
+      chunkEnded_ =
+          writeChunk(steps, progress, loopLine, GroupedWriter::Flushing::MayLeaveUnderWay);
     }
     if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
     if (!outcome) continue;
@@ -426,8 +428,10 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
       return control_.stopRequested() ? RunEnd::Stopped : RunEnd::ConnectionLost;
     }
   }
-  // A stop ends the run at a chunk's end: what is staged is written.
-  if (!chunkEnded_) chunkEnded_ = writeChunk(steps, progress, loopLine);
+  // A stop ends the run at a chunk's end: what is staged is written, and a chunk under
+  // way told.
+  const std::optional<RunEnd> lastChunk = writeChunk(steps, progress, loopLine);
+  if (!chunkEnded_) chunkEnded_ = lastChunk;
   if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
   if (chunkEnded_) return *chunkEnded_;
   if (readEnded_) return *readEnded_;
@@ -486,7 +490,7 @@ std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& st
 }
 
 std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunProgress& progress,
-                                                 int loopLine) {
+                                                 int loopLine, GroupedWriter::Flushing flushing) {
   if (!grouped_ || grouped_->empty() || flushing_) return std::nullopt;
   flushing_ = true;
   const auto flushed = qScopeGuard([this] { flushing_ = false; });
@@ -516,7 +520,7 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
   };
   std::optional<DbError> ended;
   try {
-    grouped_->flush(records_->writeObserver(), told, &control_.writing());
+    grouped_->flush(records_->writeObserver(), told, &control_.writing(), true, flushing);
   } catch (const DbError& failure) {
     ended = failure;
   } catch (const JournalError&) {

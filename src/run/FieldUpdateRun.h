@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "FieldCollection.h"
+#include "GroupedWriter.h"
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
 #include "RunControl.h"
@@ -14,7 +15,6 @@
 
 class ChangePreview;
 class Connection;
-class GroupedWriter;
 class Dialogs;
 class Journal;
 class JournalRecorder;
@@ -77,7 +77,9 @@ class FieldUpdateRun {
   RecordOutcome write(RecordSet& records);
   // Writes the chunk of staged records and reports each one not written; the run's end
   // when the chunk ended it.
-  std::optional<RunEnd> writeChunk(ReportingProcedure& steps, RunProgress& progress, int loopLine);
+  std::optional<RunEnd> writeChunk(
+      ReportingProcedure& steps, RunProgress& progress, int loopLine,
+      GroupedWriter::Flushing flushing = GroupedWriter::Flushing::Everything);
   RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
   QString reportedSubject(const RowIdentity& identity) const;
   std::optional<qint64> beginJournalRun(const RunDescription& description);

@@ -158,7 +158,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
       if (!recorders.failure().isEmpty()) throw RunEnd::JournalFailed;
       if (control_.stopRequested()) throw RunEnd::Stopped;
     };
-    const auto writeQueued = [&] {
+    const auto writeQueued = [&](RowRewriter::Flushing flushing) {
       try {
         rewriter.flush(
             &recorders,
@@ -167,7 +167,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
               count(span.first + std::size_t(slot), RecordOutcomeOf(outcome));
               return !control_.stopRequested();
             },
-            &control_.writing());
+            &control_.writing(), flushing);
       } catch (const JournalError&) {
         throw RunEnd::JournalFailed;
       }
@@ -201,17 +201,20 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
         const int slot = int(rewrite.part - span.first);
         if (!rewriter.grouped()) return writeOne(rewrite, slot);
         rewriter.queue(rewrite.identity, rewrite.from, rewrite.to, slot);
-        if (rewriter.full()) writeQueued();
+        if (rewriter.full()) writeQueued(RowRewriter::Flushing::MayLeaveUnderWay);
       });
     } catch (RunEnd stopped) {
       end_ = stopped;
     } catch (const DbError& failure) {
       ended(failure);
     }
-    // A stop ends the run at a chunk's end: what is queued is written.
+    // A stop ends the run at a chunk's end: what is queued is written. Else only the chunk
+    // under way is told.
     try {
-      if ((end_ == RunEnd::Finished || end_ == RunEnd::Stopped) && rewriter.grouped()) {
-        writeQueued();
+      if (rewriter.grouped()) {
+        writeQueued(end_ == RunEnd::Finished || end_ == RunEnd::Stopped
+                        ? RowRewriter::Flushing::Everything
+                        : RowRewriter::Flushing::UnderWayOnly);
       }
       goOnUnlessEnded();
     } catch (RunEnd stopped) {

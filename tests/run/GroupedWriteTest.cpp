@@ -125,6 +125,36 @@ TEST_F(GroupedWriteTest, OnlyTheRecordsChangedOrDeletedMeanwhileAreReported) {
       "Finished: 8 records read, 5 written, 0 unchanged, 3 reported. "));
 }
 
+// Three chunks, each written while the next is read: rows changed, deleted or refused in
+// any of them are told in the order read, and the journal holds exactly the rows written.
+TEST_F(GroupedWriteTest, ChunksWrittenWhileTheNextIsReadTellEveryRecordInOrder) {
+  createTable("VARCHAR(12)", {});
+  db.exec(
+      "INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_45000;"
+      "UPDATE t SET v = 'a b c d e' WHERE id = 26000");
+  MainWindow& form = chooseField();
+  dialogs.onInput = [&](const QString&) {
+    db.exec("UPDATE t SET v = 'R' WHERE id IN (3, 25003, 44000); DELETE FROM t WHERE id = 30000");
+  };
+  run(form, u"Replace All Spaces in Selected Field With...", {"___"});
+  const auto reported = [&](const QString& description, const QString& record, int id) {
+    return ErrorReportText(description,
+                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), 158,
+                           QString("Record %1 (id = %2).").arg(record).arg(id));
+  };
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({reported(RowNotLocated, "3", 3), reported(RowNotLocated, "25,003", 25003),
+                         reported("Data too long for column 'v' at row 1", "26,000", 26000),
+                         reported(RowNotLocated, "30,000", 30000),
+                         reported(RowNotLocated, "44,000", 44000)}));
+  EXPECT_EQ(writes(), 44995 + 4) << "and the four writes of the test itself";
+  EXPECT_EQ(db.column("SELECT COUNT(*) FROM t WHERE v = CONCAT('r___', id)")[0], "44995");
+  const std::vector<JournalRun> runs = journalRuns();
+  ASSERT_FALSE(runs.empty());
+  EXPECT_EQ(runs.front().written, 44995);
+  EXPECT_EQ(journalEntries(runs.front().id).size(), 44995u);
+}
+
 TEST_F(GroupedWriteTest, OneValueTooLongIsReportedAndTheOthersWritten) {
   createTable("VARCHAR(7)", {"'a b'", "'c d e f'", "'g h'"});
   MainWindow& form = chooseField();
