@@ -15,9 +15,12 @@
 #include <QStandardPaths>
 #include <cstring>
 
+#include "EntryBatches.h"
+#include "JournalDatabase.h"
+#include "SpoolTaker.h"
+
 namespace {
 
-constexpr int BusyMilliseconds = 5000;
 const QString SpoolFolder = QStringLiteral("spool");
 
 // One statement, bound by position from 1 and read by column from 0.
@@ -129,6 +132,14 @@ QByteArray frameOf(const RowValues& parts) {
   return frame;
 }
 
+// An entry's frame with its new value replaced by what its row holds: a trigger changed it.
+QByteArray withValueHeld(const QByteArray& frame, const std::optional<QByteArray>& holds) {
+  RowValues parts = UnpackedValues(frame.sliced(sizeof(quint32)));
+  parts.resize(3);
+  parts[2] = holds;
+  return frameOf(parts);
+}
+
 void appendEntryFrame(QByteArray& frames, const RowChange& change) {
   appendFrame(frames, {QByteArrayView(PackedValues(change.identity)), viewOf(change.before),
                        viewOf(change.after)});
@@ -140,9 +151,6 @@ QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* ho
          frameOf({QByteArray(1, char(how)), QByteArray(holds ? "1" : "0"),
                   holds ? *holds : std::nullopt});
 }
-
-// Entries are stored together up to about this many bytes.
-constexpr qsizetype BatchBytes = qsizetype{1} << 20;
 
 // What the entries of a journal say of their writes.
 enum EntryState : qint64 { WrittenEntry = 1, InDoubtEntry = 2 };
@@ -315,32 +323,23 @@ QString Journal::defaultPath() {
 
 Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), limits_(limits) {
   createPrivately(path_);
-  if (sqlite3_open(QFile::encodeName(path_).constData(), &db_) != SQLITE_OK) {
-    const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    throw JournalError("journal: " + reason);
-  }
-  sqlite3_busy_timeout(db_, BusyMilliseconds);
+  db_ = OpenJournalDatabase(path_);
   try {
-    // Committed entries survive the program being killed; only a crash of the whole
-    // machine may take the last ones.
     exec("PRAGMA auto_vacuum = INCREMENTAL");
     exec("PRAGMA journal_mode = WAL");
-    exec("PRAGMA synchronous = NORMAL");
-    exec("PRAGMA foreign_keys = ON");
     createSchema();
     takeInAbandonedSpools();
     prune(QDateTime::currentDateTimeUtc());
   } catch (...) {
     // No destructor runs for a journal that did not open.
-    sqlite3_finalize(insertBatch_);
     sqlite3_close(db_);
     throw;
   }
 }
 
 Journal::~Journal() {
-  for (const auto& [run, spool] : spools_) {
+  for (auto& [run, spool] : spools_) {
+    spool.taker.reset();  // a run that did not end is taken in from its spool, whole
     try {
       takeIn(run);
     } catch (const JournalError&) {
@@ -348,17 +347,11 @@ Journal::~Journal() {
     }
     ::close(spool.file);
   }
-  sqlite3_finalize(insertBatch_);
   sqlite3_close(db_);
 }
 
 void Journal::exec(const char* sql) const {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string reason = error ? error : "unknown failure";
-    sqlite3_free(error);
-    throw JournalError("journal: " + reason);
-  }
+  ExecJournalSql(db_, sql);
 }
 
 void Journal::createSchema() {
@@ -438,6 +431,7 @@ void Journal::record(qint64 run, const RowChange& change) {
   appendEntryFrame(frame, change);
   spool.write(frame, writeHook_);
   ++spool.unsettled;
+  if (spool.taker) spool.unsettledFrames += frame;
 }
 
 void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
@@ -448,13 +442,22 @@ void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
   for (const RowChange& change : changes) appendEntryFrame(frames, change);
   spool.write(frames, writeHook_, true);
   spool.unsettled += qint64(changes.size());
+  if (spool.taker) spool.unsettledFrames += frames;
 }
 
 void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds) {
   const auto spool = spools_.find(run);
   if (spool == spools_.end() || spool->second.unsettled == 0) return;
-  spool->second.write(settlementFrame(how, holds), writeHook_);
-  spool->second.unsettled = 0;
+  Spool& settling = spool->second;
+  settling.write(settlementFrame(how, holds), writeHook_);
+  if (settling.taker && how != WriteSettled::NotWritten) {
+    if (holds && settling.unsettled == 1) {
+      settling.unsettledFrames = withValueHeld(settling.unsettledFrames, *holds);
+    }
+    settling.taker->take(std::move(settling.unsettledFrames), how == WriteSettled::InDoubt);
+  }
+  settling.unsettledFrames.clear();
+  settling.unsettled = 0;
 }
 
 // A frame cut short would make the frames after it unreadable: after a failed write the
@@ -488,6 +491,11 @@ Journal::Spool& Journal::spoolOf(qint64 run) {
     }
     Spool opened;
     opened.file = file;
+    try {
+      opened.taker = std::make_unique<SpoolTaker>(path_, run);
+    } catch (const JournalError&) {
+      // Taken in from the spool when the run ends.
+    }
     spool = spools_.emplace(run, std::move(opened)).first;
   }
   return spool->second;
@@ -502,47 +510,18 @@ void Journal::takeIn(qint64 run) {
     ::unlink(QFile::encodeName(spoolPath(run)).constData());  // its run was deleted
     return;
   }
-  if (!insertBatch_) {
-    const char* sql =
-        "INSERT INTO entry_batches (run, entries, in_doubt, bytes, frames) VALUES (?, ?, ?, ?, ?)";
-    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &insertBatch_, nullptr)) {
-      throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
-    }
-  }
-  struct Batch {
-    QByteArray frames;
-    qint64 entries = 0, inDoubt = 0, bytes = 0;
-  } batch;
-  const auto store = [&] {
-    if (batch.entries == 0) return;
-    Query(db_, insertBatch_)
-        .bind(1, run)
-        .bind(2, batch.entries)
-        .bind(3, batch.inDoubt)
-        .bind(4, batch.bytes)
-        .bind(5, std::optional(batch.frames))
-        .run();
-    batch = {};
-  };
   std::vector<QByteArray> unsettled;
-  const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
-    for (QByteArray& frame : unsettled) {
-      if (holds && unsettled.size() == 1) {
-        // The row holds another value than the one told: a trigger changed it.
-        RowValues parts = UnpackedValues(frame.sliced(sizeof(quint32)));
-        parts[2] = *holds;
-        frame = frameOf(parts);
-      }
-      batch.frames += frame;
-      batch.bytes += frame.size() - qsizetype(sizeof(quint32));
-      ++batch.entries;
-      if (state == InDoubtEntry) ++batch.inDoubt;
-      if (batch.frames.size() >= BatchBytes) store();
-    }
-    unsettled.clear();
-  };
   exec("BEGIN");
   try {
+    // What a taker stored of the run gives way to the spool, whole.
+    Query(db_, "DELETE FROM entry_batches WHERE run = ?").bind(1, run).run();
+    EntryBatches batches(db_, run);
+    const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
+      if (holds && unsettled.size() == 1)
+        unsettled.front() = withValueHeld(unsettled.front(), *holds);
+      for (const QByteArray& frame : unsettled) batches.add(frame, state == InDoubtEntry);
+      unsettled.clear();
+    };
     for (SpoolFrame frame = spool.next(); !frame.end; frame = spool.next()) {
       if (!frame.settlement) {
         unsettled.push_back(std::move(frame.frame));
@@ -558,7 +537,7 @@ void Journal::takeIn(qint64 run) {
       }
     }
     keep(InDoubtEntry, nullptr);
-    store();
+    batches.store();
     exec("COMMIT");
   } catch (...) {
     exec("ROLLBACK");
@@ -593,11 +572,21 @@ void Journal::takeInAbandonedSpools() {
 }
 
 void Journal::endRun(const JournalRun& run) {
-  if (const auto spool = spools_.find(run.id); spool != spools_.end()) {
-    const int file = spool->second.file;
-    spools_.erase(spool);
-    const auto closeFile = qScopeGuard([file] { ::close(file); });
-    takeIn(run.id);
+  if (const auto found = spools_.find(run.id); found != spools_.end()) {
+    Spool spool = std::move(found->second);
+    spools_.erase(found);
+    const auto closeFile = qScopeGuard([&spool] { ::close(spool.file); });
+    bool taken = false;
+    if (spool.taker) {
+      // Entries never settled are in doubt.
+      if (spool.unsettled > 0) spool.taker->take(std::move(spool.unsettledFrames), true);
+      taken = spool.taker->finish();
+    }
+    if (taken) {
+      ::unlink(QFile::encodeName(spoolPath(run.id)).constData());
+    } else {
+      takeIn(run.id);
+    }
   }
   Query end(db_,
             "UPDATE runs SET end_kind = ?, written = ?, unchanged = ?, reported = ?, "

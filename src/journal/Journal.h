@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "RowChange.h"
 
 struct sqlite3;
+class SpoolTaker;
 struct sqlite3_stmt;
 
 class JournalError : public std::runtime_error {
@@ -69,8 +71,9 @@ struct JournalEntry {
 // The old value of every write, kept on the user's machine so that any run can be taken
 // back later. An entry is handed to the system before its value is written to the
 // database, so it survives the program being killed at any moment: during a run, into a
-// spool file of the run's own (one write each, cheap); at the run's end, and for a run
-// whose program died, into the database. Pruned beyond its limits, oldest first.
+// spool file of the run's own (one write each, cheap); into the database as they settle, on
+// a thread of their own, so that the run's end waits only for the last; for a run whose
+// program died, from its spool. Pruned beyond its limits, oldest first.
 class Journal {
  public:
   // $XDG_DATA_HOME/Klarifeld/journal.sqlite3
@@ -83,7 +86,7 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   qint64 beginRun(const JournalRun& run);
-  // Handed to the system when it returns; in the database once the run ends.
+  // Handed to the system when it returns; in the database by the time the run ends.
   void record(qint64 run, const RowChange& change);
   // A chunk's entries in one write, on the disk when it returns (a power cut keeps them
   // too), so that they stand before the chunk is committed.
@@ -125,6 +128,9 @@ class Journal {
     int file = -1;
     qint64 unsettled = 0;  // entries written since the last settlement
     std::string failure;   // why a write failed; empty while none did
+    // Takes the settled entries in as the run goes; none: the spool is taken in at its end.
+    std::unique_ptr<SpoolTaker> taker;
+    QByteArray unsettledFrames;  // for the taker
     void write(const QByteArray& frame, const std::function<void()>& hook, bool durable = false);
   };
   Spool& spoolOf(qint64 run);
@@ -137,7 +143,6 @@ class Journal {
   QString path_;
   JournalLimits limits_;
   sqlite3* db_ = nullptr;
-  sqlite3_stmt* insertBatch_ = nullptr;
   std::set<qint64> described_;  // runs whose identity columns are stored
   std::function<void()> writeHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way

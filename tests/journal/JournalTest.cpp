@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "../support/QStringPrinting.h"
 
@@ -222,4 +223,67 @@ TEST_F(JournalTest, EntriesComeBackInOrderFromBatchesAndFromAnOlderVersionsRows)
             SQLITE_OK);
   sqlite3_close(db);
   EXPECT_THROW(entriesOf(journal, newer), JournalError);
+}
+
+// A run's entries are taken in as it goes, and a run that never ended is taken in from its
+// spool when the journal closes: either way each entry once, settled as it was.
+TEST_F(JournalTest, EntriesTakenInAsTheRunGoesOrFromItsSpoolComeBackOnce) {
+  constexpr int Chunk = 12000;  // more than a batch holds: stored while the run goes on
+  const auto countBatches = [&](qint64 run) {
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    sqlite3_stmt* query = nullptr;
+    const QByteArray sql =
+        "SELECT COUNT(*) FROM entry_batches WHERE run = " + QByteArray::number(run);
+    sqlite3_prepare_v2(db, sql.constData(), -1, &query, nullptr);
+    const int batches = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int(query, 0) : -1;
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return batches;
+  };
+  const auto recordTheRun = [&](Journal& journal, qint64 run) {
+    std::vector<RowChange> chunk;
+    for (int i = 0; i < Chunk; ++i) {
+      chunk.push_back(change({QByteArray::number(i), "k"}, QByteArray(100, 'a'), "b"));
+    }
+    journal.recordAll(run, chunk);
+    journal.settle(run, WriteSettled::Written);
+    journal.record(run, change({"triggered", "k"}, "a", "b"));
+    const std::optional<QByteArray> held = QByteArray("held");
+    journal.settle(run, WriteSettled::Written, &held);
+    journal.recordAll(
+        run, std::vector{change({"lost", "k"}, "a", "b"), change({"lost too", "k"}, "a", "b")});
+    journal.settle(run, WriteSettled::NotWritten);
+    journal.record(run, change({"in doubt", "k"}, "a", "b"));
+    journal.settle(run, WriteSettled::InDoubt);
+    journal.record(run, change({"never settled", "k"}, "a", "b"));
+  };
+  qint64 ended = 0, cutShort = 0;
+  {
+    Journal journal(path);
+    ended = journal.beginRun(runStarted(now));
+    cutShort = journal.beginRun(runStarted(now));
+    recordTheRun(journal, ended);
+    JournalRun end;
+    end.id = ended;
+    end.end = "Finished";
+    journal.endRun(end);
+    recordTheRun(journal, cutShort);
+    // The program ends with the run under way, once some of it is stored already.
+    for (int waited = 0; countBatches(cutShort) == 0 && waited < 500; ++waited) {
+      QThread::msleep(10);
+    }
+    ASSERT_GT(countBatches(cutShort), 0);
+  }
+  Journal journal(path);
+  for (const qint64 run : {ended, cutShort}) {
+    const std::vector<JournalEntry> entries = entriesOf(journal, run);
+    ASSERT_EQ(entries.size(), std::size_t(Chunk + 3)) << run;
+    EXPECT_EQ(entries[Chunk - 1].identity, Values({QByteArray::number(Chunk - 1), "k"}));
+    EXPECT_EQ(entries[Chunk].identity, Values({"triggered", "k"}));
+    EXPECT_EQ(entries[Chunk].after, "held") << "what the row holds, as the trigger left it";
+    EXPECT_EQ(entries[Chunk + 1].identity, Values({"in doubt", "k"}));
+    EXPECT_EQ(entries[Chunk + 2].identity, Values({"never settled", "k"}));
+    EXPECT_EQ(journal.run(run)->entries, Chunk + 3);
+  }
 }
