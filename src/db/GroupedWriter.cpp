@@ -56,9 +56,20 @@ std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
 
 }  // namespace
 
-// The numbers of the last row that the statements read; zeros where a value is null.
-std::vector<qint64> GroupedWriter::serverNumbers(MYSQL* mysql, const char* sql) {
-  if (mysql_query(mysql, sql)) throw DbError::from(mysql);
+// The numbers of the last row that the statements read; zeros where a value is null. A
+// statement that fails ends them: it is thrown, or, given `failure`, kept there unless the
+// link broke.
+std::vector<qint64> GroupedWriter::serverNumbers(MYSQL* mysql, const char* sql,
+                                                 std::optional<DbError>* failure) {
+  const auto failed = [&] {
+    DbError error = DbError::from(mysql);
+    if (!failure || error.connectionLost()) throw error;
+    *failure = std::move(error);
+  };
+  if (mysql_query(mysql, sql)) {
+    failed();
+    return {};
+  }
   std::vector<qint64> numbers;
   int status = 0;
   do {
@@ -71,7 +82,7 @@ std::vector<qint64> GroupedWriter::serverNumbers(MYSQL* mysql, const char* sql) 
       }
     }
   } while ((status = mysql_next_result(mysql)) == 0);
-  if (status > 0) throw DbError::from(mysql);
+  if (status > 0) failed();
   return numbers;
 }
 
@@ -149,15 +160,6 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   // A chunk's statements travel as one text; values in it are all hex literals.
   if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
   if (!updater_.keyed()) return makeKeylessChunkTable(mysql, whyNot);
-  // A chunk table in memory may grow to this size on this session.
-  const std::vector<qint64> sizes = serverNumbers(
-      mysql,
-      "SET SESSION max_heap_table_size = GREATEST(@@max_heap_table_size, 64 * 1024 * 1024); "
-      "SELECT @@max_allowed_packet, @@max_heap_table_size");
-  if (sizes.size() != 2) throw DbError(QStringLiteral("The server did not say its sizes."));
-  const qint64 packet = sizes[0], heap = sizes[1];
-  maxChunkBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
-
   std::vector<qsizetype> valueBytes;
   qsizetype rowBytes = 0;
   for (int field : written_) {
@@ -167,7 +169,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   const bool inMemory =
       rowBytes <= InMemoryRowBytes &&
       std::all_of(valueBytes.begin(), valueBytes.end(), [](qsizetype bytes) { return bytes > 0; });
-  const auto create = [&](bool memory) {
+  const auto creation = [&](bool memory) {
     QByteArray columns;
     for (std::size_t slot = 0; slot < written_.size(); ++slot) {
       const QByteArray type = memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")"
@@ -176,27 +178,42 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
       if (written_.size() > 1) columns += ", w" + number + " TINYINT NOT NULL DEFAULT 0";
       columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
     }
-    const QByteArray sql = "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
-                           " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
-                           "written TINYINT NOT NULL DEFAULT 0" +
-                           columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
-                           keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
-    return mysql_real_query(mysql, sql.constData(), sql.size()) == 0;
+    return "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
+           " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
+           "written TINYINT NOT NULL DEFAULT 0" +
+           columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
+           keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
   };
-  if (inMemory) valueCapacity_ = valueBytes;
+  // A chunk table in memory may grow to this size on this session. The table is made in
+  // the same round trip, in memory where its rows fit.
+  std::optional<DbError> refused;
+  const std::vector<qint64> sizes = serverNumbers(
+      mysql,
+      "SET SESSION max_heap_table_size = GREATEST(@@max_heap_table_size, 64 * 1024 * 1024); "
+      "SELECT @@max_allowed_packet, @@max_heap_table_size; " +
+          creation(inMemory),
+      &refused);
+  if (sizes.size() != 2) {
+    throw refused.value_or(DbError(QStringLiteral("The server did not say its sizes.")));
+  }
+  const qint64 packet = sizes[0], heap = sizes[1];
+  maxChunkBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
   maxChunkRows_ = MaxChunkRows;
-  if (inMemory && create(true)) {
+  if (inMemory && !refused) {
+    valueCapacity_ = valueBytes;
     // Rows in memory take their full width; half the allowed size leaves room to spare.
     maxChunkRows_ = int(std::clamp<qint64>(heap / 2 / (rowBytes + 256), 1, MaxChunkRows));
-  } else if (valueCapacity_.clear(); !create(false)) {
-    const DbError failure = DbError::from(mysql);
-    if (failure.connectionLost()) throw failure;
+  } else if (inMemory) {
+    refused.reset();
+    serverNumbers(mysql, creation(false), &refused);
+  }
+  if (refused) {
     // Without a temporary table the chunk travels inside the UPDATE as a derived table,
     // which needs no privilege beyond the write itself.
     if (!castKeys(mysql)) {
       if (whyNot) {
         *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
-                      .arg(QString::fromUtf8(failure.what()));
+                      .arg(QString::fromUtf8(refused->what()));
       }
       return false;
     }

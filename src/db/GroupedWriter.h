@@ -129,7 +129,12 @@ class GroupedWriter {
   QByteArray rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
-  static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql);
+  static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql,
+                                           std::optional<DbError>* failure = nullptr);
+  static std::vector<qint64> serverNumbers(MYSQL* mysql, const QByteArray& sql,
+                                           std::optional<DbError>* failure = nullptr) {
+    return serverNumbers(mysql, sql.constData(), failure);
+  }
   using SlotValues = std::vector<const std::optional<QByteArray>*>;  // null: kept
   void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row, const SlotValues& afters);
   bool fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const;

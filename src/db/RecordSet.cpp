@@ -64,9 +64,10 @@ void RecordSet::Open(const QString& statement, Connection& connection, int /*cur
   advance();
 }
 
-void RecordSet::WriteThrough(Connection& connection) {
+void RecordSet::WriteThrough(Connection& connection, std::optional<QByteArrayList> keyColumns) {
   requireOpen();
   writeSession_ = connection.session();
+  keyColumns_ = std::move(keyColumns);
   updater_.reset();
 }
 
@@ -187,7 +188,10 @@ FieldBytes RecordSet::standing(int field) const {
 }
 
 RowUpdater& RecordSet::updater() {
-  if (!updater_) updater_ = std::make_unique<RowUpdater>(writer(), fields_);
+  if (!updater_) {
+    updater_ =
+        std::make_unique<RowUpdater>(writer(), fields_, keyColumns_ ? &*keyColumns_ : nullptr);
+  }
   return *updater_;
 }
 

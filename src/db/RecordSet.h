@@ -51,7 +51,8 @@ class RecordSet : public DbObject {
   // so that the rows keep streaming over their own: memory stays flat however many rows
   // are read. Until then they share the rows' connection, which must first read in every
   // row still on its way.
-  void WriteThrough(Connection& connection);
+  // `keyColumns`, when given, are those of the table's key as just found (FieldsForWriting).
+  void WriteThrough(Connection& connection, std::optional<QByteArrayList> keyColumns = {});
   // The exact number of rows: the rows not read yet are fetched into memory.
   qint32 RecordCount();
   bool Eof() const;
@@ -95,7 +96,8 @@ class RecordSet : public DbObject {
   Session& writer() const { return writeSession_ ? *writeSession_ : *session_; }
 
   std::shared_ptr<Session> session_;
-  std::shared_ptr<Session> writeSession_;  // none: writes share session_
+  std::shared_ptr<Session> writeSession_;     // none: writes share session_
+  std::optional<QByteArrayList> keyColumns_;  // known already: not asked again
   FieldCollection fields_;
   std::unique_ptr<RowSource> rows_;
   bool eof_ = true;

@@ -84,7 +84,8 @@ struct RowUpdater::Statement {
   std::vector<Match> matches;
 };
 
-RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
+RowUpdater::RowUpdater(Session& session, const FieldCollection& fields,
+                       const QByteArrayList* knownKey)
     : session_(session), fields_(fields) {
   QByteArray database;
   for (int i = 0; i < fields.count(); ++i) {
@@ -102,7 +103,27 @@ RowUpdater::RowUpdater(Session& session, const FieldCollection& fields)
   database_ = database;
   tableName_ = table_;
   table_ = QuotedIdentifier(database) + '.' + QuotedIdentifier(table_);
-  findRowKey();
+  if (!knownKey || !takeKey(*knownKey)) findRowKey();
+}
+
+// The key named, where this result holds all its columns.
+bool RowUpdater::takeKey(const QByteArrayList& columns) {
+  std::vector<int> key;
+  for (const QByteArray& column : columns) {
+    const auto field = std::find_if(tableFields_.begin(), tableFields_.end(), [&](int i) {
+      return fields_.at(i).column.compare(column, Qt::CaseInsensitive) == 0;
+    });
+    if (field == tableFields_.end()) return false;
+    key.push_back(*field);
+  }
+  keyFields_ = std::move(key);
+  return true;
+}
+
+QByteArrayList RowUpdater::keyColumns() const {
+  QByteArrayList columns;
+  for (int field : keyFields_) columns << fields_.at(field).column;
+  return columns;
 }
 
 // Asked once, when first needed: an updater made only to find a row's key never asks.
@@ -416,11 +437,15 @@ bool RowUpdater::rowExists(const std::vector<FieldBytes>& current,
   return found;
 }
 
-std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields, int field) {
-  std::vector<int> fields = RowUpdater(session, tableFields).identityFields();
-  if (std::find(fields.begin(), fields.end(), field) == fields.end()) fields.push_back(field);
-  std::sort(fields.begin(), fields.end());
-  return fields;
+std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields,
+                                  const std::vector<int>& fields, QByteArrayList* keyColumns) {
+  const RowUpdater updater(session, tableFields);
+  if (keyColumns) *keyColumns = updater.keyColumns();
+  std::vector<int> needed = updater.identityFields();
+  needed.insert(needed.end(), fields.begin(), fields.end());
+  std::sort(needed.begin(), needed.end());
+  needed.erase(std::unique(needed.begin(), needed.end()), needed.end());
+  return needed;
 }
 
 const std::vector<int>& RowUpdater::identityFields() const {

@@ -20,9 +20,12 @@ class Session;
 QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier = {});
 
 // Of the fields of a result that lists every column of a table, those that writing
-// `field` needs: the ones that find a row (see RowUpdater) and the field, in the table's
-// order. Reading only these spares the columns that a write never touches.
-std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields, int field);
+// `fields` needs: the ones that find a row (see RowUpdater) and the fields, in the table's
+// order. Reading only these spares the columns that a write never touches. `keyColumns`,
+// when given, is set to the columns of the row's key (none: the table has no key).
+std::vector<int> FieldsForWriting(Session& session, const FieldCollection& tableFields,
+                                  const std::vector<int>& fields,
+                                  QByteArrayList* keyColumns = nullptr);
 
 // Writes assigned values to the one row that a record set's current row was read from.
 // The row is found by the table's primary key, or a unique key without nulls, or else by
@@ -32,7 +35,12 @@ std::vector<int> FieldsForWriting(Session& session, const FieldCollection& table
 // of prepared statements, and at most one row changes.
 class RowUpdater {
  public:
-  RowUpdater(Session& session, const FieldCollection& fields);
+  // `knownKey`, when given, names the key's columns as found a moment ago on the same
+  // table (none: it has no key), which spares asking the server again.
+  RowUpdater(Session& session, const FieldCollection& fields,
+             const QByteArrayList* knownKey = nullptr);
+  // The columns of the key that finds a row; none when rows are found by all their values.
+  QByteArrayList keyColumns() const;
   ~RowUpdater();
 
   using Assignments = std::map<int, std::optional<QByteArray>>;
@@ -90,6 +98,7 @@ class RowUpdater {
   Match::Form matchOfKey(int field) const;
   QByteArray condition(const Match& match) const;
   void findRowKey();
+  bool takeKey(const QByteArrayList& columns);
   bool hasTriggerBeforeUpdate() const;
   std::optional<QByteArray> valueOf(const std::vector<FieldBytes>& current, int field);
 

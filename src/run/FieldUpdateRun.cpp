@@ -194,19 +194,22 @@ bool FieldUpdateRun::openRecords() {
   steps_.step(116, [&] {
     Connection& writes = Required(writes_);
     facts = TableFactsOf(writes, table());
+    QByteArrayList keyColumns;
     const std::vector<int> columns =
-        FieldsForWriting(*writes.session(), *tableFields_, fieldPosition());
+        FieldsForWriting(*writes.session(), *tableFields_, {fieldPosition()}, &keyColumns);
     QStringList names;
     for (int column : columns) names << QuotedName(tableFields_->Name(column));
     readField_ = int(std::find(columns.begin(), columns.end(), fieldPosition()) - columns.begin());
     const bool streams = facts.engine.compare(u"InnoDB", Qt::CaseInsensitive) == 0;
     // A report box may hold the reading still; the server waits that long for it.
-    if (streams) connection_->Execute(QStringLiteral("SET SESSION net_write_timeout = 86400"));
-    Required(records_).Open(QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-                                QStringLiteral(" FROM ") + QuotedName(table()),
+    const QString waitingForTheReader =
+        streams ? QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ") : QString();
+    Required(records_).Open(waitingForTheReader + QStringLiteral("SELECT ") +
+                                names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
+                                QuotedName(table()),
                             Required(connection_), RecordSet::Keyset, RecordSet::Optimistic);
     if (streams) {
-      records_->WriteThrough(writes);
+      records_->WriteThrough(writes, keyColumns);
     } else {
       facts.estimatedRows = 0;  // counted exactly below, as quickly as it is read in
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <set>
 
 #include "ChangeRule.h"
 #include "Connection.h"
@@ -21,7 +20,7 @@ constexpr int PreviewTimeoutSeconds = 5000;
 // A field's part of the recipe, as the journal and the progress window name it: its
 // operations in order, and their answers.
 RunDescription describeField(const Recipe& recipe, const RecipeField& field) {
-  RunDescription description{.table = field.table, .field = field.field};
+  RunDescription description{.table = field.table, .field = field.field, .operation = {}};
   QStringList operations;
   for (int at : field.steps) {
     const RecipeStep& step = recipe.steps[std::size_t(at)];
@@ -46,23 +45,25 @@ QString partName(const RecipeField& field) {
 struct TableReading {
   QString select;
   std::vector<int> readAt;  // by field of the recipe's table, its column in the reading
+  QByteArrayList keyColumns;
 };
 
 TableReading readingOf(Session& session, const FieldCollection& tableFields,
                        const std::vector<RecipeField>& fields, const QString& table) {
-  std::set<int> columns;
   std::vector<int> positions;
   for (const RecipeField& field : fields) {
     int position = 0;
     while (tableFields.Name(position) != field.field) ++position;  // checked to be there
     positions.push_back(position);
-    for (int column : FieldsForWriting(session, tableFields, position)) columns.insert(column);
   }
   TableReading reading;
+  const std::vector<int> columns =
+      FieldsForWriting(session, tableFields, positions, &reading.keyColumns);
   QStringList names;
   for (int column : columns) names << QuotedName(tableFields.Name(column));
   for (int position : positions) {
-    reading.readAt.push_back(int(std::distance(columns.begin(), columns.find(position))));
+    reading.readAt.push_back(
+        int(std::distance(columns.begin(), std::find(columns.begin(), columns.end(), position))));
   }
   reading.select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
                    QStringLiteral(" FROM ") + QuotedName(table);
@@ -83,7 +84,7 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
   const TableReading reading = readingOf(*asks.session(), tableFields, fields, table);
   RecordSet records;
   records.Open(reading.select, reads, RecordSet::Keyset, RecordSet::Optimistic);
-  records.WriteThrough(asks);
+  records.WriteThrough(asks, reading.keyColumns);
   const RowIdentity identity = records.IdentityColumns();
   const QString database = ParseConnectionString(connectionString).database;
 

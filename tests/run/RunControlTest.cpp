@@ -258,7 +258,7 @@ TEST_F(RunControlTest, RecordsLostOnTheWayEndTheRunAsLost) {
   dialogs.onMessage = [&](const QString&) {
     dialogs.onMessage = nullptr;
     for (const auto& id : db.column("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO "
-                                    "LIKE 'SELECT `id`, `v` FROM `t`'")) {
+                                    "LIKE '%SELECT `id`, `v` FROM `t`'")) {
       db.exec("KILL CONNECTION " + QString::fromUtf8(*id));
     }
   };
