@@ -57,6 +57,9 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   refuseNul(attributes.database, "database name");
   refuseNul(attributes.socket, "socket file");
   const LinkSecurity security(attributes);
+  // Once, before any thread opens a connection: sessions may be opened side by side.
+  static const bool libraryReady = mysql_library_init(0, nullptr, nullptr) == 0;
+  if (!libraryReady) throw DbError(QStringLiteral("The client library could not start."));
   MysqlHandle mysql(mysql_init(nullptr));
   if (!mysql) throw DbError(QStringLiteral("Out of memory"));
   security.applyTo(mysql.get());

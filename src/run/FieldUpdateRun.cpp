@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QScopeGuard>
 #include <algorithm>
+#include <future>
 #include <stdexcept>
 
 #include "ChangePreview.h"
@@ -150,14 +151,17 @@ void FieldUpdateRun::openTable() {
   steps_.step(112, [&] { Required(connection_).ConnectionTimeout = RunTimeoutSeconds; });
   if (connection_) connection_->LockTimeout = RunControl::LockWaitSeconds;
   steps_.step(114, [&] {
-    Required(connection_).Open(connectionString_);
+    Connection& reads = Required(connection_);
     // Writes, and the questions asked on the way, go over a connection of their own, so
-    // that the records stream over theirs.
+    // that the records stream over theirs. The two are opened side by side.
     writes_ = std::make_unique<Connection>();
     writes_->CommandTimeout = RunTimeoutSeconds;
     writes_->ConnectionTimeout = RunTimeoutSeconds;
     writes_->LockTimeout = RunControl::LockWaitSeconds;
-    writes_->Open(connectionString_);
+    std::future<void> writesOpen =
+        std::async(std::launch::async, [this] { writes_->Open(connectionString_); });
+    reads.Open(connectionString_);
+    writesOpen.get();
   });
   steps_.step(116, [&] {
     tableFields_ = Required(connection_)
