@@ -435,8 +435,8 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
       return control_.stopRequested() ? RunEnd::Stopped : RunEnd::ConnectionLost;
     }
   }
-  // A stop ends the run at a chunk's end: what is staged is written, and a chunk under
-  // way told.
+  // A stop ends the run at a chunk's end: that of the chunk under way, told now, else that
+  // of the records staged, written now.
   const std::optional<RunEnd> lastChunk = writeChunk(steps, progress, loopLine);
   if (!chunkEnded_) chunkEnded_ = lastChunk;
   if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;

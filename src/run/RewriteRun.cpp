@@ -208,8 +208,8 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     } catch (const DbError& failure) {
       ended(failure);
     }
-    // A stop ends the run at a chunk's end: what is queued is written. Else only the chunk
-    // under way is told.
+    // A stop ends the run at a chunk's end: that of the chunk under way, told now, else that
+    // of the rewrites queued, written now. Any other end only tells the chunk under way.
     try {
       if (rewriter.grouped()) {
         writeQueued(end_ == RunEnd::Finished || end_ == RunEnd::Stopped

@@ -155,6 +155,30 @@ TEST_F(GroupedWriteTest, ChunksWrittenWhileTheNextIsReadTellEveryRecordInOrder) 
   EXPECT_EQ(journalEntries(runs.front().id).size(), 44995u);
 }
 
+// Stopped once its first chunk is committed, while the second is read: the run ends with
+// the first, whole, in the table and in the journal, and nothing after it.
+TEST_F(GroupedWriteTest, AStopWhileAChunkIsWrittenEndsTheRunWithThatChunk) {
+  createTable("VARCHAR(12)", {});
+  db.exec("INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_45000");
+  MainWindow& form = chooseField();
+  int journalWrites = 0;
+  form.journal()->setWriteHook([&] {
+    // The first chunk's entries, then, once it is committed, its settlement.
+    if (++journalWrites != 2) return;
+    QMetaObject::invokeMethod(
+        &form, [&] { QTest::mouseClick(form.progressWindow().stopButton, Qt::LeftButton); },
+        Qt::BlockingQueuedConnection);
+  });
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(db.column("SELECT CONCAT(COUNT(*), ' ', MAX(id)) FROM t WHERE v = CONCAT('r', id)"),
+            Column({text("20000 20000")}));
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(summary.startsWith("Stopped by you after")) << summary.toStdString();
+  EXPECT_EQ(journalRuns().at(0).written, 20000);
+  EXPECT_EQ(journalEntries(journalRuns().at(0).id).size(), 20000u);
+}
+
 TEST_F(GroupedWriteTest, OneValueTooLongIsReportedAndTheOthersWritten) {
   createTable("VARCHAR(7)", {"'a b'", "'c d e f'", "'g h'"});
   MainWindow& form = chooseField();
