@@ -161,14 +161,7 @@ TEST_F(GroupedWriteTest, AStopWhileAChunkIsWrittenEndsTheRunWithThatChunk) {
   createTable("VARCHAR(12)", {});
   db.exec("INSERT INTO t SELECT seq, CONCAT('r ', seq) FROM seq_1_to_45000");
   MainWindow& form = chooseField();
-  int journalWrites = 0;
-  form.journal()->setWriteHook([&] {
-    // The first chunk's entries, then, once it is committed, its settlement.
-    if (++journalWrites != 2) return;
-    QMetaObject::invokeMethod(
-        &form, [&] { QTest::mouseClick(form.progressWindow().stopButton, Qt::LeftButton); },
-        Qt::BlockingQueuedConnection);
-  });
+  stopAtJournalWrite(form, 2);  // the first chunk's entries, then its settlement once committed
   run(form, u"Remove All Spaces in Selected Field");
   EXPECT_EQ(dialogs.messages(), QStringList());
   EXPECT_EQ(db.column("SELECT CONCAT(COUNT(*), ' ', MAX(id)) FROM t WHERE v = CONCAT('r', id)"),

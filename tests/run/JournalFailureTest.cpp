@@ -109,13 +109,7 @@ TEST_F(JournalFailureTest, AFailingJournalInAChunkBeforeAReportStopsTheRun) {
 TEST_F(JournalFailureTest, StopInTheRecordLoopLeavesTheRestUntouched) {
   createRows(6, false);
   MainWindow& form = chooseField();
-  form.journal()->setWriteHook([&] {
-    // The first record's write settled: Stop, as the user presses it, before the next one.
-    if (++journalWrites != 2) return;
-    QMetaObject::invokeMethod(
-        &form, [&] { QTest::mouseClick(form.progressWindow().stopButton, Qt::LeftButton); },
-        Qt::BlockingQueuedConnection);
-  });
+  stopAtJournalWrite(form, 2);  // the first record's write settled: Stop before the next
   run(form, u"Remove All Spaces in Selected Field");
   EXPECT_EQ(rowsChanged(), 1);
   EXPECT_TRUE(summary(form).startsWith("Stopped by you after")) << summary(form).toStdString();

@@ -15,6 +15,7 @@
 #include "ListViewWidget.h"
 #include "MainWindow.h"
 #include "OperationCatalogue.h"
+#include "ProgressWindow.h"
 #include "WindowTesting.h"
 
 inline std::optional<QByteArray> text(const char* value) {
@@ -50,6 +51,15 @@ class RunTest : public testing::Test, public WindowTest {
     QTest::mouseClick(form.startButton, Qt::LeftButton);
   }
   Column values() const { return db.column("SELECT v FROM t ORDER BY id"); }
+  // Presses Stop, as the user does, when the journal is about to keep its `n`th write.
+  void stopAtJournalWrite(MainWindow& form, int n) {
+    form.journal()->setWriteHook([&form, n, writes = 0]() mutable {
+      if (++writes != n) return;
+      QMetaObject::invokeMethod(
+          &form, [&form] { QTest::mouseClick(form.progressWindow().stopButton, Qt::LeftButton); },
+          Qt::BlockingQueuedConnection);
+    });
+  }
   // What the journal holds now, as another program would find it.
   std::vector<JournalRun> journalRuns() const { return Journal(Journal::defaultPath()).runs(); }
   std::vector<JournalEntry> journalEntries(qint64 run) const {
