@@ -303,6 +303,8 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   journaledRun_ = journalRun;
   JournalRecorder recorder(journal_, *journalRun);
   recorder_ = &recorder;
+  // A chunk still under way tells the recorder, whatever ends the run.
+  const auto underWayEnded = qScopeGuard([this] { grouped_.reset(); });
   RecordSet& records = Required(records_);
   records.setWriteObserver(&recorder);
 

@@ -235,6 +235,10 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
         runs.emplace_back(parts[i].target.column, partsDone_[i].journalId);
       }
       PartRecorders recorders(journal_, runs);
+      // A chunk still under way tells the recorders, whatever ends the span.
+      const auto underWayEnded = qScopeGuard([&] {
+        if (spans.size() == 1) made.reset();
+      });
       try {
         rewriteSpan(span, spans.size() == 1 ? *made : *rewriterOf(span), recorders);
       } catch (const DbError& failure) {
