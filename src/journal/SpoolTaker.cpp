@@ -25,6 +25,7 @@ SpoolTaker::~SpoolTaker() {
 void SpoolTaker::take(QByteArray frames, bool inDoubt) {
   {
     const std::lock_guard lock(mutex_);
+    if (failed_) return;  // the spool is taken in at the end instead: nothing piles up
     waiting_.push_back({std::move(frames), inDoubt});
   }
   changed_.notify_all();
@@ -75,6 +76,7 @@ void SpoolTaker::work() {
   } catch (const JournalError&) {
     const std::lock_guard lock(mutex_);
     failed_ = true;
+    waiting_.clear();
   }
   if (inTransaction) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   {
