@@ -132,11 +132,13 @@ QByteArray frameOf(const RowValues& parts) {
   return frame;
 }
 
-// An entry's frame with its new value replaced by what its row holds: a trigger changed it.
-QByteArray withValueHeld(const QByteArray& frame, const std::optional<QByteArray>& holds) {
-  RowValues parts = UnpackedValues(frame.sliced(sizeof(quint32)));
+// The frames of the entries that a settlement keeps. One that says what the row holds is
+// of a lone entry whose value a trigger changed: the entry keeps that value instead.
+QByteArray keptFrames(QByteArray frames, qint64 entries, const std::optional<QByteArray>* holds) {
+  if (!holds || entries != 1) return frames;
+  RowValues parts = UnpackedValues(frames.sliced(sizeof(quint32)));
   parts.resize(3);
-  parts[2] = holds;
+  parts[2] = *holds;
   return frameOf(parts);
 }
 
@@ -451,10 +453,8 @@ void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArra
   Spool& settling = spool->second;
   settling.write(settlementFrame(how, holds), writeHook_);
   if (settling.taker && how != WriteSettled::NotWritten) {
-    if (holds && settling.unsettled == 1) {
-      settling.unsettledFrames = withValueHeld(settling.unsettledFrames, *holds);
-    }
-    settling.taker->take(std::move(settling.unsettledFrames), how == WriteSettled::InDoubt);
+    settling.taker->take(keptFrames(std::move(settling.unsettledFrames), settling.unsettled, holds),
+                         how == WriteSettled::InDoubt);
   }
   settling.unsettledFrames.clear();
   settling.unsettled = 0;
@@ -510,21 +510,22 @@ void Journal::takeIn(qint64 run) {
     ::unlink(QFile::encodeName(spoolPath(run)).constData());  // its run was deleted
     return;
   }
-  std::vector<QByteArray> unsettled;
+  QByteArray unsettled;  // the frames of the entries since the last settlement
+  qint64 unsettledEntries = 0;
   exec("BEGIN");
   try {
     // What a taker stored of the run gives way to the spool, whole.
     Query(db_, "DELETE FROM entry_batches WHERE run = ?").bind(1, run).run();
     EntryBatches batches(db_, run);
     const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
-      if (holds && unsettled.size() == 1)
-        unsettled.front() = withValueHeld(unsettled.front(), *holds);
-      for (const QByteArray& frame : unsettled) batches.add(frame, state == InDoubtEntry);
+      batches.add(keptFrames(std::move(unsettled), unsettledEntries, holds), state == InDoubtEntry);
       unsettled.clear();
+      unsettledEntries = 0;
     };
     for (SpoolFrame frame = spool.next(); !frame.end; frame = spool.next()) {
       if (!frame.settlement) {
-        unsettled.push_back(std::move(frame.frame));
+        unsettled += frame.frame;
+        ++unsettledEntries;
         continue;
       }
       const auto how = WriteSettled(frame.parts[0].value_or(QByteArray(1, 0)).at(0));
@@ -532,6 +533,7 @@ void Journal::takeIn(qint64 run) {
           frame.parts[1] == QByteArray("1") ? &frame.parts[2] : nullptr;
       if (how == WriteSettled::NotWritten) {
         unsettled.clear();
+        unsettledEntries = 0;
       } else {
         keep(how == WriteSettled::Written ? WrittenEntry : InDoubtEntry, holds);
       }
