@@ -511,7 +511,7 @@ std::optional<RunEnd> FieldUpdateRun::writeChunk(ReportingProcedure& steps, RunP
   std::optional<Reported> firstNotWritten;
   const auto told = [&](qint64 record, int, GroupedWriter::Result result, const DbError* why,
                         const QByteArray& row) {
-    reported_ = {record, UnpackedValues(row)};
+    reported_ = {record, row};
     const bool notWritten =
         result == GroupedWriter::Result::NotWritten || result == GroupedWriter::Result::InDoubt;
     if (notWritten && !firstNotWritten) firstNotWritten = reported_;
@@ -585,7 +585,8 @@ QString FieldUpdateRun::reportedSubject(const RowIdentity& identity) const {
   if (identity.keyed) {
     RowValues key;
     try {
-      key = reported_.key ? *reported_.key : records_->CurrentIdentity().values;
+      key = reported_.queuedRow ? UnpackedValues(*reported_.queuedRow)
+                                : records_->CurrentIdentity().values;
     } catch (const DbError&) {
       // The record is gone from the record set: its place says enough.
     }

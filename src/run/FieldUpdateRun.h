@@ -111,11 +111,12 @@ class FieldUpdateRun {
   RunControl control_;
   JournalRecorder* recorder_ = nullptr;  // while the record loop runs
   qint64 lastWrittenRecord_ = 0;         // 1-based; 0 before the first write
-  // The record that a report is about, 0-based, and its key when it is not the record
-  // set's current one (a row of a chunk).
+  // The record that a report is about, 0-based, and, when it is not the record set's
+  // current one (a row of a chunk), its row as queued, its key first: unpacked only when a
+  // report names it.
   struct Reported {
     qint64 record = 0;
-    std::optional<RowValues> key;
+    std::optional<QByteArray> queuedRow;
   };
   Reported reported_;
   CollectedReports collected_;
