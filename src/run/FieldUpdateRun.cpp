@@ -220,18 +220,26 @@ bool FieldUpdateRun::openRecords() {
   });
   if (!records_ || !records_->isOpen()) return false;
   // Only a run shows how far it is. An exact count reads the table once more: worth it
-  // only while that is quick.
+  // only while that is quick, and then on a connection of its own while the run begins. The
+  // server's estimate stands until it comes, or if it never does.
   expectedRecords_ = facts.estimatedRows;
   if (!previewing_ && facts.estimatedRows <= ExactCountRows) {
-    steps_.step(124, [&] {
-      expectedRecords_ = Required(writes_)
-                             .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table()))
-                             ->Value(0)
-                             .value_or(QString())
-                             .toLongLong();
-    });
+    steps_.step(124, [&] { exactCount_ = countAside(); });
   }
   return true;
+}
+
+std::future<qint64> FieldUpdateRun::countAside() const {
+  return std::async(std::launch::async, [connectionString = connectionString_, table = table()] {
+    Connection side;
+    side.CommandTimeout = RunTimeoutSeconds;
+    side.ConnectionTimeout = RunTimeoutSeconds;
+    side.Open(connectionString);
+    return side.Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table))
+        ->Value(0)
+        .value_or(QString())
+        .toLongLong();
+  });
 }
 
 void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
@@ -309,6 +317,16 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   records.setWriteObserver(&recorder);
 
   RunProgress progress(expectedRecords_);
+  std::future<void> counted;  // the exact count, put in when it comes
+  if (exactCount_.valid()) {
+    counted = std::async(std::launch::async, [&progress, count = std::move(exactCount_)]() mutable {
+      try {
+        progress.setTotal(count.get());
+      } catch (const std::exception&) {
+        // The estimate stands; the run reports its own failures.
+      }
+    });
+  }
   RunDescription shown = description;
   try {
     QString whyNot;
@@ -332,6 +350,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   RunWhileServingEvents([&] { end = goThroughRecords(operation, answers, dialogs, progress); });
   control_.watch(nullptr);
   control_.settle();
+  if (counted.valid()) counted.wait();
   if (end == RunEnd::Finished) progress.setTotal(progress.counts().done);
   grouped_.reset();
   records.setWriteObserver(nullptr);

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -64,6 +65,7 @@ class FieldUpdateRun {
   void openTable();
   bool fieldListMatchesTable();
   bool openRecords();
+  std::future<qint64> countAside() const;
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
@@ -101,7 +103,8 @@ class FieldUpdateRun {
   std::optional<FieldCollection> tableFields_;
   std::unique_ptr<RecordSet> records_;  // the columns that find a row, and the field
   int readField_ = -1;                  // the field's place in records_
-  qint64 expectedRecords_ = 0;          // counted, or the server's estimate for a big table
+  qint64 expectedRecords_ = 0;          // the server's estimate
+  std::future<qint64> exactCount_;      // counted aside, for a table small enough
   std::optional<RunEnd> readEnded_;     // the records stopped arriving before their end
 
   std::unique_ptr<GroupedWriter> grouped_;  // none: each record is written on its own

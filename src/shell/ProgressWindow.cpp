@@ -106,6 +106,8 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
 void ProgressWindow::showProgress() {
   if (!progress_) return;
   const RunCounts counts = progress_->counts();
+  // The total may come after the run began: an exact count replacing an estimate.
+  progressBar->setMaximum(int(std::min<qint64>(counts.total, INT_MAX)));
   progressBar->setValue(int(std::min<qint64>(counts.done, INT_MAX)));
   countsText->setText(ProgressText(counts, since_));
   if (stopButton->isEnabled()) rateText->setText(WithUnitsKept(RateText(counts, clock_.elapsed())));
