@@ -1,5 +1,6 @@
 #include <QAccessible>
 #include <QLabel>
+#include <QProgressBar>
 
 #include "ProgressWindow.h"
 #include "RunTesting.h"
@@ -193,6 +194,12 @@ TEST_F(FieldUpdateRunTest, EveryValueOfTheProgressWindowIsHeard) {
     ++heard;
   }
   EXPECT_GE(heard, 6);
+  // The bar is heard as how far, out of the total that the run took in as it went.
+  QAccessibleInterface* bar =
+      QAccessible::queryAccessibleInterface(form.progressWindow().progressBar);
+  EXPECT_EQ(bar->text(QAccessible::Name), "Records done");
+  EXPECT_EQ(bar->valueInterface()->currentValue().toInt(), 2);
+  EXPECT_EQ(bar->valueInterface()->maximumValue().toInt(), 2);
   EXPECT_EQ(QAccessible::queryAccessibleInterface(form.progressWindow().summaryText)
                 ->text(QAccessible::Description),
             "Summary");
