@@ -137,16 +137,10 @@ TEST_F(GroupedWriteTest, ChunksWrittenWhileTheNextIsReadTellEveryRecordInOrder) 
     db.exec("UPDATE t SET v = 'R' WHERE id IN (3, 25003, 44000); DELETE FROM t WHERE id = 30000");
   };
   run(form, u"Replace All Spaces in Selected Field With...", {"___"});
-  const auto reported = [&](const QString& description, const QString& record, int id) {
-    return ErrorReportText(description,
-                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), 158,
-                           QString("Record %1 (id = %2).").arg(record).arg(id));
-  };
-  EXPECT_EQ(dialogs.messages(),
-            QStringList({reported(RowNotLocated, "3", 3), reported(RowNotLocated, "25,003", 25003),
-                         reported("Data too long for column 'v' at row 1", "26,000", 26000),
-                         reported(RowNotLocated, "30,000", 30000),
-                         reported(RowNotLocated, "44,000", 44000)}));
+  QStringList expected = reports(RowNotLocated, 158, {3, 25003});
+  expected << report("Data too long for column 'v' at row 1", 158, 26000)
+           << reports(RowNotLocated, 158, {30000, 44000});
+  EXPECT_EQ(dialogs.messages(), expected);
   EXPECT_EQ(writes(), 44995 + 4) << "and the four writes of the test itself";
   EXPECT_EQ(db.column("SELECT COUNT(*) FROM t WHERE v = CONCAT('r___', id)")[0], "44995");
   const std::vector<JournalRun> runs = journalRuns();

@@ -16,6 +16,7 @@
 #include "MainWindow.h"
 #include "OperationCatalogue.h"
 #include "ProgressWindow.h"
+#include "RunProgress.h"
 #include "WindowTesting.h"
 
 inline std::optional<QByteArray> text(const char* value) {
@@ -73,9 +74,9 @@ class RunTest : public testing::Test, public WindowTest {
   // `record` (1-based) names the record of table t that a report of the record loop is
   // about, found by its key id.
   QString report(const QString& description, int line, int record = 0) const {
-    return ErrorReportText(description,
-                           QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), line,
-                           record ? QString("Record %1 (id = %1).").arg(record) : QString());
+    return ErrorReportText(
+        description, QStringLiteral("Klarifeld2021/08/31.Form2.PushButton2_Click"), line,
+        record ? QString("Record %1 (id = %2).").arg(CountText(record)).arg(record) : QString());
   }
   QStringList reports(const QString& description, int line, const QList<int>& records) const {
     QStringList texts;
