@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "ConnectionString.h"
 #include "DbObject.h"
@@ -30,7 +32,11 @@ class Connection : public DbObject {
   void Close();
   // Ends the statement running on this connection, from another thread; that statement
   // then fails as interrupted, or as a lost connection when the server cannot be asked.
+  // The statements of its open companions end too.
   void Cancel() const;
+  // Another connection to the same server, opened as this one was, for work side by side
+  // with it; Cancel() ends its statement as well as this connection's.
+  std::unique_ptr<Connection> OpenCompanion() const;
 
   bool isOpen() const;
   // The Galera cluster that the server belongs to (its state UUID); empty for a server on
@@ -43,6 +49,10 @@ class Connection : public DbObject {
   std::shared_ptr<Session> session() const;
 
  private:
+  void open(const ConnectionAttributes& attributes);
+
   std::shared_ptr<Session> session_;
   ConnectionAttributes attributes_;
+  mutable std::mutex companionsMutex_;
+  mutable std::vector<std::weak_ptr<Session>> companions_;
 };

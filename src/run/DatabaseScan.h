@@ -52,7 +52,9 @@ QStringList BaseTablesOf(Connection& connection);
 QStringList TextColumnsOf(Connection& connection, const QString& table);
 
 // Counts every kind in every text column of `table` in one pass on the server: only counts
-// cross the link. Values are compared as UTF-8 bytes, whatever the column's character set.
+// cross the link. A big table with an integer key is counted in two halves of it at once,
+// the second on a companion of `connection`, which Cancel() ends too. Values are compared
+// as UTF-8 bytes, whatever the column's character set.
 // With `sampleRows`, only the first that many rows are read. Several kinds' counts share
 // one sum, as many as the table's size allows; `kindsPerSum` (1 to 3) sets it. Throws DbError.
 std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,

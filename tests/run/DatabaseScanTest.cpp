@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <thread>
+
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
 #include "OperationCatalogue.h"
@@ -83,6 +86,52 @@ TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
   const std::vector<DirtExample> three = DirtExamples(connection, "loose", "v", K::Tabs);
   ASSERT_EQ(three.size(), 3u) << "three at most";
   EXPECT_EQ(three[0].key, "") << "no key to name";
+}
+
+// A table this big is counted in two halves of its key at once, on two connections.
+TEST(DatabaseScan, ABigTableCountedInHalvesSideBySideAddsUpAndStopsAtOnce) {
+  ScratchDatabase db;
+  db.exec(
+      "CREATE TABLE big (id BIGINT PRIMARY KEY, a VARCHAR(30), b TEXT);"
+      "INSERT INTO big SELECT seq, IF(seq % 3 = 0, CONCAT(' x', seq), CONCAT('x', seq)), "
+      "CONCAT('y', seq, IF(seq % 5 = 0, '\t', '')) FROM seq_1_to_300000;"
+      // The ends of the key's type: halving its range would leave it.
+      "INSERT INTO big VALUES (-9223372036854775808, ' low', 'a  b'), "
+      "(9223372036854775807, ' high', NULL);"
+      "ANALYZE TABLE big");
+  Connection connection;
+  connection.CommandTimeout = 0;
+  connection.Open(db.connectionString());
+  using K = DirtKind;
+  const std::vector<ColumnFindings> found = ScanTable(connection, "big");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].rows, 300'002);
+  EXPECT_EQ(found[0].counts, counts({{K::LeadingSpaces, 100'002}}));
+  EXPECT_EQ(found[1].nulls, 1);
+  EXPECT_EQ(found[1].counts, counts({{K::Tabs, 60'000}, {K::DoubleSpaces, 1}}));
+
+  // The key's middle is near 0: the first half, on the scan's own connection, is done at
+  // once, and Stop reaches the other half on its companion.
+  const auto scanning = [&] {
+    return Database(db.name())
+        .column(
+            "SELECT SUM(INFO LIKE 'SELECT COUNT(*), COUNT(%') FROM "
+            "information_schema.PROCESSLIST WHERE COMMAND = 'Query'")
+        .at(0)
+        .value_or("0")
+        .toInt();
+  };
+  auto scan = std::async(std::launch::async, [&] { return ScanTable(connection, "big", 0, 1); });
+  while (scanning() == 0) {
+    ASSERT_NE(scan.wait_for(std::chrono::milliseconds(5)), std::future_status::ready);
+  }
+  connection.Cancel();
+  EXPECT_THROW(scan.get(), DbError);
+  // The server lists a statement for a moment after its failure was sent.
+  for (int tries = 0; tries < 100 && scanning() > 0; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(scanning(), 0) << "no half left counting";
 }
 
 TEST(DatabaseScan, EachKindHasAnOperationThatExists) {
