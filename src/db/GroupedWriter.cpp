@@ -395,7 +395,8 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
   name('n', 0, false);
   if (keyless_) {
     values_ += ',';
-    appendHex(values_, QByteArrayView(rowHash(row)), false);
+    values_.append(number,
+                   std::to_chars(number, number + sizeof number, rowHash(row)).ptr - number);
   }
   const std::vector<int>& key = updater_.identityFields();
   for (std::size_t i = 0; i < key.size(); ++i) {

@@ -126,7 +126,7 @@ class GroupedWriter {
                 std::vector<int> written);
   bool makeChunkTable(QString* whyNot);
   bool makeKeylessChunkTable(MYSQL* mysql, QString* whyNot);
-  QByteArray rowHash(const std::vector<FieldBytes>& row) const;
+  quint32 rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
   static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
   static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql,
