@@ -12,6 +12,9 @@
 
 namespace {
 constexpr int KeylessChunkRows = 1'000'000;
+// A chunk's statement, which the client holds whole: a server that takes packets of a
+// gigabyte would otherwise have the client hold as much.
+constexpr qint64 MaxKeylessStatementBytes = qint64{64} << 20;
 }  // namespace
 
 // A row of a table without a key is found by all its values, byte for byte, which no index
@@ -51,7 +54,8 @@ bool GroupedWriter::makeKeylessChunkTable(MYSQL* mysql, QString* whyNot) {
   maxChunkRows_ = KeylessChunkRows;
   // A chunk's values may fill half of this, the statement around them aside.
   const std::vector<qint64> packet = serverNumbers(mysql, "SELECT @@max_allowed_packet");
-  maxChunkBytes_ = 2 * ((packet.empty() ? 0 : packet[0]) - (qint64{2} << 20));
+  const qint64 statementBytes = std::min(packet.empty() ? 0 : packet[0], MaxKeylessStatementBytes);
+  maxChunkBytes_ = 2 * (statementBytes - (qint64{2} << 20));
 
   QByteArray names = "n, h";
   for (std::size_t i = 0; i < identity.size(); ++i) names += ", k" + QByteArray::number(i);
