@@ -308,10 +308,20 @@ void addTo(std::vector<qint64>& totals, const std::vector<qint64>& more) {
 
 // Each statement's totals, added: the first on `connection`, the others on companions of
 // it at the same time. When one fails, the others are ended and the first failure thrown.
+// A server that refuses more connections has them run one after the other.
 std::vector<qint64> totalsSideBySide(Connection& connection, const QStringList& statements) {
   std::vector<std::unique_ptr<Connection>> companions;
-  for (qsizetype i = 1; i < statements.size(); ++i)
-    companions.push_back(connection.OpenCompanion());
+  try {
+    for (qsizetype i = 1; i < statements.size(); ++i) {
+      companions.push_back(connection.OpenCompanion());
+    }
+  } catch (const DbError&) {
+    std::vector<qint64> totals = totalsOf(connection, statements[0]);
+    for (qsizetype i = 1; i < statements.size(); ++i) {
+      addTo(totals, totalsOf(connection, statements[i]));
+    }
+    return totals;
+  }
   std::atomic<bool> failed = false;
   std::vector<std::future<std::vector<qint64>>> others;
   for (qsizetype i = 1; i < statements.size(); ++i) {

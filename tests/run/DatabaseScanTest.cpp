@@ -10,6 +10,7 @@
 
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
+#include "ConnectionString.h"
 #include "OperationCatalogue.h"
 #include "TestServer.h"
 
@@ -109,6 +110,23 @@ TEST(DatabaseScan, ABigTableCountedInHalvesSideBySideAddsUpAndStopsAtOnce) {
   EXPECT_EQ(found[0].counts, counts({{K::LeadingSpaces, 100'002}}));
   EXPECT_EQ(found[1].nulls, 1);
   EXPECT_EQ(found[1].counts, counts({{K::Tabs, 60'000}, {K::DoubleSpaces, 1}}));
+
+  // A user allowed one connection has the halves counted one after the other.
+  ExecOnServer(QStringLiteral("DROP USER IF EXISTS 'single'@'%'; CREATE USER 'single'@'%' "
+                              "IDENTIFIED BY 'p' WITH MAX_USER_CONNECTIONS 1; GRANT SELECT ON "
+                              "`%1`.* TO 'single'@'%'")
+                   .arg(db.name()));
+  {
+    const TestServer& server = TestServer::get();
+    Connection single;
+    single.CommandTimeout = 0;
+    single.Open(BuildConnectionString(server.host, "single", "p", db.name(), server.port));
+    const std::vector<ColumnFindings> alone = ScanTable(single, "big");
+    ASSERT_EQ(alone.size(), 2u);
+    EXPECT_EQ(alone[0].counts, found[0].counts);
+    EXPECT_EQ(alone[1].counts, found[1].counts);
+  }
+  ExecOnServer("DROP USER 'single'@'%'");
 
   // The key's middle is near 0: the first half, on the scan's own connection, is done at
   // once, and Stop reaches the other half on its companion.
