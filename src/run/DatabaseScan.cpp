@@ -25,13 +25,13 @@ struct TextColumn {
   QString characterSet;
 };
 
-// The value's UTF-8 bytes. A UTF-8 column's are its own: converting them would cost a third
-// of the scan. A search among bytes is no search by collation, where a no-break space may
-// weigh as a space.
 bool storedAsUtf8(const TextColumn& column) {
   return column.characterSet.startsWith(QStringLiteral("utf8"));
 }
 
+// The value's UTF-8 bytes. A UTF-8 column's are its own: converting them would cost a third
+// of the scan. A search among bytes is no search by collation, where a no-break space may
+// weigh as a space.
 QString utf8BytesOf(const TextColumn& column) {
   const QString quoted = QuotedName(column.name);
   if (storedAsUtf8(column)) return QStringLiteral("CAST(%1 AS BINARY)").arg(quoted);
@@ -388,11 +388,10 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
     const bool chosen =
         kindsPerSum > 0 ? packing.kindsPerSum <= kindsPerSum : packing.limit() > 2 * estimate;
     if (!chosen) continue;
+    const QString counting =
+        QStringLiteral("SELECT ") + sumsOf(columns, packing) + QStringLiteral(" FROM ") + source;
     QStringList statements;
-    for (const QString& slice : slices) {
-      statements << QStringLiteral("SELECT ") + sumsOf(columns, packing) +
-                        QStringLiteral(" FROM ") + source + slice;
-    }
+    for (const QString& slice : slices) statements << counting + slice;
     const std::vector<qint64> totals = totalsSideBySide(connection, statements);
     if (auto findings = unpacked(totals, table, columns, packing)) return *findings;
   }
