@@ -213,12 +213,18 @@ int scanDatabase(const CleanOptions& options) {
     connection.CommandTimeout = 0;  // a big table takes its time; Ctrl+C ends it
     connection.Open(*connectionString);
     const QStringList tables = scannedTables(connection, options);
-    if (tables.isEmpty()) {
-      fail(options.table.isEmpty()
-               ? QStringLiteral("The database '%1' has no tables to scan.").arg(options.database)
-               : QStringLiteral("No table '%1' in the database '%2' (a view is not scanned).")
-                     .arg(options.table, options.database));
+    if (tables.isEmpty() && !options.table.isEmpty()) {
+      fail(QStringLiteral("No table '%1' in the database '%2' (a view is not scanned).")
+               .arg(options.table, options.database));
       return UsageError;
+    }
+    if (tables.isEmpty()) {
+      // Nothing is wrong with an empty database; JSON stays empty for the scripts that read it.
+      const std::string said = QStringLiteral("The database '%1' has no tables to scan.")
+                                   .arg(options.database)
+                                   .toStdString();
+      (options.json ? std::cerr : std::cout) << said << '\n';
+      return AllWritten;
     }
     // On a worker, so that Ctrl+C can end the statement on the server.
     const InterruptWatch interrupt([&] { connection.Cancel(); });

@@ -161,6 +161,23 @@ TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   EXPECT_EQ(clean({"--scan", "--sample", "1"}).out,
             "A sample: the first 1 row of each table.\nNo dirt found in 1 text column.\n");
   EXPECT_TRUE(clean({"--scan", "--json", "--sample", "2"}).out.endsWith(", \"sample\": true}\n"));
+
+  // A database without tables is no mistake: a sentence, and the scan has done its work.
+  const ScratchDatabase empty("t_scan_empty");
+  const TestServer& server = TestServer::get();
+  for (const bool json : {false, true}) {
+    QProcess program;
+    startBare(program,
+              QStringList{"--host", server.host, "--port", server.port, "--user", server.user,
+                          "--database", empty.name(), "--scan"} +
+                  (json ? QStringList{"--json"} : QStringList{}),
+              server.password);
+    const Outcome outcome = finish(program);
+    EXPECT_EQ(outcome.status, 0);
+    const QString said = "The database 't_scan_empty' has no tables to scan.\n";
+    EXPECT_EQ(json ? outcome.err : outcome.out, said);
+    if (json) EXPECT_EQ(outcome.out, "") << "nothing a JSON reader would trip on";
+  }
 }
 
 // Ctrl+C ends a scan's statement on the server too, rather than leaving it running there.
