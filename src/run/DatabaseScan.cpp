@@ -182,6 +182,17 @@ std::vector<TextColumn> textColumns(Connection& connection, const QString& table
   return columns;
 }
 
+// The columns of the table's primary key, in its order. SHOW KEYS answers at once, where
+// information_schema.STATISTICS opens every table of the database.
+QStringList primaryKeyOf(Connection& connection, const QString& table) {
+  QStringList columns;
+  for (const auto keys = connection.Execute(QStringLiteral("SHOW KEYS FROM ") + QuotedName(table));
+       !keys->Eof(); keys->MoveNext()) {
+    if (keys->Value(2) == QStringLiteral("PRIMARY")) columns << keys->Value(4).value_or(QString());
+  }
+  return columns;
+}
+
 }  // namespace
 
 QStringList BaseTablesOf(Connection& connection) {
@@ -282,15 +293,9 @@ constexpr qint64 SlicedFromRows = 200'000;
 // The conditions that cut a table in two halves of its key, when its key begins with an
 // integer column; else one slice, the whole table. The halves cover rows added meanwhile.
 QStringList slicesOf(Connection& connection, const QString& table) {
-  // SHOW KEYS answers at once, where information_schema.STATISTICS opens every table.
-  QString name;
-  for (const auto keys = connection.Execute(QStringLiteral("SHOW KEYS FROM ") + QuotedName(table));
-       !keys->Eof(); keys->MoveNext()) {
-    if (keys->Value(2) == QStringLiteral("PRIMARY") && keys->Value(3) == QStringLiteral("1")) {
-      name = keys->Value(4).value_or(QString());
-    }
-  }
-  if (name.isEmpty()) return {QString()};
+  const QStringList key = primaryKeyOf(connection, table);
+  if (key.isEmpty()) return {QString()};
+  const QString& name = key.front();
   const auto integer = connection.Execute(
       QStringLiteral("SELECT 1 FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
                      "AND TABLE_NAME = %1 AND COLUMN_NAME = %2 AND DATA_TYPE IN ('tinyint', "
@@ -405,15 +410,7 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
     if (candidate.name == column) text = candidate;
   }
   if (!text) return {};
-  QStringList keys;
-  for (const auto rows = connection.Execute(
-           QStringLiteral("SELECT COLUMN_NAME FROM information_schema.STATISTICS WHERE "
-                          "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1 AND INDEX_NAME = "
-                          "'PRIMARY' ORDER BY SEQ_IN_INDEX")
-               .arg(TextLiteral(table)));
-       !rows->Eof(); rows->MoveNext()) {
-    keys << rows->Value(0).value_or(QString());
-  }
+  const QStringList keys = primaryKeyOf(connection, table);
   QStringList selected{QuotedName(column)};
   for (const QString& key : keys) selected << QuotedName(key);
   std::vector<DirtExample> examples;
