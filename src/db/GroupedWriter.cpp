@@ -662,9 +662,9 @@ std::vector<RowChange> GroupedWriter::changesOf(const std::vector<std::size_t>& 
   return changes;
 }
 
-// A chunk's entries, told to the observer on a thread of their own while the server writes
-// the chunk: they must be kept before its commit, not before its write. What was told and
-// not taken for the chunk's rows settles as not written.
+// A chunk's entries, told to the observer on a thread of their own while its rows travel
+// to the server: they must be kept before its commit, not before its write. Told entries
+// that no one settles settle as not written.
 class GroupedWriter::TellingAhead {
  public:
   TellingAhead(WriteObserver* observer, const GroupedWriter& writer,
@@ -676,25 +676,31 @@ class GroupedWriter::TellingAhead {
     });
   }
   ~TellingAhead() {
-    if (!telling_.valid()) return;
-    try {
-      telling_.get();
-    } catch (...) {
-      // The observer keeps its failure, and refuses what comes next.
+    if (!observer_ || settled_) return;
+    if (telling_.valid()) {
+      try {
+        telling_.get();
+      } catch (...) {
+        // The observer keeps its failure, and refuses what comes next.
+      }
     }
     observer_->settled(WriteSettled::NotWritten);
   }
   TellingAhead(const TellingAhead&) = delete;
   TellingAhead& operator=(const TellingAhead&) = delete;
-  // Waits for the telling, which stands for what the chunk wrote; throws what the observer
-  // threw.
+  // Waits until the entries are kept; throws what the observer threw.
   void take() {
     if (telling_.valid()) std::future<void>(std::move(telling_)).get();
+  }
+  void settle(WriteSettled how) {
+    if (observer_) observer_->settled(how);
+    settled_ = true;
   }
 
  private:
   WriteObserver* observer_;
   std::future<void> telling_;
+  bool settled_ = false;
 };
 
 // Writes the chunk's rows where they stand as read, without waiting for a lock, and,
@@ -715,20 +721,35 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
     } catch (const DbError& failure) {
       return attemptAfter(failure);
     }
-    // The rows written leave the chunk table with their UPDATE; the rest, rarely, before
-    // the next chunk comes in.
-    sql = "START TRANSACTION; " + updateHead_ + chunkTable_ + updateTail_ + "; DELETE FROM " +
-          chunkTable_ + " WHERE written = 1";
+    // With its entries kept, the chunk commits in the round trip that writes it, when
+    // it wrote every row (each changes its row and its chunk row). The rows written leave
+    // the chunk table with it; the rest, rarely, before the next chunk comes in.
+    ahead->take();
+    sql = "START TRANSACTION; " + updateHead_ + chunkTable_ + updateTail_ +
+          "; SET @klarifeld_written = ROW_COUNT(); DELETE FROM " + chunkTable_ +
+          " WHERE written = 1; IF @klarifeld_written = " + QByteArray::number(2 * part.size()) +
+          " THEN COMMIT; END IF";
   } else {
     sql = chunkStatement(part);
   }
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
   std::vector<my_ulonglong> affected;
-  int status = 0;
-  do {
-    affected.push_back(mysql_affected_rows(mysql));
-  } while ((status = mysql_next_result(mysql)) == 0);
-  if (status > 0) return failedChunk(mysql);
+  int status = mysql_real_query(mysql, sql.constData(), sql.size()) ? 1 : 0;
+  if (status == 0) {
+    do {
+      affected.push_back(mysql_affected_rows(mysql));
+    } while ((status = mysql_next_result(mysql)) == 0);
+  }
+  if (status > 0) {
+    if (!mysql_errno(mysql)) return Attempt::Split;
+    const DbError failure = DbError::from(mysql);
+    // A link lost on the way may have been lost after the commit.
+    if (insert_ && failure.connectionLost()) settleInDoubt(*ahead, part, failure);
+    return attemptAfter(failure);
+  }
+  if (insert_ && transaction.endedByServer()) {
+    chunkTableHoldsRows_ = false;
+    return settleWritten(*ahead, part);
+  }
   const my_ulonglong changed = insert_ ? affected[1] : affected.back();  // the UPDATE's
 
   // Each row written changes its row and, but in a derived table, its chunk row.
@@ -744,7 +765,7 @@ GroupedWriter::Attempt GroupedWriter::writeChunk(const std::vector<std::size_t>&
   // What was told ahead stands only when the chunk wrote every row; else the rows written
   // are told anew.
   if (written.size() == part.size() && ahead) {
-    const Attempt committed = journalAndCommit(transaction, written, observer, &*ahead);
+    const Attempt committed = journalAndCommit(transaction, written, *ahead);
     chunkTableHoldsRows_ = committed != Attempt::Written;
     return committed;
   }
@@ -780,35 +801,40 @@ void GroupedWriter::insertChunk(const std::vector<std::size_t>& part) {
 // The rows written by the chunk's open transaction go into the journal, and then it commits.
 GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
                                                        const std::vector<std::size_t>& written,
-                                                       WriteObserver* observer,
-                                                       TellingAhead* toldAll) {
-  try {
-    if (toldAll) {
-      toldAll->take();
-    } else if (observer) {
-      observer->aboutToWriteAll(changesOf(written));
-    }
-  } catch (...) {
-    // What the observer could not keep is not written: the transaction ends unwritten
-    // with its scope.
-    if (observer) observer->settled(WriteSettled::NotWritten);
-    throw;
-  }
+                                                       WriteObserver* observer) {
+  TellingAhead told(observer, *this, written);
+  return journalAndCommit(transaction, written, told);
+}
+
+GroupedWriter::Attempt GroupedWriter::journalAndCommit(Transaction& transaction,
+                                                       const std::vector<std::size_t>& written,
+                                                       TellingAhead& told) {
+  // What the observer could not keep is not written: the transaction ends unwritten with
+  // its scope.
+  told.take();
   try {
     transaction.commit();
   } catch (const DbError& failure) {
-    if (failure.connectionLost()) {
-      // A commit on its way may have taken effect.
-      if (observer) observer->settled(WriteSettled::InDoubt);
-      for (std::size_t i : written) writing_[i].result = Result::InDoubt;
-      throw;
-    }
-    if (observer) observer->settled(WriteSettled::NotWritten);
+    // A commit on its way may have taken effect.
+    if (failure.connectionLost()) settleInDoubt(told, written, failure);
     return failure.errorNumber() == ER_LOCK_DEADLOCK ? Attempt::Retry : Attempt::Split;
   }
-  if (observer) observer->settled(WriteSettled::Written);
-  for (std::size_t i : written) writing_[i].result = Result::Written;
+  return settleWritten(told, written);
+}
+
+GroupedWriter::Attempt GroupedWriter::settleWritten(TellingAhead& told,
+                                                    const std::vector<std::size_t>& rows) {
+  told.settle(WriteSettled::Written);
+  for (std::size_t i : rows) writing_[i].result = Result::Written;
   return Attempt::Written;
+}
+
+// Throws `failure`, which lost the link while the rows' commit may have taken effect.
+void GroupedWriter::settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
+                                  const DbError& failure) {
+  told.settle(WriteSettled::InDoubt);
+  for (std::size_t i : rows) writing_[i].result = Result::InDoubt;
+  throw failure;
 }
 
 // The rows of `part` that the chunk's UPDATE did not write, as the chunk table marks them.

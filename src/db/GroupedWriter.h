@@ -156,7 +156,12 @@ class GroupedWriter {
                             std::vector<std::size_t>& atFault);
   class TellingAhead;
   Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
-                           WriteObserver* observer, TellingAhead* toldAll = nullptr);
+                           WriteObserver* observer);
+  Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
+                           TellingAhead& told);
+  Attempt settleWritten(TellingAhead& told, const std::vector<std::size_t>& rows);
+  [[noreturn]] void settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
+                                  const DbError& failure);
   std::vector<RowChange> changesOf(const std::vector<std::size_t>& written) const;
   std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
   Attempt failedChunk(MYSQL* mysql);

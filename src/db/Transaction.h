@@ -22,6 +22,16 @@ class Transaction {
     MYSQL* mysql = std::exchange(mysql_, nullptr);
     if (mysql_commit(mysql)) throw DbError::from(mysql);
   }
+  // Whether a COMMIT among the session's own statements has ended it; then it is done.
+  bool endedByServer() {
+    unsigned int status = 0;
+    if (!mysql_ || mariadb_get_infov(mysql_, MARIADB_CONNECTION_SERVER_STATUS, &status) ||
+        (status & SERVER_STATUS_IN_TRANS)) {
+      return false;
+    }
+    mysql_ = nullptr;
+    return true;
+  }
   // Throws DbError when the rollback fails.
   void rollback() {
     MYSQL* mysql = std::exchange(mysql_, nullptr);

@@ -297,6 +297,39 @@ TEST_F(GroupedWriteTest, WhenNeitherFormIsAllowedTheProgressWindowSaysWhy) {
       << note->text().toStdString();
 }
 
+// The link lost while a chunk is being written, after its entries were kept: whether it
+// committed cannot be known, so its records are in doubt, in the journal for an undo.
+TEST_F(GroupedWriteTest, ALinkLostWhileAChunkIsWrittenLeavesItsRecordsInDoubt) {
+  createTable("VARCHAR(20)", {"'a b'", "'cd'", "'e f'"});
+  MainWindow& form = chooseField();
+  Connection locker;
+  locker.Open(db.connectionString());
+  locker.Execute("LOCK TABLES t READ");
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+    const Column waiting = db.column(
+        "SELECT ID FROM information_schema.PROCESSLIST WHERE STATE = 'Waiting for table "
+        "metadata lock' AND INFO LIKE '%UPDATE%'");
+    if (waiting.empty()) return;
+    poll->deleteLater();
+    db.exec("KILL CONNECTION " + *waiting[0]);
+    locker.Execute("UNLOCK TABLES");
+  });
+  poll->start(20);
+  run(form, u"Remove All Spaces in Selected Field");
+  ASSERT_EQ(dialogs.messages().size(), 1) << dialogs.messages().join("\n").toStdString();
+  EXPECT_EQ(values(), Column({text("a b"), text("cd"), text("e f")}));
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(
+      summary.startsWith("The connection to the server was lost after 3 of 3 records: 0 "
+                         "written, 1 unchanged, 0 reported, 2 in doubt"))
+      << summary.toStdString();
+  const std::vector<JournalRun> runs = journalRuns();
+  ASSERT_FALSE(runs.empty());
+  EXPECT_EQ(journalEntries(runs.front().id).size(), 2u);
+  EXPECT_EQ(runs.front().end, "ConnectionLost");
+}
+
 // A deadlock undoes the write; it is tried again, not reported.
 TEST_F(GroupedWriteTest, ADeadlockIsTriedAgainInAChunkAndRowByRow) {
   for (const bool keyed : {true, false}) {
