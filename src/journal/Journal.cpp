@@ -661,19 +661,39 @@ std::optional<JournalRun> Journal::run(qint64 id) const {
   return runOf(one);
 }
 
+// A page of a run's rows at a time, each page's statement ended before its rows are
+// visited: a visitor that writes the journal (an undo journals its own writes as it reads)
+// meets no read of this connection that another connection's commit has made stale.
 void Journal::forEachEntry(qint64 run,
                            const std::function<void(const JournalEntry&)>& visit) const {
   // A journal of an older version kept an entry a row.
-  Query entries(db_, "SELECT identity, before, after FROM entries WHERE run = ? ORDER BY id");
-  entries.bind(1, run);
-  while (entries.step()) {
-    visit(
-        {UnpackedValues(entries.blob(0).value_or(QByteArray())), entries.blob(1), entries.blob(2)});
+  qint64 after = 0;
+  for (std::vector<JournalEntry> page;; page.clear()) {
+    {
+      Query rows(db_,
+                 "SELECT id, identity, before, after FROM entries WHERE run = ? AND id > ? "
+                 "ORDER BY id LIMIT 1000");
+      rows.bind(1, run).bind(2, after);
+      while (rows.step()) {
+        after = rows.integer(0);
+        page.push_back(
+            {UnpackedValues(rows.blob(1).value_or(QByteArray())), rows.blob(2), rows.blob(3)});
+      }
+    }
+    if (page.empty()) break;
+    for (const JournalEntry& entry : page) visit(entry);
   }
-  Query batches(db_, "SELECT frames FROM entry_batches WHERE run = ? ORDER BY id");
-  batches.bind(1, run);
-  while (batches.step()) {
-    const QByteArray frames = batches.blob(0).value_or(QByteArray());
+  for (after = 0;;) {
+    QByteArray frames;
+    {
+      Query batch(db_,
+                  "SELECT id, frames FROM entry_batches WHERE run = ? AND id > ? ORDER BY id "
+                  "LIMIT 1");
+      batch.bind(1, run).bind(2, after);
+      if (!batch.step()) break;
+      after = batch.integer(0);
+      frames = batch.blob(1).value_or(QByteArray());
+    }
     for (qsizetype at = 0; at + qsizetype(sizeof(quint32)) <= frames.size();) {
       quint32 length = 0;
       memcpy(&length, frames.constData() + at, sizeof length);

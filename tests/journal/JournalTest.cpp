@@ -225,6 +225,35 @@ TEST_F(JournalTest, EntriesComeBackInOrderFromBatchesAndFromAnOlderVersionsRows)
   EXPECT_THROW(entriesOf(journal, newer), JournalError);
 }
 
+// An undo reads a run's entries while it journals its own writes, and another connection
+// (a run's taker) commits meanwhile: reading holds no snapshot that would refuse the writes.
+TEST_F(JournalTest, ARunIsReadWhileTheJournalIsWrittenFromEverywhere) {
+  constexpr int Entries = 30000;  // several batches
+  Journal journal(path);
+  const qint64 run = journal.beginRun(runStarted(now));
+  for (int i = 0; i < Entries; i += 1000) {
+    std::vector<RowChange> chunk;
+    for (int j = i; j < i + 1000; ++j)
+      chunk.push_back(change({QByteArray::number(j), "k"}, QByteArray(100, 'a'), "b"));
+    journal.recordAll(run, chunk);
+    journal.settle(run, WriteSettled::Written, nullptr);
+  }
+  JournalRun ended;
+  ended.id = run;
+  ended.end = "Finished";
+  journal.endRun(ended);
+
+  Journal elsewhere(path);
+  int read = 0;
+  journal.forEachEntry(run, [&](const JournalEntry&) {
+    if (++read % 10000 != 1) return;
+    elsewhere.beginRun(runStarted(now));
+    journal.beginRun(runStarted(now));
+  });
+  EXPECT_EQ(read, Entries);
+  EXPECT_EQ(journal.runs().size(), 7u);
+}
+
 // A run's entries are taken in as it goes, and a run that never ended is taken in from its
 // spool when the journal closes: either way each entry once, settled as it was.
 TEST_F(JournalTest, EntriesTakenInAsTheRunGoesOrFromItsSpoolComeBackOnce) {
