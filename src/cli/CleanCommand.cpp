@@ -610,7 +610,7 @@ void tellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& s
   }
 }
 
-// A recipe is read, refused or previewed whole before anything is written.
+// A recipe is read and refused, or not, before anything is read from its tables.
 int runRecipe(const CleanOptions& options) {
   QString problem;
   std::optional<Recipe> recipe = ReadRecipeFile(options.recipe, problem);
@@ -632,14 +632,12 @@ int runRecipe(const CleanOptions& options) {
     return UsageError;
   }
   TerminalDialogs dialogs({});
-  TerminalProgress progress;
-  Journal journal(Journal::defaultPath());
-  // A dry run prints its changes as they are computed, each field's into a spool of its own.
-  StreamedPreviews printed(options.json, true);
-  const std::unique_ptr<RecipePreview> preview = PreviewRecipe(
-      *recipe, *connectionString, dialogs, options.dryRun ? printed.setUp() : nullptr);
-  if (!preview) return UsageError;
   if (options.dryRun) {
+    // Each change is printed as it is computed, each field's into a spool of its own.
+    StreamedPreviews printed(options.json, true);
+    const std::unique_ptr<RecipePreview> preview =
+        PreviewRecipe(*recipe, *connectionString, dialogs, printed.setUp());
+    if (!preview) return UsageError;
     if (!options.json) {
       for (const QString& line : StepCountsTexts(*preview)) std::cout << line.toStdString() << '\n';
     }
@@ -649,13 +647,16 @@ int runRecipe(const CleanOptions& options) {
     }
     return anyFailing(preview->fields) ? SomeReported : AllWritten;
   }
+  TerminalProgress progress;
+  Journal journal(Journal::defaultPath());
   RewriteRun rewrites(journal, *connectionString, dialogs, progress);
-  const std::optional<qint64> run = ApplyRecipe(*preview, rewrites, *connectionString);
-  if (!run) return ConnectionFailed;
-  tellJournaled(run, progress.summary());
+  const RecipeRan ran = RunRecipe(*recipe, rewrites, *connectionString, dialogs);
+  if (!ran.counted) return UsageError;
+  if (!ran.run) return ConnectionFailed;
+  tellJournaled(ran.run, progress.summary());
   if (!progress.summary()) return UsageError;
   const int status = statusOf(*progress.summary());
-  return status == AllWritten && anyFailing(preview->fields) ? SomeReported : status;
+  return status == AllWritten && anyFailing(ran.counted->fields) ? SomeReported : status;
 }
 
 }  // namespace

@@ -31,6 +31,10 @@ TableFacts TableFactsOf(Connection& connection, const QString& table) {
   return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
 }
 
+QString WaitingForTheReader() {
+  return QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ");
+}
+
 QString SelectAllStatement(const QString& table) {
   return QStringLiteral("SELECT * FROM ") + QuotedName(table);
 }

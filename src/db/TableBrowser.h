@@ -37,6 +37,9 @@ void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<Rec
                     ListView& preview);
 
 // The statements that read a table's fields and a field's values; names are quoted.
+// Put before a SELECT whose rows are read while others are written: the server waits for
+// the reader as long as a write may take, a report box held open included.
+QString WaitingForTheReader();
 QString SelectAllStatement(const QString& table);
 QString SelectFieldStatement(const QString& field, const QString& table);
 

@@ -33,6 +33,10 @@ void ChangePreview::drainEvery(qsizetype entries, std::function<void(const Chang
 void ChangePreview::drainRest() {
   if (!drain_ || entries_.empty()) return;
   drain_(*this);
+  dropKept();
+}
+
+void ChangePreview::dropKept() {
   entries_.clear();
   arena_.clear();
 }

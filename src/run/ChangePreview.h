@@ -55,6 +55,8 @@ class ChangePreview {
   void drainEvery(qsizetype entries, std::function<void(const ChangePreview&)> drain);
   // Hands the changes still kept to the drain, once the records have ended.
   void drainRest();
+  // Lets the changes kept go, once they are written; the counts stay.
+  void dropKept();
   void countFailure(const QString& reason);
 
   qsizetype size() const { return qsizetype(entries_.size()); }

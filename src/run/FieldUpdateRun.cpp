@@ -205,9 +205,7 @@ bool FieldUpdateRun::openRecords() {
     for (int column : columns) names << QuotedName(tableFields_->Name(column));
     readField_ = int(std::find(columns.begin(), columns.end(), fieldPosition()) - columns.begin());
     const bool streams = facts.engine.compare(u"InnoDB", Qt::CaseInsensitive) == 0;
-    // A report box may hold the reading still; the server waits that long for it.
-    const QString waitingForTheReader =
-        streams ? QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ") : QString();
+    const QString waitingForTheReader = streams ? WaitingForTheReader() : QString();
     Required(records_).Open(waitingForTheReader + QStringLiteral("SELECT ") +
                                 names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
                                 QuotedName(table()),

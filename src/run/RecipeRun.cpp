@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <limits>
+#include <span>
 
 #include "ChangeRule.h"
 #include "Connection.h"
 #include "ConnectionString.h"
+#include "DbError.h"
 #include "Dialogs.h"
 #include "RewriteRun.h"
 #include "RowUpdater.h"
@@ -16,6 +18,9 @@
 namespace {
 
 constexpr int PreviewTimeoutSeconds = 5000;
+// What values changed meanwhile are said to have changed since, in a run that reads and
+// writes a table at once.
+const QString StreamedSince = QStringLiteral("they were read");
 
 // A field's part of the recipe, as the journal and the progress window name it: its
 // operations in order, and their answers.
@@ -48,14 +53,20 @@ struct TableReading {
   QByteArrayList keyColumns;
 };
 
-TableReading readingOf(Session& session, const FieldCollection& tableFields,
-                       const std::vector<RecipeField>& fields, const QString& table) {
+std::vector<int> positionsOf(const FieldCollection& tableFields,
+                             const std::vector<RecipeField>& fields) {
   std::vector<int> positions;
   for (const RecipeField& field : fields) {
     int position = 0;
     while (tableFields.Name(position) != field.field) ++position;  // checked to be there
     positions.push_back(position);
   }
+  return positions;
+}
+
+TableReading readingOf(Session& session, const FieldCollection& tableFields,
+                       const std::vector<RecipeField>& fields, const QString& table) {
+  const std::vector<int> positions = positionsOf(tableFields, fields);
   TableReading reading;
   const std::vector<int> columns =
       FieldsForWriting(session, tableFields, positions, &reading.keyColumns);
@@ -70,73 +81,109 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
   return reading;
 }
 
+// A table's fields as the recipe cleans them, each kept in its preview.
+struct CleanedField {
+  ChangePreview* preview;
+  int column;  // in the reading
+  NewValueRule rule;
+  ColumnLimits limits;
+  int identitySlot;  // its place among the columns that find the rows; -1: none
+};
+
+// What the recipe makes of the fields of one table, read once over a connection of its own.
+class TableCleaning {
+ public:
+  // `prefix` goes before the reading's SELECT.
+  TableCleaning(const std::vector<RecipeField>& fields, const QString& connectionString,
+                const QString& prefix = {}) {
+    for (Connection* connection : {&reads_, &asks_}) {
+      connection->CommandTimeout = PreviewTimeoutSeconds;
+      connection->Open(connectionString);
+    }
+    const QString& table = fields.front().table;
+    const FieldCollection tableFields =
+        reads_.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+    reading_ = readingOf(*asks_.session(), tableFields, fields, table);
+    records_.Open(prefix + reading_.select, reads_, RecordSet::Keyset, RecordSet::Optimistic);
+    records_.WriteThrough(asks_, reading_.keyColumns);
+  }
+
+  RowIdentity identity() { return records_.IdentityColumns(); }
+  const FieldInfo& info(std::size_t field) const {
+    return records_.Fields().at(reading_.readAt[field]);
+  }
+
+  // Each field's steps in order, each step seeing the one before's result, counted in
+  // `preview.stepChanges` where it changes the value.
+  void cleanInto(RecipePreview& preview, const std::vector<RecipeField>& fields,
+                 std::span<ChangePreview* const> changes) {
+    const RowIdentity found = identity();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      NewValueRule rule = [&preview, steps = fields[i].steps](const FieldValue& stored) {
+        QString value = ReplaceNull(stored, QString());
+        for (int at : steps) {
+          const RecipeStep& step = preview.recipe.steps[std::size_t(at)];
+          QString next = NewValueOf(*step.operation, step.answers, value);
+          if (stored && next != value) ++preview.stepChanges[std::size_t(at)];
+          value = std::move(next);
+        }
+        return value;
+      };
+      cleaned_.push_back({changes[i], reading_.readAt[i], std::move(rule),
+                          ColumnLimitsOf(asks_, info(i)),
+                          int(found.columns.indexOf(fields[i].field.toUtf8()))});
+    }
+  }
+
+  // The next record into the previews; false once the records have ended. A field that
+  // finds the rows (a column of the key, or any column of a table without one) is written
+  // before the fields after it: they find the row by its new value.
+  bool next() {
+    if (records_.Eof()) return false;
+    std::optional<RowValues> written;  // the identity as the fields so far leave it
+    for (const CleanedField& field : cleaned_) {
+      const std::optional<QByteArray> after =
+          PreviewRecord(*field.preview, records_, field.column, position_, field.rule, field.limits,
+                        written ? &*written : nullptr);
+      if (after && field.identitySlot >= 0) {
+        if (!written) written = records_.CurrentIdentity().values;
+        (*written)[std::size_t(field.identitySlot)] = after;
+      }
+    }
+    ++position_;
+    records_.MoveNext();
+    return true;
+  }
+
+ private:
+  Connection reads_, asks_;
+  TableReading reading_;
+  RecordSet records_;
+  std::vector<CleanedField> cleaned_;
+  qint64 position_ = 0;
+};
+
 // Reads one table once and keeps what the recipe makes of each of its fields.
 void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
                   const QString& connectionString, const PreviewSetup& setUp) {
-  Connection reads, asks;
-  for (Connection* connection : {&reads, &asks}) {
-    connection->CommandTimeout = PreviewTimeoutSeconds;
-    connection->Open(connectionString);
-  }
-  const QString& table = fields.front().table;
-  const FieldCollection tableFields =
-      reads.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
-  const TableReading reading = readingOf(*asks.session(), tableFields, fields, table);
-  RecordSet records;
-  records.Open(reading.select, reads, RecordSet::Keyset, RecordSet::Optimistic);
-  records.WriteThrough(asks, reading.keyColumns);
-  const RowIdentity identity = records.IdentityColumns();
+  TableCleaning cleaning(fields, connectionString);
+  const RowIdentity identity = cleaning.identity();
   const QString database = ParseConnectionString(connectionString).database;
-
-  struct Cleaned {
-    ChangePreview* preview;
-    int column;
-    NewValueRule rule;
-    ColumnLimits limits;
-  };
-  std::vector<Cleaned> cleaned;
+  std::vector<ChangePreview*> changes;
   for (std::size_t i = 0; i < fields.size(); ++i) {
-    const int column = reading.readAt[i];
-    const FieldInfo info = records.Fields().at(column);
-    auto changes = std::make_unique<ChangePreview>(
+    const FieldInfo& info = cleaning.info(i);
+    preview.fields.push_back(std::make_unique<ChangePreview>(
         describeField(preview.recipe, fields[i]),
-        RewriteTarget{database, table, identity.columns, identity.keyed, info.column}, info.binary);
-    // Each step sees the one before's result; a step changes a record when its result does.
-    NewValueRule rule = [&preview, steps = fields[i].steps](const FieldValue& stored) {
-      QString value = ReplaceNull(stored, QString());
-      for (int at : steps) {
-        const RecipeStep& step = preview.recipe.steps[std::size_t(at)];
-        QString next = NewValueOf(*step.operation, step.answers, value);
-        if (stored && next != value) ++preview.stepChanges[std::size_t(at)];
-        value = std::move(next);
-      }
-      return value;
-    };
-    if (setUp) setUp(*changes);
-    cleaned.push_back({changes.get(), column, std::move(rule), ColumnLimitsOf(asks, info)});
-    preview.fields.push_back(std::move(changes));
+        RewriteTarget{database, fields[i].table, identity.columns, identity.keyed, info.column},
+        info.binary));
+    changes.push_back(preview.fields.back().get());
+    if (setUp) setUp(*changes.back());
   }
-  // A field that finds the rows (a column of the key, or any column of a table without one)
-  // is written before the fields after it: they find the rows by its new values.
-  std::vector<int> identitySlots;
-  for (const RecipeField& field : fields) {
-    identitySlots.push_back(int(identity.columns.indexOf(field.field.toUtf8())));
-  }
+  cleaning.cleanInto(preview, fields, changes);
   RunWhileServingEvents([&] {
-    for (qint64 position = 0; !records.Eof(); ++position, records.MoveNext()) {
-      std::optional<RowValues> written;  // the identity as the fields so far leave it
-      for (std::size_t i = 0; i < cleaned.size(); ++i) {
-        const Cleaned& field = cleaned[i];
-        const std::optional<QByteArray> after =
-            PreviewRecord(*field.preview, records, field.column, position, field.rule, field.limits,
-                          written ? &*written : nullptr);
-        if (after && identitySlots[i] >= 0) {
-          if (!written) written = records.CurrentIdentity().values;
-          (*written)[std::size_t(identitySlots[i])] = after;
-        }
-      }
+    while (cleaning.next()) {
     }
-    for (const Cleaned& field : cleaned) field.preview->drainRest();
+    for (ChangePreview* field : changes) field->drainRest();
   });
 }
 
@@ -205,8 +252,12 @@ std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString
   return preview;
 }
 
-std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
-                                  const QString& connectionString) {
+namespace {
+
+// The fields of `preview` as the parts of one run, their rewrites handed by `source`.
+std::optional<qint64> runFields(const RecipePreview& preview, RewriteRun& rewrites,
+                                const QString& connectionString, const RewriteSource& source,
+                                const QString& since) {
   const ConnectionAttributes login = ParseConnectionString(connectionString);
   std::vector<RewritePart> parts;
   QStringList where, tables;
@@ -219,20 +270,126 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
       where << field.table + u'.' + field.field;
     }
   }
-  const RewriteSource source = [&](const PartRange& asked,
-                                   const std::function<void(const Rewrite&)>& visit) {
-    visitByRow(preview.fields, asked, visit);
-  };
   // The progress window names the tables and their fields; the journal keeps the fields as
   // the whole run's place, with no field of its own (JournalRunWhere).
   const RunDescription description{.table = tables.join(QStringLiteral(", ")),
                                    .field = where.join(QStringLiteral(", ")),
                                    .operation = RecipeTitle(preview.recipe),
-                                   .since = QStringLiteral("the preview")};
+                                   .since = since};
   JournalRun whole = JournalRunOf(description, login);
   whole.table = description.field;
   whole.field.clear();
   return rewrites.runParts(parts, source, RewriteOrder::ByRow, whole, description);
+}
+
+// Changes kept at most while a table is read and written at once.
+constexpr qsizetype StreamedBatch = 20000;
+
+// Adds the fields of one table to `counted`, each with no changes kept, as the parts of a
+// run that writes the table while reading it; false when it cannot: a table whose reading
+// holds its rows against writes (not InnoDB), without a key, or whose key the recipe changes.
+bool addStreamedFields(RecipePreview& counted, Connection& connection,
+                       const std::vector<RecipeField>& fields, const QString& database) {
+  const QString& table = fields.front().table;
+  if (TableFactsOf(connection, table).engine.compare(u"InnoDB", Qt::CaseInsensitive) != 0) {
+    return false;
+  }
+  const FieldCollection tableFields =
+      connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+  const std::vector<int> positions = positionsOf(tableFields, fields);
+  QByteArrayList key;
+  FieldsForWriting(*connection.session(), tableFields, positions, &key);
+  if (key.isEmpty()) return false;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const FieldInfo& info = tableFields.at(positions[i]);
+    if (key.contains(info.column)) return false;
+    RunDescription description = describeField(counted.recipe, fields[i]);
+    description.since = StreamedSince;
+    counted.fields.push_back(std::make_unique<ChangePreview>(
+        description, RewriteTarget{database, table, key, true, info.column}, info.binary));
+  }
+  return true;
+}
+
+// The rewrites of the `asked` fields of `counted` (of one table), computed as the table is
+// read and handed on a batch at a time.
+void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
+                  const PartRange& asked, const QString& connectionString,
+                  const std::function<void(const Rewrite&)>& visit) {
+  TableCleaning cleaning(fields, connectionString, WaitingForTheReader());
+  std::vector<ChangePreview*> changes;
+  for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
+    changes.push_back(counted.fields[i].get());
+  }
+  // The rows are written where they are found by the key that the run began with.
+  if (cleaning.identity().columns != changes.front()->target().identityColumns) {
+    throw DbError(QStringLiteral("The key of %1 changed during the run: the rest of it was not "
+                                 "written.")
+                      .arg(fields.front().table));
+  }
+  cleaning.cleanInto(counted, fields, changes);
+  const auto handOn = [&] {
+    visitByRow(counted.fields, asked, visit);
+    for (ChangePreview* field : changes) field->dropKept();
+  };
+  while (cleaning.next()) {
+    qsizetype kept = 0;
+    for (const ChangePreview* field : changes) kept += field->size();
+    if (kept >= StreamedBatch) handOn();
+  }
+  handOn();
+}
+
+}  // namespace
+
+std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
+                                  const QString& connectionString) {
+  const RewriteSource source = [&](const PartRange& asked,
+                                   const std::function<void(const Rewrite&)>& visit) {
+    visitByRow(preview.fields, asked, visit);
+  };
+  return runFields(preview, rewrites, connectionString, source, QStringLiteral("the preview"));
+}
+
+RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& connectionString,
+                    Dialogs& dialogs) {
+  auto counted = std::make_unique<RecipePreview>();
+  counted->recipe = recipe;
+  counted->stepChanges.assign(recipe.steps.size(), 0);
+  std::vector<RecipeField> fields;  // in the order of the run's parts
+  try {
+    Connection connection;
+    connection.Open(connectionString);
+    if (const QString refused = CheckRecipeTargetsOn(counted->recipe, connection);
+        !refused.isEmpty()) {
+      dialogs.message(refused);
+      return {};
+    }
+    const QString database = ParseConnectionString(connectionString).database;
+    for (const std::vector<RecipeField>& table : RecipeTables(counted->recipe)) {
+      if (!addStreamedFields(*counted, connection, table, database)) {
+        connection.Close();
+        RecipeRan ran{PreviewRecipe(recipe, connectionString, dialogs), std::nullopt};
+        if (ran.counted) ran.run = ApplyRecipe(*ran.counted, rewrites, connectionString);
+        return ran;
+      }
+      fields.insert(fields.end(), table.begin(), table.end());
+    }
+  } catch (const std::exception& failure) {
+    dialogs.message(QString::fromUtf8(failure.what()));
+    return {};
+  }
+  const RewriteSource source = [&](const PartRange& asked,
+                                   const std::function<void(const Rewrite&)>& visit) {
+    streamFields(*counted,
+                 {fields.begin() + std::ptrdiff_t(asked.first),
+                  fields.begin() + std::ptrdiff_t(asked.first + asked.count)},
+                 asked, connectionString, visit);
+  };
+  RecipeRan ran;
+  ran.run = runFields(*counted, rewrites, connectionString, source, StreamedSince);
+  ran.counted = std::move(counted);
+  return ran;
 }
 
 QStringList StepCountsTexts(const RecipePreview& preview) {

@@ -37,5 +37,19 @@ std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString
 std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
                                   const QString& connectionString);
 
+// What RunRecipe did: how many changes each field and step made (no changes kept), and the
+// journal's id of the run. No counts when it could not begin (the user is told why); counts
+// without a run when the run could not start.
+struct RecipeRan {
+  std::unique_ptr<RecipePreview> counted;
+  std::optional<qint64> run;
+};
+
+// Runs the recipe as one run without a preview to review. Each table is written as it is
+// read, holding no more than a batch of changes, where each table allows it: an InnoDB table
+// with a key that the recipe leaves alone. Else the recipe is previewed whole, then applied.
+RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& connectionString,
+                    Dialogs& dialogs);
+
 // "Step 1, remove-extra-spaces-at-end on customers.name: 40 records change."
 QStringList StepCountsTexts(const RecipePreview& preview);

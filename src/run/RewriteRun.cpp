@@ -142,6 +142,14 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     progress.count(outcome);
     partProgress[part]->count(outcome);
   };
+  // A source that hands more than its parts' totals (a recipe streamed as it is read, whose
+  // totals are not known) has its totals grow with what it has handed.
+  qint64 handed = 0;
+  std::vector<qint64> partHanded(parts.size(), 0);
+  const auto hand = [&](std::size_t part) {
+    if (++handed > total) progress.setTotal(handed);
+    if (++partHanded[part] > parts[part].total) partProgress[part]->setTotal(partHanded[part]);
+  };
   control_.watch(&connection);
   watcher_.runStarted(shown, progress, [this] { requestStop(); });
   QElapsedTimer clock;
@@ -198,6 +206,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
       source(span, [&](const Rewrite& rewrite) {
         if (!span.holds(rewrite.part)) return;
         goOnUnlessEnded();
+        hand(rewrite.part);
         const int slot = int(rewrite.part - span.first);
         if (!rewriter.grouped()) return writeOne(rewrite, slot);
         rewriter.queue(rewrite.identity, rewrite.from, rewrite.to, slot);

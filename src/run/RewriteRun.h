@@ -45,7 +45,7 @@ struct RewritePart {
   QString name;  // in the summary: "t.v (steps 1, 2)"
   RewriteTarget target;
   JournalRun journaled;
-  qint64 total = 0;
+  qint64 total = 0;  // the rewrites its source hands; 0 when not known before they come
 };
 
 // How the rewrites of a run of parts come: each part's after the one before's, or row by

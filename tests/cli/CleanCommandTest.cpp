@@ -672,6 +672,34 @@ TEST_F(CleanCommandTest, ADryRunOfManyChangesPrintsEachOnceInOrder) {
   EXPECT_EQ(restored.last(), "25005: r25000 → r·25000");
 }
 
+// A recipe run without a preview writes each table as it reads it, a batch of changes at a
+// time: across batches every row is written once, with both of its fields, and undone whole.
+TEST_F(CleanCommandTest, ARecipeOfManyRowsIsWrittenAsItIsReadAndUndoneWhole) {
+  db.exec(
+      "CREATE TABLE big (id INT PRIMARY KEY, a TEXT, b VARCHAR(20)) SELECT seq AS id, "
+      "CONCAT('a ', seq) AS a, IF(MOD(seq, 3) = 0, CONCAT('b\t', seq), 'b') AS b "
+      "FROM seq_1_to_45000");
+  const auto contents = [&] {
+    return db.column("SELECT CONCAT(COUNT(*), ' ', SUM(CRC32(CONCAT(a, '|', b)))) FROM big");
+  };
+  const Column before = contents();
+  const Outcome run = cleanWithRecipe(R"({"klarifeld-recipe": 1, "steps": [
+      {"table": "big", "field": "a", "operation": "remove-all-spaces"},
+      {"table": "big", "field": "b", "operation": "replace-tabs", "answers": ["_"]}]})");
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.startsWith("Finished: 60,000 records read, 60,000 written, 0 unchanged"))
+      << run.out.toStdString();
+  EXPECT_TRUE(
+      run.out.contains("\nbig.a (step 1): 45,000 written, 0 unchanged, 0 reported.\n"
+                       "big.b (step 2): 15,000 written, 0 unchanged, 0 reported."))
+      << run.out.toStdString();
+  EXPECT_EQ(db.column("SELECT COUNT(*) FROM big WHERE a = CONCAT('a', id) AND b = IF(MOD(id, 3) "
+                      "= 0, CONCAT('b_', id), 'b')"),
+            Column({text("45000")}));
+  EXPECT_EQ(clean({"--undo", "1"}).status, 0);
+  EXPECT_EQ(contents(), before);
+}
+
 // Fields of one table that find its rows (a table without a key, or its key itself): each
 // later step finds the rows by the values the earlier ones wrote, and the undo goes back
 // step by step.
