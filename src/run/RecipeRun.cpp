@@ -228,28 +228,46 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
   });
 }
 
-std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs, const PreviewSetup& setUp) {
+namespace {
+
+// A preview of `recipe` with nothing read yet, its names as the tables spell them; nothing
+// when a step is refused (the user is told why).
+std::unique_ptr<RecipePreview> checkedPreview(const Recipe& recipe, Connection& connection,
+                                              Dialogs& dialogs) {
   auto preview = std::make_unique<RecipePreview>();
   preview->recipe = recipe;
   preview->stepChanges.assign(recipe.steps.size(), 0);
+  if (const QString refused = CheckRecipeTargetsOn(preview->recipe, connection);
+      !refused.isEmpty()) {
+    dialogs.message(refused);
+    return nullptr;
+  }
+  return preview;
+}
+
+void previewTables(RecipePreview& preview, const QString& connectionString,
+                   const PreviewSetup& setUp) {
+  for (const std::vector<RecipeField>& fields : RecipeTables(preview.recipe)) {
+    previewTable(preview, fields, connectionString, setUp);
+  }
+}
+
+}  // namespace
+
+std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
+                                             Dialogs& dialogs, const PreviewSetup& setUp) {
   try {
     Connection connection;
     connection.Open(connectionString);
-    if (const QString refused = CheckRecipeTargetsOn(preview->recipe, connection);
-        !refused.isEmpty()) {
-      dialogs.message(refused);
-      return nullptr;
-    }
+    std::unique_ptr<RecipePreview> preview = checkedPreview(recipe, connection, dialogs);
+    if (!preview) return nullptr;
     connection.Close();
-    for (const std::vector<RecipeField>& fields : RecipeTables(preview->recipe)) {
-      previewTable(*preview, fields, connectionString, setUp);
-    }
+    previewTables(*preview, connectionString, setUp);
+    return preview;
   } catch (const std::exception& failure) {
     dialogs.message(QString::fromUtf8(failure.what()));
     return nullptr;
   }
-  return preview;
 }
 
 namespace {
@@ -353,24 +371,22 @@ std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewr
 
 RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& connectionString,
                     Dialogs& dialogs) {
-  auto counted = std::make_unique<RecipePreview>();
-  counted->recipe = recipe;
-  counted->stepChanges.assign(recipe.steps.size(), 0);
+  std::unique_ptr<RecipePreview> counted;
   std::vector<RecipeField> fields;  // in the order of the run's parts
   try {
     Connection connection;
     connection.Open(connectionString);
-    if (const QString refused = CheckRecipeTargetsOn(counted->recipe, connection);
-        !refused.isEmpty()) {
-      dialogs.message(refused);
-      return {};
-    }
+    counted = checkedPreview(recipe, connection, dialogs);
+    if (!counted) return {};
     const QString database = ParseConnectionString(connectionString).database;
     for (const std::vector<RecipeField>& table : RecipeTables(counted->recipe)) {
       if (!addStreamedFields(*counted, connection, table, database)) {
         connection.Close();
-        RecipeRan ran{PreviewRecipe(recipe, connectionString, dialogs), std::nullopt};
-        if (ran.counted) ran.run = ApplyRecipe(*ran.counted, rewrites, connectionString);
+        counted->fields.clear();
+        previewTables(*counted, connectionString, nullptr);
+        RecipeRan ran;
+        ran.run = ApplyRecipe(*counted, rewrites, connectionString);
+        ran.counted = std::move(counted);
         return ran;
       }
       fields.insert(fields.end(), table.begin(), table.end());
