@@ -30,7 +30,8 @@ ChunkInsert::ChunkInsert(StatementHandle statement, std::vector<Column> columns)
 ChunkInsert::~ChunkInsert() = default;
 
 ChunkInsert::Values& ChunkInsert::nextValues(Column expected) {
-  assert(columns_[next_] == expected);
+  assert(columns_[next_] == expected ||
+         (expected == Column::Value && columns_[next_] == Column::Bytes));
   (void)expected;
   Values& values = values_[next_];
   next_ = (next_ + 1) % columns_.size();
@@ -39,10 +40,6 @@ ChunkInsert::Values& ChunkInsert::nextValues(Column expected) {
 
 void ChunkInsert::addNumber(unsigned number) {
   nextValues(Column::Number).numbers.push_back(number);
-}
-
-void ChunkInsert::addFlag(bool flag) {
-  nextValues(Column::Flag).flags.push_back(flag ? 1 : 0);
 }
 
 void ChunkInsert::addValue(std::optional<QByteArrayView> value) {
@@ -55,7 +52,6 @@ void ChunkInsert::addValue(std::optional<QByteArrayView> value) {
 void ChunkInsert::clear() {
   for (Values& values : values_) {
     values.numbers.clear();
-    values.flags.clear();
     values.data.clear();
     values.lengths.clear();
     values.indicators.clear();
@@ -78,12 +74,9 @@ void ChunkInsert::execute() {
         bind.buffer = values.numbers.data();
         rows = unsigned(values.numbers.size());
         break;
-      case Column::Flag:
-        bind.buffer_type = MYSQL_TYPE_TINY;
-        bind.buffer = values.flags.data();
-        break;
       case Column::Value:
-        bind.buffer_type = MYSQL_TYPE_STRING;
+      case Column::Bytes:
+        bind.buffer_type = columns_[i] == Column::Value ? MYSQL_TYPE_STRING : MYSQL_TYPE_BLOB;
         bind.buffer = values.data.data();
         bind.length = values.lengths.data();
         bind.u.indicator = values.indicators.data();

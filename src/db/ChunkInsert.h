@@ -9,12 +9,13 @@
 #include "ClientHandles.h"
 
 // Fills a chunk table with one prepared INSERT whose parameters are arrays, one element a
-// row: the values travel as their bytes and the server parses no literal. A value goes to
+// row: the values travel as their bytes and the server parses no literal. A Value goes to
 // its column as a string of the session's character set (UTF-8): a text column converts it
-// to its own, a binary column keeps its bytes.
+// to its own, a binary column keeps its bytes. Bytes go to a binary column as they are,
+// with nothing for the server to convert or inspect.
 class ChunkInsert {
  public:
-  enum class Column { Number, Flag, Value };
+  enum class Column { Number, Value, Bytes };
   // Nothing when the server cannot take the statement or arrays of rows.
   static std::unique_ptr<ChunkInsert> Prepare(MYSQL* mysql, const QByteArray& table,
                                               const QByteArray& columnNames,
@@ -23,15 +24,13 @@ class ChunkInsert {
 
   // Each row's values, column after column. A value's bytes must stay until execute().
   void addNumber(unsigned number);
-  void addFlag(bool flag);
-  void addValue(std::optional<QByteArrayView> value);
+  void addValue(std::optional<QByteArrayView> value);  // of a Value or Bytes column
   // Inserts the rows added since the last execute(), and starts anew. Throws DbError.
   void execute();
 
  private:
   struct Values {
     std::vector<unsigned> numbers;
-    std::vector<signed char> flags;
     std::vector<const char*> data;
     std::vector<unsigned long> lengths;
     std::vector<char> indicators;

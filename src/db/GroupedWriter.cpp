@@ -175,7 +175,6 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
       const QByteArray type = memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")"
                                      : QByteArray("LONGBLOB");
       const QByteArray number = QByteArray::number(slot);
-      if (written_.size() > 1) columns += ", w" + number + " TINYINT NOT NULL DEFAULT 0";
       columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
     }
     return "CREATE OR REPLACE TEMPORARY TABLE " + chunkTable_ +
@@ -224,7 +223,6 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
   for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
     const QByteArray number = QByteArray::number(slot);
-    if (written_.size() > 1) columns += ", w" + number;
     columns += ", b" + number + ", a" + number;
   }
   insertHead_ = "INSERT INTO " + chunkTable_ + " (" + columns + ") VALUES ";
@@ -233,8 +231,7 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
     std::vector<Column> layout{Column::Number};
     layout.insert(layout.end(), key.size(), Column::Value);
     for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-      if (written_.size() > 1) layout.push_back(Column::Flag);
-      layout.insert(layout.end(), 2, Column::Value);
+      layout.insert(layout.end(), 2, Column::Bytes);
     }
     insert_ = ChunkInsert::Prepare(mysql, chunkTable_, columns, std::move(layout));
   }
@@ -246,7 +243,9 @@ bool GroupedWriter::makeChunkTable(QString* whyNot) {
 }
 
 // The UPDATE after its chunk: each field written where the row writes it, each field that it
-// writes standing as read. The chunk table's rows are marked as their rows are written: a
+// writes standing as read. Of several fields, a field that the row keeps has neither an old
+// nor a new value in the chunk (a row never writes a null over a null): the rows carry no
+// more than their values. The chunk table's rows are marked as their rows are written: a
 // chunk that met a row changed since it was read knows which rows it wrote.
 QByteArray GroupedWriter::updateTail(const QByteArray& join) const {
   QByteArrayList assignments, conditions;
@@ -258,10 +257,10 @@ QByteArray GroupedWriter::updateTail(const QByteArray& join) const {
     const QByteArray after = "c.a" + number;
     const QByteArray newValue = info.binary ? after : "CONVERT(" + after + " USING utf8mb4)";
     const QByteArray stands = BytesAsRead(info, "t.") + " <=> c.b" + number;
+    const QByteArray keeps = "c.b" + number + " IS NULL AND c.a" + number + " IS NULL";
     assignments << column + " = " +
-                       (several ? "IF(c.w" + number + ", " + newValue + ", " + column + ")"
-                                : newValue);
-    conditions << (several ? "(NOT c.w" + number + " OR " + stands + ")" : stands);
+                       (several ? "IF(" + keeps + ", " + column + ", " + newValue + ")" : newValue);
+    conditions << (several ? "(" + keeps + " OR " + stands + ")" : stands);
   }
   if (!derived_) assignments << "c.written = 1";
   return " AS c ON " + join + " SET " + assignments.join(", ") + " WHERE " +
@@ -327,6 +326,18 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
     afterOf[std::size_t(slot)] = &after;
     queued.writtenSlots |= quint64{1} << slot;
   }
+  // Room for every value at once: a row's bytes are copied once.
+  qsizetype bytes = 0;
+  for (int key : updater_.identityFields()) bytes += PackedSize(viewOf(row[std::size_t(key)]));
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    if (const std::optional<QByteArray>* after = afterOf[slot]) {
+      bytes += PackedSize(viewOf(row[std::size_t(written_[slot])])) +
+               PackedSize(*after ? std::optional<QByteArrayView>(**after) : std::nullopt);
+    } else {
+      bytes += 2 * PackedSize(std::nullopt);
+    }
+  }
+  queued.packed.reserve(bytes);
   for (int key : updater_.identityFields())
     AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
   const qsizetype keyBytes = queued.packed.size();
@@ -339,7 +350,8 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
   }
   // Of several fields, a row queued again goes on its own: one UPDATE writes a row once.
   const bool several = written_.size() > 1;
-  const QByteArray key = several ? queued.packed.first(keyBytes) : QByteArray();
+  // The key's bytes stay where they are when the row moves into the queue.
+  const QByteArrayView key = QByteArrayView(queued.packed).first(keyBytes);
   if (fitsChunk(row, afterOf) && !(several && chunkKeys_.contains(key))) {
     const qsizetype mark = chunkBytes();
     if (insert_) {
@@ -361,17 +373,18 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
   rows_.push_back(std::move(queued));
 }
 
-// Whether each new value, and the value it replaces, fits the chunk table's columns.
+// Whether the row can go in the chunk: each new value, and the value it replaces, fits the
+// chunk table's columns, and, of several fields, none writes a null over a null, which the
+// chunk would take for a field kept.
 bool GroupedWriter::fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const {
-  if (valueCapacity_.empty()) return true;
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
     if (!afters[slot]) continue;
-    const qsizetype capacity = valueCapacity_[slot];
     const std::optional<QByteArray>& after = *afters[slot];
-    if (qsizetype(row[std::size_t(written_[slot])].length) > capacity ||
-        (after && after->size() > capacity)) {
-      return false;
-    }
+    const FieldBytes& before = row[std::size_t(written_[slot])];
+    if (written_.size() > 1 && before.null && !after) return false;
+    if (valueCapacity_.empty()) continue;
+    const qsizetype capacity = valueCapacity_[slot];
+    if (qsizetype(before.length) > capacity || (after && after->size() > capacity)) return false;
   }
   return true;
 }
@@ -416,10 +429,6 @@ void GroupedWriter::appendChunkRow(qsizetype n, const std::vector<FieldBytes>& r
   }
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
     const bool writes = afters[slot] != nullptr;
-    if (written_.size() > 1) {
-      values_ += writes ? ",1" : ",0";
-      name('w', slot);
-    }
     values_ += ',';
     appendHex(values_, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt, false);
     name('b', slot);
@@ -640,23 +649,32 @@ QByteArray GroupedWriter::chunkStatement(const std::vector<std::size_t>& part) c
 }
 
 // The changes that writing the rows `written` makes, field by field, so that each field's
-// values come together.
+// values come together. Their bytes are those of the queued rows, not copies: the observer
+// reads them while they are told, and the rows stay until their chunk is settled.
 std::vector<RowChange> GroupedWriter::changesOf(const std::vector<std::size_t>& written) const {
+  const auto bytes = [](std::optional<QByteArrayView> value) -> std::optional<QByteArray> {
+    if (!value) return std::nullopt;
+    return QByteArray::fromRawData(value->data(), value->size());
+  };
   const std::size_t keys = updater_.identityFields().size();
-  std::vector<std::optional<QByteArrayView>> values;  // of one row, read in place
   std::vector<RowChange> changes;
   changes.reserve(written.size());
   for (int slot = 0; slot < int(written_.size()); ++slot) {
+    const RowChange shape = updater_.changeShape(written_[std::size_t(slot)]);
     for (std::size_t i : written) {
       if (!writing_[i].writes(slot)) continue;
-      values.clear();
-      for (qsizetype at = 0; at < writing_[i].packed.size();) {
-        values.push_back(NextPackedValue(writing_[i].packed, at));
+      const QByteArray& packed = writing_[i].packed;
+      RowChange& change = changes.emplace_back(shape);
+      change.identity.reserve(keys);
+      qsizetype at = 0;
+      for (std::size_t k = 0; k < keys; ++k)
+        change.identity.push_back(bytes(NextPackedValue(packed, at)));
+      for (int skipped = 0; skipped < slot; ++skipped) {
+        NextPackedValue(packed, at);
+        NextPackedValue(packed, at);
       }
-      const std::size_t before = keys + 2 * std::size_t(slot);
-      changes.push_back(updater_.changeOf(std::span(values).first(keys),
-                                          written_[std::size_t(slot)], values[before],
-                                          values[before + 1]));
+      change.before = bytes(NextPackedValue(packed, at));
+      change.after = bytes(NextPackedValue(packed, at));
     }
   }
   return changes;
@@ -783,14 +801,12 @@ void GroupedWriter::insertChunk(const std::vector<std::size_t>& part) {
   }
   chunkTableHoldsRows_ = true;
   const std::size_t keys = updater_.identityFields().size();
-  const bool several = written_.size() > 1;
   for (std::size_t i : part) {
     const Queued& queued = writing_[i];
     insert_->addNumber(unsigned(i));
     qsizetype at = 0;
     for (std::size_t k = 0; k < keys; ++k) insert_->addValue(NextPackedValue(queued.packed, at));
     for (int slot = 0; slot < int(written_.size()); ++slot) {
-      if (several) insert_->addFlag(queued.writes(slot));
       insert_->addValue(NextPackedValue(queued.packed, at));  // as read
       insert_->addValue(NextPackedValue(queued.packed, at));  // new
     }

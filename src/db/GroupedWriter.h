@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSet>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -10,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "ChunkKeys.h"
 #include "DbError.h"
 #include "FieldCollection.h"
 #include "RowChange.h"
@@ -211,9 +211,9 @@ class GroupedWriter {
   std::unique_ptr<ChunkInsert> insert_;
   qsizetype insertBytes_ = 0;         // the packed values of the chunk so far
   bool chunkTableHoldsRows_ = false;  // left by a chunk that did not write them all
-  // Of several fields: the keys of the rows of the chunk so far, so that a row queued twice
-  // does not meet its own other values in one UPDATE.
-  QSet<QByteArray> chunkKeys_;
+  // Of several fields: the keys of the rows of the chunk so far (in their packed values in
+  // rows_), so that a row queued twice does not meet its own other values in one UPDATE.
+  ChunkKeys chunkKeys_;
   // The attempt at the chunk of all of writing_, while the caller queues the next; last, so
   // that it ends before anything it uses.
   std::future<Attempted> underWay_;

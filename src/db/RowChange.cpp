@@ -7,7 +7,7 @@
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value) {
   const qsizetype at = packed.size();
   const quint32 length = value ? quint32(value->size()) : 0;
-  packed.resize(at + (value ? qsizetype(1 + sizeof length) + value->size() : 1));
+  packed.resize(at + PackedSize(value));
   char* out = packed.data() + at;
   *out = value ? 1 : 0;
   if (!value) return;

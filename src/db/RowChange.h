@@ -26,6 +26,10 @@ using RowValues = std::vector<std::optional<QByteArray>>;
 // bytes) and the bytes.
 QByteArray PackedValues(const RowValues& values);
 void AppendPackedValue(QByteArray& packed, std::optional<QByteArrayView> value);
+// The bytes that AppendPackedValue adds for `value`.
+inline qsizetype PackedSize(std::optional<QByteArrayView> value) {
+  return value ? 1 + qsizetype(sizeof(quint32)) + value->size() : 1;
+}
 RowValues UnpackedValues(const QByteArray& packed);
 // The value packed at `at`, read in place; `at` moves past it.
 std::optional<QByteArrayView> NextPackedValue(QByteArrayView packed, qsizetype& at);
@@ -55,7 +59,9 @@ class WriteObserver {
  public:
   virtual ~WriteObserver() = default;
   virtual void aboutToWrite(const RowChange& change) = 0;
-  // The values of a chunk, which is committed as one, before any of them is written.
+  // The values of a chunk, which is committed as one, before any of them is written. Their
+  // bytes may be the writer's own, kept only until the call returns: an observer copies
+  // what it keeps (a QByteArray's copy of them shares them; QByteArray(data, size) does not).
   virtual void aboutToWriteAll(std::span<const RowChange> changes) {
     for (const RowChange& change : changes) aboutToWrite(change);
   }

@@ -474,15 +474,20 @@ RowChange RowUpdater::changeOf(std::span<const std::optional<QByteArrayView>> id
     if (!value) return std::nullopt;
     return value->toByteArray();
   };
-  RowChange change;
-  change.keyed = keyed();
+  RowChange change = changeShape(field);
   change.identity.reserve(identity.size());
-  for (std::size_t i = 0; i < identity.size(); ++i) {
-    change.identityColumns << fields_.at(identityFields()[i]).column;
-    change.identity.push_back(bytes(identity[i]));
-  }
-  change.column = fields_.at(field).column;
+  for (std::optional<QByteArrayView> value : identity) change.identity.push_back(bytes(value));
   change.before = bytes(before);
   change.after = bytes(after);
+  return change;
+}
+
+RowChange RowUpdater::changeShape(int field) const {
+  RowChange change;
+  change.keyed = keyed();
+  for (int identityField : identityFields()) {
+    change.identityColumns << fields_.at(identityField).column;
+  }
+  change.column = fields_.at(field).column;
   return change;
 }

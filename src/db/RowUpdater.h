@@ -75,6 +75,8 @@ class RowUpdater {
   RowChange changeOf(std::span<const std::optional<QByteArrayView>> identity, int field,
                      std::optional<QByteArrayView> before,
                      std::optional<QByteArrayView> after) const;
+  // A change of `field` with no values yet: the columns that tell its row, and its own.
+  RowChange changeShape(int field) const;
 
  private:
   // How the row condition matches one field's value as read.

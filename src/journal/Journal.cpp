@@ -142,9 +142,13 @@ QByteArray keptFrames(QByteArray frames, qint64 entries, const std::optional<QBy
   return frameOf(parts);
 }
 
-void appendEntryFrame(QByteArray& frames, const RowChange& change) {
-  appendFrame(frames, {QByteArrayView(PackedValues(change.identity)), viewOf(change.before),
-                       viewOf(change.after)});
+// `identity` is room to pack the identity in, kept from entry to entry.
+void appendEntryFrame(QByteArray& frames, const RowChange& change, QByteArray& identity) {
+  identity.resize(0);
+  for (const std::optional<QByteArray>& value : change.identity) {
+    AppendPackedValue(identity, viewOf(value));
+  }
+  appendFrame(frames, {QByteArrayView(identity), viewOf(change.before), viewOf(change.after)});
 }
 
 QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* holds) {
@@ -429,8 +433,8 @@ QString Journal::spoolPath(qint64 run) const {
 void Journal::record(qint64 run, const RowChange& change) {
   if (!described_.contains(run)) describe(run, change);
   Spool& spool = spoolOf(run);
-  QByteArray frame;
-  appendEntryFrame(frame, change);
+  QByteArray frame, identity;
+  appendEntryFrame(frame, change, identity);
   spool.write(frame, writeHook_);
   ++spool.unsettled;
   if (spool.taker) spool.unsettledFrames += frame;
@@ -440,8 +444,8 @@ void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
   if (changes.empty()) return;
   if (!described_.contains(run)) describe(run, changes.front());
   Spool& spool = spoolOf(run);
-  QByteArray frames;
-  for (const RowChange& change : changes) appendEntryFrame(frames, change);
+  QByteArray frames, identity;
+  for (const RowChange& change : changes) appendEntryFrame(frames, change, identity);
   spool.write(frames, writeHook_, true);
   spool.unsettled += qint64(changes.size());
   if (spool.taker) spool.unsettledFrames += frames;
@@ -724,7 +728,7 @@ void JournalRecorder::aboutToWriteAll(std::span<const RowChange> changes) {
 
 // Once the journal failed, nothing more is recorded: every later write is refused too.
 void JournalRecorder::keepingFailure(const std::function<void()>& record) {
-  if (const QString failed = failure(); !failed.isEmpty()) throw JournalError(failed.toStdString());
+  if (failed()) throw JournalError(failure().toStdString());
   try {
     record();
   } catch (const JournalError& failure) {
@@ -736,6 +740,7 @@ void JournalRecorder::keepingFailure(const std::function<void()>& record) {
 void JournalRecorder::keep(const JournalError& failure) {
   const std::lock_guard lock(mutex_);
   if (failure_.isEmpty()) failure_ = QString::fromUtf8(failure.what());
+  failed_.store(true, std::memory_order_release);
 }
 
 QString JournalRecorder::failure() const {

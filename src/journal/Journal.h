@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -161,6 +162,8 @@ class JournalRecorder : public WriteObserver {
   // Why the journal failed; empty while it keeps up. From any thread: a chunk under way
   // is recorded on a thread of its own.
   QString failure() const;
+  // Whether it failed, as cheaply as a writer may ask before every value.
+  bool failed() const { return failed_.load(std::memory_order_acquire); }
 
  private:
   void keepingFailure(const std::function<void()>& record);
@@ -170,4 +173,5 @@ class JournalRecorder : public WriteObserver {
   qint64 run_;
   mutable std::mutex mutex_;  // guards failure_
   QString failure_;
+  std::atomic<bool> failed_ = false;  // set once failure_ is
 };

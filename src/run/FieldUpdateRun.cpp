@@ -445,7 +445,7 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
       chunkEnded_ =
           writeChunk(steps, progress, loopLine, GroupedWriter::Flushing::MayLeaveUnderWay);
     }
-    if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
+    if (recorder_->failed()) return RunEnd::JournalFailed;
     if (!outcome) continue;
     progress.count(*outcome);
     if (*outcome == RecordOutcome::Written) lastWrittenRecord_ = record + 1;
@@ -458,7 +458,7 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
   // of the records staged, written now.
   const std::optional<RunEnd> lastChunk = writeChunk(steps, progress, loopLine);
   if (!chunkEnded_) chunkEnded_ = lastChunk;
-  if (!recorder_->failure().isEmpty()) return RunEnd::JournalFailed;
+  if (recorder_->failed()) return RunEnd::JournalFailed;
   if (chunkEnded_) return *chunkEnded_;
   if (readEnded_) return *readEnded_;
   return control_.stopRequested() ? RunEnd::Stopped : RunEnd::Finished;

@@ -163,7 +163,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
                                PartRecorders& recorders) {
     // A stop, a lost link or a failed journal ends the loop by what it throws.
     const auto goOnUnlessEnded = [&] {
-      if (!recorders.failure().isEmpty()) throw RunEnd::JournalFailed;
+      if (recorders.failed()) throw RunEnd::JournalFailed;
       if (control_.stopRequested()) throw RunEnd::Stopped;
     };
     const auto writeQueued = [&](RowRewriter::Flushing flushing) {

@@ -150,6 +150,11 @@ QString PartRecorders::failure() const {
   return {};
 }
 
+bool PartRecorders::failed() const {
+  return std::any_of(recorders_.begin(), recorders_.end(),
+                     [](const Recorder& recorder) { return recorder.recorder->failed(); });
+}
+
 JournalRecorder& PartRecorders::told(const QByteArray& column) {
   for (Recorder& recorder : recorders_) {
     if (recorder.column != column) continue;

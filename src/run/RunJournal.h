@@ -45,6 +45,7 @@ class PartRecorders final : public WriteObserver {
   void settled(WriteSettled how, const std::optional<QByteArray>* holds) override;
   // Why a journal failed; empty while they keep up.
   QString failure() const;
+  bool failed() const;
 
  private:
   struct Recorder {
