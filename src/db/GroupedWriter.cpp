@@ -326,27 +326,24 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
     afterOf[std::size_t(slot)] = &after;
     queued.writtenSlots |= quint64{1} << slot;
   }
-  // Room for every value at once: a row's bytes are copied once.
-  qsizetype bytes = 0;
-  for (int key : updater_.identityFields()) bytes += PackedSize(viewOf(row[std::size_t(key)]));
-  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-    if (const std::optional<QByteArray>* after = afterOf[slot]) {
-      bytes += PackedSize(viewOf(row[std::size_t(written_[slot])])) +
-               PackedSize(*after ? std::optional<QByteArrayView>(**after) : std::nullopt);
-    } else {
-      bytes += 2 * PackedSize(std::nullopt);
-    }
-  }
-  queued.packed.reserve(bytes);
-  for (int key : updater_.identityFields())
-    AppendPackedValue(queued.packed, viewOf(row[std::size_t(key)]));
-  const qsizetype keyBytes = queued.packed.size();
+  // The key values, then each field's old and new value (nulls for a field kept), packed
+  // in room made for them all at once.
+  std::vector<std::optional<QByteArrayView>>& values = packing_;
+  values.clear();
+  for (int key : updater_.identityFields()) values.push_back(viewOf(row[std::size_t(key)]));
+  const std::size_t keys = values.size();
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
     const std::optional<QByteArray>* after = afterOf[slot];
-    AppendPackedValue(queued.packed, after ? viewOf(row[std::size_t(written_[slot])])
-                                           : std::optional<QByteArrayView>());
-    AppendPackedValue(queued.packed,
-                      after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt);
+    values.push_back(after ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt);
+    values.push_back(after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt);
+  }
+  qsizetype bytes = 0;
+  for (const std::optional<QByteArrayView>& value : values) bytes += PackedSize(value);
+  queued.packed.reserve(bytes);
+  qsizetype keyBytes = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    AppendPackedValue(queued.packed, values[i]);
+    if (i + 1 == keys) keyBytes = queued.packed.size();
   }
   // Of several fields, a row queued again goes on its own: one UPDATE writes a row once.
   const bool several = written_.size() > 1;

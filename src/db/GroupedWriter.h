@@ -203,9 +203,10 @@ class GroupedWriter {
   std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
   qsizetype maxChunkBytes_ = 0;
   int maxChunkRows_ = 0;
-  std::vector<Queued> rows_;     // queued
-  std::vector<Queued> writing_;  // being written, or under way
-  QByteArray values_;            // the chunk table's rows so far, each as the INSERT lists it
+  std::vector<Queued> rows_;                            // queued
+  std::vector<std::optional<QByteArrayView>> packing_;  // the values of the row being queued
+  std::vector<Queued> writing_;                         // being written, or under way
+  QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
   // Where the server takes arrays of rows, the chunk table is filled through them instead,
   // from the rows' packed values, and emptied of the rows written with their UPDATE.
   std::unique_ptr<ChunkInsert> insert_;
