@@ -29,21 +29,20 @@ ChunkInsert::ChunkInsert(StatementHandle statement, std::vector<Column> columns)
 
 ChunkInsert::~ChunkInsert() = default;
 
-ChunkInsert::Values& ChunkInsert::nextValues(Column expected) {
-  assert(columns_[next_] == expected ||
-         (expected == Column::Value && columns_[next_] == Column::Bytes));
-  (void)expected;
+ChunkInsert::Values& ChunkInsert::nextValues() {
   Values& values = values_[next_];
   next_ = (next_ + 1) % columns_.size();
   return values;
 }
 
 void ChunkInsert::addNumber(unsigned number) {
-  nextValues(Column::Number).numbers.push_back(number);
+  assert(columns_[next_] == Column::Number);
+  nextValues().numbers.push_back(number);
 }
 
 void ChunkInsert::addValue(std::optional<QByteArrayView> value) {
-  Values& values = nextValues(Column::Value);
+  assert(columns_[next_] == Column::Value || columns_[next_] == Column::Bytes);
+  Values& values = nextValues();
   values.data.push_back(value ? value->data() : nullptr);
   values.lengths.push_back(value ? static_cast<unsigned long>(value->size()) : 0);
   values.indicators.push_back(value ? STMT_INDICATOR_NONE : STMT_INDICATOR_NULL);

@@ -36,7 +36,7 @@ class ChunkInsert {
     std::vector<char> indicators;
   };
   ChunkInsert(StatementHandle statement, std::vector<Column> columns);
-  Values& nextValues(Column expected);
+  Values& nextValues();  // of the column whose value comes next
   void clear();
 
   StatementHandle statement_;

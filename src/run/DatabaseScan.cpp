@@ -39,7 +39,7 @@ QString utf8BytesOf(const TextColumn& column) {
   return QStringLiteral("CONVERT(CONVERT(%1 USING utf8mb4) USING binary)").arg(quoted);
 }
 
-// Where only a byte or the count of bytes matters, a UTF-8 column is read as it is: a cast
+// Where only a byte or the count of bytes matters, a UTF-8 column is read as it is: a conversion
 // per use is a tenth of the scan.
 QString utf8BytesForCounting(const TextColumn& column) {
   return storedAsUtf8(column) ? QuotedName(column.name) : utf8BytesOf(column);
