@@ -9,9 +9,15 @@
 
 namespace {
 
-// Refuse, rather than truncate or zero, a value that does not fit its column.
-constexpr const char* StrictMode =
-    "SET SESSION sql_mode = TRIM(BOTH ',' FROM CONCAT(@@SESSION.sql_mode, ',STRICT_ALL_TABLES'))";
+// Every session reads and writes in one known way, whatever the server's own defaults:
+// - a value that does not fit its column is refused, not truncated or zeroed;
+// - no mode changes what the statements mean (ANSI_QUOTES, NO_BACKSLASH_ESCAPES,
+//   EMPTY_STRING_IS_NULL) or what a value reads as (PAD_CHAR_TO_FULL_LENGTH);
+// - times are read in UTC, where no two instants read alike (local time repeats an hour
+//   when the clocks go back), so that a row found by its values is the row read.
+constexpr const char* SessionSettings =
+    "SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ENGINE_SUBSTITUTION', "
+    "SESSION time_zone = '+00:00'";
 
 unsigned portOf(const QString& port) {
   if (port.trimmed().isEmpty()) return 0;  // the client library's default
@@ -69,7 +75,7 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
   SetClientOption(handle, MYSQL_OPT_LOCAL_INFILE, &noLocalFiles);
   SetClientOption(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
   // One statement, one round trip: across a slow link each costs the time of a chunk of rows.
-  QByteArray initCommand = StrictMode;
+  QByteArray initCommand = SessionSettings;
   if (options.lockWaitSeconds > 0) {
     initCommand +=
         ", SESSION innodb_lock_wait_timeout = " + QByteArray::number(options.lockWaitSeconds);
