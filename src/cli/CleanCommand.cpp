@@ -36,6 +36,11 @@ void fail(const QString& line) {
   std::cerr << "klarifeld-clean: " << line.toStdString() << std::endl;
 }
 
+// Said once, by whichever command opens the journal first.
+void tellDamage(const Journal& journal) {
+  if (const QString damage = DamagedSpoolsText(journal); !damage.isEmpty()) fail(damage);
+}
+
 int listOperations() {
   for (const CleaningOperation& operation : Catalogue()) {
     std::cout << OperationShortName(operation).toStdString() << "\t"
@@ -311,6 +316,7 @@ CleanOptions recordedServer(const CleanOptions& options, const Journal& journal)
 // One line per run, newest first, in aligned columns; with --json one object per run.
 int listHistory(bool json) {
   const Journal journal(Journal::defaultPath());
+  tellDamage(journal);
   QList<QStringList> lines{
       {"run", "started", "server", "field", "operation", "written", "ended", "undone"}};
   for (const JournalRun& run : journal.runs()) {
@@ -582,6 +588,7 @@ int undoRun(const CleanOptions& options) {
   TerminalDialogs dialogs({});
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
+  tellDamage(journal);
   const std::optional<QString> connectionString =
       connectionStringFor(recordedServer(options, journal));
   if (!connectionString) return UsageError;
@@ -649,6 +656,7 @@ int runRecipe(const CleanOptions& options) {
   }
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
+  tellDamage(journal);
   RewriteRun rewrites(journal, *connectionString, dialogs, progress);
   const RecipeRan ran = RunRecipe(*recipe, rewrites, *connectionString, dialogs);
   if (!ran.counted) return UsageError;
@@ -732,6 +740,7 @@ int RunCleanCommand(const CleanOptions& options) {
   QString quietEnd;
   try {
     Journal journal(Journal::defaultPath());
+    tellDamage(journal);
     FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
                        connectionString, pointer, dialogs, progress, journal);
     if (options.quietReports) run.reportIntoSummary();

@@ -17,6 +17,7 @@
 
 #include "EntryBatches.h"
 #include "JournalDatabase.h"
+#include "SpoolFile.h"
 #include "SpoolTaker.h"
 
 namespace {
@@ -107,11 +108,6 @@ QStringList answersOf(const QString& text) {
   return answers;
 }
 
-// A spool file is a series of frames: an entry (its length, then the packed identity, old
-// and new values), or a settlement of the entries since the last one (the mark, then a
-// frame of its own packing how they settled and, for a lone entry, the value its row holds).
-constexpr quint32 SettlementMark = 0xFFFFFFFF;
-
 // Appends a frame of `parts` to `frames`: its length, then the parts packed.
 void appendFrame(QByteArray& frames, std::initializer_list<std::optional<QByteArrayView>> parts) {
   const qsizetype start = frames.size();
@@ -151,56 +147,18 @@ void appendEntryFrame(QByteArray& frames, const RowChange& change, QByteArray& i
   appendFrame(frames, {QByteArrayView(identity), viewOf(change.before), viewOf(change.after)});
 }
 
-QByteArray settlementFrame(WriteSettled how, const std::optional<QByteArray>* holds) {
-  const quint32 mark = SettlementMark;
-  return QByteArray(reinterpret_cast<const char*>(&mark), sizeof mark) +
-         frameOf({QByteArray(1, char(how)), QByteArray(holds ? "1" : "0"),
-                  holds ? *holds : std::nullopt});
+QByteArray settlementRecord(WriteSettled how, const std::optional<QByteArray>* holds) {
+  QByteArray parts;
+  for (const std::optional<QByteArray>& part :
+       {std::optional(QByteArray(1, char(how))), std::optional(QByteArray(holds ? "1" : "0")),
+        holds ? *holds : std::nullopt}) {
+    AppendPackedValue(parts, viewOf(part));
+  }
+  return SpoolFormat::settlementRecord(parts);
 }
 
 // What the entries of a journal say of their writes.
 enum EntryState : qint64 { WrittenEntry = 1, InDoubtEntry = 2 };
-
-struct SpoolFrame {
-  bool settlement = false;
-  bool end = true;
-  QByteArray frame;  // an entry's, as written: its length, then its parts packed
-  RowValues parts;   // a settlement's
-};
-
-// Reads the frames of a spool file one by one; a last frame cut short (its write never
-// finished, so what it tells of was never written either) is left out.
-class SpoolReader {
- public:
-  explicit SpoolReader(const QString& path) : file_(path) {
-    if (!file_.open(QIODevice::ReadOnly)) throw JournalError("journal: cannot read a spool file");
-  }
-  SpoolFrame next() {
-    SpoolFrame frame;
-    quint32 length = 0;
-    if (!readLength(length)) return frame;
-    if (length == SettlementMark) {
-      frame.settlement = true;
-      if (!readLength(length)) return frame;
-    }
-    QByteArray bytes = file_.read(length);
-    if (bytes.size() != qsizetype(length)) return frame;
-    if (frame.settlement) {
-      frame.parts = UnpackedValues(bytes);
-      if (frame.parts.size() != 3) return frame;
-    } else {
-      frame.frame = QByteArray(reinterpret_cast<const char*>(&length), sizeof length) + bytes;
-    }
-    frame.end = false;
-    return frame;
-  }
-
- private:
-  bool readLength(quint32& length) {
-    return file_.read(reinterpret_cast<char*>(&length), sizeof length) == sizeof length;
-  }
-  QFile file_;
-};
 
 void writeFully(int file, const QByteArray& bytes) {
   const char* at = bytes.constData();
@@ -277,11 +235,17 @@ QByteArray entryBytesSql(const QByteArray& run) {
          run + ") + (SELECT COALESCE(SUM(bytes), 0) FROM entry_batches WHERE run = " + run + "))";
 }
 
+// The entries of run `run` and of its parts, for a run whose count was never kept.
+QByteArray wholeEntriesSql(const QByteArray& run) {
+  return entriesSql(run) + " + (SELECT COALESCE(SUM(COALESCE(part.entries, " +
+         entriesSql("part.id") + ")), 0) FROM runs AS part WHERE part.part_of = " + run + ")";
+}
+
 // A run cut short by another program still running counts its entries as it goes.
 const QByteArray RunColumns =
     "id, started, server, port, database, table_name, field, operation, answers, undoes, "
     "undone_by, end_kind, written, unchanged, reported, in_doubt, COALESCE(entries, " +
-    entriesSql("runs.id") +
+    wholeEntriesSql("runs.id") +
     "), identity_columns, keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), "
     "COALESCE(part_of, 0)";
 
@@ -435,7 +399,7 @@ void Journal::record(qint64 run, const RowChange& change) {
   Spool& spool = spoolOf(run);
   QByteArray frame, identity;
   appendEntryFrame(frame, change, identity);
-  spool.write(frame, writeHook_);
+  spool.write(SpoolFormat::entryRecords(frame), writeHook_);
   ++spool.unsettled;
   if (spool.taker) spool.unsettledFrames += frame;
 }
@@ -446,7 +410,7 @@ void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
   Spool& spool = spoolOf(run);
   QByteArray frames, identity;
   for (const RowChange& change : changes) appendEntryFrame(frames, change, identity);
-  spool.write(frames, writeHook_, true);
+  spool.write(SpoolFormat::entryRecords(frames), writeHook_, true);
   spool.unsettled += qint64(changes.size());
   if (spool.taker) spool.unsettledFrames += frames;
 }
@@ -455,7 +419,7 @@ void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArra
   const auto spool = spools_.find(run);
   if (spool == spools_.end() || spool->second.unsettled == 0) return;
   Spool& settling = spool->second;
-  settling.write(settlementFrame(how, holds), writeHook_);
+  settling.write(settlementRecord(how, holds), writeHook_);
   if (settling.taker && how != WriteSettled::NotWritten) {
     settling.taker->take(keptFrames(std::move(settling.unsettledFrames), settling.unsettled, holds),
                          how == WriteSettled::InDoubt);
@@ -495,6 +459,15 @@ Journal::Spool& Journal::spoolOf(qint64 run) {
     }
     Spool opened;
     opened.file = file;
+    struct stat status {};
+    if (::fstat(file, &status) == 0 && status.st_size == 0) {
+      try {
+        writeFully(file, SpoolFormat::header());
+      } catch (const JournalError&) {
+        ::close(file);
+        throw;
+      }
+    }
     try {
       opened.taker = std::make_unique<SpoolTaker>(path_, run);
     } catch (const JournalError&) {
@@ -507,7 +480,8 @@ Journal::Spool& Journal::spoolOf(qint64 run) {
 
 // Entries whose writes did not happen are left out; those never settled (the program
 // ended first) are in doubt, as are those of an older program's spool, which did not
-// settle its entries.
+// settle its entries, and those whose settlement may have been lost in a damaged stretch.
+// A damaged spool is kept aside, for the user to see.
 void Journal::takeIn(qint64 run) {
   SpoolReader spool(spoolPath(run));
   if (!this->run(run)) {
@@ -516,26 +490,35 @@ void Journal::takeIn(qint64 run) {
   }
   QByteArray unsettled;  // the frames of the entries since the last settlement
   qint64 unsettledEntries = 0;
+  bool uncertain = false;  // a damaged stretch lies between them and their settlement
   exec("BEGIN");
   try {
     // What a taker stored of the run gives way to the spool, whole.
     Query(db_, "DELETE FROM entry_batches WHERE run = ?").bind(1, run).run();
     EntryBatches batches(db_, run);
     const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
-      batches.add(keptFrames(std::move(unsettled), unsettledEntries, holds), state == InDoubtEntry);
+      if (unsettledEntries > 0) {
+        batches.add(keptFrames(std::move(unsettled), unsettledEntries, holds),
+                    state == InDoubtEntry);
+      }
       unsettled.clear();
       unsettledEntries = 0;
+      uncertain = false;
     };
     for (SpoolFrame frame = spool.next(); !frame.end; frame = spool.next()) {
+      uncertain = uncertain || frame.afterDamage;
       if (!frame.settlement) {
         unsettled += frame.frame;
         ++unsettledEntries;
         continue;
       }
-      const auto how = WriteSettled(frame.parts[0].value_or(QByteArray(1, 0)).at(0));
+      const QByteArray settledHow = frame.parts[0].value_or(QByteArray());
+      const auto how = WriteSettled(settledHow.isEmpty() ? 0 : settledHow.at(0));
       const std::optional<QByteArray>* holds =
           frame.parts[1] == QByteArray("1") ? &frame.parts[2] : nullptr;
-      if (how == WriteSettled::NotWritten) {
+      if (uncertain) {
+        keep(InDoubtEntry, nullptr);
+      } else if (how == WriteSettled::NotWritten) {
         unsettled.clear();
         unsettledEntries = 0;
       } else {
@@ -549,7 +532,23 @@ void Journal::takeIn(qint64 run) {
     exec("ROLLBACK");
     throw;
   }
-  ::unlink(QFile::encodeName(spoolPath(run)).constData());
+  if (spool.damaged()) {
+    const QString aside = spoolFolder() + QStringLiteral("/damaged-run-%1").arg(run);
+    if (QFile::rename(spoolPath(run), aside)) damagedSpools_ << aside;
+  } else {
+    ::unlink(QFile::encodeName(spoolPath(run)).constData());
+  }
+}
+
+// A recipe's run cut short wrote what its parts wrote.
+void Journal::countAbandonedWhole(qint64 part) {
+  Query(db_,
+        "UPDATE runs SET entries = NULL, "
+        "written = (SELECT COALESCE(SUM(written), 0) FROM runs AS p WHERE p.part_of = runs.id), "
+        "in_doubt = (SELECT COALESCE(SUM(in_doubt), 0) FROM runs AS p WHERE p.part_of = runs.id) "
+        "WHERE id = (SELECT part_of FROM runs WHERE id = ?) AND end_kind IS NULL")
+      .bind(1, part)
+      .run();
 }
 
 void Journal::takeInAbandonedSpools() {
@@ -569,6 +568,7 @@ void Journal::takeInAbandonedSpools() {
                        entriesSql("?1", "state IS NOT 1", "in_doubt") + " WHERE id = ?1")
             .bind(1, run)
             .run();
+        countAbandonedWhole(run);
       } catch (const JournalError&) {
         // Left for the next start.
       }
@@ -626,8 +626,10 @@ void Journal::deleteRun(qint64 run) {
 }
 
 void Journal::prune(const QDateTime& now) {
-  // A run cut short never had its size counted.
+  // A run cut short never had its size counted: its parts first, then the whole.
   exec("UPDATE runs SET entries = " + entriesSql("runs.id") +
+       ", bytes = " + entryBytesSql("runs.id") + " WHERE entries IS NULL AND part_of IS NOT NULL");
+  exec("UPDATE runs SET entries = " + wholeEntriesSql("runs.id") +
        ", bytes = " + entryBytesSql("runs.id") + " WHERE entries IS NULL");
   Query(db_, "DELETE FROM runs WHERE started < ?")
       .bind(1, now.addDays(-limits_.keepDays).toUTC().toString(Qt::ISODateWithMs))
@@ -668,8 +670,19 @@ std::optional<JournalRun> Journal::run(qint64 id) const {
 // A page of a run's rows at a time, each page's statement ended before its rows are
 // visited: a visitor that writes the journal (an undo journals its own writes as it reads)
 // meets no read of this connection that another connection's commit has made stale.
-void Journal::forEachEntry(qint64 run,
-                           const std::function<void(const JournalEntry&)>& visit) const {
+qint64 Journal::forEachEntry(qint64 run,
+                             const std::function<void(const JournalEntry&)>& visit) const {
+  const std::optional<JournalRun> described = this->run(run);
+  const qsizetype identityColumns = described ? described->identityColumns.size() : 0;
+  qint64 damaged = 0;
+  // An entry that is not whole, or whose identity does not fit the run's, finds no row.
+  const auto visitIntact = [&](JournalEntry entry) {
+    if (identityColumns > 0 && entry.identity.size() != std::size_t(identityColumns)) {
+      ++damaged;
+    } else {
+      visit(entry);
+    }
+  };
   // A journal of an older version kept an entry a row.
   qint64 after = 0;
   for (std::vector<JournalEntry> page;; page.clear()) {
@@ -685,33 +698,39 @@ void Journal::forEachEntry(qint64 run,
       }
     }
     if (page.empty()) break;
-    for (const JournalEntry& entry : page) visit(entry);
+    for (JournalEntry& entry : page) visitIntact(std::move(entry));
   }
   for (after = 0;;) {
     QByteArray frames;
+    qint64 entries = 0;
     {
       Query batch(db_,
-                  "SELECT id, frames FROM entry_batches WHERE run = ? AND id > ? ORDER BY id "
-                  "LIMIT 1");
+                  "SELECT id, frames, entries FROM entry_batches WHERE run = ? AND id > ? "
+                  "ORDER BY id LIMIT 1");
       batch.bind(1, run).bind(2, after);
       if (!batch.step()) break;
       after = batch.integer(0);
       frames = batch.blob(1).value_or(QByteArray());
+      entries = batch.integer(2);
     }
-    for (qsizetype at = 0; at + qsizetype(sizeof(quint32)) <= frames.size();) {
+    qint64 read = 0;
+    for (qsizetype at = 0; at + qsizetype(sizeof(quint32)) <= frames.size(); ++read) {
       quint32 length = 0;
       memcpy(&length, frames.constData() + at, sizeof length);
       at += sizeof length;
-      if (length > quint64(frames.size() - at)) {
-        throw JournalError("journal: an entry of the run is damaged");
-      }
+      if (length > quint64(frames.size() - at)) break;  // the rest of the batch is lost
       const RowValues parts =
           UnpackedValues(QByteArray::fromRawData(frames.constData() + at, length));
       at += length;
-      if (parts.size() != 3) throw JournalError("journal: an entry of the run is damaged");
-      visit({UnpackedValues(parts[0].value_or(QByteArray())), parts[1], parts[2]});
+      if (parts.size() != 3) {
+        ++damaged;
+        continue;
+      }
+      visitIntact({UnpackedValues(parts[0].value_or(QByteArray())), parts[1], parts[2]});
     }
+    damaged += std::max<qint64>(entries - read, 0);
   }
+  return damaged;
 }
 
 qint64 Journal::sizeOnDisk() const {

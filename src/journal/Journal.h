@@ -110,10 +110,14 @@ class Journal {
   // The runs that wrote the fields of the recipe's run `whole`, in the order they began.
   std::vector<JournalRun> parts(qint64 whole) const;
   std::optional<JournalRun> run(qint64 id) const;
-  void forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
+  // Visits the run's intact entries in order; returns how many were damaged and left out.
+  qint64 forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
   // The file and its write-ahead log.
   qint64 sizeOnDisk() const;
   const QString& path() const { return path_; }
+  // Spool files found damaged when they were taken in, kept aside: what could be read of
+  // them is in the journal, the rest is lost. Empty when none were.
+  const QStringList& damagedSpools() const { return damagedSpools_; }
   const JournalLimits& limits() const { return limits_; }
   // Called before each entry or settlement is handed to the system; what it throws stands
   // for a failure of the disk. For tests of what a failing journal does.
@@ -139,6 +143,7 @@ class Journal {
   QString spoolPath(qint64 run) const;
   // Moves the entries of spool files whose runs' programs are gone into the database.
   void takeInAbandonedSpools();
+  void countAbandonedWhole(qint64 part);
   void takeIn(qint64 run);
 
   QString path_;
@@ -147,6 +152,7 @@ class Journal {
   std::set<qint64> described_;  // runs whose identity columns are stored
   std::function<void()> writeHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way
+  QStringList damagedSpools_;
 };
 
 // Keeps the entries of one run: told of each write before it happens, and then of what

@@ -71,6 +71,16 @@ void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& di
   }
 }
 
+QString DamagedSpoolsText(const Journal& journal) {
+  const QStringList& damaged = journal.damagedSpools();
+  if (damaged.isEmpty()) return {};
+  return QStringLiteral(
+             "The journal found damage in the old values a run left behind: what "
+             "could be read is kept, and an undo of that run puts back those rows. "
+             "The damaged file is kept as %1.")
+      .arg(damaged.join(QStringLiteral(", ")));
+}
+
 QString JournalRunWhere(const JournalRun& run) {
   // A recipe's run names its fields as its table: "shop: customers.name, orders.note".
   if (run.field.isEmpty()) return run.database + QStringLiteral(": ") + run.table;

@@ -22,6 +22,8 @@ JournalRun JournalRunEnded(qint64 id, const RunSummary& summary);
 // Keeps how run `id` ended; when the journal cannot, says so in a box and marks the
 // summary.
 void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& dialogs);
+// What the journal found damaged as it opened, in one message; empty when nothing was.
+QString DamagedSpoolsText(const Journal& journal);
 // "database.table.field"; for a recipe's run "database: table.field, table.field"
 QString JournalRunWhere(const JournalRun& run);
 // The operation, and its answers when it asked for any.

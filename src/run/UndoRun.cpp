@@ -1,5 +1,7 @@
 #include "UndoRun.h"
 
+#include <QScopeGuard>
+#include <map>
 #include <ranges>
 
 #include "ChangePreview.h"
@@ -108,7 +110,7 @@ ChangePreviews UndoRun::preview(const PreviewSetup& setUp) {
         return value ? QByteArrayView(*value) : QByteArrayView();
       };
       qint64 position = 0;
-      journal_.forEachEntry(part.id, [&](const JournalEntry& entry) {
+      damaged_[part.id] = journal_.forEachEntry(part.id, [&](const JournalEntry& entry) {
         ++preview->counts.read;
         if (rows.holds(entry.identity, entry.after)) {
           preview->add(position, PackedValues(entry.identity), bytes(entry.after),
@@ -121,6 +123,7 @@ ChangePreviews UndoRun::preview(const PreviewSetup& setUp) {
       preview->drainRest();
       previews.push_back(std::move(preview));
     }
+    tellDamaged();
     return previews;
   } catch (const DbError& failure) {
     dialogs_.message(QString::fromUtf8(failure.what()));
@@ -147,11 +150,13 @@ void UndoRun::run() {
   const RewriteSource entries = [&](const PartRange& asked,
                                     const std::function<void(const Rewrite&)>& visit) {
     for (std::size_t part = asked.first; part < asked.first + asked.count; ++part) {
-      journal_.forEachEntry(lastFirst[part].id, [&](const JournalEntry& entry) {
-        visit({entry.identity, entry.after, entry.before, part});
-      });
+      damaged_[lastFirst[part].id] =
+          journal_.forEachEntry(lastFirst[part].id, [&](const JournalEntry& entry) {
+            visit({entry.identity, entry.after, entry.before, part});
+          });
     }
   };
+  const auto told = qScopeGuard([this] { tellDamaged(); });
   if (writers.size() == 1 && writers.front().id == undone.id) {
     const std::optional<qint64> undo =
         rewrites_.run(targetOf(undone), undoOf(undone), description, undone.entries, entries);
@@ -180,6 +185,18 @@ void UndoRun::run() {
   } else {
     journal_.markPartlyUndone(undone.id, counts.written + counts.unchanged);
   }
+}
+
+// Entries the journal could not read leave their rows as they are, and the run partly
+// undone: the user is told how many, once.
+void UndoRun::tellDamaged() {
+  qint64 damaged = 0;
+  for (const auto& [run, count] : damaged_) damaged += count;
+  damaged_.clear();
+  if (damaged == 0) return;
+  dialogs_.message(QStringLiteral("%1 of the run's old values could not be read from the journal "
+                                  "(it is damaged), so their rows were left as they are.")
+                       .arg(CountText(damaged)));
 }
 
 // A row whose old value stood already came back too, by an earlier undo or by hand.

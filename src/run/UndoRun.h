@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <map>
 #include <memory>
 
 #include "ChangePreview.h"
@@ -35,10 +36,12 @@ class UndoRun {
   // The runs that wrote values: the run itself, or the parts of a recipe's run.
   std::vector<JournalRun> writers(const JournalRun& undone) const;
   void markTakenBack(const JournalRun& undone, qint64 undo, const RunSummary& summary);
+  void tellDamaged();
 
   Journal& journal_;
   qint64 runId_;
   QString connectionString_;
   Dialogs& dialogs_;
   RewriteRun rewrites_;
+  std::map<qint64, qint64> damaged_;  // by run or part: its entries that could not be read
 };

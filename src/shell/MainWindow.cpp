@@ -24,6 +24,7 @@
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "ReportingProcedure.h"
+#include "RunJournal.h"
 #include "ScanWindow.h"
 #include "SettingsStore.h"
 #include "TableBrowser.h"
@@ -378,6 +379,9 @@ Journal* MainWindow::journal() {
   if (journal_) return journal_.get();
   try {
     journal_ = std::make_unique<Journal>(Journal::defaultPath());
+    if (const QString damage = DamagedSpoolsText(*journal_); !damage.isEmpty()) {
+      dialogs_.message(damage);
+    }
   } catch (const JournalError& failure) {
     dialogs_.message(QStringLiteral("The journal that keeps the old values cannot be opened (%1), "
                                     "so nothing can be written or undone.")

@@ -700,6 +700,49 @@ TEST_F(CleanCommandTest, ARecipeOfManyRowsIsWrittenAsItIsReadAndUndoneWhole) {
   EXPECT_EQ(contents(), before);
 }
 
+// A recipe killed mid-run counts what its parts wrote, and its undo puts every row back.
+TEST_F(CleanCommandTest, ARecipeKilledMidRunIsCountedAndUndoneWhole) {
+  db.exec(
+      "CREATE TABLE big (id INT PRIMARY KEY, a VARCHAR(20), b VARCHAR(20)) SELECT seq AS id, "
+      "CONCAT('a ', seq) AS a, CONCAT('b ', seq) AS b FROM seq_1_to_300000");
+  const auto contents = [&] {
+    return db.column("SELECT CONCAT(COUNT(*), ' ', SUM(CRC32(CONCAT(a, '|', b)))) FROM big");
+  };
+  const Column before = contents();
+  QFile file(dataHome.filePath("recipe.json"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(R"({"klarifeld-recipe": 1, "steps": [
+      {"table": "big", "field": "a", "operation": "remove-all-spaces"},
+      {"table": "big", "field": "b", "operation": "remove-all-spaces"}]})");
+  file.close();
+  const TestServer& server = TestServer::get();
+  QProcess program;
+  startBare(program,
+            {"--host", server.host, "--port", server.port, "--user", server.user, "--database",
+             db.name(), "--recipe", file.fileName()},
+            server.password);
+  QElapsedTimer waited;
+  waited.start();
+  while (db.column("SELECT COUNT(*) FROM big WHERE a NOT LIKE '% %'")[0]->toInt() < 2000) {
+    ASSERT_LT(waited.elapsed(), 60000);
+    QThread::msleep(10);
+  }
+  ::kill(pid_t(program.processId()), SIGKILL);
+  program.waitForFinished();
+  const int changed = db.column("SELECT COUNT(*) FROM big WHERE a NOT LIKE '% %'")[0]->toInt();
+  ASSERT_LT(changed, 300000) << "the recipe finished before it was killed";
+
+  const Outcome history = clean({"--history"});
+  EXPECT_TRUE(history.out.contains("cut short")) << history.out.toStdString();
+  qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+  const JournalRun killed = Journal(Journal::defaultPath()).runs().at(0);
+  EXPECT_GT(killed.written, 0);
+  EXPECT_GE(killed.written + killed.inDoubt, changed);
+  const Outcome undo = clean({"--undo", QString::number(killed.id)});
+  EXPECT_EQ(undo.status, 0) << undo.err.toStdString() << undo.out.toStdString();
+  EXPECT_EQ(contents(), before);
+}
+
 // Fields of one table that find its rows (a table without a key, or its key itself): each
 // later step finds the rows by the values the earlier ones wrote, and the undo goes back
 // step by step.
