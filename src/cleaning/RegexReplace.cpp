@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -11,6 +12,12 @@ namespace {
 // stops here within a fraction of a second.
 constexpr uint32_t MatchLimit = 1'000'000;
 constexpr PCRE2_SIZE JitStackMax = 4 * 1024 * 1024;
+// However many matches a value holds, its replacement ends within this time.
+constexpr auto ValueTimeLimit = std::chrono::seconds(5);
+// Matches between two looks at the clock and at the interruption.
+constexpr int MatchesPerLook = 256;
+
+thread_local std::function<bool()> interruption;
 
 PCRE2_SPTR units(const QString& text) {
   return reinterpret_cast<PCRE2_SPTR>(text.utf16());
@@ -84,9 +91,8 @@ struct Compiled {
       : pattern(pattern), replacement(replacement) {
     int error = 0;
     PCRE2_SIZE offset = 0;
-    code.reset(pcre2_compile(units(pattern), PCRE2_SIZE(pattern.size()),
-                             PCRE2_UTF | PCRE2_UCP | PCRE2_MATCH_INVALID_UTF, &error, &offset,
-                             nullptr));
+    code.reset(pcre2_compile(units(pattern), PCRE2_SIZE(pattern.size()), PCRE2_UTF | PCRE2_UCP,
+                             &error, &offset, nullptr));
     if (!code) {
       problem = QStringLiteral("Invalid regular expression at offset %1: %2")
                     .arg(offset)
@@ -128,6 +134,12 @@ void throwIfFailed(int result) {
             .arg(libraryMessage(result))
             .toStdString());
   }
+  if (result >= PCRE2_ERROR_UTF32_ERR2 && result <= PCRE2_ERROR_UTF8_ERR1) {
+    throw RegexLimitError(QStringLiteral("The value is not valid Unicode text (%1), so it was "
+                                         "left as it was.")
+                              .arg(libraryMessage(result))
+                              .toStdString());
+  }
   throw std::runtime_error(libraryMessage(result).toStdString());
 }
 
@@ -137,31 +149,89 @@ QString RegexProblem(const QString& pattern, const QString& replacement) {
   return compiled(pattern, replacement).problem;
 }
 
+RegexInterruption::RegexInterruption(std::function<bool()> interrupted) {
+  interruption = std::move(interrupted);
+}
+
+RegexInterruption::~RegexInterruption() {
+  interruption = nullptr;
+}
+
+namespace {
+
+// Appends the replacement of the match that `regex.matches` holds.
+void appendReplacement(QString& out, const Compiled& regex, const QString& text,
+                       const QString& replacement, PCRE2_SIZE start) {
+  const uint32_t options = PCRE2_SUBSTITUTE_MATCHED | PCRE2_SUBSTITUTE_REPLACEMENT_ONLY |
+                           PCRE2_SUBSTITUTE_UNSET_EMPTY | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH;
+  const qsizetype at = out.size();
+  PCRE2_SIZE length = PCRE2_SIZE(replacement.size()) + 16;
+  for (;;) {
+    out.resize(at + qsizetype(length));
+    const int result = pcre2_substitute(regex.code.get(), units(text), PCRE2_SIZE(text.size()),
+                                        start, options, regex.matches.get(), regex.context.get(),
+                                        units(replacement), PCRE2_SIZE(replacement.size()),
+                                        reinterpret_cast<PCRE2_UCHAR*>(out.data() + at), &length);
+    if (result == PCRE2_ERROR_NOMEMORY) continue;  // `length` now says what it needs
+    throwIfFailed(result);
+    out.truncate(at + qsizetype(length));
+    return;
+  }
+}
+
+void lookAtTheTime(const std::chrono::steady_clock::time_point& deadline) {
+  if (interruption && interruption()) {
+    throw RegexLimitError("The replacement was interrupted, so the value was left as it was.");
+  }
+  if (std::chrono::steady_clock::now() > deadline) {
+    throw RegexLimitError(
+        QStringLiteral("The regular expression takes more than %1 seconds on this value, so the "
+                       "value was left as it was.")
+            .arg(std::chrono::seconds(ValueTimeLimit).count())
+            .toStdString());
+  }
+}
+
+}  // namespace
+
+// Every match, one after another: after an empty match the next may not be empty at the
+// same place, and where none is, the search goes on one character further.
 QString ReplaceRegex(const QString& text, const QString& pattern, const QString& replacement) {
   const Compiled& regex = compiled(pattern, replacement);
   if (!regex.problem.isEmpty()) throw std::invalid_argument(regex.problem.toStdString());
-  // Most values hold no match: they are handed back as they are, without a copy.
-  const int found = pcre2_match(regex.code.get(), units(text), PCRE2_SIZE(text.size()), 0, 0,
-                                regex.matches.get(), regex.context.get());
-  if (found == PCRE2_ERROR_NOMATCH) return text;
-  throwIfFailed(found);
-  uint32_t options = PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_UNSET_EMPTY |
-                     PCRE2_SUBSTITUTE_OVERFLOW_LENGTH | PCRE2_SUBSTITUTE_MATCHED;
-  QString out(text.size() + text.size() / 4 + 16, Qt::Uninitialized);
-  for (;;) {
-    PCRE2_SIZE length = PCRE2_SIZE(out.size());
-    const int result = pcre2_substitute(regex.code.get(), units(text), PCRE2_SIZE(text.size()), 0,
-                                        options, regex.matches.get(), regex.context.get(),
-                                        units(replacement), PCRE2_SIZE(replacement.size()),
-                                        reinterpret_cast<PCRE2_UCHAR*>(out.data()), &length);
-    if (result == PCRE2_ERROR_NOMEMORY) {
-      // The first match was used up: the second attempt starts from the beginning.
-      options &= ~PCRE2_SUBSTITUTE_MATCHED;
-      out.resize(qsizetype(length));
+  const PCRE2_SIZE length = PCRE2_SIZE(text.size());
+  const auto deadline = std::chrono::steady_clock::now() + ValueTimeLimit;
+  QString out;
+  bool matched = false;
+  PCRE2_SIZE copied = 0, from = 0;
+  uint32_t options = 0;
+  for (int matches = 0;; ++matches) {
+    if (matches % MatchesPerLook == MatchesPerLook - 1) lookAtTheTime(deadline);
+    // The value was checked once, by the first search.
+    const uint32_t checked = matches > 0 ? PCRE2_NO_UTF_CHECK : 0;
+    const int found = pcre2_match(regex.code.get(), units(text), length, from, options | checked,
+                                  regex.matches.get(), regex.context.get());
+    if (found == PCRE2_ERROR_NOMATCH) {
+      if (options == 0 || from >= length) break;
+      // No non-empty match here: one character on, a surrogate pair whole.
+      from += QChar::isHighSurrogate(text.at(qsizetype(from)).unicode()) && from + 1 < length &&
+                      QChar::isLowSurrogate(text.at(qsizetype(from + 1)).unicode())
+                  ? 2
+                  : 1;
+      options = 0;
       continue;
     }
-    throwIfFailed(result);
-    out.truncate(qsizetype(length));
-    return out;
+    throwIfFailed(found);
+    // Most values hold no match: they are handed back as they are, without a copy.
+    if (!matched) out.reserve(text.size() + text.size() / 4 + 16);
+    matched = true;
+    const PCRE2_SIZE* range = pcre2_get_ovector_pointer(regex.matches.get());
+    out.append(QStringView(text).sliced(qsizetype(copied), qsizetype(range[0] - copied)));
+    appendReplacement(out, regex, text, replacement, from);
+    copied = from = range[1];
+    options = range[0] == range[1] ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : 0;
   }
+  if (!matched) return text;
+  out.append(QStringView(text).sliced(qsizetype(copied)));
+  return out;
 }

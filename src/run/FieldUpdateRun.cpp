@@ -17,6 +17,7 @@
 #include "ListView.h"
 #include "NumberText.h"
 #include "RecordSet.h"
+#include "RegexReplace.h"
 #include "RowUpdater.h"
 #include "RunJournal.h"
 #include "WindowPointer.h"
@@ -419,6 +420,8 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
       [&] { reporting->collectTheRest(); });
   ReportingProcedure steps(reports, StartClickedTag);
   reporting = &steps;
+  // Stop ends a value that takes long at once, not when it is done.
+  const RegexInterruption interruption([this] { return control_.stopRequested(); });
   if (reportIntoSummary_) steps.collectTheRest();
   steps.offerStop([this] { control_.requestStop(); },
                   [this](const QString& description, const QString& subject) {
@@ -449,7 +452,7 @@ RunEnd FieldUpdateRun::goThroughRecords(const CleaningOperation& operation, cons
     if (!outcome) continue;
     progress.count(*outcome);
     if (*outcome == RecordOutcome::Written) lastWrittenRecord_ = record + 1;
-    if (*outcome == RecordOutcome::Interrupted) return RunEnd::Stopped;
+    if (*outcome == RecordOutcome::Interrupted) break;
     if (*outcome == RecordOutcome::InDoubt) {
       return control_.stopRequested() ? RunEnd::Stopped : RunEnd::ConnectionLost;
     }
@@ -475,8 +478,14 @@ std::optional<RecordOutcome> FieldUpdateRun::updateRecord(ReportingProcedure& st
   std::optional<RecordOutcome> outcome = RecordOutcome::Unchanged;
   steps.step(loopLine + 2, [&] {
     stored = records.Value(readField_);
-    newValue = NewValueOf(operation, answers, stored);
+    try {
+      newValue = NewValueOf(operation, answers, stored);
+    } catch (const RegexLimitError&) {
+      if (!control_.stopRequested()) throw;
+    }
   });
+  // A value computed while Stop was pressed is never written.
+  if (control_.stopRequested()) return RecordOutcome::Interrupted;
   // A record whose new value could not be computed is left as it is; a null is never written.
   if (newValue && steps.test(loopLine + 4, [&] { return ChangesRecord(stored, *newValue); })) {
     outcome = RecordOutcome::Reported;

@@ -25,6 +25,20 @@ TEST(ReplaceRegex, GroupsNamesAndDollars) {
 TEST(ReplaceRegex, EmptyMatchesMoveOnByOneCharacter) {
   EXPECT_EQ(ReplaceRegex("ab", "x*", "-"), "-a-b-");
   EXPECT_EQ(ReplaceRegex("aab", "a*", "-"), "--b-");
+  EXPECT_EQ(ReplaceRegex(u"a😀b"_qs, "x*", "-"), u"-a-😀-b-"_qs) << "a surrogate pair stays whole";
+  EXPECT_EQ(ReplaceRegex("a b  c", R"(\s*)", ""), "abc");
+  EXPECT_EQ(ReplaceRegex("abc", ".*", ""), "");
+  EXPECT_EQ(ReplaceRegex("", "x*", "-"), "-");
+}
+
+// A long value is replaced match by match, and a stop ends it between two matches.
+TEST(ReplaceRegex, ALongValueIsInterruptedOnRequest) {
+  const QString value(200000, u' ');
+  EXPECT_EQ(ReplaceRegex(value, R"(\s*)", "-"), "--");
+  int asked = 0;
+  const RegexInterruption stop([&] { return ++asked > 2; });
+  EXPECT_THROW(ReplaceRegex(value, "x*", ""), RegexLimitError);
+  EXPECT_EQ(asked, 3);
 }
 
 // Unicode mode: a character is a code point, classes know every script.
