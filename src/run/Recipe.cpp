@@ -1,10 +1,15 @@
 #include "Recipe.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <cstring>
 
 #include "NumberText.h"
 #include "RunProgress.h"
@@ -183,13 +188,27 @@ QByteArray RecipeJson(const Recipe& recipe) {
       .toUtf8();
 }
 
+// A regular file of at most a few MiB: a device or a pipe could be waited on or read
+// forever. Opened without waiting, then looked at, so that what is read is what was checked.
 std::optional<Recipe> ReadRecipeFile(const QString& path, QString& problem) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    problem = QStringLiteral("Cannot read the recipe '%1': %2.").arg(path, file.errorString());
+  constexpr qint64 MaxSize = 4 << 20;
+  const int descriptor =
+      ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    problem = QStringLiteral("Cannot read the recipe '%1': %2.")
+                  .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
     return std::nullopt;
   }
-  return ParseRecipe(file.readAll(), problem);
+  QFile file;
+  file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+  struct stat status {};
+  const bool regular = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+  const QByteArray json = regular ? file.read(MaxSize + 1) : QByteArray();
+  if (!regular || json.size() > MaxSize) {
+    problem = QStringLiteral("The recipe '%1' is not a file of at most 4 MiB.").arg(path);
+    return std::nullopt;
+  }
+  return ParseRecipe(json, problem);
 }
 
 QString WriteRecipeFile(const Recipe& recipe, const QString& path) {

@@ -3,6 +3,10 @@
 #include "Recipe.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include "../support/QStringPrinting.h"
 
@@ -87,4 +91,20 @@ TEST(RecipeTest, AStepThatCannotBeRunIsRefusedByItsNumber) {
   };
   EXPECT_EQ(CheckRecipeTargets(recipe, fieldsOf), "Step 3: No table 'u' in the database.");
   EXPECT_EQ(recipe.steps[1].field, "note") << "as the table spells it";
+}
+
+// Only a regular file of a sensible size is read: a device or a pipe could be read forever.
+TEST(RecipeTest, OnlyAFileOfAFewMiBIsRead) {
+  QTemporaryDir folder;
+  const QString fifo = folder.filePath("fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  QFile big(folder.filePath("big.json"));
+  ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+  big.write(QByteArray(5 << 20, ' '));
+  big.close();
+  for (const QString& path : {QString("/dev/zero"), fifo, big.fileName()}) {
+    QString problem;
+    EXPECT_EQ(ReadRecipeFile(path, problem), std::nullopt) << path.toStdString();
+    EXPECT_EQ(problem, "The recipe '" + path + "' is not a file of at most 4 MiB.");
+  }
 }
