@@ -25,10 +25,26 @@ QChar VisibleMark(QChar c) {
     case 0x2060:  // word joiner
     case 0xFEFF:  // zero-width no-break space
       return u'‸';
+    case 0x7F:  // delete
+      return u'␡';
     default:
+      // Other controls, which a terminal would obey: their pictures (␀ ␇ ␛ …), and one
+      // mark for those of the C1 range, which have none.
+      if (c.unicode() < 0x20) return QChar(char16_t(0x2400 + c.unicode()));
+      if (c.unicode() >= 0x80 && c.unicode() <= 0x9F) return u'␦';
       // The spaces of the General Punctuation block: en quad to hair space.
       return c.unicode() >= 0x2000 && c.unicode() <= 0x200A ? QChar(u'␣') : QChar();
   }
+}
+
+QString WithControlMarks(const QString& text) {
+  QString shown = text;
+  for (QChar& c : shown) {
+    const char16_t unit = c.unicode();
+    const bool control = (unit < 0x20 && unit != u'\n') || (unit >= 0x7F && unit <= 0x9F);
+    if (control) c = VisibleMark(c);
+  }
+  return shown;
 }
 
 QString WithVisibleMarks(const QString& text) {
@@ -40,7 +56,7 @@ QString WithVisibleMarks(const QString& text) {
 }
 
 void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text) {
-  const auto plain = [](uchar c) { return c > 0x20 && c < 0x80; };
+  const auto plain = [](uchar c) { return c > 0x20 && c < 0x7F; };
   qsizetype at = 0;
   while (at < text.size()) {
     const auto lead = uchar(text[at]);
@@ -69,7 +85,7 @@ void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text) {
 
 const QString VisibleMarksLegend = QStringLiteral(
     "· space   → tab   ↵ carriage return   ¶ line feed   ⍽ no-break space   "
-    "␣ other space   ‸ zero-width character");
+    "␣ other space   ‸ zero-width character   ␛ ␇ ␡ ␦ … control character");
 
 namespace {
 

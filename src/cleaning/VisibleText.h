@@ -10,6 +10,9 @@
 
 // The mark shown for `c`; a null character when `c` shows itself.
 QChar VisibleMark(QChar c);
+// `text` with every control character but the line feed replaced by its mark: safe to
+// print on a terminal, which would obey them.
+QString WithControlMarks(const QString& text);
 // `text` with every invisible character replaced by its mark.
 QString WithVisibleMarks(const QString& text);
 // Appends UTF-8 `text` to `out` with every invisible character replaced by its mark's

@@ -33,7 +33,7 @@
 namespace {
 
 void fail(const QString& line) {
-  std::cerr << "klarifeld-clean: " << line.toStdString() << std::endl;
+  std::cerr << "klarifeld-clean: " << WithControlMarks(line).toStdString() << std::endl;
 }
 
 // Said once, by whichever command opens the journal first.
@@ -203,7 +203,7 @@ void printAligned(const QList<QStringList>& lines) {
       text += i + 1 < line.size() ? line[i].leftJustified(widths[size_t(i)] + 2) : line[i];
     }
     while (text.endsWith(u' ')) text.chop(1);
-    std::cout << text.toStdString() << '\n';
+    std::cout << WithControlMarks(text).toStdString() << '\n';
   }
 }
 
@@ -420,6 +420,16 @@ void toStandardOutput(QByteArrayView bytes) {
 // Written out in one go: a million lines through a stream would cost more than the preview.
 // Handed on a mebibyte at a time: the output of a big table need not be held whole. With
 // `named`, each change says its table and field: one preview of several.
+// Whether UTF-8 `text` holds a control character that a terminal would obey.
+bool holdsControls(QByteArrayView text) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const auto c = uchar(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (c == 0xC2 && i + 1 < text.size() && uchar(text[i + 1]) <= 0x9F) return true;  // C1
+  }
+  return false;
+}
+
 void printEntries(const ChangePreview& preview, bool json, bool named, const Sink& sink) {
   constexpr qsizetype Full = qsizetype(1) << 20;
   QByteArray out;
@@ -445,10 +455,11 @@ void printEntries(const ChangePreview& preview, bool json, bool named, const Sin
       }
       out += preview.tooLong(i) ? ",\"tooLong\":true}\n" : ",\"tooLong\":false}\n";
     } else {
-      if (const std::optional<QByteArrayView> key = preview.singleKeyBytes(i)) {
+      const std::optional<QByteArrayView> key = preview.singleKeyBytes(i);
+      if (key && !holdsControls(*key)) {
         out += *key;
       } else {
-        out += preview.keyOnly(i).key.toUtf8();
+        out += WithControlMarks(key ? QString::fromUtf8(*key) : preview.keyOnly(i).key).toUtf8();
       }
       out += ": ";
       if (preview.binary()) {
@@ -473,7 +484,7 @@ void printEntries(const ChangePreview& preview, bool json, bool named, const Sin
 void printCounts(const ChangePreview& preview, bool named) {
   const RunDescription& run = preview.description();
   const QString prefix = named ? run.table + u'.' + run.field + QStringLiteral(": ") : QString();
-  std::cout << (prefix + PreviewCountsText(preview)).toStdString() << '\n';
+  std::cout << WithControlMarks(prefix + PreviewCountsText(preview)).toStdString() << '\n';
 }
 
 // A dry run printed as its changes are computed, so that its memory stays the same however
@@ -646,7 +657,9 @@ int runRecipe(const CleanOptions& options) {
         PreviewRecipe(*recipe, *connectionString, dialogs, printed.setUp());
     if (!preview) return UsageError;
     if (!options.json) {
-      for (const QString& line : StepCountsTexts(*preview)) std::cout << line.toStdString() << '\n';
+      for (const QString& line : StepCountsTexts(*preview)) {
+        std::cout << WithControlMarks(line).toStdString() << '\n';
+      }
     }
     if (const QString failure = printed.finish(preview->fields); !failure.isEmpty()) {
       fail(failure);
@@ -711,7 +724,8 @@ int RunCleanCommand(const CleanOptions& options) {
     connection.Open(connectionString);
     // Said where a person reads it: how far the link can be trusted.
     if (IsTerminal(STDERR_FILENO)) {
-      std::cerr << "Link to the server: " << connection.linkDescription().toStdString() << ".\n";
+      std::cerr << "Link to the server: "
+                << WithControlMarks(connection.linkDescription()).toStdString() << ".\n";
     }
     fields = fieldsOf(connection, options);
     if (!fields) return UsageError;

@@ -1,4 +1,5 @@
 #include "Terminal.h"
+#include "VisibleText.h"
 
 #include <signal.h>
 #include <termios.h>
@@ -24,7 +25,7 @@ QString lineOf(QString text) {
 }
 
 void printError(const QString& text) {
-  std::cerr << lineOf(text).toStdString() << std::endl;
+  std::cerr << WithControlMarks(lineOf(text)).toStdString() << std::endl;
 }
 
 std::optional<QString> readLine() {
@@ -175,5 +176,5 @@ void TerminalProgress::runEnded(const RunSummary& summary) {
   interrupt_.reset();
   progress_ = nullptr;
   summary_ = summary;
-  std::cout << SummaryText(summary).toStdString() << std::endl;
+  std::cout << WithControlMarks(SummaryText(summary)).toStdString() << std::endl;
 }

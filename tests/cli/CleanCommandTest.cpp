@@ -700,6 +700,43 @@ TEST_F(CleanCommandTest, ARecipeOfManyRowsIsWrittenAsItIsReadAndUndoneWhole) {
   EXPECT_EQ(contents(), before);
 }
 
+// What the database holds reaches the terminal with its control characters marked, never
+// obeyed; JSON keeps every byte.
+TEST_F(CleanCommandTest, ControlCharactersFromTheDatabaseAreMarkedOnTheTerminal) {
+  db.exec(
+      "CREATE TABLE e (id VARCHAR(9) PRIMARY KEY, `c\x1b]0;x\x07` TEXT);"
+      "INSERT INTO e VALUES (CONCAT('k', CHAR(27), '[K'), CONCAT(CHAR(27), '[2J a\r', CHAR(27), "
+      "'[Kfake', CHAR(0xC2, 0x9B USING utf8mb4)))");
+  const TestServer& server = TestServer::get();
+  const QStringList login{"--host", server.host, "--port",     server.port,
+                          "--user", server.user, "--database", db.name()};
+  QProcess program;
+  startBare(program,
+            login + QStringList{"--table", "e", "--field", "c\x1b]0;x\x07", "--operation",
+                                "remove-all-spaces", "--dry-run"},
+            server.password);
+  const Outcome dry = finish(program);
+  EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
+  EXPECT_TRUE(dry.out.endsWith(u"k␛[K: ␛[2J·a↵␛[Kfake␦ → ␛[2Ja↵␛[Kfake␦\n"_qs))
+      << dry.out.toStdString();
+  QProcess scan;
+  startBare(scan, login + QStringList{"--scan", "--table", "e"}, server.password);
+  const Outcome scanned = finish(scan);
+  EXPECT_TRUE(scanned.out.contains(u"c␛]0;x␇"_qs)) << scanned.out.toStdString();
+  QProcess missing;
+  startBare(missing,
+            login + QStringList{"--table", "e", "--field", "\x1b[2Jv", "--operation",
+                                "remove-all-spaces"},
+            server.password);
+  const Outcome refused = finish(missing);
+  EXPECT_TRUE(refused.err.contains(u"␛[2Jv"_qs)) << refused.err.toStdString();
+  for (const QString& printed : {dry.out, dry.err, scanned.out, scanned.err, refused.err}) {
+    for (const QChar c : {QChar(0x1b), QChar(0x07), QChar(0x9b)}) {
+      EXPECT_FALSE(printed.contains(c)) << printed.toStdString();
+    }
+  }
+}
+
 // A recipe killed mid-run counts what its parts wrote, and its undo puts every row back.
 TEST_F(CleanCommandTest, ARecipeKilledMidRunIsCountedAndUndoneWhole) {
   db.exec(
