@@ -587,6 +587,13 @@ int statusOf(const RunSummary& summary) {
 // Says why the first connection failed; the exit status.
 int failedToConnect(const DbError& failure, const CleanOptions& options) {
   // A name given wrong is the user's to mend, not the link's.
+  if (failure.errorNumber() == ER_BAD_DB_ERROR && options.databaseFollowsPassword) {
+    // Not echoed: it may be the password, meant for -p.
+    fail(
+        QStringLiteral("No database of the name given after -p on that server. A password "
+                       "goes right after -p, without a space: -pPASSWORD."));
+    return UsageError;
+  }
   if (failure.errorNumber() == ER_BAD_DB_ERROR) {
     fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
     return UsageError;

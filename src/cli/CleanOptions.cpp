@@ -187,13 +187,10 @@ std::optional<std::vector<GivenOption>> SplitArguments(const QStringList& argume
       given.push_back(std::move(*option));
       continue;
     }
-    // Not echoed: after "--password " it is most likely the password itself.
-    if (!given.empty() && given.back().name == QStringLiteral("password") && !given.back().value) {
-      error = QStringLiteral(
-          "--password takes its value after '=' (--password=TEXT, -pTEXT), or asks for it "
-          "when given alone; the argument after it is not an option.");
-      return std::nullopt;
-    }
+    // As the standard clients read it: -p alone asks, and the argument after it is the
+    // database, which is never echoed, since it may be a password put there.
+    const bool followsPassword =
+        !given.empty() && given.back().name == QStringLiteral("password") && !given.back().value;
     if (database) {
       error = QStringLiteral(
                   "unexpected argument '%1': only the database is given without an "
@@ -202,7 +199,7 @@ std::optional<std::vector<GivenOption>> SplitArguments(const QStringList& argume
       return std::nullopt;
     }
     database = true;
-    given.push_back({QStringLiteral("database"), argument});
+    given.push_back({QStringLiteral("database"), argument, followsPassword});
   }
   return given;
 }
@@ -249,6 +246,7 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       return false;
     }
     *text = value;
+    if (text == &options.database) options.databaseFollowsPassword = option.followsPassword;
     return true;
   }
   for (const auto& [flagName, flag] : flags) {

@@ -13,10 +13,11 @@ struct CleanOptions {
   QString port = QStringLiteral("3306");
   QString socket;
   QString user;
-  std::optional<QString> password;  // from the command line or an option file
-  bool askPassword = false;         // -p or --password alone, or "password" alone in a file
-  bool profile = false;             // the login window's stored settings instead
-  QStringList given;                // the connection options given on the command line, by name
+  std::optional<QString> password;       // from the command line or an option file
+  bool askPassword = false;              // -p or --password alone, or "password" alone in a file
+  bool databaseFollowsPassword = false;  // given bare, right after -p alone: never echoed
+  bool profile = false;                  // the login window's stored settings instead
+  QStringList given;  // the connection options given on the command line, by name
   QString sslMode;
   QString sslCa;
   QString database;
@@ -49,6 +50,8 @@ enum ExitStatus {
 struct GivenOption {
   QString name;
   std::optional<QString> value;
+  // A bare database right after -p or --password alone: it may be a password put there.
+  bool followsPassword = false;
 };
 
 // The options of `arguments` (the program's name first), read as the standard clients read

@@ -494,15 +494,15 @@ bool readUntil(int terminal, const QByteArray& expected, QByteArray& seen) {
 TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   const TestServer& server = TestServer::get();
   const QByteArray program = KLARIFELD_CLEAN_PATH;
-  // The standard clients' short options; -p asks even when MYSQL_PWD holds one.
+  // The standard clients' short options, as the README shows them; -p asks even when
+  // MYSQL_PWD holds one.
   const QList<QByteArray> arguments = {program,
                                        "-h",
                                        server.host.toUtf8(),
                                        "-P" + server.port.toUtf8(),
                                        "-u",
                                        server.user.toUtf8(),
-                                       "-p",
-                                       "-D",
+                                       "-p",  // alone it asks; the database follows
                                        db.name().toUtf8(),
                                        "--table",
                                        "t",

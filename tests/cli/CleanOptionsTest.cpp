@@ -61,9 +61,15 @@ TEST_F(CleanOptionsTest, ShortAndLongFormsAsTheStandardClientsTakeThem) {
     EXPECT_TRUE(asks.options->askPassword);
     EXPECT_EQ(asks.options->user, "ann");
   }
-  const CommandLine swallowed = parse({"--password", "hunter2"});
-  EXPECT_FALSE(swallowed.options);
-  EXPECT_FALSE(swallowed.error.contains("hunter2")) << "the password is not shown";
+  // As the standard clients read it: the argument after -p alone is the database.
+  for (const char* alone : {"-p", "--password"}) {
+    const CommandLine database = parse({"-u", "ann", alone, "shop"});
+    ASSERT_TRUE(database.options) << database.error.toStdString();
+    EXPECT_TRUE(database.options->askPassword);
+    EXPECT_EQ(database.options->database, "shop");
+    EXPECT_TRUE(database.options->databaseFollowsPassword);
+  }
+  EXPECT_FALSE(parse({"-p", "-D", "shop"}).options->databaseFollowsPassword);
 
   EXPECT_EQ(parse({"--port=1", "shop"}).options->database, "shop") << "the database, bare";
   EXPECT_EQ(parse({"--", "-shop"}).options->database, "-shop");
