@@ -73,9 +73,10 @@ QString passwordFor(const CleanOptions& options) {
   return qEnvironmentVariable("MYSQL_PWD");
 }
 
-// From the options, or as the login window last connected with --profile, each option
-// given on the command line overriding the stored value; nothing, after saying why, for a
-// stored encryption setting that is not known.
+// From the options, or as the login window last connected with --profile: then each
+// connection setting comes from the command line, else from the stored settings (never
+// from option files). Nothing, after saying why, for a stored encryption setting that is
+// not known.
 std::optional<QString> connectionStringFor(const CleanOptions& options) {
   if (!options.profile) {
     return BuildConnectionString(options.host, options.user, passwordFor(options), options.database,
@@ -102,9 +103,11 @@ std::optional<QString> connectionStringFor(const CleanOptions& options) {
       either("user", options.user, ProfileKeys::User, {}),
       options.given.contains(QStringLiteral("password")) ? passwordFor(options)
                                                          : settings.read(ProfileKeys::Password, {}),
-      options.database.isEmpty() ? settings.read(ProfileKeys::Database, {}) : options.database,
+      either("database", options.database, ProfileKeys::Database, {}),
       either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
-      either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}));
+      either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}),
+      // The login window keeps no socket: the server's default one, or the one given.
+      options.given.contains(QStringLiteral("socket")) ? options.socket : QString());
 }
 
 // UTF-8 text as a JSON string, appended to `out`: escaped as QJsonDocument escapes it, and

@@ -310,6 +310,24 @@ TEST_F(CleanCommandTest, AProfileTakesOptionsGivenAndRefusesAnUnknownEncryption)
       clean({"--profile", "--ssl-mode", "PREFERRED", "--operation", "remove-all-spaces"});
   EXPECT_EQ(run.status, 0) << run.err.toStdString();
   EXPECT_EQ(values()[0], text("ab")) << "the --host given, not the stored db1.invalid";
+  // Each setting by one rule: the socket given, the database stored, none from the files.
+  settings.write(ProfileKeys::Server, "localhost");
+  settings.write(ProfileKeys::User, server.user);
+  settings.write(ProfileKeys::Encryption, "PREFERRED");
+  settings.write(ProfileKeys::Database, db.name());
+  QFile(dataHome.filePath(".my.cnf")).remove();
+  QFile optionFile(dataHome.filePath(".my.cnf"));
+  ASSERT_TRUE(optionFile.open(QIODevice::WriteOnly));
+  optionFile.write("[client]\ndatabase = nowhere\n");
+  optionFile.close();
+  QProcess bySocket;
+  startBare(bySocket,
+            {"--profile", "-S", server.socket, "--table", "t", "--field", "v", "--operation",
+             "replace-tabs", "--answer", "_"},
+            std::nullopt);
+  const Outcome socketRun = finish(bySocket);
+  EXPECT_EQ(socketRun.status, 0) << socketRun.err.toStdString();
+  EXPECT_EQ(values()[1], text("x_y\r\n"));
   qunsetenv("XDG_CONFIG_HOME");
 }
 
