@@ -7,6 +7,7 @@
 
 #include "CleanCommand.h"
 #include "CleanOptions.h"
+#include "VisibleText.h"
 
 namespace {
 
@@ -45,7 +46,16 @@ int main(int argc, char** argv) {
   for (const QString& warning : line.warnings) {
     std::cerr << "klarifeld-clean: " << warning.toStdString() << std::endl;
   }
-  if (line.options) return RunCleanCommand(*line.options);
+  if (line.options) {
+    try {
+      return RunCleanCommand(*line.options);
+    } catch (const std::exception& failure) {
+      // A reply or state that nothing expected: one clear line, never an abort.
+      std::cerr << "klarifeld-clean: "
+                << WithControlMarks(QString::fromUtf8(failure.what())).toStdString() << std::endl;
+      return ConnectionFailed;
+    }
+  }
   if (line.error.isEmpty()) {
     std::cout << line.output.toStdString();
     return AllWritten;

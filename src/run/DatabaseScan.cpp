@@ -267,8 +267,16 @@ std::optional<std::vector<ColumnFindings>> unpacked(const std::vector<qint64>& t
                                                     const QString& table,
                                                     const std::vector<TextColumn>& columns,
                                                     const Packing& packing) {
+  const std::size_t expected = 1 + columns.size() * (1 + layoutOf(packing).size());
+  if (totals.size() != expected) {
+    throw DbError(QStringLiteral("The server answered the count of the table %1 with %2 values "
+                                 "instead of %3, so it was not scanned.")
+                      .arg(table)
+                      .arg(totals.size())
+                      .arg(expected));
+  }
   std::size_t field = 0;
-  const auto next = [&] { return totals.at(field++); };
+  const auto next = [&] { return totals[field++]; };
   const qint64 rows = next();
   if (rows >= packing.limit()) return std::nullopt;
   std::vector<ColumnFindings> findings;
@@ -289,8 +297,15 @@ std::optional<std::vector<ColumnFindings>> unpacked(const std::vector<qint64>& t
 std::vector<qint64> totalsOf(Connection& connection, const QString& statement) {
   const auto row = connection.Execute(statement);
   std::vector<qint64> totals;
-  for (int field = 0; field < row->Fields().count(); ++field) {
-    totals.push_back(row->Value(field).value_or(QString()).toLongLong());
+  for (int field = 0; !row->Eof() && field < row->Fields().count(); ++field) {
+    bool isNumber = false;
+    const qint64 total = row->Value(field).value_or(QStringLiteral("0")).toLongLong(&isNumber);
+    if (!isNumber || total < 0) {
+      throw DbError(QStringLiteral("The server answered a count of the scan with \"%1\", which "
+                                   "is not a count.")
+                        .arg(row->Value(field).value_or(QString()).left(40)));
+    }
+    totals.push_back(total);
   }
   return totals;
 }
@@ -446,5 +461,8 @@ qint64 EstimatedRows(Connection& connection, const QStringList& tables) {
       QStringLiteral("SELECT SUM(TABLE_ROWS) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
                      "DATABASE() AND TABLE_NAME IN (%1)")
           .arg(names.join(QStringLiteral(", "))));
-  return rows->Eof() ? 0 : rows->Value(0).value_or(QString()).toLongLong();
+  // An estimate: one that is not a number, or beyond any real table, counts as unknown.
+  constexpr qint64 Largest = qint64(1) << 50;
+  const qint64 estimate = rows->Eof() ? 0 : rows->Value(0).value_or(QString()).toLongLong();
+  return estimate > 0 && estimate < Largest ? estimate : 0;
 }

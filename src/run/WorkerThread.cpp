@@ -5,6 +5,9 @@
 #include <exception>
 #include <thread>
 
+#include "DbError.h"
+#include "Journal.h"
+
 void RunWhileServingEvents(const std::function<void()>& work) {
   if (!QCoreApplication::instance()) {
     work();
@@ -15,6 +18,13 @@ void RunWhileServingEvents(const std::function<void()>& work) {
   std::thread worker([&] {
     try {
       work();
+    } catch (const DbError&) {
+      failure = std::current_exception();
+    } catch (const JournalError&) {
+      failure = std::current_exception();
+    } catch (const std::exception& unexpected) {
+      // Told as a failure of the work, never an end of the program.
+      failure = std::make_exception_ptr(DbError(QString::fromUtf8(unexpected.what())));
     } catch (...) {
       failure = std::current_exception();
     }
