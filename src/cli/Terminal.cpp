@@ -57,10 +57,13 @@ extern "C" void restoreTerminalAndEnd(int signal) {
 QString AskSecretly(const QString& prompt) {
   const bool terminal = ::tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
   using Handler = void (*)(int);
-  Handler interrupted = SIG_DFL, terminated = SIG_DFL;
+  // Every signal that ends the program at a prompt: Ctrl+C, Ctrl+\, a closed terminal, kill.
+  constexpr int Ending[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+  Handler before[std::size(Ending)] = {};
   if (terminal) {
-    interrupted = ::signal(SIGINT, restoreTerminalAndEnd);
-    terminated = ::signal(SIGTERM, restoreTerminalAndEnd);
+    for (std::size_t i = 0; i < std::size(Ending); ++i) {
+      before[i] = ::signal(Ending[i], restoreTerminalAndEnd);
+    }
     termios quiet = savedTerminal;
     quiet.c_lflag &= ~tcflag_t(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
@@ -70,8 +73,7 @@ QString AskSecretly(const QString& prompt) {
   const std::optional<QString> typed = readLine();
   if (terminal) {
     ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    ::signal(SIGINT, interrupted);
-    ::signal(SIGTERM, terminated);
+    for (std::size_t i = 0; i < std::size(Ending); ++i) ::signal(Ending[i], before[i]);
   }
   std::cerr << std::endl;
   return typed.value_or(QString());

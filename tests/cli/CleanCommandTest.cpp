@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -825,4 +826,33 @@ TEST_F(CleanCommandTest, ARecipeOnTheColumnsThatFindTheRowsWritesAndUndoesThemAl
   EXPECT_EQ(undo.status, 0) << undo.err.toStdString() << undo.out.toStdString();
   EXPECT_EQ(db.column("SELECT CONCAT(a, '|', b) FROM bare ORDER BY a, b"), bare);
   EXPECT_EQ(db.column("SELECT CONCAT(code, '|', v) FROM coded ORDER BY code"), coded);
+}
+
+// A signal that ends the program at the password prompt gives the terminal its echo back.
+TEST_F(CleanCommandTest, ASignalAtThePasswordPromptLeavesTheEchoOn) {
+  const QByteArray program = KLARIFELD_CLEAN_PATH;
+  const QByteArray home = dataHome.path().toUtf8();
+  for (const int signal : {SIGHUP, SIGQUIT}) {
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::setenv("HOME", home.constData(), 1);
+      ::setenv("XDG_DATA_HOME", home.constData(), 1);
+      ::execl(program.constData(), program.constData(), "-h", "127.0.0.1", "-u", "ann", "-p",
+              "shop", "--table", "t", "--field", "v", "--operation", "remove-all-spaces", nullptr);
+      ::_exit(127);
+    }
+    QByteArray seen;
+    ASSERT_TRUE(readUntil(terminal, "Password for", seen)) << seen.toStdString();
+    termios state{};
+    ASSERT_EQ(::tcgetattr(terminal, &state), 0);
+    EXPECT_FALSE(state.c_lflag & ECHO) << "the password is not echoed";
+    ::kill(child, signal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_EQ(::tcgetattr(terminal, &state), 0);
+    EXPECT_TRUE(state.c_lflag & ECHO) << "signal " << signal;
+    ::close(terminal);
+  }
 }
