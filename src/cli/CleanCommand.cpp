@@ -759,6 +759,7 @@ int RunCleanCommand(const CleanOptions& options) {
   for (const QString& name : *fields) fieldList.addItem(name);
   fieldList.select(int(fields->indexOf(field)));
   TerminalDialogs dialogs(options.answers);
+  if (options.allReports) dialogs.printEveryReport();
   HeldPointer pointer;
   TerminalProgress progress;
   QString quietEnd;

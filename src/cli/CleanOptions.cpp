@@ -47,6 +47,9 @@ constexpr OptionSpec Options[] = {
      "column."},
     {"quiet-reports", 0, Takes::Nothing, nullptr,
      "Print no report of a record; the summary groups them, with their count."},
+    {"all-reports", 0, Takes::Nothing, nullptr,
+     "Print every report of a record; else those after the first 10 are grouped in the "
+     "summary."},
     {"list-operations", 0, Takes::Nothing, nullptr,
      "List the operations, their short names and their questions."},
     {"scan", 0, Takes::Nothing, nullptr,
@@ -236,6 +239,7 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},
                                                  {"quiet-reports", &options.quietReports},
+                                                 {"all-reports", &options.allReports},
                                                  {"list-operations", &options.listOperations},
                                                  {"scan", &options.scan},
                                                  {"history", &options.history}};

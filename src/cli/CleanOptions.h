@@ -30,6 +30,7 @@ struct CleanOptions {
   bool json = false;
   bool listOperations = false;
   bool quietReports = false;
+  bool allReports = false;
   bool history = false;
   bool scan = false;
   qint64 sample = 0;  // a scan reads only the first that many rows of each table

@@ -101,10 +101,17 @@ QString TerminalDialogs::askInput(const QString& prompt, const QString&) {
   return {};
 }
 
+// Past the first reports of a run, the rest go into the summary, counted: two runs that
+// meet each other's rows would otherwise flood the terminal.
 ReportAnswer TerminalDialogs::showMessageOfferingStop(const QString& text, const QString& title,
                                                       BoxIcon icon) {
+  constexpr int FirstReports = 10;
   showMessage(text, title, icon);
-  return ReportAnswer::Ok;
+  if (reportsPrinted_ < 0 || ++reportsPrinted_ < FirstReports) return ReportAnswer::Ok;
+  printError(
+      QStringLiteral("The rest of the reports are counted in the summary; "
+                     "--all-reports prints each."));
+  return ReportAnswer::ReportRest;
 }
 
 bool TerminalDialogs::askYesNo(const QString&) {

@@ -28,6 +28,8 @@ class TerminalDialogs : public Dialogs {
   QString chooseFile(const QString& title, const QString& filter) override;
   QString chooseNewFile(const QString& title, const QString& filter) override;
 
+  // Each report of a record printed, not only the first ones (--all-reports).
+  void printEveryReport() { reportsPrinted_ = -1; }
   int messagesShown() const { return messages_; }
   // The first question that came with no answer to give.
   const std::optional<QString>& missingAnswer() const { return missingAnswer_; }
@@ -35,6 +37,7 @@ class TerminalDialogs : public Dialogs {
  private:
   std::deque<QString> answers_;
   int messages_ = 0;
+  int reportsPrinted_ = 0;  // -1: every report is printed
   std::optional<QString> missingAnswer_;
 };
 

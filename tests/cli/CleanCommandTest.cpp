@@ -292,6 +292,17 @@ TEST_F(CleanCommandTest, ReportsNameTheirRecordOrGoGroupedIntoTheSummary) {
       quiet.out.contains("\n5 × Overflow — Record 1 (id = 1). Record 2 (id = 2). "
                          "Record 3 (id = 3). …\n"))
       << quiet.out.toStdString();
+
+  // Past the first ten, the rest are grouped, unless every one is asked for.
+  db.exec("INSERT INTO t SELECT seq, 'x' FROM seq_6_to_15");
+  const Outcome first = clean({"--operation", "remove-first-x", "--answer", "40000"});
+  EXPECT_EQ(first.err.count("Overflow\nin"), 10) << first.err.toStdString();
+  EXPECT_TRUE(first.err.contains("--all-reports prints each.")) << first.err.toStdString();
+  EXPECT_TRUE(first.out.contains("\n5 × Overflow — Record 11 (id = 11)."))
+      << first.out.toStdString();
+  const Outcome all =
+      clean({"--operation", "remove-first-x", "--answer", "40000", "--all-reports"});
+  EXPECT_EQ(all.err.count("Overflow\nin"), 15) << all.err.toStdString();
 }
 
 // With --profile, the options given override the login window's stored ones, and a stored
