@@ -25,13 +25,10 @@ QChar VisibleMark(QChar c) {
     case 0x2060:  // word joiner
     case 0xFEFF:  // zero-width no-break space
       return u'‸';
-    case 0x7F:  // delete
-      return u'␡';
     default:
-      // Other controls, which a terminal would obey: their pictures (␀ ␇ ␛ …), and one
-      // mark for those of the C1 range, which have none.
-      if (c.unicode() < 0x20) return QChar(char16_t(0x2400 + c.unicode()));
-      if (c.unicode() >= 0x80 && c.unicode() <= 0x9F) return u'␦';
+      // Other controls, which a terminal would obey. One mark for them all: the pictures of
+      // the Control Pictures block are missing from the usual fonts (DejaVu, Liberation).
+      if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F)) return u'⌧';
       // The spaces of the General Punctuation block: en quad to hair space.
       return c.unicode() >= 0x2000 && c.unicode() <= 0x200A ? QChar(u'␣') : QChar();
   }
@@ -85,7 +82,7 @@ void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text) {
 
 const QString VisibleMarksLegend = QStringLiteral(
     "· space   → tab   ↵ carriage return   ¶ line feed   ⍽ no-break space   "
-    "␣ other space   ‸ zero-width character   ␛ ␇ ␡ ␦ … control character");
+    "␣ other space   ‸ zero-width character   ⌧ control character");
 
 namespace {
 

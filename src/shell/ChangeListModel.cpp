@@ -60,10 +60,10 @@ QVariant ChangeListModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
-      if (index.column() == Key) return entry.key;
+      if (index.column() == Key) return WithControlMarks(entry.key);
       if (index.column() == Field) {
         const RunDescription& run = at.preview->description();
-        return run.table + u'.' + run.field;
+        return WithControlMarks(run.table + u'.' + run.field);
       }
       if (index.column() == Note) {
         return entry.tooLong ? QStringLiteral("too long for the column") : QString();

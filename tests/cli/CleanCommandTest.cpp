@@ -747,19 +747,19 @@ TEST_F(CleanCommandTest, ControlCharactersFromTheDatabaseAreMarkedOnTheTerminal)
             server.password);
   const Outcome dry = finish(program);
   EXPECT_EQ(dry.status, 0) << dry.err.toStdString();
-  EXPECT_TRUE(dry.out.endsWith(u"k␛[K: ␛[2J·a↵␛[Kfake␦ → ␛[2Ja↵␛[Kfake␦\n"_qs))
+  EXPECT_TRUE(dry.out.endsWith(u"k⌧[K: ⌧[2J·a↵⌧[Kfake⌧ → ⌧[2Ja↵⌧[Kfake⌧\n"_qs))
       << dry.out.toStdString();
   QProcess scan;
   startBare(scan, login + QStringList{"--scan", "--table", "e"}, server.password);
   const Outcome scanned = finish(scan);
-  EXPECT_TRUE(scanned.out.contains(u"c␛]0;x␇"_qs)) << scanned.out.toStdString();
+  EXPECT_TRUE(scanned.out.contains(u"c⌧]0;x⌧"_qs)) << scanned.out.toStdString();
   QProcess missing;
   startBare(missing,
             login + QStringList{"--table", "e", "--field", "\x1b[2Jv", "--operation",
                                 "remove-all-spaces"},
             server.password);
   const Outcome refused = finish(missing);
-  EXPECT_TRUE(refused.err.contains(u"␛[2Jv"_qs)) << refused.err.toStdString();
+  EXPECT_TRUE(refused.err.contains(u"⌧[2Jv"_qs)) << refused.err.toStdString();
   for (const QString& printed : {dry.out, dry.err, scanned.out, scanned.err, refused.err}) {
     for (const QChar c : {QChar(0x1b), QChar(0x07), QChar(0x9b)}) {
       EXPECT_FALSE(printed.contains(c)) << printed.toStdString();

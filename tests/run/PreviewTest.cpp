@@ -1,5 +1,6 @@
 // Preview Changes: every value that would change, computed as the run computes it,
 // written by nothing until "Apply".
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
@@ -67,6 +68,24 @@ TEST_F(PreviewTest, CountsAndListsEveryChangeWithItsInvisibleCharactersShown) {
   EXPECT_EQ(writes(), 0) << "Close writes nothing";
 }
 
+// A screen reader hears each cell as it shows, control characters marked in keys too.
+TEST_F(PreviewTest, EachCellIsHeardAsItShowsWithItsMarks) {
+  db.exec(
+      "CREATE TABLE t (id VARCHAR(9) PRIMARY KEY, v VARCHAR(20));"
+      "INSERT INTO t VALUES (CONCAT('k', CHAR(27)), CONCAT('a ', CHAR(7)))");
+  MainWindow& form = chooseField();
+  PreviewWindow* window = preview(form, u"Remove All Spaces in Selected Field");
+  ASSERT_NE(window, nullptr);
+  QAccessibleInterface* table = QAccessible::queryAccessibleInterface(window->changeList);
+  ASSERT_NE(table->tableInterface(), nullptr);
+  QStringList heard;
+  for (int column = 0; column < 3; ++column) {
+    heard << table->tableInterface()->cellAt(0, column)->text(QAccessible::Name);
+  }
+  EXPECT_EQ(heard, QStringList({"k⌧", "a·⌧", "a⌧"}));
+  EXPECT_EQ(row(*window, 0).mid(0, 3), heard) << "heard as shown";
+}
+
 TEST_F(PreviewTest, ValuesThatCannotBeComputedAreCountedWithTheRunsReason) {
   createTable("VARCHAR(20)", {"'abc'", "NULL"});
   MainWindow& form = chooseField();
@@ -106,6 +125,14 @@ TEST_F(PreviewTest, ApplyWritesExactlyThePreviewedChangesAndLeavesRowsChangedSin
 TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {
   EXPECT_EQ(WithVisibleMarks(QString::fromUtf16(u"a \t\r\n\u00A0\u2003\u200B\uFEFFb")),
             QString::fromUtf16(u"a·→↵¶⍽␣‸‸b"));
+  // Controls, which a terminal would obey: C0, delete and C1 alike.
+  const QString controls = QString::fromUtf16(u"\u0001\u0007\u001B[2J\u007F\u009B");
+  EXPECT_EQ(WithVisibleMarks(controls), QString::fromUtf16(u"⌧⌧⌧[2J⌧⌧"));
+  EXPECT_EQ(WithControlMarks(QString::fromUtf16(u"a b\n\t\u001B")), QString::fromUtf16(u"a b\n→⌧"))
+      << "spaces and line breaks of a message stay";
+  QByteArray bytes;
+  AppendWithVisibleMarks(bytes, QByteArrayView("\x1b[K\x7f\xc2\x9b"));
+  EXPECT_EQ(QString::fromUtf8(bytes), QString::fromUtf16(u"⌧[K⌧⌧"));
   const ChangedParts emoji = ChangedPartsOf("a😀b", "a😁b");
   EXPECT_EQ(emoji.before, std::vector<bool>({false, true, true, false}))
       << "a changed character is never cut in two";
