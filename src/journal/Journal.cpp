@@ -247,7 +247,8 @@ const QByteArray RunColumns =
     "undone_by, end_kind, written, unchanged, reported, in_doubt, COALESCE(entries, " +
     wholeEntriesSql("runs.id") +
     "), identity_columns, keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), "
-    "COALESCE(part_of, 0)";
+    "COALESCE(part_of, 0), COALESCE(damaged, 0) OR EXISTS (SELECT 1 FROM runs AS part WHERE "
+    "part.part_of = runs.id AND part.damaged)";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -275,6 +276,7 @@ JournalRun runOf(const Query& row) {
   run.restored = row.integer(20);
   run.cluster = row.text(21);
   run.partOf = row.integer(22);
+  run.damaged = row.integer(23) != 0;
   return run;
 }
 
@@ -347,6 +349,7 @@ void Journal::createSchema() {
   addColumnIfMissing("runs", "cluster", "TEXT");
   // A recipe's parts go with it when it is pruned or deleted.
   addColumnIfMissing("runs", "part_of", "INTEGER REFERENCES runs(id) ON DELETE CASCADE");
+  addColumnIfMissing("runs", "damaged", "INTEGER");
 }
 
 void Journal::addColumnIfMissing(const char* table, const char* column, const char* type) {
@@ -527,6 +530,7 @@ void Journal::takeIn(qint64 run) {
     }
     keep(InDoubtEntry, nullptr);
     batches.store();
+    if (spool.damaged()) Query(db_, "UPDATE runs SET damaged = 1 WHERE id = ?").bind(1, run).run();
     exec("COMMIT");
   } catch (...) {
     exec("ROLLBACK");
@@ -534,7 +538,7 @@ void Journal::takeIn(qint64 run) {
   }
   if (spool.damaged()) {
     const QString aside = spoolFolder() + QStringLiteral("/damaged-run-%1").arg(run);
-    if (QFile::rename(spoolPath(run), aside)) damagedSpools_ << aside;
+    if (QFile::rename(spoolPath(run), aside)) damagedSpools_.push_back({run, aside});
   } else {
     ::unlink(QFile::encodeName(spoolPath(run)).constData());
   }
@@ -672,8 +676,13 @@ std::optional<JournalRun> Journal::run(qint64 id) const {
 // meets no read of this connection that another connection's commit has made stale.
 qint64 Journal::forEachEntry(qint64 run,
                              const std::function<void(const JournalEntry&)>& visit) const {
-  const std::optional<JournalRun> described = this->run(run);
-  const qsizetype identityColumns = described ? described->identityColumns.size() : 0;
+  qsizetype identityColumns = 0;
+  {
+    Query described(db_, "SELECT identity_columns FROM runs WHERE id = ?");
+    described.bind(1, run);
+    const QByteArray columns = described.step() ? described.blob(0).value_or(QByteArray()) : "";
+    if (!columns.isEmpty()) identityColumns = columns.count('\0') + 1;
+  }
   qint64 damaged = 0;
   // An entry that is not whole, or whose identity does not fit the run's, finds no row.
   const auto visitIntact = [&](JournalEntry entry) {

@@ -56,7 +56,8 @@ struct JournalRun {
   qint64 unchanged = 0;
   qint64 reported = 0;
   qint64 inDoubt = 0;
-  qint64 entries = 0;  // old values kept, by the run or its parts
+  qint64 entries = 0;    // old values kept, by the run or its parts
+  bool damaged = false;  // some of its old values were lost to a damaged spool file
   // How the entries find their rows, once the run has one.
   QByteArrayList identityColumns;
   bool keyed = false;
@@ -117,7 +118,11 @@ class Journal {
   const QString& path() const { return path_; }
   // Spool files found damaged when they were taken in, kept aside: what could be read of
   // them is in the journal, the rest is lost. Empty when none were.
-  const QStringList& damagedSpools() const { return damagedSpools_; }
+  struct DamagedSpool {
+    qint64 run = 0;
+    QString keptAs;
+  };
+  const std::vector<DamagedSpool>& damagedSpools() const { return damagedSpools_; }
   const JournalLimits& limits() const { return limits_; }
   // Called before each entry or settlement is handed to the system; what it throws stands
   // for a failure of the disk. For tests of what a failing journal does.
@@ -152,7 +157,7 @@ class Journal {
   std::set<qint64> described_;  // runs whose identity columns are stored
   std::function<void()> writeHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way
-  QStringList damagedSpools_;
+  std::vector<DamagedSpool> damagedSpools_;
 };
 
 // Keeps the entries of one run: told of each write before it happens, and then of what

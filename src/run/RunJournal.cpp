@@ -72,13 +72,17 @@ void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& di
 }
 
 QString DamagedSpoolsText(const Journal& journal) {
-  const QStringList& damaged = journal.damagedSpools();
-  if (damaged.isEmpty()) return {};
+  QStringList runs, files;
+  for (const Journal::DamagedSpool& damaged : journal.damagedSpools()) {
+    runs << QString::number(damaged.run);
+    files << damaged.keptAs;
+  }
+  if (runs.isEmpty()) return {};
   return QStringLiteral(
-             "The journal found damage in the old values a run left behind: what "
-             "could be read is kept, and an undo of that run puts back those rows. "
-             "The damaged file is kept as %1.")
-      .arg(damaged.join(QStringLiteral(", ")));
+             "The journal found damage in the old values that run %1 left behind: "
+             "what could be read is kept, and its undo puts back those rows. The "
+             "damaged file is kept as %2.")
+      .arg(runs.join(QStringLiteral(", ")), files.join(QStringLiteral(", ")));
 }
 
 QString JournalRunWhere(const JournalRun& run) {
@@ -111,17 +115,18 @@ QString JournalWrittenText(const JournalRun& run) {
 }
 
 QString JournalUndoneText(const JournalRun& run) {
-  if (run.undoneBy) return QStringLiteral("undone by run %1").arg(run.undoneBy);
-  QString text;
-  if (run.restored > 0) {
-    text = QStringLiteral("partly undone (%1 of %2)")
-               .arg(CountText(run.restored), CountText(run.entries));
+  QStringList said;
+  if (run.undoneBy) {
+    said << QStringLiteral("undone by run %1").arg(run.undoneBy);
+  } else {
+    if (run.restored > 0) {
+      said << QStringLiteral("partly undone (%1 of %2)")
+                  .arg(CountText(run.restored), CountText(run.entries));
+    }
+    if (run.undoes) said << QStringLiteral("undoes run %1").arg(run.undoes);
   }
-  if (run.undoes) {
-    if (!text.isEmpty()) text += QStringLiteral("; ");
-    text += QStringLiteral("undoes run %1").arg(run.undoes);
-  }
-  return text;
+  if (run.damaged) said << QStringLiteral("some old values lost");
+  return said.join(QStringLiteral("; "));
 }
 
 PartRecorders::PartRecorders(Journal& journal,

@@ -193,10 +193,15 @@ void UndoRun::tellDamaged() {
   qint64 damaged = 0;
   for (const auto& [run, count] : damaged_) damaged += count;
   damaged_.clear();
-  if (damaged == 0) return;
-  dialogs_.message(QStringLiteral("%1 of the run's old values could not be read from the journal "
-                                  "(it is damaged), so their rows were left as they are.")
-                       .arg(CountText(damaged)));
+  if (damaged > 0) {
+    dialogs_.message(QStringLiteral("%1 of the run's old values could not be read from the "
+                                    "journal (it is damaged), so their rows were left as they are.")
+                         .arg(CountText(damaged)));
+  } else if (const std::optional<JournalRun> run = journal_.run(runId_); run && run->damaged) {
+    dialogs_.message(
+        QStringLiteral("Some of the run's old values were lost to damage in the "
+                       "journal, so their rows keep the values the run wrote."));
+  }
 }
 
 // A row whose old value stood already came back too, by an earlier undo or by hand.

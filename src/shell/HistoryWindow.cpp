@@ -13,6 +13,7 @@
 #include "Journal.h"
 #include "RunJournal.h"
 #include "RunProgress.h"
+#include "VisibleText.h"
 
 namespace {
 
@@ -27,12 +28,16 @@ QTreeWidgetItem* itemOf(const JournalRun& run) {
   item->setData(When, Qt::UserRole, run.id);
   item->setText(When, QStringLiteral("%1  %2").arg(run.id).arg(
                           run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
-  item->setText(Where, JournalRunWhere(run));
+  item->setText(Where, WithControlMarks(JournalRunWhere(run)));
   item->setText(Operation, JournalRunOperation(run));
   item->setToolTip(Operation, item->text(Operation));  // the column may show it cut short
   item->setText(Written, JournalWrittenText(run));
   item->setText(Ended, JournalEndText(run.end));
   item->setText(Undone, JournalUndoneText(run));
+  if (run.damaged) {
+    item->setToolTip(Undone, QStringLiteral("Damage in the journal lost some of the run's old "
+                                            "values, so their rows cannot be undone."));
+  }
   return item;
 }
 

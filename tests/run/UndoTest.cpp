@@ -158,6 +158,9 @@ TEST_F(UndoTest, APartUndoneRunCanBeUndoneAgain) {
   undone = journalRuns().at(2);
   EXPECT_EQ(undone.undoneBy, newestRun());
   EXPECT_EQ(JournalUndoneText(undone), QString("undone by run %1").arg(newestRun()));
+  undone.damaged = true;  // its spool was damaged: whatever the undo did, some is lost
+  EXPECT_EQ(JournalUndoneText(undone),
+            QString("undone by run %1; some old values lost").arg(newestRun()));
 }
 
 // A trigger that changes values on their way in: the journal keeps what the rows hold,
