@@ -518,16 +518,31 @@ bool readUntil(int terminal, const QByteArray& expected, QByteArray& seen) {
   return seen.contains(expected);
 }
 
+// Starts the program on a terminal of its own, with `home` for its files and a wrong
+// MYSQL_PWD; gives the child's pid, and its terminal in `terminal`.
+pid_t startOnTerminal(const QList<QByteArray>& arguments, const QString& home, int& terminal) {
+  const QByteArray program = KLARIFELD_CLEAN_PATH;
+  const QByteArray folder = home.toUtf8();
+  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (child != 0) return child;
+  ::setenv("MYSQL_PWD", "wrong", 1);
+  ::setenv("HOME", folder.constData(), 1);
+  ::setenv("XDG_DATA_HOME", folder.constData(), 1);
+  std::vector<char*> argv{const_cast<char*>(program.constData())};
+  for (const QByteArray& argument : arguments) argv.push_back(const_cast<char*>(argument.data()));
+  argv.push_back(nullptr);
+  ::execv(program.constData(), argv.data());
+  ::_exit(127);
+}
+
 }  // namespace
 
 // On a terminal the password is asked without echo, and a missing answer is asked too.
 TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
   const TestServer& server = TestServer::get();
-  const QByteArray program = KLARIFELD_CLEAN_PATH;
   // The standard clients' short options, as the README shows them; -p asks even when
   // MYSQL_PWD holds one.
-  const QList<QByteArray> arguments = {program,
-                                       "-h",
+  const QList<QByteArray> arguments = {"-h",
                                        server.host.toUtf8(),
                                        "-P" + server.port.toUtf8(),
                                        "-u",
@@ -540,20 +555,9 @@ TEST_F(CleanCommandTest, OnATerminalItAsksForThePasswordAndTheAnswers) {
                                        "v",
                                        "--operation",
                                        "replace-tabs"};
-  const QByteArray home = dataHome.path().toUtf8();
   int terminal = -1;
-  const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+  const pid_t child = startOnTerminal(arguments, dataHome.path(), terminal);
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::setenv("MYSQL_PWD", "wrong", 1);
-    ::setenv("HOME", home.constData(), 1);
-    ::setenv("XDG_DATA_HOME", home.constData(), 1);
-    std::vector<char*> argv;
-    for (const QByteArray& argument : arguments) argv.push_back(const_cast<char*>(argument.data()));
-    argv.push_back(nullptr);
-    ::execv(program.constData(), argv.data());
-    ::_exit(127);
-  }
   QByteArray seen;
   ASSERT_TRUE(readUntil(terminal, "Password for", seen)) << seen.toStdString();
   const QByteArray password = server.password.toUtf8() + "\n";
@@ -841,19 +845,12 @@ TEST_F(CleanCommandTest, ARecipeOnTheColumnsThatFindTheRowsWritesAndUndoesThemAl
 
 // A signal that ends the program at the password prompt gives the terminal its echo back.
 TEST_F(CleanCommandTest, ASignalAtThePasswordPromptLeavesTheEchoOn) {
-  const QByteArray program = KLARIFELD_CLEAN_PATH;
-  const QByteArray home = dataHome.path().toUtf8();
   for (const int signal : {SIGHUP, SIGQUIT}) {
     int terminal = -1;
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    const pid_t child = startOnTerminal({"-h", "127.0.0.1", "-u", "ann", "-p", "shop", "--table",
+                                         "t", "--field", "v", "--operation", "remove-all-spaces"},
+                                        dataHome.path(), terminal);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::setenv("HOME", home.constData(), 1);
-      ::setenv("XDG_DATA_HOME", home.constData(), 1);
-      ::execl(program.constData(), program.constData(), "-h", "127.0.0.1", "-u", "ann", "-p",
-              "shop", "--table", "t", "--field", "v", "--operation", "remove-all-spaces", nullptr);
-      ::_exit(127);
-    }
     QByteArray seen;
     ASSERT_TRUE(readUntil(terminal, "Password for", seen)) << seen.toStdString();
     termios state{};
