@@ -494,8 +494,8 @@ void Journal::takeIn(qint64 run) {
   QByteArray unsettled;  // the frames of the entries since the last settlement
   qint64 unsettledEntries = 0;
   bool uncertain = false;  // a damaged stretch lies between them and their settlement
-  exec("BEGIN");
-  try {
+  {
+    JournalTransaction taking(db_);
     // What a taker stored of the run gives way to the spool, whole.
     Query(db_, "DELETE FROM entry_batches WHERE run = ?").bind(1, run).run();
     EntryBatches batches(db_, run);
@@ -531,10 +531,7 @@ void Journal::takeIn(qint64 run) {
     keep(InDoubtEntry, nullptr);
     batches.store();
     if (spool.damaged()) Query(db_, "UPDATE runs SET damaged = 1 WHERE id = ?").bind(1, run).run();
-    exec("COMMIT");
-  } catch (...) {
-    exec("ROLLBACK");
-    throw;
+    taking.commit();
   }
   if (spool.damaged()) {
     const QString aside = spoolFolder() + QStringLiteral("/damaged-run-%1").arg(run);
@@ -582,6 +579,7 @@ void Journal::takeInAbandonedSpools() {
 }
 
 void Journal::endRun(const JournalRun& run) {
+  if (endHook_) endHook_();
   if (const auto found = spools_.find(run.id); found != spools_.end()) {
     Spool spool = std::move(found->second);
     spools_.erase(found);

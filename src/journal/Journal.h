@@ -127,6 +127,8 @@ class Journal {
   // Called before each entry or settlement is handed to the system; what it throws stands
   // for a failure of the disk. For tests of what a failing journal does.
   void setWriteHook(std::function<void()> hook) { writeHook_ = std::move(hook); }
+  // The same, before a run's end is kept.
+  void setEndHook(std::function<void()> hook) { endHook_ = std::move(hook); }
 
  private:
   void exec(const char* sql) const;
@@ -156,6 +158,7 @@ class Journal {
   sqlite3* db_ = nullptr;
   std::set<qint64> described_;  // runs whose identity columns are stored
   std::function<void()> writeHook_;
+  std::function<void()> endHook_;
   std::map<qint64, Spool> spools_;  // the open spool file of each run under way
   std::vector<DamagedSpool> damagedSpools_;
 };

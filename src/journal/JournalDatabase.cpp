@@ -39,3 +39,18 @@ void ExecJournalSql(sqlite3* db, const char* sql) {
     throw JournalError("journal: " + reason);
   }
 }
+
+JournalTransaction::JournalTransaction(sqlite3* db) : db_(db) {
+  ExecJournalSql(db_, "BEGIN");
+}
+
+JournalTransaction::~JournalTransaction() {
+  if (!ended_ && !sqlite3_get_autocommit(db_)) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+void JournalTransaction::commit() {
+  ExecJournalSql(db_, "COMMIT");
+  ended_ = true;
+}

@@ -64,6 +64,8 @@ void EndJournalRun(Journal& journal, qint64 id, RunSummary& summary, Dialogs& di
     journal.endRun(JournalRunEnded(id, summary));
   } catch (const JournalError& failure) {
     summary.journalClosed = false;
+    // A run stopped by the journal has told why already: one failure, one box.
+    if (summary.end == RunEnd::JournalFailed) return;
     dialogs.message(QStringLiteral("The journal could not record the end of this run (%1). The old "
                                    "values it kept stay in its spool folder and are taken in at "
                                    "the next start.")

@@ -79,6 +79,18 @@ TEST_F(JournalFailureTest, AFailingJournalStopsARunWrittenRowByRow) {
 }
 
 // The chunk whose entries could not all be kept is rolled back whole.
+// A disk that is full stays full: the end of the run cannot be kept either, and that is
+// not a second box.
+TEST_F(JournalFailureTest, AFullDiskIsToldInOneBox) {
+  createRows(100, true);
+  MainWindow& form = chooseField();
+  failJournalFrom(form, 1);
+  form.journal()->setEndHook([] { throw JournalError("journal: disk full"); });
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList({stoppedAfter(0)}));
+  EXPECT_EQ(rowsChanged(), 0);
+}
+
 TEST_F(JournalFailureTest, AFailingJournalRollsAChunkBack) {
   createRows(100, true);
   MainWindow& form = chooseField();
