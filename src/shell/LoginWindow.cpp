@@ -3,6 +3,7 @@
 #include <mysqld_error.h>
 #include <QComboBox>
 #include <QCompleter>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -131,6 +132,12 @@ void LoginWindow::layOut() {
                                TwipsRect(120, 3150, 7800, 405));
 
   layOutEncryption();
+  // Beside "Next >", under the encryption frame: why the saved connection did not open at
+  // start-up, which says so in no box.
+  connectionNote = ValueLabel(this, "connectionNote", QStringLiteral("Why it did not connect"));
+  connectionNote->setGeometry(QRect(536, 205, 304, 38));
+  connectionNote->setFont(Arial(8, false));
+  connectionNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
   for (QWidget* control : std::initializer_list<QWidget*>{
            loginFrame, userLabel, serverLabel, databaseLabel, passwordLabel, portLabel,
@@ -284,11 +291,31 @@ bool LoginWindow::connects(bool sayWhy) {
     }
     return false;
   }
+  connectionNote->clear();
   const ConnectAttempt attempt = ConnectAttempt::run(this, connectionString());
-  if (attempt.result == ConnectAttempt::Result::Failed && sayWhy) {
-    dialogs_.message(QStringLiteral("Could not connect: ") + whyNot(attempt));
+  if (attempt.result == ConnectAttempt::Result::Failed) {
+    const QString why = whyNot(attempt);
+    if (sayWhy) {
+      dialogs_.message(QStringLiteral("Could not connect: ") + why);
+    } else {
+      showConnectionNote(QString::fromUtf8(attempt.failure->what()), why);
+    }
   }
   return attempt.result == ConnectAttempt::Result::Connected;
+}
+
+// The server's words on the two lines there are, cut short with "…" when they are longer;
+// the whole reason, with what to do, as the line's tip.
+void LoginWindow::showConnectionNote(const QString& reason, const QString& whole) {
+  const QFontMetrics metrics(connectionNote->font());
+  const QRect room(QPoint(0, 0), connectionNote->size());
+  QString text = QStringLiteral("Not connected: ") + reason;
+  const auto fits = [&](const QString& candidate) {
+    return metrics.boundingRect(room, Qt::TextWordWrap, candidate).height() <= room.height();
+  };
+  while (text.size() > 1 && !fits(text)) text = text.chopped(2) + u'…';
+  connectionNote->setText(text);
+  connectionNote->setToolTip(QStringLiteral("Could not connect: ") + whole);
 }
 
 QString LoginWindow::whyNot(const ConnectAttempt& attempt) {

@@ -59,6 +59,7 @@ class LoginWindow : public Window {
   QLineEdit* caFileBox;
   QPushButton* chooseCaFileButton;
   QLabel* encryptionNote;
+  QLabel* connectionNote;  // why the start-up did not connect
 
  private:
   void layOut();
@@ -71,6 +72,7 @@ class LoginWindow : public Window {
   bool connects(bool sayWhy);
   // The server's reason and what to do; for an unknown database, the ones there are.
   QString whyNot(const ConnectAttempt& attempt);
+  void showConnectionNote(const QString& reason, const QString& whole);
   // The server's databases become the Database box's suggestions.
   void offerDatabases(const QStringList& names);
   // Each edit of a box is stored under its key at once.

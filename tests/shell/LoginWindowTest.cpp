@@ -80,7 +80,15 @@ TEST_F(LoginWindowTest, NextThatCannotConnectSaysWhy) {
   settings.write("MyPassword", "wrong");
   LoginWindow& form = start();
   EXPECT_TRUE(dialogs.shown().empty()) << "the start-up attempt fails quietly";
+  // but says why on a line of the window, heard as it shows, the whole reason in its tip
+  EXPECT_TRUE(form.connectionNote->text().startsWith("Not connected: Access denied for user '"))
+      << form.connectionNote->text().toStdString();
+  EXPECT_TRUE(form.connectionNote->isVisible());
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form.connectionNote)->text(QAccessible::Name),
+            form.connectionNote->text());
+  EXPECT_TRUE(form.connectionNote->toolTip().endsWith("may not log in from this computer."));
   QTest::mouseClick(form.nextButton, Qt::LeftButton);
+  EXPECT_EQ(form.connectionNote->text(), "") << "the box says it now";
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(form.mainWindowLoaded());
   ASSERT_EQ(dialogs.messages().size(), 1);
