@@ -8,6 +8,7 @@
 #include <future>
 #include <thread>
 
+#include "../db/FakeServer.h"
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
 #include "ConnectionString.h"
@@ -161,4 +162,31 @@ TEST(DatabaseScan, EachKindHasAnOperationThatExists) {
   EXPECT_EQ(SuggestionFor(DirtKind::TrailingSpaces).operation, "remove-extra-spaces-at-end");
   EXPECT_EQ(SuggestionFor(DirtKind::ZeroWidth).operation, "remove-invisible");
   EXPECT_EQ(DirtKindName(DirtKind::ControlCharacters), "control-characters");
+}
+
+// A reply that no real server gives, to the count or to the estimate of a table's rows, is
+// one clear failure of the scan, never a crash or a scan that silently found nothing.
+TEST(DatabaseScan, AReplyOfTheWrongShapeIsOneClearFailure) {
+  for (const QByteArray& count : {QByteArray("5"), QByteArray("x")}) {
+    const ScriptedServer server([&](const QByteArray& statement) -> ScriptedServer::Reply {
+      if (statement.contains("information_schema.COLUMNS")) {
+        return {{"COLUMN_NAME", "CHARACTER_SET_NAME"}, {{"v", "utf8mb4"}}};
+      }
+      if (statement.contains("SUM(TABLE_ROWS)")) {
+        return {{"SUM(TABLE_ROWS)"}, {{"9223372036854775807"}}};  // near 2^63
+      }
+      if (statement.startsWith("SELECT COUNT(*)")) return {{"COUNT(*)"}, {{count}}};
+      return {};
+    });
+    Connection connection;
+    connection.Open(BuildConnectionString("127.0.0.1", "ann", "pw", "shop", server.port(),
+                                          Encryption::Preferred, {}));
+    try {
+      ScanTable(connection, "t");
+      ADD_FAILURE() << "the reply " << count.toStdString() << " was taken";
+    } catch (const DbError& failure) {
+      EXPECT_TRUE(QString::fromUtf8(failure.what()).startsWith("The server answered"))
+          << failure.what();
+    }
+  }
 }
