@@ -1,13 +1,8 @@
 #include "Journal.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,83 +12,12 @@
 
 #include "EntryBatches.h"
 #include "JournalDatabase.h"
-#include "SpoolFile.h"
+#include "PrivateFiles.h"
 #include "SpoolTaker.h"
 
 namespace {
 
-const QString SpoolFolder = QStringLiteral("spool");
-
-// One statement, bound by position from 1 and read by column from 0.
-class Query {
- public:
-  Query(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) fail();
-  }
-  Query(sqlite3* db, const QByteArray& sql) : Query(db, sql.constData()) {}
-  // Borrows a statement prepared once, and leaves it ready for the next use.
-  Query(sqlite3* db, sqlite3_stmt* prepared) : db_(db), statement_(prepared), owned_(false) {}
-  ~Query() {
-    if (owned_) {
-      sqlite3_finalize(statement_);
-    } else {
-      sqlite3_reset(statement_);
-      sqlite3_clear_bindings(statement_);
-    }
-  }
-  Query(const Query&) = delete;
-  Query& operator=(const Query&) = delete;
-
-  Query& bind(int at, qint64 value) {
-    sqlite3_bind_int64(statement_, at, value);
-    return *this;
-  }
-  Query& bind(int at, const QString& value) {
-    const QByteArray utf8 = value.toUtf8();
-    sqlite3_bind_text(statement_, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Query& bind(int at, const std::optional<QByteArray>& value) {
-    if (!value) {
-      sqlite3_bind_null(statement_, at);
-    } else {
-      // A static empty text, not a null pointer: an empty value is not a null.
-      sqlite3_bind_blob(statement_, at, value->isEmpty() ? "" : value->constData(),
-                        int(value->size()), SQLITE_TRANSIENT);
-    }
-    return *this;
-  }
-  // True while there is a row to read.
-  bool step() {
-    const int result = sqlite3_step(statement_);
-    if (result == SQLITE_ROW) return true;
-    if (result != SQLITE_DONE) fail();
-    return false;
-  }
-  void run() {
-    while (step()) {
-    }
-    sqlite3_reset(statement_);
-  }
-  qint64 integer(int column) const { return sqlite3_column_int64(statement_, column); }
-  QString text(int column) const {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement_, column)),
-                             sqlite3_column_bytes(statement_, column));
-  }
-  std::optional<QByteArray> blob(int column) const {
-    if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-    return QByteArray(static_cast<const char*>(sqlite3_column_blob(statement_, column)),
-                      sqlite3_column_bytes(statement_, column));
-  }
-
- private:
-  [[noreturn]] void fail() const {
-    throw JournalError(std::string("journal: ") + sqlite3_errmsg(db_));
-  }
-  sqlite3* db_;
-  sqlite3_stmt* statement_ = nullptr;
-  bool owned_ = true;
-};
+using Query = JournalQuery;
 
 QString answersText(const QStringList& answers) {
   return QString::fromUtf8(
@@ -106,119 +30,6 @@ QStringList answersOf(const QString& text) {
     answers << answer.toString();
   }
   return answers;
-}
-
-// Appends a frame of `parts` to `frames`: its length, then the parts packed.
-void appendFrame(QByteArray& frames, std::initializer_list<std::optional<QByteArrayView>> parts) {
-  const qsizetype start = frames.size();
-  frames.resize(start + qsizetype(sizeof(quint32)));  // the length, once known
-  for (const std::optional<QByteArrayView>& part : parts) AppendPackedValue(frames, part);
-  const quint32 length = quint32(frames.size() - start - qsizetype(sizeof(quint32)));
-  std::memcpy(frames.data() + start, &length, sizeof length);
-}
-
-std::optional<QByteArrayView> viewOf(const std::optional<QByteArray>& value) {
-  return value ? std::optional<QByteArrayView>(*value) : std::nullopt;
-}
-
-// An entry's or a settlement's frame: three parts.
-QByteArray frameOf(const RowValues& parts) {
-  QByteArray frame;
-  appendFrame(frame, {viewOf(parts[0]), viewOf(parts[1]), viewOf(parts[2])});
-  return frame;
-}
-
-// The frames of the entries that a settlement keeps. One that says what the row holds is
-// of a lone entry whose value a trigger changed: the entry keeps that value instead.
-QByteArray keptFrames(QByteArray frames, qint64 entries, const std::optional<QByteArray>* holds) {
-  if (!holds || entries != 1) return frames;
-  RowValues parts = UnpackedValues(frames.sliced(sizeof(quint32)));
-  parts.resize(3);
-  parts[2] = *holds;
-  return frameOf(parts);
-}
-
-// `identity` is room to pack the identity in, kept from entry to entry.
-void appendEntryFrame(QByteArray& frames, const RowChange& change, QByteArray& identity) {
-  identity.resize(0);
-  for (const std::optional<QByteArray>& value : change.identity) {
-    AppendPackedValue(identity, viewOf(value));
-  }
-  appendFrame(frames, {QByteArrayView(identity), viewOf(change.before), viewOf(change.after)});
-}
-
-QByteArray settlementRecord(WriteSettled how, const std::optional<QByteArray>* holds) {
-  QByteArray parts;
-  for (const std::optional<QByteArray>& part :
-       {std::optional(QByteArray(1, char(how))), std::optional(QByteArray(holds ? "1" : "0")),
-        holds ? *holds : std::nullopt}) {
-    AppendPackedValue(parts, viewOf(part));
-  }
-  return SpoolFormat::settlementRecord(parts);
-}
-
-// What the entries of a journal say of their writes.
-enum EntryState : qint64 { WrittenEntry = 1, InDoubtEntry = 2 };
-
-void writeFully(int file, const QByteArray& bytes) {
-  const char* at = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t written = ::write(file, at, size_t(left));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      throw JournalError(std::string("journal: cannot write the spool file (") +
-                         std::strerror(written < 0 ? errno : ENOSPC) + ")");
-    }
-    at += written;
-    left -= written;
-  }
-}
-
-[[noreturn]] void refuse(const QString& path, const char* why) {
-  throw JournalError(QStringLiteral("journal: %1 %2, so the journal is not kept there")
-                         .arg(path, QLatin1String(why))
-                         .toStdString());
-}
-
-// A folder of the user's alone: made 0700 when missing; one that is a link, belongs to
-// another user or that others may write to is refused, since they could put files of
-// their choosing in the journal's place.
-void requirePrivateFolder(const QString& folder) {
-  const QByteArray name = QFile::encodeName(folder);
-  if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) {
-    if (errno != ENOENT) refuse(folder, "cannot be made");
-    requirePrivateFolder(QFileInfo(folder).absolutePath());
-    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) refuse(folder, "cannot be made");
-  }
-  struct stat status {};
-  if (::lstat(name.constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-    refuse(folder, "is not a folder (or is a link to one)");
-  }
-  if (status.st_uid != ::geteuid()) refuse(folder, "belongs to another user");
-  if (status.st_mode & (S_IWGRP | S_IWOTH)) refuse(folder, "can be written by other users");
-}
-
-// Opens `path` in a private folder without following a link, as a file of the user's
-// alone (0600): it holds the user's data.
-int openPrivately(const QString& path, int flags) {
-  const int file =
-      ::open(QFile::encodeName(path).constData(), flags | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (file < 0) refuse(path, errno == ELOOP ? "is a link" : "cannot be opened");
-  struct stat status {};
-  const bool yours =
-      ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid();
-  if (!yours || ((status.st_mode & 077) && ::fchmod(file, 0600) != 0)) {
-    ::close(file);
-    refuse(path, yours ? "cannot be made private" : "is not a file of yours");
-  }
-  return file;
-}
-
-// Made readable by the user only, before the library opens it.
-void createPrivately(const QString& path) {
-  requirePrivateFolder(QFileInfo(path).absolutePath());
-  ::close(openPrivately(path, O_WRONLY));
 }
 
 // The entries that run `run` (an SQL expression) keeps, in either form, with `condition` on
@@ -294,7 +105,7 @@ QString Journal::defaultPath() {
 }
 
 Journal::Journal(QString path, JournalLimits limits) : path_(std::move(path)), limits_(limits) {
-  createPrivately(path_);
+  CreatePrivately(path_);
   db_ = OpenJournalDatabase(path_);
   try {
     exec("PRAGMA auto_vacuum = INCREMENTAL");
@@ -389,193 +200,21 @@ void Journal::describe(qint64 run, const RowChange& change) {
   described_.insert(run);
 }
 
-QString Journal::spoolFolder() const {
-  return QFileInfo(path_).absolutePath() + u'/' + SpoolFolder;
-}
-
-QString Journal::spoolPath(qint64 run) const {
-  return spoolFolder() + QStringLiteral("/run-%1").arg(run);
-}
-
-void Journal::record(qint64 run, const RowChange& change) {
-  if (!described_.contains(run)) describe(run, change);
-  Spool& spool = spoolOf(run);
-  QByteArray frame, identity;
-  appendEntryFrame(frame, change, identity);
-  spool.write(SpoolFormat::entryRecords(frame), writeHook_);
-  ++spool.unsettled;
-  if (spool.taker) spool.unsettledFrames += frame;
-}
-
-void Journal::recordAll(qint64 run, std::span<const RowChange> changes) {
-  if (changes.empty()) return;
-  if (!described_.contains(run)) describe(run, changes.front());
-  Spool& spool = spoolOf(run);
-  QByteArray frames, identity;
-  for (const RowChange& change : changes) appendEntryFrame(frames, change, identity);
-  spool.write(SpoolFormat::entryRecords(frames), writeHook_, true);
-  spool.unsettled += qint64(changes.size());
-  if (spool.taker) spool.unsettledFrames += frames;
-}
-
-void Journal::settle(qint64 run, WriteSettled how, const std::optional<QByteArray>* holds) {
-  const auto spool = spools_.find(run);
-  if (spool == spools_.end() || spool->second.unsettled == 0) return;
-  Spool& settling = spool->second;
-  settling.write(settlementRecord(how, holds), writeHook_);
-  if (settling.taker && how != WriteSettled::NotWritten) {
-    settling.taker->take(keptFrames(std::move(settling.unsettledFrames), settling.unsettled, holds),
-                         how == WriteSettled::InDoubt);
-  }
-  settling.unsettledFrames.clear();
-  settling.unsettled = 0;
-}
-
-// A frame cut short would make the frames after it unreadable: after a failed write the
-// spool takes nothing more, and its run's last entries stay in doubt.
-void Journal::Spool::write(const QByteArray& frame, const std::function<void()>& hook,
-                           bool durable) {
-  if (!failure.empty()) throw JournalError(failure);
-  try {
-    if (hook) hook();
-    writeFully(file, frame);
-    if (durable && ::fdatasync(file) != 0) {
-      throw JournalError(std::string("journal: cannot sync the spool file (") +
-                         std::strerror(errno) + ")");
-    }
-  } catch (const JournalError& failed) {
-    failure = failed.what();
-    throw;
-  }
-}
-
-Journal::Spool& Journal::spoolOf(qint64 run) {
-  auto spool = spools_.find(run);
-  if (spool == spools_.end()) {
-    const QString path = spoolPath(run);
-    requirePrivateFolder(QFileInfo(path).absolutePath());
-    const int file = openPrivately(path, O_WRONLY | O_APPEND);
-    // Held while the run goes on: a spool that can be locked belongs to a program gone.
-    if (::flock(file, LOCK_EX) != 0) {
-      ::close(file);
-      throw JournalError("journal: cannot lock " + path.toStdString());
-    }
-    Spool opened;
-    opened.file = file;
-    struct stat status {};
-    if (::fstat(file, &status) == 0 && status.st_size == 0) {
-      try {
-        writeFully(file, SpoolFormat::header());
-      } catch (const JournalError&) {
-        ::close(file);
-        throw;
-      }
-    }
-    try {
-      opened.taker = std::make_unique<SpoolTaker>(path_, run);
-    } catch (const JournalError&) {
-      // Taken in from the spool when the run ends.
-    }
-    spool = spools_.emplace(run, std::move(opened)).first;
-  }
-  return spool->second;
-}
-
-// Entries whose writes did not happen are left out; those never settled (the program
-// ended first) are in doubt, as are those of an older program's spool, which did not
-// settle its entries, and those whose settlement may have been lost in a damaged stretch.
-// A damaged spool is kept aside, for the user to see.
-void Journal::takeIn(qint64 run) {
-  SpoolReader spool(spoolPath(run));
-  if (!this->run(run)) {
-    ::unlink(QFile::encodeName(spoolPath(run)).constData());  // its run was deleted
-    return;
-  }
-  QByteArray unsettled;  // the frames of the entries since the last settlement
-  qint64 unsettledEntries = 0;
-  bool uncertain = false;  // a damaged stretch lies between them and their settlement
-  {
-    JournalTransaction taking(db_);
-    // What a taker stored of the run gives way to the spool, whole.
-    Query(db_, "DELETE FROM entry_batches WHERE run = ?").bind(1, run).run();
-    EntryBatches batches(db_, run);
-    const auto keep = [&](EntryState state, const std::optional<QByteArray>* holds) {
-      if (unsettledEntries > 0) {
-        batches.add(keptFrames(std::move(unsettled), unsettledEntries, holds),
-                    state == InDoubtEntry);
-      }
-      unsettled.clear();
-      unsettledEntries = 0;
-      uncertain = false;
-    };
-    for (SpoolFrame frame = spool.next(); !frame.end; frame = spool.next()) {
-      uncertain = uncertain || frame.afterDamage;
-      if (!frame.settlement) {
-        unsettled += frame.frame;
-        ++unsettledEntries;
-        continue;
-      }
-      const QByteArray settledHow = frame.parts[0].value_or(QByteArray());
-      const auto how = WriteSettled(settledHow.isEmpty() ? 0 : settledHow.at(0));
-      const std::optional<QByteArray>* holds =
-          frame.parts[1] == QByteArray("1") ? &frame.parts[2] : nullptr;
-      if (uncertain) {
-        keep(InDoubtEntry, nullptr);
-      } else if (how == WriteSettled::NotWritten) {
-        unsettled.clear();
-        unsettledEntries = 0;
-      } else {
-        keep(how == WriteSettled::Written ? WrittenEntry : InDoubtEntry, holds);
-      }
-    }
-    keep(InDoubtEntry, nullptr);
-    batches.store();
-    if (spool.damaged()) Query(db_, "UPDATE runs SET damaged = 1 WHERE id = ?").bind(1, run).run();
-    taking.commit();
-  }
-  if (spool.damaged()) {
-    const QString aside = spoolFolder() + QStringLiteral("/damaged-run-%1").arg(run);
-    if (QFile::rename(spoolPath(run), aside)) damagedSpools_.push_back({run, aside});
-  } else {
-    ::unlink(QFile::encodeName(spoolPath(run)).constData());
-  }
-}
-
+// What a run whose program died wrote, as its entries tell: its own counts were never kept.
 // A recipe's run cut short wrote what its parts wrote.
-void Journal::countAbandonedWhole(qint64 part) {
+void Journal::countTakenIn(qint64 run) {
+  Query(db_, "UPDATE runs SET entries = NULL, written = " +
+                 entriesSql("?1", "state = 1", "entries - in_doubt") + ", in_doubt = " +
+                 entriesSql("?1", "state IS NOT 1", "in_doubt") + " WHERE id = ?1")
+      .bind(1, run)
+      .run();
   Query(db_,
         "UPDATE runs SET entries = NULL, "
         "written = (SELECT COALESCE(SUM(written), 0) FROM runs AS p WHERE p.part_of = runs.id), "
         "in_doubt = (SELECT COALESCE(SUM(in_doubt), 0) FROM runs AS p WHERE p.part_of = runs.id) "
         "WHERE id = (SELECT part_of FROM runs WHERE id = ?) AND end_kind IS NULL")
-      .bind(1, part)
+      .bind(1, run)
       .run();
-}
-
-void Journal::takeInAbandonedSpools() {
-  const QString folder = spoolFolder();
-  QDirIterator spools(folder, {QStringLiteral("run-*")}, QDir::Files);
-  while (spools.hasNext()) {
-    const QString path = spools.next();
-    const qint64 run = QFileInfo(path).fileName().mid(4).toLongLong();
-    const int file = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) continue;
-    if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
-      try {
-        takeIn(run);
-        // What the run wrote, as its entries tell: its own counts were never kept.
-        Query(db_, "UPDATE runs SET entries = NULL, written = " +
-                       entriesSql("?1", "state = 1", "entries - in_doubt") + ", in_doubt = " +
-                       entriesSql("?1", "state IS NOT 1", "in_doubt") + " WHERE id = ?1")
-            .bind(1, run)
-            .run();
-        countAbandonedWhole(run);
-      } catch (const JournalError&) {
-        // Left for the next start.
-      }
-    }
-    ::close(file);
-  }
 }
 
 void Journal::endRun(const JournalRun& run) {
@@ -742,42 +381,4 @@ qint64 Journal::forEachEntry(qint64 run,
 
 qint64 Journal::sizeOnDisk() const {
   return QFileInfo(path_).size() + QFileInfo(path_ + QStringLiteral("-wal")).size();
-}
-
-void JournalRecorder::aboutToWrite(const RowChange& change) {
-  keepingFailure([&] { journal_.record(run_, change); });
-}
-
-void JournalRecorder::aboutToWriteAll(std::span<const RowChange> changes) {
-  keepingFailure([&] { journal_.recordAll(run_, changes); });
-}
-
-// Once the journal failed, nothing more is recorded: every later write is refused too.
-void JournalRecorder::keepingFailure(const std::function<void()>& record) {
-  if (failed()) throw JournalError(failure().toStdString());
-  try {
-    record();
-  } catch (const JournalError& failure) {
-    keep(failure);
-    throw;
-  }
-}
-
-void JournalRecorder::keep(const JournalError& failure) {
-  const std::lock_guard lock(mutex_);
-  if (failure_.isEmpty()) failure_ = QString::fromUtf8(failure.what());
-  failed_.store(true, std::memory_order_release);
-}
-
-QString JournalRecorder::failure() const {
-  const std::lock_guard lock(mutex_);
-  return failure_;
-}
-
-void JournalRecorder::settled(WriteSettled how, const std::optional<QByteArray>* holds) {
-  try {
-    journal_.settle(run_, how, holds);
-  } catch (const JournalError& failure) {
-    keep(failure);
-  }
 }

@@ -150,7 +150,7 @@ class Journal {
   QString spoolPath(qint64 run) const;
   // Moves the entries of spool files whose runs' programs are gone into the database.
   void takeInAbandonedSpools();
-  void countAbandonedWhole(qint64 part);
+  void countTakenIn(qint64 run);
   void takeIn(qint64 run);
 
   QString path_;
