@@ -1,0 +1,179 @@
+#include "CommandSupport.h"
+
+#include <mysqld_error.h>
+#include <unistd.h>
+
+#include <iostream>
+
+#include "ConnectionString.h"
+#include "DbError.h"
+#include "Journal.h"
+#include "ProfileKeys.h"
+#include "RunJournal.h"
+#include "RunProgress.h"
+#include "SettingsStore.h"
+#include "Terminal.h"
+#include "VisibleText.h"
+
+void Fail(const QString& line) {
+  std::cerr << "klarifeld-clean: " << WithControlMarks(line).toStdString() << std::endl;
+}
+
+// Said once, by whichever command opens the journal first.
+void TellDamage(const Journal& journal) {
+  if (const QString damage = DamagedSpoolsText(journal); !damage.isEmpty()) Fail(damage);
+}
+
+namespace {
+
+// As the standard clients take it: given (on the command line, else in an option file),
+// else MYSQL_PWD, else asked for on a terminal. "-p" alone asks even when one is known.
+QString passwordFor(const CleanOptions& options) {
+  const bool ask =
+      options.askPassword || (!options.password && !qEnvironmentVariableIsSet("MYSQL_PWD"));
+  if (ask) {
+    if (!IsTerminal(STDIN_FILENO)) return {};
+    return AskSecretly(QStringLiteral("Password for %1@%2: ").arg(options.user, options.host));
+  }
+  if (options.password) {
+    if (options.given.contains(QStringLiteral("password"))) {
+      Fail(
+          QStringLiteral("warning: a password on the command line can be read by other users "
+                         "in the process list; use -p alone, MYSQL_PWD or an option file."));
+    }
+    return *options.password;
+  }
+  return qEnvironmentVariable("MYSQL_PWD");
+}
+
+}  // namespace
+
+// From the options, or as the login window last connected with --profile: then each
+// connection setting comes from the command line, else from the stored settings (never
+// from option files). Nothing, after saying why, for a stored encryption setting that is
+// not known.
+std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
+  if (!options.profile) {
+    return BuildConnectionString(options.host, options.user, passwordFor(options), options.database,
+                                 options.port,
+                                 EncryptionNamed(options.sslMode).value_or(Encryption::Preferred),
+                                 options.sslCa, options.socket);
+  }
+  const SettingsStore settings;
+  const auto either = [&](const char* name, const QString& given, const QString& key,
+                          const QString& absent) {
+    return options.given.contains(QLatin1String(name)) ? given : settings.read(key, absent);
+  };
+  const QString mode = either("ssl-mode", options.sslMode, ProfileKeys::Encryption, {});
+  const std::optional<Encryption> encryption =
+      mode.isEmpty() ? Encryption::Preferred : EncryptionNamed(mode);
+  if (!encryption) {
+    Fail(QStringLiteral("The stored encryption setting \"%1\" is not one of PREFERRED, "
+                        "REQUIRED, VERIFY_CA, VERIFY_IDENTITY; give --ssl-mode.")
+             .arg(mode));
+    return std::nullopt;
+  }
+  return BuildConnectionString(
+      either("host", options.host, ProfileKeys::Server, QStringLiteral("localhost")),
+      either("user", options.user, ProfileKeys::User, {}),
+      options.given.contains(QStringLiteral("password")) ? passwordFor(options)
+                                                         : settings.read(ProfileKeys::Password, {}),
+      either("database", options.database, ProfileKeys::Database, {}),
+      either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
+      either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}),
+      // The login window keeps no socket: the server's default one, or the one given.
+      options.given.contains(QStringLiteral("socket")) ? options.socket : QString());
+}
+
+// UTF-8 text as a JSON string, appended to `out`: escaped as QJsonDocument escapes it, and
+// without building a document for each value.
+void AppendJsonString(QByteArray& out, QByteArrayView utf8) {
+  static constexpr char Digits[] = "0123456789abcdef";
+  out += '"';
+  for (const char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (uchar(c) < 0x20) {
+          out += "\\u00";
+          out += Digits[uchar(c) >> 4];
+          out += Digits[uchar(c) & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+}
+
+// Lines of cells in columns two spaces apart, the first line being the header.
+void PrintAligned(const QList<QStringList>& lines) {
+  std::vector<qsizetype> widths;
+  for (const QStringList& line : lines) {
+    widths.resize(std::max(widths.size(), size_t(line.size())), 0);
+    for (qsizetype i = 0; i < line.size(); ++i)
+      widths[size_t(i)] = std::max(widths[size_t(i)], line[i].size());
+  }
+  for (const QStringList& line : lines) {
+    QString text;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+      text += i + 1 < line.size() ? line[i].leftJustified(widths[size_t(i)] + 2) : line[i];
+    }
+    while (text.endsWith(u' ')) text.chop(1);
+    std::cout << WithControlMarks(text).toStdString() << '\n';
+  }
+}
+
+int StatusOf(const RunSummary& summary) {
+  if (summary.end == RunEnd::JournalFailed || !summary.journalClosed) return JournalFailed;
+  if (summary.end == RunEnd::ConnectionLost) return ConnectionFailed;
+  const bool allWritten = summary.end == RunEnd::Finished && summary.counts.reported == 0 &&
+                          summary.counts.changedSince == 0 && summary.counts.gone == 0;
+  return allWritten ? AllWritten : SomeReported;
+}
+
+// Says why the first connection failed; the exit status.
+int FailedToConnect(const DbError& failure, const CleanOptions& options) {
+  // A name given wrong is the user's to mend, not the link's.
+  if (failure.errorNumber() == ER_BAD_DB_ERROR && options.databaseFollowsPassword) {
+    // Not echoed: it may be the password, meant for -p.
+    Fail(
+        QStringLiteral("No database of the name given after -p on that server. A password "
+                       "goes right after -p, without a space: -pPASSWORD."));
+    return UsageError;
+  }
+  if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+    Fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
+    return UsageError;
+  }
+  Fail(QStringLiteral("Could not connect: %1").arg(QString::fromUtf8(failure.what())));
+  return ConnectionFailed;
+}
+
+void TellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& summary) {
+  if (run && summary && summary->counts.written + summary->counts.inDoubt > 0) {
+    std::cerr << QStringLiteral("Run %1 journaled: klarifeld-clean --undo %1 takes it back.\n")
+                     .arg(*run)
+                     .toStdString();
+  }
+}
