@@ -348,13 +348,13 @@ void recordThenDie(const QString& path, const std::function<void(Journal&)>& rec
 
 // A recipe's run killed mid-way wrote what its parts wrote, and is undone through them.
 TEST_F(JournalTest, ARecipeCutShortCountsWhatItsPartsWrote) {
-  qint64 whole = 0;
+  constexpr qint64 Whole = 1;  // the journal's first run, begun in the child
   recordThenDie(path, [&](Journal& journal) {
     JournalRun recipe = runStarted(now);
     recipe.field.clear();
-    whole = journal.beginRun(recipe);
+    if (journal.beginRun(recipe) != Whole) ::_exit(1);
     JournalRun part = runStarted(now);
-    part.partOf = whole;
+    part.partOf = Whole;
     const qint64 a = journal.beginRun(part);
     const qint64 b = journal.beginRun(part);
     journal.recordAll(
@@ -364,16 +364,14 @@ TEST_F(JournalTest, ARecipeCutShortCountsWhatItsPartsWrote) {
     journal.settle(b, WriteSettled::Written);
     journal.record(a, change({"3", "k"}, "a 3", "a3"));  // killed before it settled
   });
-  // whole is the child's first run, and so the journal's.
-  whole = 1;
   Journal journal(path);
-  const JournalRun recipe = *journal.run(whole);
+  const JournalRun recipe = *journal.run(Whole);
   EXPECT_EQ(recipe.end, "");
   EXPECT_EQ(recipe.written, 3);
   EXPECT_EQ(recipe.inDoubt, 1);
   EXPECT_EQ(recipe.entries, 4);
   EXPECT_EQ(journal.runs().at(0).entries, 4) << "as History lists it";
-  const std::vector<JournalRun> parts = journal.parts(whole);
+  const std::vector<JournalRun> parts = journal.parts(Whole);
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0].written + parts[0].inDoubt, 3);
   EXPECT_EQ(entriesOf(journal, parts[1].id).at(0).before, "b 1");
