@@ -80,10 +80,17 @@ QString DamagedSpoolsText(const Journal& journal) {
     files << damaged.keptAs;
   }
   if (runs.isEmpty()) return {};
+  if (runs.size() == 1) {
+    return QStringLiteral(
+               "The journal found damage in the old values that run %1 left behind: what "
+               "could be read is kept, and its undo puts back those rows. The damaged file "
+               "is kept as %2.")
+        .arg(runs[0], files[0]);
+  }
   return QStringLiteral(
-             "The journal found damage in the old values that run %1 left behind: "
-             "what could be read is kept, and its undo puts back those rows. The "
-             "damaged file is kept as %2.")
+             "The journal found damage in the old values that runs %1 left behind: what "
+             "could be read is kept, and their undos put back those rows. The damaged files "
+             "are kept as %2.")
       .arg(runs.join(QStringLiteral(", ")), files.join(QStringLiteral(", ")));
 }
 
