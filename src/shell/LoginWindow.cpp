@@ -5,6 +5,7 @@
 #include <QCompleter>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -130,6 +131,7 @@ void LoginWindow::layOut() {
                                TwipsRect(3960, 2280, 3600, 405));
   nextButton = PlacePushButton(this, "nextButton", QStringLiteral("Next >"),
                                TwipsRect(120, 3150, 7800, 405));
+  nextButton->setDefault(true);  // what Enter presses
 
   layOutEncryption();
   // Beside "Next >", under the encryption frame: why the saved connection did not open at
@@ -183,6 +185,18 @@ Encryption LoginWindow::encryption() const {
 
 void LoginWindow::showEncryptionNote() {
   encryptionNote->setText(meaningOf(encryption()));
+}
+
+// Enter goes on, as "Next >" does; on a button it presses that button. The boxes leave
+// Enter to the window.
+void LoginWindow::keyPressEvent(QKeyEvent* event) {
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (!enter || (event->modifiers() & ~Qt::KeypadModifier)) {
+    Window::keyPressEvent(event);
+    return;
+  }
+  auto* button = qobject_cast<QPushButton*>(focusWidget());
+  (button ? button : nextButton)->click();
 }
 
 void LoginWindow::connectHandlers() {

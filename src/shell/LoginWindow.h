@@ -61,6 +61,9 @@ class LoginWindow : public Window {
   QLabel* encryptionNote;
   QLabel* connectionNote;  // why the start-up did not connect
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void layOut();
   void layOutEncryption();

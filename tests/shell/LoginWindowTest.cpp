@@ -87,7 +87,8 @@ TEST_F(LoginWindowTest, NextThatCannotConnectSaysWhy) {
   EXPECT_EQ(QAccessible::queryAccessibleInterface(form.connectionNote)->text(QAccessible::Name),
             form.connectionNote->text());
   EXPECT_TRUE(form.connectionNote->toolTip().endsWith("may not log in from this computer."));
-  QTest::mouseClick(form.nextButton, Qt::LeftButton);
+  // Enter in a box goes on as "Next >" does.
+  QTest::keyClick(form.passwordBox, Qt::Key_Return);
   EXPECT_EQ(form.connectionNote->text(), "") << "the box says it now";
   EXPECT_TRUE(form.isVisible());
   EXPECT_FALSE(form.mainWindowLoaded());
@@ -153,6 +154,12 @@ TEST_F(LoginWindowTest, HelpShowsItsFourParagraphs) {
             "are using here). This will determine if the login you are using is correct.\r\r"
             "Finally, make sure your host allows a direct connection to your MySQL database -- "
             "not a web based connection, for example.");
+  // Enter on a button presses that button, not "Next >".
+  dialogs.clear();
+  form.helpButton->setFocus();
+  QTest::keyClick(form.helpButton, Qt::Key_Return);
+  EXPECT_EQ(dialogs.messages().size(), 1);
+  EXPECT_TRUE(dialogs.messages().value(0).startsWith("If you cannot establish connection"));
 }
 
 TEST_F(LoginWindowTest, TypingIsStoredAtEveryKeystroke) {
