@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Fundamental.h"
+#include "NearestNames.h"
 #include "NumberText.h"
 #include "RegexReplace.h"
 #include "UnicodeCleaning.h"
@@ -168,39 +169,8 @@ const CleaningOperation* FindOperationByName(QStringView name) {
   return nullptr;
 }
 
-namespace {
-
-// Letters to add, drop or change to turn one name into the other.
-int editDistance(QStringView a, QStringView b) {
-  std::vector<int> row(size_t(b.size()) + 1);
-  for (size_t j = 0; j < row.size(); ++j) row[j] = int(j);
-  for (qsizetype i = 1; i <= a.size(); ++i) {
-    int diagonal = row[0];
-    row[0] = int(i);
-    for (qsizetype j = 1; j <= b.size(); ++j) {
-      const int above = row[size_t(j)];
-      row[size_t(j)] =
-          std::min({above + 1, row[size_t(j - 1)] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row.back();
-}
-
-}  // namespace
-
 QStringList NearestOperationNames(QStringView name) {
-  constexpr int MostEdits = 3;
-  int best = MostEdits + 1;
-  QStringList nearest;
-  for (const CleaningOperation& operation : Catalogue()) {
-    const QString candidate = OperationShortName(operation);
-    const int distance = editDistance(name.toString().toLower(), candidate);
-    if (distance < best) {
-      best = distance;
-      nearest.clear();
-    }
-    if (distance == best) nearest << candidate;
-  }
-  return nearest;
+  QStringList names;
+  for (const CleaningOperation& operation : Catalogue()) names << OperationShortName(operation);
+  return NearestNames(name, names);
 }

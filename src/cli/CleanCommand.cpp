@@ -11,6 +11,7 @@
 #include "ConnectionString.h"
 #include "FieldUpdateRun.h"
 #include "Journal.h"
+#include "NearestNames.h"
 #include "OperationCatalogue.h"
 #include "PrintedChanges.h"
 #include "RecordSet.h"
@@ -60,16 +61,35 @@ QString fieldNamed(const QStringList& fields, const QString& name) {
   return {};
 }
 
+// Answers beyond the operation's questions are most likely meant for another operation.
+QString answersProblem(const CleaningOperation& operation, const QStringList& answers) {
+  const qsizetype questions = OperationQuestions(operation.kind).size();
+  if (answers.size() <= questions) return {};
+  const QString name = OperationShortName(operation);
+  if (questions == 0) {
+    return QStringLiteral(
+               "The operation \"%1\" asks no question, so --answer has nothing to "
+               "answer.")
+        .arg(name);
+  }
+  return QStringLiteral("The operation \"%1\" asks %2 %3, and --answer was given %4 times.")
+      .arg(name)
+      .arg(questions)
+      .arg(questions == 1 ? QStringLiteral("question") : QStringLiteral("questions"))
+      .arg(answers.size());
+}
+
 // The table's fields in their order, or a message when the table is not there.
 std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& options) {
-  bool found = false;
-  const auto tables = connection.Execute(QStringLiteral("SHOW TABLES"));
-  for (; tables->isOpen() && !tables->Eof(); tables->MoveNext()) {
-    if (tables->Value(0) == options.table) found = true;
+  QStringList tables;
+  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
+  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
+    tables << listed->Value(0).value_or(QString());
   }
-  if (!found) {
+  if (!tables.contains(options.table)) {
     Fail(
-        QStringLiteral("No table '%1' in the database '%2'.").arg(options.table, options.database));
+        QStringLiteral("No table '%1' in the database '%2'%3.")
+            .arg(options.table, options.database, DidYouMean(NearestNames(options.table, tables))));
     return std::nullopt;
   }
   const auto none =
@@ -128,11 +148,12 @@ int RunCleanCommand(const CleanOptions& options) {
   }
   const CleaningOperation* operation = FindOperationByName(options.operation);
   if (!operation) {
-    const QStringList near = NearestOperationNames(options.operation);
     Fail(QStringLiteral("No operation '%1'%2; --list-operations lists them.")
-             .arg(options.operation, near.isEmpty() ? QString()
-                                                    : QStringLiteral(" (did you mean %1?)")
-                                                          .arg(near.join(QStringLiteral(" or ")))));
+             .arg(options.operation, DidYouMean(NearestOperationNames(options.operation))));
+    return UsageError;
+  }
+  if (const QString problem = answersProblem(*operation, options.answers); !problem.isEmpty()) {
+    Fail(problem);
     return UsageError;
   }
   const std::optional<QString> built = ConnectionStringFor(options);
@@ -152,7 +173,9 @@ int RunCleanCommand(const CleanOptions& options) {
     if (!fields) return UsageError;
     field = fieldNamed(*fields, options.field);
     if (field.isEmpty()) {
-      Fail(QStringLiteral("No field '%1' in the table '%2'.").arg(options.field, options.table));
+      Fail(
+          QStringLiteral("No field '%1' in the table '%2'%3.")
+              .arg(options.field, options.table, DidYouMean(NearestNames(options.field, *fields))));
       return UsageError;
     }
     if (!hasRecords(connection, options.table)) {

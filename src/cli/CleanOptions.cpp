@@ -35,6 +35,8 @@ constexpr OptionSpec Options[] = {
     {"defaults-file", 0, Takes::Value, "FILE", "Read options from FILE instead of ~/.my.cnf."},
     {"defaults-extra-file", 0, Takes::Value, "FILE", "Read FILE too, before ~/.my.cnf."},
     {"no-defaults", 0, Takes::Nothing, nullptr, "Read no option file."},
+    {"print-defaults", 0, Takes::Nothing, nullptr,
+     "Print what the option files give, as arguments, and exit."},
     {"table", 0, Takes::Value, "NAME", "The table."},
     {"field", 0, Takes::Value, "NAME", "The field."},
     {"operation", 0, Takes::Value, "NAME",
@@ -303,6 +305,24 @@ QString missingOption(const CleanOptions& options) {
   return {};
 }
 
+// The settings of the option files as the arguments they stand for, as the standard clients
+// print them; a password is not shown.
+QString printedDefaults(const std::vector<OptionSetting>& settings) {
+  QStringList arguments;
+  for (const OptionSetting& setting : settings) {
+    QString argument = QStringLiteral("--") + setting.key;
+    if (setting.value) {
+      argument += u'=' + (setting.key == QStringLiteral("password") ? QStringLiteral("*****")
+                                                                    : *setting.value);
+    }
+    arguments << argument;
+  }
+  return QStringLiteral(
+             "klarifeld-clean would have been started with the following "
+             "arguments:\n") +
+         arguments.join(u' ') + u'\n';
+}
+
 }  // namespace
 
 CommandLine ParseCleanOptions(const QStringList& arguments) {
@@ -310,7 +330,9 @@ CommandLine ParseCleanOptions(const QStringList& arguments) {
   const std::optional<std::vector<GivenOption>> given = SplitArguments(arguments, line.error);
   if (!given) return line;
   OptionFileChoice files;
+  bool printDefaults = false;
   for (const GivenOption& option : *given) {
+    if (option.name == QStringLiteral("print-defaults")) printDefaults = true;
     if (option.name == QStringLiteral("help")) {
       line.output = helpText();
       return line;
@@ -324,8 +346,13 @@ CommandLine ParseCleanOptions(const QStringList& arguments) {
     if (option.name == QStringLiteral("defaults-file")) files.only = *option.value;
     if (option.name == QStringLiteral("defaults-extra-file")) files.extra = *option.value;
   }
+  const std::vector<OptionSetting> settings = ReadOptionFiles(files, line.warnings, line.error);
+  if (printDefaults && line.error.isEmpty()) {
+    line.output = printedDefaults(settings);
+    return line;
+  }
   CleanOptions options;
-  for (const OptionSetting& setting : ReadOptionFiles(files, line.warnings, line.error)) {
+  for (const OptionSetting& setting : settings) {
     if (!isFileKey(setting.key)) continue;
     if (!apply(options, {setting.key, setting.value}, line.error)) {
       line.error =

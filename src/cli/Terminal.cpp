@@ -1,4 +1,6 @@
 #include "Terminal.h"
+
+#include "CommandSupport.h"
 #include "VisibleText.h"
 
 #include <signal.h>
@@ -25,7 +27,7 @@ QString lineOf(QString text) {
 }
 
 void printError(const QString& text) {
-  std::cerr << WithControlMarks(lineOf(text)).toStdString() << std::endl;
+  Fail(lineOf(text));
 }
 
 std::optional<QString> readLine() {

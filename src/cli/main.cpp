@@ -7,6 +7,7 @@
 
 #include "CleanCommand.h"
 #include "CleanOptions.h"
+#include "LinkSecurity.h"
 #include "VisibleText.h"
 
 namespace {
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   hidePasswordArguments(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("klarifeld-clean"));
   QCoreApplication::setApplicationVersion(QStringLiteral(KLARIFELD_VERSION));
+  UseSettingWords(SettingWords::Options);
   const CommandLine line = ParseCleanOptions(arguments);
   for (const QString& warning : line.warnings) {
     std::cerr << "klarifeld-clean: " << warning.toStdString() << std::endl;

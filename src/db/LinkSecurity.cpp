@@ -3,6 +3,7 @@
 #include <errmsg.h>
 #include <mysql/client_plugin.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -16,6 +17,42 @@ constexpr const char* SafeLoginMethods = "mysql_native_password,client_ed25519";
 constexpr const char* CheckedLinkLoginMethods =
     "mysql_native_password,client_ed25519,caching_sha2_password,sha256_password,"
     "mysql_clear_password,dialog";
+
+std::atomic<SettingWords> settingWords = SettingWords::Window;
+
+bool byOptions() {
+  return settingWords == SettingWords::Options;
+}
+
+bool checksCertificate(Encryption encryption) {
+  return encryption == Encryption::VerifyCa || encryption == Encryption::VerifyIdentity;
+}
+
+// 'Encryption is set to "Required"', or '--ssl-mode=REQUIRED is given'.
+QString encryptionIsSet(Encryption encryption) {
+  return byOptions()
+             ? QStringLiteral("--ssl-mode=%1 is given").arg(EncryptionName(encryption))
+             : QStringLiteral("Encryption is set to \"%1\"").arg(EncryptionCaption(encryption));
+}
+
+// 'choose "Preferred"', or 'give --ssl-mode=PREFERRED'; a check of the certificate with its
+// CA file.
+QString chooseEncryption(Encryption encryption) {
+  if (byOptions()) {
+    return QStringLiteral("give --ssl-mode=%1%2")
+        .arg(EncryptionName(encryption),
+             checksCertificate(encryption) ? QStringLiteral(" and --ssl-ca") : QString());
+  }
+  return QStringLiteral("choose \"%1\"%2")
+      .arg(EncryptionCaption(encryption),
+           checksCertificate(encryption) ? QStringLiteral(" and the CA file") : QString());
+}
+
+// 'the check "Verify CA"', or '--ssl-mode=VERIFY_CA'.
+QString encryptionCheck(Encryption encryption) {
+  return byOptions() ? QStringLiteral("--ssl-mode=%1").arg(EncryptionName(encryption))
+                     : QStringLiteral("the check \"%1\"").arg(EncryptionCaption(encryption));
+}
 
 bool needsEncryption(Encryption encryption) {
   return encryption != Encryption::Preferred;
@@ -60,19 +97,23 @@ void registerEncryptFirst(MYSQL* mysql) {
   if (!registered) {
     throw LinkRefusal(QStringLiteral("The client library does not let Klarifeld keep the login "
                                      "from leaving before the link is encrypted, so it does not "
-                                     "connect with Encryption set to \"%1\".")
-                          .arg(EncryptionCaption(Encryption::Required)));
+                                     "connect while %1.")
+                          .arg(encryptionIsSet(Encryption::Required)));
   }
 }
 
 LinkRefusal plainLinkRefusal(Encryption encryption) {
-  return LinkRefusal(QStringLiteral("The server did not encrypt the connection, and Encryption is "
-                                    "set to \"%1\". Ask the server's administrator to turn on "
-                                    "TLS, or choose \"Preferred\".")
-                         .arg(EncryptionCaption(encryption)));
+  return LinkRefusal(
+      QStringLiteral("The server did not encrypt the connection, and %1. Ask the "
+                     "server's administrator to turn on TLS, or %2.")
+          .arg(encryptionIsSet(encryption), chooseEncryption(Encryption::Preferred)));
 }
 
 }  // namespace
+
+void UseSettingWords(SettingWords words) {
+  settingWords = words;
+}
 
 LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
   if (!attributes.sslMode.isEmpty()) {
@@ -90,9 +131,7 @@ LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
                        "file name can hold. Choose the CA file again."));
   }
   caFile_ = attributes.sslCa.toLocal8Bit();
-  const bool verifies =
-      encryption_ == Encryption::VerifyCa || encryption_ == Encryption::VerifyIdentity;
-  if (verifies && caFile_.isEmpty()) {
+  if (checksCertificate(encryption_) && caFile_.isEmpty()) {
     throw LinkRefusal(QStringLiteral("Encryption \"%1\" checks the server's certificate against "
                                      "the certificate of the authority that signed it: choose "
                                      "that CA file.")
@@ -134,21 +173,21 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
       throw LinkRefusal(
           QStringLiteral("The server asked for a login method that would let anyone who can "
                          "pose as the server read the password. Klarifeld uses such a method "
-                         "only when the server's certificate and host name are checked: choose "
-                         "\"Verify CA and host name\" and the CA file."),
+                         "only when the server's certificate and host name are checked: %1.")
+              .arg(chooseEncryption(Encryption::VerifyIdentity)),
           failure.errorNumber(), failure.sqlState());
     case CR_SSL_CONNECTION_ERROR:
       // The greeting, the only thing read before the refusal, offered no encryption.
       if (mysql->server_capabilities != 0 && !(mysql->server_capabilities & CLIENT_SSL)) {
         throw plainLinkRefusal(encryption_);
       }
-      if (encryption_ == Encryption::VerifyCa || encryption_ == Encryption::VerifyIdentity) {
+      if (checksCertificate(encryption_)) {
         throw LinkRefusal(
-            QStringLiteral("The encrypted connection with the check \"%1\" could not be set up "
+            QStringLiteral("The encrypted connection with %1 could not be set up "
                            "(%2). Check that the server offers encryption, that the CA file is "
                            "the one that signed its certificate, and that the server name is "
                            "the one the certificate was issued for.")
-                .arg(EncryptionCaption(encryption_), reason),
+                .arg(encryptionCheck(encryption_), reason),
             failure.errorNumber(), failure.sqlState());
       }
       throw LinkRefusal(

@@ -13,6 +13,11 @@ class LinkRefusal : public DbError {
   using DbError::DbError;
 };
 
+// How refusals name the encryption settings: as the login window shows them, or as
+// klarifeld-clean's options are given. The window's words unless told.
+enum class SettingWords { Window, Options };
+void UseSettingWords(SettingWords words);
+
 // Protects the link of a session about to connect. The password never travels where
 // another can read it: the login methods that would reveal it are allowed only once the
 // server's certificate and host name are checked.

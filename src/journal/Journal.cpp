@@ -153,7 +153,12 @@ void Journal::createSchema() {
       "CREATE TABLE IF NOT EXISTS entry_batches (id INTEGER PRIMARY KEY, "
       "run INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE, entries INTEGER NOT NULL, "
       "in_doubt INTEGER NOT NULL, bytes INTEGER NOT NULL, frames BLOB NOT NULL);"
-      "CREATE INDEX IF NOT EXISTS batches_of_run ON entry_batches (run, id);");
+      "CREATE INDEX IF NOT EXISTS batches_of_run ON entry_batches (run, id);"
+      // The highest run number given, so that none is given twice: a deleted newest run
+      // would otherwise lend its number to the next.
+      "CREATE TABLE IF NOT EXISTS run_numbers (highest INTEGER NOT NULL);"
+      "INSERT INTO run_numbers SELECT COALESCE(MAX(id), 0) FROM runs "
+      "WHERE NOT EXISTS (SELECT 1 FROM run_numbers);");
   // Journals of older versions kept every entry tried, written or not: in doubt.
   addColumnIfMissing("entries", "state", "INTEGER");
   addColumnIfMissing("runs", "restored", "INTEGER");
@@ -172,9 +177,12 @@ void Journal::addColumnIfMissing(const char* table, const char* column, const ch
 }
 
 qint64 Journal::beginRun(const JournalRun& run) {
+  JournalTransaction numbering(db_);
   Query insert(db_,
-               "INSERT INTO runs (started, server, port, database, table_name, field, operation, "
-               "answers, undoes, cluster, part_of) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               "INSERT INTO runs (id, started, server, port, database, table_name, field, "
+               "operation, answers, undoes, cluster, part_of) VALUES ((SELECT MAX(highest, "
+               "COALESCE((SELECT MAX(id) FROM runs), 0)) + 1 FROM run_numbers), "
+               "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, run.started.toUTC().toString(Qt::ISODateWithMs))
       .bind(2, run.server)
       .bind(3, run.port)
@@ -187,7 +195,15 @@ qint64 Journal::beginRun(const JournalRun& run) {
       .bind(10, run.cluster);
   if (run.partOf) insert.bind(11, run.partOf);  // else null: a run of its own
   insert.run();
-  return sqlite3_last_insert_rowid(db_);
+  const qint64 id = sqlite3_last_insert_rowid(db_);
+  Query(db_, "UPDATE run_numbers SET highest = ?").bind(1, id).run();
+  numbering.commit();
+  return id;
+}
+
+bool Journal::numbered(qint64 id) const {
+  Query highest(db_, "SELECT highest FROM run_numbers");
+  return id >= 1 && highest.step() && id <= highest.integer(0);
 }
 
 void Journal::describe(qint64 run, const RowChange& change) {

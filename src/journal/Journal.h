@@ -111,6 +111,8 @@ class Journal {
   // The runs that wrote the fields of the recipe's run `whole`, in the order they began.
   std::vector<JournalRun> parts(qint64 whole) const;
   std::optional<JournalRun> run(qint64 id) const;
+  // Whether a run was ever given this number, kept or not.
+  bool numbered(qint64 id) const;
   // Visits the run's intact entries in order; returns how many were damaged and left out.
   qint64 forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
   // The file and its write-ahead log.

@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <cstring>
 
+#include "NearestNames.h"
 #include "NumberText.h"
 #include "RunProgress.h"
 
@@ -53,14 +54,8 @@ std::optional<RecipeStep> parseStep(const QJsonValue& value, QString& problem) {
   const QString name = textOf(object, QStringLiteral("operation")).value_or(QString());
   step.operation = FindOperationByName(name);
   if (!step.operation) {
-    const QStringList near = NearestOperationNames(name);
-    problem =
-        QStringLiteral("no operation '%1'%2; klarifeld-clean --list-operations lists them.")
-            .arg(
-                name,
-                near.isEmpty()
-                    ? QString()
-                    : QStringLiteral(" (did you mean %1?)").arg(near.join(QStringLiteral(" or "))));
+    problem = QStringLiteral("no operation '%1'%2; klarifeld-clean --list-operations lists them.")
+                  .arg(name, DidYouMean(NearestOperationNames(name)));
     return std::nullopt;
   }
   const QJsonValue answers = object.value(QStringLiteral("answers"));

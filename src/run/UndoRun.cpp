@@ -46,7 +46,9 @@ UndoRun::UndoRun(Journal& journal, qint64 runId, QString connectionString, Dialo
 bool UndoRun::refusesTheRun() {
   const std::optional<JournalRun> run = journal_.run(runId_);
   QString refusal;
-  if (!run) {
+  if (!run && !journal_.numbered(runId_)) {
+    refusal = QStringLiteral("No run %1 in the journal.").arg(runId_);
+  } else if (!run) {
     refusal = QStringLiteral("This run is no longer in the journal.");
   } else if (run->partOf) {
     refusal =

@@ -177,7 +177,9 @@ TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
     EXPECT_EQ(outcome.status, 0);
     const QString said = "The database 't_scan_empty' has no tables to scan.\n";
     EXPECT_EQ(json ? outcome.err : outcome.out, said);
-    if (json) EXPECT_EQ(outcome.out, "") << "nothing a JSON reader would trip on";
+    if (json) {
+      EXPECT_EQ(outcome.out, "") << "nothing a JSON reader would trip on";
+    }
   }
 }
 
@@ -221,6 +223,9 @@ TEST_F(CleanCommandTest, MistypedNamesAreNamedOrFound) {
   const Outcome noDatabase = clean({"--operation", "remove-tabs", "--database", "no_such_db"});
   EXPECT_EQ(noDatabase.status, 2);
   EXPECT_EQ(noDatabase.err, "klarifeld-clean: No database 'no_such_db' on that server.\n");
+  EXPECT_EQ(
+      clean({"--operation", "remove-tabs", "--table", "tt"}).err,
+      "klarifeld-clean: No table 'tt' in the database '" + db.name() + "' (did you mean t?).\n");
   // Column names are the same in any case, as the server takes them.
   const Outcome anyCase = clean({"--operation", "remove-all-spaces", "--field", "V"});
   EXPECT_EQ(anyCase.status, 0) << anyCase.err.toStdString();
@@ -232,10 +237,15 @@ TEST_F(CleanCommandTest, MistypedNamesAreNamedOrFound) {
 TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(clean({"--operation", "no-such-operation"}).status, 2);
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--field", "w"}).err,
-            "klarifeld-clean: No field 'w' in the table 't'.\n");
+            "klarifeld-clean: No field 'w' in the table 't' (did you mean v?).\n");
   const Outcome notANumber = clean({"--operation", "remove-first-x", "--answer", "two"});
   EXPECT_EQ(notANumber.status, 2);
-  EXPECT_EQ(notANumber.err, "Must enter number\n");
+  EXPECT_EQ(notANumber.err, "klarifeld-clean: Must enter number\n");
+  const Outcome stray = clean({"--operation", "remove-tabs", "--answer", "2"});
+  EXPECT_EQ(stray.status, 2) << "an answer no question takes is likely a mistake";
+  EXPECT_EQ(stray.err,
+            "klarifeld-clean: The operation \"remove-tabs\" asks no question, so --answer "
+            "has nothing to answer.\n");
   // What no server would take is refused before one is asked.
   EXPECT_EQ(clean({"--operation", "remove-tabs", "--port", "33o6"}).err,
             "klarifeld-clean: --port is a number from 1 to 65535, not '33o6'.\n");
@@ -246,6 +256,13 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
   EXPECT_EQ(noAuthority.err,
             "klarifeld-clean: --ssl-mode=VERIFY_CA checks the server's certificate: give the CA "
             "file that signed it with --ssl-ca.\n");
+  // The refusal names the option as it was given, not the login window's setting.
+  const Outcome plainLink = clean({"--operation", "remove-tabs", "--ssl-mode=required"});
+  EXPECT_EQ(plainLink.status, 3);
+  EXPECT_TRUE(plainLink.err.contains(
+      "The server did not encrypt the connection, and --ssl-mode=REQUIRED is given. Ask the "
+      "server's administrator to turn on TLS, or give --ssl-mode=PREFERRED."))
+      << plainLink.err.toStdString();
   const Outcome emptyAnswer = clean({"--operation", "replace-tabs", "--answer", ""});
   EXPECT_EQ(emptyAnswer.status, 2) << "an empty answer changes nothing: no success";
   EXPECT_EQ(emptyAnswer.err, "klarifeld-clean: Nothing was changed: the answer was empty.\n");
@@ -253,7 +270,8 @@ TEST_F(CleanCommandTest, ExitStatusesSayHowItWent) {
       clean({"--operation", "replace-regex", "--answer", "a)", "--answer", ""});
   EXPECT_EQ(badPattern.status, 2);
   EXPECT_EQ(badPattern.err,
-            "Invalid regular expression at offset 1: unmatched closing parenthesis\n");
+            "klarifeld-clean: Invalid regular expression at offset 1: unmatched closing "
+            "parenthesis\n");
   const Outcome unanswered = clean({"--operation", "replace-tabs"});
   EXPECT_EQ(unanswered.status, 2) << "no answer to give";
   EXPECT_EQ(unanswered.err,
@@ -474,7 +492,9 @@ TEST_F(CleanCommandTest, HistoryListsTheRunAndUndoTakesItBack) {
   const Outcome undo = finish(program);
   EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
   EXPECT_EQ(values(), before);
-  EXPECT_EQ(clean({"--undo", "1"}).err, "This run was undone already, by run 2.\n");
+  EXPECT_EQ(clean({"--undo", "1"}).err,
+            "klarifeld-clean: This run was undone already, by run 2.\n");
+  EXPECT_EQ(clean({"--undo", "99"}).err, "klarifeld-clean: No run 99 in the journal.\n");
 }
 
 // Ctrl+C stops after the current record, as "Stop" does; every written row's old value
@@ -662,8 +682,10 @@ TEST_F(CleanCommandTest, ARecipeCleansSeveralFieldsAsOneRunUndoneWhole) {
   EXPECT_EQ(undo.status, 0) << undo.err.toStdString();
   EXPECT_EQ(values(), before);
   EXPECT_EQ(db.column("SELECT note FROM u ORDER BY id"), notesBefore);
-  EXPECT_TRUE(clean({"--undo", "1"}).err.startsWith("This run was undone already, by run "));
-  EXPECT_EQ(clean({"--undo", "2"}).err, "This run is a part of run 1, and is undone with it.\n");
+  EXPECT_TRUE(clean({"--undo", "1"})
+                  .err.startsWith("klarifeld-clean: This run was undone already, by run "));
+  EXPECT_EQ(clean({"--undo", "2"}).err,
+            "klarifeld-clean: This run is a part of run 1, and is undone with it.\n");
 }
 
 // A dry run prints its changes as they are computed, in batches, all of them and in order,

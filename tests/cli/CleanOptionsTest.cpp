@@ -118,6 +118,10 @@ TEST_F(CleanOptionsTest, OptionFilesAreReadAsTheStandardClientsReadThem) {
   EXPECT_EQ(line.options->database, "shop ; not a comment here");
   EXPECT_EQ(line.options->sslMode, "REQUIRED");
   EXPECT_EQ(line.options->given, QStringList{"port"}) << "a file's values are not given";
+  EXPECT_EQ(parse({"--print-defaults"}).output,
+            "klarifeld-clean would have been started with the following arguments:\n"
+            "--host=db1 --port=3310 --user=ann --password=***** --default-character-set=utf8mb4 "
+            "--port=3311 --database=shop ; not a comment here --ssl-mode=REQUIRED\n");
 
   EXPECT_EQ(parse({"--no-defaults"}).options->host, "localhost");
   // The extra file comes before ~/.my.cnf, so ~/.my.cnf wins where both speak.

@@ -141,6 +141,11 @@ TEST_F(JournalTest, ListsRunsNewestFirstWithHowTheyEnded) {
   journal.deleteRun(first);
   EXPECT_EQ(journal.runs().size(), 1u);
   EXPECT_TRUE(entriesOf(journal, first).empty());
+  // A number once given stays given: a terminal may still say "--undo N" for it.
+  journal.deleteRun(second);
+  EXPECT_TRUE(journal.numbered(second));
+  EXPECT_FALSE(journal.numbered(second + 1));
+  EXPECT_EQ(Journal(path).beginRun(runStarted(now)), second + 1);
 }
 
 TEST_F(JournalTest, PrunesOldRunsThenTheOldestBeyondTheSizeLimitButNeverTheNewest) {
