@@ -218,7 +218,7 @@ int RunCleanCommand(const CleanOptions& options) {
     run.run();
     if (run.journalRefused()) return JournalFailed;
     quietEnd = run.quietEnd();
-    TellJournaled(run.journaledRun(), progress.summary());
+    TellJournaled(progress.summary());
   } catch (const JournalError& failure) {
     Fail(QString::fromUtf8(failure.what()));
     return JournalFailed;

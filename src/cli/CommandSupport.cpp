@@ -170,10 +170,10 @@ int FailedToConnect(const DbError& failure, const CleanOptions& options) {
   return ConnectionFailed;
 }
 
-void TellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& summary) {
-  if (run && summary && summary->counts.written + summary->counts.inDoubt > 0) {
+void TellJournaled(const std::optional<RunSummary>& summary) {
+  if (summary && summary->undoable()) {
     std::cerr << QStringLiteral("Run %1 journaled: klarifeld-clean --undo %1 takes it back.\n")
-                     .arg(*run)
+                     .arg(summary->journalRun)
                      .toStdString();
   }
 }

@@ -26,7 +26,7 @@ int FailedToConnect(const DbError& failure, const CleanOptions& options);
 // The exit status of a run, an undo or a recipe that ended so.
 int StatusOf(const RunSummary& summary);
 // How to take a run back, when it wrote anything.
-void TellJournaled(std::optional<qint64> run, const std::optional<RunSummary>& summary);
+void TellJournaled(const std::optional<RunSummary>& summary);
 // UTF-8 text as a JSON string, appended to `out`.
 void AppendJsonString(QByteArray& out, QByteArrayView utf8);
 // Lines of cells in columns two spaces apart, the first line being the header.

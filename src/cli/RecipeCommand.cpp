@@ -57,7 +57,7 @@ int RunRecipeFile(const CleanOptions& options) {
   const RecipeRan ran = RunRecipe(*recipe, rewrites, *connectionString, dialogs);
   if (!ran.counted) return UsageError;
   if (!ran.run) return ConnectionFailed;
-  TellJournaled(ran.run, progress.summary());
+  TellJournaled(progress.summary());
   if (!progress.summary()) return UsageError;
   const int status = StatusOf(*progress.summary());
   return status == AllWritten && AnyFailing(ran.counted->fields) ? SomeReported : status;

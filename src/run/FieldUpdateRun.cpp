@@ -307,7 +307,6 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   const RunDescription description = describe(operation, answers);
   const std::optional<qint64> journalRun = beginJournalRun(description);
   if (!journalRun) return;
-  journaledRun_ = journalRun;
   JournalRecorder recorder(journal_, *journalRun);
   recorder_ = &recorder;
   // A chunk still under way tells the recorder, whatever ends the run.
@@ -358,6 +357,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
   connectionLost_ = end == RunEnd::ConnectionLost || progress.counts().inDoubt > 0;
   RunSummary summary{end, progress.counts(), clock.elapsed()};
   summary.collected = collected_.groups();
+  summary.journalRun = *journalRun;
   if (end == RunEnd::JournalFailed) {
     dialogs_.message(QStringLiteral("The journal that keeps the old values could not be written "
                                     "(%1), so the run stopped: nothing after record %2 was "

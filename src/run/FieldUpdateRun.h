@@ -58,8 +58,6 @@ class FieldUpdateRun {
   // Why the operation ended before reading any record, when no box said it: an empty
   // answer. Empty otherwise.
   const QString& quietEnd() const { return quietEnd_; }
-  // The journal's number for the run, once it has begun one.
-  std::optional<qint64> journaledRun() const { return journaledRun_; }
 
  private:
   void openTable();
@@ -126,7 +124,6 @@ class FieldUpdateRun {
   bool connectionLost_ = false;
   bool journalRefused_ = false;
   QString quietEnd_;
-  std::optional<qint64> journaledRun_;
   bool reportIntoSummary_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;

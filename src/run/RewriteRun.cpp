@@ -282,6 +282,7 @@ std::optional<qint64> RewriteRun::runAll(const std::vector<RewritePart>& parts,
     summary_.journalClosed = summary_.journalClosed && done.summary.journalClosed;
   }
   if (wholeId) EndJournalRun(journal_, *wholeId, summary_, dialogs_);
+  summary_.journalRun = wholeId.value_or(partsDone_.front().journalId);
   watcher_.runEnded(summary_);
   return wholeId ? wholeId : std::optional(partsDone_.front().journalId);
 }

@@ -71,6 +71,9 @@ struct RunSummary {
     RunCounts counts;
   };
   std::vector<Part> parts = {};
+  qint64 journalRun = 0;  // its number in the journal; 0: none
+  // Whether the journal holds something of it to take back.
+  bool undoable() const { return journalRun && counts.written + counts.inDoubt > 0; }
 };
 
 struct RunDescription {

@@ -69,9 +69,17 @@ bool UndoRun::refusesTheRun() {
 }
 
 RunDescription UndoRun::description(const JournalRun& undone) const {
-  // A recipe's run keeps its fields as its place.
+  // A recipe's run keeps its fields as its place; the progress names its tables, as the
+  // recipe's own run did.
   const bool recipe = undone.field.isEmpty();
-  return {.table = recipe ? undone.database : undone.database + u'.' + undone.table,
+  QStringList tables{undone.table};
+  if (recipe) {
+    tables.clear();
+    for (const JournalRun& part : journal_.parts(undone.id)) {
+      if (!tables.contains(part.table)) tables << part.table;
+    }
+  }
+  return {.table = tables.join(QStringLiteral(", ")),
           .field = recipe ? undone.table : undone.field,
           .operation = QStringLiteral("Undo Run %1 (%2)").arg(undone.id).arg(undone.operation),
           .answers = undone.answers};

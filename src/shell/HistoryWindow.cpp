@@ -23,13 +23,29 @@ QString sizeText(qint64 bytes) {
   return QLocale(QLocale::English).formattedDataSize(bytes, 1, QLocale::DataSizeIecFormat);
 }
 
-QTreeWidgetItem* itemOf(const JournalRun& run) {
+// "runs 4 to 6", "runs 4 and 5": the numbers that a recipe's steps took, which the list
+// leaves out.
+QString stepNumbersText(const std::vector<JournalRun>& parts) {
+  if (parts.size() == 1) return QStringLiteral("run %1").arg(parts.front().id);
+  if (parts.size() > 2 && parts.back().id - parts.front().id + 1 == qint64(parts.size())) {
+    return QStringLiteral("runs %1 to %2").arg(parts.front().id).arg(parts.back().id);
+  }
+  QStringList numbers;
+  for (const JournalRun& part : parts) numbers << QString::number(part.id);
+  const QString last = numbers.takeLast();
+  return QStringLiteral("runs ") + numbers.join(QStringLiteral(", ")) + QStringLiteral(" and ") +
+         last;
+}
+
+QTreeWidgetItem* itemOf(const JournalRun& run, const std::vector<JournalRun>& parts) {
   auto* item = new QTreeWidgetItem;
   item->setData(When, Qt::UserRole, run.id);
   item->setText(When, QStringLiteral("%1  %2").arg(run.id).arg(
                           run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
   item->setText(Where, WithControlMarks(JournalRunWhere(run)));
-  item->setText(Operation, JournalRunOperation(run));
+  QString operation = JournalRunOperation(run);
+  if (!parts.empty()) operation += QStringLiteral(" (its steps: %1)").arg(stepNumbersText(parts));
+  item->setText(Operation, operation);
   item->setToolTip(Operation, item->text(Operation));  // the column may show it cut short
   item->setText(Written, JournalWrittenText(run));
   item->setText(Ended, JournalEndText(run.end));
@@ -39,6 +55,16 @@ QTreeWidgetItem* itemOf(const JournalRun& run) {
                                             "values, so their rows cannot be undone."));
   }
   return item;
+}
+
+// What the undo takes back, and where, before the user says yes.
+QString undoQuestion(const JournalRun& run) {
+  return QStringLiteral(
+             "Undo run %1, %2 on %3, which wrote %4? Each old value goes back where "
+             "the run's value still stands; values changed since are left.")
+      .arg(run.id)
+      .arg(JournalRunOperation(run), WithControlMarks(JournalRunWhere(run)),
+           CountedText(run.written + run.inDoubt, QStringLiteral("row"), QStringLiteral("rows")));
 }
 
 }  // namespace
@@ -114,7 +140,7 @@ void HistoryWindow::refresh() {
     dialogs_.message(QString::fromUtf8(failure.what()));
   }
   for (const JournalRun& run : runs) {
-    QTreeWidgetItem* item = itemOf(run);
+    QTreeWidgetItem* item = itemOf(run, journal_.parts(run.id));
     runList->addTopLevelItem(item);
     if (run.id == chosen) runList->setCurrentItem(item);
   }
@@ -123,11 +149,18 @@ void HistoryWindow::refresh() {
   }
   keptText->setText(QStringLiteral("The journal holds the old value of every record written, "
                                    "in %1 on disk (%2). It keeps runs for %3 days, and at most "
-                                   "%4 in all: older runs go first.")
+                                   "%4 in all: older runs go first. A number missing from the "
+                                   "list is a step of a recipe's run, or a run deleted or no "
+                                   "longer kept.")
                         .arg(sizeText(journal_.sizeOnDisk()), journal_.path())
                         .arg(journal_.limits().keepDays)
                         .arg(sizeText(journal_.limits().keepBytes)));
   enableButtons();
+}
+
+void HistoryWindow::showNewest() {
+  runList->setCurrentItem(nullptr);
+  refresh();
 }
 
 qint64 HistoryWindow::chosenRun() const {
@@ -143,11 +176,8 @@ void HistoryWindow::enableButtons() {
 void HistoryWindow::onUndoClicked() {
   const qint64 run = chosenRun();
   if (!run || busy_()) return;
-  if (!dialogs_.askYesNo(QStringLiteral("Undo run %1? Each old value goes back where the run's "
-                                        "value still stands; values changed since are left.")
-                             .arg(run))) {
-    return;
-  }
+  const std::optional<JournalRun> chosen = journal_.run(run);
+  if (!chosen || !dialogs_.askYesNo(undoQuestion(*chosen))) return;
   undo_(run);
   refresh();
 }

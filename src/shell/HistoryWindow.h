@@ -19,6 +19,8 @@ class HistoryWindow : public QDialog {
 
   // Lists the runs again, keeping the chosen one chosen.
   void refresh();
+  // Lists the runs again with the newest chosen, as the window opens.
+  void showNewest();
   // The run chosen in the list; 0 for none.
   qint64 chosenRun() const;
 

@@ -351,7 +351,7 @@ void MainWindow::onHistoryChosen() {
         this, *journal, dialogs_, [this](qint64 run) { undoRun(run); },
         [this] { return isBusy(); });
   }
-  historyWindow_->refresh();
+  historyWindow_->showNewest();
   historyWindow_->show();
   historyWindow_->raise();
   historyWindow_->activateWindow();

@@ -119,7 +119,11 @@ void ProgressWindow::runEnded(const RunSummary& summary) {
   progress_ = nullptr;
   stop_ = nullptr;
   rateText->hide();
-  summaryText->setText(WithUnitsKept(SummaryText(summary)));
+  QString said = SummaryText(summary);
+  if (summary.undoable()) {
+    said += QStringLiteral("\nRun %1 — Run → History… takes it back.").arg(summary.journalRun);
+  }
+  summaryText->setText(WithUnitsKept(said));
   summaryText->show();
   stopButton->setText(CloseCaption);
   stopButton->setAccessibleName(CloseCaption);

@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include "ChangeListModel.h"
+#include "HistoryWindow.h"
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "RunTesting.h"
@@ -85,6 +86,12 @@ TEST_F(RecipeWindowTest, TickedFindingsArePreviewedAppliedAndUndoneAsOneRun) {
   EXPECT_EQ(values(), before);
   EXPECT_EQ(columnW(), wBefore);
   EXPECT_EQ(journalRuns().at(1).undoneBy, journalRuns().at(0).id);
+  EXPECT_EQ(form.progressWindow().tableValue->text(), "t") << "named as the run named it";
+  EXPECT_EQ(form.progressWindow().fieldValue->text(), "t.w, t.v");
+  // History names the numbers its steps took, which it does not list.
+  form.historyAction->trigger();
+  EXPECT_EQ(form.historyWindow()->runList->topLevelItem(1)->text(2),
+            "Recipe t.w, t.v: 2 steps (its steps: runs 2 and 3)");
 }
 
 TEST_F(RecipeWindowTest, StepsAddedHereAreSavedAndOpenedAgain) {

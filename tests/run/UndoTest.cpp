@@ -185,6 +185,8 @@ TEST_F(UndoTest, HistoryListsTheRunsAndUndoesTheChosenOne) {
   createTable("VARCHAR(20)", {"'a b'"});
   MainWindow& form = chooseField();
   run(form, u"Replace All Spaces in Selected Field With...", {"_"});
+  EXPECT_TRUE(summary(form).endsWith("\nRun 1 — Run → History… takes it back."))
+      << summary(form).toStdString();
   form.historyAction->trigger();
   HistoryWindow& history = *form.historyWindow();
   ASSERT_EQ(history.runList->topLevelItemCount(), 1);
@@ -195,13 +197,24 @@ TEST_F(UndoTest, HistoryListsTheRunsAndUndoesTheChosenOne) {
   EXPECT_EQ(listed->text(4), "finished");
   EXPECT_TRUE(history.keptText->text().contains("It keeps runs for 90 days, and at most 1.0 GiB"))
       << history.keptText->text().toStdString();
+  dialogs.clear();
   QTest::mouseClick(history.undoButton, Qt::LeftButton);
   EXPECT_EQ(values(), Column({text("a b")}));
+  ASSERT_FALSE(dialogs.shown().empty());
+  EXPECT_EQ(dialogs.shown().front().text,
+            "Undo run 1, Replace All Spaces in Selected Field With... \"_\" on " + db.name() +
+                ".t.v, which wrote 1 row? Each old value goes back where the run's value still "
+                "stands; values changed since are left.");
   ASSERT_EQ(history.runList->topLevelItemCount(), 2);
   EXPECT_EQ(history.runList->topLevelItem(1)->text(5), "undone by run 2");
   history.runList->setCurrentItem(history.runList->topLevelItem(1));
   QTest::mouseClick(history.deleteButton, Qt::LeftButton);
   EXPECT_EQ(history.runList->topLevelItemCount(), 1);
+  // Opened again after another run, the list starts at the newest.
+  history.runList->setCurrentItem(history.runList->topLevelItem(0));
+  run(form, u"Replace All Spaces in Selected Field With...", {"-"});
+  form.historyAction->trigger();
+  EXPECT_EQ(history.chosenRun(), 3);
 }
 
 // Run in a child process by the test below, which kills it mid-run.
