@@ -1,10 +1,14 @@
 #include "QtDialogs.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 
 QString DisplayedText(const QString& text) {
   QString shown = text;
@@ -61,9 +65,35 @@ QString QtDialogs::askInput(const QString& prompt, const QString& title) {
 }
 
 QString QtDialogs::chooseFile(const QString& title, const QString& filter) {
-  return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(), filter);
+  return pickFile(title, filter, QFileDialog::AcceptOpen);
 }
 
 QString QtDialogs::chooseNewFile(const QString& title, const QString& filter) {
-  return QFileDialog::getSaveFileName(QApplication::activeWindow(), title, QString(), filter);
+  return pickFile(title, filter, QFileDialog::AcceptSave);
+}
+
+// Starts where the last file was picked, else in the user's documents (never the folder the
+// program was started from); a name typed without a suffix gets the filter's first, so that
+// the file is listed when it is opened again.
+QString QtDialogs::pickFile(const QString& title, const QString& filter, int acceptMode) {
+  if (lastFolder_.isEmpty()) {
+    lastFolder_ = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!QFileInfo(lastFolder_).isDir()) lastFolder_ = QDir::homePath();
+  }
+  QFileDialog dialog(QApplication::activeWindow(), title, lastFolder_, filter);
+  const auto mode = QFileDialog::AcceptMode(acceptMode);
+  dialog.setObjectName(QStringLiteral("filePicker"));
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(FirstSuffixOf(filter));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  const QString chosen = dialog.selectedFiles().front();
+  lastFolder_ = QFileInfo(chosen).absolutePath();
+  return chosen;
+}
+
+QString FirstSuffixOf(const QString& filter) {
+  static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+  return pattern.match(filter).captured(1);
 }

@@ -12,7 +12,14 @@ class QtDialogs : public Dialogs {
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
   QString chooseNewFile(const QString& title, const QString& filter) override;
+
+ private:
+  QString pickFile(const QString& title, const QString& filter, int acceptMode);
+  QString lastFolder_;
 };
+
+// "json" of "Klarifeld recipes (*.json);;All files (*)": what a name typed bare gets.
+QString FirstSuffixOf(const QString& filter);
 
 // A text as a box shows it: CR, LF and CR LF each become one line break.
 QString DisplayedText(const QString& text);
