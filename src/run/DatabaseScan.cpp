@@ -152,6 +152,16 @@ QString DirtKindName(DirtKind kind) {
   return Names[size_t(kind)];
 }
 
+QString DirtKindCaption(DirtKind kind) {
+  static const std::array<QString, DirtKindCount> Captions = {
+      QStringLiteral("Leading spaces"),    QStringLiteral("Trailing spaces"),
+      QStringLiteral("Double spaces"),     QStringLiteral("Tabs"),
+      QStringLiteral("Line breaks"),       QStringLiteral("No-break spaces"),
+      QStringLiteral("Other spaces"),      QStringLiteral("Zero-width characters"),
+      QStringLiteral("Control characters")};
+  return Captions[size_t(kind)];
+}
+
 CleaningSuggestion SuggestionFor(DirtKind kind) {
   switch (kind) {
     case DirtKind::LeadingSpaces:

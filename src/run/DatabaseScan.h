@@ -27,6 +27,8 @@ inline constexpr std::array<DirtKind, DirtKindCount> DirtKinds = {
 
 // "leading-spaces", "no-break-spaces": the names that reports and JSON use.
 QString DirtKindName(DirtKind kind);
+// "Trailing spaces": as the windows name it.
+QString DirtKindCaption(DirtKind kind);
 
 // The operation, with its answers, that cleans a kind of dirt.
 struct CleaningSuggestion {

@@ -237,6 +237,7 @@ void MainWindow::onStartClicked() {
   run.run();
   stopWork_ = nullptr;
   statusLine->setText(run.quietEnd());
+  if (tableList->selectedIndex() >= 0) scanAgain({tableList->selectedText()});
 }
 
 void MainWindow::onPreviewChosen() {
@@ -280,6 +281,11 @@ PreviewWindow* MainWindow::previewWindow() const {
 void MainWindow::applyPreview(const ChangePreview& preview) {
   rewrite(
       [&](RewriteRun& rewrites) { ApplyPreview(preview, rewrites, login_.connectionString()); });
+  scanAgain({preview.description().table});
+}
+
+void MainWindow::scanAgain(const QStringList& written) {
+  if (scanWindow_) scanWindow_->scanAgain(written);
 }
 
 // Previewed changes written in the progress window, stoppable; then the preview list
@@ -313,9 +319,12 @@ void MainWindow::onScanChosen(bool chosenTableOnly) {
   }
   const Busy busy(*this);
   if (!scanWindow_) {
-    scanWindow_ = new ScanWindow(
-        this, dialogs_, [this](const ScanFinding& finding) { previewFinding(finding); },
-        [this](const Recipe& recipe) { previewRecipe(recipe); });
+    scanWindow_ =
+        new ScanWindow(this, dialogs_,
+                       {.preview = [this](const ScanFinding& found) { previewFinding(found); },
+                        .previewRecipe = [this] { previewRecipe(recipe()); },
+                        .saveRecipe = [this] { onSaveRecipeChosen(); },
+                        .ticksChanged = [this] { recipeChanged(); }});
   }
   scanWindow_->show();
   scanWindow_->raise();
@@ -366,6 +375,10 @@ void MainWindow::undoRun(qint64 run) {
   undo.run();
   stopWork_ = nullptr;
   refreshPreviewList();
+  QStringList tables;
+  for (const JournalRun& part : journal->parts(run)) tables << part.table;
+  if (const std::optional<JournalRun> undone = journal->run(run)) tables << undone->table;
+  scanAgain(tables);
 }
 
 // The preview shows the values as they now stand, as after a run.

@@ -55,15 +55,16 @@ class MainWindow : public Window {
   // Takes a journaled run back, in the progress window.
   void undoRun(qint64 run);
 
-  // The recipe put together here: the chosen table, field and operation, with the answers
-  // asked now, become its next step.
+  // The one recipe: its steps added here (the chosen table, field and operation, with the
+  // answers asked now) or opened, then the findings ticked in the scan.
   void onAddToRecipeChosen();
   void onOpenRecipeChosen();
   void onSaveRecipeChosen();
+  void onNewRecipeChosen();
   // Every step of `recipe` in one preview, whose Apply writes them as one run.
   void previewRecipe(const Recipe& recipe);
   void applyRecipe(const RecipePreview& preview);
-  const Recipe& recipe() const { return recipe_; }
+  Recipe recipe() const;
 
   // Lists the tables of the login window's database in place of those listed before. The
   // chosen table stays chosen when it is listed again; otherwise its fields and preview go
@@ -125,7 +126,10 @@ class MainWindow : public Window {
   ScanWindow* scanWindow_ = nullptr;
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
-  Recipe recipe_;
+  Recipe recipe_;  // the steps added or opened here; recipe() adds the scan's ticks
+  void recipeChanged();
+  // The scan, when it lists these tables, counts their dirt again.
+  void scanAgain(const QStringList& written);
   // Stops the run, undo or apply under way after its current record; empty when idle.
   std::function<void()> stopWork_;
 };

@@ -11,6 +11,7 @@
 #include "MainWindow.h"
 #include "PreviewWindow.h"
 #include "RecipeRun.h"
+#include "ScanWindow.h"
 
 void MainWindow::layOutRecipeMenu(QMenu* runMenu) {
   const auto add = [&](const QString& text, const char* name) {
@@ -25,14 +26,30 @@ void MainWindow::layOutRecipeMenu(QMenu* runMenu) {
   saveRecipeAction = add(QStringLiteral("&Save Recipe…"), "saveRecipeAction");
   newRecipeAction = add(QStringLiteral("&New Recipe"), "newRecipeAction");
   connect(addToRecipeAction, &QAction::triggered, this, [this] { onAddToRecipeChosen(); });
-  connect(previewRecipeAction, &QAction::triggered, this, [this] { previewRecipe(recipe_); });
+  connect(previewRecipeAction, &QAction::triggered, this, [this] { previewRecipe(recipe()); });
   connect(openRecipeAction, &QAction::triggered, this, [this] { onOpenRecipeChosen(); });
   connect(saveRecipeAction, &QAction::triggered, this, [this] { onSaveRecipeChosen(); });
-  connect(newRecipeAction, &QAction::triggered, this, [this] {
-    recipe_ = {};
-    statusLine->setText(
-        QStringLiteral("The recipe is empty: \"Add to Recipe\" adds its first step."));
-  });
+  connect(newRecipeAction, &QAction::triggered, this, [this] { onNewRecipeChosen(); });
+}
+
+Recipe MainWindow::recipe() const {
+  Recipe whole = recipe_;
+  if (scanWindow_) {
+    for (const RecipeStep& step : scanWindow_->tickedRecipe().steps) whole.steps.push_back(step);
+  }
+  return whole;
+}
+
+void MainWindow::recipeChanged() {
+  if (scanWindow_) scanWindow_->showRecipeSteps(qsizetype(recipe().steps.size()));
+}
+
+void MainWindow::onNewRecipeChosen() {
+  recipe_ = {};
+  if (scanWindow_) scanWindow_->untickAll();
+  recipeChanged();
+  statusLine->setText(
+      QStringLiteral("The recipe is empty: \"Add to Recipe\" adds its first step."));
 }
 
 void MainWindow::onAddToRecipeChosen() {
@@ -55,6 +72,7 @@ void MainWindow::onAddToRecipeChosen() {
     return;
   }
   recipe_.steps.push_back(step);
+  recipeChanged();
   statusLine->setText(
       QStringLiteral("Step %1 of the recipe: %2.").arg(recipe_.steps.size()).arg(StepText(step)));
 }
@@ -69,18 +87,22 @@ void MainWindow::onOpenRecipeChosen() {
     dialogs_.message(problem);
     return;
   }
+  // The recipe opened takes the place of the one put together, ticks and all.
   recipe_ = *opened;
+  if (scanWindow_) scanWindow_->untickAll();
+  recipeChanged();
   previewRecipe(recipe_);
 }
 
 void MainWindow::onSaveRecipeChosen() {
-  if (recipe_.steps.empty()) {
+  const Recipe recipe = this->recipe();
+  if (recipe.steps.empty()) {
     dialogs_.message(QStringLiteral("The recipe has no steps yet: \"Add to Recipe\" adds one."));
     return;
   }
   const QString path = dialogs_.chooseNewFile(QStringLiteral("Save Recipe"), RecipeFileFilter);
   if (path.isEmpty()) return;
-  if (const QString problem = WriteRecipeFile(recipe_, path); !problem.isEmpty()) {
+  if (const QString problem = WriteRecipeFile(recipe, path); !problem.isEmpty()) {
     dialogs_.message(problem);
   }
 }
@@ -101,4 +123,9 @@ void MainWindow::previewRecipe(const Recipe& recipe) {
 
 void MainWindow::applyRecipe(const RecipePreview& preview) {
   rewrite([&](RewriteRun& rewrites) { ApplyRecipe(preview, rewrites, login_.connectionString()); });
+  QStringList tables;
+  for (const RecipeStep& step : preview.recipe.steps) {
+    if (!tables.contains(step.table)) tables << step.table;
+  }
+  scanAgain(tables);
 }

@@ -5,11 +5,13 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -37,23 +39,26 @@ class FindingItem : public QTreeWidgetItem {
   }
 };
 
+// The operation as the main window lists it, with its answers.
 QString operationText(const CleaningSuggestion& suggestion) {
-  QString text = suggestion.operation;
+  const CleaningOperation* operation = FindOperationByName(suggestion.operation);
+  QString text = operation ? operation->caption.toString() : suggestion.operation;
   for (const QString& answer : suggestion.answers) {
     text += QStringLiteral(" \"%1\"").arg(WithVisibleMarks(answer));
   }
   return text;
 }
 
+// What a finding is, so that its tick outlives its row when the scan counts again.
+QString findingKey(const QTreeWidgetItem& item) {
+  return item.text(Table) + u'\0' + item.text(ColumnName) + u'\0' +
+         item.data(Kind, Qt::UserRole).toString();
+}
+
 }  // namespace
 
-ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
-                       std::function<void(const ScanFinding&)> preview,
-                       std::function<void(const Recipe&)> previewAll)
-    : QDialog(mainWindow),
-      dialogs_(dialogs),
-      preview_(std::move(preview)),
-      previewAll_(std::move(previewAll)) {
+ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs, ScanActions actions)
+    : QDialog(mainWindow), dialogs_(dialogs), actions_(std::move(actions)) {
   setObjectName(QStringLiteral("scanWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Scan"));
   setAccessibleName(windowTitle());
@@ -72,9 +77,11 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs,
   // A tick changes what the recipe's buttons act on, not the examples shown.
   connect(findingList, &QTreeWidget::itemChanged, this, [this] { followTicks(); });
   connect(previewAllButton, &QPushButton::clicked, this, [this] {
-    if (!scanning_) previewAll_(tickedRecipe());
+    if (!scanning_) actions_.previewRecipe();
   });
-  connect(saveRecipeButton, &QPushButton::clicked, this, [this] { saveTicked(); });
+  connect(saveRecipeButton, &QPushButton::clicked, this, [this] { actions_.saveRecipe(); });
+  findingList->installEventFilter(this);
+  showRecipeSteps(0);
 }
 
 // The buttons and examples of the findings chosen; a scan under way holds them back.
@@ -85,10 +92,61 @@ void ScanWindow::followChoice() {
   showExamples();
 }
 
+// The main window counts the recipe again, and tells it back (showRecipeSteps).
 void ScanWindow::followTicks() {
-  const bool ticked = !tickedRecipe().steps.empty();
-  previewAllButton->setEnabled(!scanning_ && ticked);
-  saveRecipeButton->setEnabled(ticked);
+  if (actions_.ticksChanged) actions_.ticksChanged();
+  showRecipeSteps(recipeSteps_);
+}
+
+void ScanWindow::showRecipeSteps(qsizetype steps) {
+  recipeSteps_ = steps;
+  const qsizetype ticked = tickedRecipe().steps.size();
+  tickedText->setText(
+      steps == 0 ? QStringLiteral("Nothing ticked: Space ticks a finding, and its operation "
+                                  "becomes a step of the recipe.")
+                 : QStringLiteral("%1 ticked; the recipe has %2.")
+                       .arg(ticked)
+                       .arg(CountedText(steps, QStringLiteral("step"), QStringLiteral("steps"))));
+  previewAllButton->setEnabled(!scanning_ && steps > 0);
+  saveRecipeButton->setEnabled(steps > 0);
+  // Said on the button, greyed or not, and to a screen reader.
+  const QString why = steps == 0 ? QStringLiteral(
+                                       "Tick findings with Space first: their operations make the "
+                                       "recipe that this previews as one run.")
+                      : scanning_ ? QStringLiteral("Ready once the scan has ended.")
+                                  : QStringLiteral(
+                                        "Every step of the recipe, the ticked findings with them, "
+                                        "as one run.");
+  previewAllButton->setToolTip(why);
+  previewAllButton->setAccessibleDescription(why);
+}
+
+// Space ticks the chosen findings from any column, not only the one holding the box.
+bool ScanWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == findingList && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      tickChosen();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void ScanWindow::tickChosen() {
+  QTreeWidgetItem* current = findingList->currentItem();
+  if (!current) return;
+  const Qt::CheckState state =
+      current->checkState(Table) == Qt::Checked ? Qt::Unchecked : Qt::Checked;
+  QList<QTreeWidgetItem*> items = findingList->selectedItems();
+  if (!items.contains(current)) items << current;
+  for (QTreeWidgetItem* item : items) item->setCheckState(Table, state);
+}
+
+void ScanWindow::untickAll() {
+  for (int i = 0; i < findingList->topLevelItemCount(); ++i) {
+    findingList->topLevelItem(i)->setCheckState(Table, Qt::Unchecked);
+  }
 }
 
 ScanWindow::~ScanWindow() = default;
@@ -116,6 +174,7 @@ void ScanWindow::layOut() {
   findingList->header()->setStretchLastSection(true);
   findingList->setSortingEnabled(true);
   findingList->sortByColumn(Rows, Qt::DescendingOrder);
+  tickedText = ValueLabel(this, "tickedText", QStringLiteral("Ticked"));
   examplesText = ValueLabel(this, "examplesText", QStringLiteral("Examples"));
   examplesText->setMinimumHeight(examplesText->fontMetrics().height() * 4);
   examplesText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -150,6 +209,7 @@ void ScanWindow::layOut() {
   layout->addWidget(progressText);
   layout->addLayout(progress);
   layout->addWidget(findingList, 1);
+  layout->addWidget(tickedText);
   layout->addWidget(examplesText);
   layout->addLayout(buttons);
   resize(860, 520);
@@ -171,8 +231,10 @@ void ScanWindow::scan(const QString& connectionString, const QStringList& listed
   stopButton->setEnabled(true);
   stopButton->setFocus();
   progressBar->setValue(0);
+  followTicks();
   const QStringList tables = connectForTables(connectionString, listed);
   const qint64 sampleRows = stopped_ ? 0 : sampleRowsFor(estimatedRows_);
+  sampleRows_ = sampleRows;
   progressBar->setRange(0, int(std::max<qsizetype>(tables.size(), 1)));
   qsizetype scanned = 0;
   for (const QString& table : tables) {
@@ -183,7 +245,7 @@ void ScanWindow::scan(const QString& connectionString, const QStringList& listed
                               .arg(table));
     std::vector<ColumnFindings> found;
     try {
-      RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows); });
+      found = scanTable(table, sampleRows);
     } catch (const DbError& failure) {
       if (!stopped_) {
         dialogs_.message(QStringLiteral("The table '%1' could not be scanned: %2")
@@ -192,11 +254,13 @@ void ScanWindow::scan(const QString& connectionString, const QStringList& listed
       stopped_ = true;
       break;
     }
+    columnsScanned_ += qint64(found.size());
     list(found);
     progressBar->setValue(int(++scanned));
   }
   scanning_ = false;
   stopButton->setEnabled(false);
+  followTicks();
   sayHowItEnded(scanned, tables.size(), sampleRows);
   findingList->setFocus();
   if (findingList->topLevelItemCount() > 0 && findingList->selectedItems().isEmpty()) {
@@ -274,9 +338,56 @@ void ScanWindow::stop() {
   if (connection_ && !connecting_) connection_->Cancel();
 }
 
-void ScanWindow::list(const std::vector<ColumnFindings>& findings) {
+std::vector<ColumnFindings> ScanWindow::scanTable(const QString& table, qint64 sampleRows) {
+  std::vector<ColumnFindings> found;
+  RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows); });
+  return found;
+}
+
+void ScanWindow::scanAgain(const QStringList& written) {
+  if (scanning_ || fetchingExamples_ || !connection_ || !connection_->isOpen() || !isVisible()) {
+    return;
+  }
+  QStringList tables, ticked;
+  for (int i = 0; i < findingList->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem& item = *findingList->topLevelItem(i);
+    if (written.contains(item.text(Table)) && !tables.contains(item.text(Table))) {
+      tables << item.text(Table);
+    }
+    if (item.checkState(Table) == Qt::Checked) ticked << findingKey(item);
+  }
+  if (tables.isEmpty()) return;
+  {
+    const QScopedValueRollback scanning(scanning_, true);
+    for (const QString& table : tables) {
+      progressText->setText(QStringLiteral("Scanning %1 again after writing it…").arg(table));
+      std::vector<ColumnFindings> found;
+      try {
+        found = scanTable(table, sampleRows_);
+      } catch (const DbError& failure) {
+        progressText->setText(QStringLiteral("The table '%1' could not be scanned again: %2")
+                                  .arg(table, QString::fromUtf8(failure.what())));
+        return;
+      }
+      for (int i = findingList->topLevelItemCount() - 1; i >= 0; --i) {
+        if (findingList->topLevelItem(i)->text(Table) == table)
+          delete findingList->takeTopLevelItem(i);
+      }
+      list(found, ticked);
+    }
+  }
+  progressText->setText(
+      QStringLiteral("Scanned again after writing: %1. %2 in all.")
+          .arg(tables.join(QStringLiteral(", ")),
+               CountedText(findingList->topLevelItemCount(), QStringLiteral("finding"),
+                           QStringLiteral("findings"))));
+  followChoice();
+}
+
+void ScanWindow::list(const std::vector<ColumnFindings>& findings, const QStringList& ticked) {
+  // One count of the recipe once listed, not one for each row's every cell.
+  const QSignalBlocker quiet(findingList);
   for (const ColumnFindings& found : findings) {
-    ++columnsScanned_;
     for (DirtKind kind : DirtKinds) {
       const qint64 count = found.counts[size_t(kind)];
       if (count == 0) continue;
@@ -284,7 +395,7 @@ void ScanWindow::list(const std::vector<ColumnFindings>& findings) {
       auto* item = new FindingItem;
       item->setText(Table, found.table);
       item->setText(ColumnName, found.column);
-      item->setText(Kind, DirtKindName(kind));
+      item->setText(Kind, DirtKindCaption(kind));
       item->setData(Kind, Qt::UserRole, int(kind));
       item->setText(Rows, CountText(count));
       item->setData(Rows, Qt::UserRole, double(count));
@@ -294,10 +405,11 @@ void ScanWindow::list(const std::vector<ColumnFindings>& findings) {
       item->setTextAlignment(Share, Qt::AlignRight | Qt::AlignVCenter);
       item->setText(Operation, operationText(SuggestionFor(kind)));
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-      item->setCheckState(Table, Qt::Unchecked);
+      item->setCheckState(Table, ticked.contains(findingKey(*item)) ? Qt::Checked : Qt::Unchecked);
       findingList->addTopLevelItem(item);
     }
   }
+  followTicks();
 }
 
 std::optional<ScanFinding> ScanWindow::chosenFinding() const {
@@ -343,7 +455,7 @@ void ScanWindow::showExamples() {
 
 void ScanWindow::previewChosen() {
   if (scanning_) return;
-  if (const std::optional<ScanFinding> finding = chosenFinding()) preview_(*finding);
+  if (const std::optional<ScanFinding> finding = chosenFinding()) actions_.preview(*finding);
 }
 
 Recipe ScanWindow::tickedRecipe() const {
@@ -359,16 +471,6 @@ Recipe ScanWindow::tickedRecipe() const {
                             {suggestion.answers.value(0), suggestion.answers.value(1)}});
   }
   return recipe;
-}
-
-void ScanWindow::saveTicked() {
-  const Recipe recipe = tickedRecipe();
-  if (recipe.steps.empty()) return;
-  const QString path = dialogs_.chooseNewFile(QStringLiteral("Save Recipe"), RecipeFileFilter);
-  if (path.isEmpty()) return;
-  if (const QString problem = WriteRecipeFile(recipe, path); !problem.isEmpty()) {
-    dialogs_.message(problem);
-  }
 }
 
 QString ScanWindow::chosenAsText() const {

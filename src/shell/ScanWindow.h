@@ -24,15 +24,22 @@ struct ScanFinding {
   DirtKind kind;
 };
 
+// What the scan's findings lead to in the main window, which keeps the one recipe.
+struct ScanActions {
+  std::function<void(const ScanFinding&)> preview;
+  std::function<void()> previewRecipe;
+  std::function<void()> saveRecipe;
+  std::function<void()> ticksChanged;
+};
+
 // Scans tables for dirt one by one, with a progress bar and Stop, and lists what it finds:
 // a sortable list of table, column, kind, rows, share and the operation that cleans it,
 // with examples of the chosen finding. Enter or a double-click opens Preview Changes for
-// it; Ctrl+C copies the chosen findings as text. Findings ticked (Space) make a recipe,
-// previewed as one ("Preview All…") or saved.
+// it; Ctrl+C copies the chosen findings as text. Findings ticked (Space) are steps of the
+// main window's recipe, previewed as one ("Preview All…") or saved.
 class ScanWindow : public QDialog {
  public:
-  ScanWindow(QWidget* mainWindow, Dialogs& dialogs, std::function<void(const ScanFinding&)> preview,
-             std::function<void(const Recipe&)> previewAll);
+  ScanWindow(QWidget* mainWindow, Dialogs& dialogs, ScanActions actions);
   ~ScanWindow() override;
 
   // Scans `tables`, listing each table's findings as its scan ends; returns when all are
@@ -49,11 +56,18 @@ class ScanWindow : public QDialog {
   QString chosenAsText() const;
   // The ticked findings' suggested operations, in the list's order, one step each.
   Recipe tickedRecipe() const;
+  void untickAll();
+  // Says how many steps the recipe has in all, the ticked findings with them.
+  void showRecipeSteps(qsizetype steps);
+  // Counts the dirt of these tables again, after they were written: the findings cleaned
+  // go, the others show their new counts. Tables the scan did not list are left.
+  void scanAgain(const QStringList& tables);
 
   QLabel* progressText;
   QProgressBar* progressBar;
   QPushButton* stopButton;
   QTreeWidget* findingList;
+  QLabel* tickedText;
   QLabel* examplesText;
   QPushButton* previewButton;
   QPushButton* copyButton;
@@ -63,10 +77,13 @@ class ScanWindow : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void layOut();
-  void list(const std::vector<ColumnFindings>& findings);
+  void list(const std::vector<ColumnFindings>& findings, const QStringList& ticked = {});
+  std::vector<ColumnFindings> scanTable(const QString& table, qint64 sampleRows);
+  void tickChosen();
   QStringList connectForTables(const QString& connectionString, const QStringList& listed);
   qint64 sampleRowsFor(qint64 estimatedRows);
   void sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampleRows);
@@ -74,12 +91,10 @@ class ScanWindow : public QDialog {
   void followTicks();
   void showExamples();
   void previewChosen();
-  void saveTicked();
   std::optional<ScanFinding> chosenFinding() const;
 
   Dialogs& dialogs_;
-  std::function<void(const ScanFinding&)> preview_;
-  std::function<void(const Recipe&)> previewAll_;
+  ScanActions actions_;
   std::unique_ptr<Connection> connection_;
   std::atomic<bool> stopped_ = false;
   bool scanning_ = false;
@@ -88,4 +103,6 @@ class ScanWindow : public QDialog {
   bool examplesWanted_ = false;  // chosen again while the examples were fetched
   qint64 columnsScanned_ = 0;
   qint64 estimatedRows_ = 0;
+  qint64 sampleRows_ = 0;  // of the last scan, which a scan again keeps
+  qsizetype recipeSteps_ = 0;
 };

@@ -42,7 +42,7 @@ TEST_F(RecipeWindowTest, TickedFindingsArePreviewedAppliedAndUndoneAsOneRun) {
   int ticked = 0;
   for (int i = 0; i < scan.findingList->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = scan.findingList->topLevelItem(i);
-    if (item->text(2) != "tabs" && item->text(2) != "line-breaks") continue;
+    if (item->text(2) != "Tabs" && item->text(2) != "Line breaks") continue;
     scan.findingList->setCurrentItem(item);
     QTest::keyClick(scan.findingList, Qt::Key_Space);
     ++ticked;

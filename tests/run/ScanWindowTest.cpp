@@ -1,6 +1,7 @@
 // The scan window: findings listed as each table's scan ends, a finding opening Preview
 // Changes with its operation and answers, copying, and Stop.
 #include <QAction>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,16 +36,32 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->progressText->text(), "2 findings in 1 text column of 2 tables.")
       << "the view is not scanned";
-  QTreeWidgetItem* tabs = finding(*window, "v", "tabs");
+  QTreeWidgetItem* tabs = finding(*window, "v", "Tabs");
   ASSERT_NE(tabs, nullptr);
   EXPECT_EQ(tabs->text(3), "2");
   EXPECT_EQ(tabs->text(4), "50.0 %");
-  EXPECT_EQ(tabs->text(5), "replace-tabs \"·\"");
+  EXPECT_EQ(tabs->text(5), "Replace Tabs in Selected Field With... \"·\"");
   window->findingList->setCurrentItem(tabs);
   EXPECT_EQ(window->examplesText->text(), "Examples:\nid = 1: a→b\nid = 4: c→d");
   EXPECT_EQ(window->chosenAsText(),
             "table\tcolumn\tkind\trows\tshare\tsuggested operation\n"
-            "t\tv\ttabs\t2\t50.0 %\treplace-tabs \"·\"\n");
+            "t\tv\tTabs\t2\t50.0 %\tReplace Tabs in Selected Field With... \"·\"\n");
+
+  // Space ticks from any column; the tick is a step of the main window's one recipe.
+  EXPECT_FALSE(window->previewAllButton->isEnabled());
+  EXPECT_TRUE(window->previewAllButton->toolTip().startsWith("Tick findings with Space first"));
+  window->findingList->setCurrentItem(tabs, 3);
+  QTest::keyClick(window->findingList, Qt::Key_Space);
+  EXPECT_EQ(tabs->checkState(0), Qt::Checked);
+  EXPECT_EQ(window->tickedText->text(), "1 ticked; the recipe has 1 step.");
+  EXPECT_TRUE(window->previewAllButton->isEnabled());
+  QTemporaryDir files;
+  dialogs.chosenFile = files.filePath("ticked.json");
+  form.saveRecipeAction->trigger();
+  QString problem;
+  const std::optional<Recipe> saved = ReadRecipeFile(dialogs.chosenFile, problem);
+  ASSERT_TRUE(saved) << problem.toStdString();
+  EXPECT_EQ(saved->steps.size(), 1u);
 
   // Enter (or a double-click) previews the suggested operation: nothing asked, nothing written.
   QTest::keyClick(window->findingList, Qt::Key_Return);
@@ -55,6 +72,15 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
   EXPECT_EQ(preview->applyButton->text(), "&Apply All 2 Changes");
   EXPECT_EQ(writes(), 0);
 
+  // Once applied, the finding is cleaned: the scan counts the table again.
+  QTest::mouseClick(preview->applyButton, Qt::LeftButton);
+  EXPECT_EQ(finding(*window, "v", "Tabs"), nullptr);
+  ASSERT_NE(finding(*window, "v", "Leading spaces"), nullptr);
+  EXPECT_EQ(window->progressText->text(), "Scanned again after writing: t. 1 finding in all.");
+  EXPECT_EQ(window->tickedText->text(),
+            "Nothing ticked: Space ticks a finding, and its operation becomes a step of the "
+            "recipe.");
+
   // Another database, chosen in the login window, is the one scanned next.
   ScratchDatabase other("t_scan_window_other");
   other.exec("CREATE TABLE u (w TEXT); INSERT INTO u VALUES ('x\\ny')");
@@ -63,7 +89,7 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
   login().databaseBox->setText(other.name());
   QTest::mouseClick(login().nextButton, Qt::LeftButton);
   form.scanDatabaseAction->trigger();
-  ASSERT_NE(finding(*window, "w", "line-breaks"), nullptr);
+  ASSERT_NE(finding(*window, "w", "Line breaks"), nullptr);
   EXPECT_EQ(window->findingList->topLevelItemCount(), 1);
 }
 
