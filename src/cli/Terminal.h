@@ -49,6 +49,7 @@ class TextList : public ListView {
   int count() const override { return int(items_.size()); }
   int selectedIndex() const override { return selected_; }
   QString selectedText() const override;
+  QString text(int index) const override { return items_.value(index); }
   void select(int index) { selected_ = index; }
   const QStringList& items() const { return items_; }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <future>
 #include <stdexcept>
+#include <tuple>
 
 #include "ChangePreview.h"
 #include "ChangeRule.h"
@@ -252,6 +253,28 @@ void FieldUpdateRun::applyOperation(const CleaningOperation& operation) {
 }
 
 // The questions and tests of the operation; no answers when it ends there.
+// Tried on the values the main window shows, each for a moment at most: the dialog checks
+// them at every key.
+PatternQuestion FieldUpdateRun::patternQuestion(const CleaningOperation& operation) const {
+  constexpr int Samples = 6;
+  PatternQuestion question{.patternPrompt = OperationQuestions(operation.kind)[0],
+                           .replacementPrompt = OperationQuestions(operation.kind)[1]};
+  for (int i = 0; i < std::min(Samples, lists_.preview.count()); ++i) {
+    question.samples << lists_.preview.text(i);
+  }
+  question.problem = [&operation](const QString& pattern, const QString& replacement) {
+    return operation.answersProblem({pattern, replacement});
+  };
+  question.apply = [&operation](const QString& sample, const QString& pattern,
+                                const QString& replacement) {
+    QElapsedTimer clock;
+    clock.start();
+    const RegexInterruption brief([&clock] { return clock.elapsed() > 100; });
+    return operation.transform(sample, {pattern, replacement});
+  };
+  return question;
+}
+
 std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& operation) {
   const int line = operation.testLine;
   const QStringList questions = OperationQuestions(operation.kind);
@@ -279,8 +302,9 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
       if (endsEmpty(line + 6, answers.first)) return std::nullopt;
       return answers;
     case OperationKind::PatternAndReplacement: {
-      ask(line + 2, answers.first, questions[0]);
-      ask(line + 4, answers.second, questions[1]);
+      steps_.step(line + 2, [&] {
+        std::tie(answers.first, answers.second) = dialogs_.askPattern(patternQuestion(operation));
+      });
       if (endsEmpty(line + 6, answers.first)) return std::nullopt;
       // Refused before any record is read, as a number that is none.
       const QString problem = operation.answersProblem(answers);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "Dialogs.h"
 #include "FieldCollection.h"
 #include "GroupedWriter.h"
 #include "OperationCatalogue.h"
@@ -66,6 +67,7 @@ class FieldUpdateRun {
   std::future<qint64> countAside() const;
   void applyOperation(const CleaningOperation& operation);
   std::optional<Answers> askAnswers(const CleaningOperation& operation);
+  PatternQuestion patternQuestion(const CleaningOperation& operation) const;
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
   void computePreview(const CleaningOperation& operation, const Answers& answers);
   RunEnd goThroughRecords(const CleaningOperation& operation, const Answers& answers,

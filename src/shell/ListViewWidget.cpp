@@ -73,6 +73,10 @@ QString ListViewWidget::selectedText() const {
   return topLevelItem(index)->data(0, ExactText).toString();
 }
 
+QString ListViewWidget::text(int index) const {
+  return topLevelItem(index)->data(0, ExactText).toString();
+}
+
 void ListViewWidget::keyPressEvent(QKeyEvent* event) {
   const int before = selectedIndex();
   QTreeWidget::keyPressEvent(event);

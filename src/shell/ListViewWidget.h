@@ -16,6 +16,7 @@ class ListViewWidget : public QTreeWidget, public ListView {
   int count() const override;
   int selectedIndex() const override;
   QString selectedText() const override;
+  QString text(int index) const override;
   // Selects the first entry with exactly this text, as the program (no pick); false when
   // there is none.
   bool selectEntry(const QString& text);

@@ -5,10 +5,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include "PatternDialog.h"
 
 QString DisplayedText(const QString& text) {
   QString shown = text;
@@ -62,6 +65,12 @@ QString QtDialogs::askInput(const QString& prompt, const QString& title) {
       QInputDialog::getText(QApplication::activeWindow(), title, DisplayedText(prompt),
                             QLineEdit::Normal, QString(), &accepted);
   return accepted ? answer : QString();
+}
+
+std::pair<QString, QString> QtDialogs::askPattern(const PatternQuestion& question) {
+  PatternDialog dialog(QApplication::activeWindow(), applicationTitle(), question);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return {dialog.patternEdit->text(), dialog.replacementEdit->text()};
 }
 
 QString QtDialogs::chooseFile(const QString& title, const QString& filter) {

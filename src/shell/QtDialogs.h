@@ -12,6 +12,7 @@ class QtDialogs : public Dialogs {
   bool askYesNo(const QString& question) override;
   QString chooseFile(const QString& title, const QString& filter) override;
   QString chooseNewFile(const QString& title, const QString& filter) override;
+  std::pair<QString, QString> askPattern(const PatternQuestion& question) override;
 
  private:
   QString pickFile(const QString& title, const QString& filter, int acceptMode);

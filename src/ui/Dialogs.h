@@ -1,12 +1,28 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <functional>
+#include <utility>
 
 enum class BoxIcon { None, Warning };
 
 // The button that closed a box offering "Stop Run" and "Report the Rest in the Summary"
 // beside OK.
 enum class ReportAnswer { Ok, StopRun, ReportRest };
+
+// A pattern and its replacement, asked together where a window can: checked as they are
+// typed and tried on samples of the field.
+struct PatternQuestion {
+  QString patternPrompt;
+  QString replacementPrompt;
+  QStringList samples;
+  // What is wrong with the answers, in the library's words; empty when nothing is.
+  std::function<QString(const QString& pattern, const QString& replacement)> problem;
+  // What the answers make of a sample; throws what the operation throws.
+  std::function<QString(const QString& sample, const QString& pattern, const QString& replacement)>
+      apply;
+};
 
 // Message boxes and input boxes. Handed to whoever needs them, so that tests can
 // answer the prompts and read every box the program showed.
@@ -28,6 +44,12 @@ class Dialogs {
   virtual QString chooseFile(const QString& title, const QString& filter) = 0;
   // A file picker for a file to write, new or not; the empty text when it is cancelled.
   virtual QString chooseNewFile(const QString& title, const QString& filter) = 0;
+  // The pattern and its replacement; an empty pattern when cancelled. Unless a window asks
+  // both at once, two input boxes in turn, as a terminal takes its answers.
+  virtual std::pair<QString, QString> askPattern(const PatternQuestion& question) {
+    QString pattern = input(question.patternPrompt);
+    return {pattern, input(question.replacementPrompt)};
+  }
 
   // The program's own boxes carry the application title and no icon.
   void message(const QString& text) { showMessage(text, applicationTitle_, BoxIcon::None); }

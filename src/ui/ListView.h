@@ -14,4 +14,6 @@ class ListView {
   virtual int selectedIndex() const = 0;
   // The text of the selected entry; fails when none is selected.
   virtual QString selectedText() const = 0;
+  // The text of the entry at `index`, from 0.
+  virtual QString text(int index) const = 0;
 };
