@@ -55,7 +55,10 @@ void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<Rec
     run.step(line, [&] { more = !records->Eof(); });
     if (!more) return;
     run.step(line + 2, [] { LetPendingEventsRun(); });
-    run.step(line + 4, [&] { preview.addItem(ReplaceNull(records->Value(0), QString())); });
+    run.step(line + 4, [&] {
+      const FieldValue value = records->Value(0);
+      preview.addValue(ReplaceNull(value, QString()), !value);
+    });
     run.step(line + 6, [&] { records->MoveNext(); });
   }
 }

@@ -37,6 +37,15 @@ void ListViewWidget::addItem(const QString& text) {
   if (wasEmpty) setCurrentItem(item);
 }
 
+void ListViewWidget::addValue(const QString& shown, bool isNull) {
+  addItem(shown);
+  if (isNull || shown.isEmpty()) {
+    topLevelItem(topLevelItemCount() - 1)
+        ->setData(0, Qt::AccessibleTextRole,
+                  isNull ? QStringLiteral("NULL") : QStringLiteral("empty text"));
+  }
+}
+
 bool ListViewWidget::selectEntry(const QString& text) {
   for (int i = 0; i < topLevelItemCount(); ++i) {
     if (topLevelItem(i)->data(0, ExactText).toString() == text) {

@@ -12,6 +12,7 @@ class ListViewWidget : public QTreeWidget, public ListView {
   explicit ListViewWidget(QWidget* parent = nullptr);
 
   void addItem(const QString& text) override;
+  void addValue(const QString& shown, bool isNull) override;
   void clear() override;
   int count() const override;
   int selectedIndex() const override;

@@ -1,5 +1,6 @@
 #include "PreviewWindow.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -91,6 +92,11 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
   filterBox->setAccessibleName(QStringLiteral("Show only values containing"));
   filterBox->setPlaceholderText(QStringLiteral("Show only values containing…"));
   filterBox->setClearButtonEnabled(true);
+  // Qt gives the clear button no name: a screen reader would say "button" and no more.
+  if (auto* clear = filterBox->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction"))) {
+    clear->setText(QStringLiteral("Clear the filter"));
+    clear->setToolTip(clear->text());
+  }
   shownText = ValueLabel(this, "shownText", QStringLiteral("Changes shown"));
   shownText->setWordWrap(false);
   shownText->hide();

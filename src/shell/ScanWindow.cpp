@@ -49,6 +49,15 @@ QString operationText(const CleaningSuggestion& suggestion) {
   return text;
 }
 
+// A screen reader hears whether a finding is ticked, and how to tick it: its box alone
+// does not tell it, unticked.
+void sayTick(QTreeWidgetItem& item) {
+  item.setData(Table, Qt::AccessibleDescriptionRole,
+               item.checkState(Table) == Qt::Checked
+                   ? QStringLiteral("ticked: a step of the recipe")
+                   : QStringLiteral("not ticked: Space ticks it"));
+}
+
 // What a finding is, so that its tick outlives its row when the scan counts again.
 QString findingKey(const QTreeWidgetItem& item) {
   return item.text(Table) + u'\0' + item.text(ColumnName) + u'\0' +
@@ -75,7 +84,12 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs, ScanActions action
   connect(findingList, &QTreeWidget::itemActivated, this, [this] { previewChosen(); });
   connect(findingList, &QTreeWidget::itemSelectionChanged, this, [this] { followChoice(); });
   // A tick changes what the recipe's buttons act on, not the examples shown.
-  connect(findingList, &QTreeWidget::itemChanged, this, [this] { followTicks(); });
+  connect(findingList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (column != Table) return;
+    const QSignalBlocker quiet(findingList);  // the description is no tick
+    sayTick(*item);
+    followTicks();
+  });
   connect(previewAllButton, &QPushButton::clicked, this, [this] {
     if (!scanning_) actions_.previewRecipe();
   });
@@ -406,6 +420,7 @@ void ScanWindow::list(const std::vector<ColumnFindings>& findings, const QString
       item->setText(Operation, operationText(SuggestionFor(kind)));
       item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
       item->setCheckState(Table, ticked.contains(findingKey(*item)) ? Qt::Checked : Qt::Unchecked);
+      sayTick(*item);
       findingList->addTopLevelItem(item);
     }
   }

@@ -1,6 +1,5 @@
 #include "Window.h"
 
-#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -8,22 +7,13 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace {
-
-// A plain top-level widget would reach screen readers as a filler; ours are windows.
-QAccessibleInterface* WindowAccessible(const QString&, QObject* object) {
-  auto* window = dynamic_cast<Window*>(object);
-  return window ? new QAccessibleWidget(window, QAccessible::Window) : nullptr;
-}
-
-}  // namespace
+#include "Accessibility.h"
 
 Window::Window(QSize clientSize)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowCloseButtonHint) {
-  [[maybe_unused]] static const bool accessible =
-      (QAccessible::installFactory(WindowAccessible), true);
+  InstallAccessibility();
   setFixedSize(clientSize);
   hoverSets(this, Pointer::Default);
 }

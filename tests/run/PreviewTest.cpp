@@ -1,6 +1,7 @@
 // Preview Changes: every value that would change, computed as the run computes it,
 // written by nothing until "Apply".
 #include <QAccessible>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
@@ -84,6 +85,31 @@ TEST_F(PreviewTest, EachCellIsHeardAsItShowsWithItsMarks) {
   }
   EXPECT_EQ(heard, QStringList({"k⌧", "a·⌧", "a⌧"}));
   EXPECT_EQ(row(*window, 0).mid(0, 3), heard) << "heard as shown";
+}
+
+// Drop-downs are heard by their labels with the chosen entry as their value; blank values
+// as NULL or as the empty text; the filter's clear button by its name.
+TEST_F(PreviewTest, ScreenReadersHearLabelsValuesAndWhatLooksBlank) {
+  createTable("VARCHAR(20)", {"'a b'", "''", "NULL"});
+  MainWindow& form = chooseField();
+  QAccessibleInterface* operation = QAccessible::queryAccessibleInterface(form.operationBox);
+  EXPECT_EQ(operation->text(QAccessible::Name), form.optionsFrame->title());
+  EXPECT_EQ(operation->text(QAccessible::Value), form.operationBox->currentText());
+  QStringList heard;
+  for (int i = 0; i < form.previewList->topLevelItemCount(); ++i) {
+    heard << form.previewList->model()->index(i, 0).data(Qt::AccessibleTextRole).toString();
+  }
+  EXPECT_EQ(heard, QStringList({"", "empty text", "NULL"})) << "a value is heard as it shows";
+
+  PreviewWindow* window = preview(form, u"Remove All Spaces in Selected Field");
+  ASSERT_NE(window, nullptr);
+  window->filterBox->setText("a");
+  QStringList buttons;
+  for (QWidget* child : window->filterBox->findChildren<QWidget*>()) {
+    if (child->isVisible())
+      buttons << QAccessible::queryAccessibleInterface(child)->text(QAccessible::Name);
+  }
+  EXPECT_TRUE(buttons.contains("Clear the filter")) << buttons.join(", ").toStdString();
 }
 
 TEST_F(PreviewTest, ValuesThatCannotBeComputedAreCountedWithTheRunsReason) {

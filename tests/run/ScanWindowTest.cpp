@@ -1,10 +1,10 @@
 // The scan window: findings listed as each table's scan ends, a finding opening Preview
 // Changes with its operation and answers, copying, and Stop.
 #include <QAction>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -50,9 +50,11 @@ TEST_F(ScanWindowTest, AFindingOpensItsPreviewWithItsOperationAndAnswers) {
   // Space ticks from any column; the tick is a step of the main window's one recipe.
   EXPECT_FALSE(window->previewAllButton->isEnabled());
   EXPECT_TRUE(window->previewAllButton->toolTip().startsWith("Tick findings with Space first"));
+  EXPECT_EQ(tabs->data(0, Qt::AccessibleDescriptionRole), "not ticked: Space ticks it");
   window->findingList->setCurrentItem(tabs, 3);
   QTest::keyClick(window->findingList, Qt::Key_Space);
   EXPECT_EQ(tabs->checkState(0), Qt::Checked);
+  EXPECT_EQ(tabs->data(0, Qt::AccessibleDescriptionRole), "ticked: a step of the recipe");
   EXPECT_EQ(window->tickedText->text(), "1 ticked; the recipe has 1 step.");
   EXPECT_TRUE(window->previewAllButton->isEnabled());
   QTemporaryDir files;

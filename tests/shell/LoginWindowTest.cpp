@@ -205,7 +205,10 @@ TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
   EXPECT_EQ(form.serverBox->accessibleName(), "Server");
   EXPECT_EQ(form.passwordBox->accessibleName(), "Password");
   EXPECT_EQ(form.testConnectionButton->accessibleName(), "Test Connection");
-  EXPECT_EQ(form.encryptionBox->accessibleName(), "Encryption");
+  QAccessibleInterface* encryption = QAccessible::queryAccessibleInterface(form.encryptionBox);
+  EXPECT_EQ(encryption->text(QAccessible::Name), "Encryption") << "its label, not its value";
+  EXPECT_EQ(encryption->text(QAccessible::Value), "Preferred");
+  EXPECT_EQ(encryption->childCount(), 1) << "its list";
   EXPECT_EQ(form.caFileBox->accessibleName(), "CA file");
   EXPECT_EQ(form.encryptionFrame->geometry(), QRect(536, 8, 304, 193));
 }
