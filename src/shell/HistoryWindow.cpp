@@ -60,7 +60,7 @@ QTreeWidgetItem* itemOf(const JournalRun& run, const std::vector<JournalRun>& pa
 // What the undo takes back, and where, before the user says yes.
 QString undoQuestion(const JournalRun& run) {
   return QStringLiteral(
-             "Undo run %1, %2 on %3, which wrote %4? Each old value goes back where "
+             "Undo run %1?\n%2\non %3: %4 written.\nEach old value goes back where "
              "the run's value still stands; values changed since are left.")
       .arg(run.id)
       .arg(JournalRunOperation(run), WithControlMarks(JournalRunWhere(run)),

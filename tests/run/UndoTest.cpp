@@ -202,8 +202,8 @@ TEST_F(UndoTest, HistoryListsTheRunsAndUndoesTheChosenOne) {
   EXPECT_EQ(values(), Column({text("a b")}));
   ASSERT_FALSE(dialogs.shown().empty());
   EXPECT_EQ(dialogs.shown().front().text,
-            "Undo run 1, Replace All Spaces in Selected Field With... \"_\" on " + db.name() +
-                ".t.v, which wrote 1 row? Each old value goes back where the run's value still "
+            "Undo run 1?\nReplace All Spaces in Selected Field With... \"_\"\non " + db.name() +
+                ".t.v: 1 row written.\nEach old value goes back where the run's value still "
                 "stands; values changed since are left.");
   ASSERT_EQ(history.runList->topLevelItemCount(), 2);
   EXPECT_EQ(history.runList->topLevelItem(1)->text(5), "undone by run 2");
