@@ -12,6 +12,7 @@
 #include "RunJournal.h"
 #include "RunProgress.h"
 #include "SettingsStore.h"
+#include "StoredPassword.h"
 #include "Terminal.h"
 #include "VisibleText.h"
 
@@ -77,7 +78,7 @@ std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
       either("host", options.host, ProfileKeys::Server, QStringLiteral("localhost")),
       either("user", options.user, ProfileKeys::User, {}),
       options.given.contains(QStringLiteral("password")) ? passwordFor(options)
-                                                         : settings.read(ProfileKeys::Password, {}),
+                                                         : StoredPassword(settings).read(),
       either("database", options.database, ProfileKeys::Database, {}),
       either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}),

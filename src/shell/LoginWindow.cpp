@@ -89,8 +89,17 @@ QLineEdit* box(QWidget* frame, const char* name, QRect twips, QLabel* caption) {
 }  // namespace
 
 LoginWindow::LoginWindow(Dialogs& dialogs, const SettingsStore& settings)
-    : Window(QSize(Px(12720), Px(3690))), dialogs_(dialogs), settings_(settings) {
+    : Window(QSize(Px(12720), Px(3690))),
+      dialogs_(dialogs),
+      settings_(settings),
+      password_(settings) {
   setObjectName(QStringLiteral("loginWindow"));
+  password_.onKeptInFile = [this](const QString& reason) {
+    dialogs_.message(QStringLiteral("No secret store of the desktop answered (%1), so the "
+                                    "password is kept in the settings file %2, which only you "
+                                    "can read.")
+                         .arg(reason, settings_.filePath()));
+  };
   layOut();
   connectHandlers();
 }
@@ -202,7 +211,9 @@ void LoginWindow::keyPressEvent(QKeyEvent* event) {
 void LoginWindow::connectHandlers() {
   storeOnChange(serverBox, ProfileKeys::Server, Tags::ServerChange);
   storeOnChange(userBox, ProfileKeys::User, Tags::UserChange);
-  storeOnChange(passwordBox, ProfileKeys::Password, Tags::PasswordChange);
+  connect(passwordBox, &QLineEdit::textChanged, this, [this](const QString& text) {
+    ReportingProcedure(dialogs_, Tags::PasswordChange).step(100, [&] { password_.write(text); });
+  });
   storeOnChange(databaseBox, ProfileKeys::Database, Tags::DatabaseChange);
   storeOnChange(portBox, ProfileKeys::Port, Tags::PortChange);
   storeOnChange(caFileBox, ProfileKeys::CaFile, Tags::CaFileChange);
@@ -261,7 +272,7 @@ void LoginWindow::load() {
   };
   fill(128, serverBox, ProfileKeys::Server, QStringLiteral("localhost"));
   fill(130, userBox, ProfileKeys::User, QString());
-  fill(132, passwordBox, ProfileKeys::Password, QString());
+  run.step(132, [&] { passwordBox->setText(password_.read()); });
   fill(134, databaseBox, ProfileKeys::Database, QString());
   fill(136, portBox, ProfileKeys::Port, QStringLiteral("3306"));
   bool encryptionKnown = true;

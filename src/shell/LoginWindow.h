@@ -4,6 +4,7 @@
 
 #include "ConnectAttempt.h"
 #include "ConnectionString.h"
+#include "StoredPassword.h"
 #include "Window.h"
 
 class Dialogs;
@@ -83,5 +84,6 @@ class LoginWindow : public Window {
 
   Dialogs& dialogs_;
   const SettingsStore& settings_;
+  StoredPassword password_;
   std::unique_ptr<MainWindow> mainWindow_;
 };

@@ -36,11 +36,24 @@ QString SettingsStore::read(const QString& key, const QString& defaultValue) con
   return settings.value(section_ + u'/' + key, defaultValue).toString();
 }
 
+bool SettingsStore::contains(const QString& key) const {
+  const QSettings settings(filePath(), QSettings::IniFormat);
+  return settings.contains(section_ + u'/' + key);
+}
+
 void SettingsStore::write(const QString& key, const QString& value) const {
+  change([&](QSettings& settings) { settings.setValue(section_ + u'/' + key, value); });
+}
+
+void SettingsStore::remove(const QString& key) const {
+  if (contains(key)) change([&](QSettings& settings) { settings.remove(section_ + u'/' + key); });
+}
+
+void SettingsStore::change(const std::function<void(QSettings&)>& edit) const {
   const QString path = filePath();
   createPrivately(path);
   QSettings settings(path, QSettings::IniFormat);
-  settings.setValue(section_ + u'/' + key, value);
+  edit(settings);
   settings.sync();
   if (settings.status() != QSettings::NoError) {
     throw std::runtime_error("Cannot write the settings file " + path.toStdString());

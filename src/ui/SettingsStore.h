@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+
+class QSettings;
 
 // The per-user settings: text values addressed by application, section and key,
 // kept in "<application>.ini" under the user's XDG config directory. Every read goes
-// to the file and every write reaches it at once. The file holds the password in
-// plain text, as other tools read it, so only its owner may read it.
+// to the file and every write reaches it at once. Where no secret store keeps the password
+// (StoredPassword), the file holds it in plain text, so only its owner may read it.
 class SettingsStore {
  public:
   explicit SettingsStore(QString application = QStringLiteral("Orvanta"),
@@ -15,10 +18,15 @@ class SettingsStore {
   QString read(const QString& key, const QString& defaultValue) const;
   // Throws std::runtime_error when the file cannot be written.
   void write(const QString& key, const QString& value) const;
+  bool contains(const QString& key) const;
+  // Throws std::runtime_error when the file cannot be written.
+  void remove(const QString& key) const;
 
   QString filePath() const;
 
  private:
+  void change(const std::function<void(QSettings&)>& edit) const;
+
   QString application_;
   QString section_;
 };

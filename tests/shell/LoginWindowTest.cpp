@@ -132,11 +132,15 @@ TEST_F(LoginWindowTest, TestConnectionSaysWhetherItConnects) {
   QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
   form.portBox->setText("not a port");
   QTest::mouseClick(form.testConnectionButton, Qt::LeftButton);
-  ASSERT_EQ(dialogs.messages().size(), 3);
+  // The tests have no secret store: the typed password goes into the file, said once.
+  ASSERT_EQ(dialogs.messages().size(), 4);
   EXPECT_TRUE(dialogs.messages()[0].startsWith(CouldNotConnect + "\r\rAccess denied for user"));
-  EXPECT_EQ(dialogs.messages()[1], "Connection successful (not encrypted).");
-  EXPECT_TRUE(dialogs.messages()[2].startsWith(CouldNotConnect + "\r\r"));
-  EXPECT_EQ(dialogs.shown()[1].title, "Klarifeld");
+  EXPECT_TRUE(dialogs.messages()[1].startsWith("No secret store of the desktop answered ("));
+  EXPECT_TRUE(dialogs.messages()[1].endsWith("so the password is kept in the settings file " +
+                                             settings.filePath() + ", which only you can read."));
+  EXPECT_EQ(dialogs.messages()[2], "Connection successful (not encrypted).");
+  EXPECT_TRUE(dialogs.messages()[3].startsWith(CouldNotConnect + "\r\r"));
+  EXPECT_EQ(dialogs.shown()[2].title, "Klarifeld");
   EXPECT_EQ(form.pointer(), Pointer::Default);
   EXPECT_FALSE(form.mainWindowLoaded()) << "a test opens nothing";
   EXPECT_NE(form.databaseBox->completer(), nullptr) << "the databases are offered";
