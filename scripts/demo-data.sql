@@ -41,6 +41,25 @@ INSERT INTO addresses VALUES
   ('1 Main St', '12345'), ('1 Main St', '12345'), ('1 MAIN ST', '12345'),
   ('1 Main St ', '12345'), ('22  Baker   Street', 'NW1 6XE'), (NULL, NULL);
 
+-- Characters that look like nothing or like a space: no-break and other Unicode spaces,
+-- zero-width characters and control characters, as pasted from web pages and old exports.
+CREATE TABLE imports (
+  id INT PRIMARY KEY,
+  company VARCHAR(80),
+  reference VARCHAR(40),
+  remark TEXT
+);
+INSERT INTO imports VALUES
+  (1, CONCAT('Acme', _utf8mb4 X'C2A0', 'Ltd'), CONCAT('INV', _utf8mb4 X'E2808B', '-2024-001'),
+   'Pasted from a web page'),
+  (2, CONCAT('Nordwind', _utf8mb4 X'E280AF', 'AG'), CONCAT(_utf8mb4 X'EFBBBF', 'INV-2024-002'),
+   CONCAT('Scanned', CHAR(7), ' twice')),
+  (3, CONCAT('Blue', _utf8mb4 X'E28083', 'Harbour', _utf8mb4 X'C2A0'), 'INV-2024-003',
+   CONCAT('Old export', CHAR(27), '[0m with a terminal code')),
+  (4, 'Plain Trading', CONCAT('INV-2024-', _utf8mb4 X'E2808D', '004'),
+   CONCAT('Page', CHAR(12), 'break')),
+  (5, CONCAT(_utf8mb4 X'E38080', 'Sakura Shoji'), 'INV-2024-005', 'Ideographic space first');
+
 CREATE TABLE `odd ``name`` table` (`id` INT PRIMARY KEY, `a ``field``` VARCHAR(40));
 INSERT INTO `odd ``name`` table` VALUES (1, '  backquotes  in names  '), (2, 'x`y');
 
