@@ -16,12 +16,12 @@ enum class ReportAnswer { Ok, StopRun, ReportRest };
 struct PatternQuestion {
   QString patternPrompt;
   QString replacementPrompt;
-  QStringList samples;
+  QStringList samples = {};
   // What is wrong with the answers, in the library's words; empty when nothing is.
-  std::function<QString(const QString& pattern, const QString& replacement)> problem;
+  std::function<QString(const QString& pattern, const QString& replacement)> problem = {};
   // What the answers make of a sample; throws what the operation throws.
   std::function<QString(const QString& sample, const QString& pattern, const QString& replacement)>
-      apply;
+      apply = {};
 };
 
 // Message boxes and input boxes. Handed to whoever needs them, so that tests can
