@@ -9,7 +9,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "clean the text of a MySQL or MariaDB colu
 set(CPACK_PACKAGE_DESCRIPTION
     "Klarifeld cleans the text held in one column of one table of a MySQL or\n"
     "MariaDB database: it removes or replaces spaces, tabs, line breaks, invisible\n"
-    "and other characters, or what a regular expression matches, with 33\n"
+    "and other characters, or what a regular expression matches, with 34\n"
     "operations. Every change can be previewed before it is written, a run can be\n"
     "watched and stopped, and any run can be undone from a journal kept on your\n"
     "machine. klarifeld-clean runs the same operations from a terminal or a script.")

@@ -86,6 +86,8 @@ const std::array<CleaningOperation, OperationCount> Operations = {{
    [](const QString& t, const A&) { return ReplaceUnicodeSpaces(t); }, u"plain-spaces"},
   {32, u"Remove Zero-Width and Control Characters in Selected Field", Kind::Plain, 1088,
    [](const QString& t, const A&) { return RemoveInvisibleCharacters(t); }, u"remove-invisible"},
+  {33, u"Title Case in Selected Field", Kind::Plain, 1104,
+   [](const QString& t, const A&) { return ToTitleCase(t); }, u"title-case"},
 }};
 // clang-format on
 

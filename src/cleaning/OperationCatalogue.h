@@ -47,7 +47,7 @@ struct CleaningOperation {
 
 // The operations that the first version had; those after them take lines from 1000 on.
 inline constexpr int FirstOperationCount = 27;
-inline constexpr int OperationCount = 33;
+inline constexpr int OperationCount = 34;
 
 const std::array<CleaningOperation, OperationCount>& Catalogue();
 

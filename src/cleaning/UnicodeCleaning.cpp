@@ -1,5 +1,6 @@
 #include "UnicodeCleaning.h"
 
+#include <QList>
 #include <algorithm>
 
 #include "Fundamental.h"
@@ -29,6 +30,51 @@ QString ToUpperCase(const QString& text) {
 
 QString ToLowerCase(const QString& text) {
   return text.toLower();
+}
+
+namespace {
+
+bool partsWords(char32_t c) {
+  return QChar::isSpace(c) || c == u'-' || c == u'\'' || c == 0x2010 || c == 0x2011 || c == 0x2019;
+}
+
+// The first letter of a word in title case.
+QString titled(char32_t letter) {
+  const char32_t title = QChar::toTitleCase(letter);
+  if (title != QChar::toUpper(letter)) return QString::fromUcs4(&title, 1);  // ǆ → ǅ
+  const QString upper = QString::fromUcs4(&letter, 1).toUpper();  // the full mapping: ß → SS
+  // Of several letters only the first stays upper case: ß → Ss.
+  const qsizetype first = upper.front().isHighSurrogate() ? 2 : 1;
+  return upper.left(first) + upper.mid(first).toLower();
+}
+
+}  // namespace
+
+QString ToTitleCase(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  QString word;  // the rest of the word, lowered as one so that no mapping is cut
+  bool atStart = true;
+  const auto endWord = [&] {
+    out += word.toLower();
+    word.clear();
+  };
+  for (const char32_t c : text.toUcs4()) {
+    if (partsWords(c)) {
+      endWord();
+      out += QString::fromUcs4(&c, 1);
+      atStart = true;
+    } else if (atStart && QChar::isLetter(c)) {
+      endWord();  // what came before the letter: "(" of "(north)"
+      out += titled(c);
+      atStart = false;
+    } else {
+      word += QString::fromUcs4(&c, 1);
+      atStart = atStart && !QChar::isLetterOrNumber(c);
+    }
+  }
+  endWord();
+  return out;
 }
 
 // Most values are clean: they are handed back without a copy.

@@ -20,6 +20,10 @@ bool IsControlCharacter(char16_t c);
 QString TrimBothEnds(const QString& text);
 QString ToUpperCase(const QString& text);
 QString ToLowerCase(const QString& text);
+// Each word's first letter in title case (upper case, or the title-case letter where
+// Unicode has one: "ǆ" → "ǅ"), the rest of it in lower case. Words part at whitespace,
+// hyphens and apostrophes: "o'neil-smith" → "O'Neil-Smith".
+QString ToTitleCase(const QString& text);
 // Every space separator other than U+0020 becomes U+0020.
 QString ReplaceUnicodeSpaces(const QString& text);
 // Zero-width and control characters removed; tab, CR and LF kept.

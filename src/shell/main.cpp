@@ -19,7 +19,7 @@ bool answeredFromTheCommandLine(int argc, char** argv) {
       std::printf(
           "Usage: klarifeld [--version] [--help]\n"
           "Cleans the text of one field of a MySQL or MariaDB table, in windows: log in, pick a\n"
-          "table, a field and one of 33 operations, then \"Start Removing\" or \"Run\" ->\n"
+          "table, a field and one of 34 operations, then \"Start Removing\" or \"Run\" ->\n"
           "\"Preview Changes...\". Every run is journaled and can be undone from \"Run\" ->\n"
           "\"History...\". From a terminal, see klarifeld-clean(1).\n");
       return true;

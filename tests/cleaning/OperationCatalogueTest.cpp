@@ -67,7 +67,8 @@ TEST(OperationCatalogue, CaptionsAreTheListedTextsInOrder) {
       "Change Selected Field to Upper Case",
       "Change Selected Field to Lower Case",
       "Replace Unicode Spaces (No-Break, Thin, Ideographic...) in Selected Field With a Space",
-      "Remove Zero-Width and Control Characters in Selected Field"};
+      "Remove Zero-Width and Control Characters in Selected Field",
+      "Title Case in Selected Field"};
   QStringList captions;
   for (const CleaningOperation& operation : Catalogue()) captions << operation.caption.toString();
   EXPECT_EQ(captions, expected);

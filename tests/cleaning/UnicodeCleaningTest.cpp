@@ -90,6 +90,17 @@ TEST(UnicodeCleaning, CaseUsesFullMappingsInEveryLocale) {
   QLocale::setDefault(before);
 }
 
+TEST(UnicodeCleaning, TitleCasePartsWordsAtSpacesHyphensAndApostrophes) {
+  EXPECT_EQ(ToTitleCase(u"o'neil-smith"_qs), "O'Neil-Smith");
+  EXPECT_EQ(ToTitleCase(u"NEW  YORK\tcity"_qs), u"New  York\tCity"_qs);
+  EXPECT_EQ(ToTitleCase(u"3rd street (north)"_qs), "3rd Street (North)");
+  // Unicode's title-case letters and full mappings; letters beyond 16 bits.
+  EXPECT_EQ(ToTitleCase(u"ǆungla ßtraße élan ꞵeta 𐐨𐐩"_qs),
+            u"ǅungla Sstraße Élan Ꞵeta 𐐀𐐩"_qs);
+  EXPECT_EQ(ToTitleCase(u"ÉCOLE D’ÉTÉ"_qs), u"École D’Été"_qs);
+  EXPECT_EQ(ToTitleCase(""), "");
+}
+
 TEST(UnicodeCleaning, UnicodeSpacesBecomePlainSpaces) {
   EXPECT_EQ(ReplaceUnicodeSpaces(u"a\u00A0b\u2009c\u3000d\u202Fe\u2007f"_qs), "a b c d e f");
   // Zero-width characters are no spaces, and tabs and line breaks are no separators.

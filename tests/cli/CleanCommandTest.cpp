@@ -407,7 +407,7 @@ TEST_F(CleanCommandTest, ALostLinkEndsTheRunWithStatus3) {
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);
-  EXPECT_EQ(listed.out.count('\n'), 33);
+  EXPECT_EQ(listed.out.count('\n'), 34);
   // Each with its questions, in the order that --answer answers them.
   for (const char* line :
        {"remove-all-spaces\tRemove All Spaces in Selected Field\n",

@@ -79,7 +79,7 @@ TEST_F(MainWindowTest, StoredMinusOneSelectsNothingSilently) {
 }
 
 TEST_F(MainWindowTest, StoredNumbersThatAreNoPositionAreReportedOnLine166) {
-  for (const char* stored : {"33", "abc", "-2", "40000"}) {
+  for (const char* stored : {"34", "abc", "-2", "40000"}) {
     settings.write("Combo1", stored);
     dialogs.clear();
     MainWindow form(login(), dialogs, settings);
