@@ -38,7 +38,15 @@ void ChangePreview::drainRest() {
 
 void ChangePreview::dropKept() {
   entries_.clear();
+  leftOut_ = 0;
   arena_.clear();
+}
+
+void ChangePreview::leaveOut(qsizetype i, bool out) {
+  bool& entry = entries_[std::size_t(i)].leftOut;
+  if (entry == out) return;
+  entry = out;
+  leftOut_ += out ? 1 : -1;
 }
 
 void ChangePreview::countFailure(const QString& reason) {
@@ -184,9 +192,11 @@ void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
       JournalRunOf(preview.description(), ParseConnectionString(connectionString));
   const RewriteSource changes = [&](const PartRange&,
                                     const std::function<void(const Rewrite&)>& visit) {
-    for (qsizetype i = 0; i < preview.size(); ++i) visit(preview.rewrite(i));
+    for (qsizetype i = 0; i < preview.size(); ++i) {
+      if (!preview.leftOut(i)) visit(preview.rewrite(i));
+    }
   };
-  rewrites.run(preview.target(), journaled, preview.description(), preview.size(), changes);
+  rewrites.run(preview.target(), journaled, preview.description(), preview.chosen(), changes);
 }
 
 QString PreviewCountsText(const ChangePreview& preview) {

@@ -76,6 +76,11 @@ class ChangePreview {
   Rewrite rewrite(qsizetype i, std::size_t part = 0) const;
   // Where the change's record came in the reading.
   qint64 position(qsizetype i) const { return entries_[std::size_t(i)].position; }
+  // A change the user took out before Apply: Apply leaves its record as it is.
+  void leaveOut(qsizetype i, bool out);
+  bool leftOut(qsizetype i) const { return entries_[std::size_t(i)].leftOut; }
+  // The changes that Apply writes.
+  qsizetype chosen() const { return size() - leftOut_; }
 
   PreviewCounts counts;
   const RunDescription& description() const { return description_; }
@@ -89,6 +94,7 @@ class ChangePreview {
     quint32 afterLength;
     bool tooLong;
     qint64 position;
+    bool leftOut = false;
   };
   QString decoded(const char* data, quint32 length) const;
 
@@ -96,6 +102,7 @@ class ChangePreview {
   RewriteTarget target_;
   bool binary_;
   std::vector<Stored> entries_;
+  qsizetype leftOut_ = 0;
   ByteArena arena_;
   qsizetype drainAt_ = 0;  // 0: every change is kept
   std::function<void(const ChangePreview&)> drain_;

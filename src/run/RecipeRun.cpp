@@ -204,7 +204,8 @@ void visitByRow(const ChangePreviews& fields, const PartRange& asked,
     if (position == std::numeric_limits<qint64>::max()) return;
     for (std::size_t j = 0; j < asked.count; ++j) {
       if (waiting(j) && changes(j).position(next[j]) == position) {
-        visit(changes(j).rewrite(next[j]++, asked.first + j));
+        const qsizetype entry = next[j]++;
+        if (!changes(j).leftOut(entry)) visit(changes(j).rewrite(entry, asked.first + j));
       }
     }
   }
@@ -284,7 +285,7 @@ std::optional<qint64> runFields(const RecipePreview& preview, RewriteRun& rewrit
     for (const RecipeField& field : table) {
       const ChangePreview& changes = *preview.fields[parts.size()];
       parts.push_back({partName(field), changes.target(),
-                       JournalRunOf(changes.description(), login), changes.size()});
+                       JournalRunOf(changes.description(), login), changes.chosen()});
       where << field.table + u'.' + field.field;
     }
   }

@@ -8,14 +8,53 @@
 #include "ChangePreview.h"
 #include "VisibleText.h"
 
-ChangeListModel::ChangeListModel(const ChangePreview& preview, QObject* parent)
-    : ChangeListModel(std::vector<const ChangePreview*>{&preview}, parent) {}
+ChangeListModel::ChangeListModel(ChangePreview& preview, QObject* parent)
+    : ChangeListModel(std::vector<ChangePreview*>{&preview}, parent) {}
 
-ChangeListModel::ChangeListModel(std::vector<const ChangePreview*> previews, QObject* parent)
+ChangeListModel::ChangeListModel(std::vector<ChangePreview*> previews, QObject* parent)
     : QAbstractTableModel(parent), previews_(std::move(previews)) {
   starts_.push_back(0);
   for (const ChangePreview* preview : previews_)
     starts_.push_back(starts_.back() + preview->size());
+}
+
+void ChangeListModel::tick(const QList<int>& rows, bool ticked) {
+  for (const int row : rows) {
+    const At at = entryAt(row);
+    at.preview->leaveOut(at.entry, !ticked);
+  }
+  if (!rows.isEmpty()) {
+    const auto [first, last] = std::minmax_element(rows.begin(), rows.end());
+    emit dataChanged(index(*first, Key), index(*last, Key), {Qt::CheckStateRole});
+  }
+}
+
+void ChangeListModel::tickShown(bool ticked) {
+  QList<int> rows;
+  for (int row = 0; row < rowCount(); ++row) rows << row;
+  tick(rows, ticked);
+}
+
+bool ChangeListModel::ticked(int row) const {
+  const At at = entryAt(row);
+  return !at.preview->leftOut(at.entry);
+}
+
+qsizetype ChangeListModel::tickedChanges() const {
+  qsizetype ticked = 0;
+  for (const ChangePreview* preview : previews_) ticked += preview->chosen();
+  return ticked;
+}
+
+Qt::ItemFlags ChangeListModel::flags(const QModelIndex& index) const {
+  const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+  return index.column() == Key ? flags | Qt::ItemIsUserCheckable : flags;
+}
+
+bool ChangeListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.column() != Key || role != Qt::CheckStateRole) return false;
+  tick({index.row()}, value.value<Qt::CheckState>() == Qt::Checked);
+  return true;
 }
 
 void ChangeListModel::setFilter(const QString& text) {
@@ -58,6 +97,13 @@ QVariant ChangeListModel::data(const QModelIndex& index, int role) const {
   const bool value = index.column() == Before || index.column() == After;
   const QString& text = index.column() == Before ? entry.before : entry.after;
   switch (role) {
+    case Qt::CheckStateRole:
+      if (index.column() != Key) return {};
+      return at.preview->leftOut(at.entry) ? Qt::Unchecked : Qt::Checked;
+    case Qt::AccessibleDescriptionRole:
+      if (index.column() != Key) return {};
+      return at.preview->leftOut(at.entry) ? QStringLiteral("not ticked: Apply leaves it")
+                                           : QStringLiteral("ticked: Apply writes it");
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
       if (index.column() == Key) return WithControlMarks(entry.key);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,8 +26,8 @@ QString describedRun(const ChangePreview& preview) {
          (run.answers.isEmpty() ? QString() : u' ' + QuotedAnswers(run.answers));
 }
 
-std::vector<const ChangePreview*> partsOf(const RecipePreview& recipe) {
-  std::vector<const ChangePreview*> parts;
+std::vector<ChangePreview*> partsOf(const RecipePreview& recipe) {
+  std::vector<ChangePreview*> parts;
   for (const auto& field : recipe.fields) parts.push_back(field.get());
   return parts;
 }
@@ -54,7 +55,7 @@ PreviewWindow::PreviewWindow(QWidget* mainWindow, std::unique_ptr<RecipePreview>
   layOut(RecipeTitle(recipe_->recipe), counts.join(u'\n'));
 }
 
-PreviewWindow::PreviewWindow(QWidget* mainWindow, std::vector<const ChangePreview*> parts,
+PreviewWindow::PreviewWindow(QWidget* mainWindow, std::vector<ChangePreview*> parts,
                              std::function<void()> apply)
     : QDialog(mainWindow),
       parts_(std::move(parts)),
@@ -71,12 +72,6 @@ PreviewWindow::PreviewWindow(QWidget* mainWindow, std::vector<const ChangePrevie
 }
 
 PreviewWindow::~PreviewWindow() = default;
-
-qsizetype PreviewWindow::changes() const {
-  qsizetype changes = 0;
-  for (const ChangePreview* part : parts_) changes += part->size();
-  return changes;
-}
 
 void PreviewWindow::layOut(const QString& what, const QString& counts) {
   whatText = ValueLabel(this, "whatText", QStringLiteral("What would run"));
@@ -121,20 +116,24 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
     changeList->setColumnWidth(ChangeListModel::Field, 140);
   }
 
-  // The count says that Apply writes every change, the hidden ones too.
-  const qsizetype changes = this->changes();
-  applyButton = new QPushButton(
-      changes == 1 ? QStringLiteral("&Apply 1 Change")
-                   : QStringLiteral("&Apply All %1 Changes").arg(CountText(changes)),
-      this);
+  changeList->installEventFilter(this);
+  untickShownButton = new QPushButton(QStringLiteral("&Untick All Shown"), this);
+  untickShownButton->setObjectName(QStringLiteral("untickShownButton"));
+  tickShownButton = new QPushButton(QStringLiteral("T&ick All Shown"), this);
+  tickShownButton->setObjectName(QStringLiteral("tickShownButton"));
+  applyButton = new QPushButton(this);
   applyButton->setObjectName(QStringLiteral("applyButton"));
-  applyButton->setAccessibleName(QString(applyButton->text()).remove(u'&'));
-  applyButton->setEnabled(changes > 0);
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
   closeButton->setAccessibleName(QStringLiteral("Close"));
   closeButton->setDefault(true);
+  for (QPushButton* button : {untickShownButton, tickShownButton}) {
+    button->setAccessibleName(QString(button->text()).remove(u'&'));
+    button->setAutoDefault(false);
+  }
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(untickShownButton);
+  buttons->addWidget(tickShownButton);
   buttons->addStretch();
   buttons->addWidget(applyButton);
   buttons->addWidget(closeButton);
@@ -152,20 +151,60 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
   resize(860, 520);
   connect(filterBox, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
   connect(applyButton, &QPushButton::clicked, this, [this] { onApplyClicked(); });
+  connect(untickShownButton, &QPushButton::clicked, this, [this] { model_->tickShown(false); });
+  connect(tickShownButton, &QPushButton::clicked, this, [this] { model_->tickShown(true); });
+  connect(model_.get(), &QAbstractItemModel::dataChanged, this, [this] { followTicks(); });
+  followTicks();
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
 }
 
 void PreviewWindow::filter() {
   model_->setFilter(filterBox->text());
   const bool filtered = !filterBox->text().isEmpty();
-  shownText->setText(
-      QStringLiteral("%1 of %2 shown").arg(CountText(model_->rowCount()), CountText(changes())));
+  shownText->setText(QStringLiteral("%1 of %2 shown")
+                         .arg(CountText(model_->rowCount()), CountText(model_->changes())));
   shownText->setVisible(filtered);
 }
 
 void PreviewWindow::holdApply(const QString& reason) {
-  applyButton->setEnabled(reason.isEmpty() && changes() > 0);
-  applyButton->setToolTip(reason);
+  heldBecause_ = reason;
+  followTicks();
+}
+
+// The count says what Apply writes: every ticked change, the hidden ones too.
+void PreviewWindow::followTicks() {
+  const qsizetype changes = model_->changes(), ticked = model_->tickedChanges();
+  applyButton->setText(
+      ticked < changes
+          ? QStringLiteral("&Apply %1 of %2 Changes").arg(CountText(ticked), CountText(changes))
+      : changes == 1 ? QStringLiteral("&Apply 1 Change")
+                     : QStringLiteral("&Apply All %1 Changes").arg(CountText(changes)));
+  applyButton->setAccessibleName(QString(applyButton->text()).remove(u'&'));
+  applyButton->setEnabled(heldBecause_.isEmpty() && ticked > 0);
+  applyButton->setToolTip(heldBecause_);
+}
+
+// Space ticks or unticks the chosen changes, as the current one turns.
+bool PreviewWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == changeList && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+      tickChosen();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void PreviewWindow::tickChosen() {
+  const QModelIndex current = changeList->currentIndex();
+  if (!current.isValid()) return;
+  QList<int> rows;
+  for (const QModelIndex& chosen : changeList->selectionModel()->selectedRows()) {
+    rows << chosen.row();
+  }
+  if (!rows.contains(current.row())) rows << current.row();
+  model_->tick(rows, !model_->ticked(current.row()));
 }
 
 void PreviewWindow::onApplyClicked() {

@@ -15,8 +15,9 @@ class QPushButton;
 class QTableView;
 
 // What a run would change, before anything is written: the counts, every changing value
-// before and after with its invisible characters shown, a filter, and "Apply" to write
-// exactly these changes, or "Close" to write nothing. A recipe's preview shows the changes
+// before and after with its invisible characters shown, a filter, a tick for each change
+// (Space, or "Untick All Shown"), and "Apply" to write exactly the ticked changes, or
+// "Close" to write nothing. A recipe's preview shows the changes
 // of all its fields, each named, with how many records each step changes.
 class PreviewWindow : public QDialog {
  public:
@@ -36,20 +37,27 @@ class PreviewWindow : public QDialog {
   QLineEdit* filterBox;
   QLabel* shownText;  // "1 of 6 shown", while a filter hides some
   QTableView* changeList;
+  QPushButton* untickShownButton;
+  QPushButton* tickShownButton;
   QPushButton* applyButton;
   QPushButton* closeButton;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
-  PreviewWindow(QWidget* mainWindow, std::vector<const ChangePreview*> parts,
+  PreviewWindow(QWidget* mainWindow, std::vector<ChangePreview*> parts,
                 std::function<void()> apply);
   void layOut(const QString& what, const QString& counts);
   void onApplyClicked();
   void filter();
-  qsizetype changes() const;
+  void followTicks();
+  void tickChosen();
 
   std::unique_ptr<ChangePreview> preview_;  // one of these two
   std::unique_ptr<RecipePreview> recipe_;
-  std::vector<const ChangePreview*> parts_;
+  std::vector<ChangePreview*> parts_;
+  QString heldBecause_;  // why Apply waits; empty: it need not
   std::unique_ptr<ChangeListModel> model_;
   std::function<void()> apply_;
   QTimer filterDelay_;

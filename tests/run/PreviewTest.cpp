@@ -148,6 +148,43 @@ TEST_F(PreviewTest, ApplyWritesExactlyThePreviewedChangesAndLeavesRowsChangedSin
   EXPECT_EQ(entries(form.previewList).at(0), "ab") << "the main preview is refreshed";
 }
 
+// Changes taken out before Apply are neither written nor journaled; the button counts them.
+TEST_F(PreviewTest, ApplyWritesOnlyTheTickedChanges) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'", "'g h'", "'i j'"});
+  MainWindow& form = chooseField();
+  PreviewWindow* window = preview(form, u"Remove All Spaces in Selected Field");
+  ASSERT_NE(window, nullptr);
+  QTableView& list = *window->changeList;
+  EXPECT_EQ(list.model()->index(0, 0).data(Qt::CheckStateRole), Qt::Checked);
+  // Space on two chosen rows, from any column.
+  list.setCurrentIndex(list.model()->index(1, 2));
+  list.selectionModel()->select(list.model()->index(3, 0),
+                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  QTest::keyClick(&list, Qt::Key_Space);
+  EXPECT_EQ(window->applyButton->text(), "&Apply 3 of 5 Changes");
+  EXPECT_EQ(list.model()->index(1, 0).data(Qt::AccessibleDescriptionRole),
+            "not ticked: Apply leaves it");
+  // The buttons act on the rows shown only.
+  window->filterBox->setText("e");
+  QTest::qWait(300);
+  window->untickShownButton->click();
+  EXPECT_EQ(window->applyButton->text(), "&Apply 2 of 5 Changes");
+  window->filterBox->clear();
+  QTest::qWait(300);
+  window->untickShownButton->click();
+  EXPECT_FALSE(window->applyButton->isEnabled()) << "nothing to write";
+  window->tickShownButton->click();
+  EXPECT_EQ(window->applyButton->text(), "&Apply All 5 Changes");
+  list.setCurrentIndex(list.model()->index(4, 1));
+  list.selectionModel()->select(list.model()->index(4, 0),
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  QTest::keyClick(&list, Qt::Key_Space);
+  window->applyButton->click();
+  EXPECT_EQ(values(), Column({text("ab"), text("cd"), text("ef"), text("gh"), text("i j")}));
+  EXPECT_EQ(journalRuns().at(0).written, 4);
+  EXPECT_EQ(journalEntries(journalRuns().at(0).id).size(), 4u);
+}
+
 TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {
   EXPECT_EQ(WithVisibleMarks(QString::fromUtf16(u"a \t\r\n\u00A0\u2003\u200B\uFEFFb")),
             QString::fromUtf16(u"a·→↵¶⍽␣‸‸b"));
