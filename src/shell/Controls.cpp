@@ -1,5 +1,6 @@
 #include "Controls.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -17,6 +18,34 @@ QPushButton* PlacePushButton(QWidget* container, const char* name, const QString
   button->setAccessibleName(caption);
   button->setAutoDefault(false);
   return button;
+}
+
+namespace {
+
+class SpaceKey : public QObject {
+ public:
+  SpaceKey(QWidget* list, std::function<void()> act) : QObject(list), act_(std::move(act)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+        act_();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> act_;
+};
+
+}  // namespace
+
+void OnSpace(QWidget* list, std::function<void()> act) {
+  list->installEventFilter(new SpaceKey(list, std::move(act)));
 }
 
 QLabel* ValueLabel(QWidget* window, const char* name, const QString& role) {

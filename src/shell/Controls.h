@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QFont>
 #include <QRect>
 #include <QString>
@@ -30,3 +32,6 @@ QPushButton* PlacePushButton(QWidget* container, const char* name, const QString
 // value itself as the label's name; `role` ("Summary") is its description. (An accessible
 // name would stand in place of the text, and the value would never be heard.)
 QLabel* ValueLabel(QWidget* window, const char* name, const QString& role);
+// Space (alone) on `list` does `act` instead of what the list would do: ticks a row from
+// any of its columns, where Qt's list ticks only from the column holding the box.
+void OnSpace(QWidget* list, std::function<void()> act);

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -116,7 +115,7 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
     changeList->setColumnWidth(ChangeListModel::Field, 140);
   }
 
-  changeList->installEventFilter(this);
+  OnSpace(changeList, [this] { tickChosen(); });
   untickShownButton = new QPushButton(QStringLiteral("&Untick All Shown"), this);
   untickShownButton->setObjectName(QStringLiteral("untickShownButton"));
   tickShownButton = new QPushButton(QStringLiteral("T&ick All Shown"), this);
@@ -185,17 +184,6 @@ void PreviewWindow::followTicks() {
 }
 
 // Space ticks or unticks the chosen changes, as the current one turns.
-bool PreviewWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == changeList && event->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
-      tickChosen();
-      return true;
-    }
-  }
-  return QDialog::eventFilter(watched, event);
-}
-
 void PreviewWindow::tickChosen() {
   const QModelIndex current = changeList->currentIndex();
   if (!current.isValid()) return;

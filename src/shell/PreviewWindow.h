@@ -42,9 +42,6 @@ class PreviewWindow : public QDialog {
   QPushButton* applyButton;
   QPushButton* closeButton;
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   PreviewWindow(QWidget* mainWindow, std::vector<ChangePreview*> parts,
                 std::function<void()> apply);

@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -94,7 +93,7 @@ ScanWindow::ScanWindow(QWidget* mainWindow, Dialogs& dialogs, ScanActions action
     if (!scanning_) actions_.previewRecipe();
   });
   connect(saveRecipeButton, &QPushButton::clicked, this, [this] { actions_.saveRecipe(); });
-  findingList->installEventFilter(this);
+  OnSpace(findingList, [this] { tickChosen(); });
   showRecipeSteps(0);
 }
 
@@ -135,18 +134,7 @@ void ScanWindow::showRecipeSteps(qsizetype steps) {
   previewAllButton->setAccessibleDescription(why);
 }
 
-// Space ticks the chosen findings from any column, not only the one holding the box.
-bool ScanWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == findingList && event->type() == QEvent::KeyPress) {
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
-      tickChosen();
-      return true;
-    }
-  }
-  return QDialog::eventFilter(watched, event);
-}
-
+// Space ticks the chosen findings, as the current one turns.
 void ScanWindow::tickChosen() {
   QTreeWidgetItem* current = findingList->currentItem();
   if (!current) return;

@@ -77,7 +77,6 @@ class ScanWindow : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void layOut();
