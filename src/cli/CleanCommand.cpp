@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "ChangeFile.h"
 #include "ChangePreview.h"
 #include "CommandSupport.h"
 #include "Commands.h"
@@ -15,6 +16,7 @@
 #include "OperationCatalogue.h"
 #include "PrintedChanges.h"
 #include "RecordSet.h"
+#include "RewriteRun.h"
 #include "TableBrowser.h"
 #include "Terminal.h"
 #include "VisibleText.h"
@@ -77,6 +79,26 @@ QString answersProblem(const CleaningOperation& operation, const QStringList& an
       .arg(questions)
       .arg(questions == 1 ? QStringLiteral("question") : QStringLiteral("questions"))
       .arg(answers.size());
+}
+
+// The changes of a dry run's file that the table still calls for, written as Apply writes
+// a preview's ticked changes: checked, journaled, one run.
+int applyChosen(ChangePreview& changes, const ChangeFile& chosen, const QString& connectionString,
+                Journal& journal, TerminalDialogs& dialogs, TerminalProgress& progress) {
+  const qsizetype gone = chosen.choose(changes);
+  if (gone > 0) {
+    Fail(QStringLiteral("%1 of the file's %2 are no longer what the operation makes of the "
+                        "table (their rows changed since): they are left as they are.")
+             .arg(CountText(gone),
+                  CountedText(chosen.size(), QStringLiteral("change"), QStringLiteral("changes"))));
+  }
+  if (changes.chosen() == 0) return gone > 0 ? SomeReported : AllWritten;
+  RewriteRun rewrites(journal, connectionString, dialogs, progress);
+  ApplyPreview(changes, rewrites, connectionString);
+  TellJournaled(progress.summary());
+  if (!progress.summary()) return ConnectionFailed;
+  const int status = StatusOf(*progress.summary());
+  return status == AllWritten && gone > 0 ? SomeReported : status;
 }
 
 // The table's fields in their order, or a message when the table is not there.
@@ -156,6 +178,15 @@ int RunCleanCommand(const CleanOptions& options) {
     Fail(problem);
     return UsageError;
   }
+  std::optional<ChangeFile> chosen;
+  if (!options.applyChanges.isEmpty()) {
+    QString problem;
+    chosen = ChangeFile::read(options.applyChanges, problem);
+    if (!chosen) {
+      Fail(problem);
+      return UsageError;
+    }
+  }
   const std::optional<QString> built = ConnectionStringFor(options);
   if (!built) return UsageError;
   const QString connectionString = *built;
@@ -214,6 +245,11 @@ int RunCleanCommand(const CleanOptions& options) {
         return SomeReported;
       }
       return changes->counts.failing > 0 ? SomeReported : AllWritten;
+    }
+    if (chosen) {
+      const std::unique_ptr<ChangePreview> changes = run.preview();
+      if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
+      return applyChosen(*changes, *chosen, connectionString, journal, dialogs, progress);
     }
     run.run();
     if (run.journalRefused()) return JournalFailed;

@@ -44,6 +44,9 @@ constexpr OptionSpec Options[] = {
     {"answer", 0, Takes::Value, "TEXT",
      "An answer to the operation's next question, as typed in the windows."},
     {"dry-run", 0, Takes::Nothing, nullptr, "Write nothing; print every change."},
+    {"apply-changes", 0, Takes::Value, "FILE",
+     "Write only the changes of FILE, the output of --dry-run --json with the same options "
+     "(lines taken out are left), each checked as the run checks it."},
     {"json", 0, Takes::Nothing, nullptr,
      "With --dry-run: one JSON object per change; with --history, per run; with --scan, per "
      "column."},
@@ -236,7 +239,7 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"database", &options.database}, {"ssl-mode", &options.sslMode},
       {"ssl-ca", &options.sslCa},      {"table", &options.table},
       {"field", &options.field},       {"operation", &options.operation},
-      {"recipe", &options.recipe}};
+      {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},
@@ -291,6 +294,9 @@ QString missingOption(const CleanOptions& options) {
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");
   if (options.scan) return {};
   if (options.json && !options.dryRun) return QStringLiteral("--json goes with --dry-run.");
+  if (!options.applyChanges.isEmpty() && (options.dryRun || !options.recipe.isEmpty())) {
+    return QStringLiteral("--apply-changes goes with one operation, without --dry-run.");
+  }
   if (!options.recipe.isEmpty()) {
     if (!options.table.isEmpty() || !options.field.isEmpty() || !options.operation.isEmpty()) {
       return QStringLiteral("--recipe names its own tables, fields and operations.");

@@ -27,6 +27,7 @@ struct CleanOptions {
   QStringList answers;
   QString recipe;  // the file of a recipe, instead of a table, a field and an operation
   bool dryRun = false;
+  QString applyChanges;  // a dry run's JSON output: only its changes are written
   bool json = false;
   bool listOperations = false;
   bool quietReports = false;

@@ -140,6 +140,42 @@ TEST_F(CleanCommandTest, ADryRunShowsEveryChangeAndTheRunWritesExactlyThose) {
       << "journaled as in the windows";
 }
 
+// A dry run's JSON, lines taken out, is written as it stands: the changes it keeps and no
+// other, each checked against the row as the dry run read it.
+TEST_F(CleanCommandTest, AnEditedDryRunIsAppliedAsItStands) {
+  db.exec("INSERT INTO t VALUES (6, 'c d'), (7, 'e f')");
+  const Outcome dry = clean({"--operation", "remove-all-spaces", "--dry-run", "--json"});
+  QStringList lines = dry.out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 4) << dry.out.toStdString();  // rows 1, 5, 6 and 7
+  lines.removeAt(2);                                    // row 6 stays as it is
+  QFile file(dataHome.filePath("chosen.jsonl"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(lines.join('\n').toUtf8() + '\n');
+  file.close();
+  db.exec("UPDATE t SET v = 'e  f' WHERE id = 7");  // changed since: its line is stale
+
+  const Outcome applied =
+      clean({"--operation", "remove-all-spaces", "--apply-changes", file.fileName()});
+  EXPECT_EQ(applied.status, 1) << applied.err.toStdString();
+  EXPECT_TRUE(applied.err.startsWith(
+      "klarifeld-clean: 1 of the file's 3 changes are no longer what the operation makes of the "
+      "table (their rows changed since): they are left as they are.\n"))
+      << applied.err.toStdString();
+  EXPECT_EQ(values(), Column({text("ab"), text("x\ty\r\n"), std::nullopt, text("ok"), text("12345"),
+                              text("c d"), text("e  f")}));
+  qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+  EXPECT_EQ(Journal(Journal::defaultPath()).runs().at(0).written, 2);
+
+  file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+  file.write("{\"key\": \"1\"}\n");
+  file.close();
+  const Outcome bad =
+      clean({"--operation", "remove-all-spaces", "--apply-changes", file.fileName()});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(bad.err.contains("Line 1 of '" + file.fileName() + "' is not a change"))
+      << bad.err.toStdString();
+}
+
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.
 TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   const Outcome json = clean({"--scan", "--json"});
