@@ -53,16 +53,6 @@ QString optionProblem(const CleanOptions& options) {
   return {};
 }
 
-// The field as the table spells it: column names are the same in any case, as the server
-// takes them. Empty when there is none.
-QString fieldNamed(const QStringList& fields, const QString& name) {
-  if (fields.contains(name)) return name;
-  for (const QString& field : fields) {
-    if (field.compare(name, Qt::CaseInsensitive) == 0) return field;
-  }
-  return {};
-}
-
 // Answers beyond the operation's questions are most likely meant for another operation.
 QString answersProblem(const CleaningOperation& operation, const QStringList& answers) {
   const qsizetype questions = OperationQuestions(operation.kind).size();
@@ -99,26 +89,6 @@ int applyChosen(ChangePreview& changes, const ChangeFile& chosen, const QString&
   if (!progress.summary()) return ConnectionFailed;
   const int status = StatusOf(*progress.summary());
   return status == AllWritten && gone > 0 ? SomeReported : status;
-}
-
-// The table's fields in their order, or a message when the table is not there.
-std::optional<QStringList> fieldsOf(Connection& connection, const CleanOptions& options) {
-  QStringList tables;
-  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
-  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
-    tables << listed->Value(0).value_or(QString());
-  }
-  if (!tables.contains(options.table)) {
-    Fail(
-        QStringLiteral("No table '%1' in the database '%2'%3.")
-            .arg(options.table, options.database, DidYouMean(NearestNames(options.table, tables))));
-    return std::nullopt;
-  }
-  const auto none =
-      connection.Execute(SelectAllStatement(options.table) + QStringLiteral(" LIMIT 0"));
-  QStringList fields;
-  for (int i = 0; i < none->Fields().count(); ++i) fields << none->Fields().Name(i);
-  return fields;
 }
 
 bool hasRecords(Connection& connection, const QString& table) {
@@ -162,6 +132,7 @@ int RunCleanCommand(const CleanOptions& options) {
   try {
     if (options.history) return ListHistory(options.json);
     if (options.scan) return ScanDatabase(options);
+    if (options.values) return ListValues(options);
     if (options.undo) return UndoJournaledRun(options);
     if (!options.recipe.isEmpty()) return RunRecipeFile(options);
   } catch (const JournalError& failure) {
@@ -191,8 +162,7 @@ int RunCleanCommand(const CleanOptions& options) {
   if (!built) return UsageError;
   const QString connectionString = *built;
   Connection connection;
-  std::optional<QStringList> fields;
-  QString field;  // the field's name as the table spells it
+  std::optional<ChosenField> chosenField;
   try {
     connection.Open(connectionString);
     // Said where a person reads it: how far the link can be trusted.
@@ -200,15 +170,8 @@ int RunCleanCommand(const CleanOptions& options) {
       std::cerr << "Link to the server: "
                 << WithControlMarks(connection.linkDescription()).toStdString() << ".\n";
     }
-    fields = fieldsOf(connection, options);
-    if (!fields) return UsageError;
-    field = fieldNamed(*fields, options.field);
-    if (field.isEmpty()) {
-      Fail(
-          QStringLiteral("No field '%1' in the table '%2'%3.")
-              .arg(options.field, options.table, DidYouMean(NearestNames(options.field, *fields))));
-      return UsageError;
-    }
+    chosenField = ChosenFieldOf(connection, options);
+    if (!chosenField) return UsageError;
     if (!hasRecords(connection, options.table)) {
       Fail(QStringLiteral("The table '%1' has no records: there is nothing to clean.")
                .arg(options.table));
@@ -221,8 +184,8 @@ int RunCleanCommand(const CleanOptions& options) {
 
   TextList tables, fieldList, preview;
   tables.addItem(options.table);
-  for (const QString& name : *fields) fieldList.addItem(name);
-  fieldList.select(int(fields->indexOf(field)));
+  for (const QString& name : chosenField->fields) fieldList.addItem(name);
+  fieldList.select(int(chosenField->fields.indexOf(chosenField->field)));
   TerminalDialogs dialogs(options.answers);
   if (options.allReports) dialogs.printEveryReport();
   HeldPointer pointer;

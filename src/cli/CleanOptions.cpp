@@ -48,7 +48,8 @@ constexpr OptionSpec Options[] = {
      "Write only the changes of FILE, the output of --dry-run --json with the same options "
      "(lines taken out are left), each checked as the run checks it."},
     {"json", 0, Takes::Nothing, nullptr,
-     "With --dry-run: one JSON object per change; with --history, per run; with --scan, per "
+     "With --dry-run: one JSON object per change; with --history, per run; with --values, per "
+     "value; with --scan, per "
      "column."},
     {"quiet-reports", 0, Takes::Nothing, nullptr,
      "Print no report of a record; the summary groups them, with their count."},
@@ -60,6 +61,10 @@ constexpr OptionSpec Options[] = {
     {"scan", 0, Takes::Nothing, nullptr,
      "Count the invisible and stray characters in every text column (of --table only, when "
      "given), with the operation that cleans each kind; writes nothing."},
+    {"values", 0, Takes::Nothing, nullptr,
+     "List the field's distinct values with how many rows hold each, most frequent first "
+     "(counted on the server by their bytes); with --json one object per value."},
+    {"limit", 0, Takes::Value, "N", "With --values: only the N most frequent values."},
     {"sample", 0, Takes::Value, "ROWS",
      "With --scan: read only the first ROWS rows of each table, and say that it is a sample."},
     {"recipe", 0, Takes::Value, "FILE",
@@ -247,6 +252,7 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
                                                  {"all-reports", &options.allReports},
                                                  {"list-operations", &options.listOperations},
                                                  {"scan", &options.scan},
+                                                 {"values", &options.values},
                                                  {"history", &options.history}};
   for (const auto& [textName, text] : texts) {
     if (name != QLatin1String(textName)) continue;
@@ -274,6 +280,10 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
         positiveNumber(value, "--undo takes the number of a run, as --history lists them.", error);
     if (!run) return false;
     options.undo = *run;
+  } else if (name == QStringLiteral("limit")) {
+    const auto values = positiveNumber(value, "--limit takes a number of values.", error);
+    if (!values) return false;
+    options.limit = *values;
   } else if (name == QStringLiteral("sample")) {
     const auto rows = positiveNumber(value, "--sample takes a number of rows.", error);
     if (!rows) return false;
@@ -293,6 +303,13 @@ QString missingOption(const CleanOptions& options) {
   if (options.listOperations || options.history || options.undo) return {};
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");
   if (options.scan) return {};
+  if (options.values) {
+    if (options.table.isEmpty() || options.field.isEmpty()) {
+      return QStringLiteral("--values lists the values of a --table and --field.");
+    }
+    return {};
+  }
+  if (options.limit > 0) return QStringLiteral("--limit goes with --values.");
   if (options.json && !options.dryRun) return QStringLiteral("--json goes with --dry-run.");
   if (!options.applyChanges.isEmpty() && (options.dryRun || !options.recipe.isEmpty())) {
     return QStringLiteral("--apply-changes goes with one operation, without --dry-run.");

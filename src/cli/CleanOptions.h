@@ -34,6 +34,8 @@ struct CleanOptions {
   bool allReports = false;
   bool history = false;
   bool scan = false;
+  bool values = false;
+  qint64 limit = 0;   // --values lists at most that many; 0: all
   qint64 sample = 0;  // a scan reads only the first that many rows of each table
   qint64 undo = 0;    // the run to take back
 };

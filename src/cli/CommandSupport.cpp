@@ -5,14 +5,18 @@
 
 #include <iostream>
 
+#include "Connection.h"
 #include "ConnectionString.h"
 #include "DbError.h"
 #include "Journal.h"
+#include "NearestNames.h"
 #include "ProfileKeys.h"
+#include "RecordSet.h"
 #include "RunJournal.h"
 #include "RunProgress.h"
 #include "SettingsStore.h"
 #include "StoredPassword.h"
+#include "TableBrowser.h"
 #include "Terminal.h"
 #include "VisibleText.h"
 
@@ -84,6 +88,37 @@ std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}),
       // The login window keeps no socket: the server's default one, or the one given.
       options.given.contains(QStringLiteral("socket")) ? options.socket : QString());
+}
+
+std::optional<ChosenField> ChosenFieldOf(Connection& connection, const CleanOptions& options) {
+  QStringList tables;
+  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
+  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
+    tables << listed->Value(0).value_or(QString());
+  }
+  if (!tables.contains(options.table)) {
+    Fail(
+        QStringLiteral("No table '%1' in the database '%2'%3.")
+            .arg(options.table, options.database, DidYouMean(NearestNames(options.table, tables))));
+    return std::nullopt;
+  }
+  ChosenField chosen;
+  const auto none =
+      connection.Execute(SelectAllStatement(options.table) + QStringLiteral(" LIMIT 0"));
+  for (int i = 0; i < none->Fields().count(); ++i) chosen.fields << none->Fields().Name(i);
+  chosen.field = chosen.fields.contains(options.field) ? options.field : QString();
+  for (const QString& field : chosen.fields) {
+    if (chosen.field.isEmpty() && field.compare(options.field, Qt::CaseInsensitive) == 0) {
+      chosen.field = field;
+    }
+  }
+  if (chosen.field.isEmpty()) {
+    Fail(QStringLiteral("No field '%1' in the table '%2'%3.")
+             .arg(options.field, options.table,
+                  DidYouMean(NearestNames(options.field, chosen.fields))));
+    return std::nullopt;
+  }
+  return chosen;
 }
 
 // UTF-8 text as a JSON string, appended to `out`: escaped as QJsonDocument escapes it, and

@@ -8,6 +8,7 @@
 
 #include "CleanOptions.h"
 
+class Connection;
 class DbError;
 class Journal;
 struct RunSummary;
@@ -21,6 +22,14 @@ void TellDamage(const Journal& journal);
 // The connection string of the options, or as the login window last connected with
 // --profile; nothing, after saying why, for a stored encryption setting that is not known.
 std::optional<QString> ConnectionStringFor(const CleanOptions& options);
+// The table's fields, and the one the options name as the table spells it (column names
+// are the same in any case, as the server takes them); nothing, once said why, when the
+// table or the field is not there.
+struct ChosenField {
+  QStringList fields;
+  QString field;
+};
+std::optional<ChosenField> ChosenFieldOf(Connection& connection, const CleanOptions& options);
 // Says why the first connection failed; the exit status.
 int FailedToConnect(const DbError& failure, const CleanOptions& options);
 // The exit status of a run, an undo or a recipe that ended so.

@@ -12,3 +12,5 @@ int ListHistory(bool json);
 int UndoJournaledRun(const CleanOptions& options);
 // --recipe FILE: a saved recipe, run or previewed as one run.
 int RunRecipeFile(const CleanOptions& options);
+// --values: a column's distinct values with their counts.
+int ListValues(const CleanOptions& options);

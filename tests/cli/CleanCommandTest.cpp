@@ -176,6 +176,27 @@ TEST_F(CleanCommandTest, AnEditedDryRunIsAppliedAsItStands) {
       << bad.err.toStdString();
 }
 
+// Values apart only in case, accents or trailing spaces are listed apart, NULL apart from
+// the empty text; most frequent first, ties by their bytes.
+TEST_F(CleanCommandTest, ValuesAreCountedByTheirBytes) {
+  db.exec(
+      "CREATE TABLE c (id INT PRIMARY KEY, city VARCHAR(20), raw VARBINARY(4));"
+      "INSERT INTO c VALUES (1, 'Köln', X'FF00'), (2, 'köln', X'FF00'), (3, 'Koln', 'ok'),"
+      "(4, 'Köln ', NULL), (5, '', NULL), (6, NULL, NULL), (7, 'Köln', 'ok'), (8, '', 'ok')");
+  const auto values = [&](const QStringList& more) {
+    return clean(QStringList{"--table", "c", "--values"} + more);
+  };
+  const Outcome listed = values({"--field", "city"});
+  EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+  EXPECT_EQ(listed.out, "2\t\n2\tKöln\n1\tNULL\n1\tKoln\n1\tKöln·\n1\tköln\n");
+  EXPECT_EQ(values({"--field", "city", "--json", "--limit", "2"}).out,
+            "{\"value\":\"\",\"count\":2}\n{\"value\":\"Köln\",\"count\":2}\n");
+  EXPECT_EQ(values({"--field", "raw", "--json"}).out,
+            "{\"value\":null,\"count\":3}\n{\"value\":\"ok\",\"count\":3}\n"
+            "{\"value\":{\"hex\":\"ff00\"},\"count\":2}\n");
+  EXPECT_EQ(values({"--field", "raw"}).out, "3\tNULL\n3\tok\n2\t0xff00\n");
+}
+
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.
 TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   const Outcome json = clean({"--scan", "--json"});

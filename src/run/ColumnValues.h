@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class Connection;
+
+// One distinct value of a column and how many rows hold it; no value for NULL. Text as
+// UTF-8, a binary column's bytes as they are.
+struct ValueCount {
+  std::optional<QByteArray> value;
+  qint64 rows = 0;
+};
+
+// The distinct values of `field`, counted on the server by their bytes (so that values
+// apart only in case, accents or trailing spaces stay apart), most frequent first, ties by
+// their bytes; at most `limit` of them when it is above 0. Streamed: `visit` sees each as
+// it arrives and returns false to stop.
+void ForEachDistinctValue(Connection& connection, const QString& table, const QString& field,
+                          qint64 limit, const std::function<bool(const ValueCount&)>& visit);
