@@ -29,6 +29,7 @@
 #include "SettingsStore.h"
 #include "TableBrowser.h"
 #include "UndoRun.h"
+#include "ValuesWindow.h"
 
 namespace {
 
@@ -119,6 +120,9 @@ void MainWindow::layOutMenu() {
   previewAction = runMenu->addAction(QStringLiteral("&Preview Changes…"));
   previewAction->setObjectName(QStringLiteral("previewAction"));
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  valuesAction = runMenu->addAction(QStringLiteral("&Values…"));
+  valuesAction->setObjectName(QStringLiteral("valuesAction"));
+  valuesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
   layOutRecipeMenu(runMenu);
   runMenu->addSeparator();
   scanDatabaseAction = runMenu->addAction(QStringLiteral("Scan &Database…"));
@@ -150,6 +154,7 @@ void MainWindow::connectHandlers() {
   connect(previewAction, &QAction::triggered, this, [this] { onPreviewChosen(); });
   connect(scanDatabaseAction, &QAction::triggered, this, [this] { onScanChosen(false); });
   connect(scanTableAction, &QAction::triggered, this, [this] { onScanChosen(true); });
+  connect(valuesAction, &QAction::triggered, this, [this] { onValuesChosen(); });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };
   connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
@@ -352,6 +357,24 @@ void MainWindow::previewFinding(const ScanFinding& finding) {
   previewWith(answers);
 }
 
+void MainWindow::onValuesChosen() {
+  if (tableList->selectedIndex() < 0 || fieldList->selectedIndex() < 0) {
+    dialogs_.message(QStringLiteral("Choose a table and a field first."));
+    return;
+  }
+  if (valuesWindow_ && valuesWindow_->isCounting()) {
+    valuesWindow_->raise();
+    return;
+  }
+  delete valuesWindow_;
+  valuesWindow_ = new ValuesWindow(this, dialogs_);
+  valuesWindow_->show();
+  valuesWindow_->raise();
+  valuesWindow_->activateWindow();
+  valuesWindow_->count(login_.connectionString(), tableList->selectedText(),
+                       fieldList->selectedText());
+}
+
 void MainWindow::onHistoryChosen() {
   Journal* const journal = this->journal();
   if (!journal) return;
@@ -417,8 +440,9 @@ ProgressWindow& MainWindow::progressWindow() {
 
 // A run is stopped at a record boundary first, and only when the user agrees.
 bool MainWindow::closeWhenIdle() {
-  // A scan writes nothing: it stops at once.
+  // A scan and a count of values write nothing: they stop at once.
   if (scanWindow_) scanWindow_->stop();
+  if (valuesWindow_) valuesWindow_->close();
   if (!stopWork_) return true;
   if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
   stopWork_();

@@ -12,6 +12,7 @@ class ChangePreview;
 class PreviewWindow;
 class HistoryWindow;
 class ScanWindow;
+class ValuesWindow;
 class RewriteRun;
 struct RecipePreview;
 struct ScanFinding;
@@ -44,6 +45,8 @@ class MainWindow : public Window {
   void onStartClicked();
   void onSwitchDatabaseClicked();
   void onHistoryChosen();
+  // The chosen field's distinct values, in a window of their own.
+  void onValuesChosen();
   void onPreviewChosen();
   // Scans every listed table, or the chosen one, for dirt, in the scan window.
   void onScanChosen(bool chosenTableOnly);
@@ -82,6 +85,7 @@ class MainWindow : public Window {
   QLabel* statusLine;  // "Nothing was changed: the answer was empty."
   QAction* previewAction;
   QAction* historyAction;
+  QAction* valuesAction;
   QAction* scanDatabaseAction;
   QAction* scanTableAction;
   QAction* addToRecipeAction;
@@ -97,6 +101,7 @@ class MainWindow : public Window {
   Journal* journal();
   HistoryWindow* historyWindow() const { return historyWindow_; }
   ScanWindow* scanWindow() const { return scanWindow_; }
+  ValuesWindow* valuesWindow() const { return valuesWindow_; }
   // The newest preview window, while it is open.
   PreviewWindow* previewWindow() const;
 
@@ -124,6 +129,7 @@ class MainWindow : public Window {
   ProgressWindow* progressWindow_ = nullptr;
   HistoryWindow* historyWindow_ = nullptr;
   ScanWindow* scanWindow_ = nullptr;
+  ValuesWindow* valuesWindow_ = nullptr;  // of the field chosen when it opened
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
   Recipe recipe_;  // the steps added or opened here; recipe() adds the scan's ticks

@@ -1,0 +1,65 @@
+// The values window: a field's distinct values counted on the server by their bytes,
+// paged, sorted and filtered there.
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+
+#include "RunTesting.h"
+#include "ValuesWindow.h"
+
+namespace {
+
+class ValuesWindowTest : public RunTest {
+ protected:
+  static QStringList column(const ValuesWindow& window, int column) {
+    QStringList texts;
+    const QAbstractItemModel* model = window.valueList->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+      texts << model->index(row, column).data().toString();
+    }
+    return texts;
+  }
+  void filter(ValuesWindow& window, const QString& text, bool regex = false) {
+    window.regexBox->setChecked(regex);
+    window.filterBox->setText(text);
+    QTest::qWait(300);  // the filter follows the typing once it pauses
+  }
+};
+
+}  // namespace
+
+TEST_F(ValuesWindowTest, ValuesAreCountedByTheirBytesAndFilteredAndSortedOnTheServer) {
+  createTable("VARCHAR(20)",
+              {"'Köln'", "'köln'", "'Koln'", "'Köln '", "''", "NULL", "'Köln'", "''"});
+  MainWindow& form = chooseField();
+  form.valuesAction->trigger();
+  ValuesWindow* window = form.valuesWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->totalsText->text(), "t.v: 8 rows, 6 distinct values.");
+  // Most frequent first, ties by their bytes; NULL apart from the empty text.
+  EXPECT_EQ(column(*window, ValueListModel::Count), QStringList({"2", "2", "1", "1", "1", "1"}));
+  EXPECT_EQ(column(*window, ValueListModel::Value),
+            QStringList({"", "Köln", "NULL", "Koln", "Köln·", "köln"}));
+  const QAbstractItemModel& model = *window->valueList->model();
+  EXPECT_EQ(model.index(0, ValueListModel::Value).data(Qt::AccessibleTextRole), "empty text");
+  EXPECT_TRUE(model.index(2, ValueListModel::Value).data(Qt::FontRole).value<QFont>().italic());
+
+  filter(*window, "ö");
+  EXPECT_EQ(column(*window, ValueListModel::Value), QStringList({"Köln", "Köln·", "köln"}))
+      << "characters matched exactly";
+  EXPECT_EQ(window->totalsText->text(), "t.v: 8 rows, 6 distinct values. 3 of them shown.");
+  filter(*window, "^K", true);
+  EXPECT_EQ(column(*window, ValueListModel::Value), QStringList({"Köln", "Koln", "Köln·"}));
+  filter(*window, "(", true);
+  EXPECT_TRUE(window->problemText->isVisibleTo(window));
+  EXPECT_FALSE(window->problemText->text().isEmpty());
+
+  filter(*window, "");
+  window->valueList->sortByColumn(ValueListModel::Value, Qt::AscendingOrder);
+  EXPECT_EQ(column(*window, ValueListModel::Value).first(), "NULL");
+  window->valueList->sortByColumn(ValueListModel::Length, Qt::DescendingOrder);
+  EXPECT_EQ(column(*window, ValueListModel::Value).first(), "Köln·");
+  EXPECT_EQ(writes(), 0);
+}
