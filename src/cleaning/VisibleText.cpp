@@ -1,6 +1,7 @@
 #include "VisibleText.h"
 
 #include <QList>
+#include <QStringDecoder>
 
 QChar VisibleMark(QChar c) {
   switch (c.unicode()) {
@@ -162,4 +163,10 @@ ChangedParts ChangedPartsOf(const QString& before, const QString& after) {
     markLongestCommonSubsequenceApart(beforeCharacters, afterCharacters, beforeMarks, afterMarks);
   }
   return {unitMarks(before, beforeMarks), unitMarks(after, afterMarks)};
+}
+
+bool IsUtf8(QByteArrayView bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8);
+  const QString decoded = decoder.decode(bytes);  // decoded only once converted
+  return !decoder.hasError();
 }

@@ -18,6 +18,8 @@ QString WithVisibleMarks(const QString& text);
 // Appends UTF-8 `text` to `out` with every invisible character replaced by its mark's
 // UTF-8: the same marks, without going through UTF-16.
 void AppendWithVisibleMarks(QByteArray& out, QByteArrayView text);
+// Whether bytes are text in UTF-8; a binary column's may not be.
+bool IsUtf8(QByteArrayView bytes);
 // What each mark stands for, in one line.
 extern const QString VisibleMarksLegend;
 

@@ -1,6 +1,5 @@
 // klarifeld-clean --values: a column's distinct values with their counts, most frequent
 // first, printed as they come from the server.
-#include <QStringDecoder>
 #include <cstdio>
 
 #include "ColumnValues.h"
@@ -12,19 +11,12 @@
 
 namespace {
 
-// Bytes that are valid UTF-8 are text; others (of a binary column) go as hex.
-bool isText(const QByteArray& bytes) {
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  const QString decoded = decoder.decode(bytes);  // decoded only once converted
-  return !decoder.hasError();
-}
-
 void appendValue(QByteArray& out, const ValueCount& counted, bool json) {
   if (json) {
     out += "{\"value\":";
     if (!counted.value) {
       out += "null";
-    } else if (isText(*counted.value)) {
+    } else if (IsUtf8(*counted.value)) {
       AppendJsonString(out, *counted.value);
     } else {
       out += "{\"hex\":\"" + counted.value->toHex() + "\"}";
@@ -35,7 +27,7 @@ void appendValue(QByteArray& out, const ValueCount& counted, bool json) {
   out += QByteArray::number(counted.rows) + '\t';
   if (!counted.value) {
     out += "NULL";
-  } else if (isText(*counted.value)) {
+  } else if (IsUtf8(*counted.value)) {
     AppendWithVisibleMarks(out, *counted.value);
   } else {
     out += "0x" + counted.value->toHex();

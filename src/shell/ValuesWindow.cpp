@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringDecoder>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -25,10 +24,8 @@ constexpr int FilterDelayMilliseconds = 250;
 
 // Text as it is shown; bytes that are no text (of a binary column) in hex.
 QString shownValue(const QByteArray& bytes) {
-  QStringDecoder decoder(QStringDecoder::Utf8);
-  const QString text = decoder.decode(bytes);
-  return decoder.hasError() ? QStringLiteral("0x") + QString::fromLatin1(bytes.toHex())
-                            : WithVisibleMarks(text);
+  return IsUtf8(bytes) ? WithVisibleMarks(QString::fromUtf8(bytes))
+                       : QStringLiteral("0x") + QString::fromLatin1(bytes.toHex());
 }
 
 }  // namespace
