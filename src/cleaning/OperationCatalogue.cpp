@@ -8,6 +8,7 @@
 #include "NumberText.h"
 #include "RegexReplace.h"
 #include "UnicodeCleaning.h"
+#include "ValueMap.h"
 
 using namespace Fundamental;
 using namespace UnicodeCleaning;
@@ -88,6 +89,9 @@ const std::array<CleaningOperation, OperationCount> Operations = {{
    [](const QString& t, const A&) { return RemoveInvisibleCharacters(t); }, u"remove-invisible"},
   {33, u"Title Case in Selected Field", Kind::Plain, 1104,
    [](const QString& t, const A&) { return ToTitleCase(t); }, u"title-case"},
+  {34, u"Map Values in Selected Field", Kind::ValueMap, 1120,
+   [](const QString& t, const A& a) { return MapValue(t, a.first); },
+   u"map-values", [](const A& a) { return ValueMapProblem(a.first); }},
 }};
 // clang-format on
 
@@ -99,6 +103,7 @@ int CleaningOperation::loopLine() const {
       return testLine + 2;
     case Kind::Replacement:
     case Kind::Characters:
+    case Kind::ValueMap:
       return testLine + 6;
     case Kind::SearchAndReplacement:
     case Kind::Number:
@@ -132,6 +137,8 @@ QStringList OperationQuestions(OperationKind kind) {
       return {QStringLiteral("Enter Number:")};
     case OperationKind::PatternAndReplacement:
       return {QStringLiteral("Regular Expression:"), replaceWith};
+    case OperationKind::ValueMap:
+      return {QStringLiteral("Map:")};
   }
   return {};
 }

@@ -17,6 +17,7 @@ enum class OperationKind {
   SearchAndReplacement,   // "Find What:", then "Replace With:"
   Number,                 // "Enter Number:"
   PatternAndReplacement,  // "Regular Expression:", then "Replace With:"
+  ValueMap,               // "Map:", a JSON array of [old, new] pairs; not listed in the windows
 };
 
 struct Answers {
@@ -43,11 +44,13 @@ struct CleaningOperation {
   int loopLine() const;
   // The line of the main window's load procedure that lists the operation.
   int listLine() const;
+  // Whether the main window lists it: map-values is made by the values window and recipes.
+  bool listed() const { return kind != OperationKind::ValueMap; }
 };
 
 // The operations that the first version had; those after them take lines from 1000 on.
 inline constexpr int FirstOperationCount = 27;
-inline constexpr int OperationCount = 34;
+inline constexpr int OperationCount = 35;
 
 const std::array<CleaningOperation, OperationCount>& Catalogue();
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QFile>
 #include <iostream>
 
 #include "ChangeFile.h"
@@ -69,6 +70,22 @@ QString answersProblem(const CleaningOperation& operation, const QStringList& an
       .arg(questions)
       .arg(questions == 1 ? QStringLiteral("question") : QStringLiteral("questions"))
       .arg(answers.size());
+}
+
+// map-values' pairs from --map FILE, its one answer.
+std::optional<QString> mapOf(const CleaningOperation& operation, const QString& path) {
+  if (operation.kind != OperationKind::ValueMap) {
+    Fail(QStringLiteral("--map goes with --operation map-values."));
+    return std::nullopt;
+  }
+  QFile file(path);
+  constexpr qint64 Largest = qint64(64) << 20;
+  if (!file.open(QIODevice::ReadOnly) || file.size() > Largest) {
+    Fail(QStringLiteral("The map '%1' cannot be read: %2.")
+             .arg(path, file.isOpen() ? QStringLiteral("it is over 64 MiB") : file.errorString()));
+    return std::nullopt;
+  }
+  return QString::fromUtf8(file.readAll());
 }
 
 // The changes of a dry run's file that the table still calls for, written as Apply writes
@@ -145,7 +162,13 @@ int RunCleanCommand(const CleanOptions& options) {
              .arg(options.operation, DidYouMean(NearestOperationNames(options.operation))));
     return UsageError;
   }
-  if (const QString problem = answersProblem(*operation, options.answers); !problem.isEmpty()) {
+  QStringList answers = options.answers;
+  if (!options.mapFile.isEmpty()) {
+    const std::optional<QString> map = mapOf(*operation, options.mapFile);
+    if (!map) return UsageError;
+    answers << *map;
+  }
+  if (const QString problem = answersProblem(*operation, answers); !problem.isEmpty()) {
     Fail(problem);
     return UsageError;
   }
@@ -186,7 +209,7 @@ int RunCleanCommand(const CleanOptions& options) {
   tables.addItem(options.table);
   for (const QString& name : chosenField->fields) fieldList.addItem(name);
   fieldList.select(int(chosenField->fields.indexOf(chosenField->field)));
-  TerminalDialogs dialogs(options.answers);
+  TerminalDialogs dialogs(answers);
   if (options.allReports) dialogs.printEveryReport();
   HeldPointer pointer;
   TerminalProgress progress;

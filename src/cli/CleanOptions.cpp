@@ -41,6 +41,8 @@ constexpr OptionSpec Options[] = {
     {"field", 0, Takes::Value, "NAME", "The field."},
     {"operation", 0, Takes::Value, "NAME",
      "The operation: its caption or its short name (see --list-operations)."},
+    {"map", 0, Takes::Value, "FILE",
+     "With --operation map-values: its [old, new] pairs, a JSON array, from FILE."},
     {"answer", 0, Takes::Value, "TEXT",
      "An answer to the operation's next question, as typed in the windows."},
     {"dry-run", 0, Takes::Nothing, nullptr, "Write nothing; print every change."},
@@ -244,7 +246,8 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"database", &options.database}, {"ssl-mode", &options.sslMode},
       {"ssl-ca", &options.sslCa},      {"table", &options.table},
       {"field", &options.field},       {"operation", &options.operation},
-      {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges}};
+      {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges},
+      {"map", &options.mapFile}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},

@@ -25,7 +25,8 @@ struct CleanOptions {
   QString field;
   QString operation;  // a caption or a short name
   QStringList answers;
-  QString recipe;  // the file of a recipe, instead of a table, a field and an operation
+  QString mapFile;  // map-values' pairs, its one answer
+  QString recipe;   // the file of a recipe, instead of a table, a field and an operation
   bool dryRun = false;
   QString applyChanges;  // a dry run's JSON output: only its changes are written
   bool json = false;

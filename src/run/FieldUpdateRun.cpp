@@ -296,6 +296,14 @@ std::optional<Answers> FieldUpdateRun::askAnswers(const CleaningOperation& opera
       ask(line + 2, answers.first, questions[0]);
       if (endsEmpty(line + 4, answers.first)) return std::nullopt;
       return answers;
+    case OperationKind::ValueMap: {
+      ask(line + 2, answers.first, questions[0]);
+      if (endsEmpty(line + 4, answers.first)) return std::nullopt;
+      const QString problem = operation.answersProblem(answers);
+      if (problem.isEmpty()) return answers;
+      steps_.step(operation.loopLine() + 14, [&] { dialogs_.message(problem); });
+      return std::nullopt;
+    }
     case OperationKind::SearchAndReplacement:
       ask(line + 2, answers.first, questions[0]);
       ask(line + 4, answers.second, questions[1]);

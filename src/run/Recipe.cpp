@@ -58,7 +58,17 @@ std::optional<RecipeStep> parseStep(const QJsonValue& value, QString& problem) {
                   .arg(name, DidYouMean(NearestOperationNames(name)));
     return std::nullopt;
   }
-  const QJsonValue answers = object.value(QStringLiteral("answers"));
+  QJsonValue answers = object.value(QStringLiteral("answers"));
+  // map-values takes its pairs as "map", kept as the JSON text that is its answer.
+  if (step.operation->kind == OperationKind::ValueMap) {
+    const QJsonValue map = object.value(QStringLiteral("map"));
+    if (!map.isArray()) {
+      problem = QStringLiteral("the operation \"map-values\" takes its pairs in \"map\".");
+      return std::nullopt;
+    }
+    answers =
+        QJsonArray{QString::fromUtf8(QJsonDocument(map.toArray()).toJson(QJsonDocument::Compact))};
+  }
   QStringList given;
   bool listOfTexts = answers.isUndefined() || answers.isArray();
   for (const QJsonValue& answer : answers.toArray()) {
@@ -171,10 +181,13 @@ QByteArray RecipeJson(const Recipe& recipe) {
   for (const RecipeStep& step : recipe.steps) {
     QStringList answers;
     for (const QString& answer : step.answerList()) answers << jsonText(answer);
-    steps << QStringLiteral("{\"table\": %1, \"field\": %2, \"operation\": %3, \"answers\": [%4]}")
+    const bool map = step.operation->kind == OperationKind::ValueMap;
+    steps << QStringLiteral("{\"table\": %1, \"field\": %2, \"operation\": %3, %4}")
                  .arg(jsonText(step.table), jsonText(step.field),
                       jsonText(OperationShortName(*step.operation)),
-                      answers.join(QStringLiteral(", ")));
+                      map ? QStringLiteral("\"map\": ") + step.answers.first
+                          : QStringLiteral("\"answers\": [%1]")
+                                .arg(answers.join(QStringLiteral(", "))));
   }
   return QStringLiteral("{\"%1\": %2,\n \"steps\": [%3]}\n")
       .arg(FormatKey)

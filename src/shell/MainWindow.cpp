@@ -182,6 +182,7 @@ void MainWindow::load() {
   }
   run.step(110, [&] { setWindowTitle(FullDisplayName); });
   for (const CleaningOperation& operation : Catalogue()) {
+    if (!operation.listed()) continue;
     run.step(operation.listLine(), [&] { operationBox->addItem(operation.caption.toString()); });
   }
   operationBox->view()->setMinimumWidth(operationBox->view()->sizeHintForColumn(0) + 24);

@@ -68,7 +68,8 @@ TEST(OperationCatalogue, CaptionsAreTheListedTextsInOrder) {
       "Change Selected Field to Lower Case",
       "Replace Unicode Spaces (No-Break, Thin, Ideographic...) in Selected Field With a Space",
       "Remove Zero-Width and Control Characters in Selected Field",
-      "Title Case in Selected Field"};
+      "Title Case in Selected Field",
+      "Map Values in Selected Field"};
   QStringList captions;
   for (const CleaningOperation& operation : Catalogue()) captions << operation.caption.toString();
   EXPECT_EQ(captions, expected);
@@ -125,4 +126,20 @@ TEST(NumberText, RoundsTheTypedDecimalExactly) {
   EXPECT_EQ(ToInteger16("0e999"), 0);
   EXPECT_THROW(ToInteger16("3.2768e4"), std::overflow_error);
   EXPECT_THROW(ToInteger16("99999999999999999999"), std::overflow_error);
+}
+
+// map-values: whole values, matched exactly; a map that cannot be read is named.
+TEST(OperationCatalogue, MapValuesReplacesOnlyWholeValuesThatMatchExactly) {
+  const CleaningOperation& map = *FindOperationByName(u"map-values");
+  const Answers pairs{R"json([["N.Y.", "New York"], ["", "(none)"], ["ß", "ss"]])json", {}};
+  EXPECT_EQ(map.transform("N.Y.", pairs), "New York");
+  EXPECT_EQ(map.transform("N.Y. ", pairs), "N.Y. ") << "trailing space: another value";
+  EXPECT_EQ(map.transform("n.y.", pairs), "n.y.") << "another case: another value";
+  EXPECT_EQ(map.transform("", pairs), "(none)");
+  EXPECT_EQ(map.transform("Straße", pairs), "Straße") << "never a part of a value";
+  EXPECT_EQ(map.answersProblem(pairs), "");
+  EXPECT_EQ(map.answersProblem({R"([["a"]])", {}}),
+            "The map is a JSON array of [old, new] pairs of texts.");
+  EXPECT_EQ(map.answersProblem({"not json", {}}),
+            "The map is a JSON array of [old, new] pairs of texts.");
 }

@@ -197,6 +197,29 @@ TEST_F(CleanCommandTest, ValuesAreCountedByTheirBytes) {
   EXPECT_EQ(values({"--field", "raw"}).out, "3\tNULL\n3\tok\n2\t0xff00\n");
 }
 
+// map-values replaces whole values that equal an old text exactly, from --map or a recipe.
+TEST_F(CleanCommandTest, MapValuesReplacesWholeValuesThatMatchExactly) {
+  db.exec("INSERT INTO t VALUES (6, 'A b'), (7, 'a b ')");
+  QFile map(dataHome.filePath("map.json"));
+  ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+  map.write(R"([["a b", "AB"], ["ok", "OK"]])");
+  map.close();
+  const Outcome mapped = clean({"--operation", "map-values", "--map", map.fileName()});
+  EXPECT_EQ(mapped.status, 0) << mapped.err.toStdString();
+  EXPECT_EQ(values(), Column({text("AB"), text("x\ty\r\n"), std::nullopt, text("OK"),
+                              text("1 2 3 4 5"), text("A b"), text("a b ")}));
+  EXPECT_EQ(clean({"--operation", "remove-tabs", "--map", map.fileName()}).err,
+            "klarifeld-clean: --map goes with --operation map-values.\n");
+  EXPECT_EQ(clean({"--operation", "map-values", "--answer", R"([["a", "b"], ["a", "c"]])"}).err,
+            "klarifeld-clean: The map gives \"a\" twice.\n");
+
+  const Outcome recipe = cleanWithRecipe(
+      R"({"klarifeld-recipe": 1, "steps": [{"table": "t", "field": "v", "operation": )"
+      R"("map-values", "map": [["A b", "Ab"]]}]})");
+  EXPECT_EQ(recipe.status, 0) << recipe.err.toStdString();
+  EXPECT_EQ(values()[5], text("Ab"));
+}
+
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.
 TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   const Outcome json = clean({"--scan", "--json"});
@@ -464,7 +487,7 @@ TEST_F(CleanCommandTest, ALostLinkEndsTheRunWithStatus3) {
 TEST_F(CleanCommandTest, ListsTheOperationsWithTheirShortNames) {
   const Outcome listed = clean({"--list-operations"});
   EXPECT_EQ(listed.status, 0);
-  EXPECT_EQ(listed.out.count('\n'), 34);
+  EXPECT_EQ(listed.out.count('\n'), 35);
   // Each with its questions, in the order that --answer answers them.
   for (const char* line :
        {"remove-all-spaces\tRemove All Spaces in Selected Field\n",

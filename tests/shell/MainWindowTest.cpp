@@ -31,8 +31,10 @@ class MainWindowTest : public testing::Test, public WindowTest {
 
 TEST_F(MainWindowTest, LoadsTheOperationsHeadersAndFirstOperation) {
   MainWindow& form = mainWindow();
-  ASSERT_EQ(form.operationBox->count(), OperationCount);
+  // map-values, made by the values window and recipes, is the one not listed.
+  ASSERT_EQ(form.operationBox->count(), OperationCount - 1);
   for (const CleaningOperation& operation : Catalogue()) {
+    if (!operation.listed()) continue;
     EXPECT_EQ(form.operationBox->itemText(operation.position), operation.caption.toString());
   }
   EXPECT_EQ(form.operationBox->currentText(), "Remove All Spaces in Selected Field");
@@ -172,7 +174,7 @@ TEST_F(MainWindowTest, SwitchingBackAndForthKeepsTheLists) {
   EXPECT_EQ(entries(form.fieldList), QStringList({"a", "b"}));
   EXPECT_EQ(entries(form.previewList), QStringList({"1"}));
   EXPECT_EQ(form.operationBox->currentIndex(), 3);
-  EXPECT_EQ(form.operationBox->count(), OperationCount) << "loaded once";
+  EXPECT_EQ(form.operationBox->count(), OperationCount - 1) << "loaded once";
 }
 
 // The fields and preview belong to a table; where it is no longer listed, they go too.
