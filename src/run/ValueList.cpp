@@ -8,9 +8,12 @@ ValueList::ValueList() : connection_(std::make_unique<Connection>()) {}
 ValueList::~ValueList() = default;
 
 void ValueList::count(const QString& connectionString, const QString& table, const QString& field) {
-  connection_->CommandTimeout = 0;  // a big column takes its time; cancel() ends it
-  connection_->Open(connectionString);
-  open_ = true;
+  if (!open_) {
+    connection_->CommandTimeout = 0;  // a big column takes its time; cancel() ends it
+    connection_->Open(connectionString);
+    open_ = true;
+  }
+  connection_->Execute(QStringLiteral("DROP TEMPORARY TABLE IF EXISTS klarifeld_values"));
   const QString value = QuotedName(field);
   const QString bytes = QStringLiteral("CAST(%1 AS BINARY)").arg(value);
   // All of a group's values are the same bytes: MIN picks that one. Each order has a rank

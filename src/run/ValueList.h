@@ -25,7 +25,8 @@ class ValueList {
 
   ValueList();
   ~ValueList();
-  // Counts the values; throws DbError. Run off the window thread: cancel() ends it.
+  // Counts the values, again on the same connection when asked again; throws DbError. Run
+  // off the window thread: cancel() ends it.
   void count(const QString& connectionString, const QString& table, const QString& field);
   void cancel() const;
   const Totals& totals() const { return totals_; }

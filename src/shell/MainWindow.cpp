@@ -250,12 +250,12 @@ void MainWindow::onPreviewChosen() {
   previewWith(dialogs_);
 }
 
-void MainWindow::previewWith(Dialogs& dialogs) {
+void MainWindow::previewWith(Dialogs& dialogs, const QString& operation) {
   Journal* const journal = this->journal();
   if (isBusy() || !journal) return;
   const Busy busy(*this);
-  FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
-                     dialogs, progressWindow(), *journal);
+  FieldUpdateRun run(lists(), operation.isEmpty() ? operationBox->currentText() : operation,
+                     login_.connectionString(), *this, dialogs, progressWindow(), *journal);
   statusLine->clear();
   std::unique_ptr<ChangePreview> preview = run.preview();
   statusLine->setText(run.quietEnd());
@@ -292,6 +292,9 @@ void MainWindow::applyPreview(const ChangePreview& preview) {
 
 void MainWindow::scanAgain(const QStringList& written) {
   if (scanWindow_) scanWindow_->scanAgain(written);
+  if (valuesWindow_) {
+    for (const QString& table : written) valuesWindow_->countAgain(table);
+  }
 }
 
 // Previewed changes written in the progress window, stoppable; then the preview list
@@ -338,19 +341,30 @@ void MainWindow::onScanChosen(bool chosenTableOnly) {
   scanWindow_->scan(login_.connectionString(), tables);
 }
 
-void MainWindow::previewFinding(const ScanFinding& finding) {
-  if (isBusy()) return;
-  if (!tableList->selectEntry(finding.table)) {
-    dialogs_.message(QStringLiteral("The table '%1' is no longer listed.").arg(finding.table));
-    return;
+// As if the user had clicked them; false, once said why, when one is no longer listed.
+bool MainWindow::chooseTableAndField(const QString& table, const QString& field) {
+  if (!tableList->selectEntry(table)) {
+    dialogs_.message(QStringLiteral("The table '%1' is no longer listed.").arg(table));
+    return false;
   }
   onTableClicked();
-  if (!fieldList->selectEntry(finding.column)) {
-    dialogs_.message(QStringLiteral("The field '%1' is no longer in the table '%2'.")
-                         .arg(finding.column, finding.table));
-    return;
+  if (!fieldList->selectEntry(field)) {
+    dialogs_.message(
+        QStringLiteral("The field '%1' is no longer in the table '%2'.").arg(field, table));
+    return false;
   }
   onFieldClicked();
+  return true;
+}
+
+void MainWindow::previewValueMap(const QString& table, const QString& field, const QString& map) {
+  if (isBusy() || !chooseTableAndField(table, field)) return;
+  PresetAnswers answers(dialogs_, {map});
+  previewWith(answers, FindOperationByName(u"map-values")->caption.toString());
+}
+
+void MainWindow::previewFinding(const ScanFinding& finding) {
+  if (isBusy() || !chooseTableAndField(finding.table, finding.column)) return;
   const CleaningSuggestion suggestion = SuggestionFor(finding.kind);
   operationBox->setCurrentIndex(FindOperationByName(suggestion.operation)->position);
   onOperationChosen();
@@ -368,7 +382,10 @@ void MainWindow::onValuesChosen() {
     return;
   }
   delete valuesWindow_;
-  valuesWindow_ = new ValuesWindow(this, dialogs_);
+  valuesWindow_ = new ValuesWindow(
+      this, dialogs_, [this](const QString& table, const QString& field, const QString& map) {
+        previewValueMap(table, field, map);
+      });
   valuesWindow_->show();
   valuesWindow_->raise();
   valuesWindow_->activateWindow();

@@ -53,6 +53,9 @@ class MainWindow : public Window {
   // Chooses the finding's table, field and operation here, and previews the operation with
   // its answers given.
   void previewFinding(const ScanFinding& finding);
+  // Preview Changes for map-values on the table and field with its answer given.
+  void previewValueMap(const QString& table, const QString& field, const QString& map);
+  bool chooseTableAndField(const QString& table, const QString& field);
   // Writes a preview's changes, in the progress window.
   void applyPreview(const ChangePreview& preview);
   // Takes a journaled run back, in the progress window.
@@ -115,7 +118,8 @@ class MainWindow : public Window {
   void layOutMenu();
   void layOutStatusLine();
   void refreshPreviewList();
-  void previewWith(Dialogs& dialogs);
+  // The operation chosen in the box unless another is named.
+  void previewWith(Dialogs& dialogs, const QString& operation = {});
   void rewrite(const std::function<void(RewriteRun& rewrites)>& write);
   void showPreview(PreviewWindow* window);
   void layOutRecipeMenu(QMenu* runMenu);

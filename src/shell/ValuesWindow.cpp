@@ -5,6 +5,8 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -108,8 +110,8 @@ void ValueListModel::sort(int column, Qt::SortOrder order) {
   }
 }
 
-ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs)
-    : QDialog(mainWindow), dialogs_(dialogs), model_(list_) {
+ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit)
+    : QDialog(mainWindow), dialogs_(dialogs), edit_(std::move(edit)), model_(list_) {
   setObjectName(QStringLiteral("valuesWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Values"));
   setAccessibleName(windowTitle());
@@ -121,6 +123,11 @@ ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs)
   connect(filterBox, &QLineEdit::textChanged, this, [this] { filterDelay_.start(); });
   connect(regexBox, &QCheckBox::toggled, this, [this] { filter(); });
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+  connect(editButton, &QPushButton::clicked, this, [this] { onEditClicked(); });
+  connect(valueList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { followChoice(); });
+  connect(&model_, &QAbstractItemModel::modelReset, this, [this] { followChoice(); });
+  followChoice();
 }
 
 ValuesWindow::~ValuesWindow() = default;
@@ -150,6 +157,9 @@ void ValuesWindow::layOut() {
   valueList->horizontalHeader()->setStretchLastSection(true);
   valueList->setSortingEnabled(true);
   valueList->horizontalHeader()->setSortIndicator(ValueListModel::Count, Qt::DescendingOrder);
+  editButton = new QPushButton(QStringLiteral("&Edit…"), this);
+  editButton->setObjectName(QStringLiteral("editButton"));
+  editButton->setAccessibleName(QStringLiteral("Edit…"));
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
   closeButton->setAccessibleName(QStringLiteral("Close"));
@@ -158,6 +168,7 @@ void ValuesWindow::layOut() {
   filterRow->addWidget(filterBox, 1);
   filterRow->addWidget(regexBox);
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(editButton);
   buttons->addStretch();
   buttons->addWidget(closeButton);
   auto* layout = new QVBoxLayout(this);
@@ -171,6 +182,9 @@ void ValuesWindow::layOut() {
 
 void ValuesWindow::count(const QString& connectionString, const QString& table,
                          const QString& field) {
+  connectionString_ = connectionString;
+  table_ = table;
+  field_ = field;
   what_ = table + u'.' + field;
   totalsText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
   counting_ = true;
@@ -211,6 +225,34 @@ void ValuesWindow::filter() {
     text += QStringLiteral(" %1 of them shown.").arg(CountText(list_.shown()));
   }
   totalsText->setText(text);
+}
+
+void ValuesWindow::countAgain(const QString& table) {
+  if (table == table_ && !counting_ && isVisible()) count(connectionString_, table_, field_);
+}
+
+// A value that is text can be given a new one; NULL is never written, and bytes that are
+// no text cannot be typed.
+void ValuesWindow::followChoice() {
+  const QModelIndex current = valueList->currentIndex();
+  const ValueCount* chosen = current.isValid() ? &list_.at(current.row()) : nullptr;
+  editButton->setEnabled(!counting_ && chosen && chosen->value && IsUtf8(*chosen->value));
+}
+
+void ValuesWindow::onEditClicked() {
+  const QModelIndex current = valueList->currentIndex();
+  if (!current.isValid() || counting_) return;
+  const ValueCount chosen = list_.at(current.row());
+  if (!chosen.value || !IsUtf8(*chosen.value)) return;
+  const QString old = QString::fromUtf8(*chosen.value);
+  const QString typed = dialogs_.input(
+      QStringLiteral("New text for the %1 holding \"%2\":")
+          .arg(CountedText(chosen.rows, QStringLiteral("row"), QStringLiteral("rows")),
+               WithVisibleMarks(old)));
+  if (typed.isEmpty() || typed == old) return;
+  const QJsonArray pair{old, typed};
+  edit_(table_, field_,
+        QString::fromUtf8(QJsonDocument(QJsonArray{pair}).toJson(QJsonDocument::Compact)));
 }
 
 // Closing while the values are counted ends the count on the server.

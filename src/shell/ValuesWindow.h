@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "ValueList.h"
@@ -39,21 +40,27 @@ class ValueListModel : public QAbstractTableModel {
 };
 
 // "Run" → "Values…": every distinct value of the chosen field with how many rows hold it,
-// most frequent first, a filter (text, or a regular expression), and the totals.
+// most frequent first, a filter (text, or a regular expression), and the totals. "Edit…"
+// gives every row that holds the chosen value a new text, through `edit`: a map-values
+// answer ([[old, new]]) for the table and field, previewed and applied as any run.
 class ValuesWindow : public QDialog {
  public:
-  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs);
+  using Edit = std::function<void(const QString& table, const QString& field, const QString& map)>;
+  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit);
   ~ValuesWindow() override;
   // Counts the values of `field` of `table` (the window answers meanwhile; Close stops it)
   // and lists them.
   void count(const QString& connectionString, const QString& table, const QString& field);
   bool isCounting() const { return counting_; }
+  // Counts again, once rows of its table were written.
+  void countAgain(const QString& table);
 
   QLabel* totalsText;
   QLineEdit* filterBox;
   QCheckBox* regexBox;
   QLabel* problemText;
   QTableView* valueList;
+  QPushButton* editButton;
   QPushButton* closeButton;
 
  protected:
@@ -62,8 +69,12 @@ class ValuesWindow : public QDialog {
  private:
   void layOut();
   void filter();
+  void onEditClicked();
+  void followChoice();
 
   Dialogs& dialogs_;
+  Edit edit_;
+  QString connectionString_, table_, field_;
   ValueList list_;
   ValueListModel model_;
   QString what_;  // "customers.city"

@@ -4,8 +4,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 
+#include "PreviewWindow.h"
 #include "RunTesting.h"
 #include "ValuesWindow.h"
 
@@ -62,4 +64,27 @@ TEST_F(ValuesWindowTest, ValuesAreCountedByTheirBytesAndFilteredAndSortedOnTheSe
   window->valueList->sortByColumn(ValueListModel::Length, Qt::DescendingOrder);
   EXPECT_EQ(column(*window, ValueListModel::Value).first(), "Köln·");
   EXPECT_EQ(writes(), 0);
+}
+
+// "Edit…" gives every row of one value a new text: previewed, applied as a run, counted anew.
+TEST_F(ValuesWindowTest, EditGivesEveryRowOfAValueANewTextAsARun) {
+  createTable("VARCHAR(20)", {"'Köln'", "'köln'", "'Köln'", "NULL"});
+  MainWindow& form = chooseField();
+  form.valuesAction->trigger();
+  ValuesWindow& window = *form.valuesWindow();
+  window.valueList->setCurrentIndex(window.valueList->model()->index(1, ValueListModel::Value));
+  EXPECT_FALSE(window.editButton->isEnabled()) << "NULL is never written";
+  window.valueList->setCurrentIndex(window.valueList->model()->index(0, ValueListModel::Value));
+  ASSERT_TRUE(window.editButton->isEnabled());
+  dialogs.queueAnswers({"Cologne"});
+  window.editButton->click();
+  EXPECT_EQ(dialogs.prompts(), QStringList({"New text for the 2 rows holding \"Köln\":"}));
+  PreviewWindow* preview = form.previewWindow();
+  ASSERT_NE(preview, nullptr);
+  EXPECT_EQ(preview->applyButton->text(), "&Apply All 2 Changes");
+  preview->applyButton->click();
+  EXPECT_EQ(values(), Column({text("Cologne"), text("köln"), text("Cologne"), std::nullopt}));
+  EXPECT_EQ(journalRuns().at(0).operation, "Map Values in Selected Field");
+  EXPECT_EQ(column(window, ValueListModel::Value), QStringList({"Cologne", "NULL", "köln"}))
+      << "counted anew";
 }
