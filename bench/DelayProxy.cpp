@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>

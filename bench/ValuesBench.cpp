@@ -76,7 +76,7 @@ void ValuesBesideGroupBy(benchmark::State& state) {
         Connection connection;
         connection.CommandTimeout = 0;
         connection.Open(BenchConnectionString());
-        ForEachDistinctValue(connection, table, "v", 0, [](const ValueCount& value) {
+        ForEachDistinctValue(connection, table, "v", {}, 0, [](const ValueCount& value) {
           benchmark::DoNotOptimize(value.rows);
           return true;
         });

@@ -220,6 +220,7 @@ int RunCleanCommand(const CleanOptions& options) {
     FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
                        connectionString, pointer, dialogs, progress, journal);
     if (options.quietReports) run.reportIntoSummary();
+    run.setRowCondition(options.where);
     if (options.dryRun) {
       StreamedChanges printed(options.json);
       run.drainPreviewEvery(PrintedBatch,

@@ -63,6 +63,9 @@ constexpr OptionSpec Options[] = {
     {"scan", 0, Takes::Nothing, nullptr,
      "Count the invisible and stray characters in every text column (of --table only, when "
      "given), with the operation that cleans each kind; writes nothing."},
+    {"where", 0, Takes::Value, "EXPR",
+     "Only the rows where the SQL condition EXPR holds (a run, a dry run, --apply-changes, "
+     "--values); checked before anything is read."},
     {"values", 0, Takes::Nothing, nullptr,
      "List the field's distinct values with how many rows hold each, most frequent first "
      "(counted on the server by their bytes); with --json one object per value."},
@@ -247,7 +250,7 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"ssl-ca", &options.sslCa},      {"table", &options.table},
       {"field", &options.field},       {"operation", &options.operation},
       {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges},
-      {"map", &options.mapFile}};
+      {"map", &options.mapFile},       {"where", &options.where}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},
@@ -303,6 +306,13 @@ bool isFileKey(const QString& key) {
 }
 
 QString missingOption(const CleanOptions& options) {
+  const bool everyRow = options.scan || !options.recipe.isEmpty() || options.history ||
+                        options.undo || options.listOperations;
+  if (!options.where.isEmpty() && everyRow) {
+    return QStringLiteral(
+        "--where goes with one operation or --values: a scan, a recipe and "
+        "an undo take every row.");
+  }
   if (options.listOperations || options.history || options.undo) return {};
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");
   if (options.scan) return {};

@@ -26,6 +26,7 @@ struct CleanOptions {
   QString operation;  // a caption or a short name
   QStringList answers;
   QString mapFile;  // map-values' pairs, its one answer
+  QString where;    // the row condition; empty: every row
   QString recipe;   // the file of a recipe, instead of a table, a field and an operation
   bool dryRun = false;
   QString applyChanges;  // a dry run's JSON output: only its changes are written

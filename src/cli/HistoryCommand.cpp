@@ -46,6 +46,7 @@ int ListHistory(bool json) {
           {QStringLiteral("field"), run.field},
           {QStringLiteral("operation"), run.operation},
           {QStringLiteral("answers"), QJsonArray::fromStringList(run.answers)},
+          {QStringLiteral("rows"), run.rows.isEmpty() ? QJsonValue() : QJsonValue(run.rows)},
           {QStringLiteral("written"), run.written},
           {QStringLiteral("inDoubt"), run.inDoubt},
           {QStringLiteral("ended"), JournalEndText(run.end)},

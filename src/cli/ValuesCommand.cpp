@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Connection.h"
 #include "DbError.h"
+#include "RowCondition.h"
 #include "VisibleText.h"
 
 namespace {
@@ -47,7 +48,12 @@ int ListValues(const CleanOptions& options) {
     const std::optional<ChosenField> chosen = ChosenFieldOf(connection, options);
     if (!chosen) return UsageError;
     QByteArray out;
-    ForEachDistinctValue(connection, options.table, chosen->field, options.limit,
+    if (const QString problem = RowConditionProblem(connection, options.table, options.where);
+        !problem.isEmpty()) {
+      Fail(problem);
+      return UsageError;
+    }
+    ForEachDistinctValue(connection, options.table, chosen->field, options.where, options.limit,
                          [&](const ValueCount& counted) {
                            appendValue(out, counted, options.json);
                            if (out.size() > (1 << 16)) {

@@ -44,6 +44,7 @@ struct JournalRun {
   QString field;
   QString operation;
   QStringList answers;
+  QString rows;  // the row condition it ran under; empty: every row
   // The run of a recipe that this one is a part of: the part that wrote one field. 0 for a
   // run on its own, or a whole.
   qint64 partOf = 0;

@@ -16,7 +16,9 @@ struct ValueCount {
 
 // The distinct values of `field`, counted on the server by their bytes (so that values
 // apart only in case, accents or trailing spaces stay apart), most frequent first, ties by
-// their bytes; at most `limit` of them when it is above 0. Streamed: `visit` sees each as
-// it arrives and returns false to stop.
+// their bytes; at most `limit` of them when it is above 0; of the rows where `rows` holds,
+// or every row when it is empty (checked before: RowConditionProblem). Streamed: `visit`
+// sees each as it arrives and returns false to stop.
 void ForEachDistinctValue(Connection& connection, const QString& table, const QString& field,
-                          qint64 limit, const std::function<bool(const ValueCount&)>& visit);
+                          const QString& rows, qint64 limit,
+                          const std::function<bool(const ValueCount&)>& visit);

@@ -19,6 +19,7 @@
 #include "NumberText.h"
 #include "RecordSet.h"
 #include "RegexReplace.h"
+#include "RowCondition.h"
 #include "RowUpdater.h"
 #include "RunJournal.h"
 #include "WindowPointer.h"
@@ -196,6 +197,14 @@ bool FieldUpdateRun::fieldListMatchesTable() {
 // locks it for the length of a read (not InnoDB) is read in before its first write, since
 // a write from elsewhere would wait for that read to end.
 bool FieldUpdateRun::openRecords() {
+  // The condition is tried before a record is read: a bad one reads and writes nothing.
+  if (writes_ && writes_->isOpen()) {
+    const QString problem = RowConditionProblem(*writes_, table(), rowCondition_);
+    if (!problem.isEmpty()) {
+      dialogs_.message(problem);
+      return false;
+    }
+  }
   TableFacts facts;
   steps_.step(116, [&] {
     Connection& writes = Required(writes_);
@@ -210,7 +219,7 @@ bool FieldUpdateRun::openRecords() {
     const QString waitingForTheReader = streams ? WaitingForTheReader() : QString();
     Required(records_).Open(waitingForTheReader + QStringLiteral("SELECT ") +
                                 names.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") +
-                                QuotedName(table()),
+                                QuotedName(table()) + WhereClause(rowCondition_),
                             Required(connection_), RecordSet::Keyset, RecordSet::Optimistic);
     if (streams) {
       records_->WriteThrough(writes, keyColumns);
@@ -230,12 +239,13 @@ bool FieldUpdateRun::openRecords() {
 }
 
 std::future<qint64> FieldUpdateRun::countAside() const {
-  return std::async(std::launch::async, [connectionString = connectionString_, table = table()] {
+  return std::async(std::launch::async, [connectionString = connectionString_, table = table(),
+                                         where = WhereClause(rowCondition_)] {
     Connection side;
     side.CommandTimeout = RunTimeoutSeconds;
     side.ConnectionTimeout = RunTimeoutSeconds;
     side.Open(connectionString);
-    return side.Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table))
+    return side.Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table) + where)
         ->Value(0)
         .value_or(QString())
         .toLongLong();
@@ -622,7 +632,8 @@ RunDescription FieldUpdateRun::describe(const CleaningOperation& operation,
                                         const Answers& answers) const {
   RunDescription run{.table = table(),
                      .field = lists_.fields.selectedText(),
-                     .operation = operation.caption.toString()};
+                     .operation = operation.caption.toString(),
+                     .rows = rowCondition_};
   switch (operation.kind) {
     case OperationKind::Plain:
       break;

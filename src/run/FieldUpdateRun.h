@@ -59,6 +59,9 @@ class FieldUpdateRun {
   // Why the operation ended before reading any record, when no box said it: an empty
   // answer. Empty otherwise.
   const QString& quietEnd() const { return quietEnd_; }
+  // Only the rows where this SQL condition holds are read, changed and shown; empty: every
+  // row. Checked before any record is read.
+  void setRowCondition(const QString& condition) { rowCondition_ = condition; }
 
  private:
   void openTable();
@@ -126,6 +129,7 @@ class FieldUpdateRun {
   bool connectionLost_ = false;
   bool journalRefused_ = false;
   QString quietEnd_;
+  QString rowCondition_;
   bool reportIntoSummary_ = false;
   bool previewing_ = false;
   std::unique_ptr<ChangePreview> preview_;

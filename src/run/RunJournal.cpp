@@ -4,6 +4,7 @@
 
 #include "Connection.h"
 #include "Dialogs.h"
+#include "RowCondition.h"
 
 namespace {
 const QString Finished = QStringLiteral("Finished");
@@ -45,6 +46,7 @@ JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& c
   journaled.field = run.field;
   journaled.operation = run.operation;
   journaled.answers = run.answers;
+  journaled.rows = run.rows;
   return journaled;
 }
 
@@ -97,7 +99,9 @@ QString DamagedSpoolsText(const Journal& journal) {
 QString JournalRunWhere(const JournalRun& run) {
   // A recipe's run names its fields as its table: "shop: customers.name, orders.note".
   if (run.field.isEmpty()) return run.database + QStringLiteral(": ") + run.table;
-  return run.database + u'.' + run.table + u'.' + run.field;
+  const QString rows = RowsText(run.rows);
+  return run.database + u'.' + run.table + u'.' + run.field +
+         (rows.isEmpty() ? QString() : u' ' + rows);
 }
 
 QString JournalRunOperation(const JournalRun& run) {

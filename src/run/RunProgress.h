@@ -81,6 +81,7 @@ struct RunDescription {
   QString field;
   QString operation;
   QStringList answers = {};
+  QString rows = {};  // the row condition; empty: every row
   QString since = SinceTheRun;
   QString note = {};  // said once beside the progress: how the run writes, when that is slow
   // What Stop does: a run that writes in chunks stops at the end of one

@@ -1,19 +1,25 @@
 #include "ValueList.h"
 
 #include "Connection.h"
+#include "DbError.h"
 #include "RecordSet.h"
+#include "RowCondition.h"
 #include "TableBrowser.h"
 
 ValueList::ValueList() : connection_(std::make_unique<Connection>()) {}
 ValueList::~ValueList() = default;
 
-void ValueList::count(const QString& connectionString, const QString& table, const QString& field) {
+void ValueList::count(const QString& connectionString, const QString& table, const QString& field,
+                      const QString& rows) {
   if (!open_) {
     connection_->CommandTimeout = 0;  // a big column takes its time; cancel() ends it
     connection_->Open(connectionString);
     open_ = true;
   }
   connection_->Execute(QStringLiteral("DROP TEMPORARY TABLE IF EXISTS klarifeld_values"));
+  if (const QString problem = RowConditionProblem(*connection_, table, rows); !problem.isEmpty()) {
+    throw DbError(problem);
+  }
   const QString value = QuotedName(field);
   const QString bytes = QStringLiteral("CAST(%1 AS BINARY)").arg(value);
   // All of a group's values are the same bytes: MIN picks that one. Each order has a rank
@@ -25,8 +31,8 @@ void ValueList::count(const QString& connectionString, const QString& table, con
           "ROW_NUMBER() OVER (ORDER BY COUNT(*) DESC, %2) AS by_count, "
           "ROW_NUMBER() OVER (ORDER BY MIN(%1), %2) AS by_value, "
           "ROW_NUMBER() OVER (ORDER BY CHAR_LENGTH(MIN(%1)), %2) AS by_length "
-          "FROM %3 GROUP BY %2")
-          .arg(value, bytes, QuotedName(table)));
+          "FROM %3%4 GROUP BY %2")
+          .arg(value, bytes, QuotedName(table), WhereClause(rows)));
   const auto sums =
       connection_->Execute(QStringLiteral("SELECT COALESCE(SUM(n), 0), COUNT(*) FROM "
                                           "klarifeld_values"));

@@ -25,9 +25,11 @@ class ValueList {
 
   ValueList();
   ~ValueList();
-  // Counts the values, again on the same connection when asked again; throws DbError. Run
-  // off the window thread: cancel() ends it.
-  void count(const QString& connectionString, const QString& table, const QString& field);
+  // Counts the values of the rows where `rows` holds (every row when empty), again on the
+  // same connection when asked again; throws DbError, also for a condition that cannot be
+  // used. Run off the window thread: cancel() ends it.
+  void count(const QString& connectionString, const QString& table, const QString& field,
+             const QString& rows = {});
   void cancel() const;
   const Totals& totals() const { return totals_; }
 

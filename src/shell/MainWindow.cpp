@@ -120,6 +120,8 @@ void MainWindow::layOutMenu() {
   previewAction = runMenu->addAction(QStringLiteral("&Preview Changes…"));
   previewAction->setObjectName(QStringLiteral("previewAction"));
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  rowsAction = runMenu->addAction(QStringLiteral("R&ows…"));
+  rowsAction->setObjectName(QStringLiteral("rowsAction"));
   valuesAction = runMenu->addAction(QStringLiteral("&Values…"));
   valuesAction->setObjectName(QStringLiteral("valuesAction"));
   valuesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -155,6 +157,10 @@ void MainWindow::connectHandlers() {
   connect(scanDatabaseAction, &QAction::triggered, this, [this] { onScanChosen(false); });
   connect(scanTableAction, &QAction::triggered, this, [this] { onScanChosen(true); });
   connect(valuesAction, &QAction::triggered, this, [this] { onValuesChosen(); });
+  connect(rowsAction, &QAction::triggered, this, [this] {
+    setRowCondition(dialogs_.input(QStringLiteral(
+        "Only the rows where (an SQL condition on the table's columns; empty for every row):")));
+  });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };
   connect(operationBox, &QComboBox::activated, this, [this] { onOperationChosen(); });
@@ -238,11 +244,12 @@ void MainWindow::onStartClicked() {
   if (!journal) return;
   FieldUpdateRun run(lists(), operationBox->currentText(), login_.connectionString(), *this,
                      dialogs_, progressWindow(), *journal);
+  run.setRowCondition(rowCondition_);
   stopWork_ = [&run] { run.requestStop(); };
-  statusLine->clear();
+  say({});
   run.run();
   stopWork_ = nullptr;
-  statusLine->setText(run.quietEnd());
+  say(run.quietEnd());
   if (tableList->selectedIndex() >= 0) scanAgain({tableList->selectedText()});
 }
 
@@ -256,9 +263,10 @@ void MainWindow::previewWith(Dialogs& dialogs, const QString& operation) {
   const Busy busy(*this);
   FieldUpdateRun run(lists(), operation.isEmpty() ? operationBox->currentText() : operation,
                      login_.connectionString(), *this, dialogs, progressWindow(), *journal);
-  statusLine->clear();
+  run.setRowCondition(rowCondition_);
+  say({});
   std::unique_ptr<ChangePreview> preview = run.preview();
-  statusLine->setText(run.quietEnd());
+  say(run.quietEnd());
   if (!preview) return;
   showPreview(new PreviewWindow(this, std::move(preview),
                                 [this](const ChangePreview& shown) { applyPreview(shown); }));
@@ -312,6 +320,12 @@ void MainWindow::rewrite(const std::function<void(RewriteRun& rewrites)>& write)
 
 void MainWindow::onScanChosen(bool chosenTableOnly) {
   if (isBusy()) return;
+  if (!rowCondition_.isEmpty()) {
+    dialogs_.message(
+        QStringLiteral("A scan counts every row of its tables: empty the row "
+                       "condition (Run → Rows…) first."));
+    return;
+  }
   QStringList tables;
   if (chosenTableOnly) {
     if (tableList->selectedIndex() < 0) {
@@ -372,6 +386,19 @@ void MainWindow::previewFinding(const ScanFinding& finding) {
   previewWith(answers);
 }
 
+void MainWindow::setRowCondition(const QString& condition) {
+  rowCondition_ = condition.trimmed();
+  say(rowCondition_.isEmpty() ? QStringLiteral("Every row.") : QString());
+}
+
+// The row condition stays in view while it is set, after whatever else is said.
+void MainWindow::say(const QString& text) {
+  const QString rows = rowCondition_.isEmpty()
+                           ? QString()
+                           : QStringLiteral("Only the rows where %1.").arg(rowCondition_);
+  statusLine->setText(text.isEmpty() || rows.isEmpty() ? text + rows : text + u' ' + rows);
+}
+
 void MainWindow::onValuesChosen() {
   if (tableList->selectedIndex() < 0 || fieldList->selectedIndex() < 0) {
     dialogs_.message(QStringLiteral("Choose a table and a field first."));
@@ -383,14 +410,16 @@ void MainWindow::onValuesChosen() {
   }
   delete valuesWindow_;
   valuesWindow_ = new ValuesWindow(
-      this, dialogs_, [this](const QString& table, const QString& field, const QString& map) {
+      this, dialogs_,
+      [this](const QString& table, const QString& field, const QString& map) {
         previewValueMap(table, field, map);
-      });
+      },
+      [this](const QString& condition) { setRowCondition(condition); });
   valuesWindow_->show();
   valuesWindow_->raise();
   valuesWindow_->activateWindow();
   valuesWindow_->count(login_.connectionString(), tableList->selectedText(),
-                       fieldList->selectedText());
+                       fieldList->selectedText(), rowCondition_);
 }
 
 void MainWindow::onHistoryChosen() {

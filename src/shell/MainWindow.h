@@ -89,6 +89,10 @@ class MainWindow : public Window {
   QAction* previewAction;
   QAction* historyAction;
   QAction* valuesAction;
+  QAction* rowsAction;
+  // Runs, previews and values take only the rows where it holds; empty: every row.
+  void setRowCondition(const QString& condition);
+  const QString& rowCondition() const { return rowCondition_; }
   QAction* scanDatabaseAction;
   QAction* scanTableAction;
   QAction* addToRecipeAction;
@@ -137,6 +141,9 @@ class MainWindow : public Window {
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
   Recipe recipe_;  // the steps added or opened here; recipe() adds the scan's ticks
+  QString rowCondition_;
+  // The status line: `text`, then the row condition while one is set.
+  void say(const QString& text);
   void recipeChanged();
   // The scan, when it lists these tables, counts their dirt again.
   void scanAgain(const QStringList& written);

@@ -48,8 +48,7 @@ void MainWindow::onNewRecipeChosen() {
   recipe_ = {};
   if (scanWindow_) scanWindow_->untickAll();
   recipeChanged();
-  statusLine->setText(
-      QStringLiteral("The recipe is empty: \"Add to Recipe\" adds its first step."));
+  say(QStringLiteral("The recipe is empty: \"Add to Recipe\" adds its first step."));
 }
 
 void MainWindow::onAddToRecipeChosen() {
@@ -64,7 +63,7 @@ void MainWindow::onAddToRecipeChosen() {
   if (!questions.isEmpty()) step.answers.first = dialogs_.input(questions[0]);
   if (questions.size() > 1) step.answers.second = dialogs_.input(questions[1]);
   if (!questions.isEmpty() && step.answers.first.isEmpty()) {
-    statusLine->setText(QStringLiteral("Nothing was added: the answer was empty."));
+    say(QStringLiteral("Nothing was added: the answer was empty."));
     return;
   }
   if (const QString problem = StepAnswersProblem(step); !problem.isEmpty()) {
@@ -73,8 +72,7 @@ void MainWindow::onAddToRecipeChosen() {
   }
   recipe_.steps.push_back(step);
   recipeChanged();
-  statusLine->setText(
-      QStringLiteral("Step %1 of the recipe: %2.").arg(recipe_.steps.size()).arg(StepText(step)));
+  say(QStringLiteral("Step %1 of the recipe: %2.").arg(recipe_.steps.size()).arg(StepText(step)));
 }
 
 void MainWindow::onOpenRecipeChosen() {
@@ -109,6 +107,12 @@ void MainWindow::onSaveRecipeChosen() {
 
 void MainWindow::previewRecipe(const Recipe& recipe) {
   if (isBusy() || !journal()) return;
+  if (!rowCondition_.isEmpty()) {
+    dialogs_.message(
+        QStringLiteral("A recipe takes every row of its tables: empty the row "
+                       "condition (Run → Rows…) first."));
+    return;
+  }
   if (recipe.steps.empty()) {
     dialogs_.message(QStringLiteral("The recipe has no steps yet: \"Add to Recipe\" adds one."));
     return;

@@ -22,7 +22,8 @@ constexpr int FilterDelayMilliseconds = 250;
 QString describedRun(const ChangePreview& preview) {
   const RunDescription& run = preview.description();
   return run.table + u'.' + run.field + QStringLiteral(": ") + run.operation +
-         (run.answers.isEmpty() ? QString() : u' ' + QuotedAnswers(run.answers));
+         (run.answers.isEmpty() ? QString() : u' ' + QuotedAnswers(run.answers)) +
+         (run.rows.isEmpty() ? QString() : QStringLiteral(", on the rows where ") + run.rows);
 }
 
 std::vector<ChangePreview*> partsOf(const RecipePreview& recipe) {

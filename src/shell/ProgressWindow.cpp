@@ -35,11 +35,13 @@ void ProgressWindow::layOut() {
   fieldValue = ValueLabel(this, "fieldValue", QStringLiteral("Field"));
   operationValue = ValueLabel(this, "operationValue", QStringLiteral("Operation"));
   answersValue = ValueLabel(this, "answersValue", QStringLiteral("Answers"));
-  auto* what = new QFormLayout;
-  what->addRow(QStringLiteral("Table:"), tableValue);
-  what->addRow(QStringLiteral("Field:"), fieldValue);
-  what->addRow(QStringLiteral("Operation:"), operationValue);
-  what->addRow(QStringLiteral("Answers:"), answersValue);
+  rowsValue = ValueLabel(this, "rowsValue", QStringLiteral("Rows"));
+  what_ = new QFormLayout;
+  what_->addRow(QStringLiteral("Table:"), tableValue);
+  what_->addRow(QStringLiteral("Field:"), fieldValue);
+  what_->addRow(QStringLiteral("Operation:"), operationValue);
+  what_->addRow(QStringLiteral("Answers:"), answersValue);
+  what_->addRow(QStringLiteral("Rows:"), rowsValue);
 
   progressBar = new QProgressBar(this);
   progressBar->setObjectName(QStringLiteral("progressBar"));
@@ -63,7 +65,7 @@ void ProgressWindow::layOut() {
   buttons->addWidget(stopButton);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addLayout(what);
+  layout->addLayout(what_);
   layout->addWidget(progressBar);
   layout->addWidget(countsText);
   layout->addWidget(rateText);
@@ -84,6 +86,9 @@ void ProgressWindow::runStarted(const RunDescription& run, const RunProgress& pr
   operationValue->setText(run.operation);
   answersValue->setText(run.answers.isEmpty() ? QStringLiteral("none")
                                               : QuotedAnswers(run.answers));
+  // Said only of a run narrowed to some rows.
+  rowsValue->setText(QStringLiteral("where ") + run.rows);
+  what_->setRowVisible(rowsValue, !run.rows.isEmpty());
   const RunCounts counts = progress.counts();
   progressBar->setRange(0, int(std::min<qint64>(counts.total, INT_MAX)));
   noteText->setText(run.note);

@@ -7,6 +7,7 @@
 
 #include "RunProgress.h"
 
+class QFormLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -27,6 +28,7 @@ class ProgressWindow : public QDialog, public RunWatcher {
   QLabel* fieldValue;
   QLabel* operationValue;
   QLabel* answersValue;
+  QLabel* rowsValue;
   QProgressBar* progressBar;
   QLabel* countsText;
   QLabel* rateText;
@@ -49,4 +51,5 @@ class ProgressWindow : public QDialog, public RunWatcher {
   QString stopping_;
   QElapsedTimer clock_;
   QTimer refresh_;
+  QFormLayout* what_;
 };

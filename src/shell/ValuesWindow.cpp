@@ -16,6 +16,7 @@
 #include "Controls.h"
 #include "DbError.h"
 #include "Dialogs.h"
+#include "RowCondition.h"
 #include "RunProgress.h"
 #include "VisibleText.h"
 #include "WorkerThread.h"
@@ -110,8 +111,12 @@ void ValueListModel::sort(int column, Qt::SortOrder order) {
   }
 }
 
-ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit)
-    : QDialog(mainWindow), dialogs_(dialogs), edit_(std::move(edit)), model_(list_) {
+ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows)
+    : QDialog(mainWindow),
+      dialogs_(dialogs),
+      edit_(std::move(edit)),
+      filterRows_(std::move(filterRows)),
+      model_(list_) {
   setObjectName(QStringLiteral("valuesWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Values"));
   setAccessibleName(windowTitle());
@@ -124,6 +129,13 @@ ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit)
   connect(regexBox, &QCheckBox::toggled, this, [this] { filter(); });
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
   connect(editButton, &QPushButton::clicked, this, [this] { onEditClicked(); });
+  connect(filterRowsButton, &QPushButton::clicked, this, [this] {
+    const QModelIndex current = valueList->currentIndex();
+    if (!current.isValid()) return;
+    const ValueCount& chosen = list_.at(current.row());
+    filterRows_(RowsHoldingValue(
+        field_, chosen.value ? std::optional(QString::fromUtf8(*chosen.value)) : std::nullopt));
+  });
   connect(valueList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { followChoice(); });
   connect(&model_, &QAbstractItemModel::modelReset, this, [this] { followChoice(); });
@@ -160,6 +172,9 @@ void ValuesWindow::layOut() {
   editButton = new QPushButton(QStringLiteral("&Edit…"), this);
   editButton->setObjectName(QStringLiteral("editButton"));
   editButton->setAccessibleName(QStringLiteral("Edit…"));
+  filterRowsButton = new QPushButton(QStringLiteral("&Filter Rows to This Value"), this);
+  filterRowsButton->setObjectName(QStringLiteral("filterRowsButton"));
+  filterRowsButton->setAccessibleName(QStringLiteral("Filter Rows to This Value"));
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
   closeButton->setAccessibleName(QStringLiteral("Close"));
@@ -169,6 +184,7 @@ void ValuesWindow::layOut() {
   filterRow->addWidget(regexBox);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(editButton);
+  buttons->addWidget(filterRowsButton);
   buttons->addStretch();
   buttons->addWidget(closeButton);
   auto* layout = new QVBoxLayout(this);
@@ -181,15 +197,16 @@ void ValuesWindow::layOut() {
 }
 
 void ValuesWindow::count(const QString& connectionString, const QString& table,
-                         const QString& field) {
+                         const QString& field, const QString& rows) {
   connectionString_ = connectionString;
   table_ = table;
   field_ = field;
-  what_ = table + u'.' + field;
+  rows_ = rows;
+  what_ = table + u'.' + field + (rows.isEmpty() ? QString() : u' ' + RowsText(rows));
   totalsText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
   counting_ = true;
   try {
-    RunWhileServingEvents([&] { list_.count(connectionString, table, field); });
+    RunWhileServingEvents([&] { list_.count(connectionString, table, field, rows); });
   } catch (const DbError& failure) {
     counting_ = false;
     if (isVisible()) {
@@ -228,7 +245,9 @@ void ValuesWindow::filter() {
 }
 
 void ValuesWindow::countAgain(const QString& table) {
-  if (table == table_ && !counting_ && isVisible()) count(connectionString_, table_, field_);
+  if (table == table_ && !counting_ && isVisible()) {
+    count(connectionString_, table_, field_, rows_);
+  }
 }
 
 // A value that is text can be given a new one; NULL is never written, and bytes that are
@@ -237,6 +256,7 @@ void ValuesWindow::followChoice() {
   const QModelIndex current = valueList->currentIndex();
   const ValueCount* chosen = current.isValid() ? &list_.at(current.row()) : nullptr;
   editButton->setEnabled(!counting_ && chosen && chosen->value && IsUtf8(*chosen->value));
+  filterRowsButton->setEnabled(!counting_ && chosen && (!chosen->value || IsUtf8(*chosen->value)));
 }
 
 void ValuesWindow::onEditClicked() {

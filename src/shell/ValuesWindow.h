@@ -46,11 +46,14 @@ class ValueListModel : public QAbstractTableModel {
 class ValuesWindow : public QDialog {
  public:
   using Edit = std::function<void(const QString& table, const QString& field, const QString& map)>;
-  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit);
+  // "Filter Rows to This Value" hands the main window the condition for its rows.
+  using FilterRows = std::function<void(const QString& condition)>;
+  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows);
   ~ValuesWindow() override;
   // Counts the values of `field` of `table` (the window answers meanwhile; Close stops it)
   // and lists them.
-  void count(const QString& connectionString, const QString& table, const QString& field);
+  void count(const QString& connectionString, const QString& table, const QString& field,
+             const QString& rows = {});
   bool isCounting() const { return counting_; }
   // Counts again, once rows of its table were written.
   void countAgain(const QString& table);
@@ -61,6 +64,7 @@ class ValuesWindow : public QDialog {
   QLabel* problemText;
   QTableView* valueList;
   QPushButton* editButton;
+  QPushButton* filterRowsButton;
   QPushButton* closeButton;
 
  protected:
@@ -74,7 +78,8 @@ class ValuesWindow : public QDialog {
 
   Dialogs& dialogs_;
   Edit edit_;
-  QString connectionString_, table_, field_;
+  FilterRows filterRows_;
+  QString connectionString_, table_, field_, rows_;
   ValueList list_;
   ValueListModel model_;
   QString what_;  // "customers.city"

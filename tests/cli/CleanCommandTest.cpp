@@ -220,6 +220,34 @@ TEST_F(CleanCommandTest, MapValuesReplacesWholeValuesThatMatchExactly) {
   EXPECT_EQ(values()[5], text("Ab"));
 }
 
+// A row condition narrows a run, a dry run and the values to the rows it holds for; one that
+// the server cannot use reads and writes nothing.
+TEST_F(CleanCommandTest, AConditionNarrowsTheRowsAndABadOneWritesNothing) {
+  const Outcome dry =
+      clean({"--operation", "remove-all-spaces", "--where", "id >= 2", "--dry-run"});
+  EXPECT_EQ(dry.out,
+            "4 records read: 1 would change, 2 unchanged, 1 null (never written), 0 cannot be "
+            "computed.\n5: 1·2·3·4·5 → 12345\n");
+  const Column before = values();
+  for (const char* bad : {"nope = 1", "id = 1; DROP TABLE t", "id = (1"}) {
+    const Outcome refused = clean({"--operation", "remove-all-spaces", "--where", bad});
+    EXPECT_EQ(refused.status, 2) << bad;
+    EXPECT_TRUE(refused.err.startsWith("klarifeld-clean: The row condition "))
+        << refused.err.toStdString();
+    EXPECT_EQ(values(), before) << bad;
+  }
+  EXPECT_TRUE(clean({"--operation", "remove-all-spaces", "--where", "nope = 1"})
+                  .err.contains("Unknown column 'nope'"));
+  const Outcome run = clean({"--operation", "remove-all-spaces", "--where", "id < 5"});
+  EXPECT_EQ(run.status, 0) << run.err.toStdString();
+  EXPECT_EQ(values(),
+            Column({text("ab"), text("x\ty\r\n"), std::nullopt, text("ok"), text("1 2 3 4 5")}));
+  qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+  EXPECT_EQ(Journal(Journal::defaultPath()).runs().at(0).rows, "id < 5");
+  EXPECT_EQ(clean({"--values", "--where", "id > 3"}).out, "1\t1·2·3·4·5\n1\tok\n");
+  EXPECT_EQ(clean({"--scan", "--where", "id > 3"}).status, 2) << "a scan takes every row";
+}
+
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.
 TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   const Outcome json = clean({"--scan", "--json"});

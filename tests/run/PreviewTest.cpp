@@ -11,6 +11,7 @@
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
 #include "RunTesting.h"
+#include "ScanWindow.h"
 #include "VisibleText.h"
 
 namespace {
@@ -183,6 +184,41 @@ TEST_F(PreviewTest, ApplyWritesOnlyTheTickedChanges) {
   EXPECT_EQ(values(), Column({text("ab"), text("cd"), text("ef"), text("gh"), text("i j")}));
   EXPECT_EQ(journalRuns().at(0).written, 4);
   EXPECT_EQ(journalEntries(journalRuns().at(0).id).size(), 4u);
+}
+
+// Run → Rows… narrows previews, runs and values to the rows where a condition holds, says
+// so on the status line, in the progress window and in the journal; a scan refuses it.
+TEST_F(PreviewTest, ARowConditionNarrowsPreviewsRunsAndValues) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'", "'e f'"});
+  MainWindow& form = chooseField();
+  dialogs.queueAnswers({"id > 1"});
+  form.rowsAction->trigger();
+  EXPECT_EQ(form.statusLine->text(), "Only the rows where id > 1.");
+  PreviewWindow* window = preview(form, u"Remove All Spaces in Selected Field");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->changeList->model()->rowCount(), 2);
+  EXPECT_TRUE(window->whatText->text().endsWith(", on the rows where id > 1"));
+  window->close();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(values(), Column({text("a b"), text("cd"), text("ef")}));
+  EXPECT_EQ(form.progressWindow().rowsValue->text(), "where id > 1");
+  EXPECT_EQ(journalRuns().at(0).rows, "id > 1");
+  EXPECT_TRUE(form.statusLine->text().endsWith("Only the rows where id > 1."));
+
+  dialogs.clear();
+  form.scanTableAction->trigger();
+  EXPECT_EQ(dialogs.messages(), QStringList({"A scan counts every row of its tables: empty the "
+                                             "row condition (Run → Rows…) first."}));
+  dialogs.queueAnswers({"nope = 2"});
+  form.rowsAction->trigger();
+  dialogs.clear();
+  run(form, u"Remove All Spaces in Selected Field");
+  ASSERT_EQ(dialogs.messages().size(), 1);
+  EXPECT_TRUE(dialogs.messages()[0].startsWith("The row condition cannot be used: Unknown column"))
+      << dialogs.messages()[0].toStdString();
+  dialogs.queueAnswers({""});
+  form.rowsAction->trigger();
+  EXPECT_EQ(form.statusLine->text(), "Every row.");
 }
 
 TEST(VisibleText, MarksEachInvisibleCharacterAndFindsWhatChanged) {

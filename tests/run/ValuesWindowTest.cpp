@@ -87,4 +87,21 @@ TEST_F(ValuesWindowTest, EditGivesEveryRowOfAValueANewTextAsARun) {
   EXPECT_EQ(journalRuns().at(0).operation, "Map Values in Selected Field");
   EXPECT_EQ(column(window, ValueListModel::Value), QStringList({"Cologne", "NULL", "köln"}))
       << "counted anew";
+
+  // "Filter Rows to This Value": the rows of exactly that value, for runs and values alike.
+  window.valueList->setCurrentIndex(window.valueList->model()->index(2, ValueListModel::Value));
+  window.filterRowsButton->click();
+  EXPECT_EQ(form.rowCondition(), "CONVERT(`v` USING utf8mb4) COLLATE utf8mb4_bin = 'köln'");
+  run(form, u"Change Selected Field to Upper Case");
+  EXPECT_EQ(values(), Column({text("Cologne"), text("KÖLN"), text("Cologne"), std::nullopt}));
+  db.exec("UPDATE t SET v = 'it''s \\\\' WHERE id = 1");
+  form.setRowCondition(QString());
+  form.valuesAction->trigger();
+  ValuesWindow& again = *form.valuesWindow();
+  const int quoted = int(column(again, ValueListModel::Value).indexOf("it's·\\"));
+  ASSERT_GE(quoted, 0);
+  again.valueList->setCurrentIndex(again.valueList->model()->index(quoted, ValueListModel::Value));
+  again.filterRowsButton->click();
+  run(form, u"Change Selected Field to Upper Case");
+  EXPECT_EQ(values()[0], text("IT'S \\")) << "quotes and backslashes kept as typed";
 }

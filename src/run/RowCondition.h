@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class Connection;
+
+// The user's own SQL condition on a table's rows ("country = 'DE'"), which narrows a run,
+// a preview and a list of values to the rows it holds for. Empty: every row.
+
+// Why the condition cannot be used on `table`, in the server's words: it must parse and be
+// one expression over the table's columns, and it is tried in a read-only transaction, with
+// nothing read. Empty when it can be used.
+QString RowConditionProblem(Connection& connection, const QString& table, const QString& condition);
+// " WHERE (condition)", or nothing for every row.
+QString WhereClause(const QString& condition);
+// "rows where country = 'DE'", as runs are described; empty for every row.
+QString RowsText(const QString& condition);
+// The condition that holds for the rows whose `field` is exactly `value` (character for
+// character, case and trailing spaces counting), or NULL; readable, as the user sees it.
+QString RowsHoldingValue(const QString& field, const std::optional<QString>& value);
