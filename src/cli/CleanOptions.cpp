@@ -306,12 +306,12 @@ bool isFileKey(const QString& key) {
 }
 
 QString missingOption(const CleanOptions& options) {
-  const bool everyRow = options.scan || !options.recipe.isEmpty() || options.history ||
-                        options.undo || options.listOperations;
+  const bool everyRow = (options.scan && options.table.isEmpty()) || !options.recipe.isEmpty() ||
+                        options.history || options.undo || options.listOperations;
   if (!options.where.isEmpty() && everyRow) {
     return QStringLiteral(
-        "--where goes with one operation or --values: a scan, a recipe and "
-        "an undo take every row.");
+        "--where goes with one table: an operation, --values or --scan with "
+        "--table; a recipe and an undo take every row.");
   }
   if (options.listOperations || options.history || options.undo) return {};
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");

@@ -83,7 +83,8 @@ int ScanDatabase(const CleanOptions& options) {
     for (qsizetype done = 0; done < tables.size(); ++done) {
       try {
         RunWhileServingEvents([&] {
-          for (ColumnFindings& found : ScanTable(connection, tables[done], options.sample)) {
+          for (ColumnFindings& found :
+               ScanTable(connection, tables[done], options.sample, 0, options.where)) {
             findings.push_back(found);
           }
         });

@@ -11,6 +11,7 @@
 #include "Connection.h"
 #include "OperationCatalogue.h"
 #include "RecordSet.h"
+#include "RowCondition.h"
 #include "TableBrowser.h"
 
 namespace {
@@ -407,20 +408,22 @@ std::vector<qint64> totalsSideBySide(Connection& connection, const QStringList& 
 }  // namespace
 
 std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,
-                                      qint64 sampleRows, int kindsPerSum) {
+                                      qint64 sampleRows, int kindsPerSum, const QString& rows) {
   const std::vector<TextColumn> columns = textColumns(connection, table);
   if (columns.empty()) return {};
   QString source = QuotedName(table);
-  if (sampleRows > 0) {
+  const bool narrowed = sampleRows > 0 || !rows.isEmpty();
+  if (narrowed) {
     QStringList names;
     for (const TextColumn& column : columns) names << QuotedName(column.name);
-    source = QStringLiteral("(SELECT %1 FROM %2 LIMIT %3) AS sample")
-                 .arg(names.join(QStringLiteral(", ")), source)
-                 .arg(sampleRows);
+    source = QStringLiteral("(SELECT %1 FROM %2%3%4) AS narrowed")
+                 .arg(names.join(QStringLiteral(", ")), source, WhereClause(rows),
+                      sampleRows > 0 ? QStringLiteral(" LIMIT %1").arg(sampleRows) : QString());
   }
   const qint64 estimate = sampleRows > 0 ? sampleRows : EstimatedRows(connection, {table});
+  // Halves of the key are slices of the table itself, not of narrowed rows.
   const QStringList slices =
-      sampleRows == 0 && estimate >= SlicedFromRows ? slicesOf(connection, table) : QStringList{{}};
+      !narrowed && estimate >= SlicedFromRows ? slicesOf(connection, table) : QStringList{{}};
   // The estimate picks the tightest packing, with room for its error; a table that
   // outgrows it is counted again with the next.
   for (const Packing& packing : Packings) {
@@ -438,7 +441,8 @@ std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& tab
 }
 
 std::vector<DirtExample> DirtExamples(Connection& connection, const QString& table,
-                                      const QString& column, DirtKind kind, int count) {
+                                      const QString& column, DirtKind kind, int count,
+                                      const QString& rows) {
   std::optional<TextColumn> text;
   for (const TextColumn& candidate : textColumns(connection, table)) {
     if (candidate.name == column) text = candidate;
@@ -448,17 +452,19 @@ std::vector<DirtExample> DirtExamples(Connection& connection, const QString& tab
   QStringList selected{QuotedName(column)};
   for (const QString& key : keys) selected << QuotedName(key);
   std::vector<DirtExample> examples;
-  for (const auto rows = connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT %4")
-                                                .arg(selected.join(QStringLiteral(", ")),
-                                                     QuotedName(table), conditionOn(*text, kind))
-                                                .arg(count));
-       !rows->Eof(); rows->MoveNext()) {
+  const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
+  for (const auto found =
+           connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
+                                  .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
+                                       conditionOn(*text, kind), narrowed)
+                                  .arg(count));
+       !found->Eof(); found->MoveNext()) {
     QStringList key;
     for (int i = 0; i < keys.size(); ++i) {
       key << QStringLiteral("%1 = %2").arg(keys[i],
-                                           rows->Value(i + 1).value_or(QStringLiteral("NULL")));
+                                           found->Value(i + 1).value_or(QStringLiteral("NULL")));
     }
-    examples.push_back({key.join(QStringLiteral(", ")), rows->Value(0).value_or(QString())});
+    examples.push_back({key.join(QStringLiteral(", ")), found->Value(0).value_or(QString())});
   }
   return examples;
 }

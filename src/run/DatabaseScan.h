@@ -57,10 +57,12 @@ QStringList TextColumnsOf(Connection& connection, const QString& table);
 // cross the link. A big table with an integer key is counted in two halves of it at once,
 // the second on a companion of `connection`, which Cancel() ends too. Values are compared
 // as UTF-8 bytes, whatever the column's character set.
-// With `sampleRows`, only the first that many rows are read. Several kinds' counts share
-// one sum, as many as the table's size allows; `kindsPerSum` (1 to 3) sets it. Throws DbError.
+// With `sampleRows`, only the first that many rows are read; with `rows`, only the rows where
+// that condition holds. Several kinds' counts share one sum, as many as the table's size
+// allows; `kindsPerSum` (1 to 3) sets it. Throws DbError.
 std::vector<ColumnFindings> ScanTable(Connection& connection, const QString& table,
-                                      qint64 sampleRows = 0, int kindsPerSum = 0);
+                                      qint64 sampleRows = 0, int kindsPerSum = 0,
+                                      const QString& rows = {});
 
 // A value that holds a kind of dirt, and the key of its row ("id = 5"; empty for a table
 // without a primary key).
@@ -68,9 +70,11 @@ struct DirtExample {
   QString key;
   QString value;
 };
-// Up to `count` values of `column` that hold `kind`. Throws DbError.
+// Up to `count` values of `column` that hold `kind`, of the rows where `rows` holds when it
+// is given. Throws DbError.
 std::vector<DirtExample> DirtExamples(Connection& connection, const QString& table,
-                                      const QString& column, DirtKind kind, int count = 3);
+                                      const QString& column, DirtKind kind, int count = 3,
+                                      const QString& rows = {});
 
 // The server's estimate of the rows that `tables` hold together: quick, and rough.
 qint64 EstimatedRows(Connection& connection, const QStringList& tables);

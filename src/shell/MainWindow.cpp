@@ -320,10 +320,10 @@ void MainWindow::rewrite(const std::function<void(RewriteRun& rewrites)>& write)
 
 void MainWindow::onScanChosen(bool chosenTableOnly) {
   if (isBusy()) return;
-  if (!rowCondition_.isEmpty()) {
+  if (!rowCondition_.isEmpty() && !chosenTableOnly) {
     dialogs_.message(
-        QStringLiteral("A scan counts every row of its tables: empty the row "
-                       "condition (Run → Rows…) first."));
+        QStringLiteral("The row condition is for one table: choose \"Scan This "
+                       "Table…\", or empty it (Run → Rows…) to scan the database."));
     return;
   }
   QStringList tables;
@@ -352,7 +352,7 @@ void MainWindow::onScanChosen(bool chosenTableOnly) {
   scanWindow_->show();
   scanWindow_->raise();
   scanWindow_->activateWindow();
-  scanWindow_->scan(login_.connectionString(), tables);
+  scanWindow_->scan(login_.connectionString(), tables, rowCondition_);
 }
 
 // As if the user had clicked them; false, once said why, when one is no longer listed.

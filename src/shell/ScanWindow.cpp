@@ -18,6 +18,7 @@
 #include "Controls.h"
 #include "DbError.h"
 #include "Dialogs.h"
+#include "RowCondition.h"
 #include "RunProgress.h"
 #include "VisibleText.h"
 #include "WorkerThread.h"
@@ -223,8 +224,10 @@ void ScanWindow::layOut() {
   setTabOrder(saveRecipeButton, closeButton);
 }
 
-void ScanWindow::scan(const QString& connectionString, const QStringList& listed) {
+void ScanWindow::scan(const QString& connectionString, const QStringList& listed,
+                      const QString& rows) {
   if (scanning_ || fetchingExamples_) return;  // the connection is in use
+  rows_ = rows;
   findingList->clear();
   examplesText->clear();
   columnsScanned_ = 0;
@@ -316,7 +319,7 @@ void ScanWindow::sayHowItEnded(qsizetype scanned, qsizetype tables, qint64 sampl
           .arg(CountedText(columnsScanned_, QStringLiteral("text column"),
                            QStringLiteral("text columns")))
           .arg(CountedText(scanned, QStringLiteral("table"), QStringLiteral("tables")))
-          .arg(sample);
+          .arg(sample + (rows_.isEmpty() ? QString() : QStringLiteral(", ") + RowsText(rows_)));
   progressText->setText(
       scanned < tables
           ? QStringLiteral("Stopped after %1 of %2 tables: %3").arg(scanned).arg(tables).arg(what)
@@ -342,7 +345,7 @@ void ScanWindow::stop() {
 
 std::vector<ColumnFindings> ScanWindow::scanTable(const QString& table, qint64 sampleRows) {
   std::vector<ColumnFindings> found;
-  RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows); });
+  RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows, 0, rows_); });
   return found;
 }
 
@@ -440,7 +443,8 @@ void ScanWindow::showExamples() {
     QString text;
     try {
       RunWhileServingEvents([&] {
-        examples = DirtExamples(*connection_, finding->table, finding->column, finding->kind);
+        examples =
+            DirtExamples(*connection_, finding->table, finding->column, finding->kind, 3, rows_);
       });
       QStringList lines;
       for (const DirtExample& example : examples) {

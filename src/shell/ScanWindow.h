@@ -46,7 +46,8 @@ class ScanWindow : public QDialog {
   // scanned, or when Stop ends the scan. Nothing while a scan or a fetch is under way. Tables that
   // hold more than `LargeTotal` rows together may be scanned on a sample of `SampleRows` each, when
   // the user agrees.
-  void scan(const QString& connectionString, const QStringList& tables);
+  // Only the rows where `rows` holds, when it is given (a table of its own).
+  void scan(const QString& connectionString, const QStringList& tables, const QString& rows = {});
   static constexpr qint64 LargeTotal = 10'000'000;
   static constexpr qint64 SampleRows = 1'000'000;
   // Stops the scan under way: the server ends the statement at once.
@@ -103,5 +104,6 @@ class ScanWindow : public QDialog {
   qint64 columnsScanned_ = 0;
   qint64 estimatedRows_ = 0;
   qint64 sampleRows_ = 0;  // of the last scan, which a scan again keeps
+  QString rows_;           // the row condition of the last scan
   qsizetype recipeSteps_ = 0;
 };

@@ -245,7 +245,12 @@ TEST_F(CleanCommandTest, AConditionNarrowsTheRowsAndABadOneWritesNothing) {
   qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
   EXPECT_EQ(Journal(Journal::defaultPath()).runs().at(0).rows, "id < 5");
   EXPECT_EQ(clean({"--values", "--where", "id > 3"}).out, "1\t1·2·3·4·5\n1\tok\n");
-  EXPECT_EQ(clean({"--scan", "--where", "id > 3"}).status, 2) << "a scan takes every row";
+  // The fixture names --table: only its rows are scanned, the tab and line break of row 2.
+  EXPECT_EQ(clean({"--scan", "--where", "id = 2", "--json"}).out.count("\"rows\": 1,"), 1)
+      << clean({"--scan", "--where", "id = 2", "--json"}).out.toStdString();
+  EXPECT_FALSE(clean({"--scan", "--where", "id > 2"}).out.contains("tabs"));
+  EXPECT_EQ(clean({"--scan", "--where", "id > 3", "--table", ""}).status, 2)
+      << "a database has no one condition";
 }
 
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.

@@ -206,9 +206,17 @@ TEST_F(PreviewTest, ARowConditionNarrowsPreviewsRunsAndValues) {
   EXPECT_TRUE(form.statusLine->text().endsWith("Only the rows where id > 1."));
 
   dialogs.clear();
+  form.scanDatabaseAction->trigger();
+  EXPECT_EQ(dialogs.messages(),
+            QStringList({"The row condition is for one table: choose \"Scan This Table…\", or "
+                         "empty it (Run → Rows…) to scan the database."}));
+  db.exec("UPDATE t SET v = ' a' WHERE id = 1");
   form.scanTableAction->trigger();
-  EXPECT_EQ(dialogs.messages(), QStringList({"A scan counts every row of its tables: empty the "
-                                             "row condition (Run → Rows…) first."}));
+  ScanWindow& scan = *form.scanWindow();
+  EXPECT_EQ(scan.findingList->topLevelItemCount(), 0) << "row 1 is not among the rows";
+  EXPECT_EQ(scan.progressText->text(),
+            "0 findings in 1 text column of 1 table, rows where id > 1.");
+  scan.close();
   dialogs.queueAnswers({"nope = 2"});
   form.rowsAction->trigger();
   dialogs.clear();
