@@ -96,6 +96,12 @@ std::optional<RecipeStep> parseStep(const QJsonValue& value, QString& problem) {
     return std::nullopt;
   }
   step.answers = {given.value(0), given.value(1)};
+  const QJsonValue where = object.value(QStringLiteral("where"));
+  if (!where.isUndefined() && !where.isString()) {
+    problem = QStringLiteral("\"where\" is an SQL condition, as text.");
+    return std::nullopt;
+  }
+  step.where = where.toString().trimmed();
   if (const QString refused = StepAnswersProblem(step); !refused.isEmpty()) {
     problem = refused;
     return std::nullopt;
@@ -182,12 +188,15 @@ QByteArray RecipeJson(const Recipe& recipe) {
     QStringList answers;
     for (const QString& answer : step.answerList()) answers << jsonText(answer);
     const bool map = step.operation->kind == OperationKind::ValueMap;
-    steps << QStringLiteral("{\"table\": %1, \"field\": %2, \"operation\": %3, %4}")
+    const QString where =
+        step.where.isEmpty() ? QString() : QStringLiteral(", \"where\": ") + jsonText(step.where);
+    steps << QStringLiteral("{\"table\": %1, \"field\": %2, \"operation\": %3, %4%5}")
                  .arg(jsonText(step.table), jsonText(step.field),
                       jsonText(OperationShortName(*step.operation)),
                       map ? QStringLiteral("\"map\": ") + step.answers.first
                           : QStringLiteral("\"answers\": [%1]")
-                                .arg(answers.join(QStringLiteral(", "))));
+                                .arg(answers.join(QStringLiteral(", "))),
+                      where);
   }
   return QStringLiteral("{\"%1\": %2,\n \"steps\": [%3]}\n")
       .arg(FormatKey)
@@ -269,5 +278,6 @@ QString RecipeTitle(const Recipe& recipe) {
 
 QString StepText(const RecipeStep& step) {
   return OperationShortName(*step.operation) + QStringLiteral(" on ") + step.table + u'.' +
-         step.field;
+         step.field +
+         (step.where.isEmpty() ? QString() : QStringLiteral(", rows where ") + step.where);
 }

@@ -15,11 +15,13 @@ struct RecipeStep {
   QString field;
   const CleaningOperation* operation = nullptr;
   Answers answers;
+  QString where = {};  // the rows it cleans: an SQL condition; empty: every row
 
   QStringList answerList() const;
   bool operator==(const RecipeStep& other) const {
     return table == other.table && field == other.field && operation == other.operation &&
-           answers.first == other.answers.first && answers.second == other.answers.second;
+           answers.first == other.answers.first && answers.second == other.answers.second &&
+           where == other.where;
   }
 };
 

@@ -10,6 +10,7 @@
 #include "DbError.h"
 #include "Dialogs.h"
 #include "RewriteRun.h"
+#include "RowCondition.h"
 #include "RowUpdater.h"
 #include "RunJournal.h"
 #include "TableBrowser.h"
@@ -26,12 +27,14 @@ const QString StreamedSince = QStringLiteral("they were read");
 // operations in order, and their answers.
 RunDescription describeField(const Recipe& recipe, const RecipeField& field) {
   RunDescription description{.table = field.table, .field = field.field, .operation = {}};
-  QStringList operations;
+  QStringList operations, conditions;
   for (int at : field.steps) {
     const RecipeStep& step = recipe.steps[std::size_t(at)];
     operations << step.operation->caption.toString();
     description.answers << step.answerList();
+    if (!step.where.isEmpty() && !conditions.contains(step.where)) conditions << step.where;
   }
+  description.rows = conditions.join(QStringLiteral("; "));
   description.operation = operations.join(QStringLiteral(", then "));
   description.since = QStringLiteral("the preview");
   return description;
@@ -51,6 +54,9 @@ struct TableReading {
   QString select;
   std::vector<int> readAt;  // by field of the recipe's table, its column in the reading
   QByteArrayList keyColumns;
+  // The rows each step cleans: for a step with a condition, the column that says whether it
+  // holds for the record (after the others); -1: every row.
+  std::vector<int> stepHolds;
 };
 
 std::vector<int> positionsOf(const FieldCollection& tableFields,
@@ -65,7 +71,8 @@ std::vector<int> positionsOf(const FieldCollection& tableFields,
 }
 
 TableReading readingOf(Session& session, const FieldCollection& tableFields,
-                       const std::vector<RecipeField>& fields, const QString& table) {
+                       const std::vector<RecipeField>& fields, const QString& table,
+                       const Recipe& recipe) {
   const std::vector<int> positions = positionsOf(tableFields, fields);
   TableReading reading;
   const std::vector<int> columns =
@@ -76,8 +83,33 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
     reading.readAt.push_back(
         int(std::distance(columns.begin(), std::find(columns.begin(), columns.end(), position))));
   }
+  // A row that no step's condition holds for is not read at all, unless a step cleans
+  // every row.
+  reading.stepHolds.assign(recipe.steps.size(), -1);
+  QStringList conditions;
+  bool everyRow = false;
+  for (const RecipeField& field : fields) {
+    for (int at : field.steps) {
+      const QString& where = recipe.steps[std::size_t(at)].where;
+      everyRow = everyRow || where.isEmpty();
+      if (where.isEmpty()) continue;
+      if (!conditions.contains(where)) conditions << where;
+      reading.stepHolds[std::size_t(at)] = int(columns.size() + conditions.indexOf(where));
+    }
+  }
+  // A table without a key finds its rows by every column read: a condition read beside them
+  // would count as one.
+  if (!conditions.isEmpty() && reading.keyColumns.isEmpty()) {
+    throw DbError(QStringLiteral("A step with \"where\" needs a table with a primary or unique "
+                                 "key, and '%1' has none.")
+                      .arg(table));
+  }
+  for (const QString& where : conditions) names << QStringLiteral("(%1) IS TRUE").arg(where);
   reading.select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
                    QStringLiteral(" FROM ") + QuotedName(table);
+  if (!everyRow && !conditions.isEmpty()) {
+    reading.select += QStringLiteral(" WHERE (") + conditions.join(QStringLiteral(") OR (")) + u')';
+  }
   return reading;
 }
 
@@ -94,8 +126,8 @@ struct CleanedField {
 class TableCleaning {
  public:
   // `prefix` goes before the reading's SELECT.
-  TableCleaning(const std::vector<RecipeField>& fields, const QString& connectionString,
-                const QString& prefix = {}) {
+  TableCleaning(const Recipe& recipe, const std::vector<RecipeField>& fields,
+                const QString& connectionString, const QString& prefix = {}) {
     for (Connection* connection : {&reads_, &asks_}) {
       connection->CommandTimeout = PreviewTimeoutSeconds;
       connection->Open(connectionString);
@@ -103,7 +135,7 @@ class TableCleaning {
     const QString& table = fields.front().table;
     const FieldCollection tableFields =
         reads_.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
-    reading_ = readingOf(*asks_.session(), tableFields, fields, table);
+    reading_ = readingOf(*asks_.session(), tableFields, fields, table, recipe);
     records_.Open(prefix + reading_.select, reads_, RecordSet::Keyset, RecordSet::Optimistic);
     records_.WriteThrough(asks_, reading_.keyColumns);
   }
@@ -119,9 +151,10 @@ class TableCleaning {
                  std::span<ChangePreview* const> changes) {
     const RowIdentity found = identity();
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      NewValueRule rule = [&preview, steps = fields[i].steps](const FieldValue& stored) {
+      NewValueRule rule = [this, &preview, steps = fields[i].steps](const FieldValue& stored) {
         QString value = ReplaceNull(stored, QString());
         for (int at : steps) {
+          if (!holds(at)) continue;
           const RecipeStep& step = preview.recipe.steps[std::size_t(at)];
           QString next = NewValueOf(*step.operation, step.answers, value);
           if (stored && next != value) ++preview.stepChanges[std::size_t(at)];
@@ -133,6 +166,12 @@ class TableCleaning {
                           ColumnLimitsOf(asks_, info(i)),
                           int(found.columns.indexOf(fields[i].field.toUtf8()))});
     }
+  }
+
+  // Whether step `at` cleans the current record.
+  bool holds(int at) const {
+    const int column = reading_.stepHolds[std::size_t(at)];
+    return column < 0 || records_.RawValue(column).value_or(QByteArrayView()) == "1";
   }
 
   // The next record into the previews; false once the records have ended. A field that
@@ -166,7 +205,7 @@ class TableCleaning {
 // Reads one table once and keeps what the recipe makes of each of its fields.
 void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
                   const QString& connectionString, const PreviewSetup& setUp) {
-  TableCleaning cleaning(fields, connectionString);
+  TableCleaning cleaning(preview.recipe, fields, connectionString);
   const RowIdentity identity = cleaning.identity();
   const QString database = ParseConnectionString(connectionString).database;
   std::vector<ChangePreview*> changes;
@@ -219,14 +258,25 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
   for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
     tables << listed->Value(0).value_or(QString());
   }
-  return CheckRecipeTargets(recipe, [&](const QString& table) -> std::optional<QStringList> {
-    if (!tables.contains(table)) return std::nullopt;
-    const FieldCollection fields =
-        connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
-    QStringList names;
-    for (int i = 0; i < fields.count(); ++i) names << fields.Name(i);
-    return names;
-  });
+  const QString missing =
+      CheckRecipeTargets(recipe, [&](const QString& table) -> std::optional<QStringList> {
+        if (!tables.contains(table)) return std::nullopt;
+        const FieldCollection fields =
+            connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+        QStringList names;
+        for (int i = 0; i < fields.count(); ++i) names << fields.Name(i);
+        return names;
+      });
+  if (!missing.isEmpty()) return missing;
+  // Each step's rows are tried before any is read.
+  for (std::size_t i = 0; i < recipe.steps.size(); ++i) {
+    const RecipeStep& step = recipe.steps[i];
+    if (const QString problem = RowConditionProblem(connection, step.table, step.where);
+        !problem.isEmpty()) {
+      return QStringLiteral("Step %1: %2").arg(i + 1).arg(problem);
+    }
+  }
+  return {};
 }
 
 namespace {
@@ -335,7 +385,7 @@ bool addStreamedFields(RecipePreview& counted, Connection& connection,
 void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
                   const PartRange& asked, const QString& connectionString,
                   const std::function<void(const Rewrite&)>& visit) {
-  TableCleaning cleaning(fields, connectionString, WaitingForTheReader());
+  TableCleaning cleaning(counted.recipe, fields, connectionString, WaitingForTheReader());
   std::vector<ChangePreview*> changes;
   for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
     changes.push_back(counted.fields[i].get());

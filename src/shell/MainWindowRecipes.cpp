@@ -58,7 +58,8 @@ void MainWindow::onAddToRecipeChosen() {
     dialogs_.message(QStringLiteral("Choose a table, a field and an operation to add first."));
     return;
   }
-  RecipeStep step{tableList->selectedText(), fieldList->selectedText(), operation, {}};
+  RecipeStep step{
+      tableList->selectedText(), fieldList->selectedText(), operation, {}, rowCondition_};
   const QStringList questions = OperationQuestions(operation->kind);
   if (!questions.isEmpty()) step.answers.first = dialogs_.input(questions[0]);
   if (questions.size() > 1) step.answers.second = dialogs_.input(questions[1]);
@@ -107,12 +108,6 @@ void MainWindow::onSaveRecipeChosen() {
 
 void MainWindow::previewRecipe(const Recipe& recipe) {
   if (isBusy() || !journal()) return;
-  if (!rowCondition_.isEmpty()) {
-    dialogs_.message(
-        QStringLiteral("A recipe takes every row of its tables: empty the row "
-                       "condition (Run → Rows…) first."));
-    return;
-  }
   if (recipe.steps.empty()) {
     dialogs_.message(QStringLiteral("The recipe has no steps yet: \"Add to Recipe\" adds one."));
     return;

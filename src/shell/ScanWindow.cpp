@@ -475,7 +475,8 @@ Recipe ScanWindow::tickedRecipe() const {
     recipe.steps.push_back({item->text(Table),
                             item->text(ColumnName),
                             FindOperationByName(suggestion.operation),
-                            {suggestion.answers.value(0), suggestion.answers.value(1)}});
+                            {suggestion.answers.value(0), suggestion.answers.value(1)},
+                            rows_});
   }
   return recipe;
 }

@@ -253,6 +253,30 @@ TEST_F(CleanCommandTest, AConditionNarrowsTheRowsAndABadOneWritesNothing) {
       << "a database has no one condition";
 }
 
+// A recipe step with "where" cleans only its rows; the others of the table stay as they are.
+TEST_F(CleanCommandTest, ARecipeStepCleansOnlyTheRowsOfItsCondition) {
+  const Outcome ran = cleanWithRecipe(
+      R"({"klarifeld-recipe": 1, "steps": [)"
+      R"({"table": "t", "field": "v", "operation": "remove-all-spaces", "where": "id = 1"},)"
+      R"({"table": "t", "field": "v", "operation": "upper-case", "where": "id >= 4"}]})");
+  EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+  EXPECT_EQ(values(),
+            Column({text("ab"), text("x\ty\r\n"), std::nullopt, text("OK"), text("1 2 3 4 5")}));
+  const Outcome bad = cleanWithRecipe(
+      R"({"klarifeld-recipe": 1, "steps": [)"
+      R"({"table": "t", "field": "v", "operation": "upper-case", "where": "nope = 1"}]})");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_TRUE(bad.err.startsWith("klarifeld-clean: Step 1: The row condition cannot be used: "))
+      << bad.err.toStdString();
+  db.exec("CREATE TABLE k (v TEXT); INSERT INTO k VALUES ('a b')");
+  const Outcome keyless = cleanWithRecipe(
+      R"({"klarifeld-recipe": 1, "steps": [)"
+      R"({"table": "k", "field": "v", "operation": "upper-case", "where": "v <> ''"}]})");
+  EXPECT_NE(keyless.status, 0);
+  EXPECT_TRUE(keyless.err.contains("needs a table with a primary or unique key"))
+      << keyless.err.toStdString();
+}
+
 // The scan counts, on the server, each kind of dirt with the operation that cleans it.
 TEST_F(CleanCommandTest, ScanCountsTheDirtOfEveryTextColumn) {
   const Outcome json = clean({"--scan", "--json"});

@@ -204,6 +204,16 @@ TEST_F(PreviewTest, ARowConditionNarrowsPreviewsRunsAndValues) {
   EXPECT_EQ(form.progressWindow().rowsValue->text(), "where id > 1");
   EXPECT_EQ(journalRuns().at(0).rows, "id > 1");
   EXPECT_TRUE(form.statusLine->text().endsWith("Only the rows where id > 1."));
+  // A recipe step added now keeps the condition, and cleans only its rows.
+  db.exec("UPDATE t SET v = 'a b' WHERE id = 2");
+  form.addToRecipeAction->trigger();
+  EXPECT_EQ(form.statusLine->text(),
+            "Step 1 of the recipe: remove-all-spaces on t.v, rows where id > 1. Only the rows "
+            "where id > 1.");
+  form.previewRecipeAction->trigger();
+  ASSERT_NE(form.previewWindow(), nullptr);
+  form.previewWindow()->applyButton->click();
+  EXPECT_EQ(values(), Column({text("a b"), text("ab"), text("ef")}));
 
   dialogs.clear();
   form.scanDatabaseAction->trigger();
