@@ -65,7 +65,7 @@ constexpr OptionSpec Options[] = {
      "given), with the operation that cleans each kind; writes nothing."},
     {"where", 0, Takes::Value, "EXPR",
      "Only the rows where the SQL condition EXPR holds (a run, a dry run, --apply-changes, "
-     "--values); checked before anything is read."},
+     "--values, --scan with --table); checked before anything is read."},
     {"values", 0, Takes::Nothing, nullptr,
      "List the field's distinct values with how many rows hold each, most frequent first "
      "(counted on the server by their bytes); with --json one object per value."},
