@@ -105,3 +105,24 @@ TEST_F(ValuesWindowTest, EditGivesEveryRowOfAValueANewTextAsARun) {
   run(form, u"Change Selected Field to Upper Case");
   EXPECT_EQ(values()[0], text("IT'S \\")) << "quotes and backslashes kept as typed";
 }
+
+// Pages are read as the rows are shown, in any order, far from the first.
+TEST_F(ValuesWindowTest, ALongListIsReadAPageAtATime) {
+  createTable("VARCHAR(20)", {});
+  db.exec(
+      "INSERT INTO t SELECT seq, CONCAT('v', LPAD(seq, 5, '0')) FROM seq_1_to_3000;"
+      "INSERT INTO t VALUES (3001, 'v00007')");
+  MainWindow& form = chooseField();
+  form.valuesAction->trigger();
+  ValuesWindow& window = *form.valuesWindow();
+  EXPECT_EQ(window.totalsText->text(), "t.v: 3,001 rows, 3,000 distinct values.");
+  const QAbstractItemModel& model = *window.valueList->model();
+  ASSERT_EQ(model.rowCount(), 3000);
+  EXPECT_EQ(model.index(2999, ValueListModel::Value).data(), "v03000");
+  EXPECT_EQ(model.index(0, ValueListModel::Value).data(), "v00007") << "the one held twice";
+  EXPECT_EQ(model.index(1500, ValueListModel::Value).data(), "v01501") << "v00007 went first";
+  EXPECT_EQ(model.index(1500, ValueListModel::Count).data(), "1");
+  window.valueList->sortByColumn(ValueListModel::Value, Qt::DescendingOrder);
+  EXPECT_EQ(model.index(0, ValueListModel::Value).data(), "v03000");
+  EXPECT_EQ(model.index(2999, ValueListModel::Value).data(), "v00001");
+}
