@@ -1,6 +1,8 @@
 #include "BenchDatabase.h"
 
+#include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
 
 #include "TestServer.h"
 
@@ -43,4 +45,16 @@ void SettleServer() {
     QThread::msleep(100);
   }
   ExecOnServer("SET GLOBAL innodb_max_dirty_pages_pct = DEFAULT");
+}
+
+double SecondsOf(const std::function<void()>& work) {
+  QElapsedTimer timer;
+  timer.start();
+  work();
+  return double(timer.nsecsElapsed()) / 1e9;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }

@@ -5,6 +5,8 @@
 
 #include <sys/resource.h>
 #include <QString>
+#include <functional>
+#include <vector>
 
 inline constexpr int BenchRows = 1'000'000;
 inline const QString BenchDatabaseName = QStringLiteral("klarifeld_bench");
@@ -22,6 +24,11 @@ int BenchRoundTripMs();
 // Waits until the server has written its dirty pages out, so that a phase does not pay
 // for the background writing of the one before it.
 void SettleServer();
+
+// How long `work` takes, in seconds.
+double SecondsOf(const std::function<void()>& work);
+// The middle one of alternated rounds: on a machine whose speed drifts, what is said.
+double Median(std::vector<double> values);
 
 inline double PeakMemoryMiB() {
   rusage usage{};

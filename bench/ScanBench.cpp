@@ -43,18 +43,6 @@ QString prepare(int rows, bool everyKind) {
   return table;
 }
 
-double seconds(const std::function<void()>& work) {
-  QElapsedTimer timer;
-  timer.start();
-  work();
-  return timer.nsecsElapsed() / 1e9;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 // Rounds of the plain pass and the scan, each round in the other order: on a machine whose
 // speed drifts, the ratio within a round is what holds, and the median round what is said.
 constexpr int Rounds = 5;
@@ -67,12 +55,12 @@ void ScanBesidePlainPass(benchmark::State& state) {
     connection.CommandTimeout = 0;
     connection.Open(BenchConnectionString());
     const auto plainPass = [&] {
-      return seconds([&] {
+      return SecondsOf([&] {
         connection.Execute("SELECT SUM(LENGTH(v) + LENGTH(a) + LENGTH(b)) FROM " + table);
       });
     };
     const auto scan = [&] {
-      return seconds([&] { benchmark::DoNotOptimize(ScanTable(connection, table)); });
+      return SecondsOf([&] { benchmark::DoNotOptimize(ScanTable(connection, table)); });
     };
     std::vector<double> plains, scans, ratios;
     for (int round = 0; round < Rounds; ++round) {
@@ -88,10 +76,10 @@ void ScanBesidePlainPass(benchmark::State& state) {
       scans.push_back(scanned);
       ratios.push_back(scanned / plain);
     }
-    state.SetIterationTime(median(scans));
-    state.counters["plain_s"] = median(plains);
-    state.counters["scan_s"] = median(scans);
-    state.counters["scan_over_plain"] = median(ratios);
+    state.SetIterationTime(Median(scans));
+    state.counters["plain_s"] = Median(plains);
+    state.counters["scan_s"] = Median(scans);
+    state.counters["scan_over_plain"] = Median(ratios);
     state.counters["scan_over_plain_min"] = *std::min_element(ratios.begin(), ratios.end());
     state.counters["scan_over_plain_max"] = *std::max_element(ratios.begin(), ratios.end());
   }

@@ -40,13 +40,6 @@ QString prepare(qint64 rows) {
   return table;
 }
 
-double seconds(const std::function<void()>& work) {
-  QElapsedTimer timer;
-  timer.start();
-  work();
-  return timer.nsecsElapsed() / 1e9;
-}
-
 // Each round in the other order; the median round is what is said.
 constexpr int Rounds = 3;
 
@@ -55,7 +48,7 @@ void ValuesBesideGroupBy(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<double> plain, window, streamed;
     const auto groupBy = [&] {
-      return seconds([&] {
+      return SecondsOf([&] {
         Connection connection;
         connection.CommandTimeout = 0;
         connection.Open(BenchConnectionString());
@@ -65,14 +58,14 @@ void ValuesBesideGroupBy(benchmark::State& state) {
       });
     };
     const auto counted = [&] {
-      return seconds([&] {
+      return SecondsOf([&] {
         ValueList list;
         list.count(BenchConnectionString(), table, "v");
         benchmark::DoNotOptimize(list.at(0));
       });
     };
     const auto listed = [&] {
-      return seconds([&] {
+      return SecondsOf([&] {
         Connection connection;
         connection.CommandTimeout = 0;
         connection.Open(BenchConnectionString());
@@ -93,16 +86,12 @@ void ValuesBesideGroupBy(benchmark::State& state) {
         plain.push_back(groupBy());
       }
     }
-    const auto median = [](std::vector<double> values) {
-      std::sort(values.begin(), values.end());
-      return values[values.size() / 2];
-    };
-    state.SetIterationTime(median(window));
-    state.counters["group_by_s"] = median(plain);
-    state.counters["window_s"] = median(window);
-    state.counters["values_s"] = median(streamed);
-    state.counters["window_over_group_by"] = median(window) / median(plain);
-    state.counters["values_over_group_by"] = median(streamed) / median(plain);
+    state.SetIterationTime(Median(window));
+    state.counters["group_by_s"] = Median(plain);
+    state.counters["window_s"] = Median(window);
+    state.counters["values_s"] = Median(streamed);
+    state.counters["window_over_group_by"] = Median(window) / Median(plain);
+    state.counters["values_over_group_by"] = Median(streamed) / Median(plain);
     state.counters["peak_MiB"] = PeakMemoryMiB();
   }
 }

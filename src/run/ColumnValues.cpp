@@ -5,6 +5,15 @@
 #include "RowCondition.h"
 #include "TableBrowser.h"
 
+ValueCount ValueCountOf(const RecordSet& row) {
+  ValueCount counted;
+  if (const std::optional<QByteArrayView> value = row.RawValue(0)) {
+    counted.value = value->toByteArray();
+  }
+  counted.rows = row.RawValue(1).value_or(QByteArrayView("0")).toLongLong();
+  return counted;
+}
+
 void ForEachDistinctValue(Connection& connection, const QString& table, const QString& field,
                           const QString& rows, qint64 limit,
                           const std::function<bool(const ValueCount&)>& visit) {
@@ -18,11 +27,6 @@ void ForEachDistinctValue(Connection& connection, const QString& table, const QS
   RecordSet values;
   values.Open(statement, connection);
   for (; !values.Eof(); values.MoveNext()) {
-    ValueCount counted;
-    if (const std::optional<QByteArrayView> value = values.RawValue(0)) {
-      counted.value = value->toByteArray();
-    }
-    counted.rows = values.RawValue(1).value_or(QByteArrayView("0")).toLongLong();
-    if (!visit(counted)) break;
+    if (!visit(ValueCountOf(values))) break;
   }
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 class Connection;
+class RecordSet;
 
 // One distinct value of a column and how many rows hold it; no value for NULL. Text as
 // UTF-8, a binary column's bytes as they are.
@@ -13,6 +14,9 @@ struct ValueCount {
   std::optional<QByteArray> value;
   qint64 rows = 0;
 };
+
+// The value and its count in the current row of a reading of (value, count).
+ValueCount ValueCountOf(const RecordSet& row);
 
 // The distinct values of `field`, counted on the server by their bytes (so that values
 // apart only in case, accents or trailing spaces stay apart), most frequent first, ties by

@@ -79,14 +79,7 @@ const ValueCount& ValueList::at(qint64 row) {
     read.Open(QStringLiteral("SELECT v, n FROM klarifeld_values") + where_ + orderBy_ +
                   QStringLiteral(" LIMIT %1 OFFSET %2").arg(PageRows).arg(page * PageRows),
               *connection_);
-    for (; !read.Eof(); read.MoveNext()) {
-      ValueCount counted;
-      if (const std::optional<QByteArrayView> value = read.RawValue(0)) {
-        counted.value = value->toByteArray();
-      }
-      counted.rows = read.RawValue(1).value_or(QByteArrayView("0")).toLongLong();
-      values.push_back(std::move(counted));
-    }
+    for (; !read.Eof(); read.MoveNext()) values.push_back(ValueCountOf(read));
     found = pages_.emplace(page, std::move(values)).first;
     pagesRead_.push_back(page);
   }

@@ -216,8 +216,7 @@ void ValuesWindow::count(const QString& connectionString, const QString& table,
     return;
   }
   counting_ = false;
-  model_.showValues({}, false);
-  filter();
+  filter();  // shows the values, under the filter typed meanwhile
   valueList->setFocus();
 }
 
