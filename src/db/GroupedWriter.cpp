@@ -536,7 +536,14 @@ GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size
   Attempted tried;
   for (int attempt = 1;; ++attempt) {
     tried.atFault.clear();
-    tried.attempt = writeChunk(part, observer, tried.atFault, inOrder);
+    try {
+      tried.attempt = writeChunk(part, observer, tried.atFault, inOrder);
+    } catch (const DbError& failure) {
+      // A cluster aborts a transaction that lost to another node's between its statements
+      // too: the next one, whichever it is, says deadlock, and the chunk goes again.
+      if (failure.errorNumber() != ER_LOCK_DEADLOCK) throw;
+      tried.attempt = Attempt::Retry;
+    }
     if (tried.attempt != Attempt::Retry || attempt == ChunkAttempts) return tried;
     std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
   }
