@@ -18,7 +18,7 @@
 #include "PrintedChanges.h"
 #include "RecordSet.h"
 #include "RewriteRun.h"
-#include "TableBrowser.h"
+#include "SqlText.h"
 #include "Terminal.h"
 #include "VisibleText.h"
 

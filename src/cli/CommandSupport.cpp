@@ -15,8 +15,8 @@
 #include "RunJournal.h"
 #include "RunProgress.h"
 #include "SettingsStore.h"
+#include "SqlText.h"
 #include "StoredPassword.h"
-#include "TableBrowser.h"
 #include "Terminal.h"
 #include "VisibleText.h"
 

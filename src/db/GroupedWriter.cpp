@@ -275,8 +275,8 @@ bool GroupedWriter::castKeys(MYSQL* mysql) {
     const QByteArray sql =
         "SELECT DATA_TYPE, COLUMN_TYPE, CHARACTER_SET_NAME, COLLATION_NAME, NUMERIC_PRECISION, "
         "NUMERIC_SCALE, DATETIME_PRECISION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
-        quoted(mysql, info.database) + " AND TABLE_NAME = " + quoted(mysql, info.table) +
-        " AND COLUMN_NAME = " + quoted(mysql, fields_.at(key).column);
+        TextLiteral(info.database) + " AND TABLE_NAME = " + TextLiteral(info.table) +
+        " AND COLUMN_NAME = " + TextLiteral(fields_.at(key).column);
     if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
     const ResultHandle result(mysql_store_result(mysql));
     const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
@@ -309,13 +309,6 @@ bool GroupedWriter::castKeys(MYSQL* mysql) {
   }
   derived_ = true;
   return true;
-}
-
-QByteArray GroupedWriter::quoted(MYSQL* mysql, const QByteArray& text) {
-  QByteArray escaped(2 * text.size() + 1, Qt::Uninitialized);
-  escaped.resize(qsizetype(
-      mysql_real_escape_string(mysql, escaped.data(), text.constData(), unsigned(text.size()))));
-  return '\'' + escaped + '\'';
 }
 
 void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) {

@@ -128,7 +128,6 @@ class GroupedWriter {
   bool makeKeylessChunkTable(MYSQL* mysql, QString* whyNot);
   quint32 rowHash(const std::vector<FieldBytes>& row) const;
   bool castKeys(MYSQL* mysql);
-  static QByteArray quoted(MYSQL* mysql, const QByteArray& text);
   static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql,
                                            std::optional<DbError>* failure = nullptr);
   static std::vector<qint64> serverNumbers(MYSQL* mysql, const QByteArray& sql,

@@ -10,6 +10,7 @@
 #include "ByteArena.h"
 #include "ClientHandles.h"
 #include "Session.h"
+#include "SqlText.h"
 
 // One field of a row as the server sent it: text in UTF-8, numbers and dates as the
 // server's text, binary columns as their bytes.
@@ -23,11 +24,6 @@ struct FieldBytes {
 inline FieldBytes BytesOf(const std::optional<QByteArray>& value) {
   if (!value) return {};
   return {value->constData(), static_cast<unsigned long>(value->size()), false};
-}
-
-// A database, table or column name quoted for SQL: `name`, with ` doubled.
-inline QByteArray QuotedIdentifier(QByteArrayView name) {
-  return '`' + name.toByteArray().replace('`', "``") + '`';
 }
 
 // Rows fetched ahead of the reader, packed one after another in large blocks: per

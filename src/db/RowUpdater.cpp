@@ -9,6 +9,7 @@
 
 #include "DbError.h"
 #include "Session.h"
+#include "TableKeys.h"
 #include "Transaction.h"
 
 namespace {
@@ -135,16 +136,10 @@ bool RowUpdater::readsBack() const {
 // A trigger that runs before an update may change the value on its way into the row.
 bool RowUpdater::hasTriggerBeforeUpdate() const {
   MYSQL* mysql = session_.idle();
-  const auto quoted = [&](const QByteArray& text) {
-    QByteArray escaped(2 * text.size() + 1, Qt::Uninitialized);
-    escaped.resize(qsizetype(
-        mysql_real_escape_string(mysql, escaped.data(), text.constData(), unsigned(text.size()))));
-    return '\'' + escaped + '\'';
-  };
-  const QByteArray sql =
-      "SELECT 1 FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " + quoted(database_) +
-      " AND EVENT_OBJECT_TABLE = " + quoted(tableName_) +
-      " AND EVENT_MANIPULATION = 'UPDATE' AND ACTION_TIMING = 'BEFORE' LIMIT 1";
+  const QByteArray sql = "SELECT 1 FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = " +
+                         TextLiteral(database_) +
+                         " AND EVENT_OBJECT_TABLE = " + TextLiteral(tableName_) +
+                         " AND EVENT_MANIPULATION = 'UPDATE' AND ACTION_TIMING = 'BEFORE' LIMIT 1";
   if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
   const ResultHandle result(mysql_store_result(mysql));
   if (!result) throw DbError::from(mysql);
@@ -156,39 +151,18 @@ RowUpdater::~RowUpdater() = default;
 // The primary key, else the first unique key without nulls, provided that the result
 // holds all of its columns.
 void RowUpdater::findRowKey() {
-  MYSQL* mysql = session_.idle();
-  const QByteArray sql = "SHOW KEYS FROM " + table_;
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
-  ResultHandle keys(mysql_store_result(mysql));
-  if (!keys) throw DbError::from(mysql);
-
-  struct Key {
-    QByteArray name;
+  for (const UniqueKey& key : UniqueKeysOf(session_.idle(), table_)) {
+    if (key.nullable) continue;
     std::vector<int> fields;
-    bool usable = true;
-  };
-  std::vector<Key> candidates;
-  while (MYSQL_ROW row = mysql_fetch_row(keys.get())) {
-    // Table, Non_unique, Key_name, Seq_in_index, Column_name, ..., Null (10th)
-    if (QByteArray(row[1]) != "0") continue;
-    const QByteArray name(row[2]);
-    if (candidates.empty() || candidates.back().name != name) candidates.push_back({name, {}});
-    Key& key = candidates.back();
-    const auto field = std::find_if(tableFields_.begin(), tableFields_.end(), [&](int i) {
-      return fields_.at(i).column.compare(row[4], Qt::CaseInsensitive) == 0;
-    });
-    const bool nullable = row[9] && QByteArray(row[9]) == "YES";
-    if (field == tableFields_.end() || nullable) {
-      key.usable = false;
-    } else {
-      key.fields.push_back(*field);
+    for (const QByteArray& column : key.columns) {
+      const auto field = std::find_if(tableFields_.begin(), tableFields_.end(), [&](int i) {
+        return fields_.at(i).column.compare(column, Qt::CaseInsensitive) == 0;
+      });
+      if (field == tableFields_.end()) break;
+      fields.push_back(*field);
     }
-  }
-  std::stable_partition(candidates.begin(), candidates.end(),
-                        [](const Key& key) { return key.name == "PRIMARY"; });
-  for (const Key& key : candidates) {
-    if (key.usable) {
-      keyFields_ = key.fields;
+    if (fields.size() == std::size_t(key.columns.size())) {
+      keyFields_ = std::move(fields);
       return;
     }
   }

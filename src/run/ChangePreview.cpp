@@ -7,7 +7,7 @@
 #include "Connection.h"
 #include "RecordSet.h"
 #include "RunJournal.h"
-#include "TableBrowser.h"
+#include "SqlText.h"
 
 ChangePreview::ChangePreview(RunDescription description, RewriteTarget target, bool binary)
     : description_(std::move(description)), target_(std::move(target)), binary_(binary) {}

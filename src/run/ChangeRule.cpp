@@ -1,6 +1,7 @@
 #include "ChangeRule.h"
 
-#include "TableBrowser.h"
+#include "RecordSet.h"
+#include "SqlText.h"
 
 QString NewValueOf(const CleaningOperation& operation, const Answers& answers,
                    const FieldValue& stored) {

@@ -3,7 +3,7 @@
 #include "Connection.h"
 #include "RecordSet.h"
 #include "RowCondition.h"
-#include "TableBrowser.h"
+#include "SqlText.h"
 
 ValueCount ValueCountOf(const RecordSet& row) {
   ValueCount counted;

@@ -12,7 +12,9 @@
 #include "OperationCatalogue.h"
 #include "RecordSet.h"
 #include "RowCondition.h"
-#include "TableBrowser.h"
+#include "Session.h"
+#include "SqlText.h"
+#include "TableKeys.h"
 
 namespace {
 
@@ -202,13 +204,13 @@ std::vector<TextColumn> textColumns(Connection& connection, const QString& table
   return columns;
 }
 
-// The columns of the table's primary key, in its order. SHOW KEYS answers at once, where
-// information_schema.STATISTICS opens every table of the database.
+// The columns of the table's primary key, in its order.
 QStringList primaryKeyOf(Connection& connection, const QString& table) {
   QStringList columns;
-  for (const auto keys = connection.Execute(QStringLiteral("SHOW KEYS FROM ") + QuotedName(table));
-       !keys->Eof(); keys->MoveNext()) {
-    if (keys->Value(2) == QStringLiteral("PRIMARY")) columns << keys->Value(4).value_or(QString());
+  const std::vector<UniqueKey> keys =
+      UniqueKeysOf(connection.session()->idle(), QuotedIdentifier(table.toUtf8()));
+  if (!keys.empty() && keys.front().primary()) {
+    for (const QByteArray& column : keys.front().columns) columns << QString::fromUtf8(column);
   }
   return columns;
 }

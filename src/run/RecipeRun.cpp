@@ -9,11 +9,12 @@
 #include "ConnectionString.h"
 #include "DbError.h"
 #include "Dialogs.h"
+#include "RecordSet.h"
 #include "RewriteRun.h"
 #include "RowCondition.h"
 #include "RowUpdater.h"
 #include "RunJournal.h"
-#include "TableBrowser.h"
+#include "SqlText.h"
 #include "WorkerThread.h"
 
 namespace {

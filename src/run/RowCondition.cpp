@@ -2,7 +2,8 @@
 
 #include "Connection.h"
 #include "DbError.h"
-#include "TableBrowser.h"
+#include "RecordSet.h"
+#include "SqlText.h"
 
 QString WhereClause(const QString& condition) {
   return condition.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(condition);

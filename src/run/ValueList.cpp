@@ -4,7 +4,7 @@
 #include "DbError.h"
 #include "RecordSet.h"
 #include "RowCondition.h"
-#include "TableBrowser.h"
+#include "SqlText.h"
 
 ValueList::ValueList() : connection_(std::make_unique<Connection>()) {}
 ValueList::~ValueList() = default;

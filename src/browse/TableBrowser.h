@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "RecordSet.h"
+#include "SqlText.h"
 
-class Connection;
 class Dialogs;
 class ListView;
 class ReportingProcedure;
@@ -35,26 +35,3 @@ inline constexpr int PreviewRows = 101;
 // after it. A record set that did not open, or whose end cannot be told, adds no more.
 void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<RecordSet>& records,
                     ListView& preview);
-
-// The statements that read a table's fields and a field's values; names are quoted.
-// Put before a SELECT whose rows are read while others are written: the server waits for
-// the reader as long as a write may take, a report box held open included.
-QString WaitingForTheReader();
-QString SelectAllStatement(const QString& table);
-QString SelectFieldStatement(const QString& field, const QString& table);
-
-// A name between backquotes, each backquote inside it doubled.
-QString QuotedName(const QString& name);
-// A text as a string literal that no SQL mode reads otherwise.
-QString TextLiteral(const QString& text);
-
-// What the server tells of a table of the current database without reading it: its
-// storage engine (empty for a view) and its estimated number of rows.
-struct TableFacts {
-  QString engine;
-  qint64 estimatedRows = 0;
-};
-TableFacts TableFactsOf(Connection& connection, const QString& table);
-
-// The value, or `replacement` when it is null.
-QString ReplaceNull(const FieldValue& value, const QString& replacement);

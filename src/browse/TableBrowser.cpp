@@ -13,41 +13,6 @@ const QString TableClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.ListVi
 const QString FieldClickedTag = QStringLiteral("Klarifeld2021/08/31.Form2.ListView2_Click");
 }  // namespace
 
-QString QuotedName(const QString& name) {
-  return QString::fromUtf8(QuotedIdentifier(name.toUtf8()));
-}
-
-QString TextLiteral(const QString& text) {
-  return QStringLiteral("CONVERT(X'%1' USING utf8mb4)")
-      .arg(QString::fromLatin1(text.toUtf8().toHex()));
-}
-
-TableFacts TableFactsOf(Connection& connection, const QString& table) {
-  const auto facts = connection.Execute(
-      QStringLiteral("SELECT ENGINE, TABLE_ROWS FROM information_schema.TABLES WHERE "
-                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1")
-          .arg(TextLiteral(table)));
-  if (!facts->isOpen() || facts->Eof()) return {};
-  return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
-}
-
-QString WaitingForTheReader() {
-  return QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ");
-}
-
-QString SelectAllStatement(const QString& table) {
-  return QStringLiteral("SELECT * FROM ") + QuotedName(table);
-}
-
-QString SelectFieldStatement(const QString& field, const QString& table) {
-  return QStringLiteral("SELECT ") + QuotedName(field) + QStringLiteral(" FROM ") +
-         QuotedName(table);
-}
-
-QString ReplaceNull(const FieldValue& value, const QString& replacement) {
-  return value ? *value : replacement;
-}
-
 void AddPreviewRows(ReportingProcedure& run, int line, const std::unique_ptr<RecordSet>& records,
                     ListView& preview) {
   for (int rows = 0; rows < PreviewRows && records && records->isOpen(); ++rows) {

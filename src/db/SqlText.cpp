@@ -1,0 +1,42 @@
+#include "SqlText.h"
+
+#include "Connection.h"
+#include "RecordSet.h"
+
+QString QuotedName(const QString& name) {
+  return QString::fromUtf8(QuotedIdentifier(name.toUtf8()));
+}
+
+QByteArray TextLiteral(const QByteArray& utf8) {
+  return "CONVERT(X'" + utf8.toHex() + "' USING utf8mb4)";
+}
+
+QString TextLiteral(const QString& text) {
+  return QString::fromLatin1(TextLiteral(text.toUtf8()));
+}
+
+QString WaitingForTheReader() {
+  return QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ");
+}
+
+QString SelectAllStatement(const QString& table) {
+  return QStringLiteral("SELECT * FROM ") + QuotedName(table);
+}
+
+QString SelectFieldStatement(const QString& field, const QString& table) {
+  return QStringLiteral("SELECT ") + QuotedName(field) + QStringLiteral(" FROM ") +
+         QuotedName(table);
+}
+
+TableFacts TableFactsOf(Connection& connection, const QString& table) {
+  const auto facts = connection.Execute(
+      QStringLiteral("SELECT ENGINE, TABLE_ROWS FROM information_schema.TABLES WHERE "
+                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1")
+          .arg(TextLiteral(table)));
+  if (!facts->isOpen() || facts->Eof()) return {};
+  return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
+}
+
+QString ReplaceNull(const std::optional<QString>& value, const QString& replacement) {
+  return value ? *value : replacement;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+class Connection;
+
+// Names and texts as they go into a statement, and the statements that read a table.
+
+// A name between backquotes, each backquote inside it doubled.
+inline QByteArray QuotedIdentifier(QByteArrayView name) {
+  return '`' + name.toByteArray().replace('`', "``") + '`';
+}
+QString QuotedName(const QString& name);
+// A text as a string literal that no SQL mode and no character set reads otherwise.
+QByteArray TextLiteral(const QByteArray& utf8);
+QString TextLiteral(const QString& text);
+
+// Put before a SELECT whose rows are read while others are written: the server waits for
+// the reader as long as a write may take, a report box held open included.
+QString WaitingForTheReader();
+QString SelectAllStatement(const QString& table);
+QString SelectFieldStatement(const QString& field, const QString& table);
+
+// What the server tells of a table of the current database without reading it: its
+// storage engine (empty for a view) and its estimated number of rows.
+struct TableFacts {
+  QString engine;
+  qint64 estimatedRows = 0;
+};
+TableFacts TableFactsOf(Connection& connection, const QString& table);
+
+// The value, or `replacement` when it is null.
+QString ReplaceNull(const std::optional<QString>& value, const QString& replacement);
