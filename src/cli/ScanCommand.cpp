@@ -4,10 +4,9 @@
 #include "CommandSupport.h"
 #include "Commands.h"
 #include "Connection.h"
-#include "DatabaseScan.h"
 #include "RunProgress.h"
+#include "TablesScan.h"
 #include "Terminal.h"
-#include "WorkerThread.h"
 
 namespace {
 
@@ -80,22 +79,19 @@ int ScanDatabase(const CleanOptions& options) {
     }
     // On a worker, so that Ctrl+C can end the statement on the server.
     const InterruptWatch interrupt([&] { connection.Cancel(); });
-    for (qsizetype done = 0; done < tables.size(); ++done) {
-      try {
-        RunWhileServingEvents([&] {
-          for (ColumnFindings& found :
-               ScanTable(connection, tables[done], options.sample, 0, options.where)) {
-            findings.push_back(found);
-          }
+    const TablesScanned ended = ScanTables(
+        connection, tables, {options.sample, options.where},
+        [](qsizetype, const QString&) { return true; },
+        [&](const QString&, std::vector<ColumnFindings>&& found) {
+          findings.insert(findings.end(), found.begin(), found.end());
         });
-      } catch (const DbError&) {
-        if (!interrupt.interrupted()) throw;
-        Fail(QStringLiteral("Stopped by Ctrl+C after %1 of %2 tables; nothing is printed.")
-                 .arg(done)
-                 .arg(tables.size()));
-        return SomeReported;
-      }
+    if (ended.failure && interrupt.interrupted()) {
+      Fail(QStringLiteral("Stopped by Ctrl+C after %1 of %2 tables; nothing is printed.")
+               .arg(ended.scanned)
+               .arg(tables.size()));
+      return SomeReported;
     }
+    if (ended.failure) throw *ended.failure;
   } catch (const DbError& failure) {
     Fail(QStringLiteral("Could not scan: %1").arg(QString::fromUtf8(failure.what())));
     return ConnectionFailed;

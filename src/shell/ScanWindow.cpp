@@ -241,28 +241,29 @@ void ScanWindow::scan(const QString& connectionString, const QStringList& listed
   const qint64 sampleRows = stopped_ ? 0 : sampleRowsFor(estimatedRows_);
   sampleRows_ = sampleRows;
   progressBar->setRange(0, int(std::max<qsizetype>(tables.size(), 1)));
-  qsizetype scanned = 0;
-  for (const QString& table : tables) {
-    if (stopped_) break;
-    progressText->setText(QStringLiteral("Scanning table %1 of %2: %3…")
-                              .arg(scanned + 1)
-                              .arg(tables.size())
-                              .arg(table));
-    std::vector<ColumnFindings> found;
-    try {
-      found = scanTable(table, sampleRows);
-    } catch (const DbError& failure) {
-      if (!stopped_) {
-        dialogs_.message(QStringLiteral("The table '%1' could not be scanned: %2")
-                             .arg(table, QString::fromUtf8(failure.what())));
-      }
-      stopped_ = true;
-      break;
+  const TablesScanned ended = ScanTables(
+      *connection_, tables, {sampleRows, rows_},
+      [&](qsizetype index, const QString& table) {
+        if (stopped_) return false;
+        progressText->setText(QStringLiteral("Scanning table %1 of %2: %3…")
+                                  .arg(index + 1)
+                                  .arg(tables.size())
+                                  .arg(table));
+        return true;
+      },
+      [&](const QString&, std::vector<ColumnFindings>&& found) {
+        columnsScanned_ += qint64(found.size());
+        list(found);
+        progressBar->setValue(progressBar->value() + 1);
+      });
+  if (ended.failure) {
+    if (!stopped_) {
+      dialogs_.message(QStringLiteral("The table '%1' could not be scanned: %2")
+                           .arg(tables[ended.scanned], QString::fromUtf8(ended.failure->what())));
     }
-    columnsScanned_ += qint64(found.size());
-    list(found);
-    progressBar->setValue(int(++scanned));
+    stopped_ = true;
   }
+  const qsizetype scanned = ended.scanned;
   scanning_ = false;
   stopButton->setEnabled(false);
   followTicks();
@@ -343,12 +344,6 @@ void ScanWindow::stop() {
   if (connection_ && !connecting_) connection_->Cancel();
 }
 
-std::vector<ColumnFindings> ScanWindow::scanTable(const QString& table, qint64 sampleRows) {
-  std::vector<ColumnFindings> found;
-  RunWhileServingEvents([&] { found = ScanTable(*connection_, table, sampleRows, 0, rows_); });
-  return found;
-}
-
 void ScanWindow::scanAgain(const QStringList& written) {
   if (scanning_ || fetchingExamples_ || !connection_ || !connection_->isOpen() || !isVisible()) {
     return;
@@ -364,21 +359,24 @@ void ScanWindow::scanAgain(const QStringList& written) {
   if (tables.isEmpty()) return;
   {
     const QScopedValueRollback scanning(scanning_, true);
-    for (const QString& table : tables) {
-      progressText->setText(QStringLiteral("Scanning %1 again after writing it…").arg(table));
-      std::vector<ColumnFindings> found;
-      try {
-        found = scanTable(table, sampleRows_);
-      } catch (const DbError& failure) {
-        progressText->setText(QStringLiteral("The table '%1' could not be scanned again: %2")
-                                  .arg(table, QString::fromUtf8(failure.what())));
-        return;
-      }
-      for (int i = findingList->topLevelItemCount() - 1; i >= 0; --i) {
-        if (findingList->topLevelItem(i)->text(Table) == table)
-          delete findingList->takeTopLevelItem(i);
-      }
-      list(found, ticked);
+    const TablesScanned ended = ScanTables(
+        *connection_, tables, {sampleRows_, rows_},
+        [&](qsizetype, const QString& table) {
+          progressText->setText(QStringLiteral("Scanning %1 again after writing it…").arg(table));
+          return true;
+        },
+        [&](const QString& table, std::vector<ColumnFindings>&& found) {
+          for (int i = findingList->topLevelItemCount() - 1; i >= 0; --i) {
+            if (findingList->topLevelItem(i)->text(Table) == table)
+              delete findingList->takeTopLevelItem(i);
+          }
+          list(found, ticked);
+        });
+    if (ended.failure) {
+      progressText->setText(
+          QStringLiteral("The table '%1' could not be scanned again: %2")
+              .arg(tables[ended.scanned], QString::fromUtf8(ended.failure->what())));
+      return;
     }
   }
   progressText->setText(

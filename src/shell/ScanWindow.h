@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "DatabaseScan.h"
 #include "Recipe.h"
+#include "TablesScan.h"
 
 class Connection;
 class Dialogs;
@@ -82,7 +82,6 @@ class ScanWindow : public QDialog {
  private:
   void layOut();
   void list(const std::vector<ColumnFindings>& findings, const QStringList& ticked = {});
-  std::vector<ColumnFindings> scanTable(const QString& table, qint64 sampleRows);
   void tickChosen();
   QStringList connectForTables(const QString& connectionString, const QStringList& listed);
   qint64 sampleRowsFor(qint64 estimatedRows);

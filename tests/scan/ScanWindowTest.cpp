@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include "../run/RunTesting.h"
 #include "PreviewWindow.h"
-#include "RunTesting.h"
 #include "ScanWindow.h"
 
 namespace {

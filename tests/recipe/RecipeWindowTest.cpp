@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include "../run/RunTesting.h"
 #include "ChangeListModel.h"
 #include "HistoryWindow.h"
 #include "PreviewWindow.h"
 #include "ProgressWindow.h"
-#include "RunTesting.h"
 #include "ScanWindow.h"
 
 #include <QTableView>
