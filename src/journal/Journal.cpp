@@ -332,6 +332,14 @@ std::optional<JournalRun> Journal::run(qint64 id) const {
 // meets no read of this connection that another connection's commit has made stale.
 qint64 Journal::forEachEntry(qint64 run,
                              const std::function<void(const JournalEntry&)>& visit) const {
+  return visitEntriesWhile(run, [&](const JournalEntry& entry) {
+    visit(entry);
+    return true;
+  });
+}
+
+qint64 Journal::visitEntriesWhile(qint64 run,
+                                  const std::function<bool(const JournalEntry&)>& visit) const {
   qsizetype identityColumns = 0;
   {
     Query described(db_, "SELECT identity_columns FROM runs WHERE id = ?");
@@ -340,12 +348,13 @@ qint64 Journal::forEachEntry(qint64 run,
     if (!columns.isEmpty()) identityColumns = columns.count('\0') + 1;
   }
   qint64 damaged = 0;
+  bool going = true;
   // An entry that is not whole, or whose identity does not fit the run's, finds no row.
   const auto visitIntact = [&](JournalEntry entry) {
     if (identityColumns > 0 && entry.identity.size() != std::size_t(identityColumns)) {
       ++damaged;
     } else {
-      visit(entry);
+      going = visit(entry);
     }
   };
   // A journal of an older version kept an entry a row.
@@ -363,9 +372,12 @@ qint64 Journal::forEachEntry(qint64 run,
       }
     }
     if (page.empty()) break;
-    for (JournalEntry& entry : page) visitIntact(std::move(entry));
+    for (JournalEntry& entry : page) {
+      if (going) visitIntact(std::move(entry));
+    }
+    if (!going) return damaged;
   }
-  for (after = 0;;) {
+  for (after = 0; going;) {
     QByteArray frames;
     qint64 entries = 0;
     {
@@ -379,7 +391,7 @@ qint64 Journal::forEachEntry(qint64 run,
       entries = batch.integer(2);
     }
     qint64 read = 0;
-    for (qsizetype at = 0; at + qsizetype(sizeof(quint32)) <= frames.size(); ++read) {
+    for (qsizetype at = 0; going && at + qsizetype(sizeof(quint32)) <= frames.size(); ++read) {
       quint32 length = 0;
       memcpy(&length, frames.constData() + at, sizeof length);
       at += sizeof length;
@@ -393,7 +405,7 @@ qint64 Journal::forEachEntry(qint64 run,
       }
       visitIntact({UnpackedValues(parts[0].value_or(QByteArray())), parts[1], parts[2]});
     }
-    damaged += std::max<qint64>(entries - read, 0);
+    if (going) damaged += std::max<qint64>(entries - read, 0);
   }
   return damaged;
 }

@@ -116,6 +116,8 @@ class Journal {
   bool numbered(qint64 id) const;
   // Visits the run's intact entries in order; returns how many were damaged and left out.
   qint64 forEachEntry(qint64 run, const std::function<void(const JournalEntry&)>& visit) const;
+  // The same, until `visit` returns false.
+  qint64 visitEntriesWhile(qint64 run, const std::function<bool(const JournalEntry&)>& visit) const;
   // The file and its write-ahead log.
   qint64 sizeOnDisk() const;
   const QString& path() const { return path_; }

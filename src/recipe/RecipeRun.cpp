@@ -228,9 +228,8 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
 }
 
 // The changes of the `asked` fields of one table as rewrites row by row: each row's next to
-// each other, in the order the rows were read.
-void visitByRow(const ChangePreviews& fields, const PartRange& asked,
-                const std::function<void(const Rewrite&)>& visit) {
+// each other, in the order the rows were read. False when the visitor wanted no more.
+bool visitByRow(const ChangePreviews& fields, const PartRange& asked, const RewriteVisitor& visit) {
   std::vector<qsizetype> next(asked.count, 0);
   const auto changes = [&](std::size_t j) -> const ChangePreview& {
     return *fields[asked.first + j];
@@ -241,11 +240,13 @@ void visitByRow(const ChangePreviews& fields, const PartRange& asked,
     for (std::size_t j = 0; j < asked.count; ++j) {
       if (waiting(j)) position = std::min(position, changes(j).position(next[j]));
     }
-    if (position == std::numeric_limits<qint64>::max()) return;
+    if (position == std::numeric_limits<qint64>::max()) return true;
     for (std::size_t j = 0; j < asked.count; ++j) {
       if (waiting(j) && changes(j).position(next[j]) == position) {
         const qsizetype entry = next[j]++;
-        if (!changes(j).leftOut(entry)) visit(changes(j).rewrite(entry, asked.first + j));
+        if (!changes(j).leftOut(entry) && !visit(changes(j).rewrite(entry, asked.first + j))) {
+          return false;
+        }
       }
     }
   }
@@ -385,7 +386,7 @@ bool addStreamedFields(RecipePreview& counted, Connection& connection,
 // read and handed on a batch at a time.
 void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
                   const PartRange& asked, const QString& connectionString,
-                  const std::function<void(const Rewrite&)>& visit) {
+                  const RewriteVisitor& visit) {
   TableCleaning cleaning(counted.recipe, fields, connectionString, WaitingForTheReader());
   std::vector<ChangePreview*> changes;
   for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
@@ -399,13 +400,14 @@ void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields
   }
   cleaning.cleanInto(counted, fields, changes);
   const auto handOn = [&] {
-    visitByRow(counted.fields, asked, visit);
+    const bool going = visitByRow(counted.fields, asked, visit);
     for (ChangePreview* field : changes) field->dropKept();
+    return going;
   };
   while (cleaning.next()) {
     qsizetype kept = 0;
     for (const ChangePreview* field : changes) kept += field->size();
-    if (kept >= StreamedBatch) handOn();
+    if (kept >= StreamedBatch && !handOn()) return;
   }
   handOn();
 }
@@ -414,8 +416,7 @@ void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields
 
 std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
                                   const QString& connectionString) {
-  const RewriteSource source = [&](const PartRange& asked,
-                                   const std::function<void(const Rewrite&)>& visit) {
+  const RewriteSource source = [&](const PartRange& asked, const RewriteVisitor& visit) {
     visitByRow(preview.fields, asked, visit);
   };
   return runFields(preview, rewrites, connectionString, source, QStringLiteral("the preview"));
@@ -447,8 +448,7 @@ RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& c
     dialogs.message(QString::fromUtf8(failure.what()));
     return {};
   }
-  const RewriteSource source = [&](const PartRange& asked,
-                                   const std::function<void(const Rewrite&)>& visit) {
+  const RewriteSource source = [&](const PartRange& asked, const RewriteVisitor& visit) {
     streamFields(*counted,
                  {fields.begin() + std::ptrdiff_t(asked.first),
                   fields.begin() + std::ptrdiff_t(asked.first + asked.count)},

@@ -190,10 +190,9 @@ void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
                   const QString& connectionString) {
   JournalRun journaled =
       JournalRunOf(preview.description(), ParseConnectionString(connectionString));
-  const RewriteSource changes = [&](const PartRange&,
-                                    const std::function<void(const Rewrite&)>& visit) {
+  const RewriteSource changes = [&](const PartRange&, const RewriteVisitor& visit) {
     for (qsizetype i = 0; i < preview.size(); ++i) {
-      if (!preview.leftOut(i)) visit(preview.rewrite(i));
+      if (!preview.leftOut(i) && !visit(preview.rewrite(i))) return;
     }
   };
   rewrites.run(preview.target(), journaled, preview.description(), preview.chosen(), changes);

@@ -8,10 +8,13 @@
 
 #include "Journal.h"
 #include "RowChange.h"
+#include "RowRewriter.h"
 #include "RunControl.h"
 #include "RunProgress.h"
 
 class Dialogs;
+class PartRecorders;
+class DbError;
 
 // One value to write into a row found again by its identity, where `from` still stands.
 struct Rewrite {
@@ -26,9 +29,10 @@ struct PartRange {
   std::size_t count = 1;
   bool holds(std::size_t part) const { return part >= first && part < first + count; }
 };
-// Hands each rewrite of the parts asked for to the visitor, in order.
-using RewriteSource =
-    std::function<void(const PartRange& parts, const std::function<void(const Rewrite&)>& visit)>;
+// Told of each rewrite in turn; false when the run ended and wants no more.
+using RewriteVisitor = std::function<bool(const Rewrite&)>;
+// Hands each rewrite of the parts asked for to the visitor, in order, until it says no more.
+using RewriteSource = std::function<void(const PartRange& parts, const RewriteVisitor& visit)>;
 
 // The table, field and row identity that rewrites address.
 struct RewriteTarget {
@@ -95,7 +99,21 @@ class RewriteRun {
   RunSummary summary_;
   std::vector<PartDone> partsDone_;
 
+  struct Plan;
+  struct Pass;
   std::optional<qint64> runAll(const std::vector<RewritePart>& parts, const RewriteSource& source,
                                RewriteOrder order, std::optional<JournalRun> whole,
                                const RunDescription& description);
+  void prepare(Plan& plan, RewriteOrder order, std::optional<JournalRun>& whole);
+  RunEnd rewriteSpan(Plan& plan, const PartRange& span, const RewriteSource& source, Pass& pass);
+  RunEnd rewriteAll(const PartRange& span, const RewriteSource& source, RowRewriter& rewriter,
+                    PartRecorders& recorders, Pass& pass);
+  RunEnd endAsked(const PartRecorders& recorders) const;
+  RunEnd writeQueued(const PartRange& span, RowRewriter& rewriter, PartRecorders& recorders,
+                     Pass& pass, RowRewriter::Flushing flushing);
+  RunEnd writeOne(const Rewrite& rewrite, int slot, RowRewriter& rewriter, PartRecorders& recorders,
+                  Pass& pass);
+  RunEnd endedBy(const DbError& failure, Pass& pass) const;
+  void finish(const std::vector<RewritePart>& parts, bool whole, const RunDescription& description,
+              Pass& pass, const std::vector<std::optional<RunEnd>>& partEnds, qint64 elapsed);
 };

@@ -157,12 +157,12 @@ void UndoRun::run() {
   const std::vector<JournalRun> writers = this->writers(undone);
   const std::vector<JournalRun> lastFirst(writers.rbegin(), writers.rend());
   // The run's new value is what must still stand; its old value goes back.
-  const RewriteSource entries = [&](const PartRange& asked,
-                                    const std::function<void(const Rewrite&)>& visit) {
-    for (std::size_t part = asked.first; part < asked.first + asked.count; ++part) {
+  const RewriteSource entries = [&](const PartRange& asked, const RewriteVisitor& visit) {
+    bool going = true;
+    for (std::size_t part = asked.first; going && part < asked.first + asked.count; ++part) {
       damaged_[lastFirst[part].id] =
-          journal_.forEachEntry(lastFirst[part].id, [&](const JournalEntry& entry) {
-            visit({entry.identity, entry.after, entry.before, part});
+          journal_.visitEntriesWhile(lastFirst[part].id, [&](const JournalEntry& entry) {
+            return going = visit({entry.identity, entry.after, entry.before, part});
           });
     }
   };
