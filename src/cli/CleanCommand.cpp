@@ -132,120 +132,143 @@ int statusWithoutRecords(const TerminalDialogs& dialogs, const CleaningOperation
 
 }  // namespace
 
+namespace {
+
+// The options that no command takes as given: a usage error, said, or nothing.
+std::optional<int> usageProblem(const CleanOptions& options) {
+  QString problem = ServerNameProblem(options.host);
+  if (problem.isEmpty() && options.sslMode.size() && !EncryptionNamed(options.sslMode)) {
+    problem =
+        QStringLiteral("--ssl-mode is one of PREFERRED, REQUIRED, VERIFY_CA, VERIFY_IDENTITY.");
+  }
+  if (problem.isEmpty()) problem = optionProblem(options);
+  if (problem.isEmpty()) return std::nullopt;
+  Fail(problem);
+  return UsageError;
+}
+
+// What a cleaning of one field is asked to do: the operation, its answers, and the changes
+// chosen from a change file.
+struct FieldCleaning {
+  const CleaningOperation* operation = nullptr;
+  QStringList answers;
+  std::optional<ChangeFile> chosen;
+};
+
+// Nothing, once said why, when the operation, its answers or the change file will not do.
+std::optional<FieldCleaning> fieldCleaningOf(const CleanOptions& options) {
+  FieldCleaning cleaning;
+  cleaning.operation = FindOperationByName(options.operation);
+  if (!cleaning.operation) {
+    Fail(QStringLiteral("No operation '%1'%2; --list-operations lists them.")
+             .arg(options.operation, DidYouMean(NearestOperationNames(options.operation))));
+    return std::nullopt;
+  }
+  cleaning.answers = options.answers;
+  if (!options.mapFile.isEmpty()) {
+    const std::optional<QString> map = mapOf(*cleaning.operation, options.mapFile);
+    if (!map) return std::nullopt;
+    cleaning.answers << *map;
+  }
+  QString problem = answersProblem(*cleaning.operation, cleaning.answers);
+  if (problem.isEmpty() && !options.applyChanges.isEmpty()) {
+    cleaning.chosen = ChangeFile::read(options.applyChanges, problem);
+  }
+  if (!problem.isEmpty()) {
+    Fail(problem);
+    return std::nullopt;
+  }
+  return cleaning;
+}
+
+// The table and field to clean, found on the server; nothing when they will not do, once
+// said why, with the exit `status` that tells it. Says how far the link can be trusted
+// where a person reads it.
+std::optional<ChosenField> checkedField(const CleanOptions& options,
+                                        const QString& connectionString, int& status) {
+  Connection connection;
+  try {
+    connection.Open(connectionString);
+    if (IsTerminal(STDERR_FILENO)) {
+      std::cerr << "Link to the server: "
+                << WithControlMarks(connection.linkDescription()).toStdString() << ".\n";
+    }
+    std::optional<ChosenField> chosen = ChosenFieldOf(connection, options);
+    status = UsageError;
+    if (chosen && !hasRecords(connection, options.table)) {
+      Fail(QStringLiteral("The table '%1' has no records: there is nothing to clean.")
+               .arg(options.table));
+      return std::nullopt;
+    }
+    return chosen;
+  } catch (const DbError& failure) {
+    status = FailedToConnect(failure, options);
+    return std::nullopt;
+  }
+}
+
+// Runs the operation on the field, previews it (--dry-run), or applies the chosen changes.
+int cleanField(const CleanOptions& options, const FieldCleaning& cleaning, const ChosenField& field,
+               const QString& connectionString) {
+  TextList tables, fieldList, preview;
+  tables.addItem(options.table);
+  for (const QString& name : field.fields) fieldList.addItem(name);
+  fieldList.select(int(field.fields.indexOf(field.field)));
+  TerminalDialogs dialogs(cleaning.answers);
+  if (options.allReports) dialogs.printEveryReport();
+  HeldPointer pointer;
+  TerminalProgress progress;
+  const CleaningOperation& operation = *cleaning.operation;
+  Journal journal(Journal::defaultPath());
+  TellDamage(journal);
+  FieldUpdateRun run({tables, fieldList, preview}, operation.caption.toString(), connectionString,
+                     pointer, dialogs, progress, journal);
+  if (options.quietReports) run.reportIntoSummary();
+  run.setRowCondition(options.where);
+  if (options.dryRun) {
+    StreamedChanges printed(options.json);
+    run.drainPreviewEvery(PrintedBatch, [&](const ChangePreview& batch) { printed.drain(batch); });
+    const std::unique_ptr<ChangePreview> changes = run.preview();
+    if (!changes) return statusWithoutRecords(dialogs, operation, run.quietEnd());
+    if (const QString failure = printed.finish(*changes); !failure.isEmpty()) {
+      Fail(failure);
+      return SomeReported;
+    }
+    return changes->counts.failing > 0 ? SomeReported : AllWritten;
+  }
+  if (cleaning.chosen) {
+    const std::unique_ptr<ChangePreview> changes = run.preview();
+    if (!changes) return statusWithoutRecords(dialogs, operation, run.quietEnd());
+    return applyChosen(*changes, *cleaning.chosen, connectionString, journal, dialogs, progress);
+  }
+  run.run();
+  if (run.journalRefused()) return JournalFailed;
+  TellJournaled(progress.summary());
+  if (!progress.summary()) return statusWithoutRecords(dialogs, operation, run.quietEnd());
+  return StatusOf(*progress.summary());
+}
+
+}  // namespace
+
 int RunCleanCommand(const CleanOptions& options) {
   if (options.listOperations) return listOperations();
-  if (const QString problem = ServerNameProblem(options.host); !problem.isEmpty()) {
-    Fail(problem);
-    return UsageError;
-  }
-  if (options.sslMode.size() && !EncryptionNamed(options.sslMode)) {
-    Fail(QStringLiteral("--ssl-mode is one of PREFERRED, REQUIRED, VERIFY_CA, VERIFY_IDENTITY."));
-    return UsageError;
-  }
-  if (const QString problem = optionProblem(options); !problem.isEmpty()) {
-    Fail(problem);
-    return UsageError;
-  }
+  if (const std::optional<int> problem = usageProblem(options)) return *problem;
   try {
     if (options.history) return ListHistory(options.json);
     if (options.scan) return ScanDatabase(options);
     if (options.values) return ListValues(options);
     if (options.undo) return UndoJournaledRun(options);
     if (!options.recipe.isEmpty()) return RunRecipeFile(options);
+    const std::optional<FieldCleaning> cleaning = fieldCleaningOf(options);
+    if (!cleaning) return UsageError;
+    const std::optional<QString> connectionString = ConnectionStringFor(options);
+    if (!connectionString) return UsageError;
+    int status = 0;
+    const std::optional<ChosenField> field = checkedField(options, *connectionString, status);
+    if (!field) return status;
+    return cleanField(options, *cleaning, *field, *connectionString);
   } catch (const JournalError& failure) {
     Fail(QString::fromUtf8(failure.what()));
     return JournalFailed;
   }
-  const CleaningOperation* operation = FindOperationByName(options.operation);
-  if (!operation) {
-    Fail(QStringLiteral("No operation '%1'%2; --list-operations lists them.")
-             .arg(options.operation, DidYouMean(NearestOperationNames(options.operation))));
-    return UsageError;
-  }
-  QStringList answers = options.answers;
-  if (!options.mapFile.isEmpty()) {
-    const std::optional<QString> map = mapOf(*operation, options.mapFile);
-    if (!map) return UsageError;
-    answers << *map;
-  }
-  if (const QString problem = answersProblem(*operation, answers); !problem.isEmpty()) {
-    Fail(problem);
-    return UsageError;
-  }
-  std::optional<ChangeFile> chosen;
-  if (!options.applyChanges.isEmpty()) {
-    QString problem;
-    chosen = ChangeFile::read(options.applyChanges, problem);
-    if (!chosen) {
-      Fail(problem);
-      return UsageError;
-    }
-  }
-  const std::optional<QString> built = ConnectionStringFor(options);
-  if (!built) return UsageError;
-  const QString connectionString = *built;
-  Connection connection;
-  std::optional<ChosenField> chosenField;
-  try {
-    connection.Open(connectionString);
-    // Said where a person reads it: how far the link can be trusted.
-    if (IsTerminal(STDERR_FILENO)) {
-      std::cerr << "Link to the server: "
-                << WithControlMarks(connection.linkDescription()).toStdString() << ".\n";
-    }
-    chosenField = ChosenFieldOf(connection, options);
-    if (!chosenField) return UsageError;
-    if (!hasRecords(connection, options.table)) {
-      Fail(QStringLiteral("The table '%1' has no records: there is nothing to clean.")
-               .arg(options.table));
-      return UsageError;
-    }
-  } catch (const DbError& failure) {
-    return FailedToConnect(failure, options);
-  }
-  connection.Close();
-
-  TextList tables, fieldList, preview;
-  tables.addItem(options.table);
-  for (const QString& name : chosenField->fields) fieldList.addItem(name);
-  fieldList.select(int(chosenField->fields.indexOf(chosenField->field)));
-  TerminalDialogs dialogs(answers);
-  if (options.allReports) dialogs.printEveryReport();
-  HeldPointer pointer;
-  TerminalProgress progress;
-  QString quietEnd;
-  try {
-    Journal journal(Journal::defaultPath());
-    TellDamage(journal);
-    FieldUpdateRun run({tables, fieldList, preview}, operation->caption.toString(),
-                       connectionString, pointer, dialogs, progress, journal);
-    if (options.quietReports) run.reportIntoSummary();
-    run.setRowCondition(options.where);
-    if (options.dryRun) {
-      StreamedChanges printed(options.json);
-      run.drainPreviewEvery(PrintedBatch,
-                            [&](const ChangePreview& batch) { printed.drain(batch); });
-      const std::unique_ptr<ChangePreview> changes = run.preview();
-      if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
-      if (const QString failure = printed.finish(*changes); !failure.isEmpty()) {
-        Fail(failure);
-        return SomeReported;
-      }
-      return changes->counts.failing > 0 ? SomeReported : AllWritten;
-    }
-    if (chosen) {
-      const std::unique_ptr<ChangePreview> changes = run.preview();
-      if (!changes) return statusWithoutRecords(dialogs, *operation, run.quietEnd());
-      return applyChosen(*changes, *chosen, connectionString, journal, dialogs, progress);
-    }
-    run.run();
-    if (run.journalRefused()) return JournalFailed;
-    quietEnd = run.quietEnd();
-    TellJournaled(progress.summary());
-  } catch (const JournalError& failure) {
-    Fail(QString::fromUtf8(failure.what()));
-    return JournalFailed;
-  }
-  if (!progress.summary()) return statusWithoutRecords(dialogs, *operation, quietEnd);
-  return StatusOf(*progress.summary());
 }

@@ -51,6 +51,61 @@ QStringList scannedTables(Connection& connection, const CleanOptions& options) {
   return tables;
 }
 
+// The findings as an aligned table, a row for each kind found in a column.
+void printFindings(const std::vector<ColumnFindings>& findings) {
+  QList<QStringList> lines{{"table", "column", "kind", "rows", "share", "operation"}};
+  for (const ColumnFindings& found : findings) {
+    for (DirtKind kind : DirtKinds) {
+      const qint64 count = found.counts[size_t(kind)];
+      if (count == 0) continue;
+      const CleaningSuggestion suggestion = SuggestionFor(kind);
+      QString operation = suggestion.operation;
+      for (const QString& answer : suggestion.answers)
+        operation += QStringLiteral(" --answer '%1'").arg(answer);
+      lines << QStringList{
+          found.table,
+          found.column,
+          DirtKindName(kind),
+          CountText(count),
+          QStringLiteral("%1 %").arg(
+              100.0 * double(count) / double(std::max<qint64>(found.rows, 1)), 0, 'f', 1),
+          operation};
+    }
+  }
+  if (lines.size() == 1) {
+    std::cout << "No dirt found in "
+              << CountedText(qint64(findings.size()), QStringLiteral("text column"),
+                             QStringLiteral("text columns"))
+                     .toStdString()
+              << ".\n";
+    return;
+  }
+  PrintAligned(lines);
+}
+
+int printScan(const CleanOptions& options, const std::vector<ColumnFindings>& findings) {
+  if (options.json) {
+    for (const ColumnFindings& found : findings) {
+      QString line = scanJson(found);
+      if (options.sample) line.insert(line.size() - 1, QStringLiteral(", \"sample\": true"));
+      std::cout << line.toStdString() << '\n';
+    }
+    return AllWritten;
+  }
+  if (options.sample) {
+    std::cout
+        << "A sample: the first "
+        << CountedText(options.sample, QStringLiteral("row"), QStringLiteral("rows")).toStdString()
+        << " of each table.\n";
+  }
+  if (findings.empty()) {
+    std::cout << "No text columns to scan.\n";
+  } else {
+    printFindings(findings);
+  }
+  return AllWritten;
+}
+
 }  // namespace
 
 // Counts each kind of dirt in the text columns, on the server; an aligned table for people,
@@ -96,51 +151,5 @@ int ScanDatabase(const CleanOptions& options) {
     Fail(QStringLiteral("Could not scan: %1").arg(QString::fromUtf8(failure.what())));
     return ConnectionFailed;
   }
-  if (options.json) {
-    for (const ColumnFindings& found : findings) {
-      QString line = scanJson(found);
-      if (options.sample) line.insert(line.size() - 1, QStringLiteral(", \"sample\": true"));
-      std::cout << line.toStdString() << '\n';
-    }
-    return AllWritten;
-  }
-  if (options.sample) {
-    std::cout
-        << "A sample: the first "
-        << CountedText(options.sample, QStringLiteral("row"), QStringLiteral("rows")).toStdString()
-        << " of each table.\n";
-  }
-  if (findings.empty()) {
-    std::cout << "No text columns to scan.\n";
-    return AllWritten;
-  }
-  QList<QStringList> lines{{"table", "column", "kind", "rows", "share", "operation"}};
-  for (const ColumnFindings& found : findings) {
-    for (DirtKind kind : DirtKinds) {
-      const qint64 count = found.counts[size_t(kind)];
-      if (count == 0) continue;
-      const CleaningSuggestion suggestion = SuggestionFor(kind);
-      QString operation = suggestion.operation;
-      for (const QString& answer : suggestion.answers)
-        operation += QStringLiteral(" --answer '%1'").arg(answer);
-      lines << QStringList{
-          found.table,
-          found.column,
-          DirtKindName(kind),
-          CountText(count),
-          QStringLiteral("%1 %").arg(
-              100.0 * double(count) / double(std::max<qint64>(found.rows, 1)), 0, 'f', 1),
-          operation};
-    }
-  }
-  if (lines.size() == 1) {
-    std::cout << "No dirt found in "
-              << CountedText(qint64(findings.size()), QStringLiteral("text column"),
-                             QStringLiteral("text columns"))
-                     .toStdString()
-              << ".\n";
-    return AllWritten;
-  }
-  PrintAligned(lines);
-  return AllWritten;
+  return printScan(options, findings);
 }

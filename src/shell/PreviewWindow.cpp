@@ -96,26 +96,7 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
   shownText->setWordWrap(false);
   shownText->hide();
 
-  changeList = new QTableView(this);
-  changeList->setObjectName(QStringLiteral("changeList"));
-  changeList->setAccessibleName(QStringLiteral("Changes"));
-  changeList->setModel(model_.get());
-  changeList->setItemDelegate(new ChangeDelegate(changeList));
-  changeList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  changeList->setWordWrap(false);
-  changeList->verticalHeader()->hide();
-  // Rows of one height: the view never asks a million rows for their size.
-  changeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  changeList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-  changeList->horizontalHeader()->setStretchLastSection(true);
-  changeList->setColumnWidth(ChangeListModel::Key, 110);
-  changeList->setColumnWidth(ChangeListModel::Before, 300);
-  changeList->setColumnWidth(ChangeListModel::After, 300);
-  if (parts_.size() > 1) {
-    changeList->horizontalHeader()->moveSection(ChangeListModel::Field, 0);
-    changeList->setColumnWidth(ChangeListModel::Field, 140);
-  }
-
+  layOutChangeList();
   OnSpace(changeList, [this] { tickChosen(); });
   untickShownButton = new QPushButton(QStringLiteral("&Untick All Shown"), this);
   untickShownButton->setObjectName(QStringLiteral("untickShownButton"));
@@ -156,6 +137,29 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
   connect(model_.get(), &QAbstractItemModel::dataChanged, this, [this] { followTicks(); });
   followTicks();
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
+}
+
+// The changes, a row each, in rows of one height: the view never asks a million rows for
+// their size.
+void PreviewWindow::layOutChangeList() {
+  changeList = new QTableView(this);
+  changeList->setObjectName(QStringLiteral("changeList"));
+  changeList->setAccessibleName(QStringLiteral("Changes"));
+  changeList->setModel(model_.get());
+  changeList->setItemDelegate(new ChangeDelegate(changeList));
+  changeList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  changeList->setWordWrap(false);
+  changeList->verticalHeader()->hide();
+  changeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  changeList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  changeList->horizontalHeader()->setStretchLastSection(true);
+  changeList->setColumnWidth(ChangeListModel::Key, 110);
+  changeList->setColumnWidth(ChangeListModel::Before, 300);
+  changeList->setColumnWidth(ChangeListModel::After, 300);
+  if (parts_.size() > 1) {
+    changeList->horizontalHeader()->moveSection(ChangeListModel::Field, 0);
+    changeList->setColumnWidth(ChangeListModel::Field, 140);
+  }
 }
 
 void PreviewWindow::filter() {

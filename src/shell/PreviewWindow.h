@@ -46,6 +46,7 @@ class PreviewWindow : public QDialog {
   PreviewWindow(QWidget* mainWindow, std::vector<ChangePreview*> parts,
                 std::function<void()> apply);
   void layOut(const QString& what, const QString& counts);
+  void layOutChangeList();
   void onApplyClicked();
   void filter();
   void followTicks();
