@@ -10,30 +10,25 @@
 #include <vector>
 
 #include "ChunkKeys.h"
+#include "ChunkRows.h"
 #include "DbError.h"
 #include "FieldCollection.h"
 #include "RowChange.h"
 #include "RowSource.h"
 
-class ChunkInsert;
+class ChunkTable;
 class RowUpdater;
 class Session;
-class Transaction;
 
-// Writes one field of many rows (or several fields of a keyed table) in chunks, a few round trips
-// and one transaction each, instead of a round trip and a commit per row. A chunk's rows go into a
-// temporary table on the session (or, for a session that may not make one, travel inside the UPDATE
-// as a derived table), and one UPDATE … JOIN writes, without waiting for a lock, each row whose key
-// matches and whose field still holds, byte for byte, the value that was read: the condition of the
-// single-row write. The rows it wrote are journaled and committed; a row that no longer stands as
-// read is written on its own, so that it is told on its own. A chunk that the server refuses (a
-// locked row, a value too long) is rolled back and split in halves, and halves again, so that only
-// the small part around the row at fault is written row by row. A chunk lost to a deadlock is tried
-// again. A table without a key has its rows found by all their values, through a hash
-// (KeylessChunks.cpp). Of several fields, each row is written once, with the fields it
-// changes, each where it still stands as read. A chunk's journal entries are made and kept
-// while the server writes it: they must be kept before its commit, not before its write. And
-// while a chunk is written, the caller may read and queue the next one.
+// Writes one field of many rows (or several fields of a keyed table) in chunks, a few round
+// trips and one transaction each, instead of a round trip and a commit per row. It queues the
+// rows into chunks, has each chunk written (ChunkWrite, through a ChunkTable), and settles
+// what each attempt leaves: a row that no longer stands as read is written on its own, so
+// that it is told on its own; a chunk that the server refuses (a locked row, a value too
+// long) is split in halves, and halves again, so that only the small part around the row at
+// fault is written row by row; a chunk lost to a deadlock is tried again. Of several fields,
+// each row is written once, with the fields it changes, each where it still stands as read.
+// While a chunk is written, the caller may read and queue the next one.
 class GroupedWriter {
  public:
   // Written, NotFound, Refused (`why` says how), NotWritten or InDoubt.
@@ -74,7 +69,7 @@ class GroupedWriter {
   }
   bool full() const;
   // The most rows that one chunk holds.
-  int chunkRows() const { return maxChunkRows_; }
+  int chunkRows() const;
   // Nothing queued, and no chunk under way.
   bool empty() const { return rows_.empty() && !underWay_.valid(); }
 
@@ -100,44 +95,15 @@ class GroupedWriter {
              Flushing flushing = Flushing::Everything);
 
  private:
-  struct Queued {
-    qint64 tag;
-    QByteArray packed;             // the key values, then each field's old and new values
-    quint64 writtenSlots = 0;      // the slots of the fields it writes, a bit each
-    qsizetype from = 0, to = 0;    // its row's bytes of the chunk (chunkBytes); empty: on its own
-    std::optional<Result> result;  // known once its chunk was written or tried
-    bool inChunk() const { return to > from; }
-    bool writes(int slot) const { return writtenSlots & (quint64{1} << slot); }
-  };
-  enum class Attempt {
-    Written,   // every row, committed
-    Retry,     // lost to a deadlock
-    Split,     // refused: a locked row, a refused value
-    Mismatch,  // some rows no longer stand as read
-  };
   // A chunk written as a whole, tried again after a deadlock.
   struct Attempted {
-    Attempt attempt = Attempt::Retry;
+    ChunkAttempt attempt = ChunkAttempt::Retry;
     std::vector<std::size_t> atFault;  // of a Mismatch: the rows no longer as read
   };
   struct Flush;
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
-                std::vector<int> written);
-  bool makeChunkTable(QString* whyNot);
-  bool makeKeylessChunkTable(MYSQL* mysql, QString* whyNot);
-  quint32 rowHash(const std::vector<FieldBytes>& row) const;
-  bool castKeys(MYSQL* mysql);
-  static std::vector<qint64> serverNumbers(MYSQL* mysql, const char* sql,
-                                           std::optional<DbError>* failure = nullptr);
-  static std::vector<qint64> serverNumbers(MYSQL* mysql, const QByteArray& sql,
-                                           std::optional<DbError>* failure = nullptr) {
-    return serverNumbers(mysql, sql.constData(), failure);
-  }
-  using SlotValues = std::vector<const std::optional<QByteArray>*>;  // null: kept
-  void appendChunkRow(qsizetype n, const std::vector<FieldBytes>& row, const SlotValues& afters);
-  bool fitsChunk(const std::vector<FieldBytes>& row, const SlotValues& afters) const;
-  QByteArray updateTail(const QByteArray& join) const;
+                std::vector<int> written, std::unique_ptr<ChunkTable> table);
   void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
   Attempted attemptChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
                          bool inOrder);
@@ -148,69 +114,22 @@ class GroupedWriter {
   void writeAlone(std::size_t i, Flush& flush);
   void tell(std::size_t i, Result result, Flush& flush);
   void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
-  QByteArray chunkStatement(const std::vector<std::size_t>& part) const;
-  Attempt writeChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
-                     std::vector<std::size_t>& atFault, bool inOrder);
-  Attempt writeKeylessChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
-                            std::vector<std::size_t>& atFault);
-  class TellingAhead;
-  Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
-                           WriteObserver* observer);
-  Attempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& written,
-                           TellingAhead& told);
-  Attempt settleWritten(TellingAhead& told, const std::vector<std::size_t>& rows);
-  [[noreturn]] void settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
-                                  const DbError& failure);
-  std::vector<RowChange> changesOf(const std::vector<std::size_t>& written) const;
-  std::vector<std::size_t> rowsNotWritten(MYSQL* mysql, const std::vector<std::size_t>& part);
-  Attempt failedChunk(MYSQL* mysql);
-  static Attempt attemptAfter(const DbError& failure);
-  void insertChunk(const std::vector<std::size_t>& part);
-  qsizetype chunkBytes() const { return insert_ ? insertBytes_ : values_.size(); }
-  Result writeOne(const Queued& queued, int slot, WriteObserver* observer,
+  qsizetype chunkBytes() const;
+  Result writeOne(const QueuedRow& queued, int slot, WriteObserver* observer,
                   std::optional<DbError>& why, std::atomic<bool>* underway);
-  // A queued row's old and new value of the field of `slot`, with its key first.
-  struct Unpacked {
-    RowValues values;
-    std::size_t keys;
-    const std::optional<QByteArray>& before(int slot) const {
-      return values[keys + 2 * std::size_t(slot)];
-    }
-    const std::optional<QByteArray>& after(int slot) const {
-      return values[keys + 2 * std::size_t(slot) + 1];
-    }
-  };
-  Unpacked unpacked(const Queued& queued) const;
 
   Session& session_;
   const FieldCollection& fields_;
   RowUpdater& updater_;
   std::vector<int> written_;  // the fields written, by slot
-  QByteArray chunkTable_;
-  QByteArray insertHead_;
-  QByteArray updateHead_, updateTail_;  // the UPDATE around its chunk
-  // Without a chunk table (no privilege for one): the chunk is a derived table, its key
-  // values cast to the key's types.
-  bool derived_ = false;
-  // A table without a key: the chunk table finds its rows by a hash of all their values.
-  bool keyless_ = false;
-  QByteArray countStatement_;  // how often each row of the chunk stands in the table
-  struct Cast {
-    QByteArray before, after;
-  };
-  std::vector<Cast> keyCasts_;
-  std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
-  qsizetype maxChunkBytes_ = 0;
-  int maxChunkRows_ = 0;
-  std::vector<Queued> rows_;                            // queued
+  std::unique_ptr<ChunkTable> table_;
+  std::vector<QueuedRow> rows_;                         // queued
   std::vector<std::optional<QByteArrayView>> packing_;  // the values of the row being queued
-  std::vector<Queued> writing_;                         // being written, or under way
-  QByteArray values_;  // the chunk table's rows so far, each as the INSERT lists it
-  // Where the server takes arrays of rows, the chunk table is filled through them instead,
-  // from the rows' packed values, and emptied of the rows written with their UPDATE.
-  std::unique_ptr<ChunkInsert> insert_;
-  qsizetype insertBytes_ = 0;         // the packed values of the chunk so far
-  bool chunkTableHoldsRows_ = false;  // left by a chunk that did not write them all
+  std::vector<QueuedRow> writing_;                      // being written, or under way
+  // The chunk's rows so far, each as a statement lists them; through arrays, only the size
+  // of their packed values counts.
+  QByteArray listed_;
+  qsizetype insertBytes_ = 0;
   // Of several fields: the keys of the rows of the chunk so far (in their packed values in
   // rows_), so that a row queued twice does not meet its own other values in one UPDATE.
   ChunkKeys chunkKeys_;

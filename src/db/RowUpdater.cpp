@@ -180,11 +180,6 @@ RowUpdater::Match::Form RowUpdater::matchOfKey(int field) const {
   }
 }
 
-QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier) {
-  const QByteArray column = qualifier + QuotedIdentifier(field.column);
-  return field.binary ? column : "CAST(CONVERT(" + column + " USING utf8mb4) AS BINARY)";
-}
-
 bool RowUpdater::comparesAsBytes(int field) const {
   const enum_field_types type = fields_.at(field).type;
   return type != MYSQL_TYPE_FLOAT && type != MYSQL_TYPE_BIT;
@@ -212,7 +207,7 @@ QByteArray RowUpdater::condition(const Match& match) const {
     case Match::Bits:
       return column + " <=> ?";
     case Match::ByteExact:
-      return BytesAsRead(info) + " <=> ?";
+      return StandsAsRead(info, {}, "?");
   }
   return {};
 }
@@ -319,10 +314,7 @@ bool RowUpdater::tryWrite(const std::vector<FieldBytes>& current, const Assignme
   std::optional<QByteArray> holds;
   bool written = false;
   try {
-    if (readBack) {
-      if (mysql_query(mysql, "START TRANSACTION")) throw DbError::from(mysql);
-      transaction.emplace(mysql);
-    }
+    if (readBack) transaction.emplace(Transaction::Begin(mysql));
     for (int attempt = 1; mysql_stmt_execute(handle); ++attempt) {
       if (mysql_stmt_errno(handle) != ER_LOCK_DEADLOCK || attempt == WriteAttempts || readBack) {
         throw DbError::from(handle);

@@ -11,13 +11,10 @@
 #include "ClientHandles.h"
 #include "FieldCollection.h"
 #include "RowChange.h"
+#include "RowCheck.h"
 #include "RowSource.h"
 
 class Session;
-
-// The expression whose bytes are a column's value as it is read: text as UTF-8, binary
-// values as they are. `qualifier` ("t.") goes before the column's name.
-QByteArray BytesAsRead(const FieldInfo& field, const QByteArray& qualifier = {});
 
 // Of the fields of a result that lists every column of a table, those that writing
 // `fields` needs: the ones that find a row (see RowUpdater) and the fields, in the table's

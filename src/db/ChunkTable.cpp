@@ -1,0 +1,485 @@
+#include "ChunkTable.h"
+
+#include <zlib.h>
+
+#include <QByteArrayList>
+#include <algorithm>
+#include <charconv>
+
+#include "ChunkInsert.h"
+#include "DbError.h"
+#include "RowCheck.h"
+#include "RowUpdater.h"
+#include "Session.h"
+#include "SqlText.h"
+#include "Transaction.h"
+
+namespace {
+
+// Big enough that a round trip of 5 ms costs little beside the chunk's own work.
+constexpr int MaxChunkRows = 20000;
+// A derived table is parsed with the statement: smaller chunks keep that quick.
+constexpr int DerivedChunkRows = 2000;
+constexpr qsizetype MaxChunkBytes = qsizetype{16} << 20;
+// A chunk table row up to this size is kept in memory (MEMORY stores rows at full width).
+constexpr qsizetype InMemoryRowBytes = 4096;
+// Each chunk of a keyless table costs two passes over the whole table: as few as a
+// statement can carry.
+constexpr int KeylessChunkRows = 1'000'000;
+// A keyless chunk's statement, which the client holds whole: a server that takes packets of
+// a gigabyte would otherwise have the client hold as much.
+constexpr qint64 MaxKeylessStatementBytes = qint64{64} << 20;
+
+void appendHex(QByteArray& sql, std::optional<QByteArrayView> value, bool text) {
+  if (!value) {
+    sql += "NULL";
+    return;
+  }
+  static constexpr char Digits[] = "0123456789abcdef";
+  // As text a value is converted to its column's character set; as bytes it is not.
+  if (text) sql += "_utf8mb4 ";
+  sql += "X'";
+  const qsizetype start = sql.size();
+  sql.resize(start + 2 * value->size());
+  char* out = sql.data() + start;
+  for (const char byte : *value) {
+    *out++ = Digits[uchar(byte) >> 4];
+    *out++ = Digits[uchar(byte) & 15];
+  }
+  sql += '\'';
+}
+
+void appendNumber(QByteArray& sql, qint64 number) {
+  char digits[24];
+  sql.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
+}
+
+std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
+  if (value.null) return std::nullopt;
+  return QByteArrayView(value.data, qsizetype(value.length));
+}
+
+std::optional<QByteArrayView> afterView(const std::optional<QByteArray>* after) {
+  return after && *after ? std::optional<QByteArrayView>(**after) : std::nullopt;
+}
+
+}  // namespace
+
+std::vector<qint64> ChunkTable::ServerNumbers(MYSQL* mysql, const QByteArray& sql,
+                                              std::optional<DbError>* failure) {
+  const auto failed = [&] {
+    DbError error = DbError::from(mysql);
+    if (!failure || error.connectionLost()) throw error;
+    *failure = std::move(error);
+  };
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) {
+    failed();
+    return {};
+  }
+  std::vector<qint64> numbers;
+  int status = 0;
+  do {
+    const ResultHandle result(mysql_store_result(mysql));
+    if (!result && mysql_field_count(mysql)) throw DbError::from(mysql);
+    if (const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr) {
+      numbers.assign(mysql_num_fields(result.get()), 0);
+      for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (row[i]) numbers[i] = QByteArray(row[i]).toLongLong();
+      }
+    }
+  } while ((status = mysql_next_result(mysql)) == 0);
+  if (status > 0) failed();
+  return numbers;
+}
+
+std::unique_ptr<ChunkTable> ChunkTable::Make(Session& session, const FieldCollection& fields,
+                                             const RowUpdater& updater, std::vector<int> written,
+                                             QString* whyNot) {
+  std::unique_ptr<ChunkTable> table(new ChunkTable(session, fields, updater, std::move(written)));
+  if (!table->make(whyNot)) return nullptr;
+  return table;
+}
+
+ChunkTable::ChunkTable(Session& session, const FieldCollection& fields, const RowUpdater& updater,
+                       std::vector<int> written)
+    : session_(session), fields_(fields), updater_(updater), written_(std::move(written)) {}
+
+ChunkTable::~ChunkTable() {
+  // The session goes on with one statement a query, as other code expects of it; a
+  // session still reading rows is left alone rather than made to read them all.
+  if (MYSQL* mysql = session_.idleNow()) {
+    mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_OFF);
+  }
+}
+
+bool ChunkTable::make(QString* whyNot) {
+  MYSQL* mysql = session_.idle();
+  const FieldInfo& info = fields_.at(written_.front());
+  const QByteArray name = info.table == "klarifeld_chunk" ? "klarifeld_chunk_" : "klarifeld_chunk";
+  name_ = QuotedIdentifier(info.database) + '.' + QuotedIdentifier(name);
+  const QByteArray table = updater_.table();
+
+  QByteArrayList keyColumns, join;
+  const std::vector<int>& key = updater_.identityFields();
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const QByteArray column = QuotedIdentifier(fields_.at(key[i]).column);
+    const QByteArray copy = "k" + QByteArray::number(i);
+    keyColumns << "t." + column + " AS " + copy;
+    join << "t." + column + " = c." + copy;
+  }
+  if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
+  if (!updater_.keyed()) return makeKeyless(mysql, whyNot);
+  std::vector<qsizetype> valueBytes;
+  qsizetype rowBytes = 0;
+  for (int field : written_) {
+    valueBytes.push_back(qsizetype(fields_.at(field).length));
+    rowBytes += 2 * valueBytes.back();
+  }
+  const bool inMemory =
+      rowBytes <= InMemoryRowBytes &&
+      std::all_of(valueBytes.begin(), valueBytes.end(), [](qsizetype bytes) { return bytes > 0; });
+  const auto creation = [&](bool memory) {
+    QByteArray columns;
+    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+      const QByteArray type = memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")"
+                                     : QByteArray("LONGBLOB");
+      const QByteArray number = QByteArray::number(slot);
+      columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
+    }
+    return "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
+           " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
+           "written TINYINT NOT NULL DEFAULT 0" +
+           columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
+           keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
+  };
+  // A chunk table in memory may grow to this size on this session. The table is made in
+  // the same round trip, in memory where its rows fit.
+  std::optional<DbError> refused;
+  const std::vector<qint64> sizes = ServerNumbers(
+      mysql,
+      "SET SESSION max_heap_table_size = GREATEST(@@max_heap_table_size, 64 * 1024 * 1024); "
+      "SELECT @@max_allowed_packet, @@max_heap_table_size; " +
+          creation(inMemory),
+      &refused);
+  if (sizes.size() != 2) {
+    throw refused.value_or(DbError(QStringLiteral("The server did not say its sizes.")));
+  }
+  const qint64 packet = sizes[0], heap = sizes[1];
+  maxBytes_ = std::min<qint64>(MaxChunkBytes, packet / 2);
+  maxRows_ = MaxChunkRows;
+  if (inMemory && !refused) {
+    valueCapacity_ = valueBytes;
+    // Rows in memory take their full width; half the allowed size leaves room to spare.
+    maxRows_ = int(std::clamp<qint64>(heap / 2 / (rowBytes + 256), 1, MaxChunkRows));
+  } else if (inMemory) {
+    refused.reset();
+    ServerNumbers(mysql, creation(false), &refused);
+  }
+  if (refused) {
+    // Without a temporary table the chunk travels inside the UPDATE as a derived table,
+    // which needs no privilege beyond the write itself.
+    if (!castKeys(mysql)) {
+      if (whyNot) {
+        *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
+                      .arg(QString::fromUtf8(refused->what()));
+      }
+      return false;
+    }
+    maxRows_ = DerivedChunkRows;
+  }
+
+  QByteArray columns = "n";
+  for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const QByteArray number = QByteArray::number(slot);
+    columns += ", b" + number + ", a" + number;
+  }
+  sql_.insertHead = "INSERT INTO " + name_ + " (" + columns + ") VALUES ";
+  if (!derived()) {
+    using Column = ChunkInsert::Column;
+    std::vector<Column> layout{Column::Number};
+    layout.insert(layout.end(), key.size(), Column::Value);
+    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+      layout.insert(layout.end(), 2, Column::Bytes);
+    }
+    insert_ = ChunkInsert::Prepare(mysql, name_, columns, std::move(layout));
+  }
+  // Without waiting: a row that another holds sends the chunk row by row, where its
+  // wait, its report and a stop meanwhile are those of any single write.
+  sql_.updateHead =
+      "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
+  sql_.updateTail = updateTail(join.join(" AND "));
+  return true;
+}
+
+// The UPDATE after its chunk: each field written where the row writes it, each field that it
+// writes standing as read. Of several fields, a field that the row keeps has neither an old
+// nor a new value in the chunk (a row never writes a null over a null): the rows carry no
+// more than their values. The chunk table's rows are marked as their rows are written: a
+// chunk that met a row changed since it was read knows which rows it wrote.
+QByteArray ChunkTable::updateTail(const QByteArray& join) const {
+  QByteArrayList assignments, conditions;
+  const bool several = written_.size() > 1;
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const FieldInfo& info = fields_.at(written_[slot]);
+    const QByteArray number = QByteArray::number(slot);
+    const QByteArray column = "t." + QuotedIdentifier(info.column);
+    const QByteArray after = "c.a" + number;
+    const QByteArray newValue = info.binary ? after : "CONVERT(" + after + " USING utf8mb4)";
+    const QByteArray stands = StandsAsRead(info, "t.", "c.b" + number);
+    const QByteArray keeps = "c.b" + number + " IS NULL AND c.a" + number + " IS NULL";
+    assignments << column + " = " +
+                       (several ? "IF(" + keeps + ", " + column + ", " + newValue + ")" : newValue);
+    conditions << (several ? "(" + keeps + " OR " + stands + ")" : stands);
+  }
+  if (!derived()) assignments << "c.written = 1";
+  return " AS c ON " + join + " SET " + assignments.join(", ") + " WHERE " +
+         conditions.join(" AND ");
+}
+
+// How a derived table's key values take the key's own types, so that the join compares
+// them by the key's equality and uses its index: false for a type without such a form.
+bool ChunkTable::castKeys(MYSQL* mysql) {
+  const FieldInfo& info = fields_.at(written_.front());
+  for (int key : updater_.identityFields()) {
+    const QByteArray sql =
+        "SELECT DATA_TYPE, COLUMN_TYPE, CHARACTER_SET_NAME, COLLATION_NAME, NUMERIC_PRECISION, "
+        "NUMERIC_SCALE, DATETIME_PRECISION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
+        TextLiteral(info.database) + " AND TABLE_NAME = " + TextLiteral(info.table) +
+        " AND COLUMN_NAME = " + TextLiteral(fields_.at(key).column);
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+    const ResultHandle result(mysql_store_result(mysql));
+    const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
+    if (!row) return false;
+    const QByteArray type(row[0]), columnType(row[1]);
+    const auto number = [&](int at) { return QByteArray(row[at] ? row[at] : "0"); };
+    Cast cast;
+    if (type.endsWith("int")) {
+      cast = {"CAST(", columnType.contains("unsigned") ? " AS UNSIGNED)" : " AS SIGNED)"};
+    } else if (type == "decimal") {
+      cast = {"CAST(", " AS DECIMAL(" + number(4) + "," + number(5) + "))"};
+    } else if (type == "double" || type == "date" || type == "year") {
+      cast = {"CAST(", type == "year" ? " AS UNSIGNED)" : " AS " + type.toUpper() + ")"};
+    } else if (type == "datetime" || type == "timestamp" || type == "time") {
+      cast = {"CAST(", (type == "time" ? " AS TIME(" : " AS DATETIME(") + number(6) + "))"};
+    } else if (type.endsWith("char") || type.endsWith("text") || type == "enum" || type == "set") {
+      // Names from the server go into the statement only as the plain names they are.
+      const auto plainName = [](const char* name) {
+        const QByteArray text(name ? name : "");
+        return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+          return std::isalnum(uchar(c)) || c == '_';
+        });
+      };
+      if (!plainName(row[2]) || !plainName(row[3])) return false;
+      cast = {"CONVERT(", QByteArray(" USING ") + row[2] + ") COLLATE " + row[3]};
+    } else if (!type.endsWith("binary") && !type.endsWith("blob")) {
+      return false;
+    }
+    keyCasts_.push_back(cast);
+  }
+  form_ = Form::Derived;
+  return true;
+}
+
+// A row of a table without a key is found by all its values, byte for byte, which no index
+// of the table serves: the chunk table is indexed by a hash of them instead, so that one
+// pass over the table finds every row of a chunk. A CRC-32 is the hash the server computes
+// quickest; rows that share one are told apart by their values. Rows alike in every byte
+// (twins) are one row of the chunk, with their number.
+bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
+  const std::vector<int>& identity = updater_.identityFields();
+  QByteArrayList columns, hashed, match;
+  for (std::size_t i = 0; i < identity.size(); ++i) {
+    const QByteArray copy = "k" + QByteArray::number(i);
+    const QByteArray bytes = BytesAsRead(fields_.at(identity[i]), "t.");
+    columns << copy + " LONGBLOB NULL";
+    hashed << "IFNULL(CONCAT(LENGTH(" + bytes + "), ':', " + bytes + "), 'N')";
+    match << StandsAsRead(fields_.at(identity[i]), "t.", "c." + copy);
+  }
+  const QByteArray create = "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
+                            " (n INT UNSIGNED NOT NULL PRIMARY KEY, h INT UNSIGNED NOT NULL, " +
+                            columns.join(", ") +
+                            ", after_value LONGBLOB NULL, twins INT UNSIGNED NOT NULL, KEY (h)) "
+                            "ENGINE=InnoDB";
+  if (mysql_real_query(mysql, create.constData(), create.size())) {
+    const DbError failure = DbError::from(mysql);
+    if (failure.connectionLost()) throw failure;
+    if (whyNot) {
+      *whyNot = QStringLiteral(
+                    "the table has no primary or unique key, and the server refused a temporary "
+                    "table to find its rows by (%1)")
+                    .arg(QString::fromUtf8(failure.what()));
+    }
+    return false;
+  }
+  form_ = Form::Keyless;
+  maxRows_ = KeylessChunkRows;
+  // A chunk's values may fill half of this, the statement around them aside.
+  const std::vector<qint64> packet = ServerNumbers(mysql, "SELECT @@max_allowed_packet");
+  const qint64 statementBytes = std::min(packet.empty() ? 0 : packet[0], MaxKeylessStatementBytes);
+  maxBytes_ = 2 * (statementBytes - (qint64{2} << 20));
+
+  QByteArray names = "n, h";
+  for (std::size_t i = 0; i < identity.size(); ++i) names += ", k" + QByteArray::number(i);
+  sql_.insertHead = "INSERT INTO " + name_ + " (" + names + ", after_value, twins) VALUES ";
+  // The table is read first, each of its rows looking up its hash in the chunk's index.
+  const QByteArray join = updater_.table() + " AS t STRAIGHT_JOIN " + name_ +
+                          " AS c ON c.h = CRC32(CONCAT(" + hashed.join(", ") + ")) AND " +
+                          match.join(" AND ");
+  // Locks what it counts: the rows cannot change before the UPDATE that follows.
+  sql_.count = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT c.n, COUNT(*) FROM " + join +
+               " GROUP BY c.n FOR UPDATE";
+  const FieldInfo& info = fields_.at(written_.front());
+  const QByteArray newValue = info.binary ? QByteArray("c.after_value")
+                                          : QByteArray("CONVERT(c.after_value USING utf8mb4)");
+  sql_.updateHead = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + join + " SET t." +
+                    QuotedIdentifier(info.column) + " = " + newValue;
+  return true;
+}
+
+// The hash by which the chunk table of a keyless table finds a row: the CRC-32 of each value
+// as its length and bytes, or N for a null, as the server computes it from the row.
+quint32 ChunkTable::rowHash(const std::vector<FieldBytes>& row) const {
+  uLong crc = crc32(0, nullptr, 0);
+  const auto add = [&crc](QByteArrayView bytes) {
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), size_t(bytes.size()));
+  };
+  for (int field : updater_.identityFields()) {
+    const FieldBytes& value = row[std::size_t(field)];
+    if (value.null) {
+      add("N");
+      continue;
+    }
+    add(QByteArray::number(qulonglong(value.length)) + ':');
+    add(QByteArrayView(value.data, qsizetype(value.length)));
+  }
+  return quint32(crc);
+}
+
+bool ChunkTable::fits(const std::vector<FieldBytes>& row, const SlotValues& afters) const {
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    if (!afters[slot]) continue;
+    const std::optional<QByteArray>& after = *afters[slot];
+    const FieldBytes& before = row[std::size_t(written_[slot])];
+    if (written_.size() > 1 && before.null && !after) return false;
+    if (valueCapacity_.empty()) continue;
+    const qsizetype capacity = valueCapacity_[slot];
+    if (qsizetype(before.length) > capacity || (after && after->size() > capacity)) return false;
+  }
+  return true;
+}
+
+void ChunkTable::appendRow(QByteArray& listed, qsizetype n, const std::vector<FieldBytes>& row,
+                           const SlotValues& afters) const {
+  // Only a derived table names its columns: "n", "k0", "b1"…
+  const auto name = [&](char prefix, std::size_t index = 0, bool numbered = true) {
+    if (!derived()) return;
+    listed += " AS ";
+    listed += prefix;
+    if (numbered) listed += QByteArray::number(index);
+  };
+  appendNumber(listed, n);
+  name('n', 0, false);
+  if (keyless()) {
+    listed += ',';
+    appendNumber(listed, rowHash(row));
+  }
+  const std::vector<int>& key = updater_.identityFields();
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    listed += ',';
+    // A keyless table's values are kept as the bytes that they were read as.
+    const bool text = !fields_.at(key[i]).binary && !keyless();
+    if (derived()) listed += keyCasts_[i].before;
+    appendHex(listed, viewOf(row[std::size_t(key[i])]), text);
+    if (derived()) listed += keyCasts_[i].after;
+    name('k', i);
+  }
+  // A keyless table's row holds its old value among the values that find it.
+  if (keyless()) {
+    listed += ',';
+    appendHex(listed, afterView(afters.front()), false);
+    return;
+  }
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const bool writes = afters[slot] != nullptr;
+    listed += ',';
+    appendHex(listed, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt, false);
+    name('b', slot);
+    listed += ',';
+    appendHex(listed, afterView(afters[slot]), false);
+    name('a', slot);
+  }
+}
+
+QByteArray ChunkTable::listedStatement(const std::vector<QByteArrayView>& rows) const {
+  qsizetype bytes = 0;
+  for (QByteArrayView row : rows) bytes += row.size() + 20;
+  QByteArray sql;
+  sql.reserve(bytes + sql_.insertHead.size() + sql_.updateHead.size() + sql_.updateTail.size() +
+              2 * name_.size() + 64);
+  if (derived()) {
+    sql += Transaction::Opening + sql_.updateHead + '(';
+  } else {
+    sql += "DELETE FROM " + name_ + "; " + Transaction::Opening + sql_.insertHead;
+  }
+  bool first = true;
+  for (QByteArrayView row : rows) {
+    if (derived()) {
+      sql += first ? "SELECT " : " UNION ALL SELECT ";
+      sql += row;
+    } else {
+      sql += first ? "(" : ",(";
+      sql += row;
+      sql += ')';
+    }
+    first = false;
+  }
+  if (derived()) return sql + ')' + sql_.updateTail;
+  return sql + "; " + sql_.updateHead + name_ + sql_.updateTail;
+}
+
+void ChunkTable::fill(const std::vector<QueuedRow>& writing, const std::vector<std::size_t>& part) {
+  MYSQL* mysql = session_.idle();
+  if (holdsRows_) {
+    const QByteArray sql = "DELETE FROM " + name_;
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  }
+  holdsRows_ = true;
+  const std::size_t keys = updater_.identityFields().size();
+  for (std::size_t i : part) {
+    const QueuedRow& queued = writing[i];
+    insert_->addNumber(unsigned(i));
+    qsizetype at = 0;
+    for (std::size_t k = 0; k < keys; ++k) insert_->addValue(NextPackedValue(queued.packed, at));
+    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+      insert_->addValue(NextPackedValue(queued.packed, at));  // as read
+      insert_->addValue(NextPackedValue(queued.packed, at));  // new
+    }
+  }
+  insert_->execute();
+}
+
+QByteArray ChunkTable::fillingUpdate(const QByteArray& committed) const {
+  return sql_.updateHead + name_ + sql_.updateTail +
+         "; SET @klarifeld_written = ROW_COUNT(); DELETE FROM " + name_ + " WHERE written = 1; " +
+         committed;
+}
+
+std::vector<std::size_t> ChunkTable::rowsNotWritten(const std::vector<std::size_t>& part) const {
+  MYSQL* mysql = session_.idle();
+  const QByteArray sql = "SELECT n FROM " + name_ + " WHERE written = 0 ORDER BY n";
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw DbError::from(mysql);
+  std::vector<std::size_t> notWritten;
+  while (const MYSQL_ROW row = mysql_fetch_row(result.get())) {
+    const std::size_t n = std::size_t(QByteArray(row[0]).toULongLong());
+    if (std::binary_search(part.begin(), part.end(), n)) notWritten.push_back(n);
+  }
+  return notWritten;
+}
+
+QByteArray ChunkTable::keylessCount(const QByteArray& rows) const {
+  return "DELETE FROM " + name_ + "; " + Transaction::Opening + sql_.insertHead + rows + "; " +
+         sql_.count;
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "ChunkRows.h"
+#include "DbError.h"
+#include "FieldCollection.h"
+#include "RowSource.h"
+
+class ChunkInsert;
+class RowUpdater;
+class Session;
+
+// The temporary table on the session that carries a chunk's rows to the server, and the
+// statements around it. Each row carries its key (in the key's own types, so that the join
+// uses the key's equality and index) and, for each field, its value as read and its new
+// value, as bytes. Without a privilege for a temporary table the rows travel inside the
+// UPDATE as a derived table instead. A table without a key has its rows found by a hash of
+// all their values. A chunk's statements travel as one text; values in it are all hex
+// literals, or travel as arrays of bytes (ChunkInsert).
+class ChunkTable {
+ public:
+  // A row's new values, by slot; null: the field is kept.
+  using SlotValues = std::vector<const std::optional<QByteArray>*>;
+
+  // Nothing, and `whyNot` says why for the user, when the server refuses a chunk table and
+  // a derived table cannot carry the key's types (or the table has no key).
+  static std::unique_ptr<ChunkTable> Make(Session& session, const FieldCollection& fields,
+                                          const RowUpdater& updater, std::vector<int> written,
+                                          QString* whyNot);
+  ~ChunkTable();
+
+  bool keyless() const { return form_ == Form::Keyless; }
+  bool derived() const { return form_ == Form::Derived; }
+  // Where the server takes arrays of rows, the chunk table is filled through them, from the
+  // rows' packed values; else the rows are listed in the statement.
+  bool throughArrays() const { return insert_ != nullptr; }
+  int maxRows() const { return maxRows_; }
+  qsizetype maxBytes() const { return maxBytes_; }
+
+  // Whether the row can go in a chunk: each new value, and the value it replaces, fits the
+  // table's columns, and, of several fields, none writes a null over a null, which the
+  // chunk would take for a field kept.
+  bool fits(const std::vector<FieldBytes>& row, const SlotValues& afters) const;
+  // Appends the row as a statement lists it, without its brackets: a row of the INSERT into
+  // the chunk table, or a row of the derived table, its columns named.
+  void appendRow(QByteArray& listed, qsizetype n, const std::vector<FieldBytes>& row,
+                 const SlotValues& afters) const;
+
+  // The statement that writes the listed `rows` in a transaction of its own that it begins:
+  // through the chunk table, emptied first, or as a derived table.
+  QByteArray listedStatement(const std::vector<QByteArrayView>& rows) const;
+  // Fills the chunk table with the rows of `part`, through arrays. Throws DbError.
+  void fill(const std::vector<QueuedRow>& writing, const std::vector<std::size_t>& part);
+  // The UPDATE of the rows that fill() put in the chunk table, after which those it wrote
+  // leave the table; `committed` follows when the server should commit with it.
+  QByteArray fillingUpdate(const QByteArray& committed) const;
+  // Whether the chunk table may still hold rows of a chunk: they leave it before the next.
+  void leftRows(bool left) { holdsRows_ = left; }
+  // The rows of `part` that the last UPDATE did not write, as the chunk table marks them.
+  std::vector<std::size_t> rowsNotWritten(const std::vector<std::size_t>& part) const;
+
+  // Of a table without a key: the statement that lists the rows (twins as one, with their
+  // number) in the chunk table and counts, locked, how often each stands in the table; and
+  // the UPDATE that then writes them.
+  QByteArray keylessCount(const QByteArray& rows) const;
+  const QByteArray& keylessUpdate() const { return sql_.updateHead; }
+
+  // The numbers of the last row that the statements read; zeros where a value is null. A
+  // statement that fails ends them: it is thrown, or, given `failure`, kept there unless
+  // the link broke.
+  static std::vector<qint64> ServerNumbers(MYSQL* mysql, const QByteArray& sql,
+                                           std::optional<DbError>* failure = nullptr);
+
+ private:
+  ChunkTable(Session& session, const FieldCollection& fields, const RowUpdater& updater,
+             std::vector<int> written);
+  bool make(QString* whyNot);
+  bool makeKeyless(MYSQL* mysql, QString* whyNot);
+  bool castKeys(MYSQL* mysql);
+  QByteArray updateTail(const QByteArray& join) const;
+  quint32 rowHash(const std::vector<FieldBytes>& row) const;
+
+  Session& session_;
+  const FieldCollection& fields_;
+  const RowUpdater& updater_;
+  std::vector<int> written_;  // the fields written, by slot
+  QByteArray name_;
+  // Rows in a temporary table; in a derived table inside the UPDATE; found by their hash.
+  enum class Form { Table, Derived, Keyless };
+  Form form_ = Form::Table;
+  struct Statements {
+    QByteArray insertHead;
+    QByteArray updateHead, updateTail;  // the UPDATE around its chunk
+    QByteArray count;                   // of a keyless table: how often each row stands in it
+  };
+  Statements sql_;
+  struct Cast {
+    QByteArray before, after;
+  };
+  std::vector<Cast> keyCasts_;            // of a derived table: its key values to the key's types
+  std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
+  qsizetype maxBytes_ = 0;
+  int maxRows_ = 0;
+  std::unique_ptr<ChunkInsert> insert_;
+  bool holdsRows_ = false;  // left by a chunk that did not write them all
+};

@@ -1,0 +1,286 @@
+#include "ChunkWrite.h"
+
+#include <mysqld_error.h>
+
+#include <QHash>
+#include <algorithm>
+#include <future>
+#include <map>
+
+#include "ChunkTable.h"
+#include "DbError.h"
+#include "RowUpdater.h"
+#include "Session.h"
+#include "Transaction.h"
+
+ChunkAttempt ChunkAttemptAfter(const DbError& failure) {
+  if (failure.connectionLost() || failure.interrupted()) throw failure;
+  // A locked row holds up only the rows around it, a refused value only its row.
+  return failure.errorNumber() == ER_LOCK_DEADLOCK ? ChunkAttempt::Retry : ChunkAttempt::Split;
+}
+
+namespace {
+
+// After a failed statement of the chunk, what to do next.
+ChunkAttempt failedChunk(MYSQL* mysql) {
+  if (!mysql_errno(mysql)) return ChunkAttempt::Split;
+  return ChunkAttemptAfter(DbError::from(mysql));
+}
+
+}  // namespace
+
+// A chunk's entries, told to the observer on a thread of their own while its rows travel
+// to the server. Told entries that no one settles settle as not written.
+class ChunkWrite::TellingAhead {
+ public:
+  TellingAhead(WriteObserver* observer, const ChunkWrite& write,
+               const std::vector<std::size_t>& rows)
+      : observer_(observer) {
+    if (!observer_) return;
+    telling_ = std::async(std::launch::async, [observer, &write, &rows] {
+      observer->aboutToWriteAll(write.changesOf(rows));
+    });
+  }
+  ~TellingAhead() {
+    if (!observer_ || settled_) return;
+    if (telling_.valid()) {
+      try {
+        telling_.get();
+      } catch (...) {
+        // The observer keeps its failure, and refuses what comes next.
+      }
+    }
+    observer_->settled(WriteSettled::NotWritten);
+  }
+  TellingAhead(const TellingAhead&) = delete;
+  TellingAhead& operator=(const TellingAhead&) = delete;
+  // Waits until the entries are kept; throws what the observer threw.
+  void take() {
+    if (telling_.valid()) std::future<void>(std::move(telling_)).get();
+  }
+  void settle(WriteSettled how) {
+    if (observer_) observer_->settled(how);
+    settled_ = true;
+  }
+
+ private:
+  WriteObserver* observer_;
+  std::future<void> telling_;
+  bool settled_ = false;
+};
+
+ChunkWrite::ChunkWrite(Session& session, ChunkTable& table, const RowUpdater& updater,
+                       const std::vector<int>& written, std::vector<QueuedRow>& writing,
+                       const QByteArray& listed)
+    : session_(session),
+      table_(table),
+      updater_(updater),
+      written_(written),
+      writing_(writing),
+      listed_(listed) {}
+
+ChunkAttempt ChunkWrite::write(const std::vector<std::size_t>& part, WriteObserver* observer,
+                               std::vector<std::size_t>& atFault, bool inOrder) {
+  if (table_.keyless()) return writeKeyless(part, observer, atFault);
+  return writeKeyed(part, observer, atFault, inOrder);
+}
+
+ChunkAttempt ChunkWrite::writeKeyed(const std::vector<std::size_t>& part, WriteObserver* observer,
+                                    std::vector<std::size_t>& atFault, bool inOrder) {
+  MYSQL* mysql = session_.idle();
+  Transaction transaction = Transaction::OpenedBy(mysql);
+  std::optional<TellingAhead> ahead;
+  if (!table_.derived()) ahead.emplace(observer, *this, part);
+  QByteArray sql;
+  if (table_.throughArrays()) {
+    try {
+      table_.fill(writing_, part);
+    } catch (const DbError& failure) {
+      return ChunkAttemptAfter(failure);
+    }
+    // With its entries kept, the chunk commits in the round trip that writes it, when it
+    // wrote every row (each changes its row and its chunk row). The rows written leave the
+    // chunk table with it; the rest, rarely, before the next chunk comes in.
+    ahead->take();
+    sql = Transaction::Opening +
+          table_.fillingUpdate(transaction.commitWhen(
+              "@klarifeld_written = " + QByteArray::number(qulonglong(2 * part.size()))));
+  } else {
+    std::vector<QByteArrayView> rows;
+    rows.reserve(part.size());
+    for (std::size_t i : part) {
+      const QueuedRow& queued = writing_[i];
+      rows.emplace_back(listed_.constData() + queued.from, queued.to - queued.from);
+    }
+    sql = table_.listedStatement(rows);
+  }
+  std::vector<my_ulonglong> affected;
+  int status = mysql_real_query(mysql, sql.constData(), sql.size()) ? 1 : 0;
+  if (status == 0) {
+    do {
+      affected.push_back(mysql_affected_rows(mysql));
+    } while ((status = mysql_next_result(mysql)) == 0);
+  }
+  if (status > 0) {
+    if (!mysql_errno(mysql)) return ChunkAttempt::Split;
+    const DbError failure = DbError::from(mysql);
+    // A link lost on the way may have been lost after the commit.
+    if (table_.throughArrays() && failure.connectionLost()) settleInDoubt(*ahead, part, failure);
+    return ChunkAttemptAfter(failure);
+  }
+  if (transaction.committed()) {
+    table_.leftRows(false);
+    return settleWritten(*ahead, part);
+  }
+  const my_ulonglong changed = table_.throughArrays() ? affected[1] : affected.back();
+
+  // Each row written changes its row and, but in a derived table, its chunk row.
+  std::vector<std::size_t> written = part;
+  if (changed != (table_.derived() ? 1 : 2) * part.size()) {
+    if (table_.derived()) return ChunkAttempt::Split;
+    atFault = table_.rowsNotWritten(part);
+    if (!atFault.empty() && inOrder) return ChunkAttempt::Mismatch;
+    std::erase_if(written, [&](std::size_t i) {
+      return std::binary_search(atFault.begin(), atFault.end(), i);
+    });
+  }
+  // What was told ahead stands only when the chunk wrote every row; else the rows written
+  // are told anew.
+  if (written.size() == part.size() && ahead) {
+    const ChunkAttempt committed = journalAndCommit(transaction, written, *ahead);
+    table_.leftRows(committed != ChunkAttempt::Written);
+    return committed;
+  }
+  ahead.reset();
+  return journalAndCommit(transaction, written, observer);
+}
+
+// The chunk of a keyless table: its rows, twins as one, are counted in the table, locked;
+// only when each stands there exactly as many times as the chunk holds it does one UPDATE
+// write them all. Else `atFault` names the rows of the twins that do not, to go one by one.
+ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, WriteObserver* observer,
+                                      std::vector<std::size_t>& atFault) {
+  std::vector<std::vector<std::size_t>> twins;
+  QHash<QByteArrayView, std::size_t> groupOf;
+  for (std::size_t i : part) {
+    const QByteArrayView packed(writing_[i].packed);
+    auto at = groupOf.constFind(packed);
+    if (at == groupOf.cend()) {
+      at = groupOf.insert(packed, twins.size());
+      twins.emplace_back();
+    }
+    twins[at.value()].push_back(i);
+  }
+  MYSQL* mysql = session_.idle();
+  const QByteArray sql = table_.keylessCount(keylessRows(twins));
+  Transaction transaction = Transaction::OpenedBy(mysql);
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
+  std::map<std::size_t, qulonglong> found;  // by the first row of each twins
+  int status = 0;
+  do {
+    if (mysql_field_count(mysql) == 0) continue;
+    const ResultHandle counted(mysql_store_result(mysql));
+    if (!counted) return failedChunk(mysql);
+    while (const MYSQL_ROW row = mysql_fetch_row(counted.get())) {
+      found[std::size_t(QByteArray(row[0]).toULongLong())] = QByteArray(row[1]).toULongLong();
+    }
+  } while ((status = mysql_next_result(mysql)) == 0);
+  if (status > 0) return failedChunk(mysql);
+  for (const std::vector<std::size_t>& alike : twins) {
+    const auto count = found.find(alike.front());
+    if (count == found.end() || count->second != alike.size()) {
+      atFault.insert(atFault.end(), alike.begin(), alike.end());
+    }
+  }
+  if (!atFault.empty()) {
+    std::sort(atFault.begin(), atFault.end());
+    return ChunkAttempt::Mismatch;
+  }
+  const QByteArray& update = table_.keylessUpdate();
+  if (mysql_real_query(mysql, update.constData(), update.size())) return failedChunk(mysql);
+  // The rows counted and locked, and nothing else.
+  if (mysql_affected_rows(mysql) != part.size()) return ChunkAttempt::Split;
+  return journalAndCommit(transaction, part, observer);
+}
+
+// Each of the twins once, with their number.
+QByteArray ChunkWrite::keylessRows(const std::vector<std::vector<std::size_t>>& twins) const {
+  QByteArray rows;
+  for (const std::vector<std::size_t>& alike : twins) {
+    const QueuedRow& first = writing_[alike.front()];
+    rows += rows.isEmpty() ? "(" : ",(";
+    rows += QByteArrayView(listed_.constData() + first.from, first.to - first.from);
+    rows += ',' + QByteArray::number(qulonglong(alike.size())) + ')';
+  }
+  return rows;
+}
+
+// The rows written by the chunk's open transaction go into the journal, and then it commits.
+ChunkAttempt ChunkWrite::journalAndCommit(Transaction& transaction,
+                                          const std::vector<std::size_t>& rows,
+                                          WriteObserver* observer) {
+  TellingAhead told(observer, *this, rows);
+  return journalAndCommit(transaction, rows, told);
+}
+
+ChunkAttempt ChunkWrite::journalAndCommit(Transaction& transaction,
+                                          const std::vector<std::size_t>& rows,
+                                          TellingAhead& told) {
+  // What the observer could not keep is not written: the transaction ends unwritten with
+  // its scope.
+  told.take();
+  try {
+    transaction.commit();
+  } catch (const DbError& failure) {
+    // A commit on its way may have taken effect.
+    if (failure.connectionLost()) settleInDoubt(told, rows, failure);
+    return failure.errorNumber() == ER_LOCK_DEADLOCK ? ChunkAttempt::Retry : ChunkAttempt::Split;
+  }
+  return settleWritten(told, rows);
+}
+
+ChunkAttempt ChunkWrite::settleWritten(TellingAhead& told, const std::vector<std::size_t>& rows) {
+  told.settle(WriteSettled::Written);
+  for (std::size_t i : rows) writing_[i].result = WriteOutcome::Written;
+  return ChunkAttempt::Written;
+}
+
+// Throws `failure`, which lost the link while the rows' commit may have taken effect.
+void ChunkWrite::settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
+                               const DbError& failure) {
+  told.settle(WriteSettled::InDoubt);
+  for (std::size_t i : rows) writing_[i].result = WriteOutcome::InDoubt;
+  throw failure;
+}
+
+// The changes that writing `rows` makes, field by field, so that each field's values come
+// together. Their bytes are those of the queued rows, not copies: the observer reads them
+// while they are told, and the rows stay until their chunk is settled.
+std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& rows) const {
+  const auto bytes = [](std::optional<QByteArrayView> value) -> std::optional<QByteArray> {
+    if (!value) return std::nullopt;
+    return QByteArray::fromRawData(value->data(), value->size());
+  };
+  const std::size_t keys = updater_.identityFields().size();
+  std::vector<RowChange> changes;
+  changes.reserve(rows.size());
+  for (int slot = 0; slot < int(written_.size()); ++slot) {
+    const RowChange shape = updater_.changeShape(written_[std::size_t(slot)]);
+    for (std::size_t i : rows) {
+      if (!writing_[i].writes(slot)) continue;
+      const QByteArray& packed = writing_[i].packed;
+      RowChange& change = changes.emplace_back(shape);
+      change.identity.reserve(keys);
+      qsizetype at = 0;
+      for (std::size_t k = 0; k < keys; ++k)
+        change.identity.push_back(bytes(NextPackedValue(packed, at)));
+      for (int skipped = 0; skipped < slot; ++skipped) {
+        NextPackedValue(packed, at);
+        NextPackedValue(packed, at);
+      }
+      change.before = bytes(NextPackedValue(packed, at));
+      change.after = bytes(NextPackedValue(packed, at));
+    }
+  }
+  return changes;
+}
