@@ -8,7 +8,6 @@
 
 #include "Dialogs.h"
 #include "FieldCollection.h"
-#include "GroupedWriter.h"
 #include "OperationCatalogue.h"
 #include "ReportingProcedure.h"
 #include "RunControl.h"
@@ -47,21 +46,22 @@ class FieldUpdateRun {
   // The preview hands its changes to `drain` as it goes, in batches of `entries`, rather
   // than keeping them all (ChangePreview::drainEvery); on the preview's own thread.
   void drainPreviewEvery(qsizetype entries, std::function<void(const ChangePreview&)> drain) {
-    previewDrain_ = {entries, std::move(drain)};
+    asked_.drainEntries = entries;
+    asked_.drain = std::move(drain);
   }
   // Ends the run after the current record, cancelling a write that waits on the server.
   // From the calling thread, at any time during run().
   void requestStop();
   // Each record's report goes into the summary, grouped, instead of a box of its own.
-  void reportIntoSummary() { reportIntoSummary_ = true; }
+  void reportIntoSummary() { asked_.reportIntoSummary = true; }
   // Whether the journal refused the run before anything was written.
-  bool journalRefused() const { return journalRefused_; }
+  bool journalRefused() const { return ended_.journalRefused; }
   // Why the operation ended before reading any record, when no box said it: an empty
   // answer. Empty otherwise.
-  const QString& quietEnd() const { return quietEnd_; }
+  const QString& quietEnd() const { return ended_.quietEnd; }
   // Only the rows where this SQL condition holds are read, changed and shown; empty: every
   // row. Checked before any record is read.
-  void setRowCondition(const QString& condition) { rowCondition_ = condition; }
+  void setRowCondition(const QString& condition) { asked_.rowCondition = condition; }
 
  private:
   void openTable();
@@ -73,20 +73,7 @@ class FieldUpdateRun {
   PatternQuestion patternQuestion(const CleaningOperation& operation) const;
   void updateRecords(const CleaningOperation& operation, const Answers& answers);
   void computePreview(const CleaningOperation& operation, const Answers& answers);
-  RunEnd goThroughRecords(const CleaningOperation& operation, const Answers& answers,
-                          Dialogs& dialogs, RunProgress& progress);
-  // Nothing for a record whose write waits in the chunk, counted when the chunk is written.
-  std::optional<RecordOutcome> updateRecord(ReportingProcedure& steps,
-                                            const CleaningOperation& operation,
-                                            const Answers& answers, int loopLine, qint64 record);
-  RecordOutcome write(RecordSet& records);
-  // Writes the chunk of staged records and reports each one not written; the run's end
-  // when the chunk ended it.
-  std::optional<RunEnd> writeChunk(
-      ReportingProcedure& steps, RunProgress& progress, int loopLine,
-      GroupedWriter::Flushing flushing = GroupedWriter::Flushing::Everything);
   RunDescription describe(const CleaningOperation& operation, const Answers& answers) const;
-  QString reportedSubject(const RowIdentity& identity) const;
   std::optional<qint64> beginJournalRun(const RunDescription& description);
   void refillPreview();
   int fieldPosition() const;
@@ -101,40 +88,33 @@ class FieldUpdateRun {
   Journal& journal_;
   ReportingProcedure steps_;
 
-  std::unique_ptr<Connection> connection_;  // the records stream over it
-  std::unique_ptr<Connection> writes_;      // writes, and what is asked on the way
-  std::optional<FieldCollection> tableFields_;
-  std::unique_ptr<RecordSet> records_;  // the columns that find a row, and the field
-  int readField_ = -1;                  // the field's place in records_
-  qint64 expectedRecords_ = 0;          // the server's estimate
-  std::future<qint64> exactCount_;      // counted aside, for a table small enough
-  std::optional<RunEnd> readEnded_;     // the records stopped arriving before their end
-
-  std::unique_ptr<GroupedWriter> grouped_;  // none: each record is written on its own
-  std::optional<RunEnd> chunkEnded_;        // a chunk written before a report ended the run
-  bool flushing_ = false;
-
-  RunControl control_;
-  JournalRecorder* recorder_ = nullptr;  // while the record loop runs
-  qint64 lastWrittenRecord_ = 0;         // 1-based; 0 before the first write
-  // The record that a report is about, 0-based, and, when it is not the record set's
-  // current one (a row of a chunk), its row as queued, its key first: unpacked only when a
-  // report names it.
-  struct Reported {
-    qint64 record = 0;
-    std::optional<QByteArray> queuedRow;
+  // The table as the run opened it.
+  struct Opened {
+    std::unique_ptr<Connection> reads;   // the records stream over it
+    std::unique_ptr<Connection> writes;  // writes, and what is asked on the way
+    std::optional<FieldCollection> fields;
+    std::unique_ptr<RecordSet> records;  // the columns that find a row, and the field
+    int field = -1;                      // the field's place in records
+    qint64 expectedRecords = 0;          // the server's estimate
+    std::future<qint64> exactCount;      // counted aside, for a table small enough
   };
-  Reported reported_;
-  CollectedReports collected_;
-  bool connectionLost_ = false;
-  bool journalRefused_ = false;
-  QString quietEnd_;
-  QString rowCondition_;
-  bool reportIntoSummary_ = false;
-  bool previewing_ = false;
-  std::unique_ptr<ChangePreview> preview_;
-  struct {
-    qsizetype entries = 0;
+  Opened opened_;
+  RunControl control_;
+  // How the caller asked for the run.
+  struct Asked {
+    QString rowCondition;
+    bool reportIntoSummary = false;
+    bool previewing = false;
+    qsizetype drainEntries = 0;
     std::function<void(const ChangePreview&)> drain;
-  } previewDrain_;
+  };
+  Asked asked_;
+  // How it ended, beyond its summary.
+  struct Ended {
+    bool connectionLost = false;
+    bool journalRefused = false;
+    QString quietEnd;
+  };
+  Ended ended_;
+  std::unique_ptr<ChangePreview> preview_;
 };
