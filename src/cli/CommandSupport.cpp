@@ -8,6 +8,7 @@
 #include "Connection.h"
 #include "ConnectionString.h"
 #include "DbError.h"
+#include "Engine.h"
 #include "Journal.h"
 #include "NearestNames.h"
 #include "ProfileKeys.h"
@@ -91,11 +92,7 @@ std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
 }
 
 std::optional<ChosenField> ChosenFieldOf(Connection& connection, const CleanOptions& options) {
-  QStringList tables;
-  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
-  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
-    tables << listed->Value(0).value_or(QString());
-  }
+  const QStringList tables = EngineOf(connection).tables(connection);
   if (!tables.contains(options.table)) {
     Fail(
         QStringLiteral("No table '%1' in the database '%2'%3.")

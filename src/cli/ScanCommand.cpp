@@ -4,6 +4,7 @@
 #include "CommandSupport.h"
 #include "Commands.h"
 #include "Connection.h"
+#include "Engine.h"
 #include "RunProgress.h"
 #include "TablesScan.h"
 #include "Terminal.h"
@@ -42,7 +43,7 @@ QString scanJson(const ColumnFindings& found) {
 // name begins with "sys".
 QStringList scannedTables(Connection& connection, const CleanOptions& options) {
   QStringList tables;
-  for (const QString& name : BaseTablesOf(connection)) {
+  for (const QString& name : EngineOf(connection).baseTables(connection)) {
     if (!options.table.isEmpty() ? name == options.table
                                  : !name.startsWith(QStringLiteral("sys"), Qt::CaseInsensitive)) {
       tables << name;

@@ -1,8 +1,5 @@
 #include "SqlText.h"
 
-#include "Connection.h"
-#include "RecordSet.h"
-
 QString QuotedName(const QString& name) {
   return QString::fromUtf8(QuotedIdentifier(name.toUtf8()));
 }
@@ -28,13 +25,8 @@ QString SelectFieldStatement(const QString& field, const QString& table) {
          QuotedName(table);
 }
 
-TableFacts TableFactsOf(Connection& connection, const QString& table) {
-  const auto facts = connection.Execute(
-      QStringLiteral("SELECT ENGINE, TABLE_ROWS FROM information_schema.TABLES WHERE "
-                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1")
-          .arg(TextLiteral(table)));
-  if (!facts->isOpen() || facts->Eof()) return {};
-  return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
+QString WhereClause(const QString& condition) {
+  return condition.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(condition);
 }
 
 QString ReplaceNull(const std::optional<QString>& value, const QString& replacement) {

@@ -23,13 +23,8 @@ QString WaitingForTheReader();
 QString SelectAllStatement(const QString& table);
 QString SelectFieldStatement(const QString& field, const QString& table);
 
-// What the server tells of a table of the current database without reading it: its
-// storage engine (empty for a view) and its estimated number of rows.
-struct TableFacts {
-  QString engine;
-  qint64 estimatedRows = 0;
-};
-TableFacts TableFactsOf(Connection& connection, const QString& table);
+// " WHERE (condition)" for the user's condition on rows, or nothing for every row.
+QString WhereClause(const QString& condition);
 
 // The value, or `replacement` when it is null.
 QString ReplaceNull(const std::optional<QString>& value, const QString& replacement);

@@ -9,6 +9,7 @@
 #include "ConnectionString.h"
 #include "DbError.h"
 #include "Dialogs.h"
+#include "Engine.h"
 #include "RecordSet.h"
 #include "RewriteRun.h"
 #include "RowCondition.h"
@@ -164,7 +165,7 @@ class TableCleaning {
         return value;
       };
       cleaned_.push_back({changes[i], reading_.readAt[i], std::move(rule),
-                          ColumnLimitsOf(asks_, info(i)),
+                          EngineOf(asks_).columnLimits(asks_, info(i)),
                           int(found.columns.indexOf(fields[i].field.toUtf8()))});
     }
   }
@@ -255,11 +256,7 @@ bool visitByRow(const ChangePreviews& fields, const PartRange& asked, const Rewr
 }  // namespace
 
 QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
-  QStringList tables;
-  const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
-  for (; listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
-    tables << listed->Value(0).value_or(QString());
-  }
+  const QStringList tables = EngineOf(connection).tables(connection);
   const QString missing =
       CheckRecipeTargets(recipe, [&](const QString& table) -> std::optional<QStringList> {
         if (!tables.contains(table)) return std::nullopt;
@@ -362,7 +359,9 @@ constexpr qsizetype StreamedBatch = 20000;
 bool addStreamedFields(RecipePreview& counted, Connection& connection,
                        const std::vector<RecipeField>& fields, const QString& database) {
   const QString& table = fields.front().table;
-  if (TableFactsOf(connection, table).engine.compare(u"InnoDB", Qt::CaseInsensitive) != 0) {
+  if (EngineOf(connection)
+          .tableFacts(connection, table)
+          .engine.compare(u"InnoDB", Qt::CaseInsensitive) != 0) {
     return false;
   }
   const FieldCollection tableFields =

@@ -133,18 +133,6 @@ qint64 charactersIn(const QString& text) {
 
 }  // namespace
 
-ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field) {
-  const auto limits = connection.Execute(
-      "SELECT CHARACTER_MAXIMUM_LENGTH, CHARACTER_OCTET_LENGTH FROM information_schema.COLUMNS "
-      "WHERE TABLE_SCHEMA = " +
-      TextLiteral(QString::fromUtf8(field.database)) +
-      " AND TABLE_NAME = " + TextLiteral(QString::fromUtf8(field.table)) +
-      " AND COLUMN_NAME = " + TextLiteral(QString::fromUtf8(field.column)));
-  if (!limits->isOpen() || limits->Eof()) return {};
-  return {limits->Value(0).value_or(QString()).toLongLong(),
-          limits->Value(1).value_or(QString()).toLongLong()};
-}
-
 std::optional<QByteArray> PreviewRecord(ChangePreview& preview, RecordSet& records, int field,
                                         qint64 position, const NewValueRule& newValueOf,
                                         const ColumnLimits& limits, const RowValues* identity) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ByteArena.h"
+#include "Engine.h"
 #include "OperationCatalogue.h"
 #include "RecordSet.h"
 #include "RewriteRun.h"
@@ -112,13 +113,6 @@ class ChangePreview {
 using ChangePreviews = std::vector<std::unique_ptr<ChangePreview>>;
 // Shown each preview before it fills: to drain it as it goes, say.
 using PreviewSetup = std::function<void(ChangePreview& preview)>;
-
-// How long a value the column holds: in characters and in bytes; 0 for no limit known.
-struct ColumnLimits {
-  qint64 characters = 0;
-  qint64 bytes = 0;
-};
-ColumnLimits ColumnLimitsOf(Connection& connection, const FieldInfo& field);
 
 // What a field's value becomes; throws what a run would report.
 using NewValueRule = std::function<QString(const FieldValue& stored)>;

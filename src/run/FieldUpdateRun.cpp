@@ -11,6 +11,7 @@
 #include "ChangeRule.h"
 #include "Connection.h"
 #include "Dialogs.h"
+#include "Engine.h"
 #include "Events.h"
 #include "FieldCollection.h"
 #include "GroupedWriter.h"
@@ -144,7 +145,7 @@ bool FieldUpdateRun::openRecords() {
   TableFacts facts;
   steps_.step(116, [&] {
     Connection& writes = Required(opened_.writes);
-    facts = TableFactsOf(writes, table());
+    facts = EngineOf(writes).tableFacts(writes, table());
     QByteArrayList keyColumns;
     const std::vector<int> columns =
         FieldsForWriting(*writes.session(), *opened_.fields, {fieldPosition()}, &keyColumns);
@@ -380,7 +381,8 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
         description,
         RewriteTarget{attributes.database, table(), identity.columns, identity.keyed, info.column},
         info.binary);
-    const ColumnLimits limits = ColumnLimitsOf(Required(opened_.writes), info);
+    Connection& writes = Required(opened_.writes);
+    const ColumnLimits limits = EngineOf(writes).columnLimits(writes, info);
     if (asked_.drain) preview->drainEvery(asked_.drainEntries, asked_.drain);
     RunWhileServingEvents([&] {
       ComputePreview(*preview, records, field, operation, answers, limits);

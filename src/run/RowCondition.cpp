@@ -1,13 +1,7 @@
 #include "RowCondition.h"
 
-#include "Connection.h"
-#include "DbError.h"
-#include "RecordSet.h"
+#include "Engine.h"
 #include "SqlText.h"
-
-QString WhereClause(const QString& condition) {
-  return condition.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(condition);
-}
 
 QString RowsText(const QString& condition) {
   return condition.isEmpty() ? QString() : QStringLiteral("rows where ") + condition;
@@ -28,23 +22,7 @@ QString RowConditionProblem(Connection& connection, const QString& table,
   if (condition.contains(u';')) {
     return QStringLiteral("The row condition is one expression, without \";\".");
   }
-  try {
-    connection.Execute(QStringLiteral("START TRANSACTION READ ONLY"));
-    struct RollBack {
-      Connection& connection;
-      ~RollBack() {
-        try {
-          connection.Execute(QStringLiteral("ROLLBACK"));
-        } catch (const DbError&) {
-          // A link that broke has ended the transaction already.
-        }
-      }
-    } rollBack{connection};
-    connection.Execute(QStringLiteral("SELECT 1 FROM ") + QuotedName(table) +
-                       WhereClause(condition) + QStringLiteral(" LIMIT 0"));
-  } catch (const DbError& failure) {
-    return QStringLiteral("The row condition cannot be used: %1")
-        .arg(QString::fromUtf8(failure.what()));
-  }
-  return {};
+  const QString problem = EngineOf(connection).rowConditionProblem(connection, table, condition);
+  if (problem.isEmpty()) return {};
+  return QStringLiteral("The row condition cannot be used: %1").arg(problem);
 }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <optional>
 
+#include "SqlText.h"
+
 class Connection;
 
 // The user's own SQL condition on a table's rows ("country = 'DE'"), which narrows a run,
@@ -12,8 +14,6 @@ class Connection;
 // one expression over the table's columns, and it is tried in a read-only transaction, with
 // nothing read. Empty when it can be used.
 QString RowConditionProblem(Connection& connection, const QString& table, const QString& condition);
-// " WHERE (condition)", or nothing for every row.
-QString WhereClause(const QString& condition);
 // "rows where country = 'DE'", as runs are described; empty for every row.
 QString RowsText(const QString& condition);
 // The condition that holds for the rows whose `field` is exactly `value` (character for

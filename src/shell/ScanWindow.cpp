@@ -18,6 +18,7 @@
 #include "Controls.h"
 #include "DbError.h"
 #include "Dialogs.h"
+#include "Engine.h"
 #include "RowCondition.h"
 #include "RunProgress.h"
 #include "VisibleText.h"
@@ -289,11 +290,12 @@ QStringList ScanWindow::connectForTables(const QString& connectionString,
   try {
     RunWhileServingEvents([&] {
       connection_->Open(connectionString);
-      const QStringList base = BaseTablesOf(*connection_);
+      const Engine& engine = EngineOf(*connection_);
+      const QStringList base = engine.baseTables(*connection_);
       for (const QString& table : listed) {
         if (base.contains(table)) tables << table;
       }
-      estimatedRows_ = EstimatedRows(*connection_, tables);
+      estimatedRows_ = engine.estimatedRows(*connection_, tables);
     });
   } catch (const DbError& failure) {
     dialogs_.message(QStringLiteral("The database could not be scanned: %1")

@@ -2,6 +2,7 @@
 // column's type and character set.
 
 #include "DatabaseScan.h"
+#include "Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
       "(4, 4, CONCAT('bell', CHAR(7), 'c1', _utf8mb4 X'C285', '😀'), NULL, '', 'plain', NULL)");
   Connection connection;
   connection.Open(db.connectionString());
-  EXPECT_EQ(TextColumnsOf(connection, "people"), QStringList({"name", "code", "note", "old"}));
+  EXPECT_EQ(EngineOf(connection).textColumns(connection, "people"),
+            QStringList({"name", "code", "note", "old"}));
 
   const std::vector<ColumnFindings> found = ScanTable(connection, "people");
   ASSERT_EQ(found.size(), 4u);

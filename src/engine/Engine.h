@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "ScanCounts.h"
+
+class Connection;
+struct FieldInfo;
+
+// What the server tells of a table of the current database without reading it: its
+// storage engine (empty for a view) and its estimated number of rows.
+struct TableFacts {
+  QString engine;
+  qint64 estimatedRows = 0;
+};
+
+// How long a value a column holds: in characters and in bytes; 0 for no limit known.
+struct ColumnLimits {
+  qint64 characters = 0;
+  qint64 bytes = 0;
+};
+
+// What the features ask of a database server, in the server's own SQL: its catalogue, a
+// row condition's check, a scan's counts. The record layer (Connection, RecordSet) carries
+// the statements; an engine writes them. MariaDB and MySQL are the first (engine/mariadb).
+// Each throws DbError when the server fails it.
+class Engine {
+ public:
+  virtual ~Engine() = default;
+
+  // Every table and view of the connection's database, as the server lists them.
+  virtual QStringList tables(Connection& connection) const = 0;
+  // Its tables that hold their own rows: not its views.
+  virtual QStringList baseTables(Connection& connection) const = 0;
+  // The text columns (CHAR, VARCHAR and the TEXT types) of a table, in their order.
+  virtual QStringList textColumns(Connection& connection, const QString& table) const = 0;
+  virtual TableFacts tableFacts(Connection& connection, const QString& table) const = 0;
+  // The server's estimate of the rows that `tables` hold together: quick, and rough.
+  virtual qint64 estimatedRows(Connection& connection, const QStringList& tables) const = 0;
+  // The limits of the column that a field of a result comes from.
+  virtual ColumnLimits columnLimits(Connection& connection, const FieldInfo& field) const = 0;
+
+  // Why the user's condition cannot be used on `table`, in the server's words: it must
+  // parse and be one expression over the table's columns; it is tried with nothing read
+  // or written. Empty when it can be used.
+  virtual QString rowConditionProblem(Connection& connection, const QString& table,
+                                      const QString& condition) const = 0;
+
+  // Counts every kind in every text column of `table`, on the server: only counts cross the
+  // link. Values are compared as UTF-8 bytes, whatever the column's character set. With
+  // `sampleRows`, only the first that many rows are read; with `rows`, only the rows where
+  // that condition holds. Several kinds' counts may share one sum; `kindsPerSum` (1 to 3,
+  // 0: as many as the table's size allows) sets it. Cancel() on the connection ends it.
+  virtual std::vector<ColumnFindings> scanTable(Connection& connection, const QString& table,
+                                                qint64 sampleRows, int kindsPerSum,
+                                                const QString& rows) const = 0;
+  // Up to `count` values of `column` that hold `kind`, of the rows where `rows` holds.
+  virtual std::vector<DirtExample> dirtExamples(Connection& connection, const QString& table,
+                                                const QString& column, DirtKind kind, int count,
+                                                const QString& rows) const = 0;
+};
+
+// The engine of the server that `connection` speaks to.
+const Engine& EngineOf(const Connection& connection);
