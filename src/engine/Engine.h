@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 #include "ScanCounts.h"
@@ -47,6 +48,24 @@ class Engine {
   // or written. Empty when it can be used.
   virtual QString rowConditionProblem(Connection& connection, const QString& table,
                                       const QString& condition) const = 0;
+
+  // A statement that reads a column's distinct values, as their bytes, with their counts
+  // (value, count), most frequent first, ties by their bytes; at most `limit` (0: all); of
+  // the rows where `rows` holds (empty: every row). Values apart only in case, accents or
+  // trailing spaces stay apart.
+  virtual QString valueCounts(const QString& table, const QString& field, const QString& rows,
+                              qint64 limit) const = 0;
+  // The same values kept on the connection's session, in a temporary table `klarifeld_values`
+  // (v, n) ranked in each order a list shows them: by_count, by_value, by_length, each from 1.
+  virtual void keepValueCounts(Connection& connection, const QString& table, const QString& field,
+                               const QString& rows) const = 0;
+  // The condition on the kept values `v` that hold `filter` character for character, or
+  // match it as the server's regular expression.
+  virtual QString keptValuesFilter(const QString& filter, bool regex) const = 0;
+  // The condition that holds for the rows whose `field` is exactly `value` (character for
+  // character, case and trailing spaces counting), or NULL; readable, as the user sees it.
+  virtual QString rowsHoldingValue(const QString& field,
+                                   const std::optional<QString>& value) const = 0;
 
   // Counts every kind in every text column of `table`, on the server: only counts cross the
   // link. Values are compared as UTF-8 bytes, whatever the column's character set. With

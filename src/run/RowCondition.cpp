@@ -7,14 +7,6 @@ QString RowsText(const QString& condition) {
   return condition.isEmpty() ? QString() : QStringLiteral("rows where ") + condition;
 }
 
-QString RowsHoldingValue(const QString& field, const std::optional<QString>& value) {
-  if (!value) return QuotedName(field) + QStringLiteral(" IS NULL");
-  QString quoted = *value;
-  quoted.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("''"));
-  return QStringLiteral("CONVERT(%1 USING utf8mb4) COLLATE utf8mb4_bin = '%2'")
-      .arg(QuotedName(field), quoted);
-}
-
 QString RowConditionProblem(Connection& connection, const QString& table,
                             const QString& condition) {
   if (condition.isEmpty()) return {};

@@ -16,6 +16,3 @@ class Connection;
 QString RowConditionProblem(Connection& connection, const QString& table, const QString& condition);
 // "rows where country = 'DE'", as runs are described; empty for every row.
 QString RowsText(const QString& condition);
-// The condition that holds for the rows whose `field` is exactly `value` (character for
-// character, case and trailing spaces counting), or NULL; readable, as the user sees it.
-QString RowsHoldingValue(const QString& field, const std::optional<QString>& value);

@@ -2,9 +2,9 @@
 
 #include "Connection.h"
 #include "DbError.h"
+#include "Engine.h"
 #include "RecordSet.h"
 #include "RowCondition.h"
-#include "SqlText.h"
 
 ValueList::ValueList() : connection_(std::make_unique<Connection>()) {}
 ValueList::~ValueList() = default;
@@ -16,23 +16,11 @@ void ValueList::count(const QString& connectionString, const QString& table, con
     connection_->Open(connectionString);
     open_ = true;
   }
-  connection_->Execute(QStringLiteral("DROP TEMPORARY TABLE IF EXISTS klarifeld_values"));
   if (const QString problem = RowConditionProblem(*connection_, table, rows); !problem.isEmpty()) {
     throw DbError(problem);
   }
-  const QString value = QuotedName(field);
-  const QString bytes = QStringLiteral("CAST(%1 AS BINARY)").arg(value);
-  // All of a group's values are the same bytes: MIN picks that one. Each order has a rank
-  // of its own, so that any page is found through an index.
-  connection_->Execute(
-      QStringLiteral(
-          "CREATE TEMPORARY TABLE klarifeld_values (PRIMARY KEY (by_count), INDEX (by_value), "
-          "INDEX (by_length)) AS SELECT MIN(%1) AS v, COUNT(*) AS n, "
-          "ROW_NUMBER() OVER (ORDER BY COUNT(*) DESC, %2) AS by_count, "
-          "ROW_NUMBER() OVER (ORDER BY MIN(%1), %2) AS by_value, "
-          "ROW_NUMBER() OVER (ORDER BY CHAR_LENGTH(MIN(%1)), %2) AS by_length "
-          "FROM %3%4 GROUP BY %2")
-          .arg(value, bytes, QuotedName(table), WhereClause(rows)));
+  EngineOf(*connection_).keepValueCounts(*connection_, table, field, rows);
+  field_ = field;  // of the values kept; a count that failed leaves the last one's
   const auto sums =
       connection_->Execute(QStringLiteral("SELECT COALESCE(SUM(n), 0), COUNT(*) FROM "
                                           "klarifeld_values"));
@@ -49,13 +37,10 @@ void ValueList::show(Order order, bool descending, const QString& filter, bool r
   const char* rank = order == Order::Count   ? "by_count"
                      : order == Order::Value ? "by_value"
                                              : "by_length";
-  // Matched by characters exactly, as the preview's filter matches: "o" is not "ö".
-  const QString exact = QStringLiteral("CONVERT(v USING utf8mb4) COLLATE utf8mb4_bin");
-  QString where;
-  if (!filter.isEmpty()) {
-    where = regex ? QStringLiteral(" WHERE %1 REGEXP %2").arg(exact, TextLiteral(filter))
-                  : QStringLiteral(" WHERE LOCATE(%2, %1) > 0").arg(exact, TextLiteral(filter));
-  }
+  const QString where =
+      filter.isEmpty()
+          ? QString()
+          : QStringLiteral(" WHERE ") + EngineOf(*connection_).keptValuesFilter(filter, regex);
   const auto counted =
       connection_->Execute(QStringLiteral("SELECT COUNT(*) FROM klarifeld_values") + where);
   shown_ = counted->Value(0).value_or(QString()).toLongLong();
@@ -64,6 +49,12 @@ void ValueList::show(Order order, bool descending, const QString& filter, bool r
                  .arg(QLatin1String(rank), descending ? QStringLiteral(" DESC") : QString());
   pages_.clear();
   pagesRead_.clear();
+}
+
+QString ValueList::rowsHolding(const ValueCount& counted) const {
+  return EngineOf(*connection_)
+      .rowsHoldingValue(
+          field_, counted.value ? std::optional(QString::fromUtf8(*counted.value)) : std::nullopt);
 }
 
 const ValueCount& ValueList::at(qint64 row) {

@@ -40,6 +40,8 @@ class ValueList {
   qint64 shown() const { return shown_; }
   // The value shown at `row`, read with its page when it is not at hand.
   const ValueCount& at(qint64 row);
+  // The condition that holds for the rows whose field holds exactly `counted`'s value.
+  QString rowsHolding(const ValueCount& counted) const;
 
  private:
   static constexpr qint64 PageRows = 200;
@@ -47,6 +49,7 @@ class ValueList {
 
   std::unique_ptr<Connection> connection_;
   std::atomic<bool> open_ = false;  // cancel() may reach the server
+  QString field_;
   Totals totals_;
   QString where_;
   QString orderBy_;

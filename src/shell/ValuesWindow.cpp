@@ -132,9 +132,7 @@ ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, Fil
   connect(filterRowsButton, &QPushButton::clicked, this, [this] {
     const QModelIndex current = valueList->currentIndex();
     if (!current.isValid()) return;
-    const ValueCount& chosen = list_.at(current.row());
-    filterRows_(RowsHoldingValue(
-        field_, chosen.value ? std::optional(QString::fromUtf8(*chosen.value)) : std::nullopt));
+    filterRows_(list_.rowsHolding(list_.at(current.row())));
   });
   connect(valueList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this] { followChoice(); });

@@ -15,6 +15,13 @@ class MariaDbEngine final : public Engine {
   ColumnLimits columnLimits(Connection& connection, const FieldInfo& field) const override;
   QString rowConditionProblem(Connection& connection, const QString& table,
                               const QString& condition) const override;
+  QString valueCounts(const QString& table, const QString& field, const QString& rows,
+                      qint64 limit) const override;
+  void keepValueCounts(Connection& connection, const QString& table, const QString& field,
+                       const QString& rows) const override;
+  QString keptValuesFilter(const QString& filter, bool regex) const override;
+  QString rowsHoldingValue(const QString& field,
+                           const std::optional<QString>& value) const override;
   // A big table with an integer key is counted in two halves of it at once, the second on a
   // companion of the connection.
   std::vector<ColumnFindings> scanTable(Connection& connection, const QString& table,
