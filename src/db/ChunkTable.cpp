@@ -23,6 +23,8 @@ constexpr int DerivedChunkRows = 2000;
 constexpr qsizetype MaxChunkBytes = qsizetype{16} << 20;
 // A chunk table row up to this size is kept in memory (MEMORY stores rows at full width).
 constexpr qsizetype InMemoryRowBytes = 4096;
+// A chunk table in memory may grow to this size.
+const QByteArray HeapBytes = "GREATEST(@@max_heap_table_size, 64 * 1024 * 1024)";
 // Each chunk of a keyless table costs two passes over the whole table: as few as a
 // statement can carry.
 constexpr int KeylessChunkRows = 1'000'000;
@@ -146,21 +148,19 @@ bool ChunkTable::make(QString* whyNot) {
       const QByteArray number = QByteArray::number(slot);
       columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
     }
-    return "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
+    // Only this table may grow to the size a chunk in memory needs: the session's own
+    // limit stays as it was.
+    return QByteArray(memory ? "SET STATEMENT max_heap_table_size = " + HeapBytes + " FOR " : "") +
+           "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
            " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
            "written TINYINT NOT NULL DEFAULT 0" +
            columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
            keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
   };
-  // A chunk table in memory may grow to this size on this session. The table is made in
-  // the same round trip, in memory where its rows fit.
+  // The table is made in the same round trip, in memory where its rows fit.
   std::optional<DbError> refused;
   const std::vector<qint64> sizes = ServerNumbers(
-      mysql,
-      "SET SESSION max_heap_table_size = GREATEST(@@max_heap_table_size, 64 * 1024 * 1024); "
-      "SELECT @@max_allowed_packet, @@max_heap_table_size; " +
-          creation(inMemory),
-      &refused);
+      mysql, "SELECT @@max_allowed_packet, " + HeapBytes + "; " + creation(inMemory), &refused);
   if (sizes.size() != 2) {
     throw refused.value_or(DbError(QStringLiteral("The server did not say its sizes.")));
   }

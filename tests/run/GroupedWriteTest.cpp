@@ -107,6 +107,21 @@ TEST_F(GroupedWriteTest, AChunkIsOneTransactionWithOneWritePerChangedRecord) {
   EXPECT_EQ(auditedWrites(), Column(3, text("1")));
 }
 
+// The chunk table in memory may grow beyond the session's limit for such tables; the
+// session itself, which other statements share, keeps its limit.
+TEST_F(GroupedWriteTest, TheSessionKeepsItsLimitForTablesInMemory) {
+  createTable("VARCHAR(20)", {"'a b'", "'c d'"});
+  db.exec(
+      "CREATE TABLE heap (bytes BIGINT);"
+      "CREATE TRIGGER heaped AFTER UPDATE ON t FOR EACH ROW INSERT INTO heap VALUES "
+      "(@@session.max_heap_table_size)");
+  MainWindow& form = chooseField();
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(values(), Column({text("ab"), text("cd")}));
+  EXPECT_EQ(db.column("SELECT DISTINCT bytes FROM heap"),
+            db.column("SELECT @@global.max_heap_table_size"));
+}
+
 TEST_F(GroupedWriteTest, OnlyTheRecordsChangedOrDeletedMeanwhileAreReported) {
   QStringList rows;
   for (int i = 1; i <= 8; ++i) rows << QStringLiteral("'r %1'").arg(i);
