@@ -32,25 +32,6 @@ constexpr int KeylessChunkRows = 1'000'000;
 // a gigabyte would otherwise have the client hold as much.
 constexpr qint64 MaxKeylessStatementBytes = qint64{64} << 20;
 
-void appendHex(QByteArray& sql, std::optional<QByteArrayView> value, bool text) {
-  if (!value) {
-    sql += "NULL";
-    return;
-  }
-  static constexpr char Digits[] = "0123456789abcdef";
-  // As text a value is converted to its column's character set; as bytes it is not.
-  if (text) sql += "_utf8mb4 ";
-  sql += "X'";
-  const qsizetype start = sql.size();
-  sql.resize(start + 2 * value->size());
-  char* out = sql.data() + start;
-  for (const char byte : *value) {
-    *out++ = Digits[uchar(byte) >> 4];
-    *out++ = Digits[uchar(byte) & 15];
-  }
-  sql += '\'';
-}
-
 void appendNumber(QByteArray& sql, qint64 number) {
   char digits[24];
   sql.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr - digits);
@@ -119,18 +100,43 @@ bool ChunkTable::make(QString* whyNot) {
   const FieldInfo& info = fields_.at(written_.front());
   const QByteArray name = info.table == "klarifeld_chunk" ? "klarifeld_chunk_" : "klarifeld_chunk";
   name_ = QuotedIdentifier(info.database) + '.' + QuotedIdentifier(name);
-  const QByteArray table = updater_.table();
-
-  QByteArrayList keyColumns, join;
-  const std::vector<int>& key = updater_.identityFields();
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    const QByteArray column = QuotedIdentifier(fields_.at(key[i]).column);
-    const QByteArray copy = "k" + QByteArray::number(i);
-    keyColumns << "t." + column + " AS " + copy;
-    join << "t." + column + " = c." + copy;
-  }
   if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
   if (!updater_.keyed()) return makeKeyless(mysql, whyNot);
+  if (!create(mysql, whyNot)) return false;
+
+  const std::size_t keys = updater_.identityFields().size();
+  QByteArray columns = "n";
+  QByteArrayList join;
+  for (std::size_t i = 0; i < keys; ++i) {
+    const QByteArray copy = "k" + QByteArray::number(i);
+    columns += ", " + copy;
+    join << "t." + QuotedIdentifier(fields_.at(updater_.identityFields()[i]).column) + " = c." +
+                copy;
+  }
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const QByteArray number = QByteArray::number(slot);
+    columns += ", b" + number + ", a" + number;
+  }
+  sql_.insertHead = "INSERT INTO " + name_ + " (" + columns + ") VALUES ";
+  if (!derived()) {
+    using Column = ChunkInsert::Column;
+    std::vector<Column> layout{Column::Number};
+    layout.insert(layout.end(), keys, Column::Value);
+    layout.insert(layout.end(), 2 * written_.size(), Column::Bytes);
+    insert_ = ChunkInsert::Prepare(mysql, name_, columns, std::move(layout));
+  }
+  // Without waiting: a row that another holds sends the chunk row by row, where its
+  // wait, its report and a stop meanwhile are those of any single write.
+  sql_.updateHead =
+      "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + updater_.table() + " AS t JOIN ";
+  sql_.updateTail = updateTail(join.join(" AND "));
+  return true;
+}
+
+// Makes the chunk table, in memory where its rows fit, and learns the sizes a chunk may
+// take; without the privilege for it, the chunk becomes a derived table where the key's
+// types allow. False, and `whyNot` says why, when neither can be.
+bool ChunkTable::create(MYSQL* mysql, QString* whyNot) {
   std::vector<qsizetype> valueBytes;
   qsizetype rowBytes = 0;
   for (int field : written_) {
@@ -140,27 +146,13 @@ bool ChunkTable::make(QString* whyNot) {
   const bool inMemory =
       rowBytes <= InMemoryRowBytes &&
       std::all_of(valueBytes.begin(), valueBytes.end(), [](qsizetype bytes) { return bytes > 0; });
-  const auto creation = [&](bool memory) {
-    QByteArray columns;
-    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-      const QByteArray type = memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")"
-                                     : QByteArray("LONGBLOB");
-      const QByteArray number = QByteArray::number(slot);
-      columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
-    }
-    // Only this table may grow to the size a chunk in memory needs: the session's own
-    // limit stays as it was.
-    return QByteArray(memory ? "SET STATEMENT max_heap_table_size = " + HeapBytes + " FOR " : "") +
-           "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
-           " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
-           "written TINYINT NOT NULL DEFAULT 0" +
-           columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
-           keyColumns.join(", ") + " FROM " + table + " AS t LIMIT 0";
-  };
-  // The table is made in the same round trip, in memory where its rows fit.
+  // The table is made in the same round trip as the sizes are asked.
   std::optional<DbError> refused;
-  const std::vector<qint64> sizes = ServerNumbers(
-      mysql, "SELECT @@max_allowed_packet, " + HeapBytes + "; " + creation(inMemory), &refused);
+  const std::vector<qint64> sizes =
+      ServerNumbers(mysql,
+                    "SELECT @@max_allowed_packet, " + HeapBytes + "; " +
+                        creation(inMemory ? valueBytes : std::vector<qsizetype>{}),
+                    &refused);
   if (sizes.size() != 2) {
     throw refused.value_or(DbError(QStringLiteral("The server did not say its sizes.")));
   }
@@ -173,43 +165,48 @@ bool ChunkTable::make(QString* whyNot) {
     maxRows_ = int(std::clamp<qint64>(heap / 2 / (rowBytes + 256), 1, MaxChunkRows));
   } else if (inMemory) {
     refused.reset();
-    ServerNumbers(mysql, creation(false), &refused);
+    ServerNumbers(mysql, creation({}), &refused);
   }
-  if (refused) {
-    // Without a temporary table the chunk travels inside the UPDATE as a derived table,
-    // which needs no privilege beyond the write itself.
-    if (!castKeys(mysql)) {
-      if (whyNot) {
-        *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
-                      .arg(QString::fromUtf8(refused->what()));
-      }
-      return false;
+  if (!refused) return true;
+  // Without a temporary table the chunk travels inside the UPDATE as a derived table,
+  // which needs no privilege beyond the write itself.
+  if (!castKeys(mysql)) {
+    if (whyNot) {
+      *whyNot = QStringLiteral("the server refused a temporary table for them (%1)")
+                    .arg(QString::fromUtf8(refused->what()));
     }
-    maxRows_ = DerivedChunkRows;
+    return false;
   }
-
-  QByteArray columns = "n";
-  for (std::size_t i = 0; i < key.size(); ++i) columns += ", k" + QByteArray::number(i);
-  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-    const QByteArray number = QByteArray::number(slot);
-    columns += ", b" + number + ", a" + number;
-  }
-  sql_.insertHead = "INSERT INTO " + name_ + " (" + columns + ") VALUES ";
-  if (!derived()) {
-    using Column = ChunkInsert::Column;
-    std::vector<Column> layout{Column::Number};
-    layout.insert(layout.end(), key.size(), Column::Value);
-    for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-      layout.insert(layout.end(), 2, Column::Bytes);
-    }
-    insert_ = ChunkInsert::Prepare(mysql, name_, columns, std::move(layout));
-  }
-  // Without waiting: a row that another holds sends the chunk row by row, where its
-  // wait, its report and a stop meanwhile are those of any single write.
-  sql_.updateHead =
-      "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table + " AS t JOIN ";
-  sql_.updateTail = updateTail(join.join(" AND "));
+  maxRows_ = DerivedChunkRows;
   return true;
+}
+
+// The statement that makes the chunk table: in memory with columns of `valueBytes` (by
+// slot), or, without them, on disk with columns of any size. Its key columns take the
+// key's own types.
+QByteArray ChunkTable::creation(const std::vector<qsizetype>& valueBytes) const {
+  const bool memory = !valueBytes.empty();
+  QByteArray columns;
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const QByteArray type =
+        memory ? "VARBINARY(" + QByteArray::number(valueBytes[slot]) + ")" : QByteArray("LONGBLOB");
+    const QByteArray number = QByteArray::number(slot);
+    columns += ", b" + number + ' ' + type + " NULL, a" + number + ' ' + type + " NULL";
+  }
+  QByteArrayList keyColumns;
+  const std::vector<int>& key = updater_.identityFields();
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    keyColumns << "t." + QuotedIdentifier(fields_.at(key[i]).column) + " AS k" +
+                      QByteArray::number(i);
+  }
+  // Only this table may grow to the size a chunk in memory needs: the session's own limit
+  // stays as it was.
+  return QByteArray(memory ? "SET STATEMENT max_heap_table_size = " + HeapBytes + " FOR " : "") +
+         "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
+         " (n INT UNSIGNED NOT NULL DEFAULT 0 PRIMARY KEY, "
+         "written TINYINT NOT NULL DEFAULT 0" +
+         columns + ") ENGINE=" + (memory ? "MEMORY" : "InnoDB") + " SELECT " +
+         keyColumns.join(", ") + " FROM " + updater_.table() + " AS t LIMIT 0";
 }
 
 // The UPDATE after its chunk: each field written where the row writes it, each field that it
@@ -390,23 +387,24 @@ void ChunkTable::appendRow(QByteArray& listed, qsizetype n, const std::vector<Fi
     // A keyless table's values are kept as the bytes that they were read as.
     const bool text = !fields_.at(key[i]).binary && !keyless();
     if (derived()) listed += keyCasts_[i].before;
-    appendHex(listed, viewOf(row[std::size_t(key[i])]), text);
+    AppendHexLiteral(listed, viewOf(row[std::size_t(key[i])]), text);
     if (derived()) listed += keyCasts_[i].after;
     name('k', i);
   }
   // A keyless table's row holds its old value among the values that find it.
   if (keyless()) {
     listed += ',';
-    appendHex(listed, afterView(afters.front()), false);
+    AppendHexLiteral(listed, afterView(afters.front()), false);
     return;
   }
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
     const bool writes = afters[slot] != nullptr;
     listed += ',';
-    appendHex(listed, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt, false);
+    AppendHexLiteral(listed, writes ? viewOf(row[std::size_t(written_[slot])]) : std::nullopt,
+                     false);
     name('b', slot);
     listed += ',';
-    appendHex(listed, afterView(afters[slot]), false);
+    AppendHexLiteral(listed, afterView(afters[slot]), false);
     name('a', slot);
   }
 }

@@ -80,6 +80,8 @@ class ChunkTable {
   ChunkTable(Session& session, const FieldCollection& fields, const RowUpdater& updater,
              std::vector<int> written);
   bool make(QString* whyNot);
+  bool create(MYSQL* mysql, QString* whyNot);
+  QByteArray creation(const std::vector<qsizetype>& valueBytes) const;
   bool makeKeyless(MYSQL* mysql, QString* whyNot);
   bool castKeys(MYSQL* mysql);
   QByteArray updateTail(const QByteArray& join) const;
