@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <functional>
+#include <future>
 #include <optional>
+#include <vector>
 
 #include "RowChange.h"
 
@@ -23,4 +26,40 @@ enum class ChunkAttempt {
   Retry,     // lost to a deadlock
   Split,     // refused: a locked row, a refused value
   Mismatch,  // some rows no longer stand as read
+};
+
+// An attempt at a chunk as it ended: tried again after a deadlock as often as it may be.
+struct ChunkAttempted {
+  ChunkAttempt attempt = ChunkAttempt::Retry;
+  std::vector<std::size_t> atFault;  // of a Mismatch: the rows no longer as read
+};
+
+// The rows taken from the queue to be written, and the attempt at them that may go on, on a
+// thread of its own, while the caller reads and queues the next: the one owner of both. It
+// waits for that attempt before it lets the rows go, also when it ends with them untold.
+class ChunkInFlight {
+ public:
+  ChunkInFlight() = default;
+  ChunkInFlight(const ChunkInFlight&) = delete;
+  ChunkInFlight& operator=(const ChunkInFlight&) = delete;
+  ~ChunkInFlight() {
+    if (aside_.valid()) aside_.wait();
+  }
+
+  void take(std::vector<QueuedRow>&& rows) { rows_ = std::move(rows); }
+  std::vector<QueuedRow>& rows() { return rows_; }
+  const std::vector<QueuedRow>& rows() const { return rows_; }
+  // Attempts the rows on a thread of their own; finish() waits for it.
+  void attemptAside(std::function<ChunkAttempted()> attempt) {
+    aside_ = std::async(std::launch::async, std::move(attempt));
+  }
+  bool aside() const { return aside_.valid(); }
+  // The attempt made aside, once it ended; throws what it threw.
+  ChunkAttempted finish() { return std::future<ChunkAttempted>(std::move(aside_)).get(); }
+  // The rows were told.
+  void letGo() { rows_.clear(); }
+
+ private:
+  std::vector<QueuedRow> rows_;
+  std::future<ChunkAttempted> aside_;
 };

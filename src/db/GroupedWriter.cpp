@@ -76,9 +76,7 @@ GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, Ro
       written_(std::move(written)),
       table_(std::move(table)) {}
 
-GroupedWriter::~GroupedWriter() {
-  if (underWay_.valid()) underWay_.wait();  // its rows stay untold
-}
+GroupedWriter::~GroupedWriter() = default;
 
 int GroupedWriter::chunkRows() const {
   return table_->maxRows();
@@ -163,21 +161,20 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
     chunkKeys_.clear();
   });
   Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
-  if (underWay_.valid()) finishUnderWay(flush);
+  if (inFlight_.aside()) finishUnderWay(flush);
   if (flushing == Flushing::UnderWayOnly) {
     if (flush.ended) throw *flush.ended;
     return;
   }
-  writing_ = std::move(rows_);
+  inFlight_.take(std::move(rows_));
   if (flushing == Flushing::MayLeaveUnderWay && flush.goOn && mayGoUnderWay()) {
-    underWay_ = std::async(std::launch::async, [this, observer, inOrder] {
-      return attemptChunk(allWriting(), observer, inOrder);
-    });
+    inFlight_.attemptAside(
+        [this, observer, inOrder] { return attemptChunk(allWriting(), observer, inOrder); });
     return;
   }
   std::vector<std::size_t> chunk;
-  for (std::size_t i = 0; i < writing_.size(); ++i) {
-    if (writing_[i].inChunk()) {
+  for (std::size_t i = 0; i < inFlight_.rows().size(); ++i) {
+    if (writing(i).inChunk()) {
       chunk.push_back(i);
       continue;
     }
@@ -186,20 +183,21 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
     writeAlone(i, flush);
   }
   writeInOrder(chunk, flush);
-  writing_.clear();
+  inFlight_.letGo();
   if (flush.ended) throw *flush.ended;
 }
 
 // Whether the rows just taken for writing may go as one chunk while the caller queues
 // the next: when they all share it, go through arrays, and the session is not reading.
 bool GroupedWriter::mayGoUnderWay() const {
-  return table_->throughArrays() && !table_->keyless() && !writing_.empty() && session_.idleNow() &&
-         std::all_of(writing_.begin(), writing_.end(),
+  return table_->throughArrays() && !table_->keyless() && !inFlight_.rows().empty() &&
+         session_.idleNow() &&
+         std::all_of(inFlight_.rows().begin(), inFlight_.rows().end(),
                      [](const QueuedRow& queued) { return queued.inChunk(); });
 }
 
 std::vector<std::size_t> GroupedWriter::allWriting() const {
-  std::vector<std::size_t> all(writing_.size());
+  std::vector<std::size_t> all(inFlight_.rows().size());
   std::iota(all.begin(), all.end(), std::size_t{0});
   return all;
 }
@@ -207,16 +205,15 @@ std::vector<std::size_t> GroupedWriter::allWriting() const {
 // Waits for the chunk under way and tells its rows, writing those that it left on their
 // own, as a chunk written at once would have.
 void GroupedWriter::finishUnderWay(Flush& flush) {
-  std::future<Attempted> underWay = std::move(underWay_);
   Attempted tried;
   try {
-    tried = underWay.get();
+    tried = inFlight_.finish();
   } catch (const DbError& failure) {
     flush.ended = failure;
     flush.goOn = false;
   }
   settle(allWriting(), tried, flush);
-  writing_.clear();
+  inFlight_.letGo();
 }
 
 // Writes the chunk rows of `part` and tells each one's result in order: grouped where
@@ -242,7 +239,7 @@ GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size
   for (int attempt = 1;; ++attempt) {
     tried.atFault.clear();
     try {
-      tried.attempt = ChunkWrite(session_, *table_, updater_, written_, writing_, listed_)
+      tried.attempt = ChunkWrite(session_, *table_, updater_, written_, inFlight_.rows(), listed_)
                           .write(part, observer, tried.atFault, inOrder);
     } catch (const DbError& failure) {
       // A cluster aborts a transaction that lost to another node's between its statements
@@ -259,14 +256,14 @@ GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size
 void GroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted& tried,
                            Flush& flush) {
   if (!flush.goOn) {
-    for (std::size_t i : part) tell(i, writing_[i].result.value_or(Result::NotWritten), flush);
+    for (std::size_t i : part) tell(i, writing(i).result.value_or(Result::NotWritten), flush);
     return;
   }
   if (tried.attempt == ChunkAttempt::Written) {
     // Rows that the chunk left, no longer as read, are told on their own.
     for (std::size_t i : part) {
-      if (writing_[i].result) {
-        tell(i, *writing_[i].result, flush);
+      if (writing(i).result) {
+        tell(i, *writing(i).result, flush);
       } else {
         writeAlone(i, flush);
       }
@@ -299,12 +296,12 @@ void GroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted
 // Each field of the row on its own, so that each is told on its own.
 void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (!writing_[i].writes(slot)) continue;
+    if (!writing(i).writes(slot)) continue;
     Result result = Result::NotWritten;
     std::optional<DbError> why;
     if (flush.goOn) {
       try {
-        result = writeOne(writing_[i], slot, flush.observer, why, flush.rowOnItsOwn);
+        result = writeOne(writing(i), slot, flush.observer, why, flush.rowOnItsOwn);
       } catch (const DbError& failure) {
         if (failure.connectionLost()) result = Result::InDoubt;
         flush.ended = failure;
@@ -318,13 +315,13 @@ void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
 // The result of a row's chunk, told for each of its fields.
 void GroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (writing_[i].writes(slot)) tellSlot(i, slot, result, nullptr, flush);
+    if (writing(i).writes(slot)) tellSlot(i, slot, result, nullptr, flush);
   }
 }
 
 void GroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
                              Flush& flush) {
-  flush.goOn = flush.report(writing_[i].tag, slot, result, why, writing_[i].packed) && flush.goOn;
+  flush.goOn = flush.report(writing(i).tag, slot, result, why, writing(i).packed) && flush.goOn;
 }
 
 GroupedWriter::Result GroupedWriter::writeOne(const QueuedRow& queued, int slot,

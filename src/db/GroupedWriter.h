@@ -71,7 +71,7 @@ class GroupedWriter {
   // The most rows that one chunk holds.
   int chunkRows() const;
   // Nothing queued, and no chunk under way.
-  bool empty() const { return rows_.empty() && !underWay_.valid(); }
+  bool empty() const { return rows_.empty() && !inFlight_.aside(); }
 
   // Writes the queued rows and tells each one's result, in the order queued. `observer`,
   // when given, is told of each row before it can be written, and then whether it was.
@@ -95,11 +95,7 @@ class GroupedWriter {
              Flushing flushing = Flushing::Everything);
 
  private:
-  // A chunk written as a whole, tried again after a deadlock.
-  struct Attempted {
-    ChunkAttempt attempt = ChunkAttempt::Retry;
-    std::vector<std::size_t> atFault;  // of a Mismatch: the rows no longer as read
-  };
+  using Attempted = ChunkAttempted;
   struct Flush;
 
   GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
@@ -115,6 +111,7 @@ class GroupedWriter {
   void tell(std::size_t i, Result result, Flush& flush);
   void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
   qsizetype chunkBytes() const;
+  QueuedRow& writing(std::size_t i) { return inFlight_.rows()[i]; }
   Result writeOne(const QueuedRow& queued, int slot, WriteObserver* observer,
                   std::optional<DbError>& why, std::atomic<bool>* underway);
 
@@ -125,7 +122,6 @@ class GroupedWriter {
   std::unique_ptr<ChunkTable> table_;
   std::vector<QueuedRow> rows_;                         // queued
   std::vector<std::optional<QByteArrayView>> packing_;  // the values of the row being queued
-  std::vector<QueuedRow> writing_;                      // being written, or under way
   // The chunk's rows so far, each as a statement lists them; through arrays, only the size
   // of their packed values counts.
   QByteArray listed_;
@@ -133,7 +129,7 @@ class GroupedWriter {
   // Of several fields: the keys of the rows of the chunk so far (in their packed values in
   // rows_), so that a row queued twice does not meet its own other values in one UPDATE.
   ChunkKeys chunkKeys_;
-  // The attempt at the chunk of all of writing_, while the caller queues the next; last, so
-  // that it ends before anything it uses.
-  std::future<Attempted> underWay_;
+  // Being written, or under way while the caller queues the next; last, so that it ends
+  // before anything it uses.
+  ChunkInFlight inFlight_;
 };
