@@ -45,6 +45,8 @@ class Connection : public DbObject {
   // How the link to the server is protected: "encrypted, TLSv1.3, certificate not checked"
   // or "not encrypted".
   QString linkDescription() const;
+  // The settings it was opened with, read from the connection string once.
+  const ConnectionAttributes& attributes() const { return attributes_; }
   // The open session, for the record sets opened on this connection.
   std::shared_ptr<Session> session() const;
 

@@ -143,6 +143,7 @@ class TableCleaning {
   }
 
   RowIdentity identity() { return records_.IdentityColumns(); }
+  const QString& database() const { return reads_.attributes().database; }
   const FieldInfo& info(std::size_t field) const {
     return records_.Fields().at(reading_.readAt[field]);
   }
@@ -209,7 +210,7 @@ void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields
                   const QString& connectionString, const PreviewSetup& setUp) {
   TableCleaning cleaning(preview.recipe, fields, connectionString);
   const RowIdentity identity = cleaning.identity();
-  const QString database = ParseConnectionString(connectionString).database;
+  const QString& database = cleaning.database();
   std::vector<ChangePreview*> changes;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const FieldInfo& info = cleaning.info(i);
@@ -430,9 +431,8 @@ RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& c
     connection.Open(connectionString);
     counted = checkedPreview(recipe, connection, dialogs);
     if (!counted) return {};
-    const QString database = ParseConnectionString(connectionString).database;
     for (const std::vector<RecipeField>& table : RecipeTables(counted->recipe)) {
-      if (!addStreamedFields(*counted, connection, table, database)) {
+      if (!addStreamedFields(*counted, connection, table, connection.attributes().database)) {
         connection.Close();
         counted->fields.clear();
         previewTables(*counted, connectionString, nullptr);

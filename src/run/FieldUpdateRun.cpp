@@ -354,7 +354,7 @@ void FieldUpdateRun::updateRecords(const CleaningOperation& operation, const Ans
 // Nothing is written without a journal to take it back.
 std::optional<qint64> FieldUpdateRun::beginJournalRun(const RunDescription& description) {
   try {
-    JournalRun run = JournalRunOf(description, ParseConnectionString(connectionString_));
+    JournalRun run = JournalRunOf(description, Required(opened_.writes).attributes());
     run.cluster = ClusterOf(opened_.writes.get());
     return journal_.beginRun(run);
   } catch (const JournalError& failure) {
@@ -374,12 +374,12 @@ void FieldUpdateRun::computePreview(const CleaningOperation& operation, const An
     const int field = opened_.field;
     const FieldInfo info = records.Fields().at(field);
     const RowIdentity identity = records.CurrentIdentity();
-    const ConnectionAttributes attributes = ParseConnectionString(connectionString_);
     RunDescription description = describe(operation, answers);
     description.since = QStringLiteral("the preview");
     auto preview = std::make_unique<ChangePreview>(
         description,
-        RewriteTarget{attributes.database, table(), identity.columns, identity.keyed, info.column},
+        RewriteTarget{Required(opened_.writes).attributes().database, table(), identity.columns,
+                      identity.keyed, info.column},
         info.binary);
     Connection& writes = Required(opened_.writes);
     const ColumnLimits limits = EngineOf(writes).columnLimits(writes, info);
