@@ -24,7 +24,7 @@ struct ColumnLimits {
 };
 
 // What the features ask of a database server, in the server's own SQL: its catalogue, a
-// row condition's check, a scan's counts. The record layer (Connection, RecordSet) carries
+// row condition's check, a scan's counts, a column's values. The record layer (Connection, RecordSet) carries
 // the statements; an engine writes them. MariaDB and MySQL are the first (engine/mariadb).
 // Each throws DbError when the server fails it.
 class Engine {
