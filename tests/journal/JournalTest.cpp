@@ -222,6 +222,17 @@ TEST_F(JournalTest, EntriesComeBackInOrderFromBatchesAndFromAnOlderVersionsRows)
   EXPECT_EQ(old[1].after, "y");
   EXPECT_EQ(journal.run(older)->entries, 2);
 
+  // A visit that wants no more stops there, within a batch or among the older rows, and
+  // counts what it did not read as nothing damaged.
+  qint64 visited = 0;
+  EXPECT_EQ(journal.visitEntriesWhile(newer, [&](const JournalEntry&) { return ++visited < 1500; }),
+            0);
+  EXPECT_EQ(visited, 1500);
+  visited = 0;
+  EXPECT_EQ(journal.visitEntriesWhile(older, [&](const JournalEntry&) { return ++visited < 1; }),
+            0);
+  EXPECT_EQ(visited, 1);
+
   // A batch whose entry claims more bytes than it holds is never read beyond: its entries
   // are counted as damaged, the others still come.
   ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
