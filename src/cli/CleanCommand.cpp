@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "Connection.h"
 #include "ConnectionString.h"
+#include "Engine.h"
 #include "FieldUpdateRun.h"
 #include "Journal.h"
 #include "NearestNames.h"
@@ -109,8 +110,9 @@ int applyChosen(ChangePreview& changes, const ChangeFile& chosen, const QString&
 }
 
 bool hasRecords(Connection& connection, const QString& table) {
-  const auto one = connection.Execute(QStringLiteral("SELECT 1 FROM ") + QuotedName(table) +
-                                      QStringLiteral(" LIMIT 1"));
+  const auto one =
+      connection.Execute(QStringLiteral("SELECT 1 FROM ") + EngineOf(connection).quotedName(table) +
+                         QStringLiteral(" LIMIT 1"));
   return one->isOpen() && !one->Eof();
 }
 

@@ -100,9 +100,8 @@ std::optional<ChosenField> ChosenFieldOf(Connection& connection, const CleanOpti
     return std::nullopt;
   }
   ChosenField chosen;
-  const auto none =
-      connection.Execute(SelectAllStatement(options.table) + QStringLiteral(" LIMIT 0"));
-  for (int i = 0; i < none->Fields().count(); ++i) chosen.fields << none->Fields().Name(i);
+  const FieldCollection fields = EngineOf(connection).fieldsOf(connection, options.table);
+  for (int i = 0; i < fields.count(); ++i) chosen.fields << fields.Name(i);
   chosen.field = chosen.fields.contains(options.field) ? options.field : QString();
   for (const QString& field : chosen.fields) {
     if (chosen.field.isEmpty() && field.compare(options.field, Qt::CaseInsensitive) == 0) {

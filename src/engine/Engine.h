@@ -7,14 +7,17 @@
 
 #include "ScanCounts.h"
 
+#include "FieldCollection.h"
+
 class Connection;
-struct FieldInfo;
 
 // What the server tells of a table of the current database without reading it: its
-// storage engine (empty for a view) and its estimated number of rows.
+// storage engine (empty for a view), its estimated number of rows, and whether its rows can
+// be read while others write them (else a write from elsewhere waits for the read to end).
 struct TableFacts {
   QString engine;
   qint64 estimatedRows = 0;
+  bool readsBesideWrites = false;
 };
 
 // How long a value a column holds: in characters and in bytes; 0 for no limit known.
@@ -24,12 +27,17 @@ struct ColumnLimits {
 };
 
 // What the features ask of a database server, in the server's own SQL: its catalogue, a
-// row condition's check, a scan's counts, a column's values. The record layer (Connection, RecordSet) carries
-// the statements; an engine writes them. MariaDB and MySQL are the first (engine/mariadb).
-// Each throws DbError when the server fails it.
+// row condition's check, a scan's counts, a column's values. The record layer (Connection,
+// RecordSet) carries the statements; an engine writes them. MariaDB and MySQL are the first
+// (engine/mariadb). Each throws DbError when the server fails it.
 class Engine {
  public:
   virtual ~Engine() = default;
+
+  // A table's or column's name as the server's SQL quotes it.
+  virtual QString quotedName(const QString& name) const = 0;
+  // Goes before a SELECT whose rows are read while another session writes them.
+  virtual QString readingBesideWrites() const = 0;
 
   // Every table and view of the connection's database, as the server lists them.
   virtual QStringList tables(Connection& connection) const = 0;
@@ -38,6 +46,8 @@ class Engine {
   // The text columns (CHAR, VARCHAR and the TEXT types) of a table, in their order.
   virtual QStringList textColumns(Connection& connection, const QString& table) const = 0;
   virtual TableFacts tableFacts(Connection& connection, const QString& table) const = 0;
+  // A table's fields, as a reading of all its columns shows them; no row is read.
+  virtual FieldCollection fieldsOf(Connection& connection, const QString& table) const = 0;
   // The server's estimate of the rows that `tables` hold together: quick, and rough.
   virtual qint64 estimatedRows(Connection& connection, const QStringList& tables) const = 0;
   // The limits of the column that a field of a result comes from.

@@ -72,7 +72,7 @@ std::vector<int> positionsOf(const FieldCollection& tableFields,
   return positions;
 }
 
-TableReading readingOf(Session& session, const FieldCollection& tableFields,
+TableReading readingOf(const Engine& engine, Session& session, const FieldCollection& tableFields,
                        const std::vector<RecipeField>& fields, const QString& table,
                        const Recipe& recipe) {
   const std::vector<int> positions = positionsOf(tableFields, fields);
@@ -80,7 +80,7 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
   const std::vector<int> columns =
       FieldsForWriting(session, tableFields, positions, &reading.keyColumns);
   QStringList names;
-  for (int column : columns) names << QuotedName(tableFields.Name(column));
+  for (int column : columns) names << engine.quotedName(tableFields.Name(column));
   for (int position : positions) {
     reading.readAt.push_back(
         int(std::distance(columns.begin(), std::find(columns.begin(), columns.end(), position))));
@@ -108,7 +108,7 @@ TableReading readingOf(Session& session, const FieldCollection& tableFields,
   }
   for (const QString& where : conditions) names << QStringLiteral("(%1) IS TRUE").arg(where);
   reading.select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-                   QStringLiteral(" FROM ") + QuotedName(table);
+                   QStringLiteral(" FROM ") + engine.quotedName(table);
   if (!everyRow && !conditions.isEmpty()) {
     reading.select += QStringLiteral(" WHERE (") + conditions.join(QStringLiteral(") OR (")) + u')';
   }
@@ -127,17 +127,18 @@ struct CleanedField {
 // What the recipe makes of the fields of one table, read once over a connection of its own.
 class TableCleaning {
  public:
-  // `prefix` goes before the reading's SELECT.
+  // `besideWrites`: the rows are read while the run writes them.
   TableCleaning(const Recipe& recipe, const std::vector<RecipeField>& fields,
-                const QString& connectionString, const QString& prefix = {}) {
+                const QString& connectionString, bool besideWrites = false) {
     for (Connection* connection : {&reads_, &asks_}) {
       connection->CommandTimeout = PreviewTimeoutSeconds;
       connection->Open(connectionString);
     }
     const QString& table = fields.front().table;
-    const FieldCollection tableFields =
-        reads_.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
-    reading_ = readingOf(*asks_.session(), tableFields, fields, table, recipe);
+    const Engine& engine = EngineOf(reads_);
+    const FieldCollection tableFields = engine.fieldsOf(reads_, table);
+    reading_ = readingOf(engine, *asks_.session(), tableFields, fields, table, recipe);
+    const QString prefix = besideWrites ? engine.readingBesideWrites() : QString();
     records_.Open(prefix + reading_.select, reads_, RecordSet::Keyset, RecordSet::Optimistic);
     records_.WriteThrough(asks_, reading_.keyColumns);
   }
@@ -261,8 +262,7 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection) {
   const QString missing =
       CheckRecipeTargets(recipe, [&](const QString& table) -> std::optional<QStringList> {
         if (!tables.contains(table)) return std::nullopt;
-        const FieldCollection fields =
-            connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+        const FieldCollection fields = EngineOf(connection).fieldsOf(connection, table);
         QStringList names;
         for (int i = 0; i < fields.count(); ++i) names << fields.Name(i);
         return names;
@@ -360,13 +360,9 @@ constexpr qsizetype StreamedBatch = 20000;
 bool addStreamedFields(RecipePreview& counted, Connection& connection,
                        const std::vector<RecipeField>& fields, const QString& database) {
   const QString& table = fields.front().table;
-  if (EngineOf(connection)
-          .tableFacts(connection, table)
-          .engine.compare(u"InnoDB", Qt::CaseInsensitive) != 0) {
-    return false;
-  }
-  const FieldCollection tableFields =
-      connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+  const Engine& engine = EngineOf(connection);
+  if (!engine.tableFacts(connection, table).readsBesideWrites) return false;
+  const FieldCollection tableFields = engine.fieldsOf(connection, table);
   const std::vector<int> positions = positionsOf(tableFields, fields);
   QByteArrayList key;
   FieldsForWriting(*connection.session(), tableFields, positions, &key);
@@ -387,7 +383,7 @@ bool addStreamedFields(RecipePreview& counted, Connection& connection,
 void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
                   const PartRange& asked, const QString& connectionString,
                   const RewriteVisitor& visit) {
-  TableCleaning cleaning(counted.recipe, fields, connectionString, WaitingForTheReader());
+  TableCleaning cleaning(counted.recipe, fields, connectionString, true);
   std::vector<ChangePreview*> changes;
   for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
     changes.push_back(counted.fields[i].get());

@@ -103,9 +103,8 @@ void FieldUpdateRun::openTable() {
     writesOpen.get();
   });
   steps_.step(116, [&] {
-    opened_.fields = Required(opened_.reads)
-                         .Execute(SelectAllStatement(table()) + QStringLiteral(" LIMIT 0"))
-                         ->Fields();
+    Connection& reads = Required(opened_.reads);
+    opened_.fields = EngineOf(reads).fieldsOf(reads, table());
   });
 }
 
@@ -145,19 +144,21 @@ bool FieldUpdateRun::openRecords() {
   TableFacts facts;
   steps_.step(116, [&] {
     Connection& writes = Required(opened_.writes);
-    facts = EngineOf(writes).tableFacts(writes, table());
+    const Engine& engine = EngineOf(writes);
+    facts = engine.tableFacts(writes, table());
     QByteArrayList keyColumns;
     const std::vector<int> columns =
         FieldsForWriting(*writes.session(), *opened_.fields, {fieldPosition()}, &keyColumns);
     QStringList names;
-    for (int column : columns) names << QuotedName(opened_.fields->Name(column));
+    for (int column : columns) names << engine.quotedName(opened_.fields->Name(column));
     opened_.field =
         int(std::find(columns.begin(), columns.end(), fieldPosition()) - columns.begin());
-    const bool streams = facts.engine.compare(u"InnoDB", Qt::CaseInsensitive) == 0;
-    const QString waitingForTheReader = streams ? WaitingForTheReader() : QString();
+    const bool streams = facts.readsBesideWrites;
+    const QString besideWrites = streams ? engine.readingBesideWrites() : QString();
     Required(opened_.records)
-        .Open(waitingForTheReader + QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-                  QStringLiteral(" FROM ") + QuotedName(table()) + WhereClause(asked_.rowCondition),
+        .Open(besideWrites + QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
+                  QStringLiteral(" FROM ") + engine.quotedName(table()) +
+                  WhereClause(asked_.rowCondition),
               Required(opened_.reads), RecordSet::Keyset, RecordSet::Optimistic);
     if (streams) {
       opened_.records->WriteThrough(writes, keyColumns);
@@ -183,7 +184,8 @@ std::future<qint64> FieldUpdateRun::countAside() const {
     side.CommandTimeout = RunTimeoutSeconds;
     side.ConnectionTimeout = RunTimeoutSeconds;
     side.Open(connectionString);
-    return side.Execute(QStringLiteral("SELECT COUNT(*) FROM ") + QuotedName(table) + where)
+    return side
+        .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + EngineOf(side).quotedName(table) + where)
         ->Value(0)
         .value_or(QString())
         .toLongLong();

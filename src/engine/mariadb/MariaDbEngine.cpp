@@ -8,6 +8,16 @@
 #include "SqlText.h"
 #include "TableKeys.h"
 
+QString MariaDbEngine::quotedName(const QString& name) const {
+  return QuotedName(name);
+}
+
+// The server waits for the reader as long as a write may take, a report box held open
+// included.
+QString MariaDbEngine::readingBesideWrites() const {
+  return WaitingForTheReader();
+}
+
 QStringList MariaDbEngine::tables(Connection& connection) const {
   QStringList tables;
   for (const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
@@ -65,7 +75,15 @@ TableFacts MariaDbEngine::tableFacts(Connection& connection, const QString& tabl
                      "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = %1")
           .arg(TextLiteral(table)));
   if (!facts->isOpen() || facts->Eof()) return {};
-  return {facts->Value(0).value_or(QString()), facts->Value(1).value_or(QString()).toLongLong()};
+  const QString engine = facts->Value(0).value_or(QString());
+  // Only InnoDB lets a read go on beside writes; other engines lock the table while it is
+  // read.
+  return {engine, facts->Value(1).value_or(QString()).toLongLong(),
+          engine.compare(u"InnoDB", Qt::CaseInsensitive) == 0};
+}
+
+FieldCollection MariaDbEngine::fieldsOf(Connection& connection, const QString& table) const {
+  return connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
 }
 
 qint64 MariaDbEngine::estimatedRows(Connection& connection, const QStringList& tables) const {

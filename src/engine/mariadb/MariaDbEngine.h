@@ -7,10 +7,13 @@
 // MariaDB and MySQL, through the record layer over Connector/C.
 class MariaDbEngine final : public Engine {
  public:
+  QString quotedName(const QString& name) const override;
+  QString readingBesideWrites() const override;
   QStringList tables(Connection& connection) const override;
   QStringList baseTables(Connection& connection) const override;
   QStringList textColumns(Connection& connection, const QString& table) const override;
   TableFacts tableFacts(Connection& connection, const QString& table) const override;
+  FieldCollection fieldsOf(Connection& connection, const QString& table) const override;
   qint64 estimatedRows(Connection& connection, const QStringList& tables) const override;
   ColumnLimits columnLimits(Connection& connection, const FieldInfo& field) const override;
   QString rowConditionProblem(Connection& connection, const QString& table,
