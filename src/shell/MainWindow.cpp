@@ -120,7 +120,7 @@ void MainWindow::layOutMenu() {
   previewAction = runMenu->addAction(QStringLiteral("&Preview Changes…"));
   previewAction->setObjectName(QStringLiteral("previewAction"));
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-  rowsAction = runMenu->addAction(QStringLiteral("R&ows…"));
+  rowsAction = runMenu->addAction(QStringLiteral("Ro&ws…"));
   rowsAction->setObjectName(QStringLiteral("rowsAction"));
   valuesAction = runMenu->addAction(QStringLiteral("&Values…"));
   valuesAction->setObjectName(QStringLiteral("valuesAction"));
@@ -157,9 +157,13 @@ void MainWindow::connectHandlers() {
   connect(scanDatabaseAction, &QAction::triggered, this, [this] { onScanChosen(false); });
   connect(scanTableAction, &QAction::triggered, this, [this] { onScanChosen(true); });
   connect(valuesAction, &QAction::triggered, this, [this] { onValuesChosen(); });
+  // Cancel keeps the condition; OK on an emptied box gives every row back.
   connect(rowsAction, &QAction::triggered, this, [this] {
-    setRowCondition(dialogs_.input(QStringLiteral(
-        "Only the rows where (an SQL condition on the table's columns; empty for every row):")));
+    const std::optional<QString> typed = dialogs_.editText(
+        QStringLiteral(
+            "Only the rows where (an SQL condition on the table's columns; empty for every row):"),
+        rowCondition_);
+    if (typed) setRowCondition(*typed);
   });
   tableList->onPick = [this] { onTableClicked(); };
   fieldList->onPick = [this] { onFieldClicked(); };

@@ -148,6 +148,8 @@ void PreviewWindow::layOutChangeList() {
   changeList->setModel(model_.get());
   changeList->setItemDelegate(new ChangeDelegate(changeList));
   changeList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  // Tab goes on to the buttons; the arrows move within the list.
+  changeList->setTabKeyNavigation(false);
   changeList->setWordWrap(false);
   changeList->verticalHeader()->hide();
   changeList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

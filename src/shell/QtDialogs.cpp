@@ -67,6 +67,15 @@ QString QtDialogs::askInput(const QString& prompt, const QString& title) {
   return accepted ? answer : QString();
 }
 
+std::optional<QString> QtDialogs::editText(const QString& prompt, const QString& text) {
+  bool accepted = false;
+  const QString answer =
+      QInputDialog::getText(QApplication::activeWindow(), applicationTitle(), DisplayedText(prompt),
+                            QLineEdit::Normal, text, &accepted);
+  if (!accepted) return std::nullopt;
+  return answer;
+}
+
 std::pair<QString, QString> QtDialogs::askPattern(const PatternQuestion& question) {
   PatternDialog dialog(QApplication::activeWindow(), applicationTitle(), question);
   if (dialog.exec() != QDialog::Accepted) return {};

@@ -7,6 +7,7 @@ class QtDialogs : public Dialogs {
  public:
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
   QString askInput(const QString& prompt, const QString& title) override;
+  std::optional<QString> editText(const QString& prompt, const QString& text) override;
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;

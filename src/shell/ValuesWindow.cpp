@@ -157,6 +157,8 @@ void ValuesWindow::layOut() {
   valueList->setAccessibleName(QStringLiteral("Values"));
   valueList->setModel(&model_);
   valueList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  // Tab goes on to the buttons; the arrows move within the list.
+  valueList->setTabKeyNavigation(false);
   valueList->setWordWrap(false);
   valueList->verticalHeader()->hide();
   // Rows of one height: the view never asks a million rows for their size.
@@ -262,12 +264,14 @@ void ValuesWindow::onEditClicked() {
   const ValueCount chosen = list_.at(current.row());
   if (!chosen.value || !IsUtf8(*chosen.value)) return;
   const QString old = QString::fromUtf8(*chosen.value);
-  const QString typed = dialogs_.input(
+  // The box starts with the value, so that a slip in it is mended, not typed again.
+  const std::optional<QString> typed = dialogs_.editText(
       QStringLiteral("New text for the %1 holding \"%2\":")
           .arg(CountedText(chosen.rows, QStringLiteral("row"), QStringLiteral("rows")),
-               WithVisibleMarks(old)));
-  if (typed.isEmpty() || typed == old) return;
-  const QJsonArray pair{old, typed};
+               WithVisibleMarks(old)),
+      old);
+  if (!typed || typed->isEmpty() || *typed == old) return;
+  const QJsonArray pair{old, *typed};
   edit_(table_, field_,
         QString::fromUtf8(QJsonDocument(QJsonArray{pair}).toJson(QJsonDocument::Compact)));
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <utility>
 
 enum class BoxIcon { None, Warning };
@@ -44,6 +45,15 @@ class Dialogs {
   virtual QString chooseFile(const QString& title, const QString& filter) = 0;
   // A file picker for a file to write, new or not; the empty text when it is cancelled.
   virtual QString chooseNewFile(const QString& title, const QString& filter) = 0;
+  // An input box that starts with `text`, to be changed; nothing when it is cancelled or
+  // closed, the empty text when OK takes an emptied box. Where a box cannot start with a
+  // text or tell a cancel apart (a terminal), the empty answer is the cancel.
+  virtual std::optional<QString> editText(const QString& prompt, const QString& text) {
+    Q_UNUSED(text);
+    QString typed = input(prompt);
+    if (typed.isEmpty()) return std::nullopt;
+    return typed;
+  }
   // The pattern and its replacement; an empty pattern when cancelled. Unless a window asks
   // both at once, two input boxes in turn, as a terminal takes its answers.
   virtual std::pair<QString, QString> askPattern(const PatternQuestion& question) {

@@ -157,6 +157,12 @@ TEST_F(PreviewTest, ApplyWritesOnlyTheTickedChanges) {
   ASSERT_NE(window, nullptr);
   QTableView& list = *window->changeList;
   EXPECT_EQ(list.model()->index(0, 0).data(Qt::CheckStateRole), Qt::Checked);
+  // Tab leaves the list for the buttons under it, rather than going from cell to cell.
+  QApplication::setActiveWindow(window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  list.setFocus();
+  QTest::keyClick(&list, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), window->untickShownButton);
   // Space on two chosen rows, from any column.
   list.setCurrentIndex(list.model()->index(1, 2));
   list.selectionModel()->select(list.model()->index(3, 0),
@@ -234,6 +240,10 @@ TEST_F(PreviewTest, ARowConditionNarrowsPreviewsRunsAndValues) {
   ASSERT_EQ(dialogs.messages().size(), 1);
   EXPECT_TRUE(dialogs.messages()[0].startsWith("The row condition cannot be used: Unknown column"))
       << dialogs.messages()[0].toStdString();
+  // The box starts with the condition; a cancel keeps it, an emptied box gives every row.
+  form.rowsAction->trigger();
+  EXPECT_EQ(dialogs.lastStartText, "nope = 2");
+  EXPECT_EQ(form.rowCondition(), "nope = 2");
   dialogs.queueAnswers({""});
   form.rowsAction->trigger();
   EXPECT_EQ(form.statusLine->text(), "Every row.");

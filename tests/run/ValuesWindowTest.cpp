@@ -76,6 +76,15 @@ TEST_F(ValuesWindowTest, EditGivesEveryRowOfAValueANewTextAsARun) {
   EXPECT_FALSE(window.editButton->isEnabled()) << "NULL is never written";
   window.valueList->setCurrentIndex(window.valueList->model()->index(0, ValueListModel::Value));
   ASSERT_TRUE(window.editButton->isEnabled());
+  QApplication::setActiveWindow(&window);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  window.valueList->setFocus();
+  QTest::keyClick(window.valueList, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), window.editButton) << "Tab leaves the list";
+  window.editButton->click();
+  EXPECT_EQ(dialogs.lastStartText, "Köln") << "the box starts with the value";
+  EXPECT_EQ(form.previewWindow(), nullptr) << "a cancelled edit changes nothing";
+  dialogs.clear();
   dialogs.queueAnswers({"Cologne"});
   window.editButton->click();
   EXPECT_EQ(dialogs.prompts(), QStringList({"New text for the 2 rows holding \"Köln\":"}));

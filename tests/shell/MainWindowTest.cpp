@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
@@ -219,4 +220,20 @@ TEST_F(MainWindowTest, TabVisitsTheListsTheOperationsAndTheButtons) {
   }
   EXPECT_EQ(form.tableList->accessibleName(), "Table(s)");
   EXPECT_EQ(form.startButton->accessibleName(), "Start Removing");
+}
+
+// Each entry of a menu has a letter of its own: a letter two entries share only moves
+// between them, and Enter is needed to choose.
+TEST_F(MainWindowTest, EveryMenuEntryHasALetterOfItsOwn) {
+  MainWindow& form = mainWindow();
+  for (QMenu* menu : form.findChildren<QMenu*>()) {
+    QStringList letters;
+    for (const QAction* action : menu->actions()) {
+      const qsizetype at = action->text().indexOf(u'&');
+      if (action->isSeparator() || at < 0) continue;
+      const QString letter = action->text().mid(at + 1, 1).toLower();
+      EXPECT_FALSE(letters.contains(letter)) << action->text().toStdString();
+      letters << letter;
+    }
+  }
 }

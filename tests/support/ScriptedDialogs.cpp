@@ -41,6 +41,17 @@ QString ScriptedDialogs::askInput(const QString& prompt, const QString& title) {
   return answer;
 }
 
+std::optional<QString> ScriptedDialogs::editText(const QString& prompt, const QString& text) {
+  requireWindowThread();
+  shown_.push_back({ShownBox::Kind::Input, applicationTitle(), prompt, BoxIcon::None});
+  lastStartText = text;
+  if (onInput) onInput(prompt);
+  if (answers_.empty()) return std::nullopt;
+  QString answer = answers_.front();
+  answers_.pop_front();
+  return answer;
+}
+
 void ScriptedDialogs::queueAnswers(const QStringList& answers) {
   answers_.insert(answers_.end(), answers.begin(), answers.end());
 }

@@ -26,6 +26,10 @@ class ScriptedDialogs : public Dialogs {
  public:
   void showMessage(const QString& text, const QString& title, BoxIcon icon) override;
   QString askInput(const QString& prompt, const QString& title) override;
+  // Answered from the queue as any input box; a cancel once the queue is exhausted.
+  std::optional<QString> editText(const QString& prompt, const QString& text) override;
+  // What the last input box to edit started with.
+  QString lastStartText;
   ReportAnswer showMessageOfferingStop(const QString& text, const QString& title,
                                        BoxIcon icon) override;
   bool askYesNo(const QString& question) override;
