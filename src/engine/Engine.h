@@ -43,8 +43,6 @@ class Engine {
   virtual QStringList tables(Connection& connection) const = 0;
   // Its tables that hold their own rows: not its views.
   virtual QStringList baseTables(Connection& connection) const = 0;
-  // The text columns (CHAR, VARCHAR and the TEXT types) of a table, in their order.
-  virtual QStringList textColumns(Connection& connection, const QString& table) const = 0;
   virtual TableFacts tableFacts(Connection& connection, const QString& table) const = 0;
   // A table's fields, as a reading of all its columns shows them; no row is read.
   virtual FieldCollection fieldsOf(Connection& connection, const QString& table) const = 0;

@@ -127,9 +127,10 @@ struct CleanedField {
 // What the recipe makes of the fields of one table, read once over a connection of its own.
 class TableCleaning {
  public:
-  // `besideWrites`: the rows are read while the run writes them.
+  // Whether the rows are read while the run writes them.
+  enum class Reading { Alone, BesideWrites };
   TableCleaning(const Recipe& recipe, const std::vector<RecipeField>& fields,
-                const QString& connectionString, bool besideWrites = false) {
+                const QString& connectionString, Reading reading = Reading::Alone) {
     for (Connection* connection : {&reads_, &asks_}) {
       connection->CommandTimeout = PreviewTimeoutSeconds;
       connection->Open(connectionString);
@@ -138,7 +139,8 @@ class TableCleaning {
     const Engine& engine = EngineOf(reads_);
     const FieldCollection tableFields = engine.fieldsOf(reads_, table);
     reading_ = readingOf(engine, *asks_.session(), tableFields, fields, table, recipe);
-    const QString prefix = besideWrites ? engine.readingBesideWrites() : QString();
+    const QString prefix =
+        reading == Reading::BesideWrites ? engine.readingBesideWrites() : QString();
     records_.Open(prefix + reading_.select, reads_, RecordSet::Keyset, RecordSet::Optimistic);
     records_.WriteThrough(asks_, reading_.keyColumns);
   }
@@ -383,7 +385,8 @@ bool addStreamedFields(RecipePreview& counted, Connection& connection,
 void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
                   const PartRange& asked, const QString& connectionString,
                   const RewriteVisitor& visit) {
-  TableCleaning cleaning(counted.recipe, fields, connectionString, true);
+  TableCleaning cleaning(counted.recipe, fields, connectionString,
+                         TableCleaning::Reading::BesideWrites);
   std::vector<ChangePreview*> changes;
   for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
     changes.push_back(counted.fields[i].get());

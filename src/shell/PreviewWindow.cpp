@@ -108,10 +108,7 @@ void PreviewWindow::layOut(const QString& what, const QString& counts) {
   closeButton->setObjectName(QStringLiteral("closeButton"));
   closeButton->setAccessibleName(QStringLiteral("Close"));
   closeButton->setDefault(true);
-  for (QPushButton* button : {untickShownButton, tickShownButton}) {
-    button->setAccessibleName(QString(button->text()).remove(u'&'));
-    button->setAutoDefault(false);
-  }
+  for (QPushButton* button : {untickShownButton, tickShownButton}) button->setAutoDefault(false);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(untickShownButton);
   buttons->addWidget(tickShownButton);
@@ -185,7 +182,6 @@ void PreviewWindow::followTicks() {
           ? QStringLiteral("&Apply %1 of %2 Changes").arg(CountText(ticked), CountText(changes))
       : changes == 1 ? QStringLiteral("&Apply 1 Change")
                      : QStringLiteral("&Apply All %1 Changes").arg(CountText(changes)));
-  applyButton->setAccessibleName(QString(applyButton->text()).remove(u'&'));
   applyButton->setEnabled(heldBecause_.isEmpty() && ticked > 0);
   applyButton->setToolTip(heldBecause_);
 }

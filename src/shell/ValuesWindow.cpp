@@ -171,13 +171,10 @@ void ValuesWindow::layOut() {
   valueList->horizontalHeader()->setSortIndicator(ValueListModel::Count, Qt::DescendingOrder);
   editButton = new QPushButton(QStringLiteral("&Edit…"), this);
   editButton->setObjectName(QStringLiteral("editButton"));
-  editButton->setAccessibleName(QStringLiteral("Edit…"));
   filterRowsButton = new QPushButton(QStringLiteral("&Filter Rows to This Value"), this);
   filterRowsButton->setObjectName(QStringLiteral("filterRowsButton"));
-  filterRowsButton->setAccessibleName(QStringLiteral("Filter Rows to This Value"));
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
-  closeButton->setAccessibleName(QStringLiteral("Close"));
 
   auto* filterRow = new QHBoxLayout;
   filterRow->addWidget(filterBox, 1);
@@ -202,7 +199,8 @@ void ValuesWindow::count(const QString& connectionString, const QString& table,
   table_ = table;
   field_ = field;
   rows_ = rows;
-  what_ = table + u'.' + field + (rows.isEmpty() ? QString() : u' ' + RowsText(rows));
+  what_ =
+      table + u'.' + field + (rows.isEmpty() ? QString() : QStringLiteral(", ") + RowsText(rows));
   totalsText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
   counting_ = true;
   try {

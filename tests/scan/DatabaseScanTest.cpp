@@ -2,7 +2,6 @@
 // column's type and character set.
 
 #include "DatabaseScan.h"
-#include "Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -40,13 +39,11 @@ TEST(DatabaseScan, CountsEveryKindInEveryTextColumn) {
       "(4, 4, CONCAT('bell', CHAR(7), 'c1', _utf8mb4 X'C285', '😀'), NULL, '', 'plain', NULL)");
   Connection connection;
   connection.Open(db.connectionString());
-  EXPECT_EQ(EngineOf(connection).textColumns(connection, "people"),
-            QStringList({"name", "code", "note", "old"}));
-
   const std::vector<ColumnFindings> found = ScanTable(connection, "people");
-  ASSERT_EQ(found.size(), 4u);
+  QStringList scanned;
+  for (const ColumnFindings& column : found) scanned << column.column;
+  ASSERT_EQ(scanned, QStringList({"name", "code", "note", "old"})) << "the text columns only";
   using K = DirtKind;
-  EXPECT_EQ(found[0].column, "name");
   EXPECT_EQ(found[0].rows, 4);
   EXPECT_EQ(found[0].nulls, 1);
   EXPECT_EQ(found[0].counts, counts({{K::LeadingSpaces, 1},

@@ -52,13 +52,6 @@ std::vector<MariaDbTextColumn> MariaDbTextColumns(Connection& connection, const 
   return columns;
 }
 
-QStringList MariaDbEngine::textColumns(Connection& connection, const QString& table) const {
-  QStringList names;
-  for (const MariaDbTextColumn& column : MariaDbTextColumns(connection, table))
-    names << column.name;
-  return names;
-}
-
 QStringList MariaDbPrimaryKey(Connection& connection, const QString& table) {
   QStringList columns;
   const std::vector<UniqueKey> keys =

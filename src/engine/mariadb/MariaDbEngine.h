@@ -11,7 +11,6 @@ class MariaDbEngine final : public Engine {
   QString readingBesideWrites() const override;
   QStringList tables(Connection& connection) const override;
   QStringList baseTables(Connection& connection) const override;
-  QStringList textColumns(Connection& connection, const QString& table) const override;
   TableFacts tableFacts(Connection& connection, const QString& table) const override;
   FieldCollection fieldsOf(Connection& connection, const QString& table) const override;
   qint64 estimatedRows(Connection& connection, const QStringList& tables) const override;
@@ -35,7 +34,8 @@ class MariaDbEngine final : public Engine {
                                         const QString& rows) const override;
 };
 
-// A text column of a table, with the character set its values are stored in.
+// A text column (CHAR, VARCHAR and the TEXT types) of a table, with the character set its
+// values are stored in; in the table's order.
 struct MariaDbTextColumn {
   QString name;
   QString characterSet;
