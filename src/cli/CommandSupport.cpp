@@ -1,6 +1,5 @@
 #include "CommandSupport.h"
 
-#include <mysqld_error.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -187,14 +186,14 @@ int StatusOf(const RunSummary& summary) {
 // Says why the first connection failed; the exit status.
 int FailedToConnect(const DbError& failure, const CleanOptions& options) {
   // A name given wrong is the user's to mend, not the link's.
-  if (failure.errorNumber() == ER_BAD_DB_ERROR && options.databaseFollowsPassword) {
+  if (failure.cause() == DbError::Cause::UnknownDatabase && options.databaseFollowsPassword) {
     // Not echoed: it may be the password, meant for -p.
     Fail(
         QStringLiteral("No database of the name given after -p on that server. A password "
                        "goes right after -p, without a space: -pPASSWORD."));
     return UsageError;
   }
-  if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+  if (failure.cause() == DbError::Cause::UnknownDatabase) {
     Fail(QStringLiteral("No database '%1' on that server.").arg(options.database));
     return UsageError;
   }

@@ -7,7 +7,7 @@
 
 #include "CleanCommand.h"
 #include "CleanOptions.h"
-#include "LinkSecurity.h"
+#include "LinkRefusal.h"
 #include "VisibleText.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "Connection.h"
 
-#include "ClientHandles.h"
 #include "RecordSet.h"
 #include "Session.h"
 
@@ -14,8 +13,8 @@ void Connection::Open(const QString& connectionString) {
 void Connection::open(const ConnectionAttributes& attributes) {
   const auto nonNegative = [](int seconds) { return unsigned(std::max(seconds, 0)); };
   attributes_ = attributes;
-  session_ = Session::open(attributes_, {nonNegative(ConnectionTimeout),
-                                         nonNegative(CommandTimeout), nonNegative(LockTimeout)});
+  session_ = OpenSession(attributes_, {nonNegative(ConnectionTimeout), nonNegative(CommandTimeout),
+                                       nonNegative(LockTimeout)});
 }
 
 std::unique_ptr<Connection> Connection::OpenCompanion() const {
@@ -62,15 +61,7 @@ bool Connection::isOpen() const {
 }
 
 QString Connection::clusterId() const {
-  MYSQL* mysql = session()->idle();
-  const char* sql =
-      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
-      "WHERE VARIABLE_NAME = 'WSREP_CLUSTER_STATE_UUID'";
-  if (mysql_query(mysql, sql)) throw DbError::from(mysql);
-  const ResultHandle result(mysql_store_result(mysql));
-  if (!result) throw DbError::from(mysql);
-  const MYSQL_ROW row = mysql_fetch_row(result.get());
-  return row && row[0] ? QString::fromUtf8(row[0]) : QString();
+  return session()->clusterId();
 }
 
 QString Connection::linkDescription() const {

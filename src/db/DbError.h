@@ -4,33 +4,38 @@
 #include <stdexcept>
 #include <string>
 
-struct st_mysql;
-struct st_mysql_stmt;
-
 // A failure of the record layer: the server's or the client library's own description,
-// with the error number and SQL state where the server gave them.
+// with the error number and SQL state where the server gave them, and what the engine
+// that raised it knows the failure to mean.
 class DbError : public std::runtime_error {
  public:
-  explicit DbError(const QString& message, unsigned errorNumber = 0, std::string sqlState = "HY000")
+  enum class Cause {
+    Other,
+    ConnectionLost,   // the server went away, the link broke or the session was killed
+    Interrupted,      // the statement was ended on request (a cancel) before it took effect
+    Deadlock,         // the transaction was rolled back to end a deadlock (or lost certification)
+    UnknownDatabase,  // the database named at login does not exist
+  };
+
+  explicit DbError(const QString& message, unsigned errorNumber = 0, std::string sqlState = "HY000",
+                   Cause cause = Cause::Other)
       : std::runtime_error(message.toStdString()),
         errorNumber_(errorNumber),
-        sqlState_(std::move(sqlState)) {}
-
-  // Read from the handle before it is closed.
-  static DbError from(st_mysql* mysql);
-  static DbError from(st_mysql_stmt* statement);
+        sqlState_(std::move(sqlState)),
+        cause_(cause) {}
 
   unsigned errorNumber() const { return errorNumber_; }
   const std::string& sqlState() const { return sqlState_; }
+  Cause cause() const { return cause_; }
 
-  // The connection is gone: the server went away, the link broke or the session was killed.
-  bool connectionLost() const;
-  // The statement was ended on request (a cancel) before it took effect.
-  bool interrupted() const;
+  bool connectionLost() const { return cause_ == Cause::ConnectionLost; }
+  bool interrupted() const { return cause_ == Cause::Interrupted; }
+  bool deadlock() const { return cause_ == Cause::Deadlock; }
 
  private:
   unsigned errorNumber_;
   std::string sqlState_;
+  Cause cause_;
 };
 
 // The layer's own failures, in the wording that callers show.

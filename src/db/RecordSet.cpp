@@ -50,15 +50,9 @@ void RecordSet::Open(const QString& statement, Connection& connection, int /*cur
                      int lockType) {
   if (isOpen()) throw DbError(DbMessages::ObjectOpen, 3705);
   std::shared_ptr<Session> session = connection.session();
-  MYSQL* mysql = session->idle();
-  const QByteArray sql = statement.toUtf8();
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
-  if (mysql_field_count(mysql) == 0) return;  // a statement without rows leaves this closed
-
-  ResultHandle result(mysql_use_result(mysql));
-  if (!result) throw DbError::from(mysql);
-  fields_ = FieldCollection(result.get());
-  rows_ = std::make_unique<RowSource>(session, std::move(result));
+  rows_ = session->execute(statement.toUtf8());
+  if (!rows_) return;  // a statement without rows leaves this closed
+  fields_ = rows_->fields();
   session_ = std::move(session);
   lockType_ = lockType;
   advance();
@@ -116,7 +110,7 @@ void RecordSet::Update() {
     assignments[field] = EncodedFieldValue(value, fields_.at(field).binary);
   }
   // Rows still streaming are read in first, so the current row stays where it is.
-  if (!writeSession_) session_->idle();
+  if (!writeSession_) session_->makeIdle();
   // The condition compares the values as they now stand in the record.
   std::vector<FieldBytes> current = rows_->current();
   for (const auto& [field, bytes] : written_) current[std::size_t(field)] = BytesOf(bytes);
@@ -129,8 +123,8 @@ void RecordSet::Update() {
 std::unique_ptr<GroupedWriter> RecordSet::GroupedWrites(int field, QString* whyNot) {
   requireOpen();
   fields_.at(field);
-  if (!writeSession_) session_->idle();
-  return GroupedWriter::For(writer(), fields_, updater(), field, whyNot);
+  if (!writeSession_) session_->makeIdle();
+  return writer().groupedWriter(fields_, updater(), {field}, whyNot);
 }
 
 void RecordSet::StageUpdate(GroupedWriter& writer, qint64 tag) {
@@ -189,8 +183,7 @@ FieldBytes RecordSet::standing(int field) const {
 
 RowUpdater& RecordSet::updater() {
   if (!updater_) {
-    updater_ =
-        std::make_unique<RowUpdater>(writer(), fields_, keyColumns_ ? &*keyColumns_ : nullptr);
+    updater_ = writer().rowUpdater(fields_, keyColumns_ ? &*keyColumns_ : nullptr);
   }
   return *updater_;
 }

@@ -7,6 +7,7 @@
 #include "GroupedWriter.h"
 #include "RowUpdater.h"
 #include "Session.h"
+#include "SqlText.h"
 
 namespace {
 
@@ -20,14 +21,11 @@ RowRewriter::RowRewriter(Connection& connection, const QString& database, const 
                          const QByteArrayList& identityColumns, bool keyed,
                          const QByteArrayList& columns)
     : session_(connection.session()) {
-  MYSQL* mysql = session_->idle();
-  const QByteArray sql = "SELECT * FROM " + QuotedIdentifier(database.toUtf8()) + '.' +
-                         QuotedIdentifier(table.toUtf8()) + " LIMIT 0";
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
-  const ResultHandle result(mysql_store_result(mysql));
-  if (!result) throw DbError::from(mysql);
-  fields_ = FieldCollection(result.get());
-  updater_ = std::make_unique<RowUpdater>(*session_, fields_);
+  fields_ = session_
+                ->execute("SELECT * FROM " + QuotedIdentifier(database.toUtf8()) + '.' +
+                          QuotedIdentifier(table.toUtf8()) + " LIMIT 0")
+                ->fields();
+  updater_ = session_->rowUpdater(fields_, nullptr);
 
   QByteArrayList found;
   for (int field : updater_->identityFields()) found << fields_.at(field).column;
@@ -39,7 +37,7 @@ RowRewriter::RowRewriter(Connection& connection, const QString& database, const 
     if (field == fields_.count()) throw DbError(TableChanged);
     written_.push_back(field);
   }
-  grouped_ = GroupedWriter::For(*session_, fields_, *updater_, written_);
+  grouped_ = session_->groupedWriter(fields_, *updater_, written_, nullptr);
 }
 
 RowRewriter::~RowRewriter() = default;

@@ -2,15 +2,10 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <cstddef>
-#include <memory>
 #include <optional>
 #include <vector>
 
-#include "ByteArena.h"
-#include "ClientHandles.h"
-#include "Session.h"
-#include "SqlText.h"
+#include "FieldCollection.h"
 
 // One field of a row as the server sent it: text in UTF-8, numbers and dates as the
 // server's text, binary columns as their bytes.
@@ -26,48 +21,27 @@ inline FieldBytes BytesOf(const std::optional<QByteArray>& value) {
   return {value->constData(), static_cast<unsigned long>(value->size()), false};
 }
 
-// Rows fetched ahead of the reader, packed one after another in large blocks: per
-// field a 32-bit length (or a null mark) and the bytes.
-class RowBuffer {
+// The rows of one result, read forward once, as the reader asks for them; an engine's
+// session makes them (Session::execute).
+class RowSource {
  public:
-  void append(MYSQL_ROW row, const unsigned long* lengths, unsigned fieldCount);
-  bool empty() const { return next_ == rows_.size(); }
-  // Points `fields` at the next row, which stays in memory as long as the buffer.
-  void takeNext(std::vector<FieldBytes>& fields);
+  virtual ~RowSource() = default;
 
- private:
-  ByteArena arena_;
-  std::vector<const char*> rows_;
-  std::size_t next_ = 0;
-};
-
-// The rows of one result, read forward once, as the reader asks for them.
-class RowSource : public StreamingResult {
- public:
-  RowSource(std::shared_ptr<Session> session, ResultHandle result);
-  ~RowSource() override;
-
-  // Moves to the next row; false when there is none.
-  bool next();
+  const FieldCollection& fields() const { return fields_; }
+  // Moves to the next row; false when there is none. Throws DbError when the result
+  // ends in a failure, which never passes for its end.
+  virtual bool next() = 0;
+  // The row moved to, valid until the next move.
   const std::vector<FieldBytes>& current() const { return current_; }
   // All rows of the result, read or not.
-  qint64 count();
-  // Hands the unread rest to the session, to skip only if the connection is used again.
-  void abandon();
+  virtual qint64 count() = 0;
+  // Lets go of the rows not read yet: they are skipped only if the session is used again.
+  virtual void abandon() = 0;
 
-  void bufferRest() override;
-  void dropRest() override;
+ protected:
+  explicit RowSource(FieldCollection fields)
+      : fields_(std::move(fields)), current_(std::size_t(fields_.count())) {}
 
- private:
-  void keepCurrent();
-  void endOfWire();
-
-  std::shared_ptr<Session> session_;
-  ResultHandle result_;  // set while rows remain on the wire
-  unsigned fieldCount_;
-  RowBuffer ahead_;
+  FieldCollection fields_;
   std::vector<FieldBytes> current_;
-  QByteArray keptCurrent_;
-  qint64 fetched_ = 0;
-  bool lost_ = false;
 };

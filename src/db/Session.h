@@ -1,20 +1,18 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QByteArrayView>
+#include <QString>
 #include <memory>
+#include <vector>
 
-#include "ClientHandles.h"
 #include "ConnectionString.h"
 
-// A result whose rows are still arriving over the connection.
-class StreamingResult {
- public:
-  virtual ~StreamingResult() = default;
-  // Reads the rows still on the wire into memory, so the connection can carry
-  // another statement while they stay readable.
-  virtual void bufferRest() = 0;
-  // Lets go of the rows still on the wire, unread, when the connection goes away.
-  virtual void dropRest() = 0;
-};
+class FieldCollection;
+class GroupedWriter;
+class RowSource;
+class RowUpdater;
 
 struct SessionOptions {
   unsigned connectTimeoutSeconds = 15;
@@ -22,48 +20,47 @@ struct SessionOptions {
   unsigned lockWaitSeconds = 0;         // how long a write waits for a locked row; 0: the server's
 };
 
-// One open connection to the server, shared by a Connection and the record sets opened
-// on it. The client library carries one result at a time over a connection: before
-// anything else is sent, a result still streaming is read into memory (when its record
-// set is open) or skipped (when it was closed); when the connection itself goes away,
-// unread rows are not downloaded at all.
+// One open connection to a server, shared by a Connection and the record sets opened on it:
+// what the record layer asks of an engine. Each kind of server implements it in its own
+// folder (engine/mariadb); OpenSession picks the implementation. A connection carries one
+// result at a time: before anything else is sent, a result still streaming is read into
+// memory (when its reader is still open) or skipped (when it was let go); when the session
+// itself closes, unread rows are not downloaded at all. Each throws DbError when the server
+// or the link fails it.
 class Session {
  public:
-  static std::shared_ptr<Session> open(const ConnectionAttributes& attributes,
-                                       const SessionOptions& options);
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  virtual ~Session() = default;
 
-  bool isOpen() const { return mysql_ != nullptr; }
-  // The handle when it is open and reads no rows, so that a statement can go at once;
-  // else nothing.
-  MYSQL* idleNow() const { return isOpen() && !streaming_ && !abandoned_ ? mysql_.get() : nullptr; }
-  // The handle, idle and ready for a statement. Throws when the session was closed.
-  MYSQL* idle();
-  // The handle as it is, for reading the result that streams over it.
-  MYSQL* handle() const { return mysql_.get(); }
-  void close();
+  virtual bool isOpen() const = 0;
+  virtual void close() = 0;
   // "encrypted, TLSv1.3, certificate not checked" or "not encrypted".
-  QString linkDescription() const;
+  virtual QString linkDescription() const = 0;
   // Ends the statement that another thread runs on this session now: the server is asked
   // over a connection of its own made with `attributes`; when it cannot be asked, this
   // session's link is cut. Either way the statement fails in the thread that runs it.
-  void cancelStatement(const ConnectionAttributes& attributes) const;
+  virtual void cancelStatement(const ConnectionAttributes& attributes) const = 0;
+  // The cluster that the server belongs to; empty for a server on its own.
+  virtual QString clusterId() = 0;
 
-  // The record set whose rows arrive now; it must call finished() once they are all in.
-  void streaming(StreamingResult* result) { streaming_ = result; }
-  void finished(StreamingResult* result);
-  // Takes the unread rest of a closed record set, skipped only if the connection is used again.
-  void abandon(ResultHandle unreadRest);
+  // Runs a statement of the server's SQL; its rows, read forward as they arrive, or nothing
+  // for a statement that returns none.
+  virtual std::unique_ptr<RowSource> execute(QByteArrayView statement) = 0;
+  // Reads in the rows of a result still arriving, so that another statement can go at once.
+  virtual void makeIdle() = 0;
 
- private:
-  Session(MysqlHandle mysql, Encryption encryption)
-      : mysql_(std::move(mysql)), encryption_(encryption) {}
-  void cancelUnreadRows();
-
-  MysqlHandle mysql_;
-  Encryption encryption_;
-  StreamingResult* streaming_ = nullptr;
-  ResultHandle abandoned_;
+  // A writer of single rows of the table that `fields` (a reading of its columns) come
+  // from. `knownKey`, when given, names the key's columns as found a moment ago on the same
+  // table (none: it has no key), which spares asking the server again.
+  virtual std::unique_ptr<RowUpdater> rowUpdater(const FieldCollection& fields,
+                                                 const QByteArrayList* knownKey) = 0;
+  // A writer of many rows at once of the fields `written` (by slot), when the table allows
+  // it; else nothing, and `whyNot` says why, for the user. See GroupedWriter.
+  virtual std::unique_ptr<GroupedWriter> groupedWriter(const FieldCollection& fields,
+                                                       RowUpdater& updater,
+                                                       std::vector<int> written,
+                                                       QString* whyNot) = 0;
 };
+
+// Opens a session with the engine that `attributes` name.
+std::shared_ptr<Session> OpenSession(const ConnectionAttributes& attributes,
+                                     const SessionOptions& options);

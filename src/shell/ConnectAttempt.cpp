@@ -8,7 +8,7 @@
 
 #include "ConnectionString.h"
 #include "Dialogs.h"
-#include "LinkSecurity.h"
+#include "LinkRefusal.h"
 
 namespace {
 

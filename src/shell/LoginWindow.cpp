@@ -1,6 +1,5 @@
 #include "LoginWindow.h"
 
-#include <mysqld_error.h>
 #include <QComboBox>
 #include <QCompleter>
 #include <QFontMetrics>
@@ -18,7 +17,7 @@
 #include "Controls.h"
 #include "Dialogs.h"
 #include "Events.h"
-#include "LinkSecurity.h"
+#include "LinkRefusal.h"
 #include "ListViewWidget.h"
 #include "MainWindow.h"
 #include "MySQL.h"
@@ -347,7 +346,7 @@ QString LoginWindow::whyNot(const ConnectAttempt& attempt) {
   const DbError& failure = *attempt.failure;
   if (attempt.refusedForSafety) return QString::fromUtf8(failure.what());
   QString text = ConnectionFailureText(failure);
-  if (failure.errorNumber() == ER_BAD_DB_ERROR) {
+  if (failure.cause() == DbError::Cause::UnknownDatabase) {
     try {
       const QStringList names = DatabasesOn(connectionString());
       offerDatabases(names);

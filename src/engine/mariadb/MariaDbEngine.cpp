@@ -3,8 +3,8 @@
 #include "Connection.h"
 #include "DbError.h"
 #include "FieldCollection.h"
+#include "MariaDbSession.h"
 #include "RecordSet.h"
-#include "Session.h"
 #include "SqlText.h"
 #include "TableKeys.h"
 
@@ -54,8 +54,8 @@ std::vector<MariaDbTextColumn> MariaDbTextColumns(Connection& connection, const 
 
 QStringList MariaDbPrimaryKey(Connection& connection, const QString& table) {
   QStringList columns;
-  const std::vector<UniqueKey> keys =
-      UniqueKeysOf(connection.session()->idle(), QuotedIdentifier(table.toUtf8()));
+  const std::vector<UniqueKey> keys = UniqueKeysOf(MariaDbSession::of(*connection.session()).idle(),
+                                                   QuotedIdentifier(table.toUtf8()));
   if (!keys.empty() && keys.front().primary()) {
     for (const QByteArray& column : keys.front().columns) columns << QString::fromUtf8(column);
   }

@@ -9,8 +9,8 @@
 #include <span>
 
 #include "Connection.h"
+#include "MariaDbSession.h"
 #include "RecordSet.h"
-#include "Session.h"
 #include "SqlText.h"
 #include "TableKeys.h"
 

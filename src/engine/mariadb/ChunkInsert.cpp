@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "DbError.h"
+#include "MariaDbError.h"
 
 std::unique_ptr<ChunkInsert> ChunkInsert::Prepare(MYSQL* mysql, const QByteArray& table,
                                                   const QByteArray& columnNames,
@@ -87,6 +87,6 @@ void ChunkInsert::execute() {
   MYSQL_STMT* statement = statement_.get();
   if (mysql_stmt_attr_set(statement, STMT_ATTR_ARRAY_SIZE, &rows) ||
       mysql_stmt_bind_param(statement, binds.data()) || mysql_stmt_execute(statement)) {
-    throw DbError::from(statement);
+    throw MariaDbError(statement);
   }
 }

@@ -7,10 +7,10 @@
 #include <charconv>
 
 #include "ChunkInsert.h"
-#include "DbError.h"
+#include "MariaDbError.h"
+#include "MariaDbRowUpdater.h"
+#include "MariaDbSession.h"
 #include "RowCheck.h"
-#include "RowUpdater.h"
-#include "Session.h"
 #include "SqlText.h"
 #include "Transaction.h"
 
@@ -51,7 +51,7 @@ std::optional<QByteArrayView> afterView(const std::optional<QByteArray>* after) 
 std::vector<qint64> ChunkTable::ServerNumbers(MYSQL* mysql, const QByteArray& sql,
                                               std::optional<DbError>* failure) {
   const auto failed = [&] {
-    DbError error = DbError::from(mysql);
+    DbError error = MariaDbError(mysql);
     if (!failure || error.connectionLost()) throw error;
     *failure = std::move(error);
   };
@@ -63,7 +63,7 @@ std::vector<qint64> ChunkTable::ServerNumbers(MYSQL* mysql, const QByteArray& sq
   int status = 0;
   do {
     const ResultHandle result(mysql_store_result(mysql));
-    if (!result && mysql_field_count(mysql)) throw DbError::from(mysql);
+    if (!result && mysql_field_count(mysql)) throw MariaDbError(mysql);
     if (const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr) {
       numbers.assign(mysql_num_fields(result.get()), 0);
       for (std::size_t i = 0; i < numbers.size(); ++i) {
@@ -75,16 +75,16 @@ std::vector<qint64> ChunkTable::ServerNumbers(MYSQL* mysql, const QByteArray& sq
   return numbers;
 }
 
-std::unique_ptr<ChunkTable> ChunkTable::Make(Session& session, const FieldCollection& fields,
-                                             const RowUpdater& updater, std::vector<int> written,
-                                             QString* whyNot) {
+std::unique_ptr<ChunkTable> ChunkTable::Make(MariaDbSession& session, const FieldCollection& fields,
+                                             const MariaDbRowUpdater& updater,
+                                             std::vector<int> written, QString* whyNot) {
   std::unique_ptr<ChunkTable> table(new ChunkTable(session, fields, updater, std::move(written)));
   if (!table->make(whyNot)) return nullptr;
   return table;
 }
 
-ChunkTable::ChunkTable(Session& session, const FieldCollection& fields, const RowUpdater& updater,
-                       std::vector<int> written)
+ChunkTable::ChunkTable(MariaDbSession& session, const FieldCollection& fields,
+                       const MariaDbRowUpdater& updater, std::vector<int> written)
     : session_(session), fields_(fields), updater_(updater), written_(std::move(written)) {}
 
 ChunkTable::~ChunkTable() {
@@ -100,7 +100,7 @@ bool ChunkTable::make(QString* whyNot) {
   const FieldInfo& info = fields_.at(written_.front());
   const QByteArray name = info.table == "klarifeld_chunk" ? "klarifeld_chunk_" : "klarifeld_chunk";
   name_ = QuotedIdentifier(info.database) + '.' + QuotedIdentifier(name);
-  if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw DbError::from(mysql);
+  if (mysql_set_server_option(mysql, MYSQL_OPTION_MULTI_STATEMENTS_ON)) throw MariaDbError(mysql);
   if (!updater_.keyed()) return makeKeyless(mysql, whyNot);
   if (!create(mysql, whyNot)) return false;
 
@@ -244,7 +244,7 @@ bool ChunkTable::castKeys(MYSQL* mysql) {
         "NUMERIC_SCALE, DATETIME_PRECISION FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = " +
         TextLiteral(info.database) + " AND TABLE_NAME = " + TextLiteral(info.table) +
         " AND COLUMN_NAME = " + TextLiteral(fields_.at(key).column);
-    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw MariaDbError(mysql);
     const ResultHandle result(mysql_store_result(mysql));
     const MYSQL_ROW row = result ? mysql_fetch_row(result.get()) : nullptr;
     if (!row) return false;
@@ -299,7 +299,7 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
                             ", after_value LONGBLOB NULL, twins INT UNSIGNED NOT NULL, KEY (h)) "
                             "ENGINE=InnoDB";
   if (mysql_real_query(mysql, create.constData(), create.size())) {
-    const DbError failure = DbError::from(mysql);
+    const DbError failure = MariaDbError(mysql);
     if (failure.connectionLost()) throw failure;
     if (whyNot) {
       *whyNot = QStringLiteral(
@@ -440,7 +440,7 @@ void ChunkTable::fill(const std::vector<QueuedRow>& writing, const std::vector<s
   MYSQL* mysql = session_.idle();
   if (holdsRows_) {
     const QByteArray sql = "DELETE FROM " + name_;
-    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+    if (mysql_real_query(mysql, sql.constData(), sql.size())) throw MariaDbError(mysql);
   }
   holdsRows_ = true;
   const std::size_t keys = updater_.identityFields().size();
@@ -466,9 +466,9 @@ QByteArray ChunkTable::fillingUpdate(const QByteArray& committed) const {
 std::vector<std::size_t> ChunkTable::rowsNotWritten(const std::vector<std::size_t>& part) const {
   MYSQL* mysql = session_.idle();
   const QByteArray sql = "SELECT n FROM " + name_ + " WHERE written = 0 ORDER BY n";
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw MariaDbError(mysql);
   const ResultHandle result(mysql_store_result(mysql));
-  if (!result) throw DbError::from(mysql);
+  if (!result) throw MariaDbError(mysql);
   std::vector<std::size_t> notWritten;
   while (const MYSQL_ROW row = mysql_fetch_row(result.get())) {
     const std::size_t n = std::size_t(QByteArray(row[0]).toULongLong());

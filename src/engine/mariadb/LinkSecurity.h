@@ -4,19 +4,7 @@
 
 #include "ClientHandles.h"
 #include "ConnectionString.h"
-#include "DbError.h"
-
-// A connection refused to keep the password or the link safe; its text says why and
-// what the user can do.
-class LinkRefusal : public DbError {
- public:
-  using DbError::DbError;
-};
-
-// How refusals name the encryption settings: as the login window shows them, or as
-// klarifeld-clean's options are given. The window's words unless told.
-enum class SettingWords { Window, Options };
-void UseSettingWords(SettingWords words);
+#include "LinkRefusal.h"
 
 // Protects the link of a session about to connect. The password never travels where
 // another can read it: the login methods that would reveal it are allowed only once the

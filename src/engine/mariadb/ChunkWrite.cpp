@@ -1,22 +1,20 @@
 #include "ChunkWrite.h"
 
-#include <mysqld_error.h>
-
 #include <QHash>
 #include <algorithm>
 #include <future>
 #include <map>
 
 #include "ChunkTable.h"
-#include "DbError.h"
-#include "RowUpdater.h"
-#include "Session.h"
+#include "MariaDbError.h"
+#include "MariaDbRowUpdater.h"
+#include "MariaDbSession.h"
 #include "Transaction.h"
 
 ChunkAttempt ChunkAttemptAfter(const DbError& failure) {
   if (failure.connectionLost() || failure.interrupted()) throw failure;
   // A locked row holds up only the rows around it, a refused value only its row.
-  return failure.errorNumber() == ER_LOCK_DEADLOCK ? ChunkAttempt::Retry : ChunkAttempt::Split;
+  return failure.deadlock() ? ChunkAttempt::Retry : ChunkAttempt::Split;
 }
 
 namespace {
@@ -24,7 +22,7 @@ namespace {
 // After a failed statement of the chunk, what to do next.
 ChunkAttempt failedChunk(MYSQL* mysql) {
   if (!mysql_errno(mysql)) return ChunkAttempt::Split;
-  return ChunkAttemptAfter(DbError::from(mysql));
+  return ChunkAttemptAfter(MariaDbError(mysql));
 }
 
 }  // namespace
@@ -69,7 +67,7 @@ class ChunkWrite::TellingAhead {
   bool settled_ = false;
 };
 
-ChunkWrite::ChunkWrite(Session& session, ChunkTable& table, const RowUpdater& updater,
+ChunkWrite::ChunkWrite(MariaDbSession& session, ChunkTable& table, const MariaDbRowUpdater& updater,
                        const std::vector<int>& written, std::vector<QueuedRow>& writing,
                        const QByteArray& listed)
     : session_(session),
@@ -123,7 +121,7 @@ ChunkAttempt ChunkWrite::writeKeyed(const std::vector<std::size_t>& part, WriteO
   }
   if (status > 0) {
     if (!mysql_errno(mysql)) return ChunkAttempt::Split;
-    const DbError failure = DbError::from(mysql);
+    const DbError failure = MariaDbError(mysql);
     // A link lost on the way may have been lost after the commit.
     if (table_.throughArrays() && failure.connectionLost()) settleInDoubt(*ahead, part, failure);
     return ChunkAttemptAfter(failure);
@@ -234,7 +232,7 @@ ChunkAttempt ChunkWrite::journalAndCommit(Transaction& transaction,
   } catch (const DbError& failure) {
     // A commit on its way may have taken effect.
     if (failure.connectionLost()) settleInDoubt(told, rows, failure);
-    return failure.errorNumber() == ER_LOCK_DEADLOCK ? ChunkAttempt::Retry : ChunkAttempt::Split;
+    return failure.deadlock() ? ChunkAttempt::Retry : ChunkAttempt::Split;
   }
   return settleWritten(told, rows);
 }

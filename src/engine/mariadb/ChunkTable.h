@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "ChunkRows.h"
+#include "ClientHandles.h"
 #include "DbError.h"
 #include "FieldCollection.h"
 #include "RowSource.h"
 
 class ChunkInsert;
-class RowUpdater;
-class Session;
+class MariaDbRowUpdater;
+class MariaDbSession;
 
 // The temporary table on the session that carries a chunk's rows to the server, and the
 // statements around it. Each row carries its key (in the key's own types, so that the join
@@ -29,9 +30,9 @@ class ChunkTable {
 
   // Nothing, and `whyNot` says why for the user, when the server refuses a chunk table and
   // a derived table cannot carry the key's types (or the table has no key).
-  static std::unique_ptr<ChunkTable> Make(Session& session, const FieldCollection& fields,
-                                          const RowUpdater& updater, std::vector<int> written,
-                                          QString* whyNot);
+  static std::unique_ptr<ChunkTable> Make(MariaDbSession& session, const FieldCollection& fields,
+                                          const MariaDbRowUpdater& updater,
+                                          std::vector<int> written, QString* whyNot);
   ~ChunkTable();
 
   bool keyless() const { return form_ == Form::Keyless; }
@@ -77,8 +78,8 @@ class ChunkTable {
                                            std::optional<DbError>* failure = nullptr);
 
  private:
-  ChunkTable(Session& session, const FieldCollection& fields, const RowUpdater& updater,
-             std::vector<int> written);
+  ChunkTable(MariaDbSession& session, const FieldCollection& fields,
+             const MariaDbRowUpdater& updater, std::vector<int> written);
   bool make(QString* whyNot);
   bool create(MYSQL* mysql, QString* whyNot);
   QByteArray creation(const std::vector<qsizetype>& valueBytes) const;
@@ -87,9 +88,9 @@ class ChunkTable {
   QByteArray updateTail(const QByteArray& join) const;
   quint32 rowHash(const std::vector<FieldBytes>& row) const;
 
-  Session& session_;
+  MariaDbSession& session_;
   const FieldCollection& fields_;
-  const RowUpdater& updater_;
+  const MariaDbRowUpdater& updater_;
   std::vector<int> written_;  // the fields written, by slot
   QByteArray name_;
   // Rows in a temporary table; in a derived table inside the UPDATE; found by their hash.

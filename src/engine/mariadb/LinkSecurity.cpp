@@ -1,5 +1,7 @@
 #include "LinkSecurity.h"
 
+#include "MariaDbError.h"
+
 #include <errmsg.h>
 #include <mysql/client_plugin.h>
 
@@ -165,7 +167,7 @@ void LinkSecurity::checkConnected(MYSQL* mysql) const {
 }
 
 void LinkSecurity::throwFailure(MYSQL* mysql) const {
-  const DbError failure = DbError::from(mysql);
+  const DbError failure = MariaDbError(mysql);
   const QString reason = QString::fromUtf8(failure.what());
   switch (failure.errorNumber()) {
     case CR_PLUGIN_NOT_ALLOWED:
@@ -175,7 +177,7 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
                          "pose as the server read the password. Klarifeld uses such a method "
                          "only when the server's certificate and host name are checked: %1.")
               .arg(chooseEncryption(Encryption::VerifyIdentity)),
-          failure.errorNumber(), failure.sqlState());
+          failure.errorNumber(), failure.sqlState(), failure.cause());
     case CR_SSL_CONNECTION_ERROR:
       // The greeting, the only thing read before the refusal, offered no encryption.
       if (mysql->server_capabilities != 0 && !(mysql->server_capabilities & CLIENT_SSL)) {
@@ -188,11 +190,11 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
                            "the one that signed its certificate, and that the server name is "
                            "the one the certificate was issued for.")
                 .arg(encryptionCheck(encryption_), reason),
-            failure.errorNumber(), failure.sqlState());
+            failure.errorNumber(), failure.sqlState(), failure.cause());
       }
       throw LinkRefusal(
           QStringLiteral("The encrypted connection could not be set up (%1).").arg(reason),
-          failure.errorNumber(), failure.sqlState());
+          failure.errorNumber(), failure.sqlState(), failure.cause());
     default:
       throw failure;
   }

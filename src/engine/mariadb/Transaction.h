@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "ClientHandles.h"
-#include "DbError.h"
+#include "MariaDbError.h"
 
 // The transaction that a session is in, ended on every path: rolled back unless it was
 // committed, also when an exception leaves the scope.
@@ -12,7 +12,7 @@ class Transaction {
  public:
   // Begins one, in a round trip of its own. Throws DbError.
   static Transaction Begin(MYSQL* mysql) {
-    if (mysql_query(mysql, "START TRANSACTION")) throw DbError::from(mysql);
+    if (mysql_query(mysql, "START TRANSACTION")) throw MariaDbError(mysql);
     return Transaction(mysql);
   }
   // One that the caller's next round trip begins with Opening: a chunk's statements travel
@@ -32,7 +32,7 @@ class Transaction {
   // Throws DbError when the commit fails; the transaction has ended either way.
   void commit() {
     MYSQL* mysql = std::exchange(mysql_, nullptr);
-    if (mysql_commit(mysql)) throw DbError::from(mysql);
+    if (mysql_commit(mysql)) throw MariaDbError(mysql);
   }
   // The statement by which the server commits it, in the round trip that writes, when
   // `condition` holds: a round trip fewer than commit(). committed() then says whether it
@@ -55,7 +55,7 @@ class Transaction {
   // Throws DbError when the rollback fails.
   void rollback() {
     MYSQL* mysql = std::exchange(mysql_, nullptr);
-    if (mysql_rollback(mysql)) throw DbError::from(mysql);
+    if (mysql_rollback(mysql)) throw MariaDbError(mysql);
   }
 
  private:

@@ -1,6 +1,4 @@
-#include "GroupedWriter.h"
-
-#include <mysqld_error.h>
+#include "MariaDbGroupedWriter.h"
 
 #include <QScopeGuard>
 #include <algorithm>
@@ -11,8 +9,8 @@
 
 #include "ChunkTable.h"
 #include "ChunkWrite.h"
-#include "RowUpdater.h"
-#include "Session.h"
+#include "MariaDbRowUpdater.h"
+#include "MariaDbSession.h"
 
 namespace {
 
@@ -28,9 +26,11 @@ std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
 
 }  // namespace
 
-std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldCollection& fields,
-                                                  RowUpdater& updater, std::vector<int> written,
-                                                  QString* whyNot) {
+std::unique_ptr<MariaDbGroupedWriter> MariaDbGroupedWriter::For(MariaDbSession& session,
+                                                                const FieldCollection& fields,
+                                                                MariaDbRowUpdater& updater,
+                                                                std::vector<int> written,
+                                                                QString* whyNot) {
   if (updater.readsBack()) {
     if (whyNot) {
       *whyNot = QStringLiteral(
@@ -64,29 +64,31 @@ std::unique_ptr<GroupedWriter> GroupedWriter::For(Session& session, const FieldC
   }
   std::unique_ptr<ChunkTable> table = ChunkTable::Make(session, fields, updater, written, whyNot);
   if (!table) return nullptr;
-  return std::unique_ptr<GroupedWriter>(
-      new GroupedWriter(session, fields, updater, std::move(written), std::move(table)));
+  return std::unique_ptr<MariaDbGroupedWriter>(
+      new MariaDbGroupedWriter(session, fields, updater, std::move(written), std::move(table)));
 }
 
-GroupedWriter::GroupedWriter(Session& session, const FieldCollection& fields, RowUpdater& updater,
-                             std::vector<int> written, std::unique_ptr<ChunkTable> table)
+MariaDbGroupedWriter::MariaDbGroupedWriter(MariaDbSession& session, const FieldCollection& fields,
+                                           MariaDbRowUpdater& updater, std::vector<int> written,
+                                           std::unique_ptr<ChunkTable> table)
     : session_(session),
       fields_(fields),
       updater_(updater),
       written_(std::move(written)),
       table_(std::move(table)) {}
 
-GroupedWriter::~GroupedWriter() = default;
+MariaDbGroupedWriter::~MariaDbGroupedWriter() = default;
 
-int GroupedWriter::chunkRows() const {
+int MariaDbGroupedWriter::chunkRows() const {
   return table_->maxRows();
 }
 
-qsizetype GroupedWriter::chunkBytes() const {
+qsizetype MariaDbGroupedWriter::chunkBytes() const {
   return table_->throughArrays() ? insertBytes_ : listed_.size();
 }
 
-void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) {
+void MariaDbGroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
+                               const NewValues& afters) {
   ChunkTable::SlotValues afterOf(written_.size(), nullptr);
   QueuedRow queued;
   queued.tag = tag;
@@ -138,12 +140,12 @@ void GroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const Ne
   rows_.push_back(std::move(queued));
 }
 
-bool GroupedWriter::full() const {
+bool MariaDbGroupedWriter::full() const {
   return qsizetype(rows_.size()) >= table_->maxRows() || chunkBytes() >= table_->maxBytes() / 2;
 }
 
 // What a flush carries from row to row.
-struct GroupedWriter::Flush {
+struct MariaDbGroupedWriter::Flush {
   WriteObserver* observer;
   const Report& report;
   std::atomic<bool>* rowOnItsOwn;
@@ -152,8 +154,8 @@ struct GroupedWriter::Flush {
   std::optional<DbError> ended;
 };
 
-void GroupedWriter::flush(WriteObserver* observer, const Report& report,
-                          std::atomic<bool>* rowOnItsOwn, bool inOrder, Flushing flushing) {
+void MariaDbGroupedWriter::flush(WriteObserver* observer, const Report& report,
+                                 std::atomic<bool>* rowOnItsOwn, bool inOrder, Flushing flushing) {
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
     listed_.resize(0);  // its room stays, for the next chunk
@@ -189,14 +191,14 @@ void GroupedWriter::flush(WriteObserver* observer, const Report& report,
 
 // Whether the rows just taken for writing may go as one chunk while the caller queues
 // the next: when they all share it, go through arrays, and the session is not reading.
-bool GroupedWriter::mayGoUnderWay() const {
+bool MariaDbGroupedWriter::mayGoUnderWay() const {
   return table_->throughArrays() && !table_->keyless() && !inFlight_.rows().empty() &&
          session_.idleNow() &&
          std::all_of(inFlight_.rows().begin(), inFlight_.rows().end(),
                      [](const QueuedRow& queued) { return queued.inChunk(); });
 }
 
-std::vector<std::size_t> GroupedWriter::allWriting() const {
+std::vector<std::size_t> MariaDbGroupedWriter::allWriting() const {
   std::vector<std::size_t> all(inFlight_.rows().size());
   std::iota(all.begin(), all.end(), std::size_t{0});
   return all;
@@ -204,7 +206,7 @@ std::vector<std::size_t> GroupedWriter::allWriting() const {
 
 // Waits for the chunk under way and tells its rows, writing those that it left on their
 // own, as a chunk written at once would have.
-void GroupedWriter::finishUnderWay(Flush& flush) {
+void MariaDbGroupedWriter::finishUnderWay(Flush& flush) {
   Attempted tried;
   try {
     tried = inFlight_.finish();
@@ -219,7 +221,7 @@ void GroupedWriter::finishUnderWay(Flush& flush) {
 // Writes the chunk rows of `part` and tells each one's result in order: grouped where
 // they stand as read, and else split around the rows at fault, which go on their own, so
 // that no row after one told is written before the caller could stop.
-void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
+void MariaDbGroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
   if (part.empty()) return;
   Attempted tried;
   if (flush.goOn) {
@@ -233,8 +235,8 @@ void GroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& fl
   settle(part, tried, flush);
 }
 
-GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size_t>& part,
-                                                     WriteObserver* observer, bool inOrder) {
+MariaDbGroupedWriter::Attempted MariaDbGroupedWriter::attemptChunk(
+    const std::vector<std::size_t>& part, WriteObserver* observer, bool inOrder) {
   Attempted tried;
   for (int attempt = 1;; ++attempt) {
     tried.atFault.clear();
@@ -244,7 +246,7 @@ GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size
     } catch (const DbError& failure) {
       // A cluster aborts a transaction that lost to another node's between its statements
       // too: the next one, whichever it is, says deadlock, and the chunk goes again.
-      if (failure.errorNumber() != ER_LOCK_DEADLOCK) throw;
+      if (!failure.deadlock()) throw;
       tried.attempt = ChunkAttempt::Retry;
     }
     if (tried.attempt != ChunkAttempt::Retry || attempt == ChunkAttempts) return tried;
@@ -253,8 +255,8 @@ GroupedWriter::Attempted GroupedWriter::attemptChunk(const std::vector<std::size
 }
 
 // Tells the rows of `part` after the attempt at their chunk, and writes those it left.
-void GroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted& tried,
-                           Flush& flush) {
+void MariaDbGroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted& tried,
+                                  Flush& flush) {
   if (!flush.goOn) {
     for (std::size_t i : part) tell(i, writing(i).result.value_or(Result::NotWritten), flush);
     return;
@@ -294,7 +296,7 @@ void GroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted
 }
 
 // Each field of the row on its own, so that each is told on its own.
-void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
+void MariaDbGroupedWriter::writeAlone(std::size_t i, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
     if (!writing(i).writes(slot)) continue;
     Result result = Result::NotWritten;
@@ -313,20 +315,21 @@ void GroupedWriter::writeAlone(std::size_t i, Flush& flush) {
 }
 
 // The result of a row's chunk, told for each of its fields.
-void GroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
+void MariaDbGroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
   for (int slot = 0; slot < int(written_.size()); ++slot) {
     if (writing(i).writes(slot)) tellSlot(i, slot, result, nullptr, flush);
   }
 }
 
-void GroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
-                             Flush& flush) {
+void MariaDbGroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
+                                    Flush& flush) {
   flush.goOn = flush.report(writing(i).tag, slot, result, why, writing(i).packed) && flush.goOn;
 }
 
-GroupedWriter::Result GroupedWriter::writeOne(const QueuedRow& queued, int slot,
-                                              WriteObserver* observer, std::optional<DbError>& why,
-                                              std::atomic<bool>* underway) {
+MariaDbGroupedWriter::Result MariaDbGroupedWriter::writeOne(const QueuedRow& queued, int slot,
+                                                            WriteObserver* observer,
+                                                            std::optional<DbError>& why,
+                                                            std::atomic<bool>* underway) {
   // The row's key values, then each field's old and new value.
   const RowValues row = UnpackedValues(queued.packed);
   const std::size_t at = updater_.identityFields().size() + 2 * std::size_t(slot);

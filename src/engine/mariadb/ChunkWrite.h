@@ -8,8 +8,8 @@
 
 class ChunkTable;
 class DbError;
-class RowUpdater;
-class Session;
+class MariaDbRowUpdater;
+class MariaDbSession;
 class Transaction;
 
 // One attempt at writing a chunk of queued rows, in a transaction of its own: each row whose
@@ -22,7 +22,7 @@ class ChunkWrite {
  public:
   // `writing` holds the rows (their results are set here), `listed` their rows as the
   // statement lists them; `written` the fields written, by slot.
-  ChunkWrite(Session& session, ChunkTable& table, const RowUpdater& updater,
+  ChunkWrite(MariaDbSession& session, ChunkTable& table, const MariaDbRowUpdater& updater,
              const std::vector<int>& written, std::vector<QueuedRow>& writing,
              const QByteArray& listed);
 
@@ -48,9 +48,9 @@ class ChunkWrite {
                                   const DbError& failure);
   std::vector<RowChange> changesOf(const std::vector<std::size_t>& rows) const;
 
-  Session& session_;
+  MariaDbSession& session_;
   ChunkTable& table_;
-  const RowUpdater& updater_;
+  const MariaDbRowUpdater& updater_;
   const std::vector<int>& written_;
   std::vector<QueuedRow>& writing_;
   const QByteArray& listed_;

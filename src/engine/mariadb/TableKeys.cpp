@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "DbError.h"
+#include "MariaDbError.h"
 
 std::vector<UniqueKey> UniqueKeysOf(MYSQL* mysql, const QByteArray& table) {
   const QByteArray sql = "SHOW KEYS FROM " + table;
-  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw DbError::from(mysql);
+  if (mysql_real_query(mysql, sql.constData(), sql.size())) throw MariaDbError(mysql);
   const ResultHandle keys(mysql_store_result(mysql));
-  if (!keys) throw DbError::from(mysql);
+  if (!keys) throw MariaDbError(mysql);
   std::vector<UniqueKey> unique;
   while (const MYSQL_ROW row = mysql_fetch_row(keys.get())) {
     // Table, Non_unique, Key_name, Seq_in_index, Column_name, ..., Null (10th)

@@ -1,4 +1,4 @@
-#include "Session.h"
+#include "MariaDbSession.h"
 
 #include <sys/socket.h>
 
@@ -6,6 +6,10 @@
 
 #include "DbError.h"
 #include "LinkSecurity.h"
+#include "MariaDbError.h"
+#include "MariaDbGroupedWriter.h"
+#include "MariaDbRowUpdater.h"
+#include "MariaDbRows.h"
 
 namespace {
 
@@ -48,8 +52,8 @@ void SetClientOption(MYSQL* mysql, enum mysql_option option, const void* value) 
   }
 }
 
-std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
-                                       const SessionOptions& options) {
+std::shared_ptr<MariaDbSession> MariaDbSession::open(const ConnectionAttributes& attributes,
+                                                     const SessionOptions& options) {
   if (attributes.driver.compare(SupportedDriver, Qt::CaseInsensitive) != 0) {
     throw DbError(DbMessages::NoDriver, 0, "IM002");
   }
@@ -101,31 +105,32 @@ std::shared_ptr<Session> Session::open(const ConnectionAttributes& attributes,
     security.throwFailure(mysql.get());
   }
   security.checkConnected(mysql.get());
-  return std::shared_ptr<Session>(new Session(std::move(mysql), security.encryption()));
+  return std::shared_ptr<MariaDbSession>(
+      new MariaDbSession(std::move(mysql), security.encryption()));
 }
 
-Session::~Session() {
+MariaDbSession::~MariaDbSession() {
   if (isOpen()) close();
 }
 
-MYSQL* Session::idle() {
+MYSQL* MariaDbSession::idle() {
   if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
   if (streaming_) streaming_->bufferRest();
   abandoned_.reset();  // skips the rows still on the wire
   return mysql_.get();
 }
 
-void Session::close() {
+void MariaDbSession::close() {
   if (streaming_ || abandoned_) cancelUnreadRows();
   mysql_.reset();
 }
 
-void Session::cancelStatement(const ConnectionAttributes& attributes) const {
+void MariaDbSession::cancelStatement(const ConnectionAttributes& attributes) const {
   constexpr unsigned QuickSeconds = 2;
   MYSQL* mysql = mysql_.get();
   if (!mysql) return;
   try {
-    const std::shared_ptr<Session> side = open(attributes, {QuickSeconds, QuickSeconds, 0});
+    const std::shared_ptr<MariaDbSession> side = open(attributes, {QuickSeconds, QuickSeconds, 0});
     const QByteArray kill = "KILL QUERY " + QByteArray::number(qulonglong(mysql_thread_id(mysql)));
     if (mysql_real_query(side->mysql_.get(), kill.constData(), kill.size()) == 0) return;
   } catch (const DbError&) {
@@ -133,23 +138,23 @@ void Session::cancelStatement(const ConnectionAttributes& attributes) const {
   mariadb_cancel(mysql);
 }
 
-QString Session::linkDescription() const {
+QString MariaDbSession::linkDescription() const {
   if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
   return LinkSecurity::describe(mysql_.get(), encryption_);
 }
 
-void Session::finished(StreamingResult* result) {
+void MariaDbSession::finished(StreamingResult* result) {
   if (streaming_ == result) streaming_ = nullptr;
 }
 
-void Session::abandon(ResultHandle unreadRest) {
+void MariaDbSession::abandon(ResultHandle unreadRest) {
   abandoned_ = std::move(unreadRest);
 }
 
 // Shuts the connection down first, so that letting go of a result reads nothing more. The
 // link is reset, not closed in order: the server, its buffers full of rows that are never
 // read, would otherwise wait to send them, holding the table, until its write timeout.
-void Session::cancelUnreadRows() {
+void MariaDbSession::cancelUnreadRows() {
   const my_socket socket = mysql_get_socket(mysql_.get());
   if (socket >= 0) {
     const linger reset{.l_onoff = 1, .l_linger = 0};
@@ -159,4 +164,43 @@ void Session::cancelUnreadRows() {
   if (streaming_) streaming_->dropRest();
   streaming_ = nullptr;
   abandoned_.reset();
+}
+
+MariaDbSession& MariaDbSession::of(Session& session) {
+  // A connection opens sessions of one engine, and only that engine's code asks.
+  return static_cast<MariaDbSession&>(session);
+}
+
+QString MariaDbSession::clusterId() {
+  MYSQL* mysql = idle();
+  const char* sql =
+      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+      "WHERE VARIABLE_NAME = 'WSREP_CLUSTER_STATE_UUID'";
+  if (mysql_query(mysql, sql)) throw MariaDbError(mysql);
+  const ResultHandle result(mysql_store_result(mysql));
+  if (!result) throw MariaDbError(mysql);
+  const MYSQL_ROW row = mysql_fetch_row(result.get());
+  return row && row[0] ? QString::fromUtf8(row[0]) : QString();
+}
+
+std::unique_ptr<RowSource> MariaDbSession::execute(QByteArrayView statement) {
+  MYSQL* mysql = idle();
+  if (mysql_real_query(mysql, statement.data(), statement.size())) throw MariaDbError(mysql);
+  if (mysql_field_count(mysql) == 0) return nullptr;
+  ResultHandle result(mysql_use_result(mysql));
+  if (!result) throw MariaDbError(mysql);
+  return std::make_unique<MariaDbRows>(shared_from_this(), std::move(result));
+}
+
+std::unique_ptr<RowUpdater> MariaDbSession::rowUpdater(const FieldCollection& fields,
+                                                       const QByteArrayList* knownKey) {
+  return std::make_unique<MariaDbRowUpdater>(*this, fields, knownKey);
+}
+
+std::unique_ptr<GroupedWriter> MariaDbSession::groupedWriter(const FieldCollection& fields,
+                                                             RowUpdater& updater,
+                                                             std::vector<int> written,
+                                                             QString* whyNot) {
+  return MariaDbGroupedWriter::For(*this, fields, static_cast<MariaDbRowUpdater&>(updater),
+                                   std::move(written), whyNot);
 }

@@ -1,14 +1,49 @@
-#include "RowSource.h"
+#include "MariaDbRows.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "DbError.h"
+#include "MariaDbError.h"
 
 namespace {
+
+constexpr unsigned BinaryCharset = 63;
 constexpr std::uint32_t NullMark = UINT32_MAX;
+
+// Numbers and dates also carry the binary character set, but they travel as text.
+bool isByteString(const MYSQL_FIELD& field) {
+  switch (field.type) {
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_BIT:
+    case MYSQL_TYPE_GEOMETRY:
+      return field.charsetnr == BinaryCharset;
+    default:
+      return false;
+  }
+}
 }  // namespace
+
+FieldCollection MariaDbFields(MYSQL_RES* result) {
+  std::vector<FieldInfo> infos;
+  const unsigned count = mysql_num_fields(result);
+  const MYSQL_FIELD* fields = mysql_fetch_fields(result);
+  infos.reserve(count);
+  for (unsigned i = 0; i < count; ++i) {
+    const MYSQL_FIELD& f = fields[i];
+    infos.push_back({QString::fromUtf8(f.name, f.name_length),
+                     QByteArray(f.org_name, f.org_name_length),
+                     QByteArray(f.org_table, f.org_table_length), QByteArray(f.db, f.db_length),
+                     isByteString(f), int(f.type), f.length});
+  }
+  return FieldCollection(std::move(infos));
+}
 
 void RowBuffer::append(MYSQL_ROW row, const unsigned long* lengths, unsigned fieldCount) {
   std::size_t bytes = 0;
@@ -36,19 +71,19 @@ void RowBuffer::takeNext(std::vector<FieldBytes>& fields) {
   }
 }
 
-RowSource::RowSource(std::shared_ptr<Session> session, ResultHandle result)
-    : session_(std::move(session)),
+MariaDbRows::MariaDbRows(std::shared_ptr<MariaDbSession> session, ResultHandle result)
+    : RowSource(MariaDbFields(result.get())),
+      session_(std::move(session)),
       result_(std::move(result)),
-      fieldCount_(mysql_num_fields(result_.get())),
-      current_(fieldCount_) {
+      fieldCount_(mysql_num_fields(result_.get())) {
   session_->streaming(this);
 }
 
-RowSource::~RowSource() {
+MariaDbRows::~MariaDbRows() {
   if (result_) abandon();
 }
 
-bool RowSource::next() {
+bool MariaDbRows::next() {
   if (!ahead_.empty()) {
     ahead_.takeNext(current_);
     return true;
@@ -68,19 +103,19 @@ bool RowSource::next() {
   return true;
 }
 
-qint64 RowSource::count() {
+qint64 MariaDbRows::count() {
   bufferRest();
   return fetched_;
 }
 
-void RowSource::abandon() {
+void MariaDbRows::abandon() {
   if (!result_) return;
   session_->finished(this);
   session_->abandon(std::move(result_));
 }
 
 // The current row lives in the client library's buffer until the next fetch: copy it first.
-void RowSource::keepCurrent() {
+void MariaDbRows::keepCurrent() {
   qsizetype bytes = 0;
   for (const FieldBytes& field : current_) bytes += field.length;
   keptCurrent_.resize(bytes);
@@ -92,7 +127,7 @@ void RowSource::keepCurrent() {
   }
 }
 
-void RowSource::bufferRest() {
+void MariaDbRows::bufferRest() {
   if (!result_) return;
   keepCurrent();
   while (const MYSQL_ROW row = mysql_fetch_row(result_.get())) {
@@ -102,7 +137,7 @@ void RowSource::bufferRest() {
   endOfWire();
 }
 
-void RowSource::dropRest() {
+void MariaDbRows::dropRest() {
   if (!result_) return;
   keepCurrent();
   result_.reset();
@@ -110,10 +145,10 @@ void RowSource::dropRest() {
 }
 
 // A result ends at its last row or at a failure on the way, which must not pass for the end.
-void RowSource::endOfWire() {
+void MariaDbRows::endOfWire() {
   MYSQL* mysql = session_->handle();
   const bool failed = mysql_errno(mysql) != 0;
-  const DbError failure = failed ? DbError::from(mysql) : DbError(QString());
+  const DbError failure = failed ? MariaDbError(mysql) : DbError(QString());
   result_.reset();
   session_->finished(this);
   if (failed) throw failure;
