@@ -142,7 +142,9 @@ Phase undoTheRun(int argc, char** argv, const QString& table) {
   }
   QElapsedTimer timer;
   timer.start();
-  UndoRun(parts.journal, written, BenchConnectionString(), parts.dialogs, parts.progress).run();
+  UndoRun(parts.journal, written, ParseConnectionString(BenchConnectionString()), parts.dialogs,
+          parts.progress)
+      .run();
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
 }
 
@@ -156,9 +158,10 @@ Phase recipeOfThreeFields(int argc, char** argv, const QString& table) {
   QElapsedTimer timer;
   timer.start();
   const std::unique_ptr<RecipePreview> preview =
-      PreviewRecipe(recipe, BenchConnectionString(), parts.dialogs);
-  RewriteRun rewrites(parts.journal, BenchConnectionString(), parts.dialogs, parts.progress);
-  if (preview) ApplyRecipe(*preview, rewrites, BenchConnectionString());
+      PreviewRecipe(recipe, ParseConnectionString(BenchConnectionString()), parts.dialogs);
+  RewriteRun rewrites(parts.journal, ParseConnectionString(BenchConnectionString()), parts.dialogs,
+                      parts.progress);
+  if (preview) ApplyRecipe(*preview, rewrites);
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
 }
 

@@ -101,8 +101,8 @@ int applyChosen(ChangePreview& changes, const ChangeFile& chosen, const QString&
                   CountedText(chosen.size(), QStringLiteral("change"), QStringLiteral("changes"))));
   }
   if (changes.chosen() == 0) return gone > 0 ? SomeReported : AllWritten;
-  RewriteRun rewrites(journal, connectionString, dialogs, progress);
-  ApplyPreview(changes, rewrites, connectionString);
+  RewriteRun rewrites(journal, ParseConnectionString(connectionString), dialogs, progress);
+  ApplyPreview(changes, rewrites);
   TellJournaled(progress.summary());
   if (!progress.summary()) return ConnectionFailed;
   const int status = StatusOf(*progress.summary());

@@ -81,7 +81,7 @@ int UndoJournaledRun(const CleanOptions& options) {
   const std::optional<QString> connectionString =
       ConnectionStringFor(recordedServer(options, journal));
   if (!connectionString) return UsageError;
-  UndoRun undo(journal, options.undo, *connectionString, dialogs, progress);
+  UndoRun undo(journal, options.undo, ParseConnectionString(*connectionString), dialogs, progress);
   if (options.dryRun) {
     // A recipe's undo names each change's table and field.
     StreamedPreviews printed(options.json, !journal.parts(options.undo).empty());

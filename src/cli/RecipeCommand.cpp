@@ -37,7 +37,7 @@ int RunRecipeFile(const CleanOptions& options) {
     // Each change is printed as it is computed, each field's into a spool of its own.
     StreamedPreviews printed(options.json, true);
     const std::unique_ptr<RecipePreview> preview =
-        PreviewRecipe(*recipe, *connectionString, dialogs, printed.setUp());
+        PreviewRecipe(*recipe, ParseConnectionString(*connectionString), dialogs, printed.setUp());
     if (!preview) return UsageError;
     if (!options.json) {
       for (const QString& line : StepCountsTexts(*preview)) {
@@ -53,8 +53,8 @@ int RunRecipeFile(const CleanOptions& options) {
   TerminalProgress progress;
   Journal journal(Journal::defaultPath());
   TellDamage(journal);
-  RewriteRun rewrites(journal, *connectionString, dialogs, progress);
-  const RecipeRan ran = RunRecipe(*recipe, rewrites, *connectionString, dialogs);
+  RewriteRun rewrites(journal, ParseConnectionString(*connectionString), dialogs, progress);
+  const RecipeRan ran = RunRecipe(*recipe, rewrites, dialogs);
   if (!ran.counted) return UsageError;
   if (!ran.run) return ConnectionFailed;
   TellJournaled(progress.summary());

@@ -10,6 +10,11 @@ void Connection::Open(const QString& connectionString) {
   open(ParseConnectionString(connectionString));
 }
 
+void Connection::Open(const ConnectionAttributes& attributes) {
+  if (isOpen()) throw DbError(DbMessages::ObjectOpen, 3705);
+  open(attributes);
+}
+
 void Connection::open(const ConnectionAttributes& attributes) {
   const auto nonNegative = [](int seconds) { return unsigned(std::max(seconds, 0)); };
   attributes_ = attributes;

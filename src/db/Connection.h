@@ -27,6 +27,8 @@ class Connection : public DbObject {
   ~Connection() override;
 
   void Open(const QString& connectionString);
+  // As Open, with the settings read from a connection string already.
+  void Open(const ConnectionAttributes& attributes);
   // Runs a statement; the record set holds its rows, or is closed when it returns none.
   std::unique_ptr<RecordSet> Execute(const QString& statement);
   void Close();

@@ -130,10 +130,10 @@ class TableCleaning {
   // Whether the rows are read while the run writes them.
   enum class Reading { Alone, BesideWrites };
   TableCleaning(const Recipe& recipe, const std::vector<RecipeField>& fields,
-                const QString& connectionString, Reading reading = Reading::Alone) {
+                const ConnectionAttributes& login, Reading reading = Reading::Alone) {
     for (Connection* connection : {&reads_, &asks_}) {
       connection->CommandTimeout = PreviewTimeoutSeconds;
-      connection->Open(connectionString);
+      connection->Open(login);
     }
     const QString& table = fields.front().table;
     const Engine& engine = EngineOf(reads_);
@@ -210,8 +210,8 @@ class TableCleaning {
 
 // Reads one table once and keeps what the recipe makes of each of its fields.
 void previewTable(RecipePreview& preview, const std::vector<RecipeField>& fields,
-                  const QString& connectionString, const PreviewSetup& setUp) {
-  TableCleaning cleaning(preview.recipe, fields, connectionString);
+                  const ConnectionAttributes& login, const PreviewSetup& setUp) {
+  TableCleaning cleaning(preview.recipe, fields, login);
   const RowIdentity identity = cleaning.identity();
   const QString& database = cleaning.database();
   std::vector<ChangePreview*> changes;
@@ -298,24 +298,25 @@ std::unique_ptr<RecipePreview> checkedPreview(const Recipe& recipe, Connection& 
   return preview;
 }
 
-void previewTables(RecipePreview& preview, const QString& connectionString,
+void previewTables(RecipePreview& preview, const ConnectionAttributes& login,
                    const PreviewSetup& setUp) {
   for (const std::vector<RecipeField>& fields : RecipeTables(preview.recipe)) {
-    previewTable(preview, fields, connectionString, setUp);
+    previewTable(preview, fields, login, setUp);
   }
 }
 
 }  // namespace
 
-std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs, const PreviewSetup& setUp) {
+std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe,
+                                             const ConnectionAttributes& login, Dialogs& dialogs,
+                                             const PreviewSetup& setUp) {
   try {
     Connection connection;
-    connection.Open(connectionString);
+    connection.Open(login);
     std::unique_ptr<RecipePreview> preview = checkedPreview(recipe, connection, dialogs);
     if (!preview) return nullptr;
     connection.Close();
-    previewTables(*preview, connectionString, setUp);
+    previewTables(*preview, login, setUp);
     return preview;
   } catch (const std::exception& failure) {
     dialogs.message(QString::fromUtf8(failure.what()));
@@ -327,9 +328,7 @@ namespace {
 
 // The fields of `preview` as the parts of one run, their rewrites handed by `source`.
 std::optional<qint64> runFields(const RecipePreview& preview, RewriteRun& rewrites,
-                                const QString& connectionString, const RewriteSource& source,
-                                const QString& since) {
-  const ConnectionAttributes login = ParseConnectionString(connectionString);
+                                const RewriteSource& source, const QString& since) {
   std::vector<RewritePart> parts;
   QStringList where, tables;
   for (const std::vector<RecipeField>& table : RecipeTables(preview.recipe)) {
@@ -337,7 +336,7 @@ std::optional<qint64> runFields(const RecipePreview& preview, RewriteRun& rewrit
     for (const RecipeField& field : table) {
       const ChangePreview& changes = *preview.fields[parts.size()];
       parts.push_back({partName(field), changes.target(),
-                       JournalRunOf(changes.description(), login), changes.chosen()});
+                       JournalRunOf(changes.description(), rewrites.login()), changes.chosen()});
       where << field.table + u'.' + field.field;
     }
   }
@@ -347,7 +346,7 @@ std::optional<qint64> runFields(const RecipePreview& preview, RewriteRun& rewrit
                                    .field = where.join(QStringLiteral(", ")),
                                    .operation = RecipeTitle(preview.recipe),
                                    .since = since};
-  JournalRun whole = JournalRunOf(description, login);
+  JournalRun whole = JournalRunOf(description, rewrites.login());
   whole.table = description.field;
   whole.field.clear();
   return rewrites.runParts(parts, source, RewriteOrder::ByRow, whole, description);
@@ -383,10 +382,9 @@ bool addStreamedFields(RecipePreview& counted, Connection& connection,
 // The rewrites of the `asked` fields of `counted` (of one table), computed as the table is
 // read and handed on a batch at a time.
 void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields,
-                  const PartRange& asked, const QString& connectionString,
+                  const PartRange& asked, const ConnectionAttributes& login,
                   const RewriteVisitor& visit) {
-  TableCleaning cleaning(counted.recipe, fields, connectionString,
-                         TableCleaning::Reading::BesideWrites);
+  TableCleaning cleaning(counted.recipe, fields, login, TableCleaning::Reading::BesideWrites);
   std::vector<ChangePreview*> changes;
   for (std::size_t i = asked.first; i < asked.first + asked.count; ++i) {
     changes.push_back(counted.fields[i].get());
@@ -413,30 +411,29 @@ void streamFields(RecipePreview& counted, const std::vector<RecipeField>& fields
 
 }  // namespace
 
-std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
-                                  const QString& connectionString) {
+std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites) {
   const RewriteSource source = [&](const PartRange& asked, const RewriteVisitor& visit) {
     visitByRow(preview.fields, asked, visit);
   };
-  return runFields(preview, rewrites, connectionString, source, QStringLiteral("the preview"));
+  return runFields(preview, rewrites, source, QStringLiteral("the preview"));
 }
 
-RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& connectionString,
-                    Dialogs& dialogs) {
+RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, Dialogs& dialogs) {
+  const ConnectionAttributes& login = rewrites.login();
   std::unique_ptr<RecipePreview> counted;
   std::vector<RecipeField> fields;  // in the order of the run's parts
   try {
     Connection connection;
-    connection.Open(connectionString);
+    connection.Open(login);
     counted = checkedPreview(recipe, connection, dialogs);
     if (!counted) return {};
     for (const std::vector<RecipeField>& table : RecipeTables(counted->recipe)) {
       if (!addStreamedFields(*counted, connection, table, connection.attributes().database)) {
         connection.Close();
         counted->fields.clear();
-        previewTables(*counted, connectionString, nullptr);
+        previewTables(*counted, login, nullptr);
         RecipeRan ran;
-        ran.run = ApplyRecipe(*counted, rewrites, connectionString);
+        ran.run = ApplyRecipe(*counted, rewrites);
         ran.counted = std::move(counted);
         return ran;
       }
@@ -450,10 +447,10 @@ RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& c
     streamFields(*counted,
                  {fields.begin() + std::ptrdiff_t(asked.first),
                   fields.begin() + std::ptrdiff_t(asked.first + asked.count)},
-                 asked, connectionString, visit);
+                 asked, login, visit);
   };
   RecipeRan ran;
-  ran.run = runFields(*counted, rewrites, connectionString, source, StreamedSince);
+  ran.run = runFields(*counted, rewrites, source, StreamedSince);
   ran.counted = std::move(counted);
   return ran;
 }

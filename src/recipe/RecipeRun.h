@@ -29,13 +29,13 @@ QString CheckRecipeTargetsOn(Recipe& recipe, Connection& connection);
 // (the user is told why): a step refused, before anything is read, or a failed read.
 // `setUp`, when given, is shown each field's preview before its first record; what stays
 // kept is handed to its drain at the end.
-std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe, const QString& connectionString,
-                                             Dialogs& dialogs, const PreviewSetup& setUp = nullptr);
+std::unique_ptr<RecipePreview> PreviewRecipe(const Recipe& recipe,
+                                             const ConnectionAttributes& login, Dialogs& dialogs,
+                                             const PreviewSetup& setUp = nullptr);
 
 // Writes exactly the previewed changes as one run, where each row still holds the value
 // the preview read. The journal's id of the run; nothing when it could not start.
-std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites,
-                                  const QString& connectionString);
+std::optional<qint64> ApplyRecipe(const RecipePreview& preview, RewriteRun& rewrites);
 
 // What RunRecipe did: how many changes each field and step made (no changes kept), and the
 // journal's id of the run. No counts when it could not begin (the user is told why); counts
@@ -48,8 +48,7 @@ struct RecipeRan {
 // Runs the recipe as one run without a preview to review. Each table is written as it is
 // read, holding no more than a batch of changes, where each table allows it: an InnoDB table
 // with a key that the recipe leaves alone. Else the recipe is previewed whole, then applied.
-RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, const QString& connectionString,
-                    Dialogs& dialogs);
+RecipeRan RunRecipe(const Recipe& recipe, RewriteRun& rewrites, Dialogs& dialogs);
 
 // "Step 1, remove-extra-spaces-at-end on customers.name: 40 records change."
 QStringList StepCountsTexts(const RecipePreview& preview);

@@ -174,10 +174,8 @@ void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
   }
 }
 
-void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
-                  const QString& connectionString) {
-  JournalRun journaled =
-      JournalRunOf(preview.description(), ParseConnectionString(connectionString));
+void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites) {
+  JournalRun journaled = JournalRunOf(preview.description(), rewrites.login());
   const RewriteSource changes = [&](const PartRange&, const RewriteVisitor& visit) {
     for (qsizetype i = 0; i < preview.size(); ++i) {
       if (!preview.leftOut(i) && !visit(preview.rewrite(i))) return;

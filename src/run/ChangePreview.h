@@ -133,8 +133,7 @@ void ComputePreview(ChangePreview& preview, RecordSet& records, int field,
 
 // Writes exactly the previewed changes, where each record still holds the value the
 // preview read; the others are left and counted as changed since the preview.
-void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites,
-                  const QString& connectionString);
+void ApplyPreview(const ChangePreview& preview, RewriteRun& rewrites);
 
 // "1,000,000 records read: 500,000 would change, ..."
 QString PreviewCountsText(const ChangePreview& preview);

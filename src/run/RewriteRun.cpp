@@ -15,12 +15,9 @@ constexpr int RewriteTimeoutSeconds = 5000;
 
 }  // namespace
 
-RewriteRun::RewriteRun(Journal& journal, QString connectionString, Dialogs& dialogs,
+RewriteRun::RewriteRun(Journal& journal, ConnectionAttributes login, Dialogs& dialogs,
                        RunWatcher& watcher)
-    : journal_(journal),
-      connectionString_(std::move(connectionString)),
-      dialogs_(dialogs),
-      watcher_(watcher) {}
+    : journal_(journal), login_(std::move(login)), dialogs_(dialogs), watcher_(watcher) {}
 
 std::optional<qint64> RewriteRun::run(const RewriteTarget& target, JournalRun journaled,
                                       const RunDescription& description, qint64 total,
@@ -171,7 +168,7 @@ void RewriteRun::prepare(Plan& plan, RewriteOrder order, std::optional<JournalRu
   Connection& connection = plan.connection;
   connection.CommandTimeout = RewriteTimeoutSeconds;
   connection.LockTimeout = RunControl::LockWaitSeconds;
-  connection.Open(connectionString_);
+  connection.Open(login_);
   for (const PartRange& span : togetherOf(plan.parts, order)) {
     plan.made = plan.rewriterOf(span);
     if (span.first == 0 && plan.made->grouped()) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "ConnectionString.h"
 #include "Journal.h"
 #include "RowChange.h"
 #include "RowRewriter.h"
@@ -65,7 +66,7 @@ enum class RewriteOrder { ByPart, ByRow };
 // said once at the end.
 class RewriteRun {
  public:
-  RewriteRun(Journal& journal, QString connectionString, Dialogs& dialogs, RunWatcher& watcher);
+  RewriteRun(Journal& journal, ConnectionAttributes login, Dialogs& dialogs, RunWatcher& watcher);
 
   // The journal's id of the run; nothing when it could not start (the user is told why).
   std::optional<qint64> run(const RewriteTarget& target, JournalRun journaled,
@@ -79,6 +80,8 @@ class RewriteRun {
                                  const RunDescription& description);
   // From the calling thread, at any time during run().
   void requestStop() { control_.requestStop(); }
+  // The settings it logs in with.
+  const ConnectionAttributes& login() const { return login_; }
   RunEnd end() const { return end_; }
   // What the run did, once it ended.
   const RunSummary& summary() const { return summary_; }
@@ -91,7 +94,7 @@ class RewriteRun {
 
  private:
   Journal& journal_;
-  QString connectionString_;
+  ConnectionAttributes login_;
   Dialogs& dialogs_;
   RunWatcher& watcher_;
   RunControl control_;

@@ -26,20 +26,20 @@ bool UndoRun::sameCluster(const JournalRun& run) const {
   if (run.cluster.isEmpty()) return false;
   try {
     Connection connection;
-    connection.Open(connectionString_);
+    connection.Open(login_);
     return connection.clusterId() == run.cluster;
   } catch (const DbError&) {
     return false;  // refused as another server; the link's failure is told by the undo
   }
 }
 
-UndoRun::UndoRun(Journal& journal, qint64 runId, QString connectionString, Dialogs& dialogs,
+UndoRun::UndoRun(Journal& journal, qint64 runId, ConnectionAttributes login, Dialogs& dialogs,
                  RunWatcher& watcher)
     : journal_(journal),
       runId_(runId),
-      connectionString_(connectionString),
+      login_(login),
       dialogs_(dialogs),
-      rewrites_(journal, std::move(connectionString), dialogs, watcher) {}
+      rewrites_(journal, std::move(login), dialogs, watcher) {}
 
 // A run that is gone, taken back already, wrote nothing or was made elsewhere is told
 // so and left.
@@ -57,7 +57,7 @@ bool UndoRun::refusesTheRun() {
     refusal = QStringLiteral("This run was undone already, by run %1.").arg(run->undoneBy);
   } else if (run->entries == 0 || writers(*run).empty()) {
     refusal = QStringLiteral("This run wrote nothing, so there is nothing to undo.");
-  } else if (!sameServer(*run, ParseConnectionString(connectionString_)) && !sameCluster(*run)) {
+  } else if (!sameServer(*run, login_) && !sameCluster(*run)) {
     refusal = QStringLiteral(
                   "This run was made on the server %1, port %2. Log in to that "
                   "server to undo it.")
@@ -109,7 +109,7 @@ ChangePreviews UndoRun::preview(const PreviewSetup& setUp) {
   ChangePreviews previews;
   try {
     Connection connection;
-    connection.Open(connectionString_);
+    connection.Open(login_);
     for (const JournalRun& part : writers(undone)) {
       const RewriteTarget target = targetOf(part);
       RowRewriter rows(connection, target.database, target.table, target.identityColumns,
@@ -145,9 +145,8 @@ void UndoRun::run() {
   if (refusesTheRun()) return;
   const JournalRun undone = *journal_.run(runId_);
   const RunDescription description = this->description(undone);
-  const ConnectionAttributes login = ParseConnectionString(connectionString_);
   const auto undoOf = [&](const JournalRun& run) {
-    JournalRun journaled = JournalRunOf(this->description(run), login);
+    JournalRun journaled = JournalRunOf(this->description(run), login_);
     journaled.database = run.database;
     journaled.table = run.table;
     journaled.undoes = run.id;

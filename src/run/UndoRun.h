@@ -17,7 +17,7 @@ class Journal;
 // counted. Like a run, its record loop runs on a worker thread and can be stopped.
 class UndoRun {
  public:
-  UndoRun(Journal& journal, qint64 runId, QString connectionString, Dialogs& dialogs,
+  UndoRun(Journal& journal, qint64 runId, ConnectionAttributes login, Dialogs& dialogs,
           RunWatcher& watcher);
 
   void run();
@@ -40,7 +40,7 @@ class UndoRun {
 
   Journal& journal_;
   qint64 runId_;
-  QString connectionString_;
+  ConnectionAttributes login_;
   Dialogs& dialogs_;
   RewriteRun rewrites_;
   std::map<qint64, qint64> damaged_;  // by run or part: its entries that could not be read

@@ -35,6 +35,8 @@ class LoginWindow : public Window {
 
   // The connection string of the boxes as they stand now.
   QString connectionString() const;
+  // Its settings, read from that string.
+  ConnectionAttributes login() const { return ParseConnectionString(connectionString()); }
   // The main window, loaded on first use.
   MainWindow& mainWindow();
   bool mainWindowLoaded() const { return mainWindow_ != nullptr; }

@@ -297,8 +297,7 @@ PreviewWindow* MainWindow::previewWindow() const {
 }
 
 void MainWindow::applyPreview(const ChangePreview& preview) {
-  rewrite(
-      [&](RewriteRun& rewrites) { ApplyPreview(preview, rewrites, login_.connectionString()); });
+  rewrite([&](RewriteRun& rewrites) { ApplyPreview(preview, rewrites); });
   scanAgain({preview.description().table});
 }
 
@@ -315,7 +314,7 @@ void MainWindow::rewrite(const std::function<void(RewriteRun& rewrites)>& write)
   Journal* const journal = this->journal();
   if (isBusy() || !journal) return;
   const Busy busy(*this);
-  RewriteRun rewrites(*journal, login_.connectionString(), dialogs_, progressWindow());
+  RewriteRun rewrites(*journal, login_.login(), dialogs_, progressWindow());
   stopWork_ = [&rewrites] { rewrites.requestStop(); };
   write(rewrites);
   stopWork_ = nullptr;
@@ -444,7 +443,7 @@ void MainWindow::undoRun(qint64 run) {
   Journal* const journal = this->journal();
   if (isBusy() || !journal) return;
   const Busy busy(*this);
-  UndoRun undo(*journal, run, login_.connectionString(), dialogs_, progressWindow());
+  UndoRun undo(*journal, run, login_.login(), dialogs_, progressWindow());
   stopWork_ = [&undo] { undo.requestStop(); };
   undo.run();
   stopWork_ = nullptr;

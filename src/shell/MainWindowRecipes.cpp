@@ -113,15 +113,14 @@ void MainWindow::previewRecipe(const Recipe& recipe) {
     return;
   }
   const Busy busy(*this);
-  std::unique_ptr<RecipePreview> preview =
-      PreviewRecipe(recipe, login_.connectionString(), dialogs_);
+  std::unique_ptr<RecipePreview> preview = PreviewRecipe(recipe, login_.login(), dialogs_);
   if (!preview) return;
   showPreview(new PreviewWindow(this, std::move(preview),
                                 [this](const RecipePreview& shown) { applyRecipe(shown); }));
 }
 
 void MainWindow::applyRecipe(const RecipePreview& preview) {
-  rewrite([&](RewriteRun& rewrites) { ApplyRecipe(preview, rewrites, login_.connectionString()); });
+  rewrite([&](RewriteRun& rewrites) { ApplyRecipe(preview, rewrites); });
   QStringList tables;
   for (const RecipeStep& step : preview.recipe.steps) {
     if (!tables.contains(step.table)) tables << step.table;
