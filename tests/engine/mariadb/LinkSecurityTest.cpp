@@ -7,7 +7,7 @@
 
 #include "../support/QStringPrinting.h"
 #include "Connection.h"
-#include "FakeServer.h"
+#include "../../db/FakeServer.h"
 #include "RecordSet.h"
 #include "TestServer.h"
 
