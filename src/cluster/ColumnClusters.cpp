@@ -1,0 +1,29 @@
+#include "ColumnClusters.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "ColumnValues.h"
+#include "VisibleText.h"
+
+std::vector<ClusterValue> ValuesToCluster(Connection& connection, const QString& table,
+                                          const QString& field, const QString& rows) {
+  std::vector<ClusterValue> values;
+  ForEachDistinctValue(connection, table, field, rows, 0, [&](const ValueCount& counted) {
+    if (counted.value && IsUtf8(*counted.value)) values.push_back({*counted.value, counted.rows});
+    return true;
+  });
+  return values;
+}
+
+QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters) {
+  QJsonArray pairs;
+  for (const ValueCluster& cluster : clusters) {
+    const QString suggested = QString::fromUtf8(cluster.suggested);
+    for (const ClusterValue& value : cluster.values) {
+      if (value.value == cluster.suggested) continue;
+      pairs.append(QJsonArray{QString::fromUtf8(value.value), suggested});
+    }
+  }
+  return QJsonDocument(pairs).toJson(QJsonDocument::Indented);
+}
