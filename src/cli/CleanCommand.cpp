@@ -259,6 +259,7 @@ int RunCleanCommand(const CleanOptions& options) {
     if (options.history) return ListHistory(options.json);
     if (options.scan) return ScanDatabase(options);
     if (options.values) return ListValues(options);
+    if (!options.cluster.isEmpty()) return ClusterFieldValues(options);
     if (options.undo) return UndoJournaledRun(options);
     if (!options.recipe.isEmpty()) return RunRecipeFile(options);
     const std::optional<FieldCleaning> cleaning = fieldCleaningOf(options);

@@ -65,11 +65,25 @@ constexpr OptionSpec Options[] = {
      "given), with the operation that cleans each kind; writes nothing."},
     {"where", 0, Takes::Value, "EXPR",
      "Only the rows where the SQL condition EXPR holds (a run, a dry run, --apply-changes, "
-     "--values, --scan with --table); checked before anything is read."},
+     "--values, --cluster, --scan with --table); checked before anything is read."},
     {"values", 0, Takes::Nothing, nullptr,
      "List the field's distinct values with how many rows hold each, most frequent first "
      "(counted on the server by their bytes); with --json one object per value."},
     {"limit", 0, Takes::Value, "N", "With --values: only the N most frequent values."},
+    {"cluster", 0, Takes::Value, "METHOD",
+     "Cluster the field's distinct values, the spellings of one thing: fingerprint, "
+     "ngram-fingerprint or levenshtein; prints the clusters, largest first, with the value "
+     "each would become; with --json one object per cluster. Writes nothing."},
+    {"ngram", 0, Takes::Value, "N",
+     "With --cluster ngram-fingerprint: the n-gram size, 1 to 6 (2)."},
+    {"radius", 0, Takes::Value, "R",
+     "With --cluster levenshtein: the most edits between neighbours, 1 to 5 (2)."},
+    {"block", 0, Takes::Value, "B",
+     "With --cluster levenshtein: compare only values sharing B characters in a row, 2 to 10 "
+     "(6); smaller finds more and costs more."},
+    {"map-out", 0, Takes::Value, "FILE",
+     "With --cluster: write the clusters to FILE as map-values' pairs, each value to its "
+     "suggestion, for --map or a recipe."},
     {"sample", 0, Takes::Value, "ROWS",
      "With --scan: read only the first ROWS rows of each table, and say that it is a sample."},
     {"recipe", 0, Takes::Value, "FILE",
@@ -250,7 +264,8 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"ssl-ca", &options.sslCa},      {"table", &options.table},
       {"field", &options.field},       {"operation", &options.operation},
       {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges},
-      {"map", &options.mapFile},       {"where", &options.where}};
+      {"map", &options.mapFile},       {"where", &options.where},
+      {"cluster", &options.cluster},   {"map-out", &options.mapOut}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},
@@ -290,6 +305,18 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
     const auto values = positiveNumber(value, "--limit takes a number of values.", error);
     if (!values) return false;
     options.limit = *values;
+  } else if (name == QStringLiteral("ngram") || name == QStringLiteral("radius") ||
+             name == QStringLiteral("block")) {
+    const auto size =
+        positiveNumber(value,
+                       name == QStringLiteral("ngram")    ? "--ngram takes a number of characters."
+                       : name == QStringLiteral("radius") ? "--radius takes a number of edits."
+                                                          : "--block takes a number of characters.",
+                       error);
+    if (!size) return false;
+    (name == QStringLiteral("ngram")    ? options.ngram
+     : name == QStringLiteral("radius") ? options.radius
+                                        : options.block) = *size;
   } else if (name == QStringLiteral("sample")) {
     const auto rows = positiveNumber(value, "--sample takes a number of rows.", error);
     if (!rows) return false;
@@ -310,12 +337,23 @@ QString missingOption(const CleanOptions& options) {
                         options.history || options.undo || options.listOperations;
   if (!options.where.isEmpty() && everyRow) {
     return QStringLiteral(
-        "--where goes with one table: an operation, --values or --scan with "
+        "--where goes with one table: an operation, --values, --cluster or --scan with "
         "--table; a recipe and an undo take every row.");
   }
   if (options.listOperations || options.history || options.undo) return {};
   if (options.database.isEmpty()) return QStringLiteral("--database is required.");
   if (options.scan) return {};
+  const bool clusterSettings =
+      options.ngram || options.radius || options.block || !options.mapOut.isEmpty();
+  if (clusterSettings && options.cluster.isEmpty()) {
+    return QStringLiteral("--ngram, --radius, --block and --map-out go with --cluster.");
+  }
+  if (!options.cluster.isEmpty()) {
+    if (options.table.isEmpty() || options.field.isEmpty()) {
+      return QStringLiteral("--cluster clusters the values of a --table and --field.");
+    }
+    return {};
+  }
   if (options.values) {
     if (options.table.isEmpty() || options.field.isEmpty()) {
       return QStringLiteral("--values lists the values of a --table and --field.");

@@ -37,7 +37,10 @@ struct CleanOptions {
   bool history = false;
   bool scan = false;
   bool values = false;
-  qint64 limit = 0;   // --values lists at most that many; 0: all
+  qint64 limit = 0;  // --values lists at most that many; 0: all
+  QString cluster;   // the method that clusters the field's values; empty: none
+  std::optional<qint64> ngram, radius, block;  // its settings; none: the defaults
+  QString mapOut;                              // where the clusters go as map-values' pairs
   qint64 sample = 0;  // a scan reads only the first that many rows of each table
   qint64 undo = 0;    // the run to take back
 };

@@ -14,3 +14,5 @@ int UndoJournaledRun(const CleanOptions& options);
 int RunRecipeFile(const CleanOptions& options);
 // --values: a column's distinct values with their counts.
 int ListValues(const CleanOptions& options);
+// --cluster METHOD: the clusters of a column's distinct values.
+int ClusterFieldValues(const CleanOptions& options);

@@ -17,13 +17,16 @@ std::vector<ClusterValue> ValuesToCluster(Connection& connection, const QString&
 }
 
 QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters) {
-  QJsonArray pairs;
+  // One pair a line, to be read and edited.
+  QByteArray map = "[";
   for (const ValueCluster& cluster : clusters) {
     const QString suggested = QString::fromUtf8(cluster.suggested);
     for (const ClusterValue& value : cluster.values) {
       if (value.value == cluster.suggested) continue;
-      pairs.append(QJsonArray{QString::fromUtf8(value.value), suggested});
+      map += map.size() > 1 ? ",\n " : "\n ";
+      map += QJsonDocument(QJsonArray{QString::fromUtf8(value.value), suggested})
+                 .toJson(QJsonDocument::Compact);
     }
   }
-  return QJsonDocument(pairs).toJson(QJsonDocument::Indented);
+  return map + "\n]\n";
 }

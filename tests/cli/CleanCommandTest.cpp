@@ -220,6 +220,47 @@ TEST_F(CleanCommandTest, MapValuesReplacesWholeValuesThatMatchExactly) {
   EXPECT_EQ(values()[5], text("Ab"));
 }
 
+// --cluster prints the spellings of one thing, largest first, never NULL; its --map-out,
+// given to map-values, merges exactly those values and leaves every other row as it was.
+TEST_F(CleanCommandTest, ClustersAreListedAndTheirMapMergesOnlyTheirRows) {
+  db.exec(
+      "CREATE TABLE c (id INT PRIMARY KEY, city VARCHAR(20));"
+      "INSERT INTO c VALUES (1, 'New York'), (2, 'new york'), (3, 'New York'), (4, NULL),"
+      "(5, NULL), (6, 'Köln'), (7, 'Koln'), (8, 'Koln'), (9, 'Bonn'), (10, 'NEW YORK ')");
+  const auto cluster = [&](const QStringList& more) {
+    return clean(QStringList{"--table", "c", "--field", "city", "--cluster"} + more);
+  };
+  const Outcome listed = cluster({"fingerprint", "--json"});
+  EXPECT_EQ(listed.status, 0) << listed.err.toStdString();
+  EXPECT_EQ(listed.out,
+            "{\"values\": [{\"value\": \"New York\", \"count\": 2}, {\"value\": \"NEW YORK \", "
+            "\"count\": 1}, {\"value\": \"new york\", \"count\": 1}], \"suggested\": \"New York\", "
+            "\"rows\": 4}\n"
+            "{\"values\": [{\"value\": \"Koln\", \"count\": 2}, {\"value\": \"Köln\", \"count\": "
+            "1}], \"suggested\": \"Koln\", \"rows\": 3}\n");
+  EXPECT_EQ(cluster({"fingerprint", "--where", "id < 6"}).out,
+            "Cluster 1: 3 rows in 2 values, suggested: New·York\n2\tNew·York\n1\tnew·york\n\n"
+            "1 cluster.\n");
+  EXPECT_EQ(cluster({"levenshtein", "--radius", "2", "--block", "2"}).out.count("Cluster "), 2);
+  EXPECT_EQ(cluster({"fingerprint", "--radius", "1"}).status, 2);
+  EXPECT_EQ(cluster({"soundex"}).err,
+            "klarifeld-clean: --cluster takes fingerprint, ngram-fingerprint or levenshtein.\n");
+
+  const QString map = dataHome.filePath("clusters.json");
+  EXPECT_EQ(cluster({"fingerprint", "--where", "id < 6", "--map-out", map}).status, 0);
+  QFile written(map);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll(), "[\n [\"new york\",\"New York\"]\n]\n");
+  const Outcome merged =
+      clean({"--table", "c", "--field", "city", "--operation", "map-values", "--map", map});
+  EXPECT_EQ(merged.status, 0) << merged.err.toStdString();
+  // Only row 2 changed; Köln and the other New York, not in the map, stay byte for byte.
+  EXPECT_EQ(
+      db.column("SELECT city FROM c ORDER BY id"),
+      Column({text("New York"), text("New York"), text("New York"), std::nullopt, std::nullopt,
+              text("Köln"), text("Koln"), text("Koln"), text("Bonn"), text("NEW YORK ")}));
+}
+
 // A row condition narrows a run, a dry run and the values to the rows it holds for; one that
 // the server cannot use reads and writes nothing.
 TEST_F(CleanCommandTest, AConditionNarrowsTheRowsAndABadOneWritesNothing) {
