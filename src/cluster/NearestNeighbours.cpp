@@ -36,35 +36,84 @@ struct Characters {
   }
 };
 
-// A run of characters of one value, by its hash: values are compared when theirs meet.
-struct BlockKey {
-  std::uint64_t hash;
-  int value;
-  auto operator<=>(const BlockKey&) const = default;
-};
-
-std::uint64_t hashOf(std::u32string_view run) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (char32_t c : run) hash = (hash ^ c) * 1099511628211ull;
-  return hash;
-}
-
-std::vector<BlockKey> blockKeys(const Characters& characters, int count, std::size_t block) {
-  std::vector<BlockKey> keys;
-  for (int i = 0; i < count; ++i) {
-    const std::u32string_view text = characters.of(i);
-    if (text.size() <= block) {
-      keys.push_back({hashOf(text), i});
-      continue;
+// Which values share a block: every run of `block` characters of each value, by its hash.
+class BlockIndex {
+ public:
+  BlockIndex(const Characters& characters, int count, std::size_t block)
+      : keys_(keysOf(characters, count, block)), valueBlocks_(std::size_t(count) + 1, 0) {
+    for (std::size_t start = 0; start < keys_.size();) {
+      std::size_t end = start + 1;
+      while (end < keys_.size() && keys_[end].hash == keys_[start].hash) ++end;
+      if (end - start > 1) {  // a block of one value joins nothing
+        ranges_.push_back({std::uint32_t(start), std::uint32_t(end)});
+        for (std::size_t k = start; k < end; ++k) ++valueBlocks_[std::size_t(keys_[k].value) + 1];
+      }
+      start = end;
     }
-    for (std::size_t at = 0; at + block <= text.size(); ++at) {
-      keys.push_back({hashOf(text.substr(at, block)), i});
+    std::partial_sum(valueBlocks_.begin(), valueBlocks_.end(), valueBlocks_.begin());
+    blocks_.resize(valueBlocks_.back());
+    std::vector<std::uint32_t> filled(valueBlocks_.begin(), valueBlocks_.end() - 1);
+    for (std::uint32_t b = 0; b < ranges_.size(); ++b) {
+      for (std::uint32_t k = ranges_[b].start; k < ranges_[b].end; ++k) {
+        blocks_[filled[std::size_t(keys_[k].value)]++] = b;
+      }
     }
   }
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-  return keys;
-}
+
+  // Calls `visit` with each value that shares a block with value `i` and whose length is
+  // within `radius` of its `length` (some more than once): a block's values are in order of
+  // their lengths, so only those near are read.
+  template <typename Visit>
+  void forEachSharing(int i, std::size_t length, int radius, Visit visit) const {
+    const auto shortest =
+        std::uint32_t(std::max<std::ptrdiff_t>(0, std::ptrdiff_t(length) - radius));
+    const auto longest = std::uint32_t(length) + std::uint32_t(radius);
+    for (std::uint32_t b = valueBlocks_[std::size_t(i)]; b < valueBlocks_[std::size_t(i) + 1];
+         ++b) {
+      const Range range = ranges_[blocks_[b]];
+      auto key = std::partition_point(keys_.begin() + range.start, keys_.begin() + range.end,
+                                      [&](const Key& k) { return k.length < shortest; });
+      for (; key != keys_.begin() + range.end && key->length <= longest; ++key) visit(key->value);
+    }
+  }
+
+ private:
+  struct Key {
+    std::uint64_t hash;
+    std::uint32_t length;  // of the value, in characters
+    int value;
+    auto operator<=>(const Key&) const = default;
+  };
+  struct Range {
+    std::uint32_t start, end;
+  };
+  static std::uint64_t hashOf(std::u32string_view run) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (char32_t c : run) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+  }
+  static std::vector<Key> keysOf(const Characters& characters, int count, std::size_t block) {
+    std::vector<Key> keys;
+    for (int i = 0; i < count; ++i) {
+      const std::u32string_view text = characters.of(i);
+      if (text.size() <= block) {
+        keys.push_back({hashOf(text), std::uint32_t(text.size()), i});
+        continue;
+      }
+      for (std::size_t at = 0; at + block <= text.size(); ++at) {
+        keys.push_back({hashOf(text.substr(at, block)), std::uint32_t(text.size()), i});
+      }
+    }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+  }
+
+  std::vector<Key> keys_;                   // by hash
+  std::vector<Range> ranges_;               // the blocks of two values or more
+  std::vector<std::uint32_t> valueBlocks_;  // where each value's blocks begin in blocks_
+  std::vector<std::uint32_t> blocks_;
+};
 
 // Edit distance within `radius`, by edlib, which takes bytes: the characters of the two
 // values are numbered first when either holds one beyond ASCII.
@@ -78,6 +127,7 @@ class Distance {
       return false;
     }
     if (a.empty() || b.empty()) return true;  // as many insertions as the other is long
+    if (bagDistance(a, b) > radius_) return false;
     if (!ascii && !numbered(a, b)) return slowWithin(a, b);
     const auto bytes = [&](std::u32string_view text, std::string& out) {
       out.resize(text.size());
@@ -96,6 +146,23 @@ class Distance {
   }
 
  private:
+  // How many characters of one value the other lacks, the larger of the two ways: never
+  // more than the edit distance, and much cheaper, so most pairs end here.
+  int bagDistance(std::u32string_view a, std::u32string_view b) {
+    // Characters counted by their low byte: two that share it may cancel out, which only
+    // makes the bound lower. Only the counts touched are read and cleared again.
+    for (char32_t c : a) ++counts_[c & 0xFF];
+    for (char32_t c : b) --counts_[c & 0xFF];
+    int surplus = 0, lack = 0;
+    for (std::u32string_view text : {a, b}) {
+      for (char32_t c : text) {
+        int& count = counts_[c & 0xFF];
+        (count > 0 ? surplus : lack) += std::abs(count);
+        count = 0;
+      }
+    }
+    return std::max(surplus, lack);
+  }
   // Numbers the characters of both values; false when they hold more than a byte numbers.
   bool numbered(std::u32string_view a, std::u32string_view b) {
     alphabet_.assign(a.begin(), a.end());
@@ -128,6 +195,7 @@ class Distance {
   }
 
   int radius_;
+  int counts_[256] = {};
   std::string a_, b_;
   std::u32string alphabet_;
 };
@@ -164,34 +232,19 @@ std::optional<std::vector<std::vector<int>>> NeighbourGroups(
     const std::function<bool(qint64 done)>& goOn) {
   const int count = int(values.size());
   const Characters characters(values);
-  const std::vector<BlockKey> keys = blockKeys(characters, count, std::size_t(block));
-  // Each value's blocks, as ranges of `keys`.
-  std::vector<std::vector<std::pair<std::size_t, std::size_t>>> blocksOf(values.size());
-  for (std::size_t start = 0; start < keys.size();) {
-    std::size_t end = start + 1;
-    while (end < keys.size() && keys[end].hash == keys[start].hash) ++end;
-    if (end - start > 1) {
-      for (std::size_t k = start; k < end; ++k) {
-        blocksOf[std::size_t(keys[k].value)].push_back({start, end});
-      }
-    }
-    start = end;
-  }
+  const BlockIndex index(characters, count, std::size_t(block));
   Groups groups(count);
   Distance distance(radius);
   std::vector<int> lastSeenBy(std::size_t(count), -1);  // each pair is compared once
   for (int i = 0; i < count; ++i) {
     if (goOn && i % 4096 == 0 && !goOn(i)) return std::nullopt;
-    for (const auto& [start, end] : blocksOf[std::size_t(i)]) {
-      for (std::size_t k = start; k < end; ++k) {
-        const int j = keys[k].value;
-        if (j <= i || lastSeenBy[std::size_t(j)] == i) continue;
-        lastSeenBy[std::size_t(j)] = i;
-        if (groups.root(i) == groups.root(j)) continue;
-        const bool ascii = characters.ascii[std::size_t(i)] && characters.ascii[std::size_t(j)];
-        if (distance.within(characters.of(i), characters.of(j), ascii)) groups.join(i, j);
-      }
-    }
+    index.forEachSharing(i, characters.of(i).size(), radius, [&](int j) {
+      if (j <= i || lastSeenBy[std::size_t(j)] == i) return;
+      lastSeenBy[std::size_t(j)] = i;
+      if (groups.root(i) == groups.root(j)) return;
+      const bool ascii = characters.ascii[std::size_t(i)] && characters.ascii[std::size_t(j)];
+      if (distance.within(characters.of(i), characters.of(j), ascii)) groups.join(i, j);
+    });
   }
   if (goOn && !goOn(count)) return std::nullopt;
   return groups.ofTwoOrMore();
