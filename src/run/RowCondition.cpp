@@ -7,6 +7,11 @@ QString RowsText(const QString& condition) {
   return condition.isEmpty() ? QString() : QStringLiteral("rows where ") + condition;
 }
 
+QString FieldRowsText(const QString& table, const QString& field, const QString& condition) {
+  const QString place = table + u'.' + field;
+  return condition.isEmpty() ? place : place + QStringLiteral(", ") + RowsText(condition);
+}
+
 QString RowConditionProblem(Connection& connection, const QString& table,
                             const QString& condition) {
   if (condition.isEmpty()) return {};

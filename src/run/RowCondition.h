@@ -16,3 +16,5 @@ class Connection;
 QString RowConditionProblem(Connection& connection, const QString& table, const QString& condition);
 // "rows where country = 'DE'", as runs are described; empty for every row.
 QString RowsText(const QString& condition);
+// "customers.city", or "customers.city, rows where country = 'DE'".
+QString FieldRowsText(const QString& table, const QString& field, const QString& condition);

@@ -1,8 +1,10 @@
 #include "Controls.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTableView>
 
 QFont Arial(qreal points, bool bold) {
   QFont font(QStringLiteral("Arial"));
@@ -56,4 +58,20 @@ QLabel* ValueLabel(QWidget* window, const char* name, const QString& role) {
   label->setWordWrap(true);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   return label;
+}
+
+QTableView* LongTable(QWidget* window, const char* name, const QString& accessibleName,
+                      QAbstractItemModel* model) {
+  auto* table = new QTableView(window);
+  table->setObjectName(QString::fromLatin1(name));
+  table->setAccessibleName(accessibleName);
+  table->setModel(model);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setTabKeyNavigation(false);
+  table->setWordWrap(false);
+  table->verticalHeader()->hide();
+  table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+  table->horizontalHeader()->setStretchLastSection(true);
+  return table;
 }

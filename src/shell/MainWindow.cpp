@@ -10,6 +10,7 @@
 
 #include "Appearance.h"
 #include "ChangePreview.h"
+#include "ClusterWindow.h"
 #include "Controls.h"
 #include "Dialogs.h"
 #include "FieldUpdateRun.h"
@@ -122,9 +123,7 @@ void MainWindow::layOutMenu() {
   previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   rowsAction = runMenu->addAction(QStringLiteral("Ro&ws…"));
   rowsAction->setObjectName(QStringLiteral("rowsAction"));
-  valuesAction = runMenu->addAction(QStringLiteral("&Values…"));
-  valuesAction->setObjectName(QStringLiteral("valuesAction"));
-  valuesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  layOutValuesMenu(runMenu);
   layOutRecipeMenu(runMenu);
   runMenu->addSeparator();
   scanDatabaseAction = runMenu->addAction(QStringLiteral("Scan &Database…"));
@@ -156,7 +155,6 @@ void MainWindow::connectHandlers() {
   connect(previewAction, &QAction::triggered, this, [this] { onPreviewChosen(); });
   connect(scanDatabaseAction, &QAction::triggered, this, [this] { onScanChosen(false); });
   connect(scanTableAction, &QAction::triggered, this, [this] { onScanChosen(true); });
-  connect(valuesAction, &QAction::triggered, this, [this] { onValuesChosen(); });
   // Cancel keeps the condition; OK on an emptied box gives every row back.
   connect(rowsAction, &QAction::triggered, this, [this] {
     const std::optional<QString> typed = dialogs_.editText(
@@ -306,6 +304,9 @@ void MainWindow::scanAgain(const QStringList& written) {
   if (valuesWindow_) {
     for (const QString& table : written) valuesWindow_->countAgain(table);
   }
+  if (clusterWindow_) {
+    for (const QString& table : written) clusterWindow_->valuesWritten(table);
+  }
 }
 
 // Previewed changes written in the progress window, stoppable; then the preview list
@@ -402,29 +403,6 @@ void MainWindow::say(const QString& text) {
   statusLine->setText(text.isEmpty() || rows.isEmpty() ? text + rows : text + u' ' + rows);
 }
 
-void MainWindow::onValuesChosen() {
-  if (tableList->selectedIndex() < 0 || fieldList->selectedIndex() < 0) {
-    dialogs_.message(QStringLiteral("Choose a table and a field first."));
-    return;
-  }
-  if (valuesWindow_ && valuesWindow_->isCounting()) {
-    valuesWindow_->raise();
-    return;
-  }
-  delete valuesWindow_;
-  valuesWindow_ = new ValuesWindow(
-      this, dialogs_,
-      [this](const QString& table, const QString& field, const QString& map) {
-        previewValueMap(table, field, map);
-      },
-      [this](const QString& condition) { setRowCondition(condition); });
-  valuesWindow_->show();
-  valuesWindow_->raise();
-  valuesWindow_->activateWindow();
-  valuesWindow_->count(login_.connectionString(), tableList->selectedText(),
-                       fieldList->selectedText(), rowCondition_);
-}
-
 void MainWindow::onHistoryChosen() {
   Journal* const journal = this->journal();
   if (!journal) return;
@@ -493,6 +471,7 @@ bool MainWindow::closeWhenIdle() {
   // A scan and a count of values write nothing: they stop at once.
   if (scanWindow_) scanWindow_->stop();
   if (valuesWindow_) valuesWindow_->close();
+  if (clusterWindow_) clusterWindow_->close();
   if (!stopWork_) return true;
   if (!dialogs_.askYesNo(StopAndCloseQuestion)) return false;
   stopWork_();

@@ -13,6 +13,7 @@ class PreviewWindow;
 class HistoryWindow;
 class ScanWindow;
 class ValuesWindow;
+class ClusterWindow;
 class RewriteRun;
 struct RecipePreview;
 struct ScanFinding;
@@ -47,6 +48,10 @@ class MainWindow : public Window {
   void onHistoryChosen();
   // The chosen field's distinct values, in a window of their own.
   void onValuesChosen();
+  // The clusters of a field's values, in a window of their own: the chosen field's, or
+  // `table`'s `field` (from the values window).
+  void onClusterChosen();
+  void openClusters(const QString& table, const QString& field);
   void onPreviewChosen();
   // Scans every listed table, or the chosen one, for dirt, in the scan window.
   void onScanChosen(bool chosenTableOnly);
@@ -89,6 +94,7 @@ class MainWindow : public Window {
   QAction* previewAction;
   QAction* historyAction;
   QAction* valuesAction;
+  QAction* clusterAction;
   QAction* rowsAction;
   // Runs, previews and values take only the rows where it holds; empty: every row.
   void setRowCondition(const QString& condition);
@@ -109,6 +115,7 @@ class MainWindow : public Window {
   HistoryWindow* historyWindow() const { return historyWindow_; }
   ScanWindow* scanWindow() const { return scanWindow_; }
   ValuesWindow* valuesWindow() const { return valuesWindow_; }
+  ClusterWindow* clusterWindow() const { return clusterWindow_; }
   // The newest preview window, while it is open.
   PreviewWindow* previewWindow() const;
 
@@ -127,6 +134,9 @@ class MainWindow : public Window {
   void rewrite(const std::function<void(RewriteRun& rewrites)>& write);
   void showPreview(PreviewWindow* window);
   void layOutRecipeMenu(QMenu* runMenu);
+  void layOutValuesMenu(QMenu* runMenu);
+  // A map-values step of `map`'s pairs on `table`'s `field`, added to the recipe.
+  void addValueMapToRecipe(const QString& table, const QString& field, const QString& map);
   void connectHandlers();
   BrowserLists lists() const;
 
@@ -137,7 +147,8 @@ class MainWindow : public Window {
   ProgressWindow* progressWindow_ = nullptr;
   HistoryWindow* historyWindow_ = nullptr;
   ScanWindow* scanWindow_ = nullptr;
-  ValuesWindow* valuesWindow_ = nullptr;  // of the field chosen when it opened
+  ValuesWindow* valuesWindow_ = nullptr;    // of the field chosen when it opened
+  ClusterWindow* clusterWindow_ = nullptr;  // likewise
   std::unique_ptr<Journal> journal_;
   QPointer<PreviewWindow> previewWindow_;
   Recipe recipe_;  // the steps added or opened here; recipe() adds the scan's ticks

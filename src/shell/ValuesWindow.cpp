@@ -111,11 +111,13 @@ void ValueListModel::sort(int column, Qt::SortOrder order) {
   }
 }
 
-ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows)
+ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows,
+                           Cluster cluster)
     : QDialog(mainWindow),
       dialogs_(dialogs),
       edit_(std::move(edit)),
       filterRows_(std::move(filterRows)),
+      cluster_(std::move(cluster)),
       model_(list_) {
   setObjectName(QStringLiteral("valuesWindow"));
   setWindowTitle(QStringLiteral("Klarifeld: Values"));
@@ -129,6 +131,7 @@ ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, Fil
   connect(regexBox, &QCheckBox::toggled, this, [this] { filter(); });
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
   connect(editButton, &QPushButton::clicked, this, [this] { onEditClicked(); });
+  connect(clusterButton, &QPushButton::clicked, this, [this] { cluster_(table_, field_); });
   connect(filterRowsButton, &QPushButton::clicked, this, [this] {
     const QModelIndex current = valueList->currentIndex();
     if (!current.isValid()) return;
@@ -152,27 +155,17 @@ void ValuesWindow::layOut() {
   regexBox->setObjectName(QStringLiteral("regexBox"));
   problemText = ValueLabel(this, "problemText", QStringLiteral("What is wrong with the filter"));
   problemText->hide();
-  valueList = new QTableView(this);
-  valueList->setObjectName(QStringLiteral("valueList"));
-  valueList->setAccessibleName(QStringLiteral("Values"));
-  valueList->setModel(&model_);
-  valueList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  // Tab goes on to the buttons; the arrows move within the list.
-  valueList->setTabKeyNavigation(false);
-  valueList->setWordWrap(false);
-  valueList->verticalHeader()->hide();
-  // Rows of one height: the view never asks a million rows for their size.
-  valueList->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  valueList->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  valueList = LongTable(this, "valueList", QStringLiteral("Values"), &model_);
   valueList->setColumnWidth(ValueListModel::Count, 90);
   valueList->setColumnWidth(ValueListModel::Value, 420);
-  valueList->horizontalHeader()->setStretchLastSection(true);
   valueList->setSortingEnabled(true);
   valueList->horizontalHeader()->setSortIndicator(ValueListModel::Count, Qt::DescendingOrder);
   editButton = new QPushButton(QStringLiteral("&Edit…"), this);
   editButton->setObjectName(QStringLiteral("editButton"));
   filterRowsButton = new QPushButton(QStringLiteral("&Filter Rows to This Value"), this);
   filterRowsButton->setObjectName(QStringLiteral("filterRowsButton"));
+  clusterButton = new QPushButton(QStringLiteral("Cl&uster…"), this);
+  clusterButton->setObjectName(QStringLiteral("clusterButton"));
   closeButton = new QPushButton(QStringLiteral("Close"), this);
   closeButton->setObjectName(QStringLiteral("closeButton"));
 
@@ -182,6 +175,7 @@ void ValuesWindow::layOut() {
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(editButton);
   buttons->addWidget(filterRowsButton);
+  buttons->addWidget(clusterButton);
   buttons->addStretch();
   buttons->addWidget(closeButton);
   auto* layout = new QVBoxLayout(this);
@@ -199,8 +193,7 @@ void ValuesWindow::count(const QString& connectionString, const QString& table,
   table_ = table;
   field_ = field;
   rows_ = rows;
-  what_ =
-      table + u'.' + field + (rows.isEmpty() ? QString() : QStringLiteral(", ") + RowsText(rows));
+  what_ = FieldRowsText(table, field, rows);
   totalsText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
   counting_ = true;
   try {

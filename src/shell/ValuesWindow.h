@@ -48,7 +48,10 @@ class ValuesWindow : public QDialog {
   using Edit = std::function<void(const QString& table, const QString& field, const QString& map)>;
   // "Filter Rows to This Value" hands the main window the condition for its rows.
   using FilterRows = std::function<void(const QString& condition)>;
-  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows);
+  // "Cluster…" opens the cluster window on the same field.
+  using Cluster = std::function<void(const QString& table, const QString& field)>;
+  ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, FilterRows filterRows,
+               Cluster cluster);
   ~ValuesWindow() override;
   // Counts the values of `field` of `table` (the window answers meanwhile; Close stops it)
   // and lists them.
@@ -65,6 +68,7 @@ class ValuesWindow : public QDialog {
   QTableView* valueList;
   QPushButton* editButton;
   QPushButton* filterRowsButton;
+  QPushButton* clusterButton;
   QPushButton* closeButton;
 
  protected:
@@ -79,6 +83,7 @@ class ValuesWindow : public QDialog {
   Dialogs& dialogs_;
   Edit edit_;
   FilterRows filterRows_;
+  Cluster cluster_;
   QString connectionString_, table_, field_, rows_;
   ValueList list_;
   ValueListModel model_;
