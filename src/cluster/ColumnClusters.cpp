@@ -16,17 +16,18 @@ std::vector<ClusterValue> ValuesToCluster(Connection& connection, const QString&
   return values;
 }
 
-QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters) {
-  // One pair a line, to be read and edited.
+QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters, MapLayout layout) {
+  const bool lines = layout == MapLayout::OnePairALine;
   QByteArray map = "[";
   for (const ValueCluster& cluster : clusters) {
     const QString suggested = QString::fromUtf8(cluster.suggested);
     for (const ClusterValue& value : cluster.values) {
       if (value.value == cluster.suggested) continue;
-      map += map.size() > 1 ? ",\n " : "\n ";
+      if (map.size() > 1) map += ',';
+      if (lines) map += "\n ";
       map += QJsonDocument(QJsonArray{QString::fromUtf8(value.value), suggested})
                  .toJson(QJsonDocument::Compact);
     }
   }
-  return map + "\n]\n";
+  return lines ? map + "\n]\n" : map + ']';
 }

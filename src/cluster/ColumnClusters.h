@@ -15,5 +15,8 @@ std::vector<ClusterValue> ValuesToCluster(Connection& connection, const QString&
                                           const QString& field, const QString& rows);
 
 // The clusters as map-values' pairs, a JSON array: every value of each cluster mapped to
-// its suggested value (the suggestion itself left out).
-QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters);
+// its suggested value (the suggestion itself left out). In a file, one pair a line, to be
+// read and edited; as an operation's answer, on one line.
+enum class MapLayout { OnePairALine, OneLine };
+QByteArray ClustersAsValueMap(const std::vector<ValueCluster>& clusters,
+                              MapLayout layout = MapLayout::OnePairALine);

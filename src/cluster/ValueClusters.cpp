@@ -1,5 +1,6 @@
 #include "ValueClusters.h"
 
+#include <QList>
 #include <algorithm>
 #include <numeric>
 
@@ -12,17 +13,29 @@ namespace {
 // Progress is told this often, in values.
 constexpr qint64 ProgressStep = 4096;
 
-int invisibleCharacters(const QByteArray& utf8) {
-  const QString text = QString::fromUtf8(utf8);
-  return int(
-      std::count_if(text.begin(), text.end(), [](QChar c) { return !VisibleMark(c).isNull(); }));
+// What makes a spelling less likely the one meant: invisible characters, and spaces
+// other than one between words (leading, trailing, doubled).
+int marks(const QString& text) {
+  int count = 0;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u' ') {
+      count += i == 0 || i + 1 == text.size() || text[i + 1] == u' ';
+    } else if (!VisibleMark(text[i]).isNull()) {
+      ++count;
+    }
+  }
+  return count;
 }
 
-// Most rows first, then fewest invisible characters, then by bytes.
+// Most rows first; then fewest marks; then the longest, as a slip more often leaves a
+// letter out than puts one in; then by bytes.
 bool moreLikely(const ClusterValue& a, const ClusterValue& b) {
   if (a.rows != b.rows) return a.rows > b.rows;
-  const int marksA = invisibleCharacters(a.value), marksB = invisibleCharacters(b.value);
+  const QString textA = QString::fromUtf8(a.value), textB = QString::fromUtf8(b.value);
+  const int marksA = marks(textA), marksB = marks(textB);
   if (marksA != marksB) return marksA < marksB;
+  const qsizetype lengthA = textA.toUcs4().size(), lengthB = textB.toUcs4().size();
+  if (lengthA != lengthB) return lengthA > lengthB;
   return a.value < b.value;
 }
 

@@ -16,7 +16,7 @@ struct ClusterValue {
 struct ValueCluster {
   std::vector<ClusterValue> values;  // most rows first, ties by their bytes
   // The most frequent value; of values as frequent, the one with the fewest invisible
-  // characters, then the first by its bytes.
+  // characters and stray spaces, then the longest, then the first by its bytes.
   QByteArray suggested;
   qint64 rows = 0;  // of all its values
 };

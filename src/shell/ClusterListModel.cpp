@@ -47,7 +47,7 @@ QString ClusterListModel::tickedMap() const {
   for (const Shown& shown : shown_) {
     if (shown.ticked) ticked.push_back(shown.cluster);
   }
-  return QString::fromUtf8(ClustersAsValueMap(ticked));
+  return QString::fromUtf8(ClustersAsValueMap(ticked, MapLayout::OneLine));
 }
 
 qint64 ClusterListModel::tickedRows() const {

@@ -253,6 +253,8 @@ void ClusterWindow::onClusterClicked() {
   } else if (none) {
     statusText->setText(QStringLiteral("%1: no two values are alike by this method.").arg(what_));
   }
+  // The first cluster is current, so that Space ticks it and the arrows go from there.
+  if (model_.rowCount() > 0) clusterList->setCurrentIndex(model_.index(0, ClusterListModel::Merge));
   clusterList->setFocus();
 }
 

@@ -95,7 +95,7 @@ TEST_F(ClusterWindowTest, TickedClustersJoinTheRecipeAsOneMapValuesStep) {
   ASSERT_EQ(form.recipe().steps.size(), 1u);
   const RecipeStep& step = form.recipe().steps[0];
   EXPECT_EQ(step.operation->name, u"map-values");
-  EXPECT_EQ(step.answers.first, "[\n [\"Köln\",\"Koln\"]\n]\n");
+  EXPECT_EQ(step.answers.first, "[[\"Köln\",\"Koln\"]]");
   EXPECT_EQ(writes(), 0);
 }
 

@@ -81,6 +81,14 @@ TEST(ClusterValues, TheSuggestionOfEquallyFrequentValuesIsTheOneWithoutInvisible
   ASSERT_EQ(clusters.size(), 1u);
   EXPECT_EQ(clusters[0].values.size(), 3u);
   EXPECT_EQ(clusters[0].suggested, "Zoe");  // no marks; by bytes before "Zoë"
+  // Stray spaces count as marks, a space between words does not; then the longest wins.
+  EXPECT_EQ(clustered({{"New York ", 1}, {"NewYork", 1}, {"New York", 1}},
+                      method(ClusterMethod::NgramFingerprint))[0]
+                .suggested,
+            "New York");
+  EXPECT_EQ(clustered({{"Bostn", 1}, {"Boston", 1}}, method(ClusterMethod::Levenshtein, 1, 3))[0]
+                .suggested,
+            "Boston");
 }
 
 TEST(ClusterValues, NgramFingerprintJoinsValuesThatFingerprintKeepsApart) {
