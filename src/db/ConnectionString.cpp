@@ -129,5 +129,9 @@ ConnectionAttributes ParseConnectionString(const QString& connectionString) {
           found.value(QStringLiteral("USER")),     found.value(QStringLiteral("PASSWORD")),
           found.value(QStringLiteral("DATABASE")), found.value(QStringLiteral("PORT")),
           found.value(QStringLiteral("SSLMODE")),  found.value(QStringLiteral("SSLCA")),
-          found.value(QStringLiteral("SOCKET"))};
+          found.value(QStringLiteral("SOCKET")),   found.value(QStringLiteral("ENGINE"))};
+}
+
+bool IsPostgreSql(const ConnectionAttributes& attributes) {
+  return attributes.engine.compare(QStringLiteral("PostgreSQL"), Qt::CaseInsensitive) == 0;
 }

@@ -39,8 +39,12 @@ struct ConnectionAttributes {
   QString port;
   QString sslMode;  // empty: "PREFERRED"
   QString sslCa;
-  QString socket;  // the local server's socket file; empty: the library's own
+  QString socket;  // the local server's socket file (PostgreSQL: its folder); empty: the default
+  QString engine;  // "PostgreSQL"; empty: MariaDB or MySQL
 };
+
+// Whether the attributes name PostgreSQL's engine rather than MariaDB's or MySQL's.
+bool IsPostgreSql(const ConnectionAttributes& attributes);
 
 ConnectionAttributes ParseConnectionString(const QString& connectionString);
 

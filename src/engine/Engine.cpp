@@ -1,16 +1,20 @@
 #include "Engine.h"
 
+#include "Connection.h"
 #include "MariaDbEngine.h"
 #include "MariaDbSession.h"
-
-// MariaDB and MySQL are the only servers a connection opens so far.
+#include "PgSession.h"
+#include "PostgreSqlEngine.h"
 
 std::shared_ptr<Session> OpenSession(const ConnectionAttributes& attributes,
                                      const SessionOptions& options) {
+  if (IsPostgreSql(attributes)) return PgSession::open(attributes, options);
   return MariaDbSession::open(attributes, options);
 }
 
-const Engine& EngineOf(const Connection&) {
+const Engine& EngineOf(const Connection& connection) {
   static const MariaDbEngine mariaDb;
+  static const PostgreSqlEngine postgreSql;
+  if (IsPostgreSql(connection.attributes())) return postgreSql;
   return mariaDb;
 }

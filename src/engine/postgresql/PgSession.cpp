@@ -1,0 +1,289 @@
+#include "PgSession.h"
+
+#include <QFile>
+#include <QHash>
+#include <array>
+#include <deque>
+
+#include "FieldCollection.h"
+#include "GroupedWriter.h"
+#include "LinkRefusal.h"
+#include "PgError.h"
+#include "PgRowUpdater.h"
+#include "PgRows.h"
+
+namespace {
+
+constexpr const char* ReadingStatement = "klarifeld_reading";
+constexpr Oid ByteaType = 17;
+
+// libpq's names for the encryption settings.
+const char* sslModeOf(Encryption encryption) {
+  switch (encryption) {
+    case Encryption::Required:
+      return "require";
+    case Encryption::VerifyCa:
+      return "verify-ca";
+    case Encryption::VerifyIdentity:
+      return "verify-full";
+    default:
+      return "prefer";
+  }
+}
+
+Encryption encryptionOf(const ConnectionAttributes& attributes) {
+  if (attributes.sslMode.isEmpty()) return Encryption::Preferred;
+  const std::optional<Encryption> named = EncryptionNamed(attributes.sslMode);
+  if (!named) {
+    throw LinkRefusal(
+        QStringLiteral("The encryption setting \"%1\" is not one of PREFERRED, REQUIRED, "
+                       "VERIFY_CA, VERIFY_IDENTITY.")
+            .arg(attributes.sslMode));
+  }
+  if ((*named == Encryption::VerifyCa || *named == Encryption::VerifyIdentity) &&
+      attributes.sslCa.isEmpty()) {
+    throw LinkRefusal(QStringLiteral(
+        "A check of the server's certificate needs the CA file that signed it: choose one."));
+  }
+  return *named;
+}
+
+// Every session reads and writes in one known way: times in UTC and ISO form, so that a row
+// found by its values is the row read; and a statement or a lock wait ends in time.
+QByteArray sessionOptions(const SessionOptions& options) {
+  QByteArray set = "-c TimeZone=UTC -c DateStyle=ISO,YMD -c IntervalStyle=iso_8601";
+  set += " -c statement_timeout=" +
+         QByteArray::number(qulonglong(options.commandTimeoutSeconds) * 1000);
+  if (options.lockWaitSeconds > 0) {
+    set += " -c lock_timeout=" + QByteArray::number(qulonglong(options.lockWaitSeconds) * 1000);
+  }
+  return set;
+}
+
+// Asks the server to end the statement running on `connection`, over a connection of its
+// own; safe from any thread.
+void cancelStatementOn(PGconn* connection) {
+  PGcancel* cancel = PQgetCancel(connection);
+  if (!cancel) return;
+  char error[256];
+  PQcancel(cancel, error, sizeof error);
+  PQfreeCancel(cancel);
+}
+
+}  // namespace
+
+std::shared_ptr<PgSession> PgSession::open(const ConnectionAttributes& attributes,
+                                           const SessionOptions& options) {
+  const Encryption encryption = encryptionOf(attributes);
+  // The socket's folder stands in for the host, as libpq takes it.
+  const QByteArray host = attributes.socket.isEmpty() ? attributes.server.toUtf8()
+                                                      : QFile::encodeName(attributes.socket);
+  const QByteArray port = attributes.port.trimmed().toUtf8();
+  const QByteArray user = attributes.user.toUtf8(), password = attributes.password.toUtf8();
+  const QByteArray database = attributes.database.toUtf8();
+  const QByteArray caFile = QFile::encodeName(attributes.sslCa);
+  const QByteArray timeout = QByteArray::number(options.connectTimeoutSeconds);
+  const QByteArray set = sessionOptions(options);
+  std::vector<const char*> keys, values;
+  std::deque<QByteArray> kept;  // the values' bytes, alive until the connection is made
+  const auto add = [&](const char* key, QByteArray value) {
+    if (value.isEmpty()) return;  // libpq's default, or its environment's
+    keys.push_back(key);
+    values.push_back(kept.emplace_back(std::move(value)).constData());
+  };
+  add("host", host);
+  add("port", port);
+  add("user", user);
+  add("password", password);
+  add("dbname", database);
+  add("sslmode", sslModeOf(encryption));
+  add("sslrootcert", caFile);
+  add("connect_timeout", options.connectTimeoutSeconds > 0 ? timeout : QByteArray());
+  add("client_encoding", "UTF8");
+  add("application_name", "klarifeld");
+  add("options", set);
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 0);
+  if (!connection) throw DbError(QStringLiteral("Out of memory"));
+  if (PQstatus(connection) != CONNECTION_OK) {
+    // libpq gives a refused login no SQLSTATE: the server's words tell an unknown database.
+    const QString message = QString::fromUtf8(PQerrorMessage(connection)).trimmed();
+    PQfinish(connection);
+    const bool unknownDatabase = message.contains(QStringLiteral("database \"")) &&
+                                 message.contains(QStringLiteral("\" does not exist"));
+    throw DbError(message, 0, unknownDatabase ? "3D000" : "08001",
+                  unknownDatabase ? DbError::Cause::UnknownDatabase : DbError::Cause::Other);
+  }
+  return std::shared_ptr<PgSession>(new PgSession(connection, encryption));
+}
+
+PgSession::~PgSession() {
+  if (isOpen()) close();
+}
+
+PgSession& PgSession::of(Session& session) {
+  // A connection opens sessions of one engine, and only that engine's code asks.
+  return static_cast<PgSession&>(session);
+}
+
+void PgSession::close() {
+  if (streaming_ || abandoned_) {
+    // Rows still on the wire are not read: the server is told to stop sending them.
+    cancelStatementOn(connection_.get());
+    if (streaming_) streaming_->dropRest();
+  }
+  streaming_ = nullptr;
+  connection_.reset();
+}
+
+QString PgSession::linkDescription() const {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+  if (!PQsslInUse(connection_.get())) return QStringLiteral("not encrypted");
+  const QString checked = encryption_ == Encryption::VerifyIdentity
+                              ? QStringLiteral("certificate and host name checked")
+                          : encryption_ == Encryption::VerifyCa
+                              ? QStringLiteral("certificate checked, host name not checked")
+                              : QStringLiteral("certificate not checked");
+  return QStringLiteral("encrypted, ") +
+         QString::fromLatin1(PQsslAttribute(connection_.get(), "protocol")) + QStringLiteral(", ") +
+         checked;
+}
+
+void PgSession::cancelStatement(const ConnectionAttributes&) const {
+  if (isOpen()) cancelStatementOn(connection_.get());
+}
+
+PGconn* PgSession::idle() {
+  if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
+  if (streaming_) streaming_->bufferRest();
+  if (abandoned_) endAbandoned();
+  return connection_.get();
+}
+
+void PgSession::finished(PgRows* rows) {
+  if (streaming_ == rows) streaming_ = nullptr;
+}
+
+void PgSession::abandon(PgRows* rows) {
+  if (streaming_ != rows) return;
+  streaming_ = nullptr;
+  abandoned_ = true;
+}
+
+// The rest of a reading let go is not read: the statement is cancelled, its results dropped.
+void PgSession::endAbandoned() {
+  abandoned_ = false;
+  cancelStatementOn(connection_.get());
+  while (PGresult* result = PQgetResult(connection_.get())) PQclear(result);
+}
+
+PgResult PgLastResult(PGconn* connection) {
+  PgResult last;
+  std::optional<DbError> failure;
+  while (PGresult* result = PQgetResult(connection)) {
+    const ExecStatusType status = PQresultStatus(result);
+    if (!failure && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      failure = PgError(connection, result);
+    }
+    last.reset(result);
+  }
+  if (failure) throw *failure;
+  if (!last) throw PgError(connection);
+  return last;
+}
+
+QByteArray PgQuotedName(const QByteArray& name) {
+  return '"' + QByteArray(name).replace('"', "\"\"") + '"';
+}
+
+PgResult PgSession::run(const QByteArray& statement, const std::vector<PgParameter>& parameters,
+                        bool bytesResult) {
+  PGconn* connection = idle();
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (const PgParameter& parameter : parameters) {
+    values.push_back(parameter.value ? parameter.value->constData() : nullptr);
+    lengths.push_back(parameter.value ? int(parameter.value->size()) : 0);
+    formats.push_back(parameter.bytes ? 1 : 0);
+  }
+  if (!PQsendQueryParams(connection, statement.constData(), int(parameters.size()), nullptr,
+                         values.data(), lengths.data(), formats.data(), bytesResult ? 1 : 0)) {
+    throw PgError(connection);
+  }
+  return PgLastResult(connection);
+}
+
+std::unique_ptr<RowSource> PgSession::execute(QByteArrayView statement) {
+  PGconn* connection = idle();
+  // Prepared first, so that its fields are known (and their tables found) before any row.
+  if (prepared_) run(QByteArray("DEALLOCATE ") + ReadingStatement);
+  prepared_ = false;
+  if (!PQsendPrepare(connection, ReadingStatement, statement.toByteArray().constData(), 0,
+                     nullptr)) {
+    throw PgError(connection);
+  }
+  PgLastResult(connection);
+  prepared_ = true;
+  if (!PQsendDescribePrepared(connection, ReadingStatement)) throw PgError(connection);
+  const PgResult description = PgLastResult(connection);
+  if (PQnfields(description.get()) == 0) {
+    if (!PQsendQueryPrepared(connection, ReadingStatement, 0, nullptr, nullptr, nullptr, 0)) {
+      throw PgError(connection);
+    }
+    PgLastResult(connection);
+    return nullptr;
+  }
+  FieldCollection fields = fieldsOf(description.get());
+  if (!PQsendQueryPrepared(connection, ReadingStatement, 0, nullptr, nullptr, nullptr, 0) ||
+      !PQsetSingleRowMode(connection)) {
+    throw PgError(connection);
+  }
+  auto rows = std::make_unique<PgRows>(shared_from_this(), std::move(fields));
+  streaming_ = rows.get();
+  return rows;
+}
+
+// The fields of a result, with the table, its schema and the column each comes from.
+FieldCollection PgSession::fieldsOf(const PGresult* description) {
+  const int count = PQnfields(description);
+  QByteArrayList tables;
+  for (int i = 0; i < count; ++i) {
+    if (PQftable(description, i) != InvalidOid) {
+      tables << QByteArray::number(PQftable(description, i));
+    }
+  }
+  QHash<QPair<Oid, int>, std::array<QByteArray, 3>> columns;  // schema, table, column
+  if (!tables.isEmpty()) {
+    const PgResult found = run(
+        "SELECT c.oid, a.attnum, n.nspname, c.relname, a.attname FROM pg_class c "
+        "JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_attribute a ON a.attrelid = c.oid "
+        "WHERE c.oid = ANY ($1::oid[]) AND a.attnum > 0",
+        {{"{" + tables.join(',') + "}"}});
+    for (int row = 0; row < PQntuples(found.get()); ++row) {
+      const auto text = [&](int column) {
+        return QByteArray(PQgetvalue(found.get(), row, column));
+      };
+      columns.insert({Oid(text(0).toUInt()), text(1).toInt()}, {text(2), text(3), text(4)});
+    }
+  }
+  std::vector<FieldInfo> infos;
+  for (int i = 0; i < count; ++i) {
+    const auto place = columns.value({PQftable(description, i), PQftablecol(description, i)});
+    const Oid type = PQftype(description, i);
+    infos.push_back({QString::fromUtf8(PQfname(description, i)), place[2], place[1], place[0],
+                     type == ByteaType, int(type), 0});
+  }
+  return FieldCollection(std::move(infos));
+}
+
+std::unique_ptr<RowUpdater> PgSession::rowUpdater(const FieldCollection& fields,
+                                                  const QByteArrayList* knownKey) {
+  return std::make_unique<PgRowUpdater>(*this, fields, knownKey);
+}
+
+std::unique_ptr<GroupedWriter> PgSession::groupedWriter(const FieldCollection&, RowUpdater&,
+                                                        std::vector<int>, QString* whyNot) {
+  if (whyNot) *whyNot = QStringLiteral("PostgreSQL's rows are written one at a time so far");
+  return nullptr;
+}

@@ -1,0 +1,134 @@
+#include "PostgreSqlEngine.h"
+
+#include "Connection.h"
+#include "PgSession.h"
+#include "RecordSet.h"
+
+namespace {
+
+// A text as a literal of PostgreSQL's SQL (standard_conforming_strings is on).
+QString literal(const QString& text) {
+  return u'\'' + QString(text).replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+QStringList firstColumn(Connection& connection, const QString& statement) {
+  QStringList values;
+  for (const auto rows = connection.Execute(statement); rows->isOpen() && !rows->Eof();
+       rows->MoveNext()) {
+    values << rows->Value(0).value_or(QString());
+  }
+  return values;
+}
+
+[[noreturn]] void notYet(const char* what) {
+  throw DbError(QStringLiteral("%1 is not available on PostgreSQL yet.").arg(QLatin1String(what)));
+}
+
+}  // namespace
+
+QString PostgreSqlEngine::quotedName(const QString& name) const {
+  return QString::fromUtf8(PgQuotedName(name.toUtf8()));
+}
+
+QStringList PostgreSqlEngine::tables(Connection& connection) const {
+  return firstColumn(connection, QStringLiteral("SELECT table_name FROM information_schema.tables "
+                                                "WHERE table_schema = current_schema() "
+                                                "ORDER BY table_name"));
+}
+
+QStringList PostgreSqlEngine::baseTables(Connection& connection) const {
+  return firstColumn(connection,
+                     QStringLiteral("SELECT table_name FROM information_schema.tables WHERE "
+                                    "table_schema = current_schema() AND table_type = 'BASE TABLE' "
+                                    "ORDER BY table_name"));
+}
+
+TableFacts PostgreSqlEngine::tableFacts(Connection& connection, const QString& table) const {
+  const auto facts = connection.Execute(
+      QStringLiteral("SELECT c.relkind, greatest(c.reltuples, 0)::bigint FROM pg_class c "
+                     "WHERE c.oid = to_regclass(%1)")
+          .arg(literal(quotedName(table))));
+  if (!facts->isOpen() || facts->Eof()) return {};
+  // A table's rows are read from a snapshot: a write never waits for a reading.
+  const bool table_ =
+      facts->Value(0) == QStringLiteral("r") || facts->Value(0) == QStringLiteral("p");
+  return {table_ ? QStringLiteral("heap") : QString(),
+          facts->Value(1).value_or(QString()).toLongLong(), table_};
+}
+
+FieldCollection PostgreSqlEngine::fieldsOf(Connection& connection, const QString& table) const {
+  return connection
+      .Execute(QStringLiteral("SELECT * FROM ") + quotedName(table) + QStringLiteral(" LIMIT 0"))
+      ->Fields();
+}
+
+qint64 PostgreSqlEngine::estimatedRows(Connection& connection, const QStringList& tables) const {
+  qint64 rows = 0;
+  for (const QString& table : tables) rows += tableFacts(connection, table).estimatedRows;
+  return rows;
+}
+
+ColumnLimits PostgreSqlEngine::columnLimits(Connection& connection, const FieldInfo& field) const {
+  const auto limits = connection.Execute(
+      QStringLiteral("SELECT character_maximum_length, character_octet_length FROM "
+                     "information_schema.columns WHERE table_schema = %1 AND table_name = %2 AND "
+                     "column_name = %3")
+          .arg(literal(QString::fromUtf8(field.database)), literal(QString::fromUtf8(field.table)),
+               literal(QString::fromUtf8(field.column))));
+  if (!limits->isOpen() || limits->Eof()) return {};
+  return {limits->Value(0).value_or(QString()).toLongLong(),
+          limits->Value(1).value_or(QString()).toLongLong()};
+}
+
+QString PostgreSqlEngine::rowConditionProblem(Connection& connection, const QString& table,
+                                              const QString& condition) const {
+  if (condition.trimmed().isEmpty()) return {};
+  PgSession& session = PgSession::of(*connection.session());
+  try {
+    session.run("BEGIN READ ONLY");
+    struct RollBack {
+      PgSession& session;
+      ~RollBack() {
+        try {
+          session.run("ROLLBACK");
+        } catch (const DbError&) {
+          // A link that broke has ended the transaction already.
+        }
+      }
+    } rollBack{session};
+    // One statement only: a prepared statement cannot hold two.
+    connection.Execute(QStringLiteral("SELECT 1 FROM ") + quotedName(table) +
+                       QStringLiteral(" WHERE (") + condition + QStringLiteral(") LIMIT 0"));
+  } catch (const DbError& failure) {
+    return QString::fromUtf8(failure.what());
+  }
+  return {};
+}
+
+QString PostgreSqlEngine::valueCounts(const QString&, const QString&, const QString&,
+                                      qint64) const {
+  notYet("A column's values");
+}
+
+void PostgreSqlEngine::keepValueCounts(Connection&, const QString&, const QString&,
+                                       const QString&) const {
+  notYet("A column's values");
+}
+
+QString PostgreSqlEngine::keptValuesFilter(const QString&, bool) const {
+  notYet("A column's values");
+}
+
+QString PostgreSqlEngine::rowsHoldingValue(const QString&, const std::optional<QString>&) const {
+  notYet("A column's values");
+}
+
+std::vector<ColumnFindings> PostgreSqlEngine::scanTable(Connection&, const QString&, qint64, int,
+                                                        const QString&) const {
+  notYet("The scan");
+}
+
+std::vector<DirtExample> PostgreSqlEngine::dirtExamples(Connection&, const QString&, const QString&,
+                                                        DirtKind, int, const QString&) const {
+  notYet("The scan");
+}

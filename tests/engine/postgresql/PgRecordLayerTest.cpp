@@ -1,0 +1,131 @@
+// The record layer on PostgreSQL: rows read as their bytes, and a value written only where
+// the row still holds, byte for byte, what was read.
+#include <gtest/gtest.h>
+
+#include "../../support/QStringPrinting.h"
+#include "Connection.h"
+#include "DbError.h"
+#include "PgTestServer.h"
+#include "RecordSet.h"
+
+namespace {
+
+class PgRecordLayerTest : public testing::Test {
+ protected:
+  void SetUp() override { connection.Open(db.connectionString()); }
+
+  std::unique_ptr<RecordSet> opened(const QString& statement) {
+    auto records = std::make_unique<RecordSet>();
+    records->Open(statement, connection, RecordSet::Static, RecordSet::Optimistic);
+    return records;
+  }
+  // Moves to the row whose first field is `id`.
+  static void moveTo(RecordSet& records, const QString& id) {
+    while (!records.Eof() && records.Value(0) != id) records.MoveNext();
+    ASSERT_FALSE(records.Eof()) << id.toStdString();
+  }
+  static std::optional<QByteArray> text(const char* value) { return QByteArray(value); }
+
+  PgScratchDatabase db;
+  Connection connection;
+};
+
+}  // namespace
+
+TEST_F(PgRecordLayerTest, ValuesAreReadAndWrittenByteForByte) {
+  db.exec(
+      "CREATE TABLE t (id int PRIMARY KEY, v text, c char(5), b bytea);"
+      "INSERT INTO t VALUES (1, 'Zoë  ', 'ab', '\\x00ff'), (2, NULL, NULL, NULL), (3, '', 'x', "
+      "'')");
+  const auto records = opened("SELECT * FROM t ORDER BY id");
+  EXPECT_EQ(records->Fields().count(), 4);
+  EXPECT_EQ(records->Fields().at(1).column, "v");
+  EXPECT_EQ(records->Fields().at(1).table, "t");
+  EXPECT_EQ(records->Fields().at(1).database, "public");
+  EXPECT_TRUE(records->Fields().at(3).binary);
+  EXPECT_EQ(records->Value(1), QStringLiteral("Zoë  "));
+  EXPECT_EQ(records->Value(2), QStringLiteral("ab   ")) << "char(n) as read, padded";
+  EXPECT_EQ(records->RawValue(3), QByteArrayView("\x00\xff", 2));
+  records->SetValue(1, QStringLiteral("Zoë"));
+  records->SetValue(2, QStringLiteral("cd"));
+  records->Update();
+  records->MoveNext();
+  EXPECT_EQ(records->Value(1), std::nullopt);
+  records->SetValue(1, QStringLiteral("was null"));
+  records->Update();
+  records->MoveNext();
+  records->SetValue(3, QString::fromLatin1("\x01\x80", 2));
+  records->Update();
+  records->MoveNext();
+  EXPECT_TRUE(records->Eof());
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
+            Column({text("Zoë"), text("was null"), text("")}));
+  EXPECT_EQ(db.column("SELECT c FROM t ORDER BY id"),
+            Column({text("cd   "), std::nullopt, text("x    ")}));
+  EXPECT_EQ(db.column("SELECT encode(b, 'hex') FROM t ORDER BY id"),
+            Column({text("00ff"), std::nullopt, text("0180")}));
+}
+
+// Under a collation that calls "a" and "A" equal, a row whose value went from "a" to "A"
+// meanwhile has still changed: it is not written.
+TEST_F(PgRecordLayerTest, ARowChangedSinceItWasReadIsNotWrittenWhateverTheCollationSays) {
+  db.exec(
+      "CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);"
+      "CREATE TABLE t (id int PRIMARY KEY, v text COLLATE ci);"
+      "INSERT INTO t VALUES (1, 'a'), (2, 'b')");
+  EXPECT_EQ(db.column("SELECT count(*) FROM t WHERE v = 'A'"), Column({text("1")}))
+      << "the collation calls them equal";
+  const auto records = opened("SELECT * FROM t ORDER BY id");
+  db.exec("UPDATE t SET v = 'A' WHERE id = 1");
+  records->SetValue(1, QStringLiteral("x"));
+  try {
+    records->Update();
+    FAIL() << "written over another's change";
+  } catch (const DbError& failure) {
+    EXPECT_EQ(QString::fromUtf8(failure.what()), DbMessages::RowNotLocated);
+  }
+  records->CancelUpdate();
+  records->MoveNext();
+  db.exec("DELETE FROM t WHERE id = 2");
+  records->SetValue(1, QStringLiteral("y"));
+  EXPECT_THROW(records->Update(), DbError) << "a row gone is not written either";
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"), Column({text("A")}));
+}
+
+// Without a key, a row is found by all its values; of rows alike, exactly one is written.
+TEST_F(PgRecordLayerTest, InATableWithoutAKeyOneOfTwinRowsIsWritten) {
+  db.exec("CREATE TABLE t (v text, n int); INSERT INTO t VALUES ('a b', 1), ('a b', 1), ('c', 2)");
+  const auto records = opened("SELECT * FROM t");
+  EXPECT_TRUE(records->IdentityColumns().columns == QByteArrayList({"v", "n"}));
+  EXPECT_FALSE(records->IdentityColumns().keyed);
+  records->SetValue(0, QStringLiteral("ab"));
+  records->Update();
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY v"), Column({text("a b"), text("ab"), text("c")}));
+}
+
+// A statement the server refuses, or a login it refuses, is one clear failure.
+TEST_F(PgRecordLayerTest, FailuresComeInTheServersWords) {
+  try {
+    opened("SELECT * FROM missing");
+    FAIL();
+  } catch (const DbError& failure) {
+    EXPECT_EQ(failure.sqlState(), "42P01");
+    EXPECT_TRUE(QString::fromUtf8(failure.what()).contains("\"missing\" does not exist"));
+  }
+  Connection wrong;
+  try {
+    wrong.Open(QString(db.connectionString())
+                   .replace(QStringLiteral("PASSWORD="), QStringLiteral("PASSWORD=not")));
+    FAIL();
+  } catch (const DbError& failure) {
+    EXPECT_TRUE(QString::fromUtf8(failure.what()).contains("password authentication failed"))
+        << failure.what();
+  }
+  try {
+    wrong.Open(QString(db.connectionString())
+                   .replace(QStringLiteral("DATABASE="), QStringLiteral("DATABASE=no_such_")));
+    FAIL();
+  } catch (const DbError& failure) {
+    EXPECT_EQ(failure.cause(), DbError::Cause::UnknownDatabase);
+  }
+}
