@@ -2,6 +2,7 @@
 
 #include "Connection.h"
 #include "DbObject.h"
+#include "Engine.h"
 #include "Events.h"
 #include "ListView.h"
 #include "RecordSet.h"
@@ -36,7 +37,9 @@ void AddMySQLToList1(ListView& list, const QString& connectionString, Dialogs& d
   run.step(102, [&] { tables = CreateObjectAs<RecordSet>(u"ADODB.RecordSet"); });
   run.step(104, [&] { Required(connection).CursorLocation = Connection::UseClient; });
   run.step(106, [&] { Required(connection).Open(connectionString); });
-  run.step(108, [&] { tables = Required(connection).Execute(QStringLiteral("SHOW TABLES;")); });
+  run.step(108, [&] {
+    tables = Required(connection).Execute(EngineOf(Required(connection)).tableListStatement());
+  });
   run.step(110, [&] { count = Required(tables).RecordCount(); });
   // Without a count there are no rows to read.
   for (qint32 i = 1; count && i <= *count; ++i) {

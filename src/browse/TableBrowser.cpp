@@ -1,6 +1,7 @@
 #include "TableBrowser.h"
 
 #include "Connection.h"
+#include "Engine.h"
 #include "Events.h"
 #include "ListView.h"
 #include "ReportingProcedure.h"
@@ -51,8 +52,8 @@ void ListTableFields(const BrowserLists& lists, const QString& connectionString,
   run.step(106, [&] { Required(connection).Open(connectionString); });
   run.step(108, [&] { table = lists.tables.selectedText(); });
   run.step(110, [&] {
-    Required(records).Open(SelectAllStatement(table), Required(connection), RecordSet::Static,
-                           RecordSet::Optimistic);
+    Required(records).Open(EngineOf(Required(connection)).selectAll(table), Required(connection),
+                           RecordSet::Static, RecordSet::Optimistic);
   });
   run.step(112, [&] { lists.fields.clear(); });
   run.step(114, [&] { lists.preview.clear(); });
@@ -82,8 +83,8 @@ void PreviewSelectedField(const BrowserLists& lists, const QString& connectionSt
   run.step(108, [&] { field = lists.fields.selectedText(); });
   run.step(110, [&] { table = lists.tables.selectedText(); });
   run.step(112, [&] {
-    Required(records).Open(SelectFieldStatement(field, table), Required(connection),
-                           RecordSet::Static, RecordSet::Optimistic);
+    Required(records).Open(EngineOf(Required(connection)).selectField(field, table),
+                           Required(connection), RecordSet::Static, RecordSet::Optimistic);
   });
   run.step(114, [&] { lists.preview.clear(); });
   run.step(116, [] { LetPendingEventsRun(); });

@@ -27,6 +27,8 @@ constexpr OptionSpec Options[] = {
      "The password. Alone, it is asked for; given here, others can read it in the process "
      "list: avoid."},
     {"database", 'D', Takes::Value, "NAME", "The database (or give it as the last argument)."},
+    {"engine", 0, Takes::Value, "NAME",
+     "mariadb (the default, for MySQL too) or postgresql (port 5432 unless given)."},
     {"ssl-mode", 0, Takes::Value, "MODE",
      "PREFERRED (the default), REQUIRED, VERIFY_CA or VERIFY_IDENTITY."},
     {"ssl-ca", 0, Takes::Value, "FILE", "The CA file that checks the server."},
@@ -265,7 +267,8 @@ bool apply(CleanOptions& options, const GivenOption& option, QString& error) {
       {"field", &options.field},       {"operation", &options.operation},
       {"recipe", &options.recipe},     {"apply-changes", &options.applyChanges},
       {"map", &options.mapFile},       {"where", &options.where},
-      {"cluster", &options.cluster},   {"map-out", &options.mapOut}};
+      {"cluster", &options.cluster},   {"map-out", &options.mapOut},
+      {"engine", &options.engine}};
   const std::pair<const char*, bool*> flags[] = {{"profile", &options.profile},
                                                  {"dry-run", &options.dryRun},
                                                  {"json", &options.json},

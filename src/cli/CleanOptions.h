@@ -18,6 +18,7 @@ struct CleanOptions {
   bool databaseFollowsPassword = false;  // given bare, right after -p alone: never echoed
   bool profile = false;                  // the login window's stored settings instead
   QStringList given;  // the connection options given on the command line, by name
+  QString engine;     // "postgresql"; empty: MariaDB or MySQL
   QString sslMode;
   QString sslCa;
   QString database;

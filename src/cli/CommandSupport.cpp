@@ -59,10 +59,21 @@ QString passwordFor(const CleanOptions& options) {
 // not known.
 std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
   if (!options.profile) {
-    return BuildConnectionString(options.host, options.user, passwordFor(options), options.database,
-                                 options.port,
-                                 EncryptionNamed(options.sslMode).value_or(Encryption::Preferred),
-                                 options.sslCa, options.socket);
+    const QString engine = options.engine.toLower();
+    if (!engine.isEmpty() && engine != u"mariadb" && engine != u"mysql" &&
+        engine != u"postgresql") {
+      Fail(QStringLiteral("--engine takes mariadb or postgresql."));
+      return std::nullopt;
+    }
+    const bool postgreSql = engine == u"postgresql";
+    // PostgreSQL's own port, unless one was given.
+    const QString port = postgreSql && !options.given.contains(QStringLiteral("port"))
+                             ? QStringLiteral("5432")
+                             : options.port;
+    return BuildConnectionString(
+        options.host, options.user, passwordFor(options), options.database, port,
+        EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa,
+        options.socket, postgreSql ? QStringLiteral("PostgreSQL") : QString());
   }
   const SettingsStore settings;
   const auto either = [&](const char* name, const QString& given, const QString& key,

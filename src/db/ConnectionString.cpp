@@ -40,7 +40,7 @@ std::optional<Encryption> EncryptionNamed(const QString& name) {
 
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port, Encryption encryption,
-                              const QString& caFile, const QString& socket) {
+                              const QString& caFile, const QString& socket, const QString& engine) {
   QString built = QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};") + attribute("SERVER", server) +
                   attribute("USER", user) + attribute("PASSWORD", password) +
                   attribute("DATABASE", database) + attribute("PORT", port);
@@ -48,6 +48,7 @@ QString BuildConnectionString(const QString& server, const QString& user, const 
     built += attribute("SSLMODE", EncryptionName(encryption));
   if (!caFile.isEmpty()) built += attribute("SSLCA", caFile);
   if (!socket.isEmpty()) built += attribute("SOCKET", socket);
+  if (!engine.isEmpty()) built += attribute("ENGINE", engine);
   return built;
 }
 

@@ -25,7 +25,8 @@ std::optional<Encryption> EncryptionNamed(const QString& name);
 QString BuildConnectionString(const QString& server, const QString& user, const QString& password,
                               const QString& database, const QString& port,
                               Encryption encryption = Encryption::Preferred,
-                              const QString& caFile = QString(), const QString& socket = QString());
+                              const QString& caFile = QString(), const QString& socket = QString(),
+                              const QString& engine = QString());
 
 // The attributes that the record layer reads from a connection string in ODBC syntax:
 // "KEY=value;" pairs, keys in any case, a value in braces may hold ";". When a key

@@ -7,7 +7,6 @@
 #include "GroupedWriter.h"
 #include "RowUpdater.h"
 #include "Session.h"
-#include "SqlText.h"
 
 namespace {
 
@@ -21,10 +20,7 @@ RowRewriter::RowRewriter(Connection& connection, const QString& database, const 
                          const QByteArrayList& identityColumns, bool keyed,
                          const QByteArrayList& columns)
     : session_(connection.session()) {
-  fields_ = session_
-                ->execute("SELECT * FROM " + QuotedIdentifier(database.toUtf8()) + '.' +
-                          QuotedIdentifier(table.toUtf8()) + " LIMIT 0")
-                ->fields();
+  fields_ = session_->tableFields(database, table);
   updater_ = session_->rowUpdater(fields_, nullptr);
 
   QByteArrayList found;

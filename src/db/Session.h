@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ConnectionString.h"
+#include "FieldCollection.h"
 
-class FieldCollection;
 class GroupedWriter;
 class RowSource;
 class RowUpdater;
@@ -47,6 +47,9 @@ class Session {
   virtual std::unique_ptr<RowSource> execute(QByteArrayView statement) = 0;
   // Reads in the rows of a result still arriving, so that another statement can go at once.
   virtual void makeIdle() = 0;
+  // The fields of `table` of `database`, as a reading of all its columns shows them; no row
+  // is read.
+  virtual FieldCollection tableFields(const QString& database, const QString& table) = 0;
 
   // A writer of single rows of the table that `fields` (a reading of its columns) come
   // from. `knownKey`, when given, names the key's columns as found a moment ago on the same

@@ -35,15 +35,6 @@ QString WaitingForTheReader() {
   return QStringLiteral("SET STATEMENT net_write_timeout = 86400 FOR ");
 }
 
-QString SelectAllStatement(const QString& table) {
-  return QStringLiteral("SELECT * FROM ") + QuotedName(table);
-}
-
-QString SelectFieldStatement(const QString& field, const QString& table) {
-  return QStringLiteral("SELECT ") + QuotedName(field) + QStringLiteral(" FROM ") +
-         QuotedName(table);
-}
-
 QString WhereClause(const QString& condition) {
   return condition.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(condition);
 }

@@ -23,8 +23,6 @@ void AppendHexLiteral(QByteArray& sql, std::optional<QByteArrayView> value, bool
 // Put before a SELECT whose rows are read while others are written: the server waits for
 // the reader as long as a write may take, a report box held open included.
 QString WaitingForTheReader();
-QString SelectAllStatement(const QString& table);
-QString SelectFieldStatement(const QString& field, const QString& table);
 
 // " WHERE (condition)" for the user's condition on rows, or nothing for every row.
 QString WhereClause(const QString& condition);

@@ -38,6 +38,12 @@ class Engine {
   virtual QString quotedName(const QString& name) const = 0;
   // Goes before a SELECT whose rows are read while another session writes them.
   virtual QString readingBesideWrites() const = 0;
+  // The statement whose rows' first field names the tables and views of the connection's
+  // database, as the table list reads it.
+  virtual QString tableListStatement() const = 0;
+  // "SELECT * FROM t" and "SELECT f FROM t", with the names quoted.
+  QString selectAll(const QString& table) const;
+  QString selectField(const QString& field, const QString& table) const;
 
   // Every table and view of the connection's database, as the server lists them.
   virtual QStringList tables(Connection& connection) const = 0;

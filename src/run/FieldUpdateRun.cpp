@@ -433,8 +433,8 @@ void FieldUpdateRun::refillPreview() {
   }
   steps_.step(652, [&] {
     Required(opened_.records)
-        .Open(SelectFieldStatement(lists_.fields.selectedText(), table()), Required(opened_.reads),
-              RecordSet::Static, RecordSet::Optimistic);
+        .Open(EngineOf(Required(opened_.reads)).selectField(lists_.fields.selectedText(), table()),
+              Required(opened_.reads), RecordSet::Static, RecordSet::Optimistic);
   });
   steps_.step(654, [&] { lists_.preview.clear(); });
   steps_.step(656, [&] { pointer_.setPointer(Pointer::Hourglass); });

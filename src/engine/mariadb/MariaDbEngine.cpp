@@ -20,7 +20,7 @@ QString MariaDbEngine::readingBesideWrites() const {
 
 QStringList MariaDbEngine::tables(Connection& connection) const {
   QStringList tables;
-  for (const auto listed = connection.Execute(QStringLiteral("SHOW TABLES"));
+  for (const auto listed = connection.Execute(tableListStatement());
        listed->isOpen() && !listed->Eof(); listed->MoveNext()) {
     tables << listed->Value(0).value_or(QString());
   }
@@ -76,7 +76,7 @@ TableFacts MariaDbEngine::tableFacts(Connection& connection, const QString& tabl
 }
 
 FieldCollection MariaDbEngine::fieldsOf(Connection& connection, const QString& table) const {
-  return connection.Execute(SelectAllStatement(table) + QStringLiteral(" LIMIT 0"))->Fields();
+  return connection.Execute(selectAll(table) + QStringLiteral(" LIMIT 0"))->Fields();
 }
 
 qint64 MariaDbEngine::estimatedRows(Connection& connection, const QStringList& tables) const {

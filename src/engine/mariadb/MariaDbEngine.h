@@ -9,6 +9,7 @@ class MariaDbEngine final : public Engine {
  public:
   QString quotedName(const QString& name) const override;
   QString readingBesideWrites() const override;
+  QString tableListStatement() const override { return QStringLiteral("SHOW TABLES;"); }
   QStringList tables(Connection& connection) const override;
   QStringList baseTables(Connection& connection) const override;
   TableFacts tableFacts(Connection& connection, const QString& table) const override;

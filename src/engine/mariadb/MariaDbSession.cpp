@@ -10,6 +10,7 @@
 #include "MariaDbGroupedWriter.h"
 #include "MariaDbRowUpdater.h"
 #include "MariaDbRows.h"
+#include "SqlText.h"
 
 namespace {
 
@@ -190,6 +191,12 @@ std::unique_ptr<RowSource> MariaDbSession::execute(QByteArrayView statement) {
   ResultHandle result(mysql_use_result(mysql));
   if (!result) throw MariaDbError(mysql);
   return std::make_unique<MariaDbRows>(shared_from_this(), std::move(result));
+}
+
+FieldCollection MariaDbSession::tableFields(const QString& database, const QString& table) {
+  return execute("SELECT * FROM " + QuotedIdentifier(database.toUtf8()) + '.' +
+                 QuotedIdentifier(table.toUtf8()) + " LIMIT 0")
+      ->fields();
 }
 
 std::unique_ptr<RowUpdater> MariaDbSession::rowUpdater(const FieldCollection& fields,

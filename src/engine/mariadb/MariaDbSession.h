@@ -37,6 +37,7 @@ class MariaDbSession final : public Session, public std::enable_shared_from_this
   QString clusterId() override;
   std::unique_ptr<RowSource> execute(QByteArrayView statement) override;
   void makeIdle() override { idle(); }
+  FieldCollection tableFields(const QString& database, const QString& table) override;
   std::unique_ptr<RowUpdater> rowUpdater(const FieldCollection& fields,
                                          const QByteArrayList* knownKey) override;
   std::unique_ptr<GroupedWriter> groupedWriter(const FieldCollection& fields, RowUpdater& updater,

@@ -277,6 +277,10 @@ FieldCollection PgSession::fieldsOf(const PGresult* description) {
   return FieldCollection(std::move(infos));
 }
 
+FieldCollection PgSession::tableFields(const QString&, const QString& table) {
+  return execute("SELECT * FROM " + PgQuotedName(table.toUtf8()) + " LIMIT 0")->fields();
+}
+
 std::unique_ptr<RowUpdater> PgSession::rowUpdater(const FieldCollection& fields,
                                                   const QByteArrayList* knownKey) {
   return std::make_unique<PgRowUpdater>(*this, fields, knownKey);

@@ -46,6 +46,8 @@ class PgSession final : public Session, public std::enable_shared_from_this<PgSe
   QString clusterId() override { return {}; }
   std::unique_ptr<RowSource> execute(QByteArrayView statement) override;
   void makeIdle() override { idle(); }
+  // Of the schemas of the search path: the database is the one logged into.
+  FieldCollection tableFields(const QString& database, const QString& table) override;
   std::unique_ptr<RowUpdater> rowUpdater(const FieldCollection& fields,
                                          const QByteArrayList* knownKey) override;
   std::unique_ptr<GroupedWriter> groupedWriter(const FieldCollection& fields, RowUpdater& updater,

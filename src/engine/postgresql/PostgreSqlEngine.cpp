@@ -30,10 +30,14 @@ QString PostgreSqlEngine::quotedName(const QString& name) const {
   return QString::fromUtf8(PgQuotedName(name.toUtf8()));
 }
 
+QString PostgreSqlEngine::tableListStatement() const {
+  return QStringLiteral(
+      "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
+      "ORDER BY table_name");
+}
+
 QStringList PostgreSqlEngine::tables(Connection& connection) const {
-  return firstColumn(connection, QStringLiteral("SELECT table_name FROM information_schema.tables "
-                                                "WHERE table_schema = current_schema() "
-                                                "ORDER BY table_name"));
+  return firstColumn(connection, tableListStatement());
 }
 
 QStringList PostgreSqlEngine::baseTables(Connection& connection) const {
@@ -57,9 +61,7 @@ TableFacts PostgreSqlEngine::tableFacts(Connection& connection, const QString& t
 }
 
 FieldCollection PostgreSqlEngine::fieldsOf(Connection& connection, const QString& table) const {
-  return connection
-      .Execute(QStringLiteral("SELECT * FROM ") + quotedName(table) + QStringLiteral(" LIMIT 0"))
-      ->Fields();
+  return connection.Execute(selectAll(table) + QStringLiteral(" LIMIT 0"))->Fields();
 }
 
 qint64 PostgreSqlEngine::estimatedRows(Connection& connection, const QStringList& tables) const {

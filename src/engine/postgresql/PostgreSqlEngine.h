@@ -8,6 +8,7 @@ class PostgreSqlEngine final : public Engine {
  public:
   QString quotedName(const QString& name) const override;
   QString readingBesideWrites() const override { return {}; }  // reads never wait for writes
+  QString tableListStatement() const override;
   QStringList tables(Connection& connection) const override;
   QStringList baseTables(Connection& connection) const override;
   TableFacts tableFacts(Connection& connection, const QString& table) const override;
