@@ -40,6 +40,7 @@ const QString DatabaseChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text4_C
 const QString PortChange = QStringLiteral("Klarifeld2021/08/31.Form1.Text5_Change");
 const QString EncryptionChange = QStringLiteral("Klarifeld2021/08/31.Form1.Encryption_Change");
 const QString CaFileChange = QStringLiteral("Klarifeld2021/08/31.Form1.CAFile_Change");
+const QString EngineChange = QStringLiteral("Klarifeld2021/08/31.Form1.Engine_Change");
 const QString ChooseCaFile = QStringLiteral("Klarifeld2021/08/31.Form1.ChooseCAFile_Click");
 }  // namespace Tags
 
@@ -151,11 +152,11 @@ void LoginWindow::layOut() {
 
   for (QWidget* control : std::initializer_list<QWidget*>{
            loginFrame, userLabel, serverLabel, databaseLabel, passwordLabel, portLabel,
-           encryptionFrame, encryptionLabel, caFileLabel, encryptionNote}) {
+           encryptionFrame, engineLabel, encryptionLabel, caFileLabel, encryptionNote}) {
     control->setFocusPolicy(Qt::NoFocus);
   }
-  SetTabOrder({serverBox, portBox, userBox, passwordBox, databaseBox, encryptionBox, caFileBox,
-               chooseCaFileButton, testConnectionButton, helpButton, nextButton});
+  SetTabOrder({serverBox, portBox, userBox, passwordBox, databaseBox, engineBox, encryptionBox,
+               caFileBox, chooseCaFileButton, testConnectionButton, helpButton, nextButton});
 }
 
 // Beside the login frame, so that the controls before it keep their places.
@@ -165,26 +166,48 @@ void LoginWindow::layOutEncryption() {
   encryptionFrame->setTitle(QStringLiteral("Encryption"));
   encryptionFrame->setAccessibleName(encryptionFrame->title());
   SetBackColour(*encryptionFrame, Qt::white);
+  engineLabel = label(encryptionFrame, "engineLabel", QStringLiteral("Engine:"),
+                      TwipsRect(240, 405, 1095, 255));
+  engineBox = Place<QComboBox>(encryptionFrame, "engineBox", TwipsRect(1320, 360, 3000, 345),
+                               Arial(9, true));
+  engineBox->addItems({QStringLiteral("MySQL / MariaDB"), QStringLiteral("PostgreSQL")});
+  engineLabel->setBuddy(engineBox);
+  engineBox->setAccessibleName(QStringLiteral("Engine"));
   encryptionLabel = label(encryptionFrame, "encryptionLabel", QStringLiteral("Encryption:"),
-                          TwipsRect(240, 405, 1095, 255));
+                          TwipsRect(240, 885, 1095, 255));
   encryptionBox = Place<QComboBox>(encryptionFrame, "encryptionBox",
-                                   TwipsRect(1320, 360, 3000, 345), Arial(9, true));
+                                   TwipsRect(1320, 840, 3000, 345), Arial(9, true));
   for (Encryption encryption : Encryptions) encryptionBox->addItem(EncryptionCaption(encryption));
   encryptionLabel->setBuddy(encryptionBox);
   encryptionBox->setAccessibleName(QStringLiteral("Encryption"));
   caFileLabel = label(encryptionFrame, "caFileLabel", QStringLiteral("CA file:"),
-                      TwipsRect(240, 885, 1095, 255));
-  caFileBox = box(encryptionFrame, "caFileBox", TwipsRect(1320, 840, 3000, 345), caFileLabel);
+                      TwipsRect(240, 1365, 1095, 255));
+  caFileBox = box(encryptionFrame, "caFileBox", TwipsRect(1320, 1320, 3000, 345), caFileLabel);
   chooseCaFileButton =
       PlacePushButton(encryptionFrame, "chooseCaFileButton", QStringLiteral("Choose CA File..."),
-                      TwipsRect(1320, 1320, 3000, 405));
-  encryptionNote = Place<QLabel>(encryptionFrame, "encryptionNote", TwipsRect(240, 1845, 4080, 840),
-                                 Arial(9, false));
+                      TwipsRect(1320, 1800, 3000, 405));
+  encryptionNote = Place<QLabel>(encryptionFrame, "encryptionNote", TwipsRect(240, 2265, 4080, 600),
+                                 Arial(8, false));
   encryptionNote->setWordWrap(true);
   encryptionNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   encryptionNote->setAccessibleDescription(QStringLiteral("What the encryption setting means"));
   SetBackColour(*encryptionNote, Qt::white);
   showEncryptionNote();
+}
+
+QString LoginWindow::engine() const {
+  return engineBox->currentIndex() == 1 ? QStringLiteral("PostgreSQL") : QString();
+}
+
+// The port follows the engine while it is the other engine's own.
+void LoginWindow::onEngineChosen() {
+  const bool postgreSql = !engine().isEmpty();
+  if (portBox->text() == (postgreSql ? u"3306" : u"5432")) {
+    portBox->setText(postgreSql ? QStringLiteral("5432") : QStringLiteral("3306"));
+  }
+  ReportingProcedure(dialogs_, Tags::EngineChange).step(100, [&] {
+    settings_.write(ProfileKeys::Engine, engine());
+  });
 }
 
 Encryption LoginWindow::encryption() const {
@@ -216,6 +239,7 @@ void LoginWindow::connectHandlers() {
   storeOnChange(databaseBox, ProfileKeys::Database, Tags::DatabaseChange);
   storeOnChange(portBox, ProfileKeys::Port, Tags::PortChange);
   storeOnChange(caFileBox, ProfileKeys::CaFile, Tags::CaFileChange);
+  connect(engineBox, &QComboBox::activated, this, [this] { onEngineChosen(); });
   connect(encryptionBox, &QComboBox::currentIndexChanged, this, [this] {
     showEncryptionNote();
     ReportingProcedure(dialogs_, Tags::EncryptionChange).step(100, [&] {
@@ -228,7 +252,7 @@ void LoginWindow::connectHandlers() {
   connect(testConnectionButton, &QPushButton::clicked, this, [this] { onTestConnectionClicked(); });
   for (QWidget* control :
        std::initializer_list<QWidget*>{loginFrame, serverBox, userBox, passwordBox, databaseBox,
-                                       encryptionFrame, encryptionBox, caFileBox}) {
+                                       encryptionFrame, engineBox, encryptionBox, caFileBox}) {
     hoverSets(control, Pointer::Default);
   }
   for (QWidget* control : {nextButton, helpButton, testConnectionButton, chooseCaFileButton})
@@ -244,7 +268,7 @@ void LoginWindow::storeOnChange(QLineEdit* box, const QString& key, const QStrin
 QString LoginWindow::connectionString() const {
   return BuildConnectionString(serverBox->text(), userBox->text(), passwordBox->text(),
                                databaseBox->text(), portBox->text(), encryption(),
-                               caFileBox->text());
+                               caFileBox->text(), QString(), engine());
 }
 
 MainWindow& LoginWindow::mainWindow() {
@@ -280,6 +304,9 @@ void LoginWindow::load() {
     const std::optional<Encryption> stored = EncryptionNamed(name);
     encryptionBox->setCurrentIndex(int(stored.value_or(Encryption::Preferred)));
     caFileBox->setText(settings_.read(ProfileKeys::CaFile, QString()));
+    const bool postgreSql = settings_.read(ProfileKeys::Engine, QString())
+                                .compare(QStringLiteral("PostgreSQL"), Qt::CaseInsensitive) == 0;
+    engineBox->setCurrentIndex(postgreSql ? 1 : 0);
     // A mistyped setting must not quietly become a weaker one: nothing connects until the
     // user has chosen.
     if (!name.isEmpty() && !stored) {

@@ -56,6 +56,8 @@ class LoginWindow : public Window {
   QPushButton* helpButton;
   QPushButton* testConnectionButton;
   QGroupBox* encryptionFrame;
+  QLabel* engineLabel;
+  QComboBox* engineBox;  // MySQL / MariaDB, or PostgreSQL
   QLabel* encryptionLabel;
   QComboBox* encryptionBox;
   QLabel* caFileLabel;
@@ -71,6 +73,9 @@ class LoginWindow : public Window {
   void layOut();
   void layOutEncryption();
   Encryption encryption() const;
+  // "PostgreSQL", or empty for MariaDB and MySQL.
+  QString engine() const;
+  void onEngineChosen();
   void showEncryptionNote();
   void connectHandlers();
   // Whether the boxes' values open a connection, tried off the window thread; when `sayWhy`,

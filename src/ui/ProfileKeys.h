@@ -11,4 +11,5 @@ inline const QString Database = QStringLiteral("MyDatabase");
 inline const QString Port = QStringLiteral("MyPort");
 inline const QString Encryption = QStringLiteral("MyEncryption");  // a connection-string name
 inline const QString CaFile = QStringLiteral("MyCAFile");
+inline const QString Engine = QStringLiteral("MyEngine");  // "PostgreSQL"; empty: MariaDB, MySQL
 }  // namespace ProfileKeys

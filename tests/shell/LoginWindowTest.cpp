@@ -12,9 +12,12 @@
 #include <QTest>
 
 #include "../support/QStringPrinting.h"
+#include "ConnectionString.h"
 #include "ErrorReport.h"
 #include "ListViewWidget.h"
 #include "MainWindow.h"
+#include "OperationCatalogue.h"
+#include "PgTestServer.h"
 #include "WindowTesting.h"
 
 namespace {
@@ -185,10 +188,18 @@ TEST_F(LoginWindowTest, FocusSelectsTheWholeTextInTabOrder) {
   QApplication::setActiveWindow(&form);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
   form.serverBox->setFocus();
-  const std::vector<QWidget*> order = {
-      form.portBox,       form.userBox,    form.passwordBox,        form.databaseBox,
-      form.encryptionBox, form.caFileBox,  form.chooseCaFileButton, form.testConnectionButton,
-      form.helpButton,    form.nextButton, form.serverBox};
+  const std::vector<QWidget*> order = {form.portBox,
+                                       form.userBox,
+                                       form.passwordBox,
+                                       form.databaseBox,
+                                       form.engineBox,
+                                       form.encryptionBox,
+                                       form.caFileBox,
+                                       form.chooseCaFileButton,
+                                       form.testConnectionButton,
+                                       form.helpButton,
+                                       form.nextButton,
+                                       form.serverBox};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
@@ -276,4 +287,46 @@ TEST_F(LoginWindowTest, ClosingEndsTheProgram) {
   LoginWindow& form = start();
   form.close();
   EXPECT_EQ(programEnds, 1);
+}
+
+// The engine is one more stored setting; PostgreSQL's port replaces MySQL's own only.
+TEST_F(LoginWindowTest, ChoosingPostgreSqlTakesItsPortAndIsStored) {
+  LoginWindow& form = start();
+  ASSERT_EQ(form.portBox->text(), "3306");
+  form.engineBox->setCurrentIndex(1);
+  emit form.engineBox->activated(1);
+  EXPECT_EQ(form.portBox->text(), "5432");
+  EXPECT_EQ(settings.read("MyEngine", "absent"), "PostgreSQL");
+  form.portBox->setText("6000");
+  form.engineBox->setCurrentIndex(0);
+  emit form.engineBox->activated(0);
+  EXPECT_EQ(form.portBox->text(), "6000") << "a port of the user's own stays";
+  EXPECT_EQ(settings.read("MyEngine", "absent"), "");
+}
+
+// The windows on PostgreSQL: its tables listed, a field's values previewed, a run written.
+TEST_F(LoginWindowTest, AStoredPostgreSqlProfileListsReadsAndWrites) {
+  PgScratchDatabase pg;
+  pg.exec(
+      "CREATE TABLE people (id int PRIMARY KEY, name text); CREATE VIEW v AS SELECT 1;"
+      "INSERT INTO people VALUES (1, 'Ann  Lee'), (2, NULL), (3, 'Bo')");
+  const ConnectionAttributes login = ParseConnectionString(pg.connectionString());
+  settings.write("MyServer", login.server);
+  settings.write("MyPort", login.port);
+  settings.write("MyUser", login.user);
+  settings.write("MyPassword", login.password);
+  settings.write("MyDatabase", login.database);
+  settings.write("MyEngine", "PostgreSQL");
+  LoginWindow& form = start();
+  ASSERT_TRUE(form.mainWindowLoaded()) << form.connectionNote->text().toStdString();
+  MainWindow& main = form.mainWindow();
+  EXPECT_EQ(entries(main.tableList), QStringList({"people", "v"}));
+  clickEntry(main.tableList, 0);
+  EXPECT_EQ(entries(main.fieldList), QStringList({"id", "name"}));
+  clickEntry(main.fieldList, 1);
+  EXPECT_EQ(entries(main.previewList), QStringList({"Ann  Lee", "", "Bo"}));
+  main.operationBox->setCurrentIndex(FindOperationByName(u"remove-all-spaces")->position);
+  QTest::mouseClick(main.startButton, Qt::LeftButton);
+  EXPECT_EQ(pg.column("SELECT name FROM people ORDER BY id"),
+            Column({QByteArray("AnnLee"), std::nullopt, QByteArray("Bo")}));
 }

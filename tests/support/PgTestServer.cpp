@@ -47,6 +47,8 @@ std::unique_ptr<PGconn, Closer> connect(const QString& database) {
     throw std::runtime_error(std::string("test connection failed: ") +
                              PQerrorMessage(connection.get()));
   }
+  PQsetNoticeProcessor(
+      connection.get(), [](void*, const char*) {}, nullptr);
   return connection;
 }
 

@@ -3,10 +3,6 @@
 #include <errmsg.h>
 #include <mysqld_error.h>
 
-#include "Connection.h"
-#include "ConnectionString.h"
-#include "RecordSet.h"
-
 namespace {
 
 QString hintFor(unsigned errorNumber) {
@@ -45,22 +41,4 @@ QString ConnectionFailureText(const DbError& failure) {
   const QString reason = QString::fromUtf8(failure.what());
   const QString hint = hintFor(failure.errorNumber());
   return hint.isEmpty() ? reason : reason + QStringLiteral("\r\r") + hint;
-}
-
-QStringList DatabasesOn(const QString& connectionString) {
-  ConnectionAttributes login = ParseConnectionString(connectionString);
-  const Encryption encryption = EncryptionNamed(login.sslMode).value_or(Encryption::Preferred);
-  Connection connection;
-  connection.ConnectionTimeout = 10;
-  connection.Open(BuildConnectionString(login.server, login.user, login.password, QString(),
-                                        login.port, encryption, login.sslCa));
-  QStringList names;
-  for (const std::unique_ptr<RecordSet> rows = connection.Execute(QStringLiteral("SHOW DATABASES"));
-       !rows->Eof(); rows->MoveNext()) {
-    const QString name = rows->Value(0).value_or(QString());
-    static const QStringList ServerOwn = {"information_schema", "performance_schema", "mysql",
-                                          "sys"};
-    if (!ServerOwn.contains(name)) names << name;
-  }
-  return names;
 }

@@ -115,6 +115,9 @@ std::shared_ptr<PgSession> PgSession::open(const ConnectionAttributes& attribute
     throw DbError(message, 0, unknownDatabase ? "3D000" : "08001",
                   unknownDatabase ? DbError::Cause::UnknownDatabase : DbError::Cause::Other);
   }
+  // The server's notices ("… does not exist, skipping") are no failures, and not printed.
+  PQsetNoticeProcessor(
+      connection, [](void*, const char*) {}, nullptr);
   return std::shared_ptr<PgSession>(new PgSession(connection, encryption));
 }
 
