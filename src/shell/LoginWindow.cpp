@@ -159,11 +159,12 @@ void LoginWindow::layOut() {
                caFileBox, chooseCaFileButton, testConnectionButton, helpButton, nextButton});
 }
 
-// Beside the login frame, so that the controls before it keep their places.
+// Beside the login frame, so that the controls before it keep their places: the kind of
+// server, and how the link to it is protected.
 void LoginWindow::layOutEncryption() {
   encryptionFrame =
       Place<QGroupBox>(this, "encryptionFrame", TwipsRect(8040, 120, 4560, 2895), Arial(9, true));
-  encryptionFrame->setTitle(QStringLiteral("Encryption"));
+  encryptionFrame->setTitle(QStringLiteral("Engine and Encryption"));
   encryptionFrame->setAccessibleName(encryptionFrame->title());
   SetBackColour(*encryptionFrame, Qt::white);
   engineLabel = label(encryptionFrame, "engineLabel", QStringLiteral("Engine:"),
@@ -313,7 +314,7 @@ void LoginWindow::load() {
       encryptionKnown = false;
       dialogs_.message(QStringLiteral("The stored encryption setting \"%1\" is not one that "
                                       "Klarifeld knows, so it did not connect. Choose the "
-                                      "encryption in the Encryption frame.")
+                                      "encryption in the Engine and Encryption frame.")
                            .arg(name));
       encryptionBox->setFocus();
     }

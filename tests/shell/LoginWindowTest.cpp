@@ -66,7 +66,7 @@ TEST_F(LoginWindowTest, AnUnknownStoredEncryptionIsSaidAndNothingConnects) {
   EXPECT_EQ(dialogs.messages(),
             QStringList({"The stored encryption setting \"VERIFY-IDENTITY\" is not one that "
                          "Klarifeld knows, so it did not connect. Choose the encryption in the "
-                         "Encryption frame."}));
+                         "Engine and Encryption frame."}));
 }
 
 TEST_F(LoginWindowTest, AnEmptyServerBoxMakesNoAttempt) {
