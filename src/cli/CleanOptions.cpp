@@ -344,7 +344,11 @@ QString missingOption(const CleanOptions& options) {
         "--table; a recipe and an undo take every row.");
   }
   if (options.listOperations || options.history || options.undo) return {};
-  if (options.database.isEmpty()) return QStringLiteral("--database is required.");
+  // PostgreSQL's libpq finds one of its own (PGDATABASE, or the user's name).
+  const bool postgreSql = options.engine.compare(u"postgresql", Qt::CaseInsensitive) == 0;
+  if (options.database.isEmpty() && !postgreSql) {
+    return QStringLiteral("--database is required.");
+  }
   if (options.scan) return {};
   const bool clusterSettings =
       options.ngram || options.radius || options.block || !options.mapOut.isEmpty();

@@ -57,23 +57,77 @@ QString passwordFor(const CleanOptions& options) {
 // connection setting comes from the command line, else from the stored settings (never
 // from option files). Nothing, after saying why, for a stored encryption setting that is
 // not known.
-std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
-  if (!options.profile) {
-    const QString engine = options.engine.toLower();
-    if (!engine.isEmpty() && engine != u"mariadb" && engine != u"mysql" &&
-        engine != u"postgresql") {
-      Fail(QStringLiteral("--engine takes mariadb or postgresql."));
+// The engine that the options name: "--engine", or a bare postgresql:// URI.
+std::optional<QString> engineOf(const CleanOptions& options) {
+  const QString engine = options.engine.toLower();
+  if (engine == u"postgresql" || options.database.startsWith(u"postgresql://") ||
+      options.database.startsWith(u"postgres://")) {
+    return QStringLiteral("PostgreSQL");
+  }
+  if (!engine.isEmpty() && engine != u"mariadb" && engine != u"mysql") {
+    Fail(QStringLiteral("--engine takes mariadb or postgresql."));
+    return std::nullopt;
+  }
+  return QString();
+}
+
+// PostgreSQL's conventions: what the command line gives, and for the rest libpq's own
+// (PGHOST, PGPORT, PGUSER, PGDATABASE, PGPASSWORD, PGSSLMODE, ~/.pgpass, PGSERVICE, or a
+// URI as the database). The MySQL option files and MYSQL_PWD are not read for it.
+std::optional<QString> postgreSqlConnectionString(const CleanOptions& options) {
+  const auto given = [&](const char* name, const QString& value) {
+    return options.given.contains(QLatin1String(name)) ? std::optional(value) : std::nullopt;
+  };
+  ConnectionAttributes login;
+  const std::optional<QString> database = given("database", options.database);
+  if (database &&
+      (database->startsWith(u"postgresql://") || database->startsWith(u"postgres://"))) {
+    try {
+      login = PostgreSqlUriAttributes(*database);
+    } catch (const DbError& failure) {
+      Fail(QString::fromUtf8(failure.what()));
       return std::nullopt;
     }
-    const bool postgreSql = engine == u"postgresql";
-    // PostgreSQL's own port, unless one was given.
-    const QString port = postgreSql && !options.given.contains(QStringLiteral("port"))
-                             ? QStringLiteral("5432")
-                             : options.port;
-    return BuildConnectionString(
-        options.host, options.user, passwordFor(options), options.database, port,
-        EncryptionNamed(options.sslMode).value_or(Encryption::Preferred), options.sslCa,
-        options.socket, postgreSql ? QStringLiteral("PostgreSQL") : QString());
+  } else if (database) {
+    login.database = *database;
+  }
+  // What the command line gives counts over the URI.
+  const std::pair<const char*, QString*> overrides[] = {
+      {"host", &login.server},      {"port", &login.port},    {"user", &login.user},
+      {"ssl-mode", &login.sslMode}, {"ssl-ca", &login.sslCa}, {"socket", &login.socket}};
+  const QString* values[] = {&options.host,    &options.port,  &options.user,
+                             &options.sslMode, &options.sslCa, &options.socket};
+  for (std::size_t i = 0; i < std::size(overrides); ++i) {
+    if (given(overrides[i].first, *values[i])) *overrides[i].second = *values[i];
+  }
+  if (options.askPassword && IsTerminal(STDIN_FILENO)) {
+    login.password = AskSecretly(QStringLiteral("Password: "));
+  } else if (options.password && options.given.contains(QStringLiteral("password"))) {
+    Fail(
+        QStringLiteral("warning: a password on the command line can be read by other users in "
+                       "the process list; use -p alone, PGPASSWORD or ~/.pgpass."));
+    login.password = *options.password;
+  }
+  const std::optional<Encryption> encryption =
+      login.sslMode.isEmpty() ? Encryption::Preferred : EncryptionNamed(login.sslMode);
+  if (!encryption) {
+    Fail(QStringLiteral("--ssl-mode takes PREFERRED, REQUIRED, VERIFY_CA or VERIFY_IDENTITY."));
+    return std::nullopt;
+  }
+  return BuildConnectionString(login.server, login.user, login.password, login.database, login.port,
+                               *encryption, login.sslCa, login.socket,
+                               QStringLiteral("PostgreSQL"));
+}
+
+std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
+  const std::optional<QString> engine = engineOf(options);
+  if (!engine) return std::nullopt;
+  if (!options.profile) {
+    if (!engine->isEmpty()) return postgreSqlConnectionString(options);
+    return BuildConnectionString(options.host, options.user, passwordFor(options), options.database,
+                                 options.port,
+                                 EncryptionNamed(options.sslMode).value_or(Encryption::Preferred),
+                                 options.sslCa, options.socket);
   }
   const SettingsStore settings;
   const auto either = [&](const char* name, const QString& given, const QString& key,
@@ -98,7 +152,8 @@ std::optional<QString> ConnectionStringFor(const CleanOptions& options) {
       either("port", options.port, ProfileKeys::Port, QStringLiteral("3306")), *encryption,
       either("ssl-ca", options.sslCa, ProfileKeys::CaFile, {}),
       // The login window keeps no socket: the server's default one, or the one given.
-      options.given.contains(QStringLiteral("socket")) ? options.socket : QString());
+      options.given.contains(QStringLiteral("socket")) ? options.socket : QString(),
+      options.engine.isEmpty() ? settings.read(ProfileKeys::Engine, {}) : *engine);
 }
 
 std::optional<ChosenField> ChosenFieldOf(Connection& connection, const CleanOptions& options) {

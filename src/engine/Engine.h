@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "ConnectionString.h"
 #include "ScanCounts.h"
 
 #include "FieldCollection.h"
@@ -94,6 +95,9 @@ class Engine {
                                                 const QString& column, DirtKind kind, int count,
                                                 const QString& rows) const = 0;
 };
+
+// The settings of a postgresql:// URI, as libpq reads it. Throws DbError for one it cannot read.
+ConnectionAttributes PostgreSqlUriAttributes(const QString& uri);
 
 // The engine of the server that `connection` speaks to.
 const Engine& EngineOf(const Connection& connection);

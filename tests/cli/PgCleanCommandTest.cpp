@@ -2,6 +2,8 @@
 // against the fixture's PostgreSQL server.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -18,27 +20,37 @@ struct Outcome {
 
 class PgCleanCommandTest : public testing::Test {
  protected:
-  Outcome clean(const QStringList& arguments) {
+  QString attribute(const QString& key) const {
     const QString connection = db.connectionString();
-    const auto attribute = [&](const QString& key) {
-      const qsizetype at = connection.indexOf(key + u'=') + key.size() + 1;
-      return connection.mid(at, connection.indexOf(u';', at) - at);
-    };
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.path());
-    environment.insert("MYSQL_PWD", attribute("PASSWORD"));
+    const qsizetype at = connection.indexOf(key + u'=') + key.size() + 1;
+    return connection.mid(at, connection.indexOf(u';', at) - at);
+  }
+  // klarifeld-clean with `arguments` alone and `environment` added to a clean one.
+  Outcome bare(const QStringList& arguments, const QHash<QString, QString>& environment = {}) {
+    QProcessEnvironment clean = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : clean.keys()) {
+      if (name.startsWith(u"PG") || name == u"MYSQL_PWD") clean.remove(name);
+    }
+    clean.insert("HOME", home.path());
+    clean.insert("XDG_DATA_HOME", home.path());
+    for (auto it = environment.begin(); it != environment.end(); ++it) {
+      clean.insert(it.key(), it.value());
+    }
     QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(
-        KLARIFELD_CLEAN_PATH,
-        QStringList{"--engine", "postgresql", "--host", attribute("SERVER"), "--port",
-                    attribute("PORT"), "--user", attribute("USER"), "--database", db.name()} +
-            arguments);
+    program.setProcessEnvironment(clean);
+    program.start(KLARIFELD_CLEAN_PATH, arguments);
     program.closeWriteChannel();
     EXPECT_TRUE(program.waitForFinished(60000));
     return {program.exitCode(), QString::fromUtf8(program.readAllStandardOutput()),
             QString::fromUtf8(program.readAllStandardError())};
+  }
+  // With the server named by options, the password in PGPASSWORD.
+  Outcome clean(const QStringList& arguments) {
+    return bare(
+        QStringList{"--engine", "postgresql", "--host", attribute("SERVER"), "--port",
+                    attribute("PORT"), "--user", attribute("USER"), "--database", db.name()} +
+            arguments,
+        {{"PGPASSWORD", attribute("PASSWORD")}});
   }
   static std::optional<QByteArray> text(const char* value) { return QByteArray(value); }
 
@@ -81,4 +93,41 @@ TEST_F(PgCleanCommandTest, ARunItsDryRunAndItsUndo) {
   EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
             Column({text("aB"), before[1], std::nullopt, text("ok")}))
       << "row 1, changed since, is left";
+}
+
+// The conventions a psql user expects: PG* variables, ~/.pgpass (only when only its owner
+// can read it), and a postgresql:// URI as the bare argument.
+TEST_F(PgCleanCommandTest, LibpqsConventionsFindTheServer) {
+  db.exec("CREATE TABLE t (id int PRIMARY KEY, v text); INSERT INTO t VALUES (1, 'a b')");
+  const QStringList values{"--table", "t", "--field", "v", "--values"};
+  const QHash<QString, QString> variables = {{"PGHOST", attribute("SERVER")},
+                                             {"PGPORT", attribute("PORT")},
+                                             {"PGUSER", attribute("USER")},
+                                             {"PGDATABASE", db.name()},
+                                             {"PGPASSWORD", attribute("PASSWORD")}};
+  const Outcome byVariables = bare(QStringList{"--engine", "postgresql"} + values, variables);
+  EXPECT_EQ(byVariables.status, 0) << byVariables.err.toStdString();
+  EXPECT_EQ(byVariables.out, "1\ta·b\n");
+
+  QFile pgpass(home.filePath(".pgpass"));
+  ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly));
+  pgpass.write(
+      QStringLiteral("%1:%2:*:%3:%4\n")
+          .arg(attribute("SERVER"), attribute("PORT"), attribute("USER"), attribute("PASSWORD"))
+          .toUtf8());
+  pgpass.close();
+  QHash<QString, QString> withoutPassword = variables;
+  withoutPassword.remove("PGPASSWORD");
+  pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  EXPECT_EQ(bare(QStringList{"--engine", "postgresql"} + values, withoutPassword).status, 0);
+  pgpass.setPermissions(pgpass.permissions() | QFile::ReadOther);
+  EXPECT_EQ(bare(QStringList{"--engine", "postgresql"} + values, withoutPassword).status, 3)
+      << "a file others can read is not trusted with the password";
+
+  const QString uri =
+      QStringLiteral("postgresql://%1@%2:%3/%4")
+          .arg(attribute("USER"), attribute("SERVER"), attribute("PORT"), db.name());
+  const Outcome byUri = bare(values + QStringList{uri}, {{"PGPASSWORD", attribute("PASSWORD")}});
+  EXPECT_EQ(byUri.status, 0) << byUri.err.toStdString();
+  EXPECT_EQ(byUri.out, "1\ta·b\n");
 }

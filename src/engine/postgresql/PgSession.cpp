@@ -96,7 +96,8 @@ std::shared_ptr<PgSession> PgSession::open(const ConnectionAttributes& attribute
   add("user", user);
   add("password", password);
   add("dbname", database);
-  add("sslmode", sslModeOf(encryption));
+  // Unless one is chosen, libpq's own (PGSSLMODE, else "prefer").
+  if (!attributes.sslMode.isEmpty()) add("sslmode", sslModeOf(encryption));
   add("sslrootcert", caFile);
   add("connect_timeout", options.connectTimeoutSeconds > 0 ? timeout : QByteArray());
   add("client_encoding", "UTF8");
@@ -293,4 +294,38 @@ std::unique_ptr<GroupedWriter> PgSession::groupedWriter(const FieldCollection&, 
                                                         std::vector<int>, QString* whyNot) {
   if (whyNot) *whyNot = QStringLiteral("PostgreSQL's rows are written one at a time so far");
   return nullptr;
+}
+
+ConnectionAttributes PostgreSqlUriAttributes(const QString& uri) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.toUtf8().constData(), &error);
+  if (!options) {
+    const QString why =
+        error ? QString::fromUtf8(error).trimmed() : QStringLiteral("out of memory");
+    PQfreemem(error);
+    throw DbError(QStringLiteral("The PostgreSQL URI cannot be read: %1").arg(why));
+  }
+  ConnectionAttributes attributes;
+  attributes.engine = QStringLiteral("PostgreSQL");
+  const std::pair<const char*, QString*> fields[] = {
+      {"host", &attributes.server},     {"port", &attributes.port},
+      {"user", &attributes.user},       {"password", &attributes.password},
+      {"dbname", &attributes.database}, {"sslrootcert", &attributes.sslCa}};
+  for (PQconninfoOption* option = options; option->keyword; ++option) {
+    if (!option->val) continue;
+    for (const auto& [keyword, field] : fields) {
+      if (qstrcmp(option->keyword, keyword) == 0) *field = QString::fromUtf8(option->val);
+    }
+    if (qstrcmp(option->keyword, "sslmode") == 0) {
+      const QByteArray mode = option->val;
+      attributes.sslMode = mode == "verify-full" ? EncryptionName(Encryption::VerifyIdentity)
+                           : mode == "verify-ca" ? EncryptionName(Encryption::VerifyCa)
+                           : mode == "require"   ? EncryptionName(Encryption::Required)
+                                                 : QString();
+    }
+  }
+  PQconninfoFree(options);
+  // A host that is a folder names the server's socket, as libpq reads it.
+  if (attributes.server.startsWith(u'/')) std::swap(attributes.server, attributes.socket);
+  return attributes;
 }

@@ -107,9 +107,19 @@ QString PostgreSqlEngine::rowConditionProblem(Connection& connection, const QStr
   return {};
 }
 
-QString PostgreSqlEngine::valueCounts(const QString&, const QString&, const QString&,
-                                      qint64) const {
-  notYet("A column's values");
+// Grouped by their bytes, as read: neither a collation that calls "a" and "A" equal nor
+// char(n)'s padding joins two values. Each value comes as its bytes (bytea).
+QString PostgreSqlEngine::valueCounts(const QString& table, const QString& field,
+                                      const QString& rows, qint64 limit) const {
+  const QString column = quotedName(field);
+  QString statement =
+      QStringLiteral(
+          "SELECT CASE WHEN %1 IS NULL THEN NULL ELSE convert_to(concat(%1), 'UTF8') END AS b, "
+          "count(*) FROM %2%3 GROUP BY b ORDER BY count(*) DESC, b NULLS FIRST")
+          .arg(column, quotedName(table),
+               rows.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(rows));
+  if (limit > 0) statement += QStringLiteral(" LIMIT %1").arg(limit);
+  return statement;
 }
 
 void PostgreSqlEngine::keepValueCounts(Connection&, const QString&, const QString&,

@@ -17,9 +17,9 @@ class PostgreSqlEngine final : public Engine {
   ColumnLimits columnLimits(Connection& connection, const FieldInfo& field) const override;
   QString rowConditionProblem(Connection& connection, const QString& table,
                               const QString& condition) const override;
-  // Not yet on PostgreSQL: each throws DbError saying so.
   QString valueCounts(const QString& table, const QString& field, const QString& rows,
                       qint64 limit) const override;
+  // Not yet on PostgreSQL: each throws DbError saying so.
   void keepValueCounts(Connection& connection, const QString& table, const QString& field,
                        const QString& rows) const override;
   QString keptValuesFilter(const QString& filter, bool regex) const override;
