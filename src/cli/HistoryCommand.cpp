@@ -20,9 +20,17 @@ CleanOptions recordedServer(const CleanOptions& options, const Journal& journal)
   CleanOptions target = options;
   const std::optional<JournalRun> run = journal.run(options.undo);
   if (!run || options.profile) return target;
-  if (!options.given.contains(QLatin1String("host"))) target.host = run->server;
-  if (!options.given.contains(QLatin1String("port"))) target.port = run->port;
-  if (!options.given.contains(QLatin1String("database"))) target.database = run->database;
+  // The run's own server, database and engine, unless the command line says otherwise.
+  const std::pair<const char*, std::pair<QString*, QString>> recorded[] = {
+      {"host", {&target.host, run->server}},
+      {"port", {&target.port, run->port}},
+      {"database", {&target.database, run->database}}};
+  for (const auto& [name, field] : recorded) {
+    if (options.given.contains(QLatin1String(name))) continue;
+    *field.first = field.second;
+    target.given << QLatin1String(name);
+  }
+  if (target.engine.isEmpty()) target.engine = run->engine;
   return target;
 }
 

@@ -59,7 +59,8 @@ const QByteArray RunColumns =
     wholeEntriesSql("runs.id") +
     "), identity_columns, keyed, column_name, COALESCE(restored, 0), COALESCE(cluster, ''), "
     "COALESCE(part_of, 0), COALESCE(damaged, 0) OR EXISTS (SELECT 1 FROM runs AS part WHERE "
-    "part.part_of = runs.id AND part.damaged), COALESCE(row_condition, '')";
+    "part.part_of = runs.id AND part.damaged), COALESCE(row_condition, ''), "
+    "COALESCE(engine, '')";
 
 JournalRun runOf(const Query& row) {
   JournalRun run;
@@ -89,6 +90,7 @@ JournalRun runOf(const Query& row) {
   run.partOf = row.integer(22);
   run.damaged = row.integer(23) != 0;
   run.rows = row.text(24);
+  run.engine = row.text(25);
   return run;
 }
 
@@ -168,6 +170,7 @@ void Journal::createSchema() {
   addColumnIfMissing("runs", "part_of", "INTEGER REFERENCES runs(id) ON DELETE CASCADE");
   addColumnIfMissing("runs", "damaged", "INTEGER");
   addColumnIfMissing("runs", "row_condition", "TEXT");
+  addColumnIfMissing("runs", "engine", "TEXT");
 }
 
 void Journal::addColumnIfMissing(const char* table, const char* column, const char* type) {
@@ -182,9 +185,9 @@ qint64 Journal::beginRun(const JournalRun& run) {
   JournalTransaction numbering(db_);
   Query insert(db_,
                "INSERT INTO runs (id, started, server, port, database, table_name, field, "
-               "operation, answers, undoes, cluster, part_of, row_condition) VALUES ((SELECT "
-               "MAX(highest, COALESCE((SELECT MAX(id) FROM runs), 0)) + 1 FROM run_numbers), "
-               "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+               "operation, answers, undoes, cluster, part_of, row_condition, engine) VALUES "
+               "((SELECT MAX(highest, COALESCE((SELECT MAX(id) FROM runs), 0)) + 1 FROM "
+               "run_numbers), ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, run.started.toUTC().toString(Qt::ISODateWithMs))
       .bind(2, run.server)
       .bind(3, run.port)
@@ -197,6 +200,7 @@ qint64 Journal::beginRun(const JournalRun& run) {
       .bind(10, run.cluster);
   if (run.partOf) insert.bind(11, run.partOf);  // else null: a run of its own
   if (!run.rows.isEmpty()) insert.bind(12, run.rows);
+  if (!run.engine.isEmpty()) insert.bind(13, run.engine);
   insert.run();
   const qint64 id = sqlite3_last_insert_rowid(db_);
   Query(db_, "UPDATE run_numbers SET highest = ?").bind(1, id).run();

@@ -40,6 +40,7 @@ struct JournalRun {
   QString port;
   QString database;
   QString cluster;  // the Galera cluster of the server; empty for a server on its own
+  QString engine;   // "PostgreSQL"; empty for MariaDB and MySQL
   QString table;
   QString field;
   QString operation;

@@ -42,6 +42,7 @@ JournalRun JournalRunOf(const RunDescription& run, const ConnectionAttributes& c
   journaled.server = connection.server;
   journaled.port = connection.port;
   journaled.database = connection.database;
+  journaled.engine = IsPostgreSql(connection) ? QStringLiteral("PostgreSQL") : QString();
   journaled.table = run.table;
   journaled.field = run.field;
   journaled.operation = run.operation;

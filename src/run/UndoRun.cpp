@@ -57,6 +57,11 @@ bool UndoRun::refusesTheRun() {
     refusal = QStringLiteral("This run was undone already, by run %1.").arg(run->undoneBy);
   } else if (run->entries == 0 || writers(*run).empty()) {
     refusal = QStringLiteral("This run wrote nothing, so there is nothing to undo.");
+  } else if (run->engine != (IsPostgreSql(login_) ? QStringLiteral("PostgreSQL") : QString())) {
+    refusal = QStringLiteral(
+                  "This run was made on %1. Log in to its server with that engine to "
+                  "undo it.")
+                  .arg(run->engine.isEmpty() ? QStringLiteral("MySQL or MariaDB") : run->engine);
   } else if (!sameServer(*run, login_) && !sameCluster(*run)) {
     refusal = QStringLiteral(
                   "This run was made on the server %1, port %2. Log in to that "

@@ -87,12 +87,19 @@ TEST_F(PgCleanCommandTest, ARunItsDryRunAndItsUndo) {
             Column({text("xy    "), std::nullopt, text("z     "), text("ok    ")}));
 
   db.exec("UPDATE t SET v = 'aB' WHERE id = 1");  // equal to "AB" by the collation, not by bytes
-  const Outcome undo = clean({"--undo", "1"});
+  // The journal keeps the engine: the undo logs in to the run's server as PostgreSQL, unasked.
+  const Outcome undo =
+      bare({"--undo", "1"}, {{"PGPASSWORD", attribute("PASSWORD")}, {"PGUSER", attribute("USER")}});
   EXPECT_EQ(undo.status, 1) << "a value left is reported: " << undo.err.toStdString();
   EXPECT_TRUE(undo.out.contains("1 written")) << undo.out.toStdString();
   EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
             Column({text("aB"), before[1], std::nullopt, text("ok")}))
       << "row 1, changed since, is left";
+  const Outcome elsewhere = bare(
+      {"--undo", "2", "--engine", "mariadb", "--host", "127.0.0.1", "--port", attribute("PORT")});
+  EXPECT_EQ(elsewhere.status, 2);
+  EXPECT_TRUE(elsewhere.err.contains("This run was made on PostgreSQL."))
+      << elsewhere.err.toStdString();
 }
 
 // The conventions a psql user expects: PG* variables, ~/.pgpass (only when only its owner
