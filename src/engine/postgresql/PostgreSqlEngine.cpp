@@ -122,17 +122,36 @@ QString PostgreSqlEngine::valueCounts(const QString& table, const QString& field
   return statement;
 }
 
-void PostgreSqlEngine::keepValueCounts(Connection&, const QString&, const QString&,
-                                       const QString&) const {
-  notYet("A column's values");
+// Each order has a rank of its own, so that any page is found through an index.
+void PostgreSqlEngine::keepValueCounts(Connection& connection, const QString& table,
+                                       const QString& field, const QString& rows) const {
+  connection.Execute(QStringLiteral("DROP TABLE IF EXISTS pg_temp.klarifeld_values"));
+  connection.Execute(
+      QStringLiteral("CREATE TEMPORARY TABLE klarifeld_values AS SELECT b AS v, n, "
+                     "row_number() OVER (ORDER BY n DESC, b NULLS FIRST) AS by_count, "
+                     "row_number() OVER (ORDER BY b NULLS FIRST) AS by_value, "
+                     "row_number() OVER (ORDER BY length(convert_from(b, 'UTF8')) NULLS FIRST, "
+                     "b NULLS FIRST) AS by_length FROM (%1) AS counted (b, n)")
+          .arg(valueCounts(table, field, rows, 0)));
+  for (const char* rank : {"by_count", "by_value", "by_length"}) {
+    connection.Execute(
+        QStringLiteral("CREATE INDEX ON klarifeld_values (%1)").arg(QLatin1String(rank)));
+  }
 }
 
-QString PostgreSqlEngine::keptValuesFilter(const QString&, bool) const {
-  notYet("A column's values");
+// Matched by characters exactly, as the preview's filter matches: "o" is not "ö".
+QString PostgreSqlEngine::keptValuesFilter(const QString& filter, bool regex) const {
+  return regex ? QStringLiteral("convert_from(v, 'UTF8') COLLATE \"C\" ~ %1").arg(literal(filter))
+               : QStringLiteral("position(convert_to(%1, 'UTF8') IN v) > 0").arg(literal(filter));
 }
 
-QString PostgreSqlEngine::rowsHoldingValue(const QString&, const std::optional<QString>&) const {
-  notYet("A column's values");
+// Byte for byte, in the form the value was read in (char(n) padded), and readable.
+QString PostgreSqlEngine::rowsHoldingValue(const QString& field,
+                                           const std::optional<QString>& value) const {
+  const QString column = quotedName(field);
+  if (!value) return column + QStringLiteral(" IS NULL");
+  return QStringLiteral("%1 IS NOT NULL AND concat(%1) COLLATE \"C\" = %2")
+      .arg(column, literal(*value));
 }
 
 std::vector<ColumnFindings> PostgreSqlEngine::scanTable(Connection&, const QString&, qint64, int,

@@ -19,12 +19,12 @@ class PostgreSqlEngine final : public Engine {
                               const QString& condition) const override;
   QString valueCounts(const QString& table, const QString& field, const QString& rows,
                       qint64 limit) const override;
-  // Not yet on PostgreSQL: each throws DbError saying so.
   void keepValueCounts(Connection& connection, const QString& table, const QString& field,
                        const QString& rows) const override;
   QString keptValuesFilter(const QString& filter, bool regex) const override;
   QString rowsHoldingValue(const QString& field,
                            const std::optional<QString>& value) const override;
+  // Not yet on PostgreSQL: each throws DbError saying so.
   std::vector<ColumnFindings> scanTable(Connection& connection, const QString& table,
                                         qint64 sampleRows, int kindsPerSum,
                                         const QString& rows) const override;
