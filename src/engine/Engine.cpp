@@ -5,6 +5,7 @@
 #include "MariaDbSession.h"
 #include "PgSession.h"
 #include "PostgreSqlEngine.h"
+#include "RecordSet.h"
 
 QString Engine::selectAll(const QString& table) const {
   return QStringLiteral("SELECT * FROM ") + quotedName(table);
@@ -13,6 +14,19 @@ QString Engine::selectAll(const QString& table) const {
 QString Engine::selectField(const QString& field, const QString& table) const {
   return QStringLiteral("SELECT ") + quotedName(field) + QStringLiteral(" FROM ") +
          quotedName(table);
+}
+
+std::vector<DirtExample> DirtExamplesRead(RecordSet& found, const QStringList& keys) {
+  std::vector<DirtExample> examples;
+  for (; !found.Eof(); found.MoveNext()) {
+    QStringList key;
+    for (int i = 0; i < keys.size(); ++i) {
+      key << QStringLiteral("%1 = %2").arg(keys[i],
+                                           found.Value(i + 1).value_or(QStringLiteral("NULL")));
+    }
+    examples.push_back({key.join(QStringLiteral(", ")), found.Value(0).value_or(QString())});
+  }
+  return examples;
 }
 
 std::shared_ptr<Session> OpenSession(const ConnectionAttributes& attributes,

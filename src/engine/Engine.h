@@ -11,6 +11,7 @@
 #include "FieldCollection.h"
 
 class Connection;
+class RecordSet;
 
 // What the server tells of a table of the current database without reading it: its
 // storage engine (empty for a view), its estimated number of rows, and whether its rows can
@@ -95,6 +96,9 @@ class Engine {
                                                 const QString& column, DirtKind kind, int count,
                                                 const QString& rows) const = 0;
 };
+
+// The examples that a reading of (value, key columns…) holds, each key as "id = 5".
+std::vector<DirtExample> DirtExamplesRead(RecordSet& found, const QStringList& keys);
 
 // The settings of a postgresql:// URI, as libpq reads it. Throws DbError for one it cannot read.
 ConnectionAttributes PostgreSqlUriAttributes(const QString& uri);

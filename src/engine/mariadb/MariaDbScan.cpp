@@ -357,20 +357,11 @@ std::vector<DirtExample> MariaDbEngine::dirtExamples(Connection& connection, con
   const QStringList keys = MariaDbPrimaryKey(connection, table);
   QStringList selected{QuotedName(column)};
   for (const QString& key : keys) selected << QuotedName(key);
-  std::vector<DirtExample> examples;
   const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
-  for (const auto found =
-           connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
-                                  .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
-                                       conditionOn(*text, kind), narrowed)
-                                  .arg(count));
-       !found->Eof(); found->MoveNext()) {
-    QStringList key;
-    for (int i = 0; i < keys.size(); ++i) {
-      key << QStringLiteral("%1 = %2").arg(keys[i],
-                                           found->Value(i + 1).value_or(QStringLiteral("NULL")));
-    }
-    examples.push_back({key.join(QStringLiteral(", ")), found->Value(0).value_or(QString())});
-  }
-  return examples;
+  const auto found =
+      connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
+                             .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
+                                  conditionOn(*text, kind), narrowed)
+                             .arg(count));
+  return DirtExamplesRead(*found, keys);
 }

@@ -20,11 +20,66 @@ QStringList firstColumn(Connection& connection, const QString& statement) {
   return values;
 }
 
-[[noreturn]] void notYet(const char* what) {
-  throw DbError(QStringLiteral("%1 is not available on PostgreSQL yet.").arg(QLatin1String(what)));
+QString whereClause(const QString& rows) {
+  return rows.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(rows);
+}
+
+// The value as text (char(n) without its padding, as MariaDB reads CHAR), in the "C"
+// collation, which regular expressions and LIKE take whatever the column's collation.
+QString plain(const QString& quotedColumn) {
+  return QStringLiteral("(%1::text COLLATE \"C\")").arg(quotedColumn);
+}
+
+QString kindOn(const QString& x, DirtKind kind) {
+  switch (kind) {
+    case DirtKind::LeadingSpaces:
+      return x + QStringLiteral(" LIKE ' %'");
+    case DirtKind::TrailingSpaces:
+      return x + QStringLiteral(" LIKE '% '");
+    case DirtKind::DoubleSpaces:
+      return QStringLiteral("position('  ' IN %1) > 0").arg(x);
+    case DirtKind::Tabs:
+      return QStringLiteral("position(E'\\t' IN %1) > 0").arg(x);
+    case DirtKind::LineBreaks:
+      return x + QStringLiteral(" ~ '[\\r\\n]'");
+    case DirtKind::NoBreakSpaces:
+      return QStringLiteral("position(U&'\\00A0' IN %1) > 0").arg(x);
+    case DirtKind::OtherSpaces:  // U+1680, U+2000 to U+200A, U+202F, U+205F, U+3000
+      return x + QStringLiteral(" ~ '[\\u1680\\u2000-\\u200A\\u202F\\u205F\\u3000]'");
+    case DirtKind::ZeroWidth:  // U+200B to U+200D, U+2060, U+FEFF
+      return x + QStringLiteral(" ~ '[\\u200B-\\u200D\\u2060\\uFEFF]'");
+    case DirtKind::ControlCharacters:  // but tab, LF and CR; C1 controls too
+      return x + QStringLiteral(" ~ '[\\x01-\\x08\\x0B\\x0C\\x0E-\\x1F\\x7F-\\x9F]'");
+  }
+  return {};
 }
 
 }  // namespace
+
+QString PostgreSqlEngine::kindCondition(const QString& column, DirtKind kind) const {
+  return kindOn(plain(quotedName(column)), kind);
+}
+
+// Its text columns (text, varchar, char, citext), in the table's order.
+QStringList PostgreSqlEngine::textColumns(Connection& connection, const QString& table) const {
+  return firstColumn(
+      connection,
+      QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_schema = "
+                     "current_schema() AND table_name = %1 AND (data_type IN ('text', "
+                     "'character varying', 'character') OR udt_name = 'citext') ORDER BY "
+                     "ordinal_position")
+          .arg(literal(table)));
+}
+
+QStringList PostgreSqlEngine::primaryKey(Connection& connection, const QString& table) const {
+  return firstColumn(
+      connection,
+      QStringLiteral("SELECT a.attname FROM pg_index i CROSS JOIN LATERAL "
+                     "unnest(i.indkey::int2[]) WITH ORDINALITY AS k(attnum, n) JOIN pg_attribute a "
+                     "ON a.attrelid = i.indrelid AND a.attnum = k.attnum WHERE i.indrelid = "
+                     "to_regclass(%1) AND i.indisprimary ORDER BY k.n")
+          .arg(literal(quotedName(table))));
+}
 
 QString PostgreSqlEngine::quotedName(const QString& name) const {
   return QString::fromUtf8(PgQuotedName(name.toUtf8()));
@@ -154,12 +209,49 @@ QString PostgreSqlEngine::rowsHoldingValue(const QString& field,
       .arg(column, literal(*value));
 }
 
-std::vector<ColumnFindings> PostgreSqlEngine::scanTable(Connection&, const QString&, qint64, int,
-                                                        const QString&) const {
-  notYet("The scan");
+std::vector<ColumnFindings> PostgreSqlEngine::scanTable(Connection& connection,
+                                                        const QString& table, qint64 sampleRows,
+                                                        int, const QString& rows) const {
+  const QStringList columns = textColumns(connection, table);
+  if (columns.isEmpty()) return {};
+  QStringList sums;
+  for (const QString& column : columns) {
+    sums << QStringLiteral("count(%1)").arg(quotedName(column));
+    for (DirtKind kind : DirtKinds) {
+      sums << QStringLiteral("count(*) FILTER (WHERE %1)").arg(kindCondition(column, kind));
+    }
+  }
+  QString source = quotedName(table) + whereClause(rows);
+  if (sampleRows > 0) {
+    source = QStringLiteral("(SELECT * FROM %1 LIMIT %2) AS sampled").arg(source).arg(sampleRows);
+  }
+  const auto counted = connection.Execute(
+      QStringLiteral("SELECT count(*), %1 FROM %2").arg(sums.join(QStringLiteral(", ")), source));
+  const qint64 read = counted->Value(0).value_or(QString()).toLongLong();
+  std::vector<ColumnFindings> found;
+  int at = 1;
+  for (const QString& column : columns) {
+    ColumnFindings findings{table, column, read, 0, {}};
+    findings.nulls = read - counted->Value(at++).value_or(QString()).toLongLong();
+    for (qint64& count : findings.counts)
+      count = counted->Value(at++).value_or(QString()).toLongLong();
+    found.push_back(findings);
+  }
+  return found;
 }
 
-std::vector<DirtExample> PostgreSqlEngine::dirtExamples(Connection&, const QString&, const QString&,
-                                                        DirtKind, int, const QString&) const {
-  notYet("The scan");
+std::vector<DirtExample> PostgreSqlEngine::dirtExamples(Connection& connection,
+                                                        const QString& table, const QString& column,
+                                                        DirtKind kind, int count,
+                                                        const QString& rows) const {
+  const QStringList keys = primaryKey(connection, table);
+  QStringList selected{quotedName(column)};
+  for (const QString& key : keys) selected << quotedName(key);
+  const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
+  const auto found =
+      connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
+                             .arg(selected.join(QStringLiteral(", ")), quotedName(table),
+                                  kindCondition(column, kind), narrowed)
+                             .arg(count));
+  return DirtExamplesRead(*found, keys);
 }

@@ -24,11 +24,17 @@ class PostgreSqlEngine final : public Engine {
   QString keptValuesFilter(const QString& filter, bool regex) const override;
   QString rowsHoldingValue(const QString& field,
                            const std::optional<QString>& value) const override;
-  // Not yet on PostgreSQL: each throws DbError saying so.
+  // Counted in one pass over the table, or its sample: only counts cross the link.
   std::vector<ColumnFindings> scanTable(Connection& connection, const QString& table,
                                         qint64 sampleRows, int kindsPerSum,
                                         const QString& rows) const override;
   std::vector<DirtExample> dirtExamples(Connection& connection, const QString& table,
                                         const QString& column, DirtKind kind, int count,
                                         const QString& rows) const override;
+
+ private:
+  // The condition that `column`'s value holds `kind`.
+  QString kindCondition(const QString& column, DirtKind kind) const;
+  QStringList textColumns(Connection& connection, const QString& table) const;
+  QStringList primaryKey(Connection& connection, const QString& table) const;
 };

@@ -7,6 +7,7 @@
 #include "../../support/QStringPrinting.h"
 #include "ColumnClusters.h"
 #include "Connection.h"
+#include "DatabaseScan.h"
 #include "PgTestServer.h"
 #include "RowCondition.h"
 #include "ValueList.h"
@@ -79,4 +80,29 @@ TEST_F(PgFeaturesTest, CharColumnsAreCountedAsReadAndClustered) {
   ASSERT_EQ(clusters.size(), 1u);
   EXPECT_EQ(clusters[0].suggested, "Köln");
   EXPECT_EQ(clusters[0].rows, 3);
+}
+
+// The scan counts on the server, whatever the column's collation; char(n)'s padding is no dirt.
+TEST_F(PgFeaturesTest, TheScanCountsEachKindOnTheServer) {
+  db.exec(
+      "CREATE TABLE d (id int PRIMARY KEY, a text COLLATE ci, b char(8), n int);"
+      "INSERT INTO d VALUES (1, ' lead', 'ok', 1), (2, 'trail ', ' x', 2), (3, 'a  b', NULL, 3),"
+      "(4, E'tab\\there', 'y', 4), (5, E'line\\nbreak', 'z', 5), (6, U&'no\\00A0break', 'w', 6),"
+      "(7, U&'em\\2003space', 'v', 7), (8, U&'zero\\200Bwidth', 'u', 8), (9, E'bell\\x07', 't', 9),"
+      "(10, NULL, 's', 10)");
+  Connection connection;
+  connection.Open(db.connectionString());
+  const std::vector<ColumnFindings> found = ScanTable(connection, "d", 0, 0);
+  ASSERT_EQ(found.size(), 2u) << "text columns only";
+  EXPECT_EQ(found[0].column, "a");
+  EXPECT_EQ(found[0].rows, 10);
+  EXPECT_EQ(found[0].nulls, 1);
+  EXPECT_EQ(found[0].counts, (std::array<qint64, DirtKindCount>{1, 1, 1, 1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(found[1].counts, (std::array<qint64, DirtKindCount>{1, 0, 0, 0, 0, 0, 0, 0, 0}))
+      << "char(8) is padded, not trailing spaces";
+  const std::vector<DirtExample> examples = DirtExamples(connection, "d", "a", DirtKind::Tabs, 5);
+  ASSERT_EQ(examples.size(), 1u);
+  EXPECT_EQ(examples[0].key, "id = 4");
+  EXPECT_EQ(examples[0].value, "tab\there");
+  EXPECT_EQ(ScanTable(connection, "d", 3, 0)[0].rows, 3) << "a sample";
 }
