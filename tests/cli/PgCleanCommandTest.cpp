@@ -138,3 +138,24 @@ TEST_F(PgCleanCommandTest, LibpqsConventionsFindTheServer) {
   EXPECT_EQ(byUri.status, 0) << byUri.err.toStdString();
   EXPECT_EQ(byUri.out, "1\ta·b\n");
 }
+
+// A recipe of two fields is one run on PostgreSQL too, and one undo takes it back.
+TEST_F(PgCleanCommandTest, ARecipeAndItsUndo) {
+  db.exec(
+      "CREATE TABLE t (id int PRIMARY KEY, v text, w text);"
+      "INSERT INTO t VALUES (1, 'a b', ' x'), (2, 'c', 'y z'), (3, NULL, 'ok')");
+  QFile recipe(home.filePath("recipe.json"));
+  ASSERT_TRUE(recipe.open(QIODevice::WriteOnly));
+  recipe.write(R"({"klarifeld-recipe": 1, "steps": [)"
+               R"({"table": "t", "field": "v", "operation": "remove-all-spaces"},)"
+               R"({"table": "t", "field": "w", "operation": "remove-all-spaces"}]})");
+  recipe.close();
+  const Outcome ran = clean({"--recipe", recipe.fileName()});
+  EXPECT_EQ(ran.status, 0) << ran.err.toStdString();
+  EXPECT_EQ(db.column("SELECT concat(v, '|', w) FROM t ORDER BY id"),
+            Column({text("ab|x"), text("c|yz"), text("|ok")}));
+  const Outcome undone = clean({"--undo", "1"});
+  EXPECT_EQ(undone.status, 0) << undone.err.toStdString();
+  EXPECT_EQ(db.column("SELECT concat(v, '|', w) FROM t ORDER BY id"),
+            Column({text("a b| x"), text("c|y z"), text("|ok")}));
+}
