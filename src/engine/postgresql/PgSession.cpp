@@ -9,6 +9,7 @@
 #include "GroupedWriter.h"
 #include "LinkRefusal.h"
 #include "PgError.h"
+#include "PgGroupedWriter.h"
 #include "PgRowUpdater.h"
 #include "PgRows.h"
 
@@ -290,10 +291,11 @@ std::unique_ptr<RowUpdater> PgSession::rowUpdater(const FieldCollection& fields,
   return std::make_unique<PgRowUpdater>(*this, fields, knownKey);
 }
 
-std::unique_ptr<GroupedWriter> PgSession::groupedWriter(const FieldCollection&, RowUpdater&,
-                                                        std::vector<int>, QString* whyNot) {
-  if (whyNot) *whyNot = QStringLiteral("PostgreSQL's rows are written one at a time so far");
-  return nullptr;
+std::unique_ptr<GroupedWriter> PgSession::groupedWriter(const FieldCollection& fields,
+                                                        RowUpdater& updater,
+                                                        std::vector<int> written, QString* whyNot) {
+  return PgGroupedWriter::For(*this, fields, static_cast<PgRowUpdater&>(updater),
+                              std::move(written), whyNot);
 }
 
 ConnectionAttributes PostgreSqlUriAttributes(const QString& uri) {

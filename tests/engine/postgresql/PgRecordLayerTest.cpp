@@ -5,6 +5,7 @@
 #include "../../support/QStringPrinting.h"
 #include "Connection.h"
 #include "DbError.h"
+#include "GroupedWriter.h"
 #include "PgTestServer.h"
 #include "RecordSet.h"
 
@@ -128,4 +129,54 @@ TEST_F(PgRecordLayerTest, FailuresComeInTheServersWords) {
   } catch (const DbError& failure) {
     EXPECT_EQ(failure.cause(), DbError::Cause::UnknownDatabase);
   }
+}
+
+// Grouped writes: the rows that still stand as read are written in one chunk; one changed
+// since is told NotFound, and a value the column refuses is told on its own.
+TEST_F(PgRecordLayerTest, AChunkWritesTheRowsThatStillStandAndTellsTheOthersApart) {
+  db.exec(
+      "CREATE TABLE t (id int PRIMARY KEY, v varchar(4));"
+      "INSERT INTO t SELECT g, 'a b' FROM generate_series(1, 6) g");
+  const auto records = opened("SELECT * FROM t ORDER BY id");
+  Connection writes;
+  writes.Open(db.connectionString());
+  records->WriteThrough(writes);
+  const std::unique_ptr<GroupedWriter> grouped = records->GroupedWrites(1);
+  ASSERT_NE(grouped, nullptr);
+  for (qint64 record = 0; !records->Eof(); ++record, records->MoveNext()) {
+    records->SetValue(1, record == 4 ? QStringLiteral("toolong") : QStringLiteral("ab"));
+    records->StageUpdate(*grouped, record);
+  }
+  db.exec("UPDATE t SET v = 'xyz' WHERE id = 2");
+  std::vector<GroupedWriter::Result> told;
+  grouped->flush(nullptr,
+                 [&](qint64, int, GroupedWriter::Result result, const DbError*, const QByteArray&) {
+                   told.push_back(result);
+                   return true;
+                 });
+  using R = GroupedWriter::Result;
+  // The refused value made the chunk go row by row: each row is told as it stands.
+  EXPECT_EQ(told, (std::vector<R>{R::Written, R::NotFound, R::Written, R::Written, R::Refused,
+                                  R::Written}));
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
+            Column({text("ab"), text("xyz"), text("ab"), text("ab"), text("a b"), text("ab")}));
+
+  db.exec("UPDATE t SET v = 'a b'");
+  const auto again = opened("SELECT * FROM t ORDER BY id");
+  again->WriteThrough(writes);
+  const std::unique_ptr<GroupedWriter> chunk = again->GroupedWrites(1);
+  for (qint64 record = 0; !again->Eof(); ++record, again->MoveNext()) {
+    again->SetValue(1, QStringLiteral("c d"));
+    again->StageUpdate(*chunk, record);
+  }
+  db.exec("UPDATE t SET v = 'zz' WHERE id = 6");
+  told.clear();
+  chunk->flush(nullptr,
+               [&](qint64, int, GroupedWriter::Result result, const DbError*, const QByteArray&) {
+                 told.push_back(result);
+                 return true;
+               });
+  EXPECT_EQ(told, (std::vector<R>{R::Written, R::Written, R::Written, R::Written, R::Written,
+                                  R::NotFound}));
+  EXPECT_EQ(db.column("SELECT count(*) FROM t WHERE v = 'c d'"), Column({text("5")}));
 }
