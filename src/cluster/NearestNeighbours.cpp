@@ -236,9 +236,18 @@ std::optional<std::vector<std::vector<int>>> NeighbourGroups(
   Groups groups(count);
   Distance distance(radius);
   std::vector<int> lastSeenBy(std::size_t(count), -1);  // each pair is compared once
-  for (int i = 0; i < count; ++i) {
-    if (goOn && i % 4096 == 0 && !goOn(i)) return std::nullopt;
+  // Asked every so many values and every so many values compared: in a block that most
+  // values share, one value alone may meet hundreds of thousands.
+  std::uint64_t met = 0;
+  bool stopped = false;
+  const auto goesOn = [&](int done) { return !goOn || goOn(done); };
+  for (int i = 0; i < count && !stopped; ++i) {
+    if (i % 4096 == 0 && !goesOn(i)) return std::nullopt;
     index.forEachSharing(i, characters.of(i).size(), radius, [&](int j) {
+      if (stopped || ((++met & 0xFFFF) == 0 && !goesOn(i))) {
+        stopped = true;
+        return;
+      }
       if (j <= i || lastSeenBy[std::size_t(j)] == i) return;
       lastSeenBy[std::size_t(j)] = i;
       if (groups.root(i) == groups.root(j)) return;
@@ -246,6 +255,6 @@ std::optional<std::vector<std::vector<int>>> NeighbourGroups(
       if (distance.within(characters.of(i), characters.of(j), ascii)) groups.join(i, j);
     });
   }
-  if (goOn && !goOn(count)) return std::nullopt;
+  if (stopped || !goesOn(count)) return std::nullopt;
   return groups.ofTwoOrMore();
 }

@@ -139,6 +139,21 @@ TEST(ClusterValues, StopsWhenTold) {
   }
 }
 
+// Where every value shares one block, Stop still ends the work long before the values run
+// out: it is asked as values are compared, not only between values.
+TEST(ClusterValues, StopsWithinAValueThatMeetsEveryOther) {
+  std::vector<ClusterValue> values;
+  for (int i = 0; i < 20000; ++i) values.push_back({"name " + QByteArray::number(i * 7919), 1});
+  std::vector<qint64> asked;
+  EXPECT_FALSE(
+      ClusterValues(values, method(ClusterMethod::Levenshtein, 1, 2), [&](qint64 done, qint64) {
+        asked.push_back(done);
+        return asked.size() < 2;
+      }));
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_LT(asked[1], 4096) << "asked again before the first 4,096 values were done";
+}
+
 TEST(ClusterValues, SettingsOutOfRangeAreRefusedInWords) {
   ClusterSettings settings;
   settings.ngram = 7;
