@@ -237,15 +237,12 @@ void PgGroupedWriter::writeAlone(Row& row, WriteObserver* observer,
 
 void PgGroupedWriter::flush(WriteObserver* observer, const Report& report,
                             std::atomic<bool>* rowOnItsOwn, bool, Flushing flushing) {
-  std::vector<Row> rows = std::move(rows_);
-  rows_.clear();
-  keys_.clear();
-  if (flushing == Flushing::UnderWayOnly || rows.empty()) return;  // nothing is under way
-  rows_ = std::move(rows);
+  // The rows queued go with this flush, written or not.
   const auto cleared = qScopeGuard([this] {
     rows_.clear();
     keys_.clear();
   });
+  if (flushing == Flushing::UnderWayOnly || rows_.empty()) return;  // none is left under way
   std::optional<DbError> ended;
   try {
     bool chunked = false;
