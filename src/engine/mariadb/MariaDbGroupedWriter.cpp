@@ -14,11 +14,6 @@
 
 namespace {
 
-// How often a chunk lost to a deadlock is tried in all.
-constexpr int ChunkAttempts = 4;
-// A refused chunk is split in halves down to this size; then its rows go on their own.
-constexpr std::size_t SmallestSplit = 8;
-
 std::optional<QByteArrayView> viewOf(const FieldBytes& value) {
   if (value.null) return std::nullopt;
   return QByteArrayView(value.data, qsizetype(value.length));
@@ -75,7 +70,8 @@ MariaDbGroupedWriter::MariaDbGroupedWriter(MariaDbSession& session, const FieldC
       fields_(fields),
       updater_(updater),
       written_(std::move(written)),
-      table_(std::move(table)) {}
+      table_(std::move(table)),
+      settler_(*this, updater, written_) {}
 
 MariaDbGroupedWriter::~MariaDbGroupedWriter() = default;
 
@@ -131,12 +127,13 @@ void MariaDbGroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row,
       listed_.truncate(mark);
       insertBytes_ = mark;
     } else {
+      queued.inChunk = true;
       queued.from = mark;
       queued.to = chunkBytes();
       if (several) chunkKeys_.insert(key);
     }
   }
-  if (!queued.inChunk()) chunkKeys_.clear();  // the chunk so far is written before this row
+  if (!queued.inChunk) chunkKeys_.clear();  // the chunk so far is written before this row
   rows_.push_back(std::move(queued));
 }
 
@@ -144,207 +141,30 @@ bool MariaDbGroupedWriter::full() const {
   return qsizetype(rows_.size()) >= table_->maxRows() || chunkBytes() >= table_->maxBytes() / 2;
 }
 
-// What a flush carries from row to row.
-struct MariaDbGroupedWriter::Flush {
-  WriteObserver* observer;
-  const Report& report;
-  std::atomic<bool>* rowOnItsOwn;
-  bool inOrder;
-  bool goOn = true;
-  std::optional<DbError> ended;
-};
-
 void MariaDbGroupedWriter::flush(WriteObserver* observer, const Report& report,
                                  std::atomic<bool>* rowOnItsOwn, bool inOrder, Flushing flushing) {
   const auto emptied = qScopeGuard([this] {
     rows_.clear();
-    listed_.resize(0);  // its room stays, for the next chunk
+    listed_.clear();
     insertBytes_ = 0;
     chunkKeys_.clear();
   });
-  Flush flush{observer, report, rowOnItsOwn, inOrder, true, std::nullopt};
-  if (inFlight_.aside()) finishUnderWay(flush);
-  if (flushing == Flushing::UnderWayOnly) {
-    if (flush.ended) throw *flush.ended;
-    return;
-  }
-  inFlight_.take(std::move(rows_));
-  if (flushing == Flushing::MayLeaveUnderWay && flush.goOn && mayGoUnderWay()) {
-    inFlight_.attemptAside(
-        [this, observer, inOrder] { return attemptChunk(allWriting(), observer, inOrder); });
-    return;
-  }
-  std::vector<std::size_t> chunk;
-  for (std::size_t i = 0; i < inFlight_.rows().size(); ++i) {
-    if (writing(i).inChunk()) {
-      chunk.push_back(i);
-      continue;
-    }
-    writeInOrder(chunk, flush);
-    chunk.clear();
-    writeAlone(i, flush);
-  }
-  writeInOrder(chunk, flush);
-  inFlight_.letGo();
-  if (flush.ended) throw *flush.ended;
+  settler_.flush(std::move(rows_), std::move(listed_), observer, report, rowOnItsOwn, inOrder,
+                 flushing);
 }
 
-// Whether the rows just taken for writing may go as one chunk while the caller queues
-// the next: when they all share it, go through arrays, and the session is not reading.
-bool MariaDbGroupedWriter::mayGoUnderWay() const {
-  return table_->throughArrays() && !table_->keyless() && !inFlight_.rows().empty() &&
-         session_.idleNow() &&
-         std::all_of(inFlight_.rows().begin(), inFlight_.rows().end(),
-                     [](const QueuedRow& queued) { return queued.inChunk(); });
+ChunkAttempt MariaDbGroupedWriter::attemptChunk(std::vector<QueuedRow>& rows,
+                                                const QByteArray& listed,
+                                                const std::vector<std::size_t>& part,
+                                                WriteObserver* observer,
+                                                std::vector<std::size_t>& atFault, bool inOrder) {
+  return ChunkWrite(session_, *table_, updater_, written_, rows, listed)
+      .write(part, observer, atFault, inOrder);
 }
 
-std::vector<std::size_t> MariaDbGroupedWriter::allWriting() const {
-  std::vector<std::size_t> all(inFlight_.rows().size());
-  std::iota(all.begin(), all.end(), std::size_t{0});
-  return all;
-}
-
-// Waits for the chunk under way and tells its rows, writing those that it left on their
-// own, as a chunk written at once would have.
-void MariaDbGroupedWriter::finishUnderWay(Flush& flush) {
-  Attempted tried;
-  try {
-    tried = inFlight_.finish();
-  } catch (const DbError& failure) {
-    flush.ended = failure;
-    flush.goOn = false;
-  }
-  settle(allWriting(), tried, flush);
-  inFlight_.letGo();
-}
-
-// Writes the chunk rows of `part` and tells each one's result in order: grouped where
-// they stand as read, and else split around the rows at fault, which go on their own, so
-// that no row after one told is written before the caller could stop.
-void MariaDbGroupedWriter::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
-  if (part.empty()) return;
-  Attempted tried;
-  if (flush.goOn) {
-    try {
-      tried = attemptChunk(part, flush.observer, flush.inOrder);
-    } catch (const DbError& failure) {
-      flush.ended = failure;
-      flush.goOn = false;
-    }
-  }
-  settle(part, tried, flush);
-}
-
-MariaDbGroupedWriter::Attempted MariaDbGroupedWriter::attemptChunk(
-    const std::vector<std::size_t>& part, WriteObserver* observer, bool inOrder) {
-  Attempted tried;
-  for (int attempt = 1;; ++attempt) {
-    tried.atFault.clear();
-    try {
-      tried.attempt = ChunkWrite(session_, *table_, updater_, written_, inFlight_.rows(), listed_)
-                          .write(part, observer, tried.atFault, inOrder);
-    } catch (const DbError& failure) {
-      // A cluster aborts a transaction that lost to another node's between its statements
-      // too: the next one, whichever it is, says deadlock, and the chunk goes again.
-      if (!failure.deadlock()) throw;
-      tried.attempt = ChunkAttempt::Retry;
-    }
-    if (tried.attempt != ChunkAttempt::Retry || attempt == ChunkAttempts) return tried;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20 * attempt));
-  }
-}
-
-// Tells the rows of `part` after the attempt at their chunk, and writes those it left.
-void MariaDbGroupedWriter::settle(const std::vector<std::size_t>& part, const Attempted& tried,
-                                  Flush& flush) {
-  if (!flush.goOn) {
-    for (std::size_t i : part) tell(i, writing(i).result.value_or(Result::NotWritten), flush);
-    return;
-  }
-  if (tried.attempt == ChunkAttempt::Written) {
-    // Rows that the chunk left, no longer as read, are told on their own.
-    for (std::size_t i : part) {
-      if (writing(i).result) {
-        tell(i, *writing(i).result, flush);
-      } else {
-        writeAlone(i, flush);
-      }
-    }
-    return;
-  }
-  if (tried.attempt == ChunkAttempt::Mismatch) {
-    std::vector<std::size_t> standing;
-    for (std::size_t i : part) {
-      if (!std::binary_search(tried.atFault.begin(), tried.atFault.end(), i)) {
-        standing.push_back(i);
-        continue;
-      }
-      writeInOrder(standing, flush);
-      standing.clear();
-      writeAlone(i, flush);
-    }
-    writeInOrder(standing, flush);
-    return;
-  }
-  if (part.size() <= SmallestSplit || tried.attempt == ChunkAttempt::Retry) {
-    for (std::size_t i : part) writeAlone(i, flush);
-    return;
-  }
-  const auto middle = part.begin() + std::ptrdiff_t(part.size() / 2);
-  writeInOrder({part.begin(), middle}, flush);
-  writeInOrder({middle, part.end()}, flush);
-}
-
-// Each field of the row on its own, so that each is told on its own.
-void MariaDbGroupedWriter::writeAlone(std::size_t i, Flush& flush) {
-  for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (!writing(i).writes(slot)) continue;
-    Result result = Result::NotWritten;
-    std::optional<DbError> why;
-    if (flush.goOn) {
-      try {
-        result = writeOne(writing(i), slot, flush.observer, why, flush.rowOnItsOwn);
-      } catch (const DbError& failure) {
-        if (failure.connectionLost()) result = Result::InDoubt;
-        flush.ended = failure;
-        flush.goOn = false;
-      }
-    }
-    tellSlot(i, slot, result, why ? &*why : nullptr, flush);
-  }
-}
-
-// The result of a row's chunk, told for each of its fields.
-void MariaDbGroupedWriter::tell(std::size_t i, Result result, Flush& flush) {
-  for (int slot = 0; slot < int(written_.size()); ++slot) {
-    if (writing(i).writes(slot)) tellSlot(i, slot, result, nullptr, flush);
-  }
-}
-
-void MariaDbGroupedWriter::tellSlot(std::size_t i, int slot, Result result, const DbError* why,
-                                    Flush& flush) {
-  flush.goOn = flush.report(writing(i).tag, slot, result, why, writing(i).packed) && flush.goOn;
-}
-
-MariaDbGroupedWriter::Result MariaDbGroupedWriter::writeOne(const QueuedRow& queued, int slot,
-                                                            WriteObserver* observer,
-                                                            std::optional<DbError>& why,
-                                                            std::atomic<bool>* underway) {
-  // The row's key values, then each field's old and new value.
-  const RowValues row = UnpackedValues(queued.packed);
-  const std::size_t at = updater_.identityFields().size() + 2 * std::size_t(slot);
-  const int field = written_[std::size_t(slot)];
-  if (underway) *underway = true;
-  const auto done = qScopeGuard([underway] {
-    if (underway) *underway = false;
-  });
-  try {
-    const bool written =
-        updater_.tryWrite(updater_.rowOf(row, field, row[at]), {{field, row[at + 1]}}, observer);
-    return written ? Result::Written : Result::NotFound;
-  } catch (const DbError& failure) {
-    if (failure.connectionLost() || failure.interrupted()) throw;
-    why = failure;
-    return Result::Refused;
-  }
+// When they all share a chunk, go through arrays, and the session is not reading.
+bool MariaDbGroupedWriter::mayGoUnderWay(const std::vector<QueuedRow>& rows) const {
+  return table_->throughArrays() && !table_->keyless() && !rows.empty() && session_.idleNow() &&
+         std::all_of(rows.begin(), rows.end(),
+                     [](const QueuedRow& queued) { return queued.inChunk; });
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ChunkKeys.h"
-#include "ChunkRows.h"
+#include "ChunkSettler.h"
 #include "FieldCollection.h"
 #include "GroupedWriter.h"
 
@@ -14,12 +14,10 @@ class ChunkTable;
 class MariaDbRowUpdater;
 class MariaDbSession;
 
-// The grouped writes of MariaDB: it queues the rows into chunks, has each chunk written
-// (ChunkWrite, through a ChunkTable), and settles what each attempt leaves: a row that no
-// longer stands as read is written on its own; a chunk that the server refuses (a locked
-// row, a value too long) is split in halves, and halves again; a chunk lost to a deadlock
-// is tried again. While a chunk is written, the caller may read and queue the next one.
-class MariaDbGroupedWriter final : public GroupedWriter {
+// The grouped writes of MariaDB: it queues the rows into chunks and has each chunk written
+// (ChunkWrite, through a ChunkTable); the settler splits and retries what an attempt
+// leaves. While a chunk is written through arrays, the caller may read and queue the next.
+class MariaDbGroupedWriter final : public GroupedWriter, private ChunkAttempter {
  public:
   // Nothing when the table's rows cannot be written in groups: a server other than
   // MariaDB, or a key or field that only the single-row write compares rightly (FLOAT,
@@ -38,32 +36,20 @@ class MariaDbGroupedWriter final : public GroupedWriter {
   void add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) override;
   bool full() const override;
   int chunkRows() const override;
-  bool empty() const override { return rows_.empty() && !inFlight_.aside(); }
+  bool empty() const override { return rows_.empty() && !settler_.underWay(); }
   void flush(WriteObserver* observer, const Report& report,
              std::atomic<bool>* rowOnItsOwn = nullptr, bool inOrder = true,
              Flushing flushing = Flushing::Everything) override;
 
  private:
-  using Attempted = ChunkAttempted;
-  struct Flush;
-
   MariaDbGroupedWriter(MariaDbSession& session, const FieldCollection& fields,
                        MariaDbRowUpdater& updater, std::vector<int> written,
                        std::unique_ptr<ChunkTable> table);
-  void writeInOrder(const std::vector<std::size_t>& part, Flush& flush);
-  Attempted attemptChunk(const std::vector<std::size_t>& part, WriteObserver* observer,
-                         bool inOrder);
-  void settle(const std::vector<std::size_t>& part, const Attempted& tried, Flush& flush);
-  bool mayGoUnderWay() const;
-  std::vector<std::size_t> allWriting() const;
-  void finishUnderWay(Flush& flush);
-  void writeAlone(std::size_t i, Flush& flush);
-  void tell(std::size_t i, Result result, Flush& flush);
-  void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
+  ChunkAttempt attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
+                            const std::vector<std::size_t>& part, WriteObserver* observer,
+                            std::vector<std::size_t>& atFault, bool inOrder) override;
+  bool mayGoUnderWay(const std::vector<QueuedRow>& rows) const override;
   qsizetype chunkBytes() const;
-  QueuedRow& writing(std::size_t i) { return inFlight_.rows()[i]; }
-  Result writeOne(const QueuedRow& queued, int slot, WriteObserver* observer,
-                  std::optional<DbError>& why, std::atomic<bool>* underway);
 
   MariaDbSession& session_;
   const FieldCollection& fields_;
@@ -79,7 +65,6 @@ class MariaDbGroupedWriter final : public GroupedWriter {
   // Of several fields: the keys of the rows of the chunk so far (in their packed values in
   // rows_), so that a row queued twice does not meet its own other values in one UPDATE.
   ChunkKeys chunkKeys_;
-  // Being written, or under way while the caller queues the next; last, so that it ends
-  // before anything it uses.
-  ChunkInFlight inFlight_;
+  // Last, so that a chunk under way ends before anything it uses.
+  ChunkSettler settler_;
 };

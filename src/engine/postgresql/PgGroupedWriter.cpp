@@ -1,9 +1,8 @@
 #include "PgGroupedWriter.h"
 
-#include <arpa/inet.h>
-
 #include <QScopeGuard>
-#include <cstring>
+#include <cstdlib>
+#include <span>
 
 #include "PgError.h"
 #include "PgRowUpdater.h"
@@ -11,20 +10,18 @@
 
 namespace {
 
-constexpr int ChunkAttempts = 3;  // a chunk lost to a deadlock is tried again, this often
-
 // A value in COPY's text form: NULL as \N, the rest with backslash, tab and line breaks
 // escaped; bytea as its hex form.
-void appendCopyValue(QByteArray& out, const std::optional<QByteArray>& value, bool bytes) {
+void appendCopyValue(QByteArray& out, std::optional<QByteArrayView> value, bool bytes) {
   if (!value) {
     out += "\\N";
     return;
   }
   if (bytes) {
-    out += "\\\\x" + value->toHex();
+    out += "\\\\x" + value->toByteArray().toHex();
     return;
   }
-  for (char c : *value) {
+  for (const char c : *value) {
     switch (c) {
       case '\\':
         out += "\\\\";
@@ -44,10 +41,11 @@ void appendCopyValue(QByteArray& out, const std::optional<QByteArray>& value, bo
   }
 }
 
-// Ends the transaction unless it was committed, on every path.
+// Ends the transaction that a chunk's statements begin unless it was committed, on every
+// path.
 class PgTransaction {
  public:
-  explicit PgTransaction(PgSession& session) : session_(session) { session_.run("BEGIN"); }
+  explicit PgTransaction(PgSession& session) : session_(session) {}
   ~PgTransaction() {
     if (!open_) return;
     try {
@@ -81,119 +79,141 @@ std::unique_ptr<PgGroupedWriter> PgGroupedWriter::For(PgSession& session,
     return nullptr;
   }
   return std::unique_ptr<PgGroupedWriter>(
-      new PgGroupedWriter(session, fields, updater, written.front()));
+      new PgGroupedWriter(session, fields, updater, std::move(written)));
 }
 
 PgGroupedWriter::PgGroupedWriter(PgSession& session, const FieldCollection& fields,
-                                 PgRowUpdater& updater, int field)
-    : session_(session), fields_(fields), updater_(updater), field_(field) {}
+                                 PgRowUpdater& updater, std::vector<int> written)
+    : session_(session),
+      fields_(fields),
+      updater_(updater),
+      written_(std::move(written)),
+      settler_(*this, updater, written_) {}
 
 void PgGroupedWriter::add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) {
-  const auto bytes = [](const FieldBytes& value) -> std::optional<QByteArray> {
+  const auto viewOf = [](const FieldBytes& value) -> std::optional<QByteArrayView> {
     if (value.null) return std::nullopt;
-    return QByteArray(value.data, qsizetype(value.length));
+    return QByteArrayView(value.data, qsizetype(value.length));
   };
-  Row queued{tag, {}, bytes(row[std::size_t(field_)]), afters.front().second, {}};
+  QueuedRow queued;
+  queued.tag = tag;
+  queued.writtenSlots = 1;
   for (int field : updater_.identityFields()) {
-    queued.key.push_back(bytes(row[std::size_t(field)]));
-    AppendPackedValue(queued.packed, queued.key.back());
+    AppendPackedValue(queued.packed, viewOf(row[std::size_t(field)]));
   }
-  AppendPackedValue(queued.packed, queued.before);
-  AppendPackedValue(queued.packed, queued.after);
-  const QByteArray key = PackedValues(queued.key);
-  queued.alone = keys_.contains(key);
-  keys_.insert(key);
+  // A row whose key is queued again goes on its own: one UPDATE writes a row once.
+  const QByteArray key = queued.packed;
+  AppendPackedValue(queued.packed, viewOf(row[std::size_t(written_.front())]));
+  const std::optional<QByteArray>& after = afters.front().second;
+  AppendPackedValue(queued.packed, after ? std::optional<QByteArrayView>(*after) : std::nullopt);
+  queued.inChunk = !keys_.contains(key);
+  if (queued.inChunk) {
+    keys_.insert(key);
+    queued.from = listed_.size();
+    appendCopyRow(rows_.size(), queued.packed);
+    queued.to = listed_.size();
+  } else {
+    keys_.clear();  // the chunk so far is written before this row
+  }
   rows_.push_back(std::move(queued));
 }
 
-// Each row by number, its key, its value as read (as bytes) and its new value.
-QByteArray PgGroupedWriter::copyData() const {
-  QByteArray data;
-  const bool bytes = fields_.at(field_).binary;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    const Row& row = rows_[i];
-    if (row.alone) continue;
-    data += QByteArray::number(qulonglong(i));
-    for (const std::optional<QByteArray>& value : row.key) {
-      data += '\t';
-      appendCopyValue(data, value, false);
-    }
-    data += '\t';
-    appendCopyValue(data, row.before, true);
-    data += '\t';
-    appendCopyValue(data, row.after, bytes);
-    data += '\n';
-  }
-  return data;
+void PgGroupedWriter::flush(WriteObserver* observer, const Report& report,
+                            std::atomic<bool>* rowOnItsOwn, bool inOrder, Flushing flushing) {
+  const auto emptied = qScopeGuard([this] {
+    rows_.clear();
+    listed_.clear();
+    keys_.clear();
+  });
+  settler_.flush(std::move(rows_), std::move(listed_), observer, report, rowOnItsOwn, inOrder,
+                 flushing);
 }
 
-// The chunk's rows into the temporary table, by COPY.
-void PgGroupedWriter::load() {
+// While the session is not reading: its rows are on their way.
+bool PgGroupedWriter::mayGoUnderWay(const std::vector<QueuedRow>& rows) const {
+  return !rows.empty() && session_.idleNow() &&
+         std::all_of(rows.begin(), rows.end(),
+                     [](const QueuedRow& queued) { return queued.inChunk; });
+}
+
+// A row as COPY lists it: its place in the chunk, its key, its value as read (as bytes)
+// and its new value.
+void PgGroupedWriter::appendCopyRow(std::size_t place, QByteArrayView packed) {
+  const bool bytes = fields_.at(written_.front()).binary;
+  const std::size_t keys = updater_.identityFields().size();
+  listed_ += QByteArray::number(qulonglong(place));
+  qsizetype at = 0;
+  for (std::size_t k = 0; k < keys + 2; ++k) {
+    listed_ += '\t';
+    appendCopyValue(listed_, NextPackedValue(packed, at), k == keys || (k > keys && bytes));
+  }
+  listed_ += '\n';
+}
+
+// Sends the chunk's statements, its rows `part` by COPY on the way, and returns what the
+// UPDATE returned: one round trip to begin the COPY, one for the rest.
+PgResult PgGroupedWriter::send(const std::vector<QueuedRow>& rows, const QByteArray& listed,
+                               const std::vector<std::size_t>& part) {
   PGconn* connection = session_.idle();
-  const PgResult copying(PQexec(connection, "COPY klarifeld_chunk FROM STDIN"));
+  const PgResult copying(PQexec(connection, chunkStatements().constData()));
   if (PQresultStatus(copying.get()) != PGRES_COPY_IN) throw PgError(connection, copying.get());
-  const QByteArray data = copyData();
-  if (PQputCopyData(connection, data.constData(), int(data.size())) != 1 ||
-      PQputCopyEnd(connection, nullptr) != 1) {
-    throw PgError(connection);
+  // Rows next to each other go in one piece.
+  for (std::size_t p = 0; p < part.size();) {
+    std::size_t end = p + 1;
+    while (end < part.size() && rows[part[end]].from == rows[part[end - 1]].to) ++end;
+    const qsizetype from = rows[part[p]].from, to = rows[part[end - 1]].to;
+    if (PQputCopyData(connection, listed.constData() + from, int(to - from)) != 1) {
+      throw PgError(connection);
+    }
+    p = end;
   }
-  PgLastResult(connection);
+  if (PQputCopyEnd(connection, nullptr) != 1) throw PgError(connection);
+  return PgLastResult(connection);
 }
 
-bool PgGroupedWriter::writeChunk(WriteObserver* observer) {
-  const QByteArray table =
-      PgQuotedName(fields_.at(field_).database) + '.' + PgQuotedName(fields_.at(field_).table);
-  const QByteArray column = PgQuotedName(fields_.at(field_).column);
-  const bool bytes = fields_.at(field_).binary;
+// Begins the transaction, makes the temporary table, takes its rows by COPY and writes
+// those still as read, returning each one's place and what it holds then.
+QByteArray PgGroupedWriter::chunkStatements() const {
+  const FieldInfo& field = fields_.at(written_.front());
+  const QByteArray table = PgQuotedName(field.database) + '.' + PgQuotedName(field.table);
+  const QByteArray column = PgQuotedName(field.column);
   QByteArrayList keys, matches;
   for (std::size_t k = 0; k < updater_.identityFields().size(); ++k) {
     const QByteArray name = PgQuotedName(fields_.at(updater_.identityFields()[k]).column);
-    keys << name + " AS k" + QByteArray::number(qsizetype(k));
-    matches << "t." + name + " = c.k" + QByteArray::number(qsizetype(k));
+    const QByteArray alias = "k" + QByteArray::number(qsizetype(k));
+    keys << name + " AS " + alias;
+    matches << "t." + name + " = c." + alias;
   }
   // What the value is, as the bytes it was read as: the single-row write's form.
-  const QByteArray asRead = bytes ? "t." + column : "convert_to(concat(t." + column + "), 'UTF8')";
+  const QByteArray asRead =
+      field.binary ? "t." + column : "convert_to(concat(t." + column + "), 'UTF8')";
+  return "BEGIN; CREATE TEMPORARY TABLE klarifeld_chunk ON COMMIT DROP AS SELECT 0 AS n, " +
+         keys.join(", ") + ", NULL::bytea AS b, " + column + " AS a FROM " + table +
+         " LIMIT 0; COPY klarifeld_chunk FROM STDIN; UPDATE " + table + " AS t SET " + column +
+         " = c.a FROM klarifeld_chunk AS c WHERE " + matches.join(" AND ") +
+         " AND ((c.b IS NULL AND t." + column + " IS NULL) OR (t." + column + " IS NOT NULL AND " +
+         asRead + " = c.b)) RETURNING c.n, t." + column;
+}
+
+ChunkAttempt PgGroupedWriter::attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
+                                           const std::vector<std::size_t>& part,
+                                           WriteObserver* observer,
+                                           std::vector<std::size_t>& atFault, bool inOrder) {
   PgTransaction transaction(session_);
   PgResult written;
   try {
-    session_.run("CREATE TEMPORARY TABLE klarifeld_chunk ON COMMIT DROP AS SELECT 0 AS n, " +
-                 keys.join(", ") + ", NULL::bytea AS b, " + column + " AS a FROM " + table +
-                 " LIMIT 0");
-    load();
-    written = session_.run("UPDATE " + table + " AS t SET " + column +
-                               " = c.a FROM klarifeld_chunk AS c WHERE " + matches.join(" AND ") +
-                               " AND ((c.b IS NULL AND t." + column + " IS NULL) OR (t." + column +
-                               " IS NOT NULL AND " + asRead + " = c.b)) RETURNING c.n, t." +
-                               column + " IS NULL, " + asRead,
-                           {}, true);
+    written = send(rows, listed, part);
   } catch (const DbError& failure) {
     if (failure.connectionLost() || failure.interrupted() || failure.deadlock()) throw;
-    // Refused, as the rows went in or as they were written: row by row, so that the row at
-    // fault is told on its own.
-    return false;
+    return ChunkAttempt::Split;  // refused: the settler finds the row at fault
   }
-  // The rows written, with what each holds now (a trigger may have changed it), go into the
-  // journal before the commit.
-  std::vector<RowChange> changes;
   std::vector<std::size_t> done;
-  for (int r = 0; r < PQntuples(written.get()); ++r) {
-    std::uint32_t n = 0;
-    std::memcpy(&n, PQgetvalue(written.get(), r, 0), sizeof n);
-    const std::size_t i = ntohl(n);
-    std::optional<QByteArray> holds;
-    if (*PQgetvalue(written.get(), r, 1) == 0) {
-      holds = QByteArray(PQgetvalue(written.get(), r, 2), PQgetlength(written.get(), r, 2));
-    }
-    std::vector<std::optional<QByteArrayView>> identity;
-    for (const std::optional<QByteArray>& value : rows_[i].key) {
-      identity.push_back(value ? std::optional<QByteArrayView>(*value) : std::nullopt);
-    }
-    changes.push_back(updater_.changeOf(
-        identity, field_,
-        rows_[i].before ? std::optional<QByteArrayView>(*rows_[i].before) : std::nullopt,
-        holds ? std::optional<QByteArrayView>(*holds) : std::nullopt));
-    done.push_back(i);
-  }
+  const std::vector<RowChange> changes = changesOf(written.get(), rows, done);
+  std::sort(done.begin(), done.end());
+  std::set_difference(part.begin(), part.end(), done.begin(), done.end(),
+                      std::back_inserter(atFault));
+  if (inOrder && !atFault.empty()) return ChunkAttempt::Mismatch;  // rolled back
+  // Journaled before the commit.
   if (observer) observer->aboutToWriteAll(changes);
   try {
     transaction.commit();
@@ -203,65 +223,43 @@ bool PgGroupedWriter::writeChunk(WriteObserver* observer) {
                                                  : WriteSettled::NotWritten);
     }
     if (failure.connectionLost()) {
-      for (std::size_t i : done) rows_[i].result = Result::InDoubt;
+      for (std::size_t i : done) rows[i].result = Result::InDoubt;
     }
     throw;
   }
   if (observer) observer->settled(WriteSettled::Written);
-  for (Row& row : rows_) {
-    if (!row.alone) row.result = Result::NotFound;  // it no longer stands as read
-  }
-  for (std::size_t i : done) rows_[i].result = Result::Written;
-  return true;
+  for (std::size_t i : done) rows[i].result = Result::Written;
+  return ChunkAttempt::Written;
 }
 
-void PgGroupedWriter::writeAlone(Row& row, WriteObserver* observer,
-                                 std::atomic<bool>* rowOnItsOwn) {
-  if (rowOnItsOwn) *rowOnItsOwn = true;
-  const auto done = qScopeGuard([rowOnItsOwn] {
-    if (rowOnItsOwn) *rowOnItsOwn = false;
-  });
-  try {
-    const bool written = updater_.tryWrite(updater_.rowOf(row.key, field_, row.before),
-                                           {{field_, row.after}}, observer);
-    row.result = written ? Result::Written : Result::NotFound;
-  } catch (const DbError& failure) {
-    if (failure.connectionLost() || failure.interrupted()) {
-      row.result = failure.connectionLost() ? Result::InDoubt : Result::NotWritten;
-      throw;
+// The changes of the rows written, with what each holds now (a trigger may have changed
+// it), as the UPDATE returned them; `done` is set to their places.
+std::vector<RowChange> PgGroupedWriter::changesOf(const PGresult* written,
+                                                  const std::vector<QueuedRow>& rows,
+                                                  std::vector<std::size_t>& done) const {
+  const std::size_t keyCount = updater_.identityFields().size();
+  const bool bytes = fields_.at(written_.front()).binary;
+  std::vector<RowChange> changes;
+  std::vector<std::optional<QByteArrayView>> values;
+  QByteArray decoded;
+  for (int r = 0; r < PQntuples(written); ++r) {
+    const std::size_t i = std::strtoull(PQgetvalue(written, r, 0), nullptr, 10);
+    values.clear();
+    qsizetype at = 0;
+    for (std::size_t k = 0; k < keyCount + 1; ++k) {
+      values.push_back(NextPackedValue(rows[i].packed, at));
     }
-    row.result = Result::Refused;
-    row.why = failure;
-  }
-}
-
-void PgGroupedWriter::flush(WriteObserver* observer, const Report& report,
-                            std::atomic<bool>* rowOnItsOwn, bool, Flushing flushing) {
-  // The rows queued go with this flush, written or not.
-  const auto cleared = qScopeGuard([this] {
-    rows_.clear();
-    keys_.clear();
-  });
-  if (flushing == Flushing::UnderWayOnly || rows_.empty()) return;  // none is left under way
-  std::optional<DbError> ended;
-  try {
-    bool chunked = false;
-    for (int attempt = 1; !chunked; ++attempt) {
-      try {
-        chunked = writeChunk(observer);
-        if (!chunked) break;
-      } catch (const DbError& failure) {
-        if (!failure.deadlock() || attempt == ChunkAttempts) throw;
+    std::optional<QByteArrayView> holds;
+    if (!PQgetisnull(written, r, 1)) {
+      holds = QByteArrayView(PQgetvalue(written, r, 1), PQgetlength(written, r, 1));
+      if (bytes) {  // "\x6162" is the bytes 0x61 0x62
+        decoded = QByteArray::fromHex(holds->sliced(2).toByteArray());
+        holds = decoded;
       }
     }
-    for (Row& row : rows_) {
-      if (row.alone || !chunked) writeAlone(row, observer, rowOnItsOwn);
-    }
-  } catch (const DbError& failure) {
-    ended = failure;
+    changes.push_back(updater_.changeOf(std::span(values).first(keyCount), written_.front(),
+                                        values.back(), holds));
+    done.push_back(i);
   }
-  for (const Row& row : rows_) {
-    if (!report(row.tag, 0, row.result, row.why ? &*row.why : nullptr, row.packed)) break;
-  }
-  if (ended) throw *ended;
+  return changes;
 }

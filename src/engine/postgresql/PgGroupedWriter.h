@@ -3,22 +3,21 @@
 #include <QByteArray>
 #include <QSet>
 #include <memory>
-#include <optional>
 #include <vector>
 
+#include "ChunkSettler.h"
 #include "FieldCollection.h"
 #include "GroupedWriter.h"
+#include "PgSession.h"
 
 class PgRowUpdater;
-class PgSession;
 
 // Grouped writes of one field of a keyed PostgreSQL table: a chunk's rows go by COPY into a
 // temporary table, and one UPDATE … FROM writes those whose value still stands byte for
 // byte as read (the single-row write's check), returning which it wrote and what each row
-// holds then; they are journaled before the chunk commits. A row that no longer stands is
-// told NotFound; a chunk the server refuses is written row by row, so that the row at fault
-// is told on its own; one lost to a deadlock is tried again.
-class PgGroupedWriter final : public GroupedWriter {
+// holds then; they are journaled before the chunk commits. The settler splits and retries
+// what an attempt leaves; while a chunk is written, the caller reads and queues the next.
+class PgGroupedWriter final : public GroupedWriter, private ChunkAttempter {
  public:
   // Nothing, with `whyNot`, for a table without a key or several fields at once.
   static std::unique_ptr<PgGroupedWriter> For(PgSession& session, const FieldCollection& fields,
@@ -27,34 +26,37 @@ class PgGroupedWriter final : public GroupedWriter {
 
   using GroupedWriter::add;
   void add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) override;
-  bool full() const override { return int(rows_.size()) >= chunkRows(); }
-  int chunkRows() const override { return 5000; }
-  bool empty() const override { return rows_.empty(); }
+  // Big enough that a round trip's cost is small beside its rows', small enough that memory
+  // stays flat with wide values.
+  bool full() const override {
+    return int(rows_.size()) >= chunkRows() || listed_.size() >= 16 * 1024 * 1024;
+  }
+  int chunkRows() const override { return 20000; }
+  bool empty() const override { return rows_.empty() && !settler_.underWay(); }
   void flush(WriteObserver* observer, const Report& report, std::atomic<bool>* rowOnItsOwn,
              bool inOrder, Flushing flushing) override;
 
  private:
-  struct Row {
-    qint64 tag;
-    RowValues key;  // as read
-    std::optional<QByteArray> before, after;
-    QByteArray packed;   // as told: its key values, its old value and its new one
-    bool alone = false;  // its key queued before in this chunk: written on its own
-    Result result = Result::NotWritten;
-    std::optional<DbError> why;
-  };
   PgGroupedWriter(PgSession& session, const FieldCollection& fields, PgRowUpdater& updater,
-                  int field);
-  // Writes the rows not alone in one transaction; false when the server refused the chunk.
-  bool writeChunk(WriteObserver* observer);
-  QByteArray copyData() const;
-  void load();
-  void writeAlone(Row& row, WriteObserver* observer, std::atomic<bool>* rowOnItsOwn);
+                  std::vector<int> written);
+  ChunkAttempt attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
+                            const std::vector<std::size_t>& part, WriteObserver* observer,
+                            std::vector<std::size_t>& atFault, bool inOrder) override;
+  bool mayGoUnderWay(const std::vector<QueuedRow>& rows) const override;
+  void appendCopyRow(std::size_t place, QByteArrayView packed);
+  PgResult send(const std::vector<QueuedRow>& rows, const QByteArray& listed,
+                const std::vector<std::size_t>& part);
+  QByteArray chunkStatements() const;
+  std::vector<RowChange> changesOf(const PGresult* written, const std::vector<QueuedRow>& rows,
+                                   std::vector<std::size_t>& done) const;
 
   PgSession& session_;
   const FieldCollection& fields_;
   PgRowUpdater& updater_;
-  int field_;
-  std::vector<Row> rows_;
+  std::vector<int> written_;  // the one field written
+  std::vector<QueuedRow> rows_;
+  QByteArray listed_;      // the rows of the chunk so far, as COPY lists them
   QSet<QByteArray> keys_;  // of the chunk so far, packed
+  // Last, so that a chunk under way ends before anything it uses.
+  ChunkSettler settler_;
 };

@@ -59,6 +59,8 @@ class PgSession final : public Session, public std::enable_shared_from_this<PgSe
                bool bytesResult = false);
   // The connection, ready for a statement. Throws when the session was closed.
   PGconn* idle();
+  // Whether a statement may go now without ending a reading first.
+  bool idleNow() const { return isOpen() && !streaming_ && !abandoned_; }
   PGconn* handle() const { return connection_.get(); }
 
   // The reading whose rows arrive now; it calls finished() once they are all in.

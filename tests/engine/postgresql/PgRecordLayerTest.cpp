@@ -2,6 +2,8 @@
 // the row still holds, byte for byte, what was read.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "../../support/QStringPrinting.h"
 #include "Connection.h"
 #include "DbError.h"
@@ -12,7 +14,7 @@
 namespace {
 
 class PgRecordLayerTest : public testing::Test {
- protected:
+ public:
   void SetUp() override { connection.Open(db.connectionString()); }
 
   std::unique_ptr<RecordSet> opened(const QString& statement) {
@@ -131,52 +133,67 @@ TEST_F(PgRecordLayerTest, FailuresComeInTheServersWords) {
   }
 }
 
-// Grouped writes: the rows that still stand as read are written in one chunk; one changed
-// since is told NotFound, and a value the column refuses is told on its own.
-TEST_F(PgRecordLayerTest, AChunkWritesTheRowsThatStillStandAndTellsTheOthersApart) {
-  db.exec(
-      "CREATE TABLE t (id int PRIMARY KEY, v varchar(4));"
-      "INSERT INTO t SELECT g, 'a b' FROM generate_series(1, 6) g");
-  const auto records = opened("SELECT * FROM t ORDER BY id");
-  Connection writes;
-  writes.Open(db.connectionString());
+// Reads t afresh, queues `value(record)` for each row's v, has `meanwhile` change the table,
+// then flushes, telling each result to `told`; its answer goes on or stops.
+static std::vector<GroupedWriter::Result> writtenInAChunk(
+    PgRecordLayerTest& test, Connection& writes, const std::function<QString(qint64)>& value,
+    const QString& meanwhile,
+    const std::function<bool(GroupedWriter::Result)>& goOn = [](GroupedWriter::Result) {
+      return true;
+    }) {
+  const auto records = test.opened("SELECT * FROM t ORDER BY id");
   records->WriteThrough(writes);
   const std::unique_ptr<GroupedWriter> grouped = records->GroupedWrites(1);
-  ASSERT_NE(grouped, nullptr);
+  EXPECT_NE(grouped, nullptr);
   for (qint64 record = 0; !records->Eof(); ++record, records->MoveNext()) {
-    records->SetValue(1, record == 4 ? QStringLiteral("toolong") : QStringLiteral("ab"));
+    records->SetValue(1, value(record));
     records->StageUpdate(*grouped, record);
   }
-  db.exec("UPDATE t SET v = 'xyz' WHERE id = 2");
+  test.db.exec(meanwhile);
   std::vector<GroupedWriter::Result> told;
   grouped->flush(nullptr,
                  [&](qint64, int, GroupedWriter::Result result, const DbError*, const QByteArray&) {
                    told.push_back(result);
-                   return true;
+                   return goOn(result);
                  });
+  return told;
+}
+
+// Grouped writes: the rows that still stand as read are written in one chunk; one changed
+// since is told NotFound, and a value the column refuses is told on its own. A caller that
+// stops at a row told finds none after it written.
+TEST_F(PgRecordLayerTest, AChunkWritesTheRowsThatStillStandAndTellsTheOthersApart) {
+  db.exec(
+      "CREATE TABLE t (id int PRIMARY KEY, v varchar(4));"
+      "INSERT INTO t SELECT g, 'a b' FROM generate_series(1, 6) g");
+  Connection writes;
+  writes.Open(db.connectionString());
   using R = GroupedWriter::Result;
   // The refused value made the chunk go row by row: each row is told as it stands.
-  EXPECT_EQ(told, (std::vector<R>{R::Written, R::NotFound, R::Written, R::Written, R::Refused,
-                                  R::Written}));
+  EXPECT_EQ(
+      writtenInAChunk(
+          *this, writes,
+          [](qint64 record) { return record == 4 ? QStringLiteral("toolong") : "ab"; },
+          "UPDATE t SET v = 'xyz' WHERE id = 2"),
+      (std::vector<R>{R::Written, R::NotFound, R::Written, R::Written, R::Refused, R::Written}));
   EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
             Column({text("ab"), text("xyz"), text("ab"), text("ab"), text("a b"), text("ab")}));
 
   db.exec("UPDATE t SET v = 'a b'");
-  const auto again = opened("SELECT * FROM t ORDER BY id");
-  again->WriteThrough(writes);
-  const std::unique_ptr<GroupedWriter> chunk = again->GroupedWrites(1);
-  for (qint64 record = 0; !again->Eof(); ++record, again->MoveNext()) {
-    again->SetValue(1, QStringLiteral("c d"));
-    again->StageUpdate(*chunk, record);
-  }
-  db.exec("UPDATE t SET v = 'zz' WHERE id = 6");
-  told.clear();
-  chunk->flush(nullptr,
-               [&](qint64, int, GroupedWriter::Result result, const DbError*, const QByteArray&) {
-                 told.push_back(result);
-                 return true;
-               });
-  EXPECT_EQ(told, (std::vector<R>{R::Written, R::Written, R::Written, R::Written, R::Written,
-                                  R::NotFound}));
+  EXPECT_EQ(
+      writtenInAChunk(
+          *this, writes, [](qint64) { return QStringLiteral("c d"); },
+          "UPDATE t SET v = 'zz' WHERE id = 6"),
+      (std::vector<R>{R::Written, R::Written, R::Written, R::Written, R::Written, R::NotFound}));
   EXPECT_EQ(db.column("SELECT count(*) FROM t WHERE v = 'c d'"), Column({text("5")}));
+
+  db.exec("UPDATE t SET v = 'a b'");
+  EXPECT_EQ(
+      writtenInAChunk(
+          *this, writes, [](qint64) { return QStringLiteral("e f"); },
+          "UPDATE t SET v = 'zz' WHERE id = 3", [](R result) { return result != R::NotFound; }),
+      (std::vector<R>{R::Written, R::Written, R::NotFound, R::NotWritten, R::NotWritten,
+                      R::NotWritten}));
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
+            Column({text("e f"), text("e f"), text("zz"), text("a b"), text("a b"), text("a b")}));
 }

@@ -14,9 +14,9 @@ struct QueuedRow {
   qint64 tag = 0;
   QByteArray packed;                   // the key values, then each field's old and new values
   quint64 writtenSlots = 0;            // the slots of the fields it writes, a bit each
-  qsizetype from = 0, to = 0;          // its row's bytes of the chunk's rows; empty: on its own
+  bool inChunk = false;                // false: written on its own
+  qsizetype from = 0, to = 0;          // its bytes of the chunk's rows as listed
   std::optional<WriteOutcome> result;  // known once its chunk was written or tried
-  bool inChunk() const { return to > from; }
   bool writes(int slot) const { return writtenSlots & (quint64{1} << slot); }
 };
 
@@ -34,9 +34,10 @@ struct ChunkAttempted {
   std::vector<std::size_t> atFault;  // of a Mismatch: the rows no longer as read
 };
 
-// The rows taken from the queue to be written, and the attempt at them that may go on, on a
-// thread of its own, while the caller reads and queues the next: the one owner of both. It
-// waits for that attempt before it lets the rows go, also when it ends with them untold.
+// The rows taken from the queue to be written (with the chunk's rows as the engine lists
+// them), and the attempt at them that may go on, on a thread of its own, while the caller
+// reads and queues the next: the one owner of both. It waits for that attempt before it
+// lets the rows go, also when it ends with them untold.
 class ChunkInFlight {
  public:
   ChunkInFlight() = default;
@@ -46,9 +47,13 @@ class ChunkInFlight {
     if (aside_.valid()) aside_.wait();
   }
 
-  void take(std::vector<QueuedRow>&& rows) { rows_ = std::move(rows); }
+  void take(std::vector<QueuedRow>&& rows, QByteArray&& listed) {
+    rows_ = std::move(rows);
+    listed_ = std::move(listed);
+  }
   std::vector<QueuedRow>& rows() { return rows_; }
   const std::vector<QueuedRow>& rows() const { return rows_; }
+  const QByteArray& listed() const { return listed_; }
   // Attempts the rows on a thread of their own; finish() waits for it.
   void attemptAside(std::function<ChunkAttempted()> attempt) {
     aside_ = std::async(std::launch::async, std::move(attempt));
@@ -57,9 +62,13 @@ class ChunkInFlight {
   // The attempt made aside, once it ended; throws what it threw.
   ChunkAttempted finish() { return std::future<ChunkAttempted>(std::move(aside_)).get(); }
   // The rows were told.
-  void letGo() { rows_.clear(); }
+  void letGo() {
+    rows_.clear();
+    listed_.clear();
+  }
 
  private:
   std::vector<QueuedRow> rows_;
+  QByteArray listed_;
   std::future<ChunkAttempted> aside_;
 };
