@@ -30,6 +30,7 @@
 #include "ProgressWindow.h"
 #include "RecipeRun.h"
 #include "RewriteRun.h"
+#include "RunPhases.h"
 #include "ScriptedDialogs.h"
 #include "TestServer.h"
 #include "UndoRun.h"
@@ -40,53 +41,9 @@ namespace {
 const QString FloorTable = QStringLiteral("bench_run_floor");
 const QString RunTable = QStringLiteral("bench_run_layer");
 
-struct Phase {
-  double seconds = 0;
-  double peakMiB = 0;
-  long reports = 0;  // for a preview: milliseconds to its first screen
-};
-
-int& withoutDisplay(int& argc) {
-  qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
-  return argc;
-}
-
-// What the main window hands a run: `table` with its field v chosen, scripted dialogs,
-// the progress window and the journal, with no display.
-struct MainWindowParts {
-  MainWindowParts(int& argc, char** argv, const QString& table)
-      : application(withoutDisplay(argc), argv) {
-    tables.addItem(table);
-    fields.addItem(QStringLiteral("id"));
-    fields.addItem(QStringLiteral("v"));
-    fields.setCurrentItem(fields.topLevelItem(1));
-  }
-  FieldUpdateRun run() {
-    return FieldUpdateRun({tables, fields, preview},
-                          QStringLiteral("Remove All Spaces in Selected Field"),
-                          BenchConnectionString(), pointer, dialogs, progress, journal);
-  }
-
-  QApplication application;
-  ListViewWidget tables, fields, preview;
-  ScriptedDialogs dialogs;
-  HeldPointer pointer;
-  ProgressWindow progress{nullptr};
-  Journal journal{Journal::defaultPath()};
-};
-
-// The run as the button starts it.
-Phase runThroughTheButtonsCode(int argc, char** argv, const QString& table) {
-  MainWindowParts parts(argc, argv, table);
-  QElapsedTimer timer;
-  timer.start();
-  parts.run().run();
-  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
-}
-
 // "Preview Changes" as the menu starts it, then its window's first screen.
 Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
-  MainWindowParts parts(argc, argv, table);
+  MainWindowParts parts(argc, argv, table, BenchConnectionString());
   QElapsedTimer timer;
   timer.start();
   std::unique_ptr<ChangePreview> changes = parts.run().preview();
@@ -130,27 +87,9 @@ Phase readFloor(const QString& table) {
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), 0};
 }
 
-// The undo of the newest run that wrote something.
-Phase undoTheRun(int argc, char** argv, const QString& table) {
-  MainWindowParts parts(argc, argv, table);
-  qint64 written = 0;
-  for (const JournalRun& run : parts.journal.runs()) {
-    if (run.entries > 0) {
-      written = run.id;
-      break;
-    }
-  }
-  QElapsedTimer timer;
-  timer.start();
-  UndoRun(parts.journal, written, ParseConnectionString(BenchConnectionString()), parts.dialogs,
-          parts.progress)
-      .run();
-  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), long(parts.dialogs.shown().size())};
-}
-
 // A recipe of "Remove All Spaces" on v, w and x, previewed and applied as the windows do.
 Phase recipeOfThreeFields(int argc, char** argv, const QString& table) {
-  MainWindowParts parts(argc, argv, table);
+  MainWindowParts parts(argc, argv, table, BenchConnectionString());
   Recipe recipe;
   for (const char* field : {"v", "w", "x"}) {
     recipe.steps.push_back({table, field, FindOperationByName(u"remove-all-spaces"), {}});
@@ -181,19 +120,9 @@ Phase serverStatement(const QString& table) {
   return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), 0};
 }
 
-std::string self;
-
 Phase inChild(const char* phase, const QString& table) {
   SettleServer();
-  const std::string command = self + " --phase " + phase + " " + table.toStdString();
-  FILE* child = popen(command.c_str(), "r");
-  Phase result;
-  if (!child ||
-      fscanf(child, "%lf %lf %ld", &result.seconds, &result.peakMiB, &result.reports) != 3) {
-    throw std::runtime_error("phase " + std::string(phase) + " failed");
-  }
-  pclose(child);
-  return result;
+  return InChild(phase, table);
 }
 
 // A phase on a table loaded afresh just before it.
@@ -202,29 +131,12 @@ Phase onFreshTable(const char* phase, const QString& table, int rows = BenchRows
   return inChild(phase, table);
 }
 
-// The means of `rounds` rounds of `phases`, each round in another order, so that no phase
-// always comes first after loading or last in a warm server.
-std::vector<Phase> alternating(const std::vector<std::function<Phase()>>& phases, int rounds) {
-  std::vector<Phase> means(phases.size());
-  for (int round = 0; round < rounds; ++round) {
-    for (std::size_t i = 0; i < phases.size(); ++i) {
-      const std::size_t which =
-          (round % 2 == 0) ? (i + std::size_t(round)) % phases.size() : phases.size() - 1 - i;
-      const Phase phase = phases[which]();
-      means[which].seconds += phase.seconds / rounds;
-      means[which].peakMiB = std::max(means[which].peakMiB, phase.peakMiB);
-      means[which].reports += phase.reports;
-    }
-  }
-  return means;
-}
-
 void RemoveAllSpaces_RunBesideFloor(benchmark::State& state) {
   for (auto _ : state) {
     const QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
     const std::vector<Phase> measured =
-        alternating({[] { return onFreshTable("floor", FloorTable); },
+        Alternating({[] { return onFreshTable("floor", FloorTable); },
                      [] { return onFreshTable("run", RunTable); }},
                     2);
     const Phase floorPhase = measured[0], first = measured[1];
@@ -285,7 +197,7 @@ void RemoveAllSpaces_GroupedRunBesideServerStatement(benchmark::State& state) {
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
     const int floorShare = BenchRoundTripMs() >= 20 ? 200 : BenchRoundTripMs() > 0 ? 50 : 1;
     const std::vector<Phase> measured =
-        alternating({[] { return onFreshTable("statement", RunTable); },
+        Alternating({[] { return onFreshTable("statement", RunTable); },
                      [] { return onFreshTable("run", RunTable); },
                      [&] { return onFreshTable("floor", FloorTable, BenchRows / floorShare); }},
                     2);
@@ -338,7 +250,7 @@ void TrailingSpaces_RegexBesideOperation(benchmark::State& state) {
   for (auto _ : state) {
     const QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-    const std::vector<Phase> measured = alternating(
+    const std::vector<Phase> measured = Alternating(
         {[&] { return onTrailingTable("trailing"); }, [&] { return onTrailingTable("regex"); }}, 2);
     const Phase operation = measured[0], regex = measured[1];
     state.SetIterationTime(operation.seconds + regex.seconds);
@@ -362,7 +274,7 @@ void Recipe_ThreeFieldsBesideOneRun(benchmark::State& state) {
   for (auto _ : state) {
     const QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-    const std::vector<Phase> measured = alternating({[&] {
+    const std::vector<Phase> measured = Alternating({[&] {
                                                        threeFields();
                                                        return inChild("run", RunTable);
                                                      },
@@ -393,7 +305,7 @@ void Keyless_RunBesideServerStatement(benchmark::State& state) {
   for (auto _ : state) {
     const QTemporaryDir dataHome;
     qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-    const std::vector<Phase> measured = alternating(
+    const std::vector<Phase> measured = Alternating(
         {[&] { return onKeylessTable("statement"); }, [&] { return onKeylessTable("run"); }}, 3);
     const Phase statement = measured[0], run = measured[1];
     onKeylessTable("run");
@@ -474,29 +386,20 @@ BENCHMARK(RemoveAllSpaces_GroupedRunBesideServerStatement)
     ->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv) {
-  self = argv[0];
-  if (argc == 4 && std::string(argv[1]) == "--phase") {
-    const QString table = QString::fromLocal8Bit(argv[3]);
-    const std::string name = argv[2];
-    const Phase phase =
-        name == "floor"       ? floor(table)
-        : name == "statement" ? serverStatement(table)
-        : name == "undo"      ? undoTheRun(argc, argv, table)
-        : name == "recipe3"   ? recipeOfThreeFields(argc, argv, table)
-        : name == "read"      ? readFloor(table)
-        : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
-        : name == "clean"     ? cleanFromTheTerminal(table, false)
-        : name == "cleandry"  ? cleanFromTheTerminal(table, true)
-        : name == "trailing"
-            ? cleanFromTheTerminal(table, false, {"--operation", "remove-extra-spaces-at-end"})
-        : name == "regex" ? cleanFromTheTerminal(table, false,
-                                                 {"--operation", "replace-regex", "--answer",
-                                                  R"(\s+$)", "--answer", ""})
-                          : runThroughTheButtonsCode(argc, argv, table);
-    std::printf("%f %f %ld\n", phase.seconds, phase.peakMiB, phase.reports);
-    return 0;
-  }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  return PhaseMain(argc, argv, [&](const std::string& name, const QString& table) {
+    return name == "floor"       ? floor(table)
+           : name == "statement" ? serverStatement(table)
+           : name == "undo"      ? UndoTheRun(argc, argv, table, BenchConnectionString())
+           : name == "recipe3"   ? recipeOfThreeFields(argc, argv, table)
+           : name == "read"      ? readFloor(table)
+           : name == "preview"   ? previewThroughTheMenusCode(argc, argv, table)
+           : name == "clean"     ? cleanFromTheTerminal(table, false)
+           : name == "cleandry"  ? cleanFromTheTerminal(table, true)
+           : name == "trailing"
+               ? cleanFromTheTerminal(table, false, {"--operation", "remove-extra-spaces-at-end"})
+           : name == "regex" ? cleanFromTheTerminal(table, false,
+                                                    {"--operation", "replace-regex", "--answer",
+                                                     R"(\s+$)", "--answer", ""})
+                             : RunThroughTheButtonsCode(argc, argv, table, BenchConnectionString());
+  });
 }

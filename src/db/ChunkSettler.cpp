@@ -17,6 +17,12 @@ constexpr std::size_t SmallestSplit = 8;
 
 }  // namespace
 
+ChunkAttempt ChunkAttemptAfter(const DbError& failure) {
+  if (failure.connectionLost() || failure.interrupted()) throw failure;
+  // A locked row holds up only the rows around it, a refused value only its row.
+  return failure.deadlock() ? ChunkAttempt::Retry : ChunkAttempt::Split;
+}
+
 // What a flush carries from row to row.
 struct ChunkSettler::Flush {
   WriteObserver* observer;

@@ -7,6 +7,11 @@
 
 class RowUpdater;
 
+// What to do after a failed statement of a chunk, whose transaction ends with its scope: a
+// deadlock cost the chunk nothing but time; anything else is split. A lost link or an
+// interrupted statement is thrown.
+ChunkAttempt ChunkAttemptAfter(const DbError& failure);
+
 // What an engine does for grouped writes: one attempt at a chunk of queued rows.
 class ChunkAttempter {
  public:

@@ -100,6 +100,12 @@ TEST_F(PgCleanCommandTest, ARunItsDryRunAndItsUndo) {
   EXPECT_EQ(elsewhere.status, 2);
   EXPECT_TRUE(elsewhere.err.contains("This run was made on PostgreSQL."))
       << elsewhere.err.toStdString();
+  // The journal holds char(n)'s values padded, as the rows hold them: all go back.
+  const Outcome unpadded =
+      bare({"--undo", "2"}, {{"PGPASSWORD", attribute("PASSWORD")}, {"PGUSER", attribute("USER")}});
+  EXPECT_EQ(unpadded.status, 0) << unpadded.err.toStdString();
+  EXPECT_EQ(db.column("SELECT c FROM t ORDER BY id"),
+            Column({text("x y   "), std::nullopt, text("z     "), text("o k   ")}));
 }
 
 // The conventions a psql user expects: PG* variables, ~/.pgpass (only when only its owner

@@ -72,37 +72,52 @@ void run(const QString& database, const QString& sql, Column* column = nullptr) 
 
 }  // namespace
 
-PgScratchDatabase::PgScratchDatabase() {
+namespace {
+
+QString testDatabaseName() {
   const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-  name_ = QStringLiteral("%1_%2")
-              .arg(QLatin1String(test->test_suite_name()), QLatin1String(test->name()))
-              .left(63)
-              .toLower();
-  run(QStringLiteral("postgres"), QStringLiteral("DROP DATABASE IF EXISTS \"%1\"").arg(name_));
+  return QStringLiteral("%1_%2")
+      .arg(QLatin1String(test->test_suite_name()), QLatin1String(test->name()))
+      .left(63)
+      .toLower();
+}
+
+}  // namespace
+
+QString PgDatabase::connectionString(const QString& port) const {
+  const PgServer& s = server();
+  return QStringLiteral("ENGINE=PostgreSQL;SERVER=%1;PORT=%2;USER=%3;PASSWORD=%4;DATABASE=%5")
+      .arg(s.host, port.isEmpty() ? s.port : port, s.user, s.password, name_);
+}
+
+void PgDatabase::exec(const QString& sql) const {
+  run(name_, sql);
+}
+
+Column PgDatabase::column(const QString& sql) const {
+  Column values;
+  run(name_, sql, &values);
+  return values;
+}
+
+void PgDatabase::create() const {
+  drop();
   run(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE \"%1\"").arg(name_));
+}
+
+void PgDatabase::drop() const {
+  run(QStringLiteral("postgres"),
+      QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name_));
+}
+
+PgScratchDatabase::PgScratchDatabase() : PgDatabase(testDatabaseName()) {
+  create();
 }
 
 PgScratchDatabase::~PgScratchDatabase() {
   try {
-    run(QStringLiteral("postgres"),
-        QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(name_));
+    drop();
   } catch (const std::exception&) {
     // Left for the next run, which drops it first.
   }
-}
-
-QString PgScratchDatabase::connectionString() const {
-  const PgServer& s = server();
-  return QStringLiteral("ENGINE=PostgreSQL;SERVER=%1;PORT=%2;USER=%3;PASSWORD=%4;DATABASE=%5")
-      .arg(s.host, s.port, s.user, s.password, name_);
-}
-
-void PgScratchDatabase::exec(const QString& sql) const {
-  run(name_, sql);
-}
-
-Column PgScratchDatabase::column(const QString& sql) const {
-  Column values;
-  run(name_, sql, &values);
-  return values;
 }

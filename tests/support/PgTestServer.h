@@ -4,23 +4,34 @@
 
 #include "TestServer.h"
 
-// A database of one test's own on the private PostgreSQL server that the test fixture
-// started (in the folder named by KLARIFELD_TEST_DB_DIR, with "-postgres"), created empty
-// and dropped at the end. Its SQL runs through libpq directly, beside the layer under test.
-class PgScratchDatabase {
+// A database on the private PostgreSQL server that the test fixture (or scripts/bench)
+// started, in the folder named by KLARIFELD_TEST_DB_DIR with "-postgres". Its SQL runs
+// through libpq directly, beside the layer under test.
+class PgDatabase {
  public:
-  PgScratchDatabase();  // named after the running test
-  ~PgScratchDatabase();
-  PgScratchDatabase(const PgScratchDatabase&) = delete;
-  PgScratchDatabase& operator=(const PgScratchDatabase&) = delete;
+  explicit PgDatabase(QString name) : name_(std::move(name)) {}
 
   const QString& name() const { return name_; }
-  // The connection string that opens this database with PostgreSQL's engine.
-  QString connectionString() const;
+  // The connection string that opens this database with PostgreSQL's engine; through
+  // `port` when given (a proxy's).
+  QString connectionString(const QString& port = {}) const;
   void exec(const QString& sql) const;
   // The first column of every row, as text; NULL as nothing.
   Column column(const QString& sql) const;
+  // Makes the database anew, empty.
+  void create() const;
+  void drop() const;
 
  private:
   QString name_;
+};
+
+// A database of one test's own, named after the running test, created empty and dropped at
+// the end.
+class PgScratchDatabase : public PgDatabase {
+ public:
+  PgScratchDatabase();
+  ~PgScratchDatabase();
+  PgScratchDatabase(const PgScratchDatabase&) = delete;
+  PgScratchDatabase& operator=(const PgScratchDatabase&) = delete;
 };

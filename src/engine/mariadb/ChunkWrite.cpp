@@ -9,13 +9,8 @@
 #include "MariaDbError.h"
 #include "MariaDbRowUpdater.h"
 #include "MariaDbSession.h"
+#include "TellingAhead.h"
 #include "Transaction.h"
-
-ChunkAttempt ChunkAttemptAfter(const DbError& failure) {
-  if (failure.connectionLost() || failure.interrupted()) throw failure;
-  // A locked row holds up only the rows around it, a refused value only its row.
-  return failure.deadlock() ? ChunkAttempt::Retry : ChunkAttempt::Split;
-}
 
 namespace {
 
@@ -26,46 +21,6 @@ ChunkAttempt failedChunk(MYSQL* mysql) {
 }
 
 }  // namespace
-
-// A chunk's entries, told to the observer on a thread of their own while its rows travel
-// to the server. Told entries that no one settles settle as not written.
-class ChunkWrite::TellingAhead {
- public:
-  TellingAhead(WriteObserver* observer, const ChunkWrite& write,
-               const std::vector<std::size_t>& rows)
-      : observer_(observer) {
-    if (!observer_) return;
-    telling_ = std::async(std::launch::async, [observer, &write, &rows] {
-      observer->aboutToWriteAll(write.changesOf(rows));
-    });
-  }
-  ~TellingAhead() {
-    if (!observer_ || settled_) return;
-    if (telling_.valid()) {
-      try {
-        telling_.get();
-      } catch (...) {
-        // The observer keeps its failure, and refuses what comes next.
-      }
-    }
-    observer_->settled(WriteSettled::NotWritten);
-  }
-  TellingAhead(const TellingAhead&) = delete;
-  TellingAhead& operator=(const TellingAhead&) = delete;
-  // Waits until the entries are kept; throws what the observer threw.
-  void take() {
-    if (telling_.valid()) std::future<void>(std::move(telling_)).get();
-  }
-  void settle(WriteSettled how) {
-    if (observer_) observer_->settled(how);
-    settled_ = true;
-  }
-
- private:
-  WriteObserver* observer_;
-  std::future<void> telling_;
-  bool settled_ = false;
-};
 
 ChunkWrite::ChunkWrite(MariaDbSession& session, ChunkTable& table, const MariaDbRowUpdater& updater,
                        const std::vector<int>& written, std::vector<QueuedRow>& writing,
@@ -88,7 +43,7 @@ ChunkAttempt ChunkWrite::writeKeyed(const std::vector<std::size_t>& part, WriteO
   MYSQL* mysql = session_.idle();
   Transaction transaction = Transaction::OpenedBy(mysql);
   std::optional<TellingAhead> ahead;
-  if (!table_.derived()) ahead.emplace(observer, *this, part);
+  if (!table_.derived()) ahead.emplace(observer, [this, &part] { return changesOf(part); });
   QByteArray sql;
   if (table_.throughArrays()) {
     try {
@@ -217,7 +172,7 @@ QByteArray ChunkWrite::keylessRows(const std::vector<std::vector<std::size_t>>& 
 ChunkAttempt ChunkWrite::journalAndCommit(Transaction& transaction,
                                           const std::vector<std::size_t>& rows,
                                           WriteObserver* observer) {
-  TellingAhead told(observer, *this, rows);
+  TellingAhead told(observer, [this, &rows] { return changesOf(rows); });
   return journalAndCommit(transaction, rows, told);
 }
 

@@ -3,13 +3,14 @@
 #include <span>
 #include <vector>
 
-#include "ChunkRows.h"
+#include "ChunkSettler.h"
 #include "RowChange.h"
 
 class ChunkTable;
 class DbError;
 class MariaDbRowUpdater;
 class MariaDbSession;
+class TellingAhead;
 class Transaction;
 
 // One attempt at writing a chunk of queued rows, in a transaction of its own: each row whose
@@ -33,7 +34,6 @@ class ChunkWrite {
                      std::vector<std::size_t>& atFault, bool inOrder);
 
  private:
-  class TellingAhead;
   ChunkAttempt writeKeyed(const std::vector<std::size_t>& part, WriteObserver* observer,
                           std::vector<std::size_t>& atFault, bool inOrder);
   ChunkAttempt writeKeyless(const std::vector<std::size_t>& part, WriteObserver* observer,
@@ -55,8 +55,3 @@ class ChunkWrite {
   std::vector<QueuedRow>& writing_;
   const QByteArray& listed_;
 };
-
-// What to do after a failed statement of a chunk, whose transaction ends with its scope: a
-// deadlock cost the chunk nothing but time; anything else is split. A lost link or an
-// interrupted statement is thrown.
-ChunkAttempt ChunkAttemptAfter(const DbError& failure);

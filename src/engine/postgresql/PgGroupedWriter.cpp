@@ -7,6 +7,7 @@
 #include "PgError.h"
 #include "PgRowUpdater.h"
 #include "PgSession.h"
+#include "TellingAhead.h"
 
 namespace {
 
@@ -66,6 +67,20 @@ class PgTransaction {
   bool open_ = true;
 };
 
+// Whether `field`'s column keeps a value written as it is: text, varchar or bytea (char(n)
+// pads it, other types have their own form), in a table without triggers or rules that
+// could change it.
+bool KeepsWhatIsWritten(PgSession& session, const FieldInfo& field) {
+  constexpr int Bytea = 17, Text = 25, Varchar = 1043;
+  if (field.type != Bytea && field.type != Text && field.type != Varchar) return false;
+  const PgResult found = session.run(
+      "SELECT EXISTS (SELECT 1 FROM pg_trigger WHERE tgrelid = c.oid AND NOT tgisinternal) OR "
+      "EXISTS (SELECT 1 FROM pg_rewrite WHERE ev_class = c.oid) FROM pg_class c JOIN "
+      "pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = $1 AND c.relname = $2",
+      {{field.database}, {field.table}});
+  return PQntuples(found.get()) == 1 && *PQgetvalue(found.get(), 0, 0) == 'f';
+}
+
 }  // namespace
 
 std::unique_ptr<PgGroupedWriter> PgGroupedWriter::For(PgSession& session,
@@ -78,8 +93,10 @@ std::unique_ptr<PgGroupedWriter> PgGroupedWriter::For(PgSession& session,
     }
     return nullptr;
   }
-  return std::unique_ptr<PgGroupedWriter>(
+  auto writer = std::unique_ptr<PgGroupedWriter>(
       new PgGroupedWriter(session, fields, updater, std::move(written)));
+  writer->keepsWhatIsWritten_ = KeepsWhatIsWritten(session, fields.at(writer->written_.front()));
+  return writer;
 }
 
 PgGroupedWriter::PgGroupedWriter(PgSession& session, const FieldCollection& fields,
@@ -200,43 +217,70 @@ ChunkAttempt PgGroupedWriter::attemptChunk(std::vector<QueuedRow>& rows, const Q
                                            WriteObserver* observer,
                                            std::vector<std::size_t>& atFault, bool inOrder) {
   PgTransaction transaction(session_);
+  // Where the row keeps what is written, the entries are kept while the rows travel.
+  std::optional<TellingAhead> ahead;
+  if (keepsWhatIsWritten_) ahead.emplace(observer, [&] { return changesAhead(rows, part); });
   PgResult written;
   try {
     written = send(rows, listed, part);
   } catch (const DbError& failure) {
-    if (failure.connectionLost() || failure.interrupted() || failure.deadlock()) throw;
-    return ChunkAttempt::Split;  // refused: the settler finds the row at fault
+    return ChunkAttemptAfter(failure);
   }
-  std::vector<std::size_t> done;
-  const std::vector<RowChange> changes = changesOf(written.get(), rows, done);
+  std::vector<std::size_t> done = placesOf(written.get());
   std::sort(done.begin(), done.end());
   std::set_difference(part.begin(), part.end(), done.begin(), done.end(),
                       std::back_inserter(atFault));
-  if (inOrder && !atFault.empty()) return ChunkAttempt::Mismatch;  // rolled back
-  // Journaled before the commit.
-  if (observer) observer->aboutToWriteAll(changes);
+  // Told ahead, a chunk keeps all its rows or none.
+  if (!atFault.empty() && (inOrder || ahead)) return ChunkAttempt::Mismatch;
+  if (!ahead) ahead.emplace(observer, [&] { return changesOf(written.get(), rows); });
+  ahead->take();
   try {
     transaction.commit();
   } catch (const DbError& failure) {
-    if (observer) {
-      observer->settled(failure.connectionLost() ? WriteSettled::InDoubt
-                                                 : WriteSettled::NotWritten);
-    }
     if (failure.connectionLost()) {
+      ahead->settle(WriteSettled::InDoubt);
       for (std::size_t i : done) rows[i].result = Result::InDoubt;
     }
-    throw;
+    return ChunkAttemptAfter(failure);
   }
-  if (observer) observer->settled(WriteSettled::Written);
+  ahead->settle(WriteSettled::Written);
   for (std::size_t i : done) rows[i].result = Result::Written;
   return ChunkAttempt::Written;
 }
 
+// The changes of the rows `part` as queued, for a column that keeps what is written.
+std::vector<RowChange> PgGroupedWriter::changesAhead(const std::vector<QueuedRow>& rows,
+                                                     const std::vector<std::size_t>& part) const {
+  const std::size_t keyCount = updater_.identityFields().size();
+  std::vector<RowChange> changes;
+  changes.reserve(part.size());
+  std::vector<std::optional<QByteArrayView>> values;
+  for (std::size_t i : part) {
+    values.clear();
+    qsizetype at = 0;
+    for (std::size_t k = 0; k < keyCount + 2; ++k) {
+      values.push_back(NextPackedValue(rows[i].packed, at));
+    }
+    changes.push_back(updater_.changeOf(std::span(values).first(keyCount), written_.front(),
+                                        values[keyCount], values[keyCount + 1]));
+  }
+  return changes;
+}
+
+// The places of the rows that the UPDATE wrote, as it returned them.
+std::vector<std::size_t> PgGroupedWriter::placesOf(const PGresult* written) {
+  std::vector<std::size_t> places;
+  places.reserve(std::size_t(PQntuples(written)));
+  for (int r = 0; r < PQntuples(written); ++r) {
+    places.push_back(std::strtoull(PQgetvalue(written, r, 0), nullptr, 10));
+  }
+  return places;
+}
+
 // The changes of the rows written, with what each holds now (a trigger may have changed
-// it), as the UPDATE returned them; `done` is set to their places.
+// it), as the UPDATE returned them.
 std::vector<RowChange> PgGroupedWriter::changesOf(const PGresult* written,
-                                                  const std::vector<QueuedRow>& rows,
-                                                  std::vector<std::size_t>& done) const {
+                                                  const std::vector<QueuedRow>& rows) const {
   const std::size_t keyCount = updater_.identityFields().size();
   const bool bytes = fields_.at(written_.front()).binary;
   std::vector<RowChange> changes;
@@ -259,7 +303,6 @@ std::vector<RowChange> PgGroupedWriter::changesOf(const PGresult* written,
     }
     changes.push_back(updater_.changeOf(std::span(values).first(keyCount), written_.front(),
                                         values.back(), holds));
-    done.push_back(i);
   }
   return changes;
 }

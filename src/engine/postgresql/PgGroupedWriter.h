@@ -47,13 +47,17 @@ class PgGroupedWriter final : public GroupedWriter, private ChunkAttempter {
   PgResult send(const std::vector<QueuedRow>& rows, const QByteArray& listed,
                 const std::vector<std::size_t>& part);
   QByteArray chunkStatements() const;
-  std::vector<RowChange> changesOf(const PGresult* written, const std::vector<QueuedRow>& rows,
-                                   std::vector<std::size_t>& done) const;
+  static std::vector<std::size_t> placesOf(const PGresult* written);
+  std::vector<RowChange> changesOf(const PGresult* written,
+                                   const std::vector<QueuedRow>& rows) const;
+  std::vector<RowChange> changesAhead(const std::vector<QueuedRow>& rows,
+                                      const std::vector<std::size_t>& part) const;
 
   PgSession& session_;
   const FieldCollection& fields_;
   PgRowUpdater& updater_;
-  std::vector<int> written_;  // the one field written
+  std::vector<int> written_;         // the one field written
+  bool keepsWhatIsWritten_ = false;  // its entries are known before the rows are written
   std::vector<QueuedRow> rows_;
   QByteArray listed_;      // the rows of the chunk so far, as COPY lists them
   QSet<QByteArray> keys_;  // of the chunk so far, packed
