@@ -13,13 +13,10 @@
 
 namespace {
 
-const PgDatabase Bench(QStringLiteral("klarifeld_bench"));
-const QString Table = QStringLiteral("bench_run_layer");
-
 // Through the proxy that scripts/bench --rtt started for PostgreSQL, if it did.
-QString benchConnectionString() {
-  return Bench.connectionString(qEnvironmentVariable("KLARIFELD_BENCH_PG_PORT"));
-}
+const PgDatabase Bench(QStringLiteral("klarifeld_bench"),
+                       qEnvironmentVariable("KLARIFELD_BENCH_PG_PORT"));
+const QString Table = QStringLiteral("bench_run_layer");
 
 // The table afresh, its pages written out, so that no phase pays for the one before.
 void prepareTable() {
@@ -79,7 +76,7 @@ BENCHMARK(RemoveAllSpaces_PgGroupedRunBesideServerStatement)
 int main(int argc, char** argv) {
   return PhaseMain(argc, argv, [&](const std::string& name, const QString& table) {
     return name == "statement" ? serverStatement()
-           : name == "undo"    ? UndoTheRun(argc, argv, table, benchConnectionString())
-                            : RunThroughTheButtonsCode(argc, argv, table, benchConnectionString());
+           : name == "undo"    ? UndoTheRun(argc, argv, table, Bench.connectionString())
+                            : RunThroughTheButtonsCode(argc, argv, table, Bench.connectionString());
   });
 }

@@ -37,11 +37,12 @@ struct Closer {
   void operator()(PGconn* connection) const { PQfinish(connection); }
 };
 
-std::unique_ptr<PGconn, Closer> connect(const QString& database) {
+std::unique_ptr<PGconn, Closer> connect(const QString& database, const QString& port) {
   const PgServer& s = server();
-  const QByteArray info = QStringLiteral("host=%1 port=%2 user=%3 password=%4 dbname=%5")
-                              .arg(s.host, s.port, s.user, s.password, database)
-                              .toUtf8();
+  const QByteArray info =
+      QStringLiteral("host=%1 port=%2 user=%3 password=%4 dbname=%5")
+          .arg(s.host, port.isEmpty() ? s.port : port, s.user, s.password, database)
+          .toUtf8();
   std::unique_ptr<PGconn, Closer> connection(PQconnectdb(info.constData()));
   if (PQstatus(connection.get()) != CONNECTION_OK) {
     throw std::runtime_error(std::string("test connection failed: ") +
@@ -52,8 +53,9 @@ std::unique_ptr<PGconn, Closer> connect(const QString& database) {
   return connection;
 }
 
-void run(const QString& database, const QString& sql, Column* column = nullptr) {
-  const auto connection = connect(database);
+void run(const QString& database, const QString& sql, Column* column = nullptr,
+         const QString& port = {}) {
+  const auto connection = connect(database, port);
   PGresult* result = PQexec(connection.get(), sql.toUtf8().constData());
   const ExecStatusType status = PQresultStatus(result);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -84,19 +86,19 @@ QString testDatabaseName() {
 
 }  // namespace
 
-QString PgDatabase::connectionString(const QString& port) const {
+QString PgDatabase::connectionString() const {
   const PgServer& s = server();
   return QStringLiteral("ENGINE=PostgreSQL;SERVER=%1;PORT=%2;USER=%3;PASSWORD=%4;DATABASE=%5")
-      .arg(s.host, port.isEmpty() ? s.port : port, s.user, s.password, name_);
+      .arg(s.host, port_.isEmpty() ? s.port : port_, s.user, s.password, name_);
 }
 
 void PgDatabase::exec(const QString& sql) const {
-  run(name_, sql);
+  run(name_, sql, nullptr, port_);
 }
 
 Column PgDatabase::column(const QString& sql) const {
   Column values;
-  run(name_, sql, &values);
+  run(name_, sql, &values, port_);
   return values;
 }
 

@@ -9,12 +9,13 @@
 // through libpq directly, beside the layer under test.
 class PgDatabase {
  public:
-  explicit PgDatabase(QString name) : name_(std::move(name)) {}
+  // Through `port` when given (a proxy's).
+  explicit PgDatabase(QString name, QString port = {})
+      : name_(std::move(name)), port_(std::move(port)) {}
 
   const QString& name() const { return name_; }
-  // The connection string that opens this database with PostgreSQL's engine; through
-  // `port` when given (a proxy's).
-  QString connectionString(const QString& port = {}) const;
+  // The connection string that opens this database with PostgreSQL's engine.
+  QString connectionString() const;
   void exec(const QString& sql) const;
   // The first column of every row, as text; NULL as nothing.
   Column column(const QString& sql) const;
@@ -23,7 +24,7 @@ class PgDatabase {
   void drop() const;
 
  private:
-  QString name_;
+  QString name_, port_;
 };
 
 // A database of one test's own, named after the running test, created empty and dropped at
