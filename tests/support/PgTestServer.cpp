@@ -9,27 +9,28 @@
 
 namespace {
 
-struct PgServer {
-  QString host, port, user, password;
-};
+PgServer readServer(const QString& suffix) {
+  QFile file(qEnvironmentVariable("KLARIFELD_TEST_DB_DIR") + suffix +
+             QStringLiteral("/connection.env"));
+  if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("no PostgreSQL test server");
+  PgServer made;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    const qsizetype equals = line.indexOf('=');
+    const QByteArray key = line.left(equals);
+    const QString value = QString::fromUtf8(line.mid(equals + 1));
+    if (key == "KLARIFELD_PG_HOST") made.host = value;
+    if (key == "KLARIFELD_PG_PORT") made.port = value;
+    if (key == "KLARIFELD_PG_USER") made.user = value;
+    if (key == "KLARIFELD_PG_PASSWORD") made.password = value;
+    if (key == "KLARIFELD_PG_SOCKET_DIR") made.socketDir = value;
+    if (key == "KLARIFELD_PG_CA") made.caFile = value;
+    if (key == "KLARIFELD_PG_CLEAR_USER") made.clearUser = value;
+  }
+  return made;
+}
 
 const PgServer& server() {
-  static const PgServer found = [] {
-    QFile file(qEnvironmentVariable("KLARIFELD_TEST_DB_DIR") +
-               QStringLiteral("-postgres/connection.env"));
-    if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("no PostgreSQL test server");
-    PgServer made;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-      const qsizetype equals = line.indexOf('=');
-      const QByteArray key = line.left(equals);
-      const QString value = QString::fromUtf8(line.mid(equals + 1));
-      if (key == "KLARIFELD_PG_HOST") made.host = value;
-      if (key == "KLARIFELD_PG_PORT") made.port = value;
-      if (key == "KLARIFELD_PG_USER") made.user = value;
-      if (key == "KLARIFELD_PG_PASSWORD") made.password = value;
-    }
-    return made;
-  }();
+  static const PgServer found = readServer(QStringLiteral("-postgres"));
   return found;
 }
 
@@ -73,6 +74,11 @@ void run(const QString& database, const QString& sql, Column* column = nullptr,
 }
 
 }  // namespace
+
+const PgServer& PgTestServer(bool tlsOnly) {
+  static const PgServer tls = readServer(QStringLiteral("-postgres-tls"));
+  return tlsOnly ? tls : server();
+}
 
 namespace {
 

@@ -4,6 +4,15 @@
 
 #include "TestServer.h"
 
+// A private PostgreSQL server that the test fixture started: the one in the folder named by
+// KLARIFELD_TEST_DB_DIR with "-postgres", which offers encryption, or with "-postgres-tls",
+// which takes encrypted connections only and has `clearUser` log in by sending the
+// password itself. Their certificates are for 127.0.0.1, signed by `caFile`.
+struct PgServer {
+  QString host, port, user, password, socketDir, caFile, clearUser;
+};
+const PgServer& PgTestServer(bool tlsOnly = false);
+
 // A database on the private PostgreSQL server that the test fixture (or scripts/bench)
 // started, in the folder named by KLARIFELD_TEST_DB_DIR with "-postgres". Its SQL runs
 // through libpq directly, beside the layer under test.

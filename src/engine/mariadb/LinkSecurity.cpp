@@ -20,42 +20,6 @@ constexpr const char* CheckedLinkLoginMethods =
     "mysql_native_password,client_ed25519,caching_sha2_password,sha256_password,"
     "mysql_clear_password,dialog";
 
-std::atomic<SettingWords> settingWords = SettingWords::Window;
-
-bool byOptions() {
-  return settingWords == SettingWords::Options;
-}
-
-bool checksCertificate(Encryption encryption) {
-  return encryption == Encryption::VerifyCa || encryption == Encryption::VerifyIdentity;
-}
-
-// 'Encryption is set to "Required"', or '--ssl-mode=REQUIRED is given'.
-QString encryptionIsSet(Encryption encryption) {
-  return byOptions()
-             ? QStringLiteral("--ssl-mode=%1 is given").arg(EncryptionName(encryption))
-             : QStringLiteral("Encryption is set to \"%1\"").arg(EncryptionCaption(encryption));
-}
-
-// 'choose "Preferred"', or 'give --ssl-mode=PREFERRED'; a check of the certificate with its
-// CA file.
-QString chooseEncryption(Encryption encryption) {
-  if (byOptions()) {
-    return QStringLiteral("give --ssl-mode=%1%2")
-        .arg(EncryptionName(encryption),
-             checksCertificate(encryption) ? QStringLiteral(" and --ssl-ca") : QString());
-  }
-  return QStringLiteral("choose \"%1\"%2")
-      .arg(EncryptionCaption(encryption),
-           checksCertificate(encryption) ? QStringLiteral(" and the CA file") : QString());
-}
-
-// 'the check "Verify CA"', or '--ssl-mode=VERIFY_CA'.
-QString encryptionCheck(Encryption encryption) {
-  return byOptions() ? QStringLiteral("--ssl-mode=%1").arg(EncryptionName(encryption))
-                     : QStringLiteral("the check \"%1\"").arg(EncryptionCaption(encryption));
-}
-
 bool needsEncryption(Encryption encryption) {
   return encryption != Encryption::Preferred;
 }
@@ -100,7 +64,7 @@ void registerEncryptFirst(MYSQL* mysql) {
     throw LinkRefusal(QStringLiteral("The client library does not let Klarifeld keep the login "
                                      "from leaving before the link is encrypted, so it does not "
                                      "connect while %1.")
-                          .arg(encryptionIsSet(Encryption::Required)));
+                          .arg(EncryptionIsSet(Encryption::Required)));
   }
 }
 
@@ -108,38 +72,13 @@ LinkRefusal plainLinkRefusal(Encryption encryption) {
   return LinkRefusal(
       QStringLiteral("The server did not encrypt the connection, and %1. Ask the "
                      "server's administrator to turn on TLS, or %2.")
-          .arg(encryptionIsSet(encryption), chooseEncryption(Encryption::Preferred)));
+          .arg(EncryptionIsSet(encryption), ChooseEncryption(Encryption::Preferred)));
 }
 
 }  // namespace
 
-void UseSettingWords(SettingWords words) {
-  settingWords = words;
-}
-
-LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes) {
-  if (!attributes.sslMode.isEmpty()) {
-    const std::optional<Encryption> named = EncryptionNamed(attributes.sslMode);
-    if (!named) {
-      throw LinkRefusal(QStringLiteral("Unknown encryption setting SSLMODE=%1: use PREFERRED, "
-                                       "REQUIRED, VERIFY_CA or VERIFY_IDENTITY.")
-                            .arg(attributes.sslMode));
-    }
-    encryption_ = *named;
-  }
-  if (attributes.sslCa.contains(QChar(0))) {
-    throw LinkRefusal(
-        QStringLiteral("The CA file's name holds a character of code 0, which no "
-                       "file name can hold. Choose the CA file again."));
-  }
-  caFile_ = attributes.sslCa.toLocal8Bit();
-  if (checksCertificate(encryption_) && caFile_.isEmpty()) {
-    throw LinkRefusal(QStringLiteral("Encryption \"%1\" checks the server's certificate against "
-                                     "the certificate of the authority that signed it: choose "
-                                     "that CA file.")
-                          .arg(EncryptionCaption(encryption_)));
-  }
-}
+LinkSecurity::LinkSecurity(const ConnectionAttributes& attributes)
+    : encryption_(EncryptionSetting(attributes)), caFile_(attributes.sslCa.toLocal8Bit()) {}
 
 // The library encrypts whenever the server offers it, and falls back to an open link
 // otherwise, unless it is to check the host name; the other modes log in through the
@@ -176,20 +115,20 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
           QStringLiteral("The server asked for a login method that would let anyone who can "
                          "pose as the server read the password. Klarifeld uses such a method "
                          "only when the server's certificate and host name are checked: %1.")
-              .arg(chooseEncryption(Encryption::VerifyIdentity)),
+              .arg(ChooseEncryption(Encryption::VerifyIdentity)),
           failure.errorNumber(), failure.sqlState(), failure.cause());
     case CR_SSL_CONNECTION_ERROR:
       // The greeting, the only thing read before the refusal, offered no encryption.
       if (mysql->server_capabilities != 0 && !(mysql->server_capabilities & CLIENT_SSL)) {
         throw plainLinkRefusal(encryption_);
       }
-      if (checksCertificate(encryption_)) {
+      if (ChecksCertificate(encryption_)) {
         throw LinkRefusal(
             QStringLiteral("The encrypted connection with %1 could not be set up "
                            "(%2). Check that the server offers encryption, that the CA file is "
                            "the one that signed its certificate, and that the server name is "
                            "the one the certificate was issued for.")
-                .arg(encryptionCheck(encryption_), reason),
+                .arg(EncryptionCheck(encryption_), reason),
             failure.errorNumber(), failure.sqlState(), failure.cause());
       }
       throw LinkRefusal(
@@ -203,15 +142,8 @@ void LinkSecurity::throwFailure(MYSQL* mysql) const {
 QString LinkSecurity::describe(MYSQL* mysql, Encryption encryption) {
   const char* version = nullptr;
   if (!mysql_get_ssl_cipher(mysql) ||
-      mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &version) || !version) {
-    return QStringLiteral("not encrypted");
+      mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &version)) {
+    version = nullptr;
   }
-  // An unchecked certificate keeps out listeners, not a stranger posing as the server.
-  const QString checked = encryption == Encryption::VerifyIdentity
-                              ? QStringLiteral("certificate and host name checked")
-                          : encryption == Encryption::VerifyCa
-                              ? QStringLiteral("certificate checked, host name not checked")
-                              : QStringLiteral("certificate not checked");
-  return QStringLiteral("encrypted, ") + QString::fromLatin1(version) + QStringLiteral(", ") +
-         checked;
+  return LinkDescription(version, encryption);
 }

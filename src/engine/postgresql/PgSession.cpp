@@ -32,23 +32,6 @@ const char* sslModeOf(Encryption encryption) {
   }
 }
 
-Encryption encryptionOf(const ConnectionAttributes& attributes) {
-  if (attributes.sslMode.isEmpty()) return Encryption::Preferred;
-  const std::optional<Encryption> named = EncryptionNamed(attributes.sslMode);
-  if (!named) {
-    throw LinkRefusal(
-        QStringLiteral("The encryption setting \"%1\" is not one of PREFERRED, REQUIRED, "
-                       "VERIFY_CA, VERIFY_IDENTITY.")
-            .arg(attributes.sslMode));
-  }
-  if ((*named == Encryption::VerifyCa || *named == Encryption::VerifyIdentity) &&
-      attributes.sslCa.isEmpty()) {
-    throw LinkRefusal(QStringLiteral(
-        "A check of the server's certificate needs the CA file that signed it: choose one."));
-  }
-  return *named;
-}
-
 // Every session reads and writes in one known way: times in UTC and ISO form, so that a row
 // found by its values is the row read; and a statement or a lock wait ends in time.
 QByteArray sessionOptions(const SessionOptions& options) {
@@ -71,11 +54,48 @@ void cancelStatementOn(PGconn* connection) {
   PQfreeCancel(cancel);
 }
 
+// Whether libpq reaches the server through TCP: not through a socket's folder, nor with
+// no host at all, which is the local socket (unless a variable or a service names one).
+bool overTheNetwork(const QByteArray& host) {
+  QByteArray reached = host;
+  if (reached.isEmpty()) {
+    if (qEnvironmentVariableIsSet("PGSERVICE")) return true;
+    reached = qgetenv("PGHOST");
+  }
+  for (const QByteArray& each : reached.split(',')) {
+    if (!each.isEmpty() && !each.startsWith('/') && !each.startsWith('@')) return true;
+  }
+  return false;
+}
+
+// A refused login in the server's words; libpq gives it no SQLSTATE, so the words tell an
+// unknown database. A refusal by the guard of the password says what the user can do.
+[[noreturn]] void throwLoginFailure(const QString& message) {
+  if (message.contains(QStringLiteral("channel binding required"))) {
+    const bool plain = message.contains(QStringLiteral("SSL not in use"));
+    throw LinkRefusal(
+        QStringLiteral("%1 Over the network, Klarifeld logs in to PostgreSQL only by SCRAM "
+                       "bound to the encrypted connection, which shows the password to no "
+                       "one, unless the server's certificate and host name are checked: %2, "
+                       "or connect through the server's socket. (%3)")
+            .arg(plain ? QStringLiteral("The server did not encrypt the connection.")
+                       : QStringLiteral("The server asked for a login method that would let "
+                                        "anyone who can pose as the server read the password "
+                                        "or log in with what it saw."),
+                 ChooseEncryption(Encryption::VerifyIdentity), message),
+        0, "08001");
+  }
+  const bool unknownDatabase = message.contains(QStringLiteral("database \"")) &&
+                               message.contains(QStringLiteral("\" does not exist"));
+  throw DbError(message, 0, unknownDatabase ? "3D000" : "08001",
+                unknownDatabase ? DbError::Cause::UnknownDatabase : DbError::Cause::Other);
+}
+
 }  // namespace
 
 std::shared_ptr<PgSession> PgSession::open(const ConnectionAttributes& attributes,
                                            const SessionOptions& options) {
-  const Encryption encryption = encryptionOf(attributes);
+  const Encryption encryption = EncryptionSetting(attributes);
   // The socket's folder stands in for the host, as libpq takes it.
   const QByteArray host = attributes.socket.isEmpty() ? attributes.server.toUtf8()
                                                       : QFile::encodeName(attributes.socket);
@@ -104,18 +124,20 @@ std::shared_ptr<PgSession> PgSession::open(const ConnectionAttributes& attribute
   add("client_encoding", "UTF8");
   add("application_name", "klarifeld");
   add("options", set);
+  // Over the network, a password goes only by SCRAM bound to the encrypted link, which
+  // shows neither the password nor what would log in to a stranger posing as the server;
+  // unless that server's certificate and host name are checked.
+  if (encryption != Encryption::VerifyIdentity && overTheNetwork(host)) {
+    add("channel_binding", "require");
+  }
   keys.push_back(nullptr);
   values.push_back(nullptr);
   PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 0);
   if (!connection) throw DbError(QStringLiteral("Out of memory"));
   if (PQstatus(connection) != CONNECTION_OK) {
-    // libpq gives a refused login no SQLSTATE: the server's words tell an unknown database.
     const QString message = QString::fromUtf8(PQerrorMessage(connection)).trimmed();
     PQfinish(connection);
-    const bool unknownDatabase = message.contains(QStringLiteral("database \"")) &&
-                                 message.contains(QStringLiteral("\" does not exist"));
-    throw DbError(message, 0, unknownDatabase ? "3D000" : "08001",
-                  unknownDatabase ? DbError::Cause::UnknownDatabase : DbError::Cause::Other);
+    throwLoginFailure(message);
   }
   // The server's notices ("… does not exist, skipping") are no failures, and not printed.
   PQsetNoticeProcessor(
@@ -144,15 +166,9 @@ void PgSession::close() {
 
 QString PgSession::linkDescription() const {
   if (!isOpen()) throw DbError(DbMessages::ObjectClosed, 3704);
-  if (!PQsslInUse(connection_.get())) return QStringLiteral("not encrypted");
-  const QString checked = encryption_ == Encryption::VerifyIdentity
-                              ? QStringLiteral("certificate and host name checked")
-                          : encryption_ == Encryption::VerifyCa
-                              ? QStringLiteral("certificate checked, host name not checked")
-                              : QStringLiteral("certificate not checked");
-  return QStringLiteral("encrypted, ") +
-         QString::fromLatin1(PQsslAttribute(connection_.get(), "protocol")) + QStringLiteral(", ") +
-         checked;
+  return LinkDescription(
+      PQsslInUse(connection_.get()) ? PQsslAttribute(connection_.get(), "protocol") : nullptr,
+      encryption_);
 }
 
 void PgSession::cancelStatement(const ConnectionAttributes&) const {
