@@ -111,7 +111,7 @@ int applyChosen(ChangePreview& changes, const ChangeFile& chosen, const QString&
 
 bool hasRecords(Connection& connection, const QString& table) {
   const auto one =
-      connection.Execute(QStringLiteral("SELECT 1 FROM ") + EngineOf(connection).quotedName(table) +
+      connection.Execute(QStringLiteral("SELECT 1 FROM ") + EngineOf(connection).quotedTable(table) +
                          QStringLiteral(" LIMIT 1"));
   return one->isOpen() && !one->Eof();
 }

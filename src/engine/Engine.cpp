@@ -8,12 +8,12 @@
 #include "RecordSet.h"
 
 QString Engine::selectAll(const QString& table) const {
-  return QStringLiteral("SELECT * FROM ") + quotedName(table);
+  return QStringLiteral("SELECT * FROM ") + quotedTable(table);
 }
 
 QString Engine::selectField(const QString& field, const QString& table) const {
   return QStringLiteral("SELECT ") + quotedName(field) + QStringLiteral(" FROM ") +
-         quotedName(table);
+         quotedTable(table);
 }
 
 std::vector<DirtExample> DirtExamplesRead(RecordSet& found, const QStringList& keys) {

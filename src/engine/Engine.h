@@ -36,8 +36,10 @@ class Engine {
  public:
   virtual ~Engine() = default;
 
-  // A table's or column's name as the server's SQL quotes it.
+  // A column's name (or a table's) as the server's SQL quotes it.
   virtual QString quotedName(const QString& name) const = 0;
+  // A table's name, as the table list shows it, as the server's SQL quotes it.
+  virtual QString quotedTable(const QString& table) const { return quotedName(table); }
   // Goes before a SELECT whose rows are read while another session writes them.
   virtual QString readingBesideWrites() const = 0;
   // The statement whose rows' first field names the tables and views of the connection's

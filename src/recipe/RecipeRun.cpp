@@ -108,7 +108,7 @@ TableReading readingOf(const Engine& engine, Session& session, const FieldCollec
   }
   for (const QString& where : conditions) names << QStringLiteral("(%1) IS TRUE").arg(where);
   reading.select = QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-                   QStringLiteral(" FROM ") + engine.quotedName(table);
+                   QStringLiteral(" FROM ") + engine.quotedTable(table);
   if (!everyRow && !conditions.isEmpty()) {
     reading.select += QStringLiteral(" WHERE (") + conditions.join(QStringLiteral(") OR (")) + u')';
   }

@@ -157,7 +157,7 @@ bool FieldUpdateRun::openRecords() {
     const QString besideWrites = streams ? engine.readingBesideWrites() : QString();
     Required(opened_.records)
         .Open(besideWrites + QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-                  QStringLiteral(" FROM ") + engine.quotedName(table()) +
+                  QStringLiteral(" FROM ") + engine.quotedTable(table()) +
                   WhereClause(asked_.rowCondition),
               Required(opened_.reads), RecordSet::Keyset, RecordSet::Optimistic);
     if (streams) {
@@ -185,7 +185,7 @@ std::future<qint64> FieldUpdateRun::countAside() const {
     side.ConnectionTimeout = RunTimeoutSeconds;
     side.Open(connectionString);
     return side
-        .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + EngineOf(side).quotedName(table) + where)
+        .Execute(QStringLiteral("SELECT COUNT(*) FROM ") + EngineOf(side).quotedTable(table) + where)
         ->Value(0)
         .value_or(QString())
         .toLongLong();

@@ -304,12 +304,19 @@ TEST_F(LoginWindowTest, ChoosingPostgreSqlTakesItsPortAndIsStored) {
   EXPECT_EQ(settings.read("MyEngine", "absent"), "");
 }
 
-// The windows on PostgreSQL: its tables listed, a field's values previewed, a run written.
+// The windows on PostgreSQL: the tables of the search path listed (not views), a field's
+// values previewed, a run written, also in a table of the path's second schema.
 TEST_F(LoginWindowTest, AStoredPostgreSqlProfileListsReadsAndWrites) {
   PgScratchDatabase pg;
   pg.exec(
       "CREATE TABLE people (id int PRIMARY KEY, name text); CREATE VIEW v AS SELECT 1;"
-      "INSERT INTO people VALUES (1, 'Ann  Lee'), (2, NULL), (3, 'Bo')");
+      "INSERT INTO people VALUES (1, 'Ann  Lee'), (2, NULL), (3, 'Bo');"
+      "CREATE SCHEMA \"our stock\"; CREATE TABLE \"our stock\".people (id int PRIMARY KEY, "
+      "name text); INSERT INTO \"our stock\".people VALUES (7, 'C  D');"
+      "CREATE TABLE \"our stock\".\"a.b\" (id int); CREATE SCHEMA unlisted;"
+      "CREATE TABLE unlisted.t (id int);"
+      "ALTER DATABASE " +
+      pg.name() + " SET search_path = public, \"our stock\"");
   const ConnectionAttributes login = ParseConnectionString(pg.connectionString());
   settings.write("MyServer", login.server);
   settings.write("MyPort", login.port);
@@ -320,7 +327,7 @@ TEST_F(LoginWindowTest, AStoredPostgreSqlProfileListsReadsAndWrites) {
   LoginWindow& form = start();
   ASSERT_TRUE(form.mainWindowLoaded()) << form.connectionNote->text().toStdString();
   MainWindow& main = form.mainWindow();
-  EXPECT_EQ(entries(main.tableList), QStringList({"people", "v"}));
+  EXPECT_EQ(entries(main.tableList), QStringList({"people", "our stock.a.b", "our stock.people"}));
   clickEntry(main.tableList, 0);
   EXPECT_EQ(entries(main.fieldList), QStringList({"id", "name"}));
   clickEntry(main.fieldList, 1);
@@ -329,4 +336,10 @@ TEST_F(LoginWindowTest, AStoredPostgreSqlProfileListsReadsAndWrites) {
   QTest::mouseClick(main.startButton, Qt::LeftButton);
   EXPECT_EQ(pg.column("SELECT name FROM people ORDER BY id"),
             Column({QByteArray("AnnLee"), std::nullopt, QByteArray("Bo")}));
+
+  clickEntry(main.tableList, 2);
+  clickEntry(main.fieldList, 1);
+  EXPECT_EQ(entries(main.previewList), QStringList({"C  D"}));
+  QTest::mouseClick(main.startButton, Qt::LeftButton);
+  EXPECT_EQ(pg.column("SELECT name FROM \"our stock\".people"), Column({QByteArray("CD")}));
 }

@@ -218,6 +218,12 @@ QByteArray PgQuotedName(const QByteArray& name) {
   return '"' + QByteArray(name).replace('"', "\"\"") + '"';
 }
 
+QByteArray PgQuotedTable(const QByteArray& table) {
+  const qsizetype dot = table.indexOf('.');
+  if (dot < 0) return PgQuotedName(table);
+  return PgQuotedName(table.left(dot)) + '.' + PgQuotedName(table.mid(dot + 1));
+}
+
 PgResult PgSession::run(const QByteArray& statement, const std::vector<PgParameter>& parameters,
                         bool bytesResult) {
   PGconn* connection = idle();
@@ -299,7 +305,7 @@ FieldCollection PgSession::fieldsOf(const PGresult* description) {
 }
 
 FieldCollection PgSession::tableFields(const QString&, const QString& table) {
-  return execute("SELECT * FROM " + PgQuotedName(table.toUtf8()) + " LIMIT 0")->fields();
+  return execute("SELECT * FROM " + PgQuotedTable(table.toUtf8()) + " LIMIT 0")->fields();
 }
 
 std::unique_ptr<RowUpdater> PgSession::rowUpdater(const FieldCollection& fields,

@@ -83,6 +83,9 @@ class PgSession final : public Session, public std::enable_shared_from_this<PgSe
 
 // A name as PostgreSQL's SQL quotes it: in double quotes, a double quote doubled.
 QByteArray PgQuotedName(const QByteArray& name);
+// A table as the table list names it: "schema.table" is the table of that schema, a name
+// without a dot the first schema's of the search path that has it.
+QByteArray PgQuotedTable(const QByteArray& table);
 
 // Reads every result of the statement sent last, keeping the last; throws the first failure.
 PgResult PgLastResult(PGconn* connection);

@@ -64,11 +64,10 @@ QString PostgreSqlEngine::kindCondition(const QString& column, DirtKind kind) co
 QStringList PostgreSqlEngine::textColumns(Connection& connection, const QString& table) const {
   return firstColumn(
       connection,
-      QStringLiteral("SELECT column_name FROM information_schema.columns WHERE table_schema = "
-                     "current_schema() AND table_name = %1 AND (data_type IN ('text', "
-                     "'character varying', 'character') OR udt_name = 'citext') ORDER BY "
-                     "ordinal_position")
-          .arg(literal(table)));
+      QStringLiteral("SELECT a.attname FROM pg_attribute a JOIN pg_type t ON t.oid = a.atttypid "
+                     "WHERE a.attrelid = to_regclass(%1) AND a.attnum > 0 AND NOT a.attisdropped "
+                     "AND t.typname IN ('text', 'varchar', 'bpchar', 'citext') ORDER BY a.attnum")
+          .arg(literal(quotedTable(table))));
 }
 
 QStringList PostgreSqlEngine::primaryKey(Connection& connection, const QString& table) const {
@@ -78,17 +77,28 @@ QStringList PostgreSqlEngine::primaryKey(Connection& connection, const QString& 
                      "unnest(i.indkey::int2[]) WITH ORDINALITY AS k(attnum, n) JOIN pg_attribute a "
                      "ON a.attrelid = i.indrelid AND a.attnum = k.attnum WHERE i.indrelid = "
                      "to_regclass(%1) AND i.indisprimary ORDER BY k.n")
-          .arg(literal(quotedName(table))));
+          .arg(literal(quotedTable(table))));
 }
 
 QString PostgreSqlEngine::quotedName(const QString& name) const {
   return QString::fromUtf8(PgQuotedName(name.toUtf8()));
 }
 
+QString PostgreSqlEngine::quotedTable(const QString& table) const {
+  return QString::fromUtf8(PgQuotedTable(table.toUtf8()));
+}
+
+// The tables (not views) the user may read in the schemas of the search path, the first
+// schema's by their names, the others' (and any name with a dot) as schema.table; a schema
+// whose own name holds a dot could not be told apart, and is left out.
 QString PostgreSqlEngine::tableListStatement() const {
   return QStringLiteral(
-      "SELECT table_name FROM information_schema.tables WHERE table_schema = current_schema() "
-      "ORDER BY table_name");
+      "SELECT CASE WHEN n.nspname = current_schema() AND strpos(c.relname, '.') = 0 THEN "
+      "c.relname ELSE n.nspname || '.' || c.relname END FROM pg_class c JOIN pg_namespace n "
+      "ON n.oid = c.relnamespace WHERE c.relkind IN ('r', 'p') AND n.nspname = "
+      "ANY (current_schemas(false)) AND strpos(n.nspname, '.') = 0 AND "
+      "has_table_privilege(c.oid, 'SELECT') ORDER BY array_position(current_schemas(false), "
+      "n.nspname), c.relname");
 }
 
 QStringList PostgreSqlEngine::tables(Connection& connection) const {
@@ -96,17 +106,14 @@ QStringList PostgreSqlEngine::tables(Connection& connection) const {
 }
 
 QStringList PostgreSqlEngine::baseTables(Connection& connection) const {
-  return firstColumn(connection,
-                     QStringLiteral("SELECT table_name FROM information_schema.tables WHERE "
-                                    "table_schema = current_schema() AND table_type = 'BASE TABLE' "
-                                    "ORDER BY table_name"));
+  return tables(connection);
 }
 
 TableFacts PostgreSqlEngine::tableFacts(Connection& connection, const QString& table) const {
   const auto facts = connection.Execute(
       QStringLiteral("SELECT c.relkind, greatest(c.reltuples, 0)::bigint FROM pg_class c "
                      "WHERE c.oid = to_regclass(%1)")
-          .arg(literal(quotedName(table))));
+          .arg(literal(quotedTable(table))));
   if (!facts->isOpen() || facts->Eof()) return {};
   // A table's rows are read from a snapshot: a write never waits for a reading.
   const bool table_ =
@@ -154,7 +161,7 @@ QString PostgreSqlEngine::rowConditionProblem(Connection& connection, const QStr
       }
     } rollBack{session};
     // One statement only: a prepared statement cannot hold two.
-    connection.Execute(QStringLiteral("SELECT 1 FROM ") + quotedName(table) +
+    connection.Execute(QStringLiteral("SELECT 1 FROM ") + quotedTable(table) +
                        QStringLiteral(" WHERE (") + condition + QStringLiteral(") LIMIT 0"));
   } catch (const DbError& failure) {
     return QString::fromUtf8(failure.what());
@@ -171,7 +178,7 @@ QString PostgreSqlEngine::valueCounts(const QString& table, const QString& field
       QStringLiteral(
           "SELECT CASE WHEN %1 IS NULL THEN NULL ELSE convert_to(concat(%1), 'UTF8') END AS b, "
           "count(*) FROM %2%3 GROUP BY b ORDER BY count(*) DESC, b NULLS FIRST")
-          .arg(column, quotedName(table),
+          .arg(column, quotedTable(table),
                rows.isEmpty() ? QString() : QStringLiteral(" WHERE (%1)").arg(rows));
   if (limit > 0) statement += QStringLiteral(" LIMIT %1").arg(limit);
   return statement;
@@ -221,7 +228,7 @@ std::vector<ColumnFindings> PostgreSqlEngine::scanTable(Connection& connection,
       sums << QStringLiteral("count(*) FILTER (WHERE %1)").arg(kindCondition(column, kind));
     }
   }
-  QString source = quotedName(table) + whereClause(rows);
+  QString source = quotedTable(table) + whereClause(rows);
   if (sampleRows > 0) {
     source = QStringLiteral("(SELECT * FROM %1 LIMIT %2) AS sampled").arg(source).arg(sampleRows);
   }
@@ -250,7 +257,7 @@ std::vector<DirtExample> PostgreSqlEngine::dirtExamples(Connection& connection,
   const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
   const auto found =
       connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
-                             .arg(selected.join(QStringLiteral(", ")), quotedName(table),
+                             .arg(selected.join(QStringLiteral(", ")), quotedTable(table),
                                   kindCondition(column, kind), narrowed)
                              .arg(count));
   return DirtExamplesRead(*found, keys);

@@ -7,6 +7,7 @@
 class PostgreSqlEngine final : public Engine {
  public:
   QString quotedName(const QString& name) const override;
+  QString quotedTable(const QString& table) const override;
   QString readingBesideWrites() const override { return {}; }  // reads never wait for writes
   QString tableListStatement() const override;
   QStringList tables(Connection& connection) const override;
