@@ -1,13 +1,17 @@
 // klarifeld-clean on PostgreSQL, end to end: a run, its dry run, the journal and the undo,
 // against the fixture's PostgreSQL server.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "../support/QStringPrinting.h"
+#include "OperationCatalogue.h"
 #include "PgTestServer.h"
 
 namespace {
@@ -164,4 +168,73 @@ TEST_F(PgCleanCommandTest, ARecipeAndItsUndo) {
   EXPECT_EQ(undone.status, 0) << undone.err.toStdString();
   EXPECT_EQ(db.column("SELECT concat(v, '|', w) FROM t ORDER BY id"),
             Column({text("a b| x"), text("c|y z"), text("|ok")}));
+}
+
+// A run killed mid-way leaves every row it wrote in the journal: its undo puts all back.
+TEST_F(PgCleanCommandTest, AKilledRunIsUndoneWhole) {
+  constexpr int Rows = 400000;  // many chunks, so that the kill comes between them
+  db.exec(QStringLiteral("CREATE TABLE t (id int PRIMARY KEY, v text);"
+                         "INSERT INTO t SELECT g, 'r ' || g FROM generate_series(1, %1) g")
+              .arg(Rows));
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_DATA_HOME", home.path());
+  environment.insert("PGPASSWORD", attribute("PASSWORD"));
+  QProcess run;
+  run.setProcessEnvironment(environment);
+  run.start(KLARIFELD_CLEAN_PATH,
+            {"--engine", "postgresql", "--host", attribute("SERVER"), "--port", attribute("PORT"),
+             "--user", attribute("USER"), "--database", db.name(), "--table", "t", "--field", "v",
+             "--operation", "remove-all-spaces"});
+  ASSERT_TRUE(run.waitForStarted());
+  const QString changed = QStringLiteral("SELECT count(*) FROM t WHERE v NOT LIKE '% %'");
+  QElapsedTimer waited;
+  waited.start();
+  while (db.column(changed)[0]->toInt() == 0) {
+    ASSERT_LT(waited.elapsed(), 60000) << "the run wrote nothing";
+    QThread::msleep(2);
+  }
+  ::kill(pid_t(run.processId()), SIGKILL);
+  run.waitForFinished();
+  ASSERT_LT(db.column(changed)[0]->toInt(), Rows) << "the run ended before it was killed";
+  const Outcome undone = clean({"--undo", "1"});
+  EXPECT_EQ(undone.status, 0) << undone.err.toStdString();
+  EXPECT_EQ(db.column(changed), Column({text("0")})) << undone.out.toStdString();
+}
+
+// Each operation, run on PostgreSQL, writes byte for byte what it computes, and only there.
+TEST_F(PgCleanCommandTest, EveryOperationWritesWhatItComputes) {
+  const QStringList values{"a b",     "\t x\r\n", "Zoë  Straße", "",           "  lead",
+                           "trail  ", "x\"y\\z",  "😀 a\u00a0b",  "ABC abc 123"};
+  db.exec(
+      "CREATE TABLE original (id int PRIMARY KEY, v text); CREATE TABLE t (LIKE original "
+      "INCLUDING ALL)");
+  for (int i = 0; i < values.size(); ++i) {
+    db.exec(QStringLiteral("INSERT INTO original VALUES (%1, convert_from('\\x%2', 'UTF8'))")
+                .arg(i + 1)
+                .arg(QString::fromLatin1(values[i].toUtf8().toHex())));
+  }
+  db.exec(QStringLiteral("INSERT INTO original VALUES (%1, NULL)").arg(values.size() + 1));
+  for (const CleaningOperation& operation : Catalogue()) {
+    if (!operation.listed()) continue;
+    const QStringList given =
+        operation.kind == OperationKind::Replacement             ? QStringList{"_"}
+        : operation.kind == OperationKind::Characters            ? QStringList{"a"}
+        : operation.kind == OperationKind::Number                ? QStringList{"2"}
+        : operation.kind == OperationKind::SearchAndReplacement  ? QStringList{"a", "b"}
+        : operation.kind == OperationKind::PatternAndReplacement ? QStringList{"\\s+", "-"}
+                                                                 : QStringList{};
+    db.exec("TRUNCATE t; INSERT INTO t SELECT * FROM original");
+    QStringList arguments{"--table", "t",           "--field",
+                          "v",       "--operation", OperationShortName(operation)};
+    for (const QString& answer : given) arguments << "--answer" << answer;
+    const Outcome ran = clean(arguments);
+    const std::string name = OperationShortName(operation).toStdString();
+    EXPECT_EQ(ran.status, 0) << name << ": " << ran.err.toStdString();
+    Column expected;
+    const Answers answers{given.value(0), given.value(1)};
+    for (const QString& value : values)
+      expected.push_back(operation.transform(value, answers).toUtf8());
+    expected.push_back(std::nullopt);
+    EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"), expected) << name;
+  }
 }

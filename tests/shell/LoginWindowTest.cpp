@@ -18,6 +18,7 @@
 #include "MainWindow.h"
 #include "OperationCatalogue.h"
 #include "PgTestServer.h"
+#include "PreviewWindow.h"
 #include "WindowTesting.h"
 
 namespace {
@@ -337,9 +338,15 @@ TEST_F(LoginWindowTest, AStoredPostgreSqlProfileListsReadsAndWrites) {
   EXPECT_EQ(pg.column("SELECT name FROM people ORDER BY id"),
             Column({QByteArray("AnnLee"), std::nullopt, QByteArray("Bo")}));
 
+  // Preview Changes and Apply there.
   clickEntry(main.tableList, 2);
   clickEntry(main.fieldList, 1);
   EXPECT_EQ(entries(main.previewList), QStringList({"C  D"}));
-  QTest::mouseClick(main.startButton, Qt::LeftButton);
+  main.previewAction->trigger();
+  ASSERT_NE(main.previewWindow(), nullptr);
+  EXPECT_EQ(main.previewWindow()->countsText->text(),
+            "1 records read: 1 would change, 0 unchanged, 0 nulls (never written), 0 cannot be "
+            "computed.");
+  QTest::mouseClick(main.previewWindow()->applyButton, Qt::LeftButton);
   EXPECT_EQ(pg.column("SELECT name FROM \"our stock\".people"), Column({QByteArray("CD")}));
 }
