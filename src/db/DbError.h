@@ -15,6 +15,11 @@ class DbError : public std::runtime_error {
     Interrupted,      // the statement was ended on request (a cancel) before it took effect
     Deadlock,         // the transaction was rolled back to end a deadlock (or lost certification)
     UnknownDatabase,  // the database named at login does not exist
+    // Why a login failed, for its hint:
+    AccessDenied,     // a wrong user name or password, or a user who may not log in from here
+    Unreachable,      // no server answered at that name and port
+    UnknownHost,      // no computer of that name
+    EncryptionSetup,  // the encrypted link could not be set up
   };
 
   explicit DbError(const QString& message, unsigned errorNumber = 0, std::string sqlState = "HY000",

@@ -4,6 +4,44 @@
 #include "ConnectionString.h"
 #include "RecordSet.h"
 
+namespace {
+
+QString hintFor(DbError::Cause cause) {
+  switch (cause) {
+    case DbError::Cause::AccessDenied:
+      return QStringLiteral(
+          "The user name or the password is wrong, or this user may not "
+          "log in from this computer.");
+    case DbError::Cause::Unreachable:
+      return QStringLiteral(
+          "The server could not be reached: check the server name and the "
+          "port, and that the server runs and takes connections from this "
+          "computer.");
+    case DbError::Cause::UnknownHost:
+      return QStringLiteral("No computer of that name was found: check the server name.");
+    case DbError::Cause::UnknownDatabase:
+      return QStringLiteral("The server has no database of that name: check the Database box.");
+    case DbError::Cause::EncryptionSetup:
+      return QStringLiteral(
+          "The encrypted link could not be set up: check the Encryption "
+          "choice and the CA file.");
+    case DbError::Cause::ConnectionLost:
+      return QStringLiteral(
+          "The server did not answer in time: it may be busy, or something "
+          "between may hold the connection up.");
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+QString ConnectionFailureText(const DbError& failure) {
+  const QString reason = QString::fromUtf8(failure.what());
+  const QString hint = hintFor(failure.cause());
+  return hint.isEmpty() ? reason : reason + QStringLiteral("\r\r") + hint;
+}
+
 QStringList DatabasesOn(const QString& connectionString) {
   ConnectionAttributes login = ParseConnectionString(connectionString);
   const Encryption encryption = EncryptionNamed(login.sslMode).value_or(Encryption::Preferred);

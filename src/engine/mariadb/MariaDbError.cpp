@@ -18,6 +18,15 @@ DbError::Cause MariaDbCause(unsigned errorNumber) {
       return DbError::Cause::Deadlock;
     case ER_BAD_DB_ERROR:
       return DbError::Cause::UnknownDatabase;
+    case ER_ACCESS_DENIED_ERROR:
+      return DbError::Cause::AccessDenied;
+    case CR_CONNECTION_ERROR:
+    case CR_CONN_HOST_ERROR:
+      return DbError::Cause::Unreachable;
+    case CR_UNKNOWN_HOST:
+      return DbError::Cause::UnknownHost;
+    case CR_SSL_CONNECTION_ERROR:
+      return DbError::Cause::EncryptionSetup;
     default:
       return DbError::Cause::Other;
   }

@@ -68,10 +68,34 @@ bool overTheNetwork(const QByteArray& host) {
   return false;
 }
 
-// A refused login in the server's words; libpq gives it no SQLSTATE, so the words tell an
-// unknown database. A refusal by the guard of the password says what the user can do.
+// What libpq's words about a failed login mean (it gives the failure no SQLSTATE).
+DbError::Cause loginFailureCause(const QString& message) {
+  const auto says = [&](const char* words) { return message.contains(QLatin1String(words)); };
+  if (says("database \"") && says("\" does not exist")) return DbError::Cause::UnknownDatabase;
+  if (says("password authentication failed") || says("no pg_hba.conf entry") || says("role \"") ||
+      says("no password supplied")) {
+    return DbError::Cause::AccessDenied;
+  }
+  if (says("could not translate host name")) return DbError::Cause::UnknownHost;
+  if (says("Connection refused") || says("No such file or directory") || says("No route to host")) {
+    return DbError::Cause::Unreachable;
+  }
+  if (says("SSL") || says("certificate")) return DbError::Cause::EncryptionSetup;
+  if (says("timeout expired") || says("server closed the connection")) {
+    return DbError::Cause::ConnectionLost;
+  }
+  return DbError::Cause::Other;
+}
+
+// A refused login in the server's words, with what they mean. libpq tells each attempt on
+// a line of its own ("prefer" tries an encrypted link, then a plain one): the guard of the
+// password refusing one attempt is the reason only when no attempt met another.
 [[noreturn]] void throwLoginFailure(const QString& message) {
-  if (message.contains(QStringLiteral("channel binding required"))) {
+  QStringList reasons, guarded;
+  for (const QString& line : message.split(u'\n', Qt::SkipEmptyParts)) {
+    (line.contains(QStringLiteral("channel binding required")) ? guarded : reasons) << line;
+  }
+  if (reasons.isEmpty()) {
     const bool plain = message.contains(QStringLiteral("SSL not in use"));
     throw LinkRefusal(
         QStringLiteral("%1 Over the network, Klarifeld logs in to PostgreSQL only by SCRAM "
@@ -85,10 +109,9 @@ bool overTheNetwork(const QByteArray& host) {
                  ChooseEncryption(Encryption::VerifyIdentity), message),
         0, "08001");
   }
-  const bool unknownDatabase = message.contains(QStringLiteral("database \"")) &&
-                               message.contains(QStringLiteral("\" does not exist"));
-  throw DbError(message, 0, unknownDatabase ? "3D000" : "08001",
-                unknownDatabase ? DbError::Cause::UnknownDatabase : DbError::Cause::Other);
+  const QString reason = reasons.join(u'\n');
+  const DbError::Cause cause = loginFailureCause(reason);
+  throw DbError(reason, 0, cause == DbError::Cause::UnknownDatabase ? "3D000" : "08001", cause);
 }
 
 }  // namespace

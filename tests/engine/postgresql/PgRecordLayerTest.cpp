@@ -6,6 +6,7 @@
 
 #include "../../support/QStringPrinting.h"
 #include "Connection.h"
+#include "ConnectionFailure.h"
 #include "DbError.h"
 #include "GroupedWriter.h"
 #include "PgTestServer.h"
@@ -122,6 +123,20 @@ TEST_F(PgRecordLayerTest, FailuresComeInTheServersWords) {
     FAIL();
   } catch (const DbError& failure) {
     EXPECT_TRUE(QString::fromUtf8(failure.what()).contains("password authentication failed"))
+        << failure.what();
+    EXPECT_TRUE(ConnectionFailureText(failure).endsWith(
+        "\r\rThe user name or the password is wrong, or this user may not log in from this "
+        "computer."))
+        << ConnectionFailureText(failure).toStdString();
+  }
+  try {
+    wrong.Open(
+        QString(db.connectionString())
+            .replace(QStringLiteral("SERVER=127.0.0.1"), QStringLiteral("SERVER=nowhere.invalid")));
+    FAIL();
+  } catch (const DbError& failure) {
+    EXPECT_TRUE(ConnectionFailureText(failure).endsWith(
+        "No computer of that name was found: check the server name."))
         << failure.what();
   }
   try {
