@@ -1,5 +1,6 @@
 #include "PgGroupedWriter.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
 #include <cstdlib>
 #include <span>
@@ -61,6 +62,8 @@ class PgTransaction {
     open_ = false;
     session_.run("COMMIT");
   }
+  // The chunk's statements committed it.
+  void committedWithTheWrite() { open_ = false; }
 
  private:
   PgSession& session_;
@@ -81,7 +84,31 @@ bool KeepsWhatIsWritten(PgSession& session, const FieldInfo& field) {
   return PQntuples(found.get()) == 1 && *PQgetvalue(found.get(), 0, 0) == 'f';
 }
 
+// Whether a chunk's statements should commit it themselves: worth it where a round trip
+// costs more than keeping the journal's entries while the server writes the rows (over a
+// network, not on this computer). They commit only when they wrote every row, by a check of
+// the session's own that fails with a state of Klarifeld's own (KF001); where the user may
+// not make it, chunks commit after the write.
+bool CommitsOnTheServer(PgSession& session, bool always) {
+  constexpr qint64 LocalRoundTripNs = 2'000'000;
+  QElapsedTimer roundTrip;
+  roundTrip.start();
+  try {
+    session.run(
+        "CREATE OR REPLACE FUNCTION pg_temp.klarifeld_all_written(written bigint, queued "
+        "bigint) RETURNS bigint LANGUAGE plpgsql AS $$BEGIN IF written <> queued THEN RAISE "
+        "EXCEPTION 'rows changed since they were read' USING ERRCODE = 'KF001'; END IF; "
+        "RETURN written; END$$");
+  } catch (const DbError& failure) {
+    if (failure.connectionLost()) throw;
+    return false;
+  }
+  return always || roundTrip.nsecsElapsed() > LocalRoundTripNs;
+}
+
 }  // namespace
+
+bool PgGroupedWriter::committingAsOverANetwork = false;
 
 std::unique_ptr<PgGroupedWriter> PgGroupedWriter::For(PgSession& session,
                                                       const FieldCollection& fields,
@@ -96,6 +123,8 @@ std::unique_ptr<PgGroupedWriter> PgGroupedWriter::For(PgSession& session,
   auto writer = std::unique_ptr<PgGroupedWriter>(
       new PgGroupedWriter(session, fields, updater, std::move(written)));
   writer->keepsWhatIsWritten_ = KeepsWhatIsWritten(session, fields.at(writer->written_.front()));
+  writer->commitsOnTheServer_ =
+      writer->keepsWhatIsWritten_ && CommitsOnTheServer(session, committingAsOverANetwork);
   return writer;
 }
 
@@ -167,12 +196,15 @@ void PgGroupedWriter::appendCopyRow(std::size_t place, QByteArrayView packed) {
   listed_ += '\n';
 }
 
-// Sends the chunk's statements, its rows `part` by COPY on the way, and returns what the
-// UPDATE returned: one round trip to begin the COPY, one for the rest.
-PgResult PgGroupedWriter::send(const std::vector<QueuedRow>& rows, const QByteArray& listed,
-                               const std::vector<std::size_t>& part) {
+// Sends `statements`, the chunk's rows `part` by COPY on the way, and returns the last
+// statement's result: one round trip to begin the COPY, one for the rest. `beforeTheEnd`
+// runs before the COPY ends, after which the server runs the statements that follow it; a
+// failure there ends the COPY unwritten.
+PgResult PgGroupedWriter::send(const QByteArray& statements, const std::vector<QueuedRow>& rows,
+                               const QByteArray& listed, const std::vector<std::size_t>& part,
+                               const std::function<void()>& beforeTheEnd) {
   PGconn* connection = session_.idle();
-  const PgResult copying(PQexec(connection, chunkStatements().constData()));
+  const PgResult copying(PQexec(connection, statements.constData()));
   if (PQresultStatus(copying.get()) != PGRES_COPY_IN) throw PgError(connection, copying.get());
   // Rows next to each other go in one piece.
   for (std::size_t p = 0; p < part.size();) {
@@ -184,13 +216,25 @@ PgResult PgGroupedWriter::send(const std::vector<QueuedRow>& rows, const QByteAr
     }
     p = end;
   }
+  try {
+    if (beforeTheEnd) beforeTheEnd();
+  } catch (...) {
+    PQputCopyEnd(connection, "not written");
+    try {
+      PgLastResult(connection);
+    } catch (const DbError&) {
+      // The COPY failed, as asked.
+    }
+    throw;
+  }
   if (PQputCopyEnd(connection, nullptr) != 1) throw PgError(connection);
   return PgLastResult(connection);
 }
 
 // Begins the transaction, makes the temporary table, takes its rows by COPY and writes
-// those still as read, returning each one's place and what it holds then.
-QByteArray PgGroupedWriter::chunkStatements() const {
+// those still as read, returning each one's place and what it holds then; or, given the
+// rows `committing`, commits when it wrote them all, and else fails (KF001).
+QByteArray PgGroupedWriter::chunkStatements(std::optional<std::size_t> committing) const {
   const FieldInfo& field = fields_.at(written_.front());
   const QByteArray table = PgQuotedName(field.database) + '.' + PgQuotedName(field.table);
   const QByteArray column = PgQuotedName(field.column);
@@ -204,25 +248,68 @@ QByteArray PgGroupedWriter::chunkStatements() const {
   // What the value is, as the bytes it was read as: the single-row write's form.
   const QByteArray asRead =
       field.binary ? "t." + column : "convert_to(concat(t." + column + "), 'UTF8')";
-  return "BEGIN; CREATE TEMPORARY TABLE klarifeld_chunk ON COMMIT DROP AS SELECT 0 AS n, " +
-         keys.join(", ") + ", NULL::bytea AS b, " + column + " AS a FROM " + table +
-         " LIMIT 0; COPY klarifeld_chunk FROM STDIN; UPDATE " + table + " AS t SET " + column +
-         " = c.a FROM klarifeld_chunk AS c WHERE " + matches.join(" AND ") +
-         " AND ((c.b IS NULL AND t." + column + " IS NULL) OR (t." + column + " IS NOT NULL AND " +
-         asRead + " = c.b)) RETURNING c.n, t." + column;
+  const QByteArray update = "UPDATE " + table + " AS t SET " + column +
+                            " = c.a FROM klarifeld_chunk AS c WHERE " + matches.join(" AND ") +
+                            " AND ((c.b IS NULL AND t." + column + " IS NULL) OR (t." + column +
+                            " IS NOT NULL AND " + asRead + " = c.b)) RETURNING c.n, t." + column;
+  const QByteArray begun =
+      "BEGIN; CREATE TEMPORARY TABLE klarifeld_chunk ON COMMIT DROP AS SELECT 0 AS n, " +
+      keys.join(", ") + ", NULL::bytea AS b, " + column + " AS a FROM " + table +
+      " LIMIT 0; COPY klarifeld_chunk FROM STDIN; ";
+  if (!committing) return begun + update;
+  return begun + "WITH w AS (" + update + ") SELECT pg_temp.klarifeld_all_written(count(*), " +
+         QByteArray::number(qulonglong(*committing)) + ") FROM w; COMMIT";
 }
 
 ChunkAttempt PgGroupedWriter::attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
                                            const std::vector<std::size_t>& part,
                                            WriteObserver* observer,
                                            std::vector<std::size_t>& atFault, bool inOrder) {
+  if (commitsOnTheServer_) {
+    if (const std::optional<ChunkAttempt> done = writeAndCommit(rows, listed, part, observer)) {
+      return *done;
+    }
+  }
+  return writeThenCommit(rows, listed, part, observer, atFault, inOrder);
+}
+
+// Where the column keeps what is written, the entries are kept while the rows travel, and
+// the server commits in the same round trip when it wrote every row. Nothing when some no
+// longer stand as read: which, writeThenCommit finds.
+std::optional<ChunkAttempt> PgGroupedWriter::writeAndCommit(std::vector<QueuedRow>& rows,
+                                                            const QByteArray& listed,
+                                                            const std::vector<std::size_t>& part,
+                                                            WriteObserver* observer) {
+  PgTransaction transaction(session_);
+  TellingAhead ahead(observer, [&] { return changesAhead(rows, part); });
+  try {
+    send(chunkStatements(part.size()), rows, listed, part, [&] { ahead.take(); });
+  } catch (const DbError& failure) {
+    if (failure.sqlState() == "KF001") return std::nullopt;
+    if (failure.connectionLost()) {  // the commit may have been made
+      ahead.settle(WriteSettled::InDoubt);
+      for (std::size_t i : part) rows[i].result = Result::InDoubt;
+    }
+    return ChunkAttemptAfter(failure);
+  }
+  transaction.committedWithTheWrite();
+  ahead.settle(WriteSettled::Written);
+  for (std::size_t i : part) rows[i].result = Result::Written;
+  return ChunkAttempt::Written;
+}
+
+ChunkAttempt PgGroupedWriter::writeThenCommit(std::vector<QueuedRow>& rows,
+                                              const QByteArray& listed,
+                                              const std::vector<std::size_t>& part,
+                                              WriteObserver* observer,
+                                              std::vector<std::size_t>& atFault, bool inOrder) {
   PgTransaction transaction(session_);
   // Where the row keeps what is written, the entries are kept while the rows travel.
   std::optional<TellingAhead> ahead;
   if (keepsWhatIsWritten_) ahead.emplace(observer, [&] { return changesAhead(rows, part); });
   PgResult written;
   try {
-    written = send(rows, listed, part);
+    written = send(chunkStatements(), rows, listed, part);
   } catch (const DbError& failure) {
     return ChunkAttemptAfter(failure);
   }

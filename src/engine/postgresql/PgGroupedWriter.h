@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QSet>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ChunkSettler.h"
@@ -24,6 +26,9 @@ class PgGroupedWriter final : public GroupedWriter, private ChunkAttempter {
                                               PgRowUpdater& updater, std::vector<int> written,
                                               QString* whyNot);
 
+  // Chunks commit as over a network also on this computer: for the tests of that way.
+  static bool committingAsOverANetwork;
+
   using GroupedWriter::add;
   void add(qint64 tag, const std::vector<FieldBytes>& row, const NewValues& afters) override;
   // Big enough that a round trip's cost is small beside its rows', small enough that memory
@@ -44,9 +49,16 @@ class PgGroupedWriter final : public GroupedWriter, private ChunkAttempter {
                             std::vector<std::size_t>& atFault, bool inOrder) override;
   bool mayGoUnderWay(const std::vector<QueuedRow>& rows) const override;
   void appendCopyRow(std::size_t place, QByteArrayView packed);
-  PgResult send(const std::vector<QueuedRow>& rows, const QByteArray& listed,
-                const std::vector<std::size_t>& part);
-  QByteArray chunkStatements() const;
+  std::optional<ChunkAttempt> writeAndCommit(std::vector<QueuedRow>& rows, const QByteArray& listed,
+                                             const std::vector<std::size_t>& part,
+                                             WriteObserver* observer);
+  ChunkAttempt writeThenCommit(std::vector<QueuedRow>& rows, const QByteArray& listed,
+                               const std::vector<std::size_t>& part, WriteObserver* observer,
+                               std::vector<std::size_t>& atFault, bool inOrder);
+  PgResult send(const QByteArray& statements, const std::vector<QueuedRow>& rows,
+                const QByteArray& listed, const std::vector<std::size_t>& part,
+                const std::function<void()>& beforeTheEnd = {});
+  QByteArray chunkStatements(std::optional<std::size_t> committing = {}) const;
   static std::vector<std::size_t> placesOf(const PGresult* written);
   std::vector<RowChange> changesOf(const PGresult* written,
                                    const std::vector<QueuedRow>& rows) const;
@@ -58,6 +70,7 @@ class PgGroupedWriter final : public GroupedWriter, private ChunkAttempter {
   PgRowUpdater& updater_;
   std::vector<int> written_;         // the one field written
   bool keepsWhatIsWritten_ = false;  // its entries are known before the rows are written
+  bool commitsOnTheServer_ = false;  // a chunk commits in the round trip that writes it
   std::vector<QueuedRow> rows_;
   QByteArray listed_;      // the rows of the chunk so far, as COPY lists them
   QSet<QByteArray> keys_;  // of the chunk so far, packed

@@ -2,6 +2,7 @@
 // the row still holds, byte for byte, what was read.
 #include <gtest/gtest.h>
 
+#include <QScopeGuard>
 #include <functional>
 
 #include "../../support/QStringPrinting.h"
@@ -9,6 +10,7 @@
 #include "ConnectionFailure.h"
 #include "DbError.h"
 #include "GroupedWriter.h"
+#include "PgGroupedWriter.h"
 #include "PgTestServer.h"
 #include "RecordSet.h"
 
@@ -153,9 +155,9 @@ TEST_F(PgRecordLayerTest, FailuresComeInTheServersWords) {
 static std::vector<GroupedWriter::Result> writtenInAChunk(
     PgRecordLayerTest& test, Connection& writes, const std::function<QString(qint64)>& value,
     const QString& meanwhile,
-    const std::function<bool(GroupedWriter::Result)>& goOn = [](GroupedWriter::Result) {
-      return true;
-    }) {
+    const std::function<bool(GroupedWriter::Result)>& goOn =
+        [](GroupedWriter::Result) { return true; },
+    WriteObserver* observer = nullptr) {
   const auto records = test.opened("SELECT * FROM t ORDER BY id");
   records->WriteThrough(writes);
   const std::unique_ptr<GroupedWriter> grouped = records->GroupedWrites(1);
@@ -166,7 +168,7 @@ static std::vector<GroupedWriter::Result> writtenInAChunk(
   }
   test.db.exec(meanwhile);
   std::vector<GroupedWriter::Result> told;
-  grouped->flush(nullptr,
+  grouped->flush(observer,
                  [&](qint64, int, GroupedWriter::Result result, const DbError*, const QByteArray&) {
                    told.push_back(result);
                    return goOn(result);
@@ -233,4 +235,48 @@ TEST_F(PgRecordLayerTest, ACitextValueChangedOnlyInCaseHasChanged) {
   records->SetValue(1, QStringLiteral("y"));
   EXPECT_THROW(records->Update(), DbError);
   EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"), Column({text("A B"), text("X")}));
+}
+
+// What a journal is told of a chunk: its entries, then how they settled.
+struct ToldJournal : WriteObserver {
+  void aboutToWrite(const RowChange& change) override {
+    entries << QString::fromUtf8(change.after.value_or("NULL"));
+  }
+  void settled(WriteSettled how, const std::optional<QByteArray>*) override {
+    settles << how;
+    if (how != WriteSettled::Written) entries.clear();  // not written: forgotten
+  }
+  QStringList entries;
+  QList<WriteSettled> settles;
+};
+
+// Over a network, a chunk commits in the round trip that writes it, its entries kept first,
+// when every row stood as read; else it is written the other way, which tells them apart.
+TEST_F(PgRecordLayerTest, AChunkCommittedWithItsWriteKeepsEveryRowOrNone) {
+  PgGroupedWriter::committingAsOverANetwork = true;
+  const auto restored = qScopeGuard([] { PgGroupedWriter::committingAsOverANetwork = false; });
+  db.exec(
+      "CREATE TABLE t (id int PRIMARY KEY, v text);"
+      "INSERT INTO t SELECT g, 'a b' FROM generate_series(1, 4) g");
+  Connection writes;
+  writes.Open(db.connectionString());
+  using R = GroupedWriter::Result;
+  const auto all = [](R) { return true; };
+  ToldJournal journal;
+  EXPECT_EQ(
+      writtenInAChunk(
+          *this, writes, [](qint64) { return QStringLiteral("c"); }, "SELECT 1", all, &journal),
+      (std::vector<R>{R::Written, R::Written, R::Written, R::Written}));
+  EXPECT_EQ(journal.entries, QStringList({"c", "c", "c", "c"}));
+  EXPECT_EQ(journal.settles, QList<WriteSettled>({WriteSettled::Written}));
+
+  db.exec("UPDATE t SET v = 'a b'");
+  ToldJournal second;
+  EXPECT_EQ(writtenInAChunk(
+                *this, writes, [](qint64) { return QStringLiteral("d"); },
+                "UPDATE t SET v = 'zz' WHERE id = 2", all, &second),
+            (std::vector<R>{R::Written, R::NotFound, R::Written, R::Written}));
+  EXPECT_EQ(db.column("SELECT v FROM t ORDER BY id"),
+            Column({text("d"), text("zz"), text("d"), text("d")}));
+  EXPECT_EQ(second.settles.first(), WriteSettled::NotWritten) << "the first attempt is undone";
 }
