@@ -232,8 +232,9 @@ PgResult PgGroupedWriter::send(const QByteArray& statements, const std::vector<Q
 }
 
 // Begins the transaction, makes the temporary table, takes its rows by COPY and writes
-// those still as read, returning each one's place and what it holds then; or, given the
-// rows `committing`, commits when it wrote them all, and else fails (KF001).
+// those still as read, returning each one's place (and what it holds then, unless the
+// column keeps what is written); or, given the rows `committing`, commits when it wrote
+// them all, and else fails (KF001).
 QByteArray PgGroupedWriter::chunkStatements(std::optional<std::size_t> committing) const {
   const FieldInfo& field = fields_.at(written_.front());
   const QByteArray table = PgQuotedName(field.database) + '.' + PgQuotedName(field.table);
@@ -251,7 +252,8 @@ QByteArray PgGroupedWriter::chunkStatements(std::optional<std::size_t> committin
   const QByteArray update = "UPDATE " + table + " AS t SET " + column +
                             " = c.a FROM klarifeld_chunk AS c WHERE " + matches.join(" AND ") +
                             " AND ((c.b IS NULL AND t." + column + " IS NULL) OR (t." + column +
-                            " IS NOT NULL AND " + asRead + " = c.b)) RETURNING c.n, t." + column;
+                            " IS NOT NULL AND " + asRead + " = c.b)) RETURNING c.n" +
+                            (keepsWhatIsWritten_ ? QByteArray() : ", t." + column);
   const QByteArray begun =
       "BEGIN; CREATE TEMPORARY TABLE klarifeld_chunk ON COMMIT DROP AS SELECT 0 AS n, " +
       keys.join(", ") + ", NULL::bytea AS b, " + column + " AS a FROM " + table +
