@@ -321,6 +321,41 @@ void Keyless_RunBesideServerStatement(benchmark::State& state) {
   }
 }
 
+// A table without a key whose million rows hold ten values, each in 100,000 rows alike in
+// every byte; five of them change (500,000 rows). The run beside the server's own statement.
+void KeylessTwins_RunBesideServerStatement(benchmark::State& state) {
+  const auto onTwinsTable = [](const char* phase) {
+    ExecOnServer("CREATE DATABASE IF NOT EXISTS " + BenchDatabaseName);
+    Database(BenchDatabaseName)
+        .exec(QStringLiteral("DROP TABLE IF EXISTS %1; CREATE TABLE %1 (id INT, v VARCHAR(40)) "
+                             "ENGINE=InnoDB; INSERT INTO %1 SELECT MOD(seq, 10), "
+                             "IF(MOD(seq, 10) < 5, CONCAT('value ', MOD(seq, 10), ' x'), "
+                             "CONCAT('value', MOD(seq, 10), 'x')) FROM seq_1_to_%2")
+                  .arg(RunTable)
+                  .arg(BenchRows));
+    return inChild(phase, RunTable);
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = Alternating(
+        {[&] { return onTwinsTable("statement"); }, [&] { return onTwinsTable("run"); }}, 2);
+    const Phase statement = measured[0], run = measured[1];
+    onTwinsTable("run");
+    const Phase undo = inChild("undo", RunTable);
+    const Column left = Database(BenchDatabaseName)
+                            .column("SELECT COUNT(*) FROM " + RunTable + " WHERE v LIKE '% %'");
+    state.SetIterationTime(statement.seconds + run.seconds + undo.seconds);
+    state.counters["statement_s"] = statement.seconds;
+    state.counters["run_s"] = run.seconds;
+    state.counters["run_over_statement"] = run.seconds / statement.seconds;
+    state.counters["run_peak_MiB"] = run.peakMiB;
+    state.counters["undo_s"] = undo.seconds;
+    state.counters["undone_rows"] = left.empty() ? -1 : left[0]->toDouble();
+    state.counters["boxes_shown"] = double(run.reports + undo.reports);
+  }
+}
+
 // A table as wide as many are: beside the field, a column of 1,000 bytes that the run never
 // touches. Peak memory of the run and of its undo, which must not grow with the table's size
 // or width. KLARIFELD_BENCH_WIDE_ROWS sets the rows (1,000,000 unless told: 1 GB;
@@ -362,6 +397,10 @@ void WideTable_RunAndUndoMemory(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(Keyless_RunBesideServerStatement)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(KeylessTwins_RunBesideServerStatement)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);

@@ -477,6 +477,15 @@ std::vector<std::size_t> ChunkTable::rowsNotWritten(const std::vector<std::size_
   return notWritten;
 }
 
+QByteArray ChunkTable::keylessLeaving(const std::vector<std::size_t>& rows) const {
+  QByteArray sql = "DELETE FROM " + name_ + " WHERE n IN (";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) sql += ',';
+    appendNumber(sql, qint64(rows[i]));
+  }
+  return sql + ')';
+}
+
 QByteArray ChunkTable::keylessCount(const QByteArray& rows) const {
   return "DELETE FROM " + name_ + "; " + Transaction::Opening + sql_.insertHead + rows + "; " +
          sql_.count;

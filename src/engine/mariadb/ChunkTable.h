@@ -70,6 +70,8 @@ class ChunkTable {
   // the UPDATE that then writes them.
   QByteArray keylessCount(const QByteArray& rows) const;
   const QByteArray& keylessUpdate() const { return sql_.updateHead; }
+  // The statement that takes the rows numbered `rows` out of the chunk table.
+  QByteArray keylessLeaving(const std::vector<std::size_t>& rows) const;
 
   // The numbers of the last row that the statements read; zeros where a value is null. A
   // statement that fails ends them: it is thrown, or, given `failure`, kept there unless

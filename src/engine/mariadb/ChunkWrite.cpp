@@ -22,7 +22,7 @@ ChunkAttempt failedChunk(MYSQL* mysql) {
 
 }  // namespace
 
-ChunkWrite::ChunkWrite(MariaDbSession& session, ChunkTable& table, const MariaDbRowUpdater& updater,
+ChunkWrite::ChunkWrite(MariaDbSession& session, ChunkTable& table, MariaDbRowUpdater& updater,
                        const std::vector<int>& written, std::vector<QueuedRow>& writing,
                        const QByteArray& listed)
     : session_(session),
@@ -108,22 +108,14 @@ ChunkAttempt ChunkWrite::writeKeyed(const std::vector<std::size_t>& part, WriteO
   return journalAndCommit(transaction, written, observer);
 }
 
-// The chunk of a keyless table: its rows, twins as one, are counted in the table, locked;
-// only when each stands there exactly as many times as the chunk holds it does one UPDATE
-// write them all. Else `atFault` names the rows of the twins that do not, to go one by one.
+// The chunk of a keyless table: its rows, twins as one, are counted in the table, locked.
+// Twins that stand there as often as the chunk holds them are written by one UPDATE; those
+// that stand there more often (alike rows the chunk did not read, or read into another
+// chunk) by one UPDATE … LIMIT each, since rows alike in every byte are interchangeable.
+// Twins that stand there less often than read are named in `atFault`, to go one by one.
 ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, WriteObserver* observer,
                                       std::vector<std::size_t>& atFault) {
-  std::vector<std::vector<std::size_t>> twins;
-  QHash<QByteArrayView, std::size_t> groupOf;
-  for (std::size_t i : part) {
-    const QByteArrayView packed(writing_[i].packed);
-    auto at = groupOf.constFind(packed);
-    if (at == groupOf.cend()) {
-      at = groupOf.insert(packed, twins.size());
-      twins.emplace_back();
-    }
-    twins[at.value()].push_back(i);
-  }
+  const std::vector<std::vector<std::size_t>> twins = twinsOf(part);
   MYSQL* mysql = session_.idle();
   const QByteArray sql = table_.keylessCount(keylessRows(twins));
   Transaction transaction = Transaction::OpenedBy(mysql);
@@ -139,21 +131,78 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
     }
   } while ((status = mysql_next_result(mysql)) == 0);
   if (status > 0) return failedChunk(mysql);
+  std::vector<std::size_t> amongMore;  // the first rows of those twins
+  qulonglong joinedRows = 0;
   for (const std::vector<std::size_t>& alike : twins) {
     const auto count = found.find(alike.front());
-    if (count == found.end() || count->second != alike.size()) {
+    const qulonglong standing = count == found.end() ? 0 : count->second;
+    if (standing < alike.size()) {
       atFault.insert(atFault.end(), alike.begin(), alike.end());
+    } else if (standing > alike.size()) {
+      amongMore.push_back(alike.front());
+    } else {
+      joinedRows += alike.size();
     }
   }
   if (!atFault.empty()) {
     std::sort(atFault.begin(), atFault.end());
     return ChunkAttempt::Mismatch;
   }
-  const QByteArray& update = table_.keylessUpdate();
-  if (mysql_real_query(mysql, update.constData(), update.size())) return failedChunk(mysql);
-  // The rows counted and locked, and nothing else.
-  if (mysql_affected_rows(mysql) != part.size()) return ChunkAttempt::Split;
+  try {
+    if (!writeJoined(amongMore, joinedRows) || !writeAmongMore(twins, amongMore)) {
+      return ChunkAttempt::Split;
+    }
+  } catch (const DbError& failure) {
+    return ChunkAttemptAfter(failure);
+  }
   return journalAndCommit(transaction, part, observer);
+}
+
+// Rows alike in every byte, as groups of the rows of `part`.
+std::vector<std::vector<std::size_t>> ChunkWrite::twinsOf(
+    const std::vector<std::size_t>& part) const {
+  std::vector<std::vector<std::size_t>> twins;
+  QHash<QByteArrayView, std::size_t> groupOf;
+  for (std::size_t i : part) {
+    const QByteArrayView packed(writing_[i].packed);
+    auto at = groupOf.constFind(packed);
+    if (at == groupOf.cend()) {
+      at = groupOf.insert(packed, twins.size());
+      twins.emplace_back();
+    }
+    twins[at.value()].push_back(i);
+  }
+  return twins;
+}
+
+// The twins of the chunk table but those `amongMore`, by one UPDATE that must write `rows`
+// rows: those counted and locked, and nothing else. False when it did not.
+bool ChunkWrite::writeJoined(const std::vector<std::size_t>& amongMore, qulonglong rows) {
+  MYSQL* mysql = session_.idle();
+  if (!amongMore.empty()) {
+    const QByteArray leaving = table_.keylessLeaving(amongMore);
+    if (mysql_real_query(mysql, leaving.constData(), leaving.size())) throw MariaDbError(mysql);
+  }
+  if (rows == 0) return true;
+  const QByteArray& update = table_.keylessUpdate();
+  if (mysql_real_query(mysql, update.constData(), update.size())) throw MariaDbError(mysql);
+  return mysql_affected_rows(mysql) == rows;
+}
+
+// Each of the twins `amongMore` into as many of the rows alike as the chunk holds of them.
+bool ChunkWrite::writeAmongMore(const std::vector<std::vector<std::size_t>>& twins,
+                                const std::vector<std::size_t>& amongMore) {
+  const int field = written_.front();
+  for (const std::vector<std::size_t>& alike : twins) {
+    if (!std::binary_search(amongMore.begin(), amongMore.end(), alike.front())) continue;
+    const RowValues row = UnpackedValues(writing_[alike.front()].packed);
+    // The row's values, then the field's old and new value.
+    const std::size_t at = updater_.identityFields().size();
+    const qulonglong wrote =
+        updater_.writeAlike(updater_.rowOf(row, field, row[at]), field, row[at + 1], alike.size());
+    if (wrote != alike.size()) return false;
+  }
+  return true;
 }
 
 // Each of the twins once, with their number.

@@ -23,7 +23,7 @@ class ChunkWrite {
  public:
   // `writing` holds the rows (their results are set here), `listed` their rows as the
   // statement lists them; `written` the fields written, by slot.
-  ChunkWrite(MariaDbSession& session, ChunkTable& table, const MariaDbRowUpdater& updater,
+  ChunkWrite(MariaDbSession& session, ChunkTable& table, MariaDbRowUpdater& updater,
              const std::vector<int>& written, std::vector<QueuedRow>& writing,
              const QByteArray& listed);
 
@@ -39,6 +39,10 @@ class ChunkWrite {
   ChunkAttempt writeKeyless(const std::vector<std::size_t>& part, WriteObserver* observer,
                             std::vector<std::size_t>& atFault);
   QByteArray keylessRows(const std::vector<std::vector<std::size_t>>& twins) const;
+  std::vector<std::vector<std::size_t>> twinsOf(const std::vector<std::size_t>& part) const;
+  bool writeJoined(const std::vector<std::size_t>& amongMore, qulonglong rows);
+  bool writeAmongMore(const std::vector<std::vector<std::size_t>>& twins,
+                      const std::vector<std::size_t>& amongMore);
   ChunkAttempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& rows,
                                 WriteObserver* observer);
   ChunkAttempt journalAndCommit(Transaction& transaction, const std::vector<std::size_t>& rows,
@@ -50,7 +54,7 @@ class ChunkWrite {
 
   MariaDbSession& session_;
   ChunkTable& table_;
-  const MariaDbRowUpdater& updater_;
+  MariaDbRowUpdater& updater_;
   const std::vector<int>& written_;
   std::vector<QueuedRow>& writing_;
   const QByteArray& listed_;

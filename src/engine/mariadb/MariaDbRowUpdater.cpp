@@ -61,6 +61,14 @@ class MariaDbRowUpdater::Parameters {
     bind.is_null = value.null ? &True : nullptr;
     binds_.push_back(bind);
   }
+  void addCount(qulonglong count) {
+    numbers_.push_back({.bits = count});
+    MYSQL_BIND bind{};
+    bind.buffer_type = MYSQL_TYPE_LONGLONG;
+    bind.buffer = &numbers_.back().bits;
+    bind.is_unsigned = 1;
+    binds_.push_back(bind);
+  }
   void addDouble(double value) {
     numbers_.push_back({.real = value});
     MYSQL_BIND bind{};
@@ -285,6 +293,24 @@ bool MariaDbRowUpdater::tryWrite(const std::vector<FieldBytes>& current,
     observer->settled(written ? WriteSettled::Written : WriteSettled::NotWritten);
   }
   return written;
+}
+
+qulonglong MariaDbRowUpdater::writeAlike(const std::vector<FieldBytes>& current, int field,
+                                         const std::optional<QByteArray>& value, qulonglong count) {
+  const QByteArray column = QuotedIdentifier(fields_.at(field).column);
+  Statement& statement = prepared(
+      "ALIKE " + QByteArray::number(field),
+      "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + table_ + " SET " + column + " = ?",
+      {field}, " LIMIT ?");
+  Parameters parameters(2 + 3 * statement.matches.size());
+  parameters.add(value, fields_.at(field).binary);
+  bindConditions(parameters, statement, current);
+  parameters.addCount(count);
+  MYSQL_STMT* handle = statement.handle.get();
+  if (mysql_stmt_bind_param(handle, parameters.binds()) || mysql_stmt_execute(handle)) {
+    throw MariaDbError(handle);
+  }
+  return mysql_stmt_affected_rows(handle);
 }
 
 // The value that `field` of the row of `current` holds now, found by the row's key.

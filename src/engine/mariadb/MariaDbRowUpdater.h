@@ -30,6 +30,12 @@ class MariaDbRowUpdater final : public RowUpdater {
   // Not FLOAT, which is found near its shown value, nor BIT, found as a number.
   bool comparesAsBytes(int field) const override;
 
+  // Of a table without a key, in the session's open transaction: writes `value` into
+  // `field` of up to `count` rows that hold `current`'s values byte for byte (rows alike in
+  // every byte are interchangeable), and returns how many it wrote. Never waits for a lock.
+  qulonglong writeAlike(const std::vector<FieldBytes>& current, int field,
+                        const std::optional<QByteArray>& value, qulonglong count);
+
   // The table, quoted: `database`.`table`.
   const QByteArray& table() const { return table_; }
 
