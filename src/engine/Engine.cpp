@@ -16,15 +16,25 @@ QString Engine::selectField(const QString& field, const QString& table) const {
          quotedTable(table);
 }
 
-std::vector<DirtExample> DirtExamplesRead(RecordSet& found, const QStringList& keys) {
+std::vector<DirtExample> Engine::examplesWhere(Connection& connection, const QString& table,
+                                               const QString& column, const QStringList& keys,
+                                               const QString& condition, int count,
+                                               const QString& rows) const {
+  QStringList selected{quotedName(column)};
+  for (const QString& key : keys) selected << quotedName(key);
+  const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
+  const auto found = connection.Execute(
+      QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
+          .arg(selected.join(QStringLiteral(", ")), quotedTable(table), condition, narrowed)
+          .arg(count));
   std::vector<DirtExample> examples;
-  for (; !found.Eof(); found.MoveNext()) {
+  for (; !found->Eof(); found->MoveNext()) {
     QStringList key;
     for (int i = 0; i < keys.size(); ++i) {
       key << QStringLiteral("%1 = %2").arg(keys[i],
-                                           found.Value(i + 1).value_or(QStringLiteral("NULL")));
+                                           found->Value(i + 1).value_or(QStringLiteral("NULL")));
     }
-    examples.push_back({key.join(QStringLiteral(", ")), found.Value(0).value_or(QString())});
+    examples.push_back({key.join(QStringLiteral(", ")), found->Value(0).value_or(QString())});
   }
   return examples;
 }

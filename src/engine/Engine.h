@@ -97,10 +97,15 @@ class Engine {
   virtual std::vector<DirtExample> dirtExamples(Connection& connection, const QString& table,
                                                 const QString& column, DirtKind kind, int count,
                                                 const QString& rows) const = 0;
-};
 
-// The examples that a reading of (value, key columns…) holds, each key as "id = 5".
-std::vector<DirtExample> DirtExamplesRead(RecordSet& found, const QStringList& keys);
+ protected:
+  // Up to `count` values of `column` of the rows where `condition` (and `rows`) holds, each
+  // with its row's key of the columns `keys` as "id = 5".
+  std::vector<DirtExample> examplesWhere(Connection& connection, const QString& table,
+                                         const QString& column, const QStringList& keys,
+                                         const QString& condition, int count,
+                                         const QString& rows) const;
+};
 
 // The settings of a postgresql:// URI, as libpq reads it. Throws DbError for one it cannot read.
 ConnectionAttributes PostgreSqlUriAttributes(const QString& uri);

@@ -354,14 +354,6 @@ std::vector<DirtExample> MariaDbEngine::dirtExamples(Connection& connection, con
     if (candidate.name == column) text = candidate;
   }
   if (!text) return {};
-  const QStringList keys = MariaDbPrimaryKey(connection, table);
-  QStringList selected{QuotedName(column)};
-  for (const QString& key : keys) selected << QuotedName(key);
-  const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
-  const auto found =
-      connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
-                             .arg(selected.join(QStringLiteral(", ")), QuotedName(table),
-                                  conditionOn(*text, kind), narrowed)
-                             .arg(count));
-  return DirtExamplesRead(*found, keys);
+  return examplesWhere(connection, table, column, MariaDbPrimaryKey(connection, table),
+                       conditionOn(*text, kind), count, rows);
 }

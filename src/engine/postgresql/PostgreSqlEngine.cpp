@@ -251,14 +251,6 @@ std::vector<DirtExample> PostgreSqlEngine::dirtExamples(Connection& connection,
                                                         const QString& table, const QString& column,
                                                         DirtKind kind, int count,
                                                         const QString& rows) const {
-  const QStringList keys = primaryKey(connection, table);
-  QStringList selected{quotedName(column)};
-  for (const QString& key : keys) selected << quotedName(key);
-  const QString narrowed = rows.isEmpty() ? QString() : QStringLiteral(" AND (%1)").arg(rows);
-  const auto found =
-      connection.Execute(QStringLiteral("SELECT %1 FROM %2 WHERE %3%4 LIMIT %5")
-                             .arg(selected.join(QStringLiteral(", ")), quotedTable(table),
-                                  kindCondition(column, kind), narrowed)
-                             .arg(count));
-  return DirtExamplesRead(*found, keys);
+  return examplesWhere(connection, table, column, primaryKey(connection, table),
+                       kindCondition(column, kind), count, rows);
 }
