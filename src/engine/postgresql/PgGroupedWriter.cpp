@@ -20,7 +20,7 @@ void appendCopyValue(QByteArray& out, std::optional<QByteArrayView> value, bool 
     return;
   }
   if (bytes) {
-    out += "\\\\x" + value->toByteArray().toHex();
+    out += "\\\\x" + QByteArray::fromRawData(value->data(), value->size()).toHex();
     return;
   }
   for (const char c : *value) {
