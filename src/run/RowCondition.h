@@ -18,3 +18,11 @@ QString RowConditionProblem(Connection& connection, const QString& table, const 
 QString RowsText(const QString& condition);
 // "customers.city", or "customers.city, rows where country = 'DE'".
 QString FieldRowsText(const QString& table, const QString& field, const QString& condition);
+
+// A field of a table, on the server that `connectionString` logs in to, and the rows of it
+// that a window works on.
+struct FieldRows {
+  QString connectionString, table, field, rows;
+  // As FieldRowsText says it.
+  QString text() const { return FieldRowsText(table, field, rows); }
+};

@@ -141,27 +141,23 @@ QLayout* ClusterWindow::layOutSettings() {
 
 void ClusterWindow::chooseField(const QString& connectionString, const QString& table,
                                 const QString& field, const QString& rows) {
-  connectionString_ = connectionString;
-  table_ = table;
-  field_ = field;
-  rows_ = rows;
-  what_ = FieldRowsText(table, field, rows);
+  chosen_ = {connectionString, table, field, rows};
   values_.reset();
   model_.show({});
   statusText->setText(
       QStringLiteral("%1: choose a method and press Cluster. Nothing is written until a "
                      "preview of the ticked clusters is applied.")
-          .arg(what_));
+          .arg(chosen_.text()));
 }
 
 void ClusterWindow::valuesWritten(const QString& table) {
-  if (table != table_ || working_) return;
+  if (table != chosen_.table || working_) return;
   values_.reset();
   if (model_.rowCount() > 0) {
     model_.show({});
     statusText->setText(
         QStringLiteral("%1 was written: press Cluster to cluster its values as they stand now.")
-            .arg(what_));
+            .arg(chosen_.text()));
   }
 }
 
@@ -184,7 +180,7 @@ void ClusterWindow::followTicks() {
   QString text =
       QStringLiteral("%1: %2 of %3.")
           .arg(
-              what_,
+              chosen_.text(),
               CountedText(model_.rowCount(), QStringLiteral("cluster"), QStringLiteral("clusters")),
               CountedText(qint64(values_ ? values_->size() : 0), QStringLiteral("distinct value"),
                           QStringLiteral("distinct values")));
@@ -198,7 +194,7 @@ void ClusterWindow::followTicks() {
 }
 
 void ClusterWindow::onClusterClicked() {
-  if (working_ || table_.isEmpty()) return;
+  if (working_ || chosen_.table.isEmpty()) return;
   ClusterSettings settings;
   settings.method = Methods[std::max(0, methodBox->currentIndex())];
   settings.ngram = ngramBox->value();
@@ -211,7 +207,7 @@ void ClusterWindow::onClusterClicked() {
   model_.show({});
   followMethod();
   followTicks();
-  statusText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
+  statusText->setText(QStringLiteral("Counting the values of %1…").arg(chosen_.text()));
   progressTimer_.start();
   std::optional<std::vector<ValueCluster>> clusters;
   QString failure;
@@ -221,10 +217,10 @@ void ClusterWindow::onClusterClicked() {
   try {
     RunWhileServingEvents([&] {
       if (!values_) {
-        reading_->Open(connectionString_);
+        reading_->Open(chosen_.connectionString);
         readingNow_ = true;
         if (stop_) return;  // asked before Stop could end the reading
-        values_ = ValuesToCluster(*reading_, table_, field_, rows_);
+        values_ = ValuesToCluster(*reading_, chosen_.table, chosen_.field, chosen_.rows);
         readingNow_ = false;
       }
       clusters = ClusterValues(*values_, settings, [this](qint64 done, qint64 total) {
@@ -247,11 +243,12 @@ void ClusterWindow::onClusterClicked() {
   if (!clusters) {
     statusText->setText(
         !failure.isEmpty()
-            ? QStringLiteral("The values of %1 could not be read: %2").arg(what_, failure)
+            ? QStringLiteral("The values of %1 could not be read: %2").arg(chosen_.text(), failure)
         : read || values_ ? QStringLiteral("Stopped: no clusters are shown.")
                           : QStringLiteral("Stopped before the values were read."));
   } else if (none) {
-    statusText->setText(QStringLiteral("%1: no two values are alike by this method.").arg(what_));
+    statusText->setText(
+        QStringLiteral("%1: no two values are alike by this method.").arg(chosen_.text()));
   }
   // The first cluster is current, so that Space ticks it and the arrows go from there.
   if (model_.rowCount() > 0) clusterList->setCurrentIndex(model_.index(0, ClusterListModel::Merge));
@@ -268,13 +265,13 @@ void ClusterWindow::showProgress() {
   statusText->setText(QStringLiteral("Clustering the %1 of %2: %3%…")
                           .arg(CountedText(total_, QStringLiteral("distinct value"),
                                            QStringLiteral("distinct values")),
-                               what_)
+                               chosen_.text())
                           .arg(done_ * 100 / total_));
 }
 
 void ClusterWindow::hand(const Hand& to) {
   if (working_ || model_.ticked() == 0) return;
-  to(table_, field_, model_.tickedMap());
+  to(chosen_.table, chosen_.field, model_.tickedMap());
 }
 
 // Closing while the work goes on stops it; the window goes once it has.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ClusterListModel.h"
+#include "RowCondition.h"
 
 class Connection;
 class Dialogs;
@@ -65,8 +66,7 @@ class ClusterWindow : public QDialog {
 
   Dialogs& dialogs_;
   Hand merge_, addToRecipe_;
-  QString connectionString_, table_, field_, rows_;
-  QString what_;                                     // "customers.city"
+  FieldRows chosen_;
   std::optional<std::vector<ClusterValue>> values_;  // read once, clustered by each method
   ClusterListModel model_;
   bool working_ = false;

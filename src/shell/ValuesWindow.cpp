@@ -131,7 +131,8 @@ ValuesWindow::ValuesWindow(QWidget* mainWindow, Dialogs& dialogs, Edit edit, Fil
   connect(regexBox, &QCheckBox::toggled, this, [this] { filter(); });
   connect(closeButton, &QPushButton::clicked, this, &QDialog::close);
   connect(editButton, &QPushButton::clicked, this, [this] { onEditClicked(); });
-  connect(clusterButton, &QPushButton::clicked, this, [this] { cluster_(table_, field_); });
+  connect(clusterButton, &QPushButton::clicked, this,
+          [this] { cluster_(chosen_.table, chosen_.field); });
   connect(filterRowsButton, &QPushButton::clicked, this, [this] {
     const QModelIndex current = valueList->currentIndex();
     if (!current.isValid()) return;
@@ -189,12 +190,8 @@ void ValuesWindow::layOut() {
 
 void ValuesWindow::count(const QString& connectionString, const QString& table,
                          const QString& field, const QString& rows) {
-  connectionString_ = connectionString;
-  table_ = table;
-  field_ = field;
-  rows_ = rows;
-  what_ = FieldRowsText(table, field, rows);
-  totalsText->setText(QStringLiteral("Counting the values of %1…").arg(what_));
+  chosen_ = {connectionString, table, field, rows};
+  totalsText->setText(QStringLiteral("Counting the values of %1…").arg(chosen_.text()));
   counting_ = true;
   try {
     RunWhileServingEvents([&] { list_.count(connectionString, table, field, rows); });
@@ -202,7 +199,7 @@ void ValuesWindow::count(const QString& connectionString, const QString& table,
     counting_ = false;
     if (isVisible()) {
       totalsText->setText(QStringLiteral("The values of %1 could not be counted: %2")
-                              .arg(what_, QString::fromUtf8(failure.what())));
+                              .arg(chosen_.text(), QString::fromUtf8(failure.what())));
     }
     return;
   }
@@ -223,11 +220,11 @@ void ValuesWindow::filter() {
     problemText->show();
   }
   const ValueList::Totals& totals = list_.totals();
-  QString text =
-      QStringLiteral("%1: %2, %3.")
-          .arg(what_, CountedText(totals.rows, QStringLiteral("row"), QStringLiteral("rows")),
-               CountedText(totals.values, QStringLiteral("distinct value"),
-                           QStringLiteral("distinct values")));
+  QString text = QStringLiteral("%1: %2, %3.")
+                     .arg(chosen_.text(),
+                          CountedText(totals.rows, QStringLiteral("row"), QStringLiteral("rows")),
+                          CountedText(totals.values, QStringLiteral("distinct value"),
+                                      QStringLiteral("distinct values")));
   if (!filterBox->text().isEmpty()) {
     text += QStringLiteral(" %1 of them shown.").arg(CountText(list_.shown()));
   }
@@ -235,8 +232,8 @@ void ValuesWindow::filter() {
 }
 
 void ValuesWindow::countAgain(const QString& table) {
-  if (table == table_ && !counting_ && isVisible()) {
-    count(connectionString_, table_, field_, rows_);
+  if (table == chosen_.table && !counting_ && isVisible()) {
+    count(chosen_.connectionString, chosen_.table, chosen_.field, chosen_.rows);
   }
 }
 
@@ -263,7 +260,7 @@ void ValuesWindow::onEditClicked() {
       old);
   if (!typed || typed->isEmpty() || *typed == old) return;
   const QJsonArray pair{old, *typed};
-  edit_(table_, field_,
+  edit_(chosen_.table, chosen_.field,
         QString::fromUtf8(QJsonDocument(QJsonArray{pair}).toJson(QJsonDocument::Compact)));
 }
 

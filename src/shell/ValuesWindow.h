@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "RowCondition.h"
 #include "ValueList.h"
 
 class Dialogs;
@@ -84,10 +85,9 @@ class ValuesWindow : public QDialog {
   Edit edit_;
   FilterRows filterRows_;
   Cluster cluster_;
-  QString connectionString_, table_, field_, rows_;
+  FieldRows chosen_;
   ValueList list_;
   ValueListModel model_;
-  QString what_;  // "customers.city"
   bool counting_ = false;
   QTimer filterDelay_;
 };
