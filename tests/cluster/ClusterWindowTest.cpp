@@ -1,6 +1,7 @@
 // The cluster window: a field's values clustered on a worker, nothing ticked until the user
 // ticks; the ticked clusters merged through Preview Changes as one run, or added to the
 // recipe as one map-values step.
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -59,6 +60,10 @@ TEST_F(ClusterWindowTest, TickedClustersMergeAsOneRunThatOneUndoTakesBack) {
             QStringList({"New·York", "Koln", "Boston"}));
   EXPECT_EQ(column(window, ClusterListModel::Rows), QStringList({"2", "1", "1"}));
   EXPECT_EQ(window.statusText->text(), "t.v: 3 clusters of 8 distinct values.");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(window.statusText)->text(QAccessible::Name),
+            window.statusText->text());
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(window.methodBox)->text(QAccessible::Value),
+            "Fingerprint");
   EXPECT_FALSE(window.mergeButton->isEnabled()) << "nothing is ticked until the user ticks";
 
   tick(window, 0);

@@ -225,6 +225,9 @@ TEST_F(LoginWindowTest, LayoutIsFixedAndNamed) {
   EXPECT_EQ(encryption->text(QAccessible::Name), "Encryption") << "its label, not its value";
   EXPECT_EQ(encryption->text(QAccessible::Value), "Preferred");
   EXPECT_EQ(encryption->childCount(), 1) << "its list";
+  QAccessibleInterface* engine = QAccessible::queryAccessibleInterface(form.engineBox);
+  EXPECT_EQ(engine->text(QAccessible::Name), "Engine");
+  EXPECT_EQ(engine->text(QAccessible::Value), "MySQL / MariaDB");
   EXPECT_EQ(form.caFileBox->accessibleName(), "CA file");
   EXPECT_EQ(form.encryptionFrame->geometry(), QRect(536, 8, 304, 193));
 }
