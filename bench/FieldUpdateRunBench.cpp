@@ -13,7 +13,9 @@
 #include <QProcess>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -56,28 +58,122 @@ Phase previewThroughTheMenusCode(int argc, char** argv, const QString& table) {
   return {seconds, PeakMemoryMiB(), firstScreenMilliseconds};
 }
 
-// klarifeld-clean on `table`, run as a user runs it; its peak memory from the system.
-Phase cleanFromTheTerminal(const QString& table, bool dryRun,
-                           const QStringList& operation = {"--operation", "remove-all-spaces"}) {
+// klarifeld-clean on `table` as a user starts it; `what` names the field and operation, or
+// the recipe.
+void startTerminal(QProcess& program, const QString& table, bool dryRun, const QStringList& what) {
   const ConnectionAttributes connection = ParseConnectionString(BenchConnectionString());
-  QStringList arguments{
-      "--host",     connection.server,   "--port",  connection.port, "--user",  connection.user,
-      "--database", connection.database, "--table", table,           "--field", "v"};
-  arguments << operation;
+  QStringList arguments{"--host", connection.server, "--port",     connection.port,
+                        "--user", connection.user,   "--database", connection.database};
+  // A recipe names its own tables.
+  if (!what.contains("--recipe")) arguments << "--table" << table;
+  arguments << what;
   if (dryRun) arguments << "--dry-run";
-  QProcess program;
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("MYSQL_PWD", connection.password);
   program.setProcessEnvironment(environment);
   program.setStandardOutputFile(QProcess::nullDevice());
+  program.start(KLARIFELD_CLEAN_PATH, arguments);
+}
+
+// klarifeld-clean on `table`, run as a user runs it; its peak memory from the system.
+Phase cleanFromTheTerminal(const QString& table, bool dryRun,
+                           const QStringList& what = {"--field", "v", "--operation",
+                                                      "remove-all-spaces"}) {
+  QProcess program;
   QElapsedTimer timer;
   timer.start();
-  program.start(KLARIFELD_CLEAN_PATH, arguments);
+  startTerminal(program, table, dryRun, what);
   program.waitForFinished(-1);
   const double seconds = timer.nsecsElapsed() / 1e9;
   rusage children{};
   getrusage(RUSAGE_CHILDREN, &children);
   return {seconds, children.ru_maxrss / 1024.0, program.exitCode()};
+}
+
+// A recipe file of "Remove All Spaces" on `fields` of `table`.
+std::unique_ptr<QTemporaryFile> recipeFile(const QString& table, const QStringList& fields) {
+  Recipe recipe;
+  for (const QString& field : fields) {
+    recipe.steps.push_back({table, field, FindOperationByName(u"remove-all-spaces"), {}});
+  }
+  auto file = std::make_unique<QTemporaryFile>();
+  if (!file->open()) throw std::runtime_error("no recipe file");
+  file->write(RecipeJson(recipe));
+  file->flush();
+  return file;
+}
+
+// A table of `rows` rows whose fields a, b and c hold spaces in every `every`[0], [1] and [2]th
+// row.
+void PrepareThreeFieldTable(const QString& table, int rows, const std::array<int, 3>& every) {
+  ExecOnServer("CREATE DATABASE IF NOT EXISTS " + BenchDatabaseName);
+  const auto dirty = [](int each) {
+    return QStringLiteral(
+               "IF(MOD(seq, %1) = 0, CONCAT('value ', seq, ' x'), CONCAT('value', seq, 'x'))")
+        .arg(each);
+  };
+  Database(BenchDatabaseName)
+      .exec(QStringLiteral("DROP TABLE IF EXISTS %1; CREATE TABLE %1 (id INT PRIMARY KEY, a "
+                           "VARCHAR(40), b VARCHAR(40), c VARCHAR(40)) ENGINE=InnoDB; INSERT INTO "
+                           "%1 SELECT seq, %3, %4, %5 FROM seq_1_to_%2")
+                .arg(table)
+                .arg(rows)
+                .arg(dirty(every[0]), dirty(every[1]), dirty(every[2])));
+}
+
+// The three fields a, b and c of the recipe's table, cleaned by three runs one after another.
+Phase threeRunsFromTheTerminal(const QString& table) {
+  Phase all;
+  for (const char* field : {"a", "b", "c"}) {
+    const Phase one =
+        cleanFromTheTerminal(table, false, {"--field", field, "--operation", "remove-all-spaces"});
+    all.seconds += one.seconds;
+    all.peakMiB = std::max(all.peakMiB, one.peakMiB);
+    all.reports += one.reports;
+  }
+  return all;
+}
+
+// The same three fields cleaned by one recipe, as klarifeld-clean --recipe runs it.
+Phase recipeFromTheTerminal(const QString& table) {
+  const auto file = recipeFile(table, {"a", "b", "c"});
+  return cleanFromTheTerminal(table, false, {"--recipe", file->fileName()});
+}
+
+// A recipe on b and c alone.
+Phase recipeOnBandC(const QString& table) {
+  const auto file = recipeFile(table, {"b", "c"});
+  return cleanFromTheTerminal(table, false, {"--recipe", file->fileName()});
+}
+
+// The recipe on b and c and, at once, one on a and b: the time of the slower, and the exit
+// codes of both.
+Phase overlappingRecipes(const QString& table) {
+  const auto ab = recipeFile(table, {"a", "b"}), bc = recipeFile(table, {"b", "c"});
+  QProcess first, second;
+  QElapsedTimer timer;
+  timer.start();
+  startTerminal(first, table, false, {"--recipe", ab->fileName()});
+  startTerminal(second, table, false, {"--recipe", bc->fileName()});
+  double seconds = 0;
+  for (QProcess* program : {&first, &second}) {
+    program->waitForFinished(-1);
+    seconds = std::max(seconds, timer.nsecsElapsed() / 1e9);
+  }
+  rusage children{};
+  getrusage(RUSAGE_CHILDREN, &children);
+  return {seconds, children.ru_maxrss / 1024.0, first.exitCode() * 10 + second.exitCode()};
+}
+
+// The server's own statement for all three fields at once.
+Phase threeColumnStatement(const QString& table) {
+  QElapsedTimer timer;
+  timer.start();
+  RunServerStatement(BenchConnectionString(),
+                     "UPDATE " + table +
+                         " SET a = REPLACE(a, ' ', ''), b = REPLACE(b, ' ', ''), c = REPLACE(c, "
+                         "' ', '') WHERE a LIKE '% %' OR b LIKE '% %' OR c LIKE '% %'");
+  return {timer.nsecsElapsed() / 1e9, PeakMemoryMiB(), 0};
 }
 
 Phase readFloor(const QString& table) {
@@ -292,6 +388,58 @@ void Recipe_ThreeFieldsBesideOneRun(benchmark::State& state) {
   }
 }
 
+// A recipe of "Remove All Spaces" on three fields whose dirt lies in different rows (a in
+// every 2nd row, b in every 3rd, c in every 5th; a million rows), run from the terminal,
+// beside three runs one after another and beside the server's own statement for the three.
+void Recipe_ThreeFieldsBesideThreeRunsAndStatement(benchmark::State& state) {
+  const QString table = QStringLiteral("bench_recipe");
+  const auto onFreshTable = [&](const char* phase) {
+    PrepareThreeFieldTable(table, BenchRows, {2, 3, 5});
+    return inChild(phase, table);
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = Alternating(
+        {[&] { return onFreshTable("statement3"); }, [&] { return onFreshTable("runs3"); },
+         [&] { return onFreshTable("recipe3cli"); }},
+        2);
+    const Phase statement = measured[0], runs = measured[1], recipe = measured[2];
+    state.SetIterationTime(statement.seconds + runs.seconds + recipe.seconds);
+    state.counters["statement_s"] = statement.seconds;
+    state.counters["three_runs_s"] = runs.seconds;
+    state.counters["recipe_s"] = recipe.seconds;
+    state.counters["recipe_over_three_runs"] = recipe.seconds / runs.seconds;
+    state.counters["recipe_over_statement"] = recipe.seconds / statement.seconds;
+    state.counters["recipe_peak_MiB"] = recipe.peakMiB;
+    state.counters["exit_codes"] = double(runs.reports + recipe.reports);
+  }
+}
+
+// Two recipes at once on fields that overlap (a and b; b and c) of 300,000 rows, every other
+// value of each field holding spaces: each meets rows that the other changed since it read
+// them. Their time beside that of one of them alone.
+void Recipes_OverlappingBesideAlone(benchmark::State& state) {
+  constexpr int Rows = 300'000;
+  const QString table = QStringLiteral("bench_recipe");
+  const auto onFreshTable = [&](const char* phase) {
+    PrepareThreeFieldTable(table, Rows, {2, 2, 2});
+    return inChild(phase, table);
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = Alternating(
+        {[&] { return onFreshTable("recipebc"); }, [&] { return onFreshTable("overlapping"); }}, 2);
+    const Phase alone = measured[0], together = measured[1];
+    state.SetIterationTime(alone.seconds + together.seconds);
+    state.counters["alone_s"] = alone.seconds;
+    state.counters["together_s"] = together.seconds;
+    state.counters["together_over_alone"] = together.seconds / alone.seconds;
+    state.counters["exit_codes"] = double(alone.reports + together.reports);
+  }
+}
+
 // A table without a key, whose rows are found by all their values: 100,000 rows of which
 // half change, the run beside the server's own statement (through the delay proxy when
 // scripts/bench --rtt runs it).
@@ -404,6 +552,11 @@ BENCHMARK(KeylessTwins_RunBesideServerStatement)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+BENCHMARK(Recipe_ThreeFieldsBesideThreeRunsAndStatement)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+BENCHMARK(Recipes_OverlappingBesideAlone)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(Recipe_ThreeFieldsBesideOneRun)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(WideTable_RunAndUndoMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(TrailingSpaces_RegexBesideOperation)
@@ -435,10 +588,15 @@ int main(int argc, char** argv) {
            : name == "clean"     ? cleanFromTheTerminal(table, false)
            : name == "cleandry"  ? cleanFromTheTerminal(table, true)
            : name == "trailing"
-               ? cleanFromTheTerminal(table, false, {"--operation", "remove-extra-spaces-at-end"})
-           : name == "regex" ? cleanFromTheTerminal(table, false,
-                                                    {"--operation", "replace-regex", "--answer",
-                                                     R"(\s+$)", "--answer", ""})
-                             : RunThroughTheButtonsCode(argc, argv, table, BenchConnectionString());
+               ? cleanFromTheTerminal(table, false,
+                                      {"--field", "v", "--operation", "remove-extra-spaces-at-end"})
+           : name == "regex"      ? cleanFromTheTerminal(table, false,
+                                                         {"--field", "v", "--operation", "replace-regex",
+                                                          "--answer", R"(\s+$)", "--answer", ""})
+           : name == "runs3"      ? threeRunsFromTheTerminal(table)
+           : name == "recipe3cli" ? recipeFromTheTerminal(table)
+           : name == "statement3"
+               ? threeColumnStatement(table)
+               : RunThroughTheButtonsCode(argc, argv, table, BenchConnectionString());
   });
 }

@@ -17,6 +17,8 @@ struct QueuedRow {
   bool inChunk = false;                // false: written on its own
   qsizetype from = 0, to = 0;          // its bytes of the chunk's rows as listed
   std::optional<WriteOutcome> result;  // known once its chunk was written or tried
+  // Of a row written field by field after its chunk left it: each slot's result.
+  std::vector<WriteOutcome> fieldResults;
   bool writes(int slot) const { return writtenSlots & (quint64{1} << slot); }
 };
 

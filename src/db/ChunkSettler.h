@@ -25,6 +25,17 @@ class ChunkAttempter {
   virtual ChunkAttempt attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
                                     const std::vector<std::size_t>& part, WriteObserver* observer,
                                     std::vector<std::size_t>& atFault, bool inOrder) = 0;
+  // Of rows that a chunk left as no longer read, in a flush not in order: writes each field
+  // of the rows of `part` where that field still stands as read, in a transaction of its
+  // own, and sets each row's fieldResults: Written, or why not (AlreadyThere, ChangedSince,
+  // Gone). Anything but Written leaves the rows to be written on their own, as does an engine
+  // that cannot.
+  virtual ChunkAttempt attemptFieldByField(std::vector<QueuedRow>& rows,
+                                           const std::vector<std::size_t>& part,
+                                           WriteObserver* observer) {
+    (void)rows, (void)part, (void)observer;
+    return ChunkAttempt::Split;
+  }
   // Whether all of `rows` may go as one chunk on a thread of its own while the caller reads
   // and queues the next.
   virtual bool mayGoUnderWay(const std::vector<QueuedRow>& rows) const = 0;
@@ -58,6 +69,7 @@ class ChunkSettler {
   void settle(const std::vector<std::size_t>& part, const ChunkAttempted& tried, Flush& flush);
   std::vector<std::size_t> allWriting() const;
   void finishUnderWay(Flush& flush);
+  void writeFieldByField(const std::vector<std::size_t>& part, Flush& flush);
   void writeAlone(std::size_t i, Flush& flush);
   void tell(std::size_t i, Result result, Flush& flush);
   void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);

@@ -130,6 +130,7 @@ bool ChunkTable::make(QString* whyNot) {
   sql_.updateHead =
       "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + updater_.table() + " AS t JOIN ";
   sql_.updateTail = updateTail(join.join(" AND "));
+  if (!derived()) makeFieldByField(join.join(" AND "));
   return true;
 }
 
@@ -218,20 +219,47 @@ QByteArray ChunkTable::updateTail(const QByteArray& join) const {
   QByteArrayList assignments, conditions;
   const bool several = written_.size() > 1;
   for (std::size_t slot = 0; slot < written_.size(); ++slot) {
-    const FieldInfo& info = fields_.at(written_[slot]);
-    const QByteArray number = QByteArray::number(slot);
-    const QByteArray column = "t." + QuotedIdentifier(info.column);
-    const QByteArray after = "c.a" + number;
-    const QByteArray newValue = info.binary ? after : "CONVERT(" + after + " USING utf8mb4)";
-    const QByteArray stands = StandsAsRead(info, "t.", "c.b" + number);
-    const QByteArray keeps = "c.b" + number + " IS NULL AND c.a" + number + " IS NULL";
-    assignments << column + " = " +
-                       (several ? "IF(" + keeps + ", " + column + ", " + newValue + ")" : newValue);
-    conditions << (several ? "(" + keeps + " OR " + stands + ")" : stands);
+    const SlotSql field = slotSql(slot);
+    assignments << field.column + " = " +
+                       (several ? "IF(" + field.keeps + ", " + field.column + ", " +
+                                      field.newValue + ")"
+                                : field.newValue);
+    conditions << (several ? "(" + field.keeps + " OR " + field.stands + ")" : field.stands);
   }
   if (!derived()) assignments << "c.written = 1";
   return " AS c ON " + join + " SET " + assignments.join(", ") + " WHERE " +
          conditions.join(" AND ");
+}
+
+void ChunkTable::makeFieldByField(const QByteArray& join) {
+  QByteArrayList states, assignments, written;
+  for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+    const SlotSql field = slotSql(slot);
+    const QByteArray writes = "NOT (" + field.keeps + ") AND " + field.stands;
+    states << "CASE WHEN " + field.keeps + " THEN 0 WHEN " + field.stands + " THEN 1 WHEN " +
+                  field.holdsNew + " THEN 2 ELSE 3 END";
+    assignments << field.column + " = IF(" + writes + ", " + field.newValue + ", " + field.column +
+                       ")";
+    written << "(" + writes + ")";
+  }
+  const QByteArray joined = updater_.table() + " AS t JOIN " + name_ + " AS c ON " + join;
+  sql_.fieldStates = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT c.n, " +
+                     states.join(", ") + " FROM " + joined + " FOR UPDATE";
+  sql_.fieldUpdate = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR UPDATE " + joined + " SET " +
+                     assignments.join(", ") + " WHERE " + written.join(" OR ");
+}
+
+// The parts of the statements about the field of `slot`: the table's column (t) and the chunk
+// table's values (c).
+ChunkTable::SlotSql ChunkTable::slotSql(std::size_t slot) const {
+  const FieldInfo& info = fields_.at(written_[slot]);
+  const QByteArray number = QByteArray::number(slot);
+  const QByteArray before = "c.b" + number, after = "c.a" + number;
+  return {.column = "t." + QuotedIdentifier(info.column),
+          .newValue = info.binary ? after : "CONVERT(" + after + " USING utf8mb4)",
+          .keeps = before + " IS NULL AND " + after + " IS NULL",
+          .stands = StandsAsRead(info, "t.", before),
+          .holdsNew = StandsAsRead(info, "t.", after)};
 }
 
 // How a derived table's key values take the key's own types, so that the join compares

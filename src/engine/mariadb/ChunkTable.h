@@ -65,6 +65,13 @@ class ChunkTable {
   // The rows of `part` that the last UPDATE did not write, as the chunk table marks them.
   std::vector<std::size_t> rowsNotWritten(const std::vector<std::size_t>& part) const;
 
+  // Of rows that a chunk left, filled in the chunk table anew: the statement that reads, and
+  // locks, how each row stands, each field's state in the row's order of slots (0: kept,
+  // 1: stands as read, 2: holds its new value, 3: holds another), its row gone where it
+  // reads none; and the UPDATE that then writes each field that stands as read.
+  const QByteArray& fieldStates() const { return sql_.fieldStates; }
+  const QByteArray& fieldUpdate() const { return sql_.fieldUpdate; }
+
   // Of a table without a key: the statement that lists the rows (twins as one, with their
   // number) in the chunk table and counts, locked, how often each stands in the table; and
   // the UPDATE that then writes them.
@@ -88,6 +95,14 @@ class ChunkTable {
   bool makeKeyless(MYSQL* mysql, QString* whyNot);
   bool castKeys(MYSQL* mysql);
   QByteArray updateTail(const QByteArray& join) const;
+  void makeFieldByField(const QByteArray& join);
+  struct SlotSql {
+    QByteArray column, newValue;
+    QByteArray keeps;     // the row keeps the field: it has no values of it in the chunk
+    QByteArray stands;    // the field holds its value as read
+    QByteArray holdsNew;  // the field holds its new value
+  };
+  SlotSql slotSql(std::size_t slot) const;
   quint32 rowHash(const std::vector<FieldBytes>& row) const;
 
   MariaDbSession& session_;
@@ -100,8 +115,9 @@ class ChunkTable {
   Form form_ = Form::Table;
   struct Statements {
     QByteArray insertHead;
-    QByteArray updateHead, updateTail;  // the UPDATE around its chunk
-    QByteArray count;                   // of a keyless table: how often each row stands in it
+    QByteArray updateHead, updateTail;    // the UPDATE around its chunk
+    QByteArray count;                     // of a keyless table: how often each row stands in it
+    QByteArray fieldStates, fieldUpdate;  // of rows a chunk left
   };
   Statements sql_;
   struct Cast {

@@ -158,6 +158,71 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
   return journalAndCommit(transaction, part, observer);
 }
 
+// The rows that a chunk left: their states read and locked first, then each field that
+// stands as read written by one UPDATE. Each row's field results are set once committed.
+ChunkAttempt ChunkWrite::writeFieldByField(const std::vector<std::size_t>& part,
+                                           WriteObserver* observer) {
+  if (!table_.throughArrays()) return ChunkAttempt::Split;
+  MYSQL* mysql = session_.idle();
+  std::vector<std::vector<WriteOutcome>> results(part.size());
+  std::vector<quint64> standing(part.size(), 0);  // by row of `part`: the slots that stand
+  std::map<std::size_t, std::size_t> rowOf;       // the rows of `part` by their number
+  for (std::size_t r = 0; r < part.size(); ++r) {
+    rowOf[part[r]] = r;
+    // A row the states do not name is gone.
+    results[r].assign(written_.size(), WriteOutcome::Gone);
+  }
+  try {
+    table_.fill(writing_, part);
+  } catch (const DbError& failure) {
+    return ChunkAttemptAfter(failure);
+  }
+  Transaction transaction = Transaction::Begin(mysql);
+  const QByteArray& states = table_.fieldStates();
+  if (mysql_real_query(mysql, states.constData(), states.size())) return failedChunk(mysql);
+  {
+    const ResultHandle read(mysql_store_result(mysql));
+    if (!read) return failedChunk(mysql);
+    constexpr WriteOutcome Stated[] = {WriteOutcome::NotWritten, WriteOutcome::Written,
+                                       WriteOutcome::AlreadyThere, WriteOutcome::ChangedSince};
+    while (const MYSQL_ROW row = mysql_fetch_row(read.get())) {
+      const auto at = rowOf.find(std::size_t(QByteArray(row[0]).toULongLong()));
+      if (at == rowOf.end()) return ChunkAttempt::Split;
+      for (std::size_t slot = 0; slot < written_.size(); ++slot) {
+        const int state = std::clamp(QByteArray(row[slot + 1]).toInt(), 0, 3);
+        results[at->second][slot] = Stated[state];
+        if (state == 1) standing[at->second] |= quint64{1} << slot;
+      }
+    }
+  }
+  std::vector<std::size_t> writes;
+  std::vector<quint64> writesSlots;
+  for (std::size_t r = 0; r < part.size(); ++r) {
+    if (standing[r] == 0) continue;
+    writes.push_back(part[r]);
+    writesSlots.push_back(standing[r]);
+  }
+  table_.leftRows(true);
+  if (!writes.empty()) {
+    const QByteArray& update = table_.fieldUpdate();
+    if (mysql_real_query(mysql, update.constData(), update.size())) return failedChunk(mysql);
+    if (mysql_affected_rows(mysql) != writes.size()) return ChunkAttempt::Split;
+  }
+  TellingAhead told(observer, [&] { return changesOf(writes, &writesSlots); });
+  told.take();
+  try {
+    transaction.commit();
+  } catch (const DbError& failure) {
+    if (failure.connectionLost()) settleInDoubt(told, part, failure);
+    return ChunkAttemptAfter(failure);
+  }
+  told.settle(WriteSettled::Written);
+  for (std::size_t r = 0; r < part.size(); ++r) {
+    writing_[part[r]].fieldResults = std::move(results[r]);
+  }
+  return ChunkAttempt::Written;
+}
+
 // Rows alike in every byte, as groups of the rows of `part`.
 std::vector<std::vector<std::size_t>> ChunkWrite::twinsOf(
     const std::vector<std::size_t>& part) const {
@@ -258,7 +323,8 @@ void ChunkWrite::settleInDoubt(TellingAhead& told, const std::vector<std::size_t
 // The changes that writing `rows` makes, field by field, so that each field's values come
 // together. Their bytes are those of the queued rows, not copies: the observer reads them
 // while they are told, and the rows stay until their chunk is settled.
-std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& rows) const {
+std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& rows,
+                                             const std::vector<quint64>* slotMasks) const {
   const auto bytes = [](std::optional<QByteArrayView> value) -> std::optional<QByteArray> {
     if (!value) return std::nullopt;
     return QByteArray::fromRawData(value->data(), value->size());
@@ -268,8 +334,10 @@ std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& row
   changes.reserve(rows.size());
   for (int slot = 0; slot < int(written_.size()); ++slot) {
     const RowChange shape = updater_.changeShape(written_[std::size_t(slot)]);
-    for (std::size_t i : rows) {
-      if (!writing_[i].writes(slot)) continue;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const std::size_t i = rows[r];
+      const quint64 writes = slotMasks ? (*slotMasks)[r] : writing_[i].writtenSlots;
+      if (!(writes & (quint64{1} << slot))) continue;
       const QByteArray& packed = writing_[i].packed;
       RowChange& change = changes.emplace_back(shape);
       change.identity.reserve(keys);

@@ -32,6 +32,9 @@ class ChunkWrite {
   // the rest. A lost link is thrown, its rows in doubt where the commit may have been made.
   ChunkAttempt write(const std::vector<std::size_t>& part, WriteObserver* observer,
                      std::vector<std::size_t>& atFault, bool inOrder);
+  // Writes each field of the rows of `part` where it stands as read, as
+  // ChunkAttempter::attemptFieldByField.
+  ChunkAttempt writeFieldByField(const std::vector<std::size_t>& part, WriteObserver* observer);
 
  private:
   ChunkAttempt writeKeyed(const std::vector<std::size_t>& part, WriteObserver* observer,
@@ -50,7 +53,9 @@ class ChunkWrite {
   ChunkAttempt settleWritten(TellingAhead& told, const std::vector<std::size_t>& rows);
   [[noreturn]] void settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
                                   const DbError& failure);
-  std::vector<RowChange> changesOf(const std::vector<std::size_t>& rows) const;
+  // `slotMasks`, when given, holds for each of `rows` the slots it writes, a bit each.
+  std::vector<RowChange> changesOf(const std::vector<std::size_t>& rows,
+                                   const std::vector<quint64>* slotMasks = nullptr) const;
 
   MariaDbSession& session_;
   ChunkTable& table_;

@@ -163,6 +163,14 @@ ChunkAttempt MariaDbGroupedWriter::attemptChunk(std::vector<QueuedRow>& rows,
 }
 
 // When they all share a chunk, go through arrays, and the session is not reading.
+ChunkAttempt MariaDbGroupedWriter::attemptFieldByField(std::vector<QueuedRow>& rows,
+                                                       const std::vector<std::size_t>& part,
+                                                       WriteObserver* observer) {
+  // The rows were listed for their chunk already; this attempt fills the chunk table anew.
+  return ChunkWrite(session_, *table_, updater_, written_, rows, {})
+      .writeFieldByField(part, observer);
+}
+
 bool MariaDbGroupedWriter::mayGoUnderWay(const std::vector<QueuedRow>& rows) const {
   return table_->throughArrays() && !table_->keyless() && !rows.empty() && session_.idleNow() &&
          std::all_of(rows.begin(), rows.end(),

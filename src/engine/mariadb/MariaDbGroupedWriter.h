@@ -48,6 +48,9 @@ class MariaDbGroupedWriter final : public GroupedWriter, private ChunkAttempter 
   ChunkAttempt attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
                             const std::vector<std::size_t>& part, WriteObserver* observer,
                             std::vector<std::size_t>& atFault, bool inOrder) override;
+  ChunkAttempt attemptFieldByField(std::vector<QueuedRow>& rows,
+                                   const std::vector<std::size_t>& part,
+                                   WriteObserver* observer) override;
   bool mayGoUnderWay(const std::vector<QueuedRow>& rows) const override;
   qsizetype chunkBytes() const;
 
