@@ -16,12 +16,15 @@
 #include <QTemporaryFile>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "BenchDatabase.h"
 #include "ChangePreview.h"
+#include "Connection.h"
 #include "ConnectionString.h"
 #include "FieldUpdateRun.h"
 #include "FloorLoop.h"
@@ -72,6 +75,8 @@ void startTerminal(QProcess& program, const QString& table, bool dryRun, const Q
   environment.insert("MYSQL_PWD", connection.password);
   program.setProcessEnvironment(environment);
   program.setStandardOutputFile(QProcess::nullDevice());
+  // What goes wrong is seen.
+  program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   program.start(KLARIFELD_CLEAN_PATH, arguments);
 }
 
@@ -469,6 +474,50 @@ void Keyless_RunBesideServerStatement(benchmark::State& state) {
   }
 }
 
+// A table without a key of 20,000 rows, half of which change, while another client inserts
+// and deletes rows alike in every byte to rows of the table, one at a time: the run beside
+// the same run without that client.
+void Keyless_RunBesideWriterOfIdenticalRows(benchmark::State& state) {
+  constexpr int Rows = 20'000;
+  const auto onKeylessTable = [](bool contended) {
+    PrepareBenchTable(RunTable, true, Rows);
+    Database(BenchDatabaseName).exec("ALTER TABLE " + RunTable + " DROP PRIMARY KEY");
+    std::atomic<bool> writing = contended;
+    std::atomic<long> written = 0;
+    std::thread other([&] {
+      Connection connection;
+      connection.Open(BenchConnectionString());
+      for (int n = 0; writing; ++n) {
+        const int id = 1 + (n * 7919) % Rows;
+        connection.Execute(QStringLiteral("INSERT INTO %1 SELECT * FROM %1 WHERE id = %2 LIMIT 1")
+                               .arg(RunTable)
+                               .arg(id));
+        connection.Execute(
+            QStringLiteral("DELETE FROM %1 WHERE id = %2 LIMIT 1").arg(RunTable).arg(id));
+        ++written;
+      }
+    });
+    Phase run = inChild("run", RunTable);
+    writing = false;
+    other.join();
+    run.reports = run.reports * 1'000'000 + written;
+    return run;
+  };
+  for (auto _ : state) {
+    const QTemporaryDir dataHome;
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const std::vector<Phase> measured = Alternating(
+        {[&] { return onKeylessTable(false); }, [&] { return onKeylessTable(true); }}, 2);
+    const Phase alone = measured[0], contended = measured[1];
+    state.SetIterationTime(alone.seconds + contended.seconds);
+    state.counters["alone_s"] = alone.seconds;
+    state.counters["contended_s"] = contended.seconds;
+    state.counters["contended_over_alone"] = contended.seconds / alone.seconds;
+    state.counters["boxes_shown"] = double(contended.reports / 1'000'000);
+    state.counters["other_writes"] = double(contended.reports % 1'000'000);
+  }
+}
+
 // A table without a key whose million rows hold ten values, each in 100,000 rows alike in
 // every byte; five of them change (500,000 rows). The run beside the server's own statement.
 void KeylessTwins_RunBesideServerStatement(benchmark::State& state) {
@@ -548,6 +597,10 @@ BENCHMARK(Keyless_RunBesideServerStatement)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);
+BENCHMARK(Keyless_RunBesideWriterOfIdenticalRows)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(KeylessTwins_RunBesideServerStatement)
     ->Iterations(1)
     ->UseManualTime()
@@ -595,8 +648,10 @@ int main(int argc, char** argv) {
                                                           "--answer", R"(\s+$)", "--answer", ""})
            : name == "runs3"      ? threeRunsFromTheTerminal(table)
            : name == "recipe3cli" ? recipeFromTheTerminal(table)
-           : name == "statement3"
-               ? threeColumnStatement(table)
+           : name == "statement3" ? threeColumnStatement(table)
+           : name == "recipebc"   ? recipeOnBandC(table)
+           : name == "overlapping"
+               ? overlappingRecipes(table)
                : RunThroughTheButtonsCode(argc, argv, table, BenchConnectionString());
   });
 }
