@@ -445,3 +445,22 @@ TEST_F(GroupedWriteTest, RowsThatAChunkLeftHaveTheirFieldsWrittenTogetherAndTold
   EXPECT_EQ(db.column("SELECT w FROM t ORDER BY id"),
             Column({text("m n"), text("other"), text("q r"), text("st"), text("uv")}));
 }
+
+TEST_F(GroupedWriteTest, AKeylessTableTooWideForAChunkInMemoryHasItsChunkOnDisk) {
+  db.exec(
+      "CREATE TABLE t (v VARCHAR(20), w TEXT);"
+      "INSERT INTO t VALUES ('a b', REPEAT('x', 5000)), ('a b', REPEAT('x', 5000)), ('c d', "
+      "NULL), ('ef', 'y')");
+  audit();
+  MainWindow& form = chooseField();
+  clickEntry(form.fieldList, 0);
+  run(form, u"Remove All Spaces in Selected Field");
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  const auto sorted = [&] { return db.column("SELECT v FROM t ORDER BY v"); };
+  EXPECT_EQ(sorted(), Column({text("ab"), text("ab"), text("cd"), text("ef")}));
+  EXPECT_EQ(auditedWrites(), Column(3, text("1")));
+
+  form.undoRun(journalRuns().at(0).id);
+  EXPECT_EQ(sorted(), Column({text("a b"), text("a b"), text("c d"), text("ef")}));
+  EXPECT_EQ(db.column("SELECT COUNT(*) FROM t WHERE w = REPEAT('x', 5000)"), Column{text("2")});
+}

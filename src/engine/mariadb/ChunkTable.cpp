@@ -313,19 +313,15 @@ bool ChunkTable::castKeys(MYSQL* mysql) {
 // (twins) are one row of the chunk, with their number.
 bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
   const std::vector<int>& identity = updater_.identityFields();
-  QByteArrayList columns, hashed, match;
+  QByteArrayList hashed, match;
   for (std::size_t i = 0; i < identity.size(); ++i) {
-    const QByteArray copy = "k" + QByteArray::number(i);
     const QByteArray bytes = BytesAsRead(fields_.at(identity[i]), "t.");
-    columns << copy + " LONGBLOB NULL";
     hashed << "IFNULL(CONCAT(LENGTH(" + bytes + "), ':', " + bytes + "), 'N')";
-    match << StandsAsRead(fields_.at(identity[i]), "t.", "c." + copy);
+    match << StandsAsRead(fields_.at(identity[i]), "t.", "c.k" + QByteArray::number(i));
+    keylessCapacity_.push_back(qsizetype(fields_.at(identity[i]).length));
   }
-  const QByteArray create = "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
-                            " (n INT UNSIGNED NOT NULL PRIMARY KEY, h INT UNSIGNED NOT NULL, " +
-                            columns.join(", ") +
-                            ", after_value LONGBLOB NULL, twins INT UNSIGNED NOT NULL, KEY (h)) "
-                            "ENGINE=InnoDB";
+  keylessCapacity_.push_back(qsizetype(fields_.at(written_.front()).length));
+  const QByteArray create = keylessCreation(false);
   if (mysql_real_query(mysql, create.constData(), create.size())) {
     const DbError failure = MariaDbError(mysql);
     if (failure.connectionLost()) throw failure;
@@ -340,8 +336,11 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
   form_ = Form::Keyless;
   maxRows_ = KeylessChunkRows;
   // A chunk's values may fill half of this, the statement around them aside.
-  const std::vector<qint64> packet = ServerNumbers(mysql, "SELECT @@max_allowed_packet");
-  const qint64 statementBytes = std::min(packet.empty() ? 0 : packet[0], MaxKeylessStatementBytes);
+  const std::vector<qint64> sizes =
+      ServerNumbers(mysql, "SELECT @@max_allowed_packet, " + HeapBytes);
+  if (sizes.size() != 2) throw DbError(QStringLiteral("The server did not say its sizes."));
+  const qint64 statementBytes = std::min(sizes[0], MaxKeylessStatementBytes);
+  keylessHeap_ = sizes[1];
   maxBytes_ = 2 * (statementBytes - (qint64{2} << 20));
 
   QByteArray names = "n, h";
@@ -352,8 +351,8 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
                           " AS c ON c.h = CRC32(CONCAT(" + hashed.join(", ") + ")) AND " +
                           match.join(" AND ");
   // Locks what it counts: the rows cannot change before the UPDATE that follows.
-  sql_.count = "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT c.n, COUNT(*) FROM " + join +
-               " GROUP BY c.n FOR UPDATE";
+  sql_.count =
+      "SET STATEMENT innodb_lock_wait_timeout = 0 FOR SELECT c.n FROM " + join + " FOR UPDATE";
   const FieldInfo& info = fields_.at(written_.front());
   const QByteArray newValue = info.binary ? QByteArray("c.after_value")
                                           : QByteArray("CONVERT(c.after_value USING utf8mb4)");
@@ -514,7 +513,50 @@ QByteArray ChunkTable::keylessLeaving(const std::vector<std::size_t>& rows) cons
   return sql + ')';
 }
 
-QByteArray ChunkTable::keylessCount(const QByteArray& rows) const {
-  return "DELETE FROM " + name_ + "; " + Transaction::Opening + sql_.insertHead + rows + "; " +
+QByteArray ChunkTable::keylessCount(const QByteArray& rows, bool inMemory) const {
+  return keylessCreation(inMemory) + "; " + Transaction::Opening + sql_.insertHead + rows + "; " +
          sql_.count;
+}
+
+// The chunk table of a keyless table, made anew for each chunk: in memory, where its index of
+// hashes finds a row quickest, when the chunk fits there; else on disk, where values of any
+// size fit and a chunk may hold as many rows as its statement.
+QByteArray ChunkTable::keylessCreation(bool inMemory) const {
+  const auto type = [&](std::size_t column) {
+    return inMemory ? "VARBINARY(" + QByteArray::number(keylessCapacity_[column]) + ")"
+                    : QByteArray("LONGBLOB");
+  };
+  QByteArray columns;
+  for (std::size_t i = 0; i + 1 < keylessCapacity_.size(); ++i) {
+    columns += "k" + QByteArray::number(i) + ' ' + type(i) + " NULL, ";
+  }
+  return QByteArray(inMemory ? "SET STATEMENT max_heap_table_size = " + HeapBytes + " FOR " : "") +
+         "CREATE OR REPLACE TEMPORARY TABLE " + name_ +
+         " (n INT UNSIGNED NOT NULL PRIMARY KEY, h INT UNSIGNED NOT NULL, " + columns +
+         "after_value " + type(keylessCapacity_.size() - 1) +
+         " NULL, twins INT UNSIGNED NOT NULL, KEY (h)) ENGINE=" + (inMemory ? "MEMORY" : "InnoDB");
+}
+
+bool ChunkTable::keylessFitsInMemory(const std::vector<QueuedRow>& writing,
+                                     const std::vector<std::size_t>& rows) const {
+  qsizetype rowBytes = 0;
+  for (qsizetype capacity : keylessCapacity_) {
+    if (capacity <= 0) return false;
+    rowBytes += capacity;
+  }
+  // Rows in memory take their full width; half the allowed size leaves room to spare.
+  if (rowBytes > InMemoryRowBytes || qint64(rows.size()) * (rowBytes + 256) > keylessHeap_ / 2) {
+    return false;
+  }
+  // A row is packed as its values, then its field's old value and its new one.
+  const std::size_t values = keylessCapacity_.size() - 1;
+  for (std::size_t i : rows) {
+    qsizetype at = 0;
+    for (std::size_t column = 0; column < values + 2; ++column) {
+      const std::optional<QByteArrayView> value = NextPackedValue(writing[i].packed, at);
+      const qsizetype capacity = keylessCapacity_[std::min(column, values)];
+      if (column != values && value && value->size() > capacity) return false;
+    }
+  }
+  return true;
 }

@@ -73,9 +73,13 @@ class ChunkTable {
   const QByteArray& fieldUpdate() const { return sql_.fieldUpdate; }
 
   // Of a table without a key: the statement that lists the rows (twins as one, with their
-  // number) in the chunk table and counts, locked, how often each stands in the table; and
-  // the UPDATE that then writes them.
-  QByteArray keylessCount(const QByteArray& rows) const;
+  // number) in the chunk table made anew, and reads, locked, the number of the chunk's row
+  // that each row of the table matches: how often each stands there; and the UPDATE that
+  // then writes them. `inMemory` makes the chunk table in memory, where a row is found
+  // quickest: when keylessFitsInMemory says the rows fit there.
+  QByteArray keylessCount(const QByteArray& rows, bool inMemory) const;
+  bool keylessFitsInMemory(const std::vector<QueuedRow>& writing,
+                           const std::vector<std::size_t>& rows) const;
   const QByteArray& keylessUpdate() const { return sql_.updateHead; }
   // The statement that takes the rows numbered `rows` out of the chunk table.
   QByteArray keylessLeaving(const std::vector<std::size_t>& rows) const;
@@ -93,6 +97,7 @@ class ChunkTable {
   bool create(MYSQL* mysql, QString* whyNot);
   QByteArray creation(const std::vector<qsizetype>& valueBytes) const;
   bool makeKeyless(MYSQL* mysql, QString* whyNot);
+  QByteArray keylessCreation(bool inMemory) const;
   bool castKeys(MYSQL* mysql);
   QByteArray updateTail(const QByteArray& join) const;
   void makeFieldByField(const QByteArray& join);
@@ -125,6 +130,10 @@ class ChunkTable {
   };
   std::vector<Cast> keyCasts_;            // of a derived table: its key values to the key's types
   std::vector<qsizetype> valueCapacity_;  // bytes a value of each slot may have; none: no limit
+  // Of a table without a key: the bytes each of its values may have, then its field's new
+  // value, as the table's columns say (0: no limit); and the size a table in memory may take.
+  std::vector<qsizetype> keylessCapacity_;
+  qint64 keylessHeap_ = 0;
   qsizetype maxBytes_ = 0;
   int maxRows_ = 0;
   std::unique_ptr<ChunkInsert> insert_;

@@ -117,25 +117,33 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
                                       std::vector<std::size_t>& atFault) {
   const std::vector<std::vector<std::size_t>> twins = twinsOf(part);
   MYSQL* mysql = session_.idle();
-  const QByteArray sql = table_.keylessCount(keylessRows(twins));
+  std::vector<std::size_t> listed;  // the rows the chunk table holds: one of each twins
+  for (const std::vector<std::size_t>& alike : twins) listed.push_back(alike.front());
+  const QByteArray sql =
+      table_.keylessCount(keylessRows(twins), table_.keylessFitsInMemory(writing_, listed));
+  // The entries are kept while the server counts and writes; a chunk that does not write them
+  // all settles them as not written.
+  TellingAhead told(observer, [this, &part] { return changesOf(part); });
   Transaction transaction = Transaction::OpenedBy(mysql);
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
-  std::map<std::size_t, qulonglong> found;  // by the first row of each twins
+  // How often each twins stands, by its first row: the count names that row once for each.
+  std::vector<qulonglong> found(writing_.size(), 0);
   int status = 0;
   do {
     if (mysql_field_count(mysql) == 0) continue;
-    const ResultHandle counted(mysql_store_result(mysql));
+    const ResultHandle counted(mysql_use_result(mysql));
     if (!counted) return failedChunk(mysql);
     while (const MYSQL_ROW row = mysql_fetch_row(counted.get())) {
-      found[std::size_t(QByteArray(row[0]).toULongLong())] = QByteArray(row[1]).toULongLong();
+      const std::size_t first = std::size_t(QByteArray(row[0]).toULongLong());
+      if (first < found.size()) ++found[first];
     }
+    if (mysql_errno(mysql)) return failedChunk(mysql);
   } while ((status = mysql_next_result(mysql)) == 0);
   if (status > 0) return failedChunk(mysql);
   std::vector<std::size_t> amongMore;  // the first rows of those twins
   qulonglong joinedRows = 0;
   for (const std::vector<std::size_t>& alike : twins) {
-    const auto count = found.find(alike.front());
-    const qulonglong standing = count == found.end() ? 0 : count->second;
+    const qulonglong standing = found[alike.front()];
     if (standing < alike.size()) {
       atFault.insert(atFault.end(), alike.begin(), alike.end());
     } else if (standing > alike.size()) {
@@ -155,7 +163,7 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
   } catch (const DbError& failure) {
     return ChunkAttemptAfter(failure);
   }
-  return journalAndCommit(transaction, part, observer);
+  return journalAndCommit(transaction, part, told);
 }
 
 // The rows that a chunk left: their states read and locked first, then each field that
