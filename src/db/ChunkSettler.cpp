@@ -176,6 +176,7 @@ void ChunkSettler::writeFieldByField(const std::vector<std::size_t>& part, Flush
   for (std::size_t i : part) {
     if (!writing(i).result) left.push_back(i);
   }
+  // A single row costs fewer round trips on its own.
   if (flush.inOrder || !flush.goOn || left.size() < 2) return;
   try {
     attempter_.attemptFieldByField(inFlight_.rows(), left, flush.observer);
