@@ -314,8 +314,10 @@ void ChunkTable::appendRow(QByteArray& listed, qsizetype n, const std::vector<Fi
   AppendNumber(listed, n);
   name('n', 0, false);
   if (keyless()) {
+    std::vector<std::optional<QByteArrayView>> values;
+    for (int field : updater_.identityFields()) values.push_back(viewOf(row[std::size_t(field)]));
     listed += ',';
-    AppendNumber(listed, rowHash(row));
+    AppendNumber(listed, RowHash(values));
   }
   const std::vector<int>& key = updater_.identityFields();
   for (std::size_t i = 0; i < key.size(); ++i) {

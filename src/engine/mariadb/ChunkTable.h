@@ -4,6 +4,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "ChunkRows.h"
@@ -78,6 +79,13 @@ class ChunkTable {
   // then writes them. `inMemory` makes the chunk table in memory, where a row is found
   // quickest: when keylessFitsInMemory says the rows fit there.
   QByteArray keylessCount(const QByteArray& rows, bool inMemory) const;
+  // Through arrays: the statements that make the chunk table anew and open the transaction;
+  // then fillKeyless() lists the rows, one of each `twins` with their number (throws
+  // DbError), and keylessLockedCount() counts them.
+  QByteArray keylessOpening(bool inMemory) const;
+  void fillKeyless(const std::vector<QueuedRow>& writing,
+                   const std::vector<std::vector<std::size_t>>& twins);
+  const QByteArray& keylessLockedCount() const { return sql_.count; }
   bool keylessFitsInMemory(const std::vector<QueuedRow>& writing,
                            const std::vector<std::size_t>& rows) const;
   const QByteArray& keylessUpdate() const { return sql_.updateHead; }
@@ -108,7 +116,7 @@ class ChunkTable {
     QByteArray holdsNew;  // the field holds its new value
   };
   SlotSql slotSql(std::size_t slot) const;
-  quint32 rowHash(const std::vector<FieldBytes>& row) const;
+  static quint32 RowHash(std::span<const std::optional<QByteArrayView>> values);
 
   MariaDbSession& session_;
   const FieldCollection& fields_;

@@ -4,6 +4,7 @@
 #include <QByteArrayList>
 #include <algorithm>
 
+#include "ChunkInsert.h"
 #include "ChunkTable.h"
 #include "ChunkTableSizes.h"
 #include "MariaDbError.h"
@@ -59,11 +60,18 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
   if (sizes.size() != 2) throw DbError(QStringLiteral("The server did not say its sizes."));
   const qint64 statementBytes = std::min(sizes[0], MaxKeylessStatementBytes);
   keylessHeap_ = sizes[1];
-  maxBytes_ = 2 * (statementBytes - (qint64{2} << 20));
-
   QByteArray names = "n, h";
   for (std::size_t i = 0; i < identity.size(); ++i) names += ", k" + QByteArray::number(i);
-  sql_.insertHead = "INSERT INTO " + name_ + " (" + names + ", after_value, twins) VALUES ";
+  names += ", after_value, twins";
+  sql_.insertHead = "INSERT INTO " + name_ + " (" + names + ") VALUES ";
+  using Column = ChunkInsert::Column;
+  std::vector<Column> layout{Column::Number, Column::Number};
+  layout.insert(layout.end(), identity.size() + 1, Column::Bytes);
+  layout.push_back(Column::Number);
+  insert_ = ChunkInsert::Prepare(mysql, name_, names, std::move(layout));
+  // Listed, the values take twice their size as hex; through arrays, the chunk's values
+  // travel in one packet.
+  maxBytes_ = (insert_ ? 1 : 2) * (statementBytes - (qint64{2} << 20));
   // The table is read first, each of its rows looking up its hash in the chunk's index.
   const QByteArray join = updater_.table() + " AS t STRAIGHT_JOIN " + name_ +
                           " AS c ON c.h = CRC32(CONCAT(" + hashed.join(", ") + ")) AND " +
@@ -79,23 +87,42 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
   return true;
 }
 
-// The hash by which the chunk table of a keyless table finds a row: the CRC-32 of each value
-// as its length and bytes, or N for a null, as the server computes it from the row.
-quint32 ChunkTable::rowHash(const std::vector<FieldBytes>& row) const {
+// The hash by which the chunk table of a keyless table finds a row: the CRC-32 of each of
+// its values (`values`, in the order of the row's identity) as its length and bytes, or N
+// for a null, as the server computes it from the row.
+quint32 ChunkTable::RowHash(std::span<const std::optional<QByteArrayView>> values) {
   uLong crc = crc32(0, nullptr, 0);
   const auto add = [&crc](QByteArrayView bytes) {
     crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes.data()), size_t(bytes.size()));
   };
-  for (int field : updater_.identityFields()) {
-    const FieldBytes& value = row[std::size_t(field)];
-    if (value.null) {
+  for (const std::optional<QByteArrayView>& value : values) {
+    if (!value) {
       add("N");
       continue;
     }
-    add(QByteArray::number(qulonglong(value.length)) + ':');
-    add(QByteArrayView(value.data, qsizetype(value.length)));
+    add(QByteArray::number(value->size()) + ':');
+    add(*value);
   }
   return quint32(crc);
+}
+
+void ChunkTable::fillKeyless(const std::vector<QueuedRow>& writing,
+                             const std::vector<std::vector<std::size_t>>& twins) {
+  const std::size_t keys = updater_.identityFields().size();
+  std::vector<std::optional<QByteArrayView>> values(keys);
+  for (const std::vector<std::size_t>& alike : twins) {
+    // A row is packed as its values, then its field's old value and its new one.
+    const QByteArray& packed = writing[alike.front()].packed;
+    qsizetype at = 0;
+    for (std::optional<QByteArrayView>& value : values) value = NextPackedValue(packed, at);
+    NextPackedValue(packed, at);
+    insert_->addNumber(unsigned(alike.front()));
+    insert_->addNumber(RowHash(values));
+    for (const std::optional<QByteArrayView>& value : values) insert_->addValue(value);
+    insert_->addValue(NextPackedValue(packed, at));
+    insert_->addNumber(unsigned(alike.size()));
+  }
+  insert_->execute();
 }
 
 QByteArray ChunkTable::keylessLeaving(const std::vector<std::size_t>& rows) const {
@@ -107,9 +134,12 @@ QByteArray ChunkTable::keylessLeaving(const std::vector<std::size_t>& rows) cons
   return sql + ')';
 }
 
+QByteArray ChunkTable::keylessOpening(bool inMemory) const {
+  return keylessCreation(inMemory) + "; " + Transaction::Opening;
+}
+
 QByteArray ChunkTable::keylessCount(const QByteArray& rows, bool inMemory) const {
-  return keylessCreation(inMemory) + "; " + Transaction::Opening + sql_.insertHead + rows + "; " +
-         sql_.count;
+  return keylessOpening(inMemory) + sql_.insertHead + rows + "; " + sql_.count;
 }
 
 // The chunk table of a keyless table, made anew for each chunk: in memory, where its index of

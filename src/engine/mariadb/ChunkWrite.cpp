@@ -119,12 +119,23 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
   MYSQL* mysql = session_.idle();
   std::vector<std::size_t> listed;  // the rows the chunk table holds: one of each twins
   for (const std::vector<std::size_t>& alike : twins) listed.push_back(alike.front());
-  const QByteArray sql =
-      table_.keylessCount(keylessRows(twins), table_.keylessFitsInMemory(writing_, listed));
+  const bool inMemory = table_.keylessFitsInMemory(writing_, listed);
   // The entries are kept while the server counts and writes; a chunk that does not write them
   // all settles them as not written.
   TellingAhead told(observer, [this, &part] { return changesOf(part); });
   Transaction transaction = Transaction::OpenedBy(mysql);
+  QByteArray sql;
+  if (table_.throughArrays()) {
+    try {
+      ChunkTable::ServerNumbers(mysql, table_.keylessOpening(inMemory));
+      table_.fillKeyless(writing_, twins);
+    } catch (const DbError& failure) {
+      return ChunkAttemptAfter(failure);
+    }
+    sql = table_.keylessLockedCount();
+  } else {
+    sql = table_.keylessCount(keylessRows(twins), inMemory);
+  }
   if (mysql_real_query(mysql, sql.constData(), sql.size())) return failedChunk(mysql);
   // How often each twins stands, by its first row: the count names that row once for each.
   std::vector<qulonglong> found(writing_.size(), 0);
@@ -170,7 +181,8 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
 // stands as read written by one UPDATE. Each row's field results are set once committed.
 ChunkAttempt ChunkWrite::writeFieldByField(const std::vector<std::size_t>& part,
                                            WriteObserver* observer) {
-  if (!table_.throughArrays()) return ChunkAttempt::Split;
+  // A keyless table's rows go on their own: a row not as read is not found at all.
+  if (!table_.throughArrays() || table_.keyless()) return ChunkAttempt::Split;
   MYSQL* mysql = session_.idle();
   std::vector<std::vector<WriteOutcome>> results(part.size());
   std::vector<quint64> standing(part.size(), 0);  // by row of `part`: the slots that stand
