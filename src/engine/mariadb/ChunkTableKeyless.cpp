@@ -69,9 +69,9 @@ bool ChunkTable::makeKeyless(MYSQL* mysql, QString* whyNot) {
   layout.insert(layout.end(), identity.size() + 1, Column::Bytes);
   layout.push_back(Column::Number);
   insert_ = ChunkInsert::Prepare(mysql, name_, names, std::move(layout));
-  // Listed, the values take twice their size as hex; through arrays, the chunk's values
-  // travel in one packet.
-  maxBytes_ = (insert_ ? 1 : 2) * (statementBytes - (qint64{2} << 20));
+  // Listed as hex, a chunk's values take twice their size; through arrays, fewer bytes than
+  // as they are queued, which hold each row's old value twice.
+  maxBytes_ = 2 * (statementBytes - (qint64{2} << 20));
   // The table is read first, each of its rows looking up its hash in the chunk's index.
   const QByteArray join = updater_.table() + " AS t STRAIGHT_JOIN " + name_ +
                           " AS c ON c.h = CRC32(CONCAT(" + hashed.join(", ") + ")) AND " +
