@@ -89,6 +89,20 @@ void ChunkSettler::finishUnderWay(Flush& flush) {
 // that no row after one told is written before the caller could stop.
 void ChunkSettler::writeInOrder(const std::vector<std::size_t>& part, Flush& flush) {
   if (part.empty()) return;
+  // Another writer changed most rows of the last chunk since they were read: this one goes
+  // field by field at once rather than be tried whole first.
+  if (byFieldFirst_ && !flush.inOrder && part.size() > 1 && writeFieldByField(part, flush)) {
+    std::size_t notStanding = 0;
+    for (std::size_t i : part) {
+      const std::vector<Result>& fields = writing(i).fieldResults;
+      notStanding += std::any_of(fields.begin(), fields.end(), [](Result result) {
+        return result != Result::Written && result != Result::NotWritten;
+      });
+    }
+    byFieldFirst_ = 2 * notStanding > part.size();
+    tellWritten(part, flush);
+    return;
+  }
   ChunkAttempted tried;
   if (flush.goOn) {
     try {
@@ -128,21 +142,18 @@ void ChunkSettler::settle(const std::vector<std::size_t>& part, const ChunkAttem
     return;
   }
   if (tried.attempt == ChunkAttempt::Written) {
-    // Rows that the chunk left, no longer as read, are told on their own.
-    writeFieldByField(part, flush);
+    std::vector<std::size_t> left;  // no longer as read
     for (std::size_t i : part) {
-      if (writing(i).result) {
-        tell(i, *writing(i).result, flush);
-      } else if (!writing(i).fieldResults.empty()) {
-        for (int slot = 0; slot < int(written_.size()); ++slot) {
-          if (writing(i).writes(slot)) {
-            tellSlot(i, slot, writing(i).fieldResults[std::size_t(slot)], nullptr, flush);
-          }
-        }
-      } else {
-        writeAlone(i, flush);
-      }
+      if (!writing(i).result) left.push_back(i);
     }
+    // Where no caller waits to stop after each, their fields that still stand are written
+    // together, and the rest told why not, instead of a few round trips for each row; a single
+    // row costs fewer on its own.
+    if (!flush.inOrder) {
+      byFieldFirst_ = 2 * left.size() > part.size();
+      if (left.size() > 1) writeFieldByField(left, flush);
+    }
+    tellWritten(part, flush);
     return;
   }
   if (tried.attempt == ChunkAttempt::Mismatch) {
@@ -168,21 +179,34 @@ void ChunkSettler::settle(const std::vector<std::size_t>& part, const ChunkAttem
   writeInOrder({middle, part.end()}, flush);
 }
 
-// The rows of `part` that their chunk left, when no caller waits to stop after each: their
-// fields that still stand as read are written together, and the rest told why not, instead
-// of a few round trips for each row.
-void ChunkSettler::writeFieldByField(const std::vector<std::size_t>& part, Flush& flush) {
-  std::vector<std::size_t> left;
-  for (std::size_t i : part) {
-    if (!writing(i).result) left.push_back(i);
-  }
-  // A single row costs fewer round trips on its own.
-  if (flush.inOrder || !flush.goOn || left.size() < 2) return;
+// Writes each field of `rows` that stands as read, in one attempt; false when it did not.
+bool ChunkSettler::writeFieldByField(const std::vector<std::size_t>& rows, Flush& flush) {
+  if (!flush.goOn) return false;
   try {
-    attempter_.attemptFieldByField(inFlight_.rows(), left, flush.observer);
+    return attempter_.attemptFieldByField(inFlight_.rows(), rows, flush.observer) ==
+           ChunkAttempt::Written;
   } catch (const DbError& failure) {
     flush.ended = failure;
     flush.goOn = false;
+    return false;
+  }
+}
+
+// Tells the rows of `part` after an attempt that wrote them: each as its chunk did, or field
+// by field; the rows that neither did are written on their own.
+void ChunkSettler::tellWritten(const std::vector<std::size_t>& part, Flush& flush) {
+  for (std::size_t i : part) {
+    if (writing(i).result) {
+      tell(i, *writing(i).result, flush);
+    } else if (!writing(i).fieldResults.empty()) {
+      for (int slot = 0; slot < int(written_.size()); ++slot) {
+        if (writing(i).writes(slot)) {
+          tellSlot(i, slot, writing(i).fieldResults[std::size_t(slot)], nullptr, flush);
+        }
+      }
+    } else {
+      writeAlone(i, flush);
+    }
   }
 }
 

@@ -25,11 +25,11 @@ class ChunkAttempter {
   virtual ChunkAttempt attemptChunk(std::vector<QueuedRow>& rows, const QByteArray& listed,
                                     const std::vector<std::size_t>& part, WriteObserver* observer,
                                     std::vector<std::size_t>& atFault, bool inOrder) = 0;
-  // Of rows that a chunk left as no longer read, in a flush not in order: writes each field
-  // of the rows of `part` where that field still stands as read, in a transaction of its
-  // own, and sets each row's fieldResults: Written, or why not (AlreadyThere, ChangedSince,
-  // Gone). Anything but Written leaves the rows to be written on their own, as does an engine
-  // that cannot.
+  // In a flush not in order: writes each field of the rows of `part` where that field still
+  // stands as read, in a transaction of its own, and sets each row's fieldResults: Written,
+  // or why not (AlreadyThere, ChangedSince, Gone; NotWritten for a field the row keeps).
+  // Anything but Written leaves the rows to their chunk, or to be written on their own, as
+  // does an engine that cannot.
   virtual ChunkAttempt attemptFieldByField(std::vector<QueuedRow>& rows,
                                            const std::vector<std::size_t>& part,
                                            WriteObserver* observer) {
@@ -69,7 +69,8 @@ class ChunkSettler {
   void settle(const std::vector<std::size_t>& part, const ChunkAttempted& tried, Flush& flush);
   std::vector<std::size_t> allWriting() const;
   void finishUnderWay(Flush& flush);
-  void writeFieldByField(const std::vector<std::size_t>& part, Flush& flush);
+  bool writeFieldByField(const std::vector<std::size_t>& rows, Flush& flush);
+  void tellWritten(const std::vector<std::size_t>& part, Flush& flush);
   void writeAlone(std::size_t i, Flush& flush);
   void tell(std::size_t i, Result result, Flush& flush);
   void tellSlot(std::size_t i, int slot, Result result, const DbError* why, Flush& flush);
@@ -79,6 +80,9 @@ class ChunkSettler {
 
   ChunkAttempter& attempter_;
   RowUpdater& updater_;
+  // The last chunk left most of its rows, changed since they were read: the next goes field
+  // by field at once.
+  bool byFieldFirst_ = false;
   const std::vector<int>& written_;
   // Being written, or under way while the caller queues the next; last, so that it ends
   // before anything it uses.

@@ -464,3 +464,30 @@ TEST_F(GroupedWriteTest, AKeylessTableTooWideForAChunkInMemoryHasItsChunkOnDisk)
   EXPECT_EQ(sorted(), Column({text("a b"), text("a b"), text("c d"), text("ef")}));
   EXPECT_EQ(db.column("SELECT COUNT(*) FROM t WHERE w = REPEAT('x', 5000)"), Column{text("2")});
 }
+
+TEST_F(GroupedWriteTest, ChunksWhoseEveryRowAnotherWriterChangedWriteTheFieldsThatStand) {
+  db.exec(
+      "CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(20), w VARCHAR(20));"
+      "INSERT INTO t SELECT seq, 'a b', 'c d' FROM seq_1_to_30000");
+  MainWindow& form = chooseField();
+  previewSpacesOfVAndW(form);
+  ASSERT_NE(form.previewWindow(), nullptr);
+  // Meanwhile another writer changes w in every row: each chunk of 20,000 leaves them all.
+  db.exec("UPDATE t SET w = 'other'");
+  QTest::mouseClick(form.previewWindow()->applyButton, Qt::LeftButton);
+
+  EXPECT_EQ(dialogs.messages(), QStringList());
+  EXPECT_EQ(db.column("SELECT CONCAT(v, '/', w, ' ', COUNT(*)) FROM t GROUP BY v, w"),
+            Column({text("ab/other 30000")}));
+  const QString summary = form.progressWindow().summaryText->text();
+  EXPECT_TRUE(summary.contains("\nt.v (step 1): 30,000 written, 0 unchanged, 0 reported."))
+      << summary.toStdString();
+  EXPECT_TRUE(
+      summary.contains("\nt.w (step 2): 0 written, 0 unchanged, 0 reported, 30,000 "
+                       "changed since the preview (left as they are)."))
+      << summary.toStdString();
+
+  form.undoRun(journalRuns().at(0).id);
+  EXPECT_EQ(db.column("SELECT CONCAT(v, '/', w, ' ', COUNT(*)) FROM t GROUP BY v, w"),
+            Column({text("a b/other 30000")}));
+}
