@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <future>
 #include <vector>
@@ -11,10 +12,19 @@
 class TellingAhead {
  public:
   TellingAhead(WriteObserver* observer, std::function<std::vector<RowChange>()> changes)
-      : observer_(observer) {
+      : TellingAhead(observer, 1, [changes = std::move(changes)](std::size_t, std::size_t) {
+          return changes();
+        }) {}
+  // The entries of `count` rows, told a slice of rows at a time (those from `from` up to
+  // `to`), so that few are held at once.
+  using Slice = std::function<std::vector<RowChange>(std::size_t from, std::size_t to)>;
+  TellingAhead(WriteObserver* observer, std::size_t count, Slice slice) : observer_(observer) {
     if (!observer_) return;
-    telling_ = std::async(std::launch::async, [observer, changes = std::move(changes)] {
-      observer->aboutToWriteAll(changes());
+    telling_ = std::async(std::launch::async, [observer, count, slice = std::move(slice)] {
+      constexpr std::size_t SliceRows = 20000;
+      for (std::size_t from = 0; from < count; from += SliceRows) {
+        observer->aboutToWriteAll(slice(from, std::min(count, from + SliceRows)));
+      }
     });
   }
   ~TellingAhead() {

@@ -43,7 +43,11 @@ ChunkAttempt ChunkWrite::writeKeyed(const std::vector<std::size_t>& part, WriteO
   MYSQL* mysql = session_.idle();
   Transaction transaction = Transaction::OpenedBy(mysql);
   std::optional<TellingAhead> ahead;
-  if (!table_.derived()) ahead.emplace(observer, [this, &part] { return changesOf(part); });
+  if (!table_.derived()) {
+    ahead.emplace(observer, part.size(), [this, &part](std::size_t from, std::size_t to) {
+      return changesOf(part, from, to);
+    });
+  }
   QByteArray sql;
   if (table_.throughArrays()) {
     try {
@@ -122,7 +126,7 @@ ChunkAttempt ChunkWrite::writeKeyless(const std::vector<std::size_t>& part, Writ
   const bool inMemory = table_.keylessFitsInMemory(writing_, listed);
   // The entries are kept while the server counts and writes; a chunk that does not write them
   // all settles them as not written.
-  TellingAhead told(observer, [this, &part] { return changesOf(part); });
+  TellingAhead told = tellingAhead(observer, part);
   Transaction transaction = Transaction::OpenedBy(mysql);
   QByteArray sql;
   if (table_.throughArrays()) {
@@ -228,7 +232,7 @@ ChunkAttempt ChunkWrite::writeFieldByField(const std::vector<std::size_t>& part,
     if (mysql_real_query(mysql, update.constData(), update.size())) return failedChunk(mysql);
     if (mysql_affected_rows(mysql) != writes.size()) return ChunkAttempt::Split;
   }
-  TellingAhead told(observer, [&] { return changesOf(writes, &writesSlots); });
+  TellingAhead told = tellingAhead(observer, writes, &writesSlots);
   told.take();
   try {
     transaction.commit();
@@ -306,7 +310,7 @@ QByteArray ChunkWrite::keylessRows(const std::vector<std::vector<std::size_t>>& 
 ChunkAttempt ChunkWrite::journalAndCommit(Transaction& transaction,
                                           const std::vector<std::size_t>& rows,
                                           WriteObserver* observer) {
-  TellingAhead told(observer, [this, &rows] { return changesOf(rows); });
+  TellingAhead told = tellingAhead(observer, rows);
   return journalAndCommit(transaction, rows, told);
 }
 
@@ -343,7 +347,18 @@ void ChunkWrite::settleInDoubt(TellingAhead& told, const std::vector<std::size_t
 // The changes that writing `rows` makes, field by field, so that each field's values come
 // together. Their bytes are those of the queued rows, not copies: the observer reads them
 // while they are told, and the rows stay until their chunk is settled.
-std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& rows,
+// The entries of `rows` (`slotMasks` as for changesOf), told a slice at a time while the
+// rows travel.
+TellingAhead ChunkWrite::tellingAhead(WriteObserver* observer, const std::vector<std::size_t>& rows,
+                                      const std::vector<quint64>* slotMasks) const {
+  return TellingAhead(observer, rows.size(),
+                      [this, &rows, slotMasks](std::size_t from, std::size_t to) {
+                        return changesOf(rows, from, to, slotMasks);
+                      });
+}
+
+std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& rows, std::size_t from,
+                                             std::size_t to,
                                              const std::vector<quint64>* slotMasks) const {
   const auto bytes = [](std::optional<QByteArrayView> value) -> std::optional<QByteArray> {
     if (!value) return std::nullopt;
@@ -351,10 +366,10 @@ std::vector<RowChange> ChunkWrite::changesOf(const std::vector<std::size_t>& row
   };
   const std::size_t keys = updater_.identityFields().size();
   std::vector<RowChange> changes;
-  changes.reserve(rows.size());
+  changes.reserve(to - from);
   for (int slot = 0; slot < int(written_.size()); ++slot) {
     const RowChange shape = updater_.changeShape(written_[std::size_t(slot)]);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t r = from; r < to; ++r) {
       const std::size_t i = rows[r];
       const quint64 writes = slotMasks ? (*slotMasks)[r] : writing_[i].writtenSlots;
       if (!(writes & (quint64{1} << slot))) continue;

@@ -5,12 +5,12 @@
 
 #include "ChunkSettler.h"
 #include "RowChange.h"
+#include "TellingAhead.h"
 
 class ChunkTable;
 class DbError;
 class MariaDbRowUpdater;
 class MariaDbSession;
-class TellingAhead;
 class Transaction;
 
 // One attempt at writing a chunk of queued rows, in a transaction of its own: each row whose
@@ -53,8 +53,12 @@ class ChunkWrite {
   ChunkAttempt settleWritten(TellingAhead& told, const std::vector<std::size_t>& rows);
   [[noreturn]] void settleInDoubt(TellingAhead& told, const std::vector<std::size_t>& rows,
                                   const DbError& failure);
-  // `slotMasks`, when given, holds for each of `rows` the slots it writes, a bit each.
-  std::vector<RowChange> changesOf(const std::vector<std::size_t>& rows,
+  TellingAhead tellingAhead(WriteObserver* observer, const std::vector<std::size_t>& rows,
+                            const std::vector<quint64>* slotMasks = nullptr) const;
+  // The changes of `rows` from `from` up to `to`. `slotMasks`, when given, holds for each of
+  // `rows` the slots it writes, a bit each.
+  std::vector<RowChange> changesOf(const std::vector<std::size_t>& rows, std::size_t from,
+                                   std::size_t to,
                                    const std::vector<quint64>* slotMasks = nullptr) const;
 
   MariaDbSession& session_;
